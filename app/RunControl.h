@@ -1,0 +1,124 @@
+// Run control of a Quarel job: the parameters of the panels, the grid
+// calculation, the coarse-to-fine analysis run, the iteration log and
+// the result file.  Plain C++: the main window owns one and binds its
+// fields to the members; the batch program and the tests drive the same
+// object without a display.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "INPT1.h"
+
+namespace quarel {
+
+class RunControl {
+public:
+    RunControl();
+
+    // ---- Panel variables (bound to the main window's fields) ----------
+    int NPA = 0, NCO = 0, NBH = 0, Kgrid = 0;  // grid parameters of the coarsest grid
+    GrowthRatios DSGRID{};                       // entries 1,4,6,7,8,10,13 shown
+    double alpha = 0.0;                          // angle of attack, degrees
+    double mach = 0.5;                           // free-stream Mach number
+    double swept = 0.0;                          // sweep angle, degrees
+    double diagDom = 0.0;                        // "Diagonal dom."
+    double maxResidual = 0.0;                    // "Max.residual"
+    int linearIterations = 0;                    // GMRES cycles per Newton step
+    int gmresDim = 0;                            // Krylov dimension
+    double clift = 0.0, cdrag = 0.0;             // "Clift=", "Cdrag="
+    double designLeadBoundary = 0.0;             // leading boundary of the design region
+    int globalIteration = 0;
+    double cpDeviation = 0.0;
+    double cliftCurrent = 0.0, cliftTarget = 0.0;
+
+    // ---- Job state ------------------------------------------------------
+    int designMode = 0;      // 1 after a target Cp has been accepted
+    int designRegime = 0;    // 0 both surfaces, 1 thickness distribution, 2 max thickness
+    int liftCorrection = 0;
+    int runStage = 0;        // 0 nothing open, 2 grid/changed, 3 calculated
+    int saveCounter = 0;
+    FileNames names;
+    std::string inputPath;   // as chosen at "Open"
+    std::string itrPath;     // iteration-log file
+    std::string resultPath;  // last result file written
+    int pathLength = 0;
+
+    // Input contour.
+    int NCONT = 0;
+    ContourInput XCONT{}, YCONT{};
+
+    // ---- Run variables passed to the solver -----------------------------
+    int npa = 0, k = 0, NX = 0, NY = 0, gridStep = 1, iMid = 0, iLead = 0;
+    double sweepRad = 0.0, cosSweep = 1.0, sin2Sweep = 0.0;
+    double alphaN = 0.0, alphaShift = 0.0, alphaCorrFactor = 1.0;
+    double cu = 1.0, su = 0.0;
+    double diagFactor = 1.0;
+    double mach2 = 0.0, invGm1 = 0.0, mach2Gm1 = 0.0;
+    double gamma = 1.4;
+    int iterCount = 0, iterTotal = 0;
+    int designFlag = 0, designEnd = 0;
+    double residual = 0.0;
+    std::vector<double> yBody0;
+    char lineBuffer[81] = {};
+    int iMaxThick = 0;
+    double maxThick = 0.0;
+    double designLift = 0.0;
+    double cpStar = 0.0;
+    double x0 = 0.0, chordInclination = 0.0;
+    std::string levelTitle;   // " Grid: NX x NY" of the current level
+
+    // ---- Iteration log ---------------------------------------------------
+    std::vector<std::string> log;  // every line of every run
+    int logCount = 0;
+
+    // ---- Grid picture extents -------------------------------------------
+    double gxMin = 1.0e6, gxMax = -1.0e6, gyMin = 1.0e6, gyMax = -1.0e6;
+
+    // ---- Commands ---------------------------------------------------------
+    // "Open": fills the file names, reads the file, copies the values into
+    // the panel variables.  Throws FileError (nothing changed) on a bad
+    // file.
+    void open(const std::string& path);
+
+    // "Grid Calculation".  Throws ParameterError before any array is
+    // touched when the panel values do not fit; FileError in design mode
+    // when the restart or Cp file is missing (solution untouched).
+    void gridCalculation();
+
+    enum class CalcOutcome { NoFile, AlreadyDone, Done };
+    // "Calculation": the grid calculation when no design iteration has
+    // been made, then the run driver.  Throws ParameterError, FileError or
+    // SolverError; after a SolverError runStage is 2 and no result file
+    // is written.
+    CalcOutcome calculate();
+
+    // The coarse-to-fine run over all grid levels.
+    void runDriver();
+
+    // Integrated lift of a surface distribution (cpf or cps); stored in
+    // clift as well.
+    double integratedLift(const double* f);
+
+    // "Save Result": advances saveCounter, writes NAME_N.out.  Returns the
+    // path; throws FileError when the file cannot be written.
+    std::string saveResult();
+
+    // Writes the iteration-log file (header and every log line).  Returns
+    // false when there is no name or the file cannot be written.
+    bool writeIterationLog() const;
+
+    // Extents of the fine grid for the picture.
+    void computeGridExtents();
+
+    // A spinner changed alpha, mach or swept.
+    void flowChanged() { runStage = 2; }
+
+private:
+    void appendLog(const std::string& line);
+    void prepareLevel();
+    void iterateLevel();
+    void postProcess();
+};
+
+}  // namespace quarel

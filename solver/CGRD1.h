@@ -1,0 +1,27 @@
+// C-grid generation.
+#pragma once
+
+#include "INPT1.h"
+
+namespace quarel {
+
+// Builds the C-grid around the surface points in xg, yg(1..npa+1, 1).
+//   NY [in]      last grid line
+//   k [in]       trailing-edge index (intervals along each cut side)
+//   npa [in]     surface intervals (even)
+//   x0 [in]      singular point of the square-root transformation
+//   DSGRID [in,out] user ratios at stations 1,4,6,7,8,10,13 in, the other
+//                six computed
+// Writes xg, yg for i = 0..NX, j = 1..NY (NX = npa + 2k) and the listing
+// "grid.out" into the current directory.  Returns the number of fault
+// reports of the interpolation (0 for a sound grid).
+int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID);
+
+// Ratio r > 0 with 1 + r + ... + r^(n-1) = S (Newton, at most 50 steps).
+double GrowthRatio(const double& S, const int& n);
+
+// Far-boundary ordinate of the transformed plane: circle of radius R
+// continued by the hyperbola |xi| eta = (R/sqrt 2)^2.
+double OuterEta(const double& xi, const double& R);
+
+}  // namespace quarel

@@ -1,0 +1,34 @@
+// Newton step and GMRES driver.
+#pragma once
+
+namespace quarel {
+
+// Solves A corr = sp0 by restarted preconditioned GMRES (corr, gmr).
+//   NY, k, NX [in]; linTol [in] linear tolerance (0.75 of it is used);
+//   cycles [in] at most this many GMRES cycles; m [in] Krylov dimension
+void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
+                 const int& cycles, const int& m);
+
+// One Newton iteration of the full-potential equation.
+//   NY, k, NX, mach, gamma [in]
+//   diagFactor [in]  1 + diagonal dominance
+//   linTol [in]      "Max.residual"
+//   cycles [in]      GMRES cycles ("Linear itererations")
+//   m [in]           Krylov dimension (1..30)
+//   designFlag, firstOnly, L [in] design rows
+//   ITR [in]         iteration number (incremented by the caller)
+//   RES [out]        largest residual
+//   CD, CL [in,out]  wave drag and lift (analysis only)
+//   cu, su, liftRef, s2 [in] free-stream factors, cos sweep, sin^2 sweep
+//   lineBuffer [out] the iteration line, trailing blanks removed,
+//                    NUL-terminated, at most 80 characters (81 bytes)
+// Throws SolverError on a zero diagonal or a non-finite potential; phi
+// is then left as it was before the step.
+void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
+                const double& gamma, const double& diagFactor, const double& linTol,
+                const int& cycles, const int& m, const int& designFlag, const int& firstOnly,
+                const int& L, const int& ITR, double& RES, double& CD, double& CL,
+                const double& cu, const double& su, const double& liftRef, const double& s2,
+                char* lineBuffer);
+
+}  // namespace quarel

@@ -1,0 +1,49 @@
+// Surface results, the Mach field, coarse-to-fine transfer and the
+// solution files.
+#pragma once
+
+#include "INPT1.h"
+
+namespace quarel {
+
+// Velocity on face i of line 1 (nodes (i,1)-(i+1,1)).
+//   i, k, NX [in]; vw [in] transpiration V on the face
+//   U, V [out] contravariant velocities; u, v [out] Cartesian; q2 [out]
+void FaceVelocity(const int& i, const int& k, const int& NX, const double& vw, double& U,
+                  double& V, double& u, double& v, double& q2);
+
+// Surface Cp (cpf), qsf, q2f, lift, wave drag and Cp*.
+//   NY, k, NX, mach, gamma [in]
+//   CD [in,out] wave drag (recomputed when CL = 0 on entry and M != 0)
+//   CL [in,out] lift; only Cp* and the surface arrays when CL != 0
+//   cu, su, liftRef, s2 [in]
+//   cpStar [in,out] set when M > 0.1
+void SurfaceResults(const int& NY, const int& k, const int& NX, const double& mach,
+                    const double& gamma, double& CD, double& CL, const double& cu,
+                    const double& su, const double& liftRef, const double& s2,
+                    double& cpStar);
+
+// Local Mach number at the i-face midpoints into amach.
+//   gamma, mach2, s2, k, NY, NX [in]
+void MachField(const double& gamma, const double& mach2, const double& s2, const int& k,
+               const int& NY, const int& NX);
+
+// Maximum thickness y(i,1) - y(NX-i,1) over i = k..iMid.
+//   k, NX, iMid [in]; iMax [out]; dMax [out]
+void MaxThickness(const int& k, const int& NX, const int& iMid, int& iMax, double& dMax);
+
+// Carries phi of the level just solved to every node of the fine grid
+// (phis), interpolating in arc length on xgs, ygs.
+//   NXf, NYf [in] fine sizes; d [in] coarsening factor 1, 2 or 4
+void CoarseToFine(const int& NXf, const int& NYf, const int& d);
+
+// Writes the restart file (ptlName) and the Cp file (cpName).
+//   names, NY, NX, k, gridStep, iterCount, iterTotal, mach, alpha,
+//   sweepRad, clift, cdrag [in]
+// Throws FileError when a file cannot be written.
+void SaveSolution(const FileNames& names, const int& NY, const int& NX, const int& k,
+                  const int& gridStep, const int& iterCount, const int& iterTotal,
+                  const double& mach, const double& alpha, const double& sweepRad,
+                  const double& clift, const double& cdrag);
+
+}  // namespace quarel

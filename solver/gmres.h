@@ -1,0 +1,29 @@
+// Line preconditioner, the linear operator, the line-1 block solver and
+// one restarted-GMRES cycle.
+#pragma once
+
+#include "state.h"
+
+namespace quarel {
+
+// z = P^-1 r with the factors of BuildSystem.  r and z may be the same
+// array.  NY, k, NX [in]; r [in]; z [out]
+void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,
+                         GridArray& z);
+
+// av = A v at every unknown node (0 at the second-side cut nodes of
+// line 1).  NY, k, NX [in]; v [in]; av [out]
+void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v,
+                   GridArray& av);
+
+// Solves the line-1 block-tridiagonal system in bta, btb, btc, btg with
+// the right-hand sides in btr (stations 1..NX-k); the solution replaces
+// btr.  NX, k [in]
+void BlockSolveLine1(const int& NX, const int& k);
+
+// One GMRES cycle of dimension m (1..30) with the scaled preconditioned
+// operator, started from b; the result overwrites b.
+//   NY, k, NX, m [in]; b [in,out]
+void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b);
+
+}  // namespace quarel

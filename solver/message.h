@@ -1,0 +1,64 @@
+// The solver's one channel to the outside world.
+//
+// Console lines (iteration lines, grid sizes, interpolation faults,
+// breakdown lines) go to standard output, exactly as formatted by the
+// caller.  Warnings are console lines that a user must also see in a
+// windowed program, where standard output is hidden: they are kept in a
+// list that the run control empties and shows after a command.  A sink
+// installed by the GUI (or a test) receives every line as well.
+#pragma once
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace quarel {
+
+// A numerical breakdown of the solver (zero diagonal, non-finite
+// potential).  Ends the calculation, never the program.
+class SolverError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// A file that cannot be opened, read or written.  what() is a complete,
+// user-readable sentence naming the file, the line (when there is one)
+// and the cause.
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Parameters that the fixed-size arrays cannot hold, or that would make
+// the grid or the solver undefined.  Raised before any array is touched.
+class ParameterError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+namespace msg {
+
+enum class Kind { Console, Warning, Error };
+
+// Writes one console line (without its line feed) to standard output.
+void console(const std::string& line);
+// Writes a block of lines (separated by '\n') to standard output and
+// records it as a warning for the user.
+void warning(const std::string& text);
+// Writes an error line to standard error (and the sink).
+void error(const std::string& text);
+
+// Warnings recorded since the last call; the list is emptied.
+std::vector<std::string> takeWarnings();
+
+// Optional receiver of every line; pass an empty function to remove it.
+using Sink = std::function<void(Kind, const std::string&)>;
+void setSink(Sink sink);
+
+// Silences standard output and standard error (tests, benchmarks);
+// warnings and the sink still work.
+void setQuiet(bool quiet);
+
+}  // namespace msg
+}  // namespace quarel

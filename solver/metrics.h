@@ -1,0 +1,15 @@
+// Grid metrics and far-field angle factors.
+#pragma once
+
+namespace quarel {
+
+// Face Jacobians and contravariant metrics of the grid in xg, yg.
+//   NY, NX [in]; writes aji, g11i, g12i, g22i, ajj, g11j, g12j, g22j.
+void GridMetric(const int& NY, const int& NX);
+
+// Polar angle / 2 pi of the far-boundary and downstream nodes in the
+// Prandtl-Glauert plane.
+//   mach, NX, NY, cosSweep [in]; writes ffo, ff0, ffn.
+void FarField(const double& mach, const int& NX, const int& NY, const double& cosSweep);
+
+}  // namespace quarel

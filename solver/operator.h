@@ -1,0 +1,68 @@
+// The discrete conservative full-potential operator: face densities with
+// upwind bias and shock-point correction, the residual and the
+// approximate Jacobian row of every kind of node, and the far-field
+// boundary values.
+#pragma once
+
+namespace quarel {
+
+// Derived free-stream constants of the density law.
+struct FlowConstants {
+    double mach, gamma, s2;  // M, gamma, sin^2 sweep
+    double kappa;            // (gamma-1)/2 M^2
+    double q3sq;             // total speed squared at local Mach 3
+    double rho3;             // density at that speed
+    double qstar, rhostar;   // sonic speed in the section plane, its density
+    // Speed of sound squared for a section-plane speed squared q2.
+    double a2(double q2) const;
+    // Density with the exponential continuation beyond local Mach 3.
+    double density(double q2) const;
+};
+FlowConstants MakeFlowConstants(const double& mach, const double& gamma, const double& s2);
+
+// One row of the approximate Jacobian (-dR/dphi) and its residual.  Slot
+// order: 0 circulation, 1 diagonal, 2 (i-1,j), 3 (i+1,j), 4 (i,j+1),
+// 5 (i,j-1), 6 unused, 7 phi(i-1)-phi(i-2), 8 phi(i+2)-phi(i+1),
+// 9, 10 unused, 11 (i-1,j+1), 12 (i+1,j+1), 13 (i-1,j-1), 14 (i+1,j-1).
+struct Row {
+    double slot[15];
+    double res;
+};
+
+// j-face densities of line i (j = 1..NY-1): writes rhoj, cfj.
+//   i, NY, mach, gamma, s2 [in]
+void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
+                    const double& s2);
+
+// i-face densities of line j (faces 0..NX-1): writes rsi, rhoi, cfi, dsi,
+// dri, shk.
+//   j, k, NX [in]; circ [in] circulation phi(NX-k,1) - phi(k,1);
+//   mach, gamma, s2 [in]
+void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
+                    const double& mach, const double& gamma, const double& s2);
+
+// Entropy-jump function of the normal shock for an upstream Mach number
+// squared m2; e = 1/(gamma-1).
+double EntropyJump(const double& m2, const double& e, const double& gamma);
+
+// Row of an interior node, 1 <= i <= NX-1, 2 <= j <= NY-1.
+//   NX, NY, i, j [in]; row [out]
+void InteriorRow(const int& NX, const int& NY, const int& i, const int& j, Row& row);
+
+// Row of a wake-cut node (j = 1, 1 <= i <= k-1).
+//   i, NX [in]; circ [in] circulation; row [out]
+void WakeRow(const int& i, const int& NX, const double& circ, Row& row);
+
+// Row of a body node (j = 1, k <= i <= NX-k).
+//   i, NX, k [in]; designFlag [in] 1 selects the design rows;
+//   firstOnly [in] 0: design rows on both stretches; L [in] stretch end
+//   row [out]
+void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag,
+             const int& firstOnly, const int& L, Row& row);
+
+// Far-field boundary values of phi on i = 0, i = NX and j = NY.
+//   k, NX, NY, cu, su [in]
+void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu,
+                    const double& su);
+
+}  // namespace quarel

@@ -1,0 +1,16 @@
+// Storage of the solver state (see state.h for the meaning of each array).
+#include "state.h"
+
+namespace quarel {
+
+GridArray xg, yg, xgs, ygs, aji, g11i, g12i, g22i, ajj, g11j, g12j, g22j, phi, phis, rhoi, rsi, rhoj, cfi, cfj, dsi, dri, shk, amach, sp0, ad1, ad2, ad3, ad4, ad5, ad6, ad7, ad8, ad9, adm, adp, adg, pcw, pcs, pce, pmw, pme, pcn, ppv, corr, gmr, gmz, gmw;
+GridArray krylov[kMaxKrylov + 2];
+ContourArray ffo;
+LineArray ff0, ffn;
+BlockArray bta, btb, btc;
+StationVector btg, btr;
+ContourArray sp1;
+CpArray cpf;
+ContourArray qsf, q2f, cps, qq2, ptc, vfx, vdu;
+
+}  // namespace quarel

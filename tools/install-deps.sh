@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Installs what Quarel needs to build, run and test on Debian 12.
+set -euo pipefail
+PACKAGES=(g++ cmake make pkg-config libfox-1.6-dev libgl1-mesa-dev libglu1-mesa-dev
+          libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils imagemagick)
+missing=()
+for p in "${PACKAGES[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends "${missing[@]}"
