@@ -56,6 +56,9 @@ std::string fmtE(double value, int w, int d);         // Ew.d
 // is scaled by 10^-d, an exponent ("E", "D", or a bare sign after the
 // digits) is accepted.  Returns false when the field is not a number.
 bool parseF(const std::string& field, int d, double& value);
+// The same field read into a single-precision variable: the decimal text
+// is rounded once, directly to the nearest float.
+bool parseFSingle(const std::string& field, int d, float& value);
 
 // Reads the real values of one record with a format list of F, X and A
 // items (A items are skipped over), e.g. "(3f10.5)".  A line shorter than
@@ -65,6 +68,9 @@ bool parseF(const std::string& field, int d, double& value);
 // of that field.
 bool readReals(const std::string& formatList, const std::string& line, int count,
                std::vector<double>& values, int& badColumn);
+// The same, into single-precision variables.
+bool readReals(const std::string& formatList, const std::string& line, int count,
+               std::vector<float>& values, int& badColumn);
 
 }  // namespace ff
 }  // namespace quarel
