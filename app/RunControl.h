@@ -36,7 +36,7 @@ public:
     int designMode = 0;      // 1 after a target Cp has been accepted
     int designRegime = 0;    // 0 both surfaces, 1 thickness distribution, 2 max thickness
     int liftCorrection = 0;
-    int runStage = 0;        // 0 nothing open, 2 grid/changed, 3 calculated
+    int runStage = 0;        // 0 nothing open, 1 file open, 2 grid/changed, 3 calculated
     int saveCounter = 0;
     FileNames names;
     std::string inputPath;   // as chosen at "Open"
@@ -67,6 +67,14 @@ public:
     double cpStar = 0.0;
     double x0 = 0.0, chordInclination = 0.0;
     std::string levelTitle;   // " Grid: NX x NY" of the current level
+    int fineNX = 0, fineNY = 0;  // fine-grid sizes of the last coarse-to-fine transfer
+    // Change of the section ordinates made by a design global iteration,
+    // per contour node 0..500; cleared by every grid calculation.
+    std::vector<double> dyCorr = std::vector<double>(501, 0.0);
+    // Warnings of the last grid calculation or calculation (folded grid
+    // lines, interpolation faults), for the window or the batch program
+    // to show.
+    std::vector<std::string> warnings;
 
     // ---- Iteration log ---------------------------------------------------
     std::vector<std::string> log;  // every line of every run
@@ -77,9 +85,15 @@ public:
 
     // ---- Commands ---------------------------------------------------------
     // "Open": fills the file names, reads the file, copies the values into
-    // the panel variables.  Throws FileError (nothing changed) on a bad
-    // file.
+    // the panel variables.  Writes the console line "File=<path>".  The
+    // derived names replace the last three characters of the path, so the
+    // path must have 5 .. 80 characters (the name fields hold 80) and must
+    // not itself be one of the derived names.  Throws FileError (nothing
+    // changed) on a bad path or file.  runStage = 1 afterwards.
     void open(const std::string& path);
+
+    // True once a file has been opened.
+    bool fileOpen() const { return runStage >= 1; }
 
     // "Grid Calculation".  Throws ParameterError before any array is
     // touched when the panel values do not fit; FileError in design mode
@@ -88,9 +102,12 @@ public:
 
     enum class CalcOutcome { NoFile, AlreadyDone, Done };
     // "Calculation": the grid calculation when no design iteration has
-    // been made, then the run driver.  Throws ParameterError, FileError or
-    // SolverError; after a SolverError runStage is 2 and no result file
-    // is written.
+    // been made, then the run driver.  NoFile when no file is open.
+    // Throws ParameterError (nothing changed; also in design mode, which
+    // this version does not calculate), FileError or SolverError; after a
+    // SolverError runStage is 2, xg/yg and the sizes are the fine grid's,
+    // and no restart or Cp file is written.  A FileError from writing the
+    // restart/Cp files comes after a complete run (runStage 3).
     CalcOutcome calculate();
 
     // The coarse-to-fine run over all grid levels.
@@ -111,14 +128,29 @@ public:
     // Extents of the fine grid for the picture.
     void computeGridExtents();
 
-    // A spinner changed alpha, mach or swept.
-    void flowChanged() { runStage = 2; }
+    // A spinner changed alpha, mach or swept: a new calculation may start
+    // (only meaningful once a file is open; without one the stage stays 0
+    // so that "Calculation" still reports the missing file).
+    void flowChanged() {
+        if (runStage >= 1) runStage = 2;
+    }
+
+    // Name of the result file number `counter`: the input path without
+    // its last four characters, "_", the counter, ".out".
+    std::string resultName(int counter) const;
 
 private:
     void appendLog(const std::string& line);
     void prepareLevel();
     void iterateLevel();
     void postProcess();
+    void restoreFineGrid();
+    void initialiseFlowArrays();
+    double computeCpDeviation() const;
 };
+
+// Overwrites text.size() characters of `line` from `pos` with `text` (as
+// FXString::replace does); a text reaching past the end lengthens the line.
+void placeAt(std::string& line, int pos, const std::string& text);
 
 }  // namespace quarel

@@ -1,0 +1,94 @@
+// Arithmetic of the grid picture and the Cp plot (see plotmath.h).
+#include "plotmath.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace quarel {
+namespace plot {
+
+CpAxis cpAxisTop(double cpMin) {
+    // (lower bound of cpMin, top, step), tried in order.
+    static const double table[][3] = {
+        {-0.5, -0.8, 0.1}, {-0.75, -1.0, 0.1}, {-1.0, -1.5, 0.1}, {-1.5, -2.0, 0.2},
+        {-2.0, -2.5, 0.2}, {-2.5, -3.0, 0.2},  {-3.0, -3.5, 0.2}, {-3.5, -4.0, 0.2},
+        {-4.0, -4.5, 0.5}, {-4.5, -5.0, 0.5},  {-5.0, -5.5, 0.5}, {-5.5, -6.0, 0.5},
+        {-6.0, -6.5, 0.5}, {-6.5, -7.0, 0.5},  {-7.0, -7.5, 0.5}, {-7.5, -8.0, 0.5},
+    };
+    for (const auto& row : table) {
+        if (cpMin > row[0]) return {row[1], row[2]};
+    }
+    return {-10.0, 1.0};
+}
+
+double cpAxisBottom(double cpMax) {
+    if (cpMax > 0.8) return 1.0;
+    if (cpMax > 0.6) return 0.8;
+    if (cpMax > 0.4) return 0.6;
+    return 0.4;
+}
+
+bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax,
+              CpLayout& out) {
+    const double D = bxMax - bxMin;
+    if (W <= 0 || H <= 0 || !(D > 0.0) || !std::isfinite(D)) return false;
+    const CpAxis axis = cpAxisTop(cpMin);
+    out.top = axis.top;
+    out.step = axis.step;
+    out.bottom = cpAxisBottom(cpMax);
+    out.vLines = static_cast<int>(D / 0.1);
+    out.hLines = static_cast<int>((out.bottom - out.top) / out.step);
+    out.xOffset = 0.1 * D;
+    out.scaleX = W / (1.11 * D);
+    out.scaleY = 0.98 * H / (out.bottom - out.top);
+    out.cpRef = out.top + 0.01;
+    return true;
+}
+
+bool gridScale(int W, int H, double xMin, double xMax, double yMin, double yMax, double& scale) {
+    const int w = W - kMarginLeft - kMarginRight;
+    const int h = H - kMarginTop - kMarginBottom;
+    const double dx = xMax - xMin, dy = yMax - yMin;
+    if (w <= 0 || h <= 0) return false;
+    if (!(dx > 0.0) || !(dy > 0.0) || !std::isfinite(dx) || !std::isfinite(dy)) return false;
+    scale = std::min(w / dx, h / dy);
+    return true;
+}
+
+int gridScreenX(double x, double plotXMin, double scale) {
+    return static_cast<int>(kMarginLeft + scale * (x - plotXMin));
+}
+
+int gridScreenY(double y, double plotYMin, double scale, int H) {
+    return static_cast<int>((H - kMarginBottom) - scale * (y - plotYMin));
+}
+
+bool panZoom(double& xMin, double& xMax, double& yMin, double& yMax, int pressX, int pressY,
+             int relX, int relY, bool control, double scaleX, double scaleY) {
+    if (!(scaleX > 0.0) || !(scaleY > 0.0)) return false;
+    const double dx = pressX - relX, dy = pressY - relY;
+    double x0 = xMin, x1 = xMax, y0 = yMin, y1 = yMax;
+    if (control) {
+        x0 -= dy / scaleX;
+        x1 += dy / scaleX;
+        y0 -= dy / scaleY;
+        y1 += dy / scaleY;
+    } else {
+        x0 += dx / scaleX;
+        x1 += dx / scaleX;
+        y0 -= dy / scaleY;
+        y1 -= dy / scaleY;
+    }
+    if (!(x0 <= x1) || !(y0 <= y1) || !std::isfinite(x0) || !std::isfinite(x1) ||
+        !std::isfinite(y0) || !std::isfinite(y1)) {
+        return false;
+    }
+    xMin = x0;
+    xMax = x1;
+    yMin = y0;
+    yMax = y1;
+    return true;
+}
+
+}  // namespace plot
+}  // namespace quarel

@@ -1,0 +1,59 @@
+// Arithmetic of the two pictures on the main canvas, kept apart from the
+// drawing so that it can be checked without a display: the Cp axis, the
+// layout of the Cp plot, the equal-scale grid picture and its pan and
+// zoom by the mouse.
+#pragma once
+
+namespace quarel {
+namespace plot {
+
+// Margins of the grid picture in pixels.
+constexpr int kMarginLeft = 45, kMarginRight = 5, kMarginTop = 5, kMarginBottom = 20;
+
+// Top of the Cp axis (negative Cp is plotted upward) and the spacing of
+// the horizontal grid lines, chosen by the smallest computed Cp.  The
+// conditions are strict: cpMin = -0.5 gives top -1.
+struct CpAxis {
+    double top;
+    double step;
+};
+CpAxis cpAxisTop(double cpMin);
+
+// Bottom of the Cp axis by the largest computed Cp: 1, 0.8, 0.6 or 0.4.
+double cpAxisBottom(double cpMax);
+
+// Layout of the Cp plot on a W x H canvas for body abscissae bxMin..bxMax.
+//   X = scaleX (x + xOffset),  Y = scaleY (Cp - cpRef)
+struct CpLayout {
+    double top, step, bottom;  // axis
+    int vLines;                // m: vertical grid lines 0..m+1, every 0.1 chord
+    int hLines;                // n: horizontal grid lines 0..n
+    double xOffset;            // 0.1 D
+    double scaleX, scaleY;     // pixels per unit
+    double cpRef;              // Cp at screen line 0: top + 0.01
+};
+// Returns false (draw nothing) for a canvas without area or a body of
+// zero extent in x.
+bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax,
+              CpLayout& out);
+
+// Equal scales of the grid picture: pixels per unit for the extents
+// xMin..xMax, yMin..yMax inside the margins.  Returns false (draw
+// nothing) when the canvas leaves no room inside the margins or an extent
+// is empty, zero or not finite.
+bool gridScale(int W, int H, double xMin, double xMax, double yMin, double yMax, double& scale);
+
+// Screen position of grid point (x, y) for a picture of height H.
+int gridScreenX(double x, double plotXMin, double scale);
+int gridScreenY(double y, double plotYMin, double scale, int H);
+
+// Pan or zoom on mouse release, from the press (pressX, pressY) to the
+// release (relX, relY).  Control held zooms about the centre (dragging
+// upward shows more), otherwise the picture follows the pointer.  New
+// extents with xMin > xMax or yMin > yMax (or not finite) are refused:
+// the extents stay as they were and the function returns false.
+bool panZoom(double& xMin, double& xMax, double& yMin, double& yMax, int pressX, int pressY,
+             int relX, int relY, bool control, double scaleX, double scaleY);
+
+}  // namespace plot
+}  // namespace quarel
