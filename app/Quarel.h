@@ -1,0 +1,182 @@
+// The main window of Quarel: the parameter panels, the commands and the
+// canvas with the grid picture and the Cp plot.
+//
+// Every job parameter and every run variable lives in one RunControl
+// member; the text fields are bound to its members through data targets
+// and the command handlers only call its methods, report failures and
+// switch widgets on and off.
+#pragma once
+
+#include <fx.h>
+
+#include <vector>
+
+#include "RunControl.h"
+
+class Quarel : public FXMainWindow {
+    FXDECLARE(Quarel)
+
+public:
+    enum {
+        ID_CANVAS = FXMainWindow::ID_LAST,
+        ID_OPEN,
+        ID_ABOUT,
+        ID_TABS,
+        ID_ALPHA,
+        ID_MACH,
+        ID_SWEPT,
+        ID_ALPHA_STEP,
+        ID_MACH_STEP,
+        ID_SWEPT_STEP,
+        ID_ANALYSIS,
+        ID_DESIGN,
+        ID_REGIME_BOTH,
+        ID_REGIME_THICKNESS,
+        ID_REGIME_MAXTHICK,
+        ID_SAVE,
+        ID_CALCULATE,
+        ID_GRID,
+        ID_GRID_VIEW,
+        ID_CP_VIEW,
+        ID_M_VIEW,
+        ID_CP_EDIT,
+        ID_LAST
+    };
+
+    // The widgets that the handlers touch (owned by their toolkit parents).
+    struct Widgets {
+        FXMenuPane* fileMenu = nullptr;
+        FXMenuCommand* openCommand = nullptr;
+        FXTabBook* tabBook = nullptr;
+        FXTabItem* gridTab = nullptr;
+        FXTabItem* calculationTab = nullptr;
+        FXTabItem* inverseTab = nullptr;
+        FXRealSpinner* alphaSpinner = nullptr;
+        FXRealSpinner* machSpinner = nullptr;
+        FXRealSpinner* sweptSpinner = nullptr;
+        FXRealSpinner* alphaStepSpinner = nullptr;
+        FXRealSpinner* machStepSpinner = nullptr;
+        FXRealSpinner* sweptStepSpinner = nullptr;
+        FXRadioButton* analysisRadio = nullptr;
+        FXRadioButton* designRadio = nullptr;
+        FXRadioButton* regimeRadio[3] = {nullptr, nullptr, nullptr};
+        FXButton* gridButton = nullptr;
+        FXButton* gridViewButton = nullptr;
+        FXButton* calculateButton = nullptr;         // on the Calculation tab
+        FXButton* inverseCalculateButton = nullptr;  // on the Inverse tab
+        FXButton* cpViewButton = nullptr;
+        FXButton* mViewButton = nullptr;
+        FXButton* cpEditButton = nullptr;
+        FXButton* saveButton = nullptr;
+        FXCanvas* canvas = nullptr;
+        // Text fields in panel order: NPA, NCO, NBH, Kgrid, the seven growth
+        // ratios, the four convergence parameters, Clift, Cdrag, the design
+        // boundary, Global iteration, Cp deviation, Clift current, Clift
+        // target.
+        FXTextField* npaField = nullptr;
+        FXTextField* ncoField = nullptr;
+        FXTextField* nbhField = nullptr;
+        FXTextField* kgridField = nullptr;
+        FXTextField* cliftField = nullptr;
+        FXTextField* cdragField = nullptr;
+        FXTextField* cliftCurrentField = nullptr;
+        FXTextField* globalIterationField = nullptr;
+        std::vector<FXTextField*> fields;
+    };
+
+    explicit Quarel(FXApp* app);
+    virtual ~Quarel();
+
+    virtual void create();
+
+    // The job: parameters, run variables, iteration log.
+    quarel::RunControl& runControl() { return rc_; }
+    const Widgets& widgets() const { return w_; }
+
+    // Everything the Open command does after the file dialog: reads the
+    // file and refreshes the window.  On failure an information box names
+    // the problem, nothing changes and false is returned.
+    bool openFile(const FXString& path);
+
+    // Drawings on the canvas.
+    void drawGrid();
+    void drawCpPlot();
+
+    // Shows an information box with an OK button.  The one way the window
+    // reports to the user; tests override it to record the messages.
+    virtual void inform(const FXString& caption, const FXString& text);
+
+    // Which picture a repaint redraws (the Cp plot wins when both are set).
+    int gridShown = 0;
+    int cpShown = 0;
+
+    // Extents, scales and offsets of the last drawing.
+    double plotXMin = 0.0, plotXMax = 0.0, plotYMin = 0.0, plotYMax = 0.0;
+    double scaleX = 0.0, scaleY = 0.0;
+    int marginLeft = 45, marginRight = 5, marginTop = 5, marginBottom = 20;
+    double xOffset = 0.0;
+    double cpTop = 0.0, cpRef = 0.0;
+    double bxMin = 0.0, bxMax = 0.0, byMin = 0.0, byMax = 0.0, cpMin = 0.0, cpMax = 0.0;
+
+    // Pointer position of the last left-button press on the canvas.
+    int pressX = 0, pressY = 0;
+
+    long onCmdOpen(FXObject*, FXSelector, void*);
+    long onCmdAbout(FXObject*, FXSelector, void*);
+    long onCmdTabs(FXObject*, FXSelector, void*);
+    long onCmdAlpha(FXObject*, FXSelector, void*);
+    long onCmdMach(FXObject*, FXSelector, void*);
+    long onCmdSwept(FXObject*, FXSelector, void*);
+    long onCmdStep(FXObject*, FXSelector, void*);
+    long onCmdProblem(FXObject*, FXSelector, void*);
+    long onCmdRegime(FXObject*, FXSelector, void*);
+    long onCmdSave(FXObject*, FXSelector, void*);
+    long onCmdCalculate(FXObject*, FXSelector, void*);
+    long onCmdGrid(FXObject*, FXSelector, void*);
+    long onCmdGridView(FXObject*, FXSelector, void*);
+    long onCmdCpView(FXObject*, FXSelector, void*);
+    long onCmdMView(FXObject*, FXSelector, void*);
+    long onCmdCpEdit(FXObject*, FXSelector, void*);
+    long onPaint(FXObject*, FXSelector, void*);
+    long onLeftPress(FXObject*, FXSelector, void*);
+    long onLeftRelease(FXObject*, FXSelector, void*);
+    long onMotion(FXObject*, FXSelector, void*);
+
+protected:
+    Quarel() {}
+
+private:
+    Quarel(const Quarel&) = delete;
+    Quarel& operator=(const Quarel&) = delete;
+
+    void buildGridTab(FXComposite* page);
+    void buildCalculationTab(FXComposite* page);
+    void buildInverseTab(FXComposite* page);
+    FXTextField* addField(FXComposite* matrix, const char* label, FXDataTarget& target,
+                          int columns, bool integerEntry);
+    void setRegimeRadios(int regime);
+    void showWarnings();
+    bool runGridCalculation();
+    void enableAfterGridCalculation();
+
+    // Canvas helpers (QuarelPlot.cpp).
+    void paintGrid(FXDC& dc);
+    void paintCpPlot(FXDC& dc);
+    void polyline(FXDC& dc, const double* x, const double* y, int first, int count,
+                  const char* color, bool dashed, bool cpMapping);
+    void panOrZoom(int releaseX, int releaseY, bool zoom);
+
+    quarel::RunControl rc_;
+    Widgets w_;
+
+    // One data target per text field.
+    FXDataTarget npaTarget_, ncoTarget_, nbhTarget_, kgridTarget_;
+    FXDataTarget dsTarget_[7];
+    FXDataTarget diagDomTarget_, maxResidualTarget_, linearIterationsTarget_, gmresDimTarget_;
+    FXDataTarget cliftTarget_, cdragTarget_;
+    FXDataTarget designBoundaryTarget_, globalIterationTarget_, cpDeviationTarget_;
+    FXDataTarget cliftCurrentTarget_, cliftTargetTarget_;
+
+    // Plot buffers: body x, body y, face-centre x, computed Cp, target Cp.
+    std::vector<double> bodyX_, bodyY_, faceX_, cpComputed_, cpTarget_;
+};
