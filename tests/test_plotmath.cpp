@@ -1,0 +1,99 @@
+// Arithmetic of the grid picture and the Cp plot.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "plotmath.h"
+
+using namespace quarel::plot;
+
+TEST(PlotMath, CpAxisTable) {
+    struct {
+        double cpMin, top, step;
+    } rows[] = {
+        {-0.2, -0.8, 0.1},  {-0.5, -1.0, 0.1},  {-0.74, -1.0, 0.1}, {-0.75, -1.5, 0.1},
+        {-1.2, -2.0, 0.2},  {-1.5, -2.5, 0.2},  {-3.4, -4.0, 0.2},  {-3.9, -4.5, 0.5},
+        {-4.0, -5.0, 0.5},  {-7.4, -8.0, 0.5},  {-7.5, -10.0, 1.0}, {-30.0, -10.0, 1.0},
+        {0.3, -0.8, 0.1},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.cpMin);
+        const CpAxis a = cpAxisTop(r.cpMin);
+        EXPECT_EQ(a.top, r.top);
+        EXPECT_EQ(a.step, r.step);
+        // The top always lies above (more negative than) the lowest Cp
+        // while the table reaches.
+        if (r.cpMin > -7.5) {
+            EXPECT_LT(a.top, r.cpMin);
+        }
+    }
+    EXPECT_EQ(cpAxisBottom(1.02), 1.0);
+    EXPECT_EQ(cpAxisBottom(0.8), 0.8);
+    EXPECT_EQ(cpAxisBottom(0.61), 0.8);
+    EXPECT_EQ(cpAxisBottom(0.6), 0.6);
+    EXPECT_EQ(cpAxisBottom(0.4), 0.4);
+    EXPECT_EQ(cpAxisBottom(-1.0), 0.4);
+
+    CpLayout l;
+    ASSERT_TRUE(cpLayout(555, 400, 0.0, 1.0, -0.6, 1.0, l));
+    EXPECT_EQ(l.top, -1.0);
+    EXPECT_EQ(l.bottom, 1.0);
+    EXPECT_EQ(l.hLines, 20);
+    EXPECT_EQ(l.vLines, 10);
+    EXPECT_DOUBLE_EQ(l.cpRef, -0.99);
+    // The axis spans 98 % of the height, the chord 1/1.11 of the width
+    // after an offset of a tenth of the chord.
+    EXPECT_NEAR(l.scaleY * (l.bottom - l.top), 0.98 * 400, 1e-9);
+    EXPECT_NEAR(l.scaleX * (1.0 + l.xOffset), 555 / 1.11 * 1.1, 1e-9);
+    EXPECT_FALSE(cpLayout(0, 400, 0.0, 1.0, -0.6, 1.0, l));
+    EXPECT_FALSE(cpLayout(500, 0, 0.0, 1.0, -0.6, 1.0, l));
+    EXPECT_FALSE(cpLayout(500, 400, 0.5, 0.5, -0.6, 1.0, l));
+}
+
+TEST(PlotMath, GridScaleKeepsEqualScalesInsideTheMargins) {
+    double s = 0;
+    // A wide canvas: the height decides and space is left on the right.
+    ASSERT_TRUE(gridScale(1050, 125, 0.0, 10.0, -5.0, 5.0, s));
+    EXPECT_DOUBLE_EQ(s, 10.0);
+    EXPECT_EQ(gridScreenX(0.0, 0.0, s), kMarginLeft);
+    EXPECT_LT(gridScreenX(10.0, 0.0, s), 1050 - kMarginRight);
+    EXPECT_EQ(gridScreenY(-5.0, -5.0, s, 125), 125 - kMarginBottom);
+    EXPECT_EQ(gridScreenY(5.0, -5.0, s, 125), kMarginTop);
+    // A tall canvas: the width decides.
+    ASSERT_TRUE(gridScale(150, 1000, 0.0, 10.0, -1.0, 1.0, s));
+    EXPECT_DOUBLE_EQ(s, 10.0);
+    // Nothing to draw: no room, or extents without size.
+    EXPECT_FALSE(gridScale(0, 0, 0.0, 1.0, 0.0, 1.0, s));
+    EXPECT_FALSE(gridScale(50, 500, 0.0, 1.0, 0.0, 1.0, s));
+    EXPECT_FALSE(gridScale(500, 25, 0.0, 1.0, 0.0, 1.0, s));
+    EXPECT_FALSE(gridScale(500, 500, 1.0, 1.0, 0.0, 1.0, s));
+    EXPECT_FALSE(gridScale(500, 500, 0.0, 1.0, 2.0, 2.0, s));
+    EXPECT_FALSE(gridScale(500, 500, 1e6, -1e6, 1e6, -1e6, s));  // seeds only
+}
+
+TEST(PlotMath, PanAndZoom) {
+    double x0 = -1, x1 = 3, y0 = -2, y1 = 2;
+    // Pan: the picture follows the pointer (drag right and down by 10 px
+    // at 10 px per unit moves the window left and up by one unit).
+    ASSERT_TRUE(panZoom(x0, x1, y0, y1, 100, 100, 110, 110, false, 10.0, 10.0));
+    EXPECT_DOUBLE_EQ(x0, -2.0);
+    EXPECT_DOUBLE_EQ(x1, 2.0);
+    EXPECT_DOUBLE_EQ(y0, -1.0);
+    EXPECT_DOUBLE_EQ(y1, 3.0);
+    // Zoom about the centre: dragging upward shows more, the centre stays.
+    ASSERT_TRUE(panZoom(x0, x1, y0, y1, 100, 100, 100, 80, true, 10.0, 10.0));
+    EXPECT_DOUBLE_EQ(x0, -4.0);
+    EXPECT_DOUBLE_EQ(x1, 4.0);
+    EXPECT_DOUBLE_EQ(y0, -3.0);
+    EXPECT_DOUBLE_EQ(y1, 5.0);
+    // Dragging downward far enough would invert the extents: refused.
+    EXPECT_FALSE(panZoom(x0, x1, y0, y1, 100, 100, 100, 200, true, 10.0, 10.0));
+    EXPECT_DOUBLE_EQ(x0, -4.0);
+    EXPECT_DOUBLE_EQ(x1, 4.0);
+    EXPECT_DOUBLE_EQ(y0, -3.0);
+    EXPECT_DOUBLE_EQ(y1, 5.0);
+    // Zooming in exactly to a point is still allowed (extents equal).
+    ASSERT_TRUE(panZoom(x0, x1, y0, y1, 0, 0, 0, 40, true, 10.0, 10.0));
+    EXPECT_DOUBLE_EQ(x0, 0.0);
+    EXPECT_DOUBLE_EQ(x1, 0.0);
+}
