@@ -31,7 +31,7 @@ inline FX::FXApp* testApp() {
 }
 
 // Skips the current test when no display is available.
-#define QUAREL_REQUIRE_APP()                                       \
-    do {                                                           \
+#define QUAREL_REQUIRE_APP()                                      \
+    do {                                                          \
         if (testApp() == nullptr) GTEST_SKIP() << "no X display"; \
     } while (0)
