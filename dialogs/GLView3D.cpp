@@ -242,10 +242,9 @@ bool GLView3D::drawFrame() {
     const FXint h = glCanvas->getHeight();
     viewAspect = quarel::viewAspectOf(w, h);
     if (!glCanvas->makeCurrent()) return false;
-    if (!glyphsBuilt) {
-        buildGlyphs();
-        glyphsBuilt = true;
-    }
+    // The label glyphs live in the context: build them the first time it is
+    // used (also after the canvas has been re-created).
+    if (!glIsList(kGlyphBase + static_cast<unsigned char>('0'))) buildGlyphs();
 
     glViewport(0, 0, w, h);
     glClearColor(FXREDVAL(background) / 255.0f, FXGREENVAL(background) / 255.0f,

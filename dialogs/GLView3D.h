@@ -73,5 +73,4 @@ private:
     const quarel::RunControl* run = nullptr;  // source of NX, NY
     FXGLVisual* glVisual = nullptr;
     FXGLCanvas* glCanvas = nullptr;
-    bool glyphsBuilt = false;  // label glyph lists exist in this canvas's context
 };
