@@ -33,7 +33,9 @@ std::string nameOf(const char* field, int fieldSize) {
 
 namespace {
 
-std::string quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string quoted(const std::string& s) {
+    return "\"" + s + "\"";
+}
 
 std::string trimmed(const std::string& s) {
     size_t a = s.find_first_not_of(' ');
@@ -119,8 +121,8 @@ public:
 
 private:
     static std::string list(int count, int width, int d) {
-        return "(" + std::to_string(count) + "f" + std::to_string(width) + "." +
-               std::to_string(d) + ")";
+        return "(" + std::to_string(count) + "f" + std::to_string(width) + "." + std::to_string(d) +
+               ")";
     }
 
     std::ifstream in_;
@@ -144,15 +146,15 @@ void ReadGeom(FileNames& names, double& mach, double& alpha, double& gamma, doub
     while (!title.empty() && title.back() == ' ') title.pop_back();
 
     in.next();
-    std::vector<double> flow = in.doubles(3, 10, 5);   // Mach, alpha, sweep
+    std::vector<double> flow = in.doubles(3, 10, 5);  // Mach, alpha, sweep
     in.next();
-    std::vector<double> conv = in.doubles(3, 10, 5);   // diag. dominance, residual, design LE
+    std::vector<double> conv = in.doubles(3, 10, 5);  // diag. dominance, residual, design LE
     in.next();
-    std::vector<int> grid = in.integers(4, 10, 5);     // NPA, NCO, NBH, Kgrid
+    std::vector<int> grid = in.integers(4, 10, 5);  // NPA, NCO, NBH, Kgrid
     in.next();
-    std::vector<int> solver = in.integers(4, 10, 5);   // linear its, GMRES, lift corr, regime
+    std::vector<int> solver = in.integers(4, 10, 5);  // linear its, GMRES, lift corr, regime
     in.next();
-    std::vector<int> layout = in.integers(2, 10, 5);   // layout code, point count
+    std::vector<int> layout = in.integers(2, 10, 5);  // layout code, point count
     in.next();
 
     const bool commonAbscissa = layout[0] == 1;
@@ -254,10 +256,9 @@ int counter(double v, const std::string& name, int record) {
 
 }  // namespace
 
-void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int& k,
-                 int& iterCount, int& iterTotal, int& designEnd,
-                 const double& designLeadBoundary, const double& cu, const double& su,
-                 const double& cosSweep, double& designLift) {
+void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int& k, int& iterCount,
+                 int& iterTotal, int& designEnd, const double& designLeadBoundary, const double& cu,
+                 const double& su, const double& cosSweep, double& designLift) {
     if (NX < 0 || NX > kMaxNX || NY < 1 || NY > kMaxNY || k < 0 || 2 * k > NX)
         throw ParameterError("Restart: grid " + std::to_string(NX) + " x " + std::to_string(NY) +
                              " with trailing edge at " + std::to_string(k) +

@@ -28,15 +28,12 @@ struct Item {
     enum class Type { Literal, Skip, Int, Fixed, Exp, Text, Slash, Group };
     Type type = Type::Literal;
     int repeat = 1;
-    int w = 0;        // field width (0 for A without width)
-    int d = 0;        // decimals / significant digits
-    int m = 0;        // minimum digits of Iw.m
+    int w = 0;  // field width (0 for A without width)
+    int d = 0;  // decimals / significant digits
+    int m = 0;  // minimum digits of Iw.m
     char expLetter = 'E';
-    std::string text; // literal text
+    std::string text;  // literal text
     std::vector<Item> children;
-
-    bool needsValue() const { return type == Type::Int || type == Type::Fixed ||
-                                     type == Type::Exp || type == Type::Text; }
 };
 
 struct Format {
@@ -215,7 +212,9 @@ std::shared_ptr<const Format> parsed(const std::string& list) {
     return f;
 }
 
-std::string stars(int w) { return std::string(static_cast<size_t>(std::max(w, 0)), '*'); }
+std::string stars(int w) {
+    return std::string(static_cast<size_t>(std::max(w, 0)), '*');
+}
 
 std::string rightJustify(const std::string& text, int w) {
     if (static_cast<int>(text.size()) > w) return stars(w);
@@ -341,8 +340,10 @@ bool splitNumber(const std::string& field, bool& negative, std::string& digits, 
     if (!any) return false;
     if (p == s.size()) return true;
     char c = static_cast<char>(std::toupper(static_cast<unsigned char>(s[p])));
-    if (c == 'E' || c == 'D') ++p;
-    else if (c != '+' && c != '-') return false;
+    if (c == 'E' || c == 'D')
+        ++p;
+    else if (c != '+' && c != '-')
+        return false;
     bool expNegative = false;
     if (p < s.size() && (s[p] == '+' || s[p] == '-')) expNegative = s[p++] == '-';
     if (p == s.size()) return false;
@@ -446,8 +447,8 @@ bool readRealsT(const std::string& formatList, const std::string& line, int coun
 // Single edit descriptors
 // ---------------------------------------------------------------------
 std::string fmtI(long value, int w, int m) {
-    unsigned long mag = value < 0 ? 0UL - static_cast<unsigned long>(value)
-                                  : static_cast<unsigned long>(value);
+    unsigned long mag =
+        value < 0 ? 0UL - static_cast<unsigned long>(value) : static_cast<unsigned long>(value);
     std::string digits = std::to_string(mag);
     if (static_cast<int>(digits.size()) < m)
         digits.insert(0, static_cast<size_t>(m) - digits.size(), '0');

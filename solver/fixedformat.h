@@ -47,9 +47,9 @@ private:
 std::string format(const std::string& formatList, const std::vector<Value>& values);
 
 // Single edit descriptors, for code that builds a record by hand.
-std::string fmtI(long value, int w, int m = 0);       // Iw.m
-std::string fmtF(double value, int w, int d);         // Fw.d
-std::string fmtE(double value, int w, int d);         // Ew.d
+std::string fmtI(long value, int w, int m = 0);  // Iw.m
+std::string fmtF(double value, int w, int d);    // Fw.d
+std::string fmtE(double value, int w, int d);    // Ew.d
 
 // Input of one Fw.d field (the text of exactly those columns): blanks
 // are ignored, an all-blank field is 0, a field without a decimal point

@@ -121,8 +121,8 @@ void SaveSolution(const FileNames& names, const int& NY, const int& NX, const in
     line("(5f10.5)", {mach, alpha, sweepRad, clift, cdrag});
 
     // Both files are complete before either replaces its predecessor.
-    Pending ptlFile = writeTemporary(nameOf(names.ptlName, sizeof names.ptlName),
-                                     "restart file", restart);
+    Pending ptlFile =
+        writeTemporary(nameOf(names.ptlName, sizeof names.ptlName), "restart file", restart);
     Pending cpFile;
     try {
         cpFile = writeTemporary(nameOf(names.cpName, sizeof names.cpName), "Cp file", cp);

@@ -20,8 +20,7 @@ TEST(FixedFormat, WorkedExamples) {
 
     std::string line = format("(2x,i2.2,2(2x,e11.4,2x,i3.3,2x,i3.3),2f10.5)",
                               {3, 0.0015, 12, 1, -0.00002, 200, 2, 0.6, 0.01});
-    EXPECT_EQ(line,
-              "  03   0.1500E-02  012  001  -0.2000E-04  200  002   0.60000   0.01000");
+    EXPECT_EQ(line, "  03   0.1500E-02  012  001  -0.2000E-04  200  002   0.60000   0.01000");
     EXPECT_EQ(line.size(), 70u);
 
     EXPECT_EQ(fmtE(1234.56, 11, 4), " 0.1235E+04");
@@ -69,18 +68,16 @@ TEST(FixedFormat, ExponentRules) {
 TEST(FixedFormat, ListsLiteralsGroupsAndStops) {
     // Literal-only lists write one line; H text keeps blanks and commas.
     EXPECT_EQ(format("(20h<   x    ><   y    >)", {}), "<   x    ><   y    >");
-    EXPECT_EQ(format("(1x,11hBrakedown (,i1,25h): zero diagonal element ,i3,1h,,i3,1h.)",
-                     {1, 17, 4}),
-              " Brakedown (1): zero diagonal element  17,  4.");
-    EXPECT_EQ(format("(8h NXGRID=,i4,10h   NYGRID=,i4)", {240, 32}),
-              " NXGRID= 240   NYGRID=  32");
+    EXPECT_EQ(
+        format("(1x,11hBrakedown (,i1,25h): zero diagonal element ,i3,1h,,i3,1h.)", {1, 17, 4}),
+        " Brakedown (1): zero diagonal element  17,  4.");
+    EXPECT_EQ(format("(8h NXGRID=,i4,10h   NYGRID=,i4)", {240, 32}), " NXGRID= 240   NYGRID=  32");
     EXPECT_EQ(format("(5h    i,10x,1hx,14x,1hy,12h      JGRID=,i4)", {3}),
               "    i          x              y      JGRID=   3");
     EXPECT_EQ(format("(7h  Grid:,i3,3h x ,i3)", {120, 17}), "  Grid:120 x  17");
     // '/' ends a line; a final '/' leaves an empty last line.
     EXPECT_EQ(format("(1x/22h  ***  l = 1  or less./)", {}), " \n  ***  l = 1  or less.\n");
-    EXPECT_EQ(format("(6h   l =,i7,10x,3hn =,i7)", {1, 0}),
-              "   l =      1          n =      0");
+    EXPECT_EQ(format("(6h   l =,i7,10x,3hn =,i7)", {1, 0}), "   l =      1          n =      0");
     // Output stops at the first data item without a value: the literal
     // before it is written, the one after it is not.
     EXPECT_EQ(format("(f5.1,3h ab,f5.1,3h cd)", {1.0}), "  1.0 ab");
@@ -121,8 +118,8 @@ TEST(FixedFormat, FixedPointInput) {
     EXPECT_EQ(v, 15e-6);
     EXPECT_TRUE(parseF("0.75", 5, v));
     EXPECT_EQ(v, 0.75);
-    for (const char* bad : {"  12a.5", "1.2.3", "-", ".", "1e", "1e+", "e5", "nan", "1e999",
-                            "1,5", "\t1.0"}) {
+    for (const char* bad :
+         {"  12a.5", "1.2.3", "-", ".", "1e", "1e+", "e5", "nan", "1e999", "1,5", "\t1.0"}) {
         double keep = 42.0;
         EXPECT_FALSE(parseF(bad, 5, keep)) << bad;
         EXPECT_EQ(keep, 42.0) << bad;
@@ -138,8 +135,8 @@ TEST(FixedFormat, FixedPointInput) {
     EXPECT_EQ(values[0], 0.75);
     EXPECT_EQ(values[1], 1.25);
     EXPECT_EQ(values[2], 0.0);
-    ASSERT_TRUE(readReals("(7f5.3)", "1.1  1.2  1.05 1.1  1.2  1.1  1.3  trailing", 7, values,
-                          badColumn));
+    ASSERT_TRUE(
+        readReals("(7f5.3)", "1.1  1.2  1.05 1.1  1.2  1.1  1.3  trailing", 7, values, badColumn));
     EXPECT_EQ(values[3], 1.1);
     EXPECT_EQ(values[6], 1.3);
     ASSERT_TRUE(readReals("(5x,f5.2,a3,f4.1)", "xxxxx 1.50abc 2.5", 3, values, badColumn));

@@ -113,8 +113,8 @@ TEST(ReadGeom, ValuesLayoutsAndImpliedDecimals) {
     EXPECT_EQ(job.y(2), -0.1);
     EXPECT_EQ(job.y(1), 0.0);  // columns after the field are ignored
     EXPECT_EQ(job.x(3), 1.0);
-    EXPECT_EQ(job.y(3), 0.0);          // short line
-    EXPECT_EQ(job.x(4), -9.0);         // nothing beyond the contour
+    EXPECT_EQ(job.y(3), 0.0);   // short line
+    EXPECT_EQ(job.x(4), -9.0);  // nothing beyond the contour
     const int given[7] = {1, 4, 6, 7, 8, 10, 13};
     const double ratio[7] = {1.10, 1.12, 1.13, 1.14, 1.15, 1.16, 1.17};
     for (int m = 0; m < 7; ++m) EXPECT_EQ(job.ds(given[m]), ratio[m]);
@@ -124,9 +124,9 @@ TEST(ReadGeom, ValuesLayoutsAndImpliedDecimals) {
 
     // Common abscissae: n = 3 lines give five points TE -> y1 -> LE -> y2 -> TE,
     // in single precision.
-    s = geomFile("        1.        3.", {"  0.000000  0.000000  0.500000",
-                                         "  0.100000  0.050000 -0.040000",
-                                         "  1.000000  0.001000 -0.001000"});
+    s = geomFile("        1.        3.",
+                 {"  0.000000  0.000000  0.500000", "  0.100000  0.050000 -0.040000",
+                  "  1.000000  0.001000 -0.001000"});
     writeFile(path, s);
     Job ca;
     ca.read(path);

@@ -22,7 +22,9 @@ namespace {
 
 const int NX = 10, NY = 5, K = 2;
 
-std::string dir() { return ::testing::TempDir(); }
+std::string dir() {
+    return ::testing::TempDir();
+}
 
 std::string readAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
