@@ -49,6 +49,7 @@ std::string trimmed(const std::string& s) {
 class LineReader {
 public:
     LineReader(const std::string& name, const std::string& kind) : name_(name), kind_(kind) {
+        errno = 0;
         in_.open(name, std::ios::in | std::ios::binary);
         if (!in_) {
             int err = errno;
@@ -266,6 +267,7 @@ void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int
 
     // 1. The restart file: three counters and (NX+1)*NY potential values.
     const std::string ptl = nameOf(names.ptlName, sizeof names.ptlName);
+    errno = 0;
     std::ifstream in(ptl, std::ios::in | std::ios::binary);
     if (!in) {
         int err = errno;

@@ -68,7 +68,8 @@ void ReadGeom(FileNames& names, double& mach, double& alpha, double& gamma, doub
 //   cu, su, cosSweep [in]      free-stream factors
 //   designLift [out]           lift of the target Cp (cps)
 // Fills phi and phis.  A missing or short restart or Cp file throws
-// FileError before phi, phis or any output is changed.
+// FileError before phi, phis or any output is changed; grid sizes that do
+// not fit the arrays throw ParameterError.
 void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int& k,
                  int& iterCount, int& iterTotal, int& designEnd,
                  const double& designLeadBoundary, const double& cu, const double& su,
