@@ -36,7 +36,12 @@ constexpr int kMinPathLength = 5;
 const double kPiSingle = static_cast<double>(3.1415927f);
 const double kDeg180 = static_cast<double>(180.0f);
 
-double roundSingle(double v) { return static_cast<double>(static_cast<float>(v)); }
+// Rounds to single precision.  Kept out of line: GCC 12 at -O2/-O3 was
+// seen to drop an inlined double->float->double round trip when it
+// vectorised the two products cu and su, which changes the last digits.
+[[gnu::noinline]] double roundSingle(double v) {
+    return static_cast<double>(static_cast<float>(v));
+}
 
 // The path with its last three characters replaced by `ext`.
 std::string derivedName(const std::string& path, const char* ext) {
