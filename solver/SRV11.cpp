@@ -1,0 +1,213 @@
+// Surface results of the potential: velocities on the body line, pressure
+// coefficients, lift from the pressure integral, wave drag from the
+// upwind and entropy terms of the scheme, the local Mach-number field,
+// the maximum thickness of the section and the transfer of a coarse
+// solution to the fine grid.  (The solution files are written in
+// solution_files.cpp.)
+#include "SRV11.h"
+
+#include <cmath>
+#include <string>
+
+#include "message.h"
+#include "operator.h"
+#include "state.h"
+
+namespace quarel {
+
+namespace {
+
+// Work data of the wave-drag sum for one line: the biasing flux defect Q
+// and the x-velocity u of every i-face.
+double wQ[kMaxNX];
+double wU[kMaxNX];
+
+// Transpiration of body face i: the second half of the contour uses the
+// shifted slot.
+double wallV(int i, int NX) {
+    return i < NX / 2 ? vfx(i) : vfx(i + 1);
+}
+
+}  // namespace
+
+void FaceVelocity(const int& i, const int& k, const int& NX, const double& vw, double& U, double& V,
+                  double& u, double& v, double& q2) {
+    const double circ = phi(NX - k, 1) - phi(k, 1);
+    const double pXi = phi(i + 1, 1) - phi(i, 1);
+    double pEta;
+    if (i < k - 1) {
+        // First side of the cut: the row below is the other side, whose
+        // potential is higher by the circulation.
+        pEta =
+            0.25 * (2.0 * circ + phi(i + 1, 2) + phi(i, 2) - phi(NX - i - 1, 2) - phi(NX - i, 2));
+    } else if (i > NX - k) {
+        pEta =
+            0.25 * (phi(i + 1, 2) + phi(i, 2) - phi(NX - i - 1, 2) - phi(NX - i, 2) - 2.0 * circ);
+    } else {
+        // Wall condition: the contravariant normal velocity is vw.
+        pEta = (vw - g12i(i, 1) * pXi) / g22i(i, 1);
+    }
+    U = g12i(i, 1) * pEta + g11i(i, 1) * pXi;
+    V = g22i(i, 1) * pEta + g12i(i, 1) * pXi;
+    q2 = pEta * V + pXi * U;
+    // Velocity vector U r_xi + V r_eta with the one-sided r_eta of the
+    // body line.
+    u = (xg(i + 1, 1) - xg(i, 1)) * U +
+        0.5 * (xg(i + 1, 2) + xg(i, 2) - xg(i + 1, 1) - xg(i, 1)) * V;
+    v = (yg(i + 1, 1) - yg(i, 1)) * U +
+        0.5 * (yg(i + 1, 2) + yg(i, 2) - yg(i + 1, 1) - yg(i, 1)) * V;
+}
+
+void SurfaceResults(const int& NY, const int& k, const int& NX, const double& mach,
+                    const double& gamma, double& CD, double& CL, const double& cu, const double& su,
+                    const double& liftRef, const double& s2, double& cpStar) {
+    const double m2 = mach * mach;
+    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+    const double gexp = gamma / (gamma - 1.0);
+
+    // Pressure coefficient at sonic speed (not meaningful at very low Mach
+    // numbers, where the previous value is kept).
+    if (mach > static_cast<double>(0.1f)) {
+        cpStar = 2.0 *
+                 (std::pow(2.0 / (gamma + 1.0) * (1.0 + 0.5 * (gamma - 1.0) * m2), gexp) - 1.0) /
+                 (gamma * m2);
+    }
+
+    // Surface pressures; beyond local Mach 3 the pressure of the limit.
+    for (int i = 0; i <= NX - 1; ++i) {
+        double U, V, u, v, q2;
+        FaceVelocity(i, k, NX, wallV(i, NX), U, V, u, v, q2);
+        if (mach == 0.0) {
+            cpf(i) = 1.0 - q2 - s2;
+        } else {
+            const double r = (q2 + s2 <= c.q3sq) ? 1.0 - q2 - s2 : 1.0 - c.q3sq;
+            cpf(i) = 2.0 * (std::pow(1.0 + c.kappa * r, gexp) - 1.0) / (gamma * m2);
+        }
+        qsf(i) = std::sqrt(q2);
+        q2f(i) = q2;
+    }
+    if (CL != 0.0) return;
+
+    // Lift from the pressure integral over the body faces.
+    double sx = 0.0, sy = 0.0;
+    for (int i = k; i <= NX - k - 1; ++i) {
+        sx += cpf(i) * (xg(i + 1, 1) - xg(i, 1));
+        sy += cpf(i) * (yg(i + 1, 1) - yg(i, 1));
+    }
+    CL = (cu * sx + su * sy) / liftRef;
+
+    if (mach == 0.0) return;
+
+    // Wave drag: the momentum defect of the upwind-biased mass flux.
+    const double circ = phi(NX - k, 1) - phi(k, 1);
+    for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+    CD = 0.0;
+    for (int j = 1; j <= NY - 1; ++j) {
+        for (int f = 0; f <= NX - 1; ++f) {
+            double U, u;
+            if (j == 1) {
+                double V, v, q2;
+                FaceVelocity(f, k, NX, wallV(f, NX), U, V, u, v, q2);
+            } else {
+                const double pXi = phi(f + 1, j) - phi(f, j);
+                const double pEta =
+                    0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
+                U = g11i(f, j) * pXi + g12i(f, j) * pEta;
+                const double V = g12i(f, j) * pXi + g22i(f, j) * pEta;
+                const double xXi = xg(f + 1, j) - xg(f, j);
+                const double xEta =
+                    0.25 * (xg(f + 1, j + 1) + xg(f, j + 1) - xg(f + 1, j - 1) - xg(f, j - 1));
+                u = xXi * U + xEta * V;
+            }
+            wQ[f] = (rhoi(f, j) - rsi(f, j)) * U / aji(f, j);
+            wU[f] = u;
+        }
+        const double weight = j == 1 ? 1.0 : 2.0;  // the body line is a half cell
+        for (int i = 1; i <= NX - 1; ++i) {
+            CD += weight * 0.5 * (wU[i - 1] + wU[i]) * (wQ[i] - wQ[i - 1]);
+        }
+    }
+}
+
+void MachField(const double& gamma, const double& mach2, const double& s2, const int& k,
+               const int& NY, const int& NX) {
+    const double ainf2 = 1.0 / mach2;
+    const double h = 0.5 * (gamma - 1.0);
+    // Body line and cut, without transpiration.
+    for (int i = 0; i <= NX - 1; ++i) {
+        double U, V, u, v, q2;
+        FaceVelocity(i, k, NX, 0.0, U, V, u, v, q2);
+        const double a2 = ainf2 + h * (1.0 - q2 - s2);
+        amach(i, 1) = std::sqrt(q2 / a2);
+    }
+    for (int j = 2; j <= NY - 1; ++j) {
+        for (int i = 0; i <= NX - 1; ++i) {
+            const double pXi = phi(i + 1, j) - phi(i, j);
+            const double pEta =
+                0.25 * (phi(i, j + 1) + phi(i + 1, j + 1) - phi(i, j - 1) - phi(i + 1, j - 1));
+            const double q2 = pXi * (g11i(i, j) * pXi + g12i(i, j) * pEta) +
+                              pEta * (g12i(i, j) * pXi + g22i(i, j) * pEta);
+            const double a2 = ainf2 + h * (1.0 - q2 - s2);
+            amach(i, j) = std::sqrt(q2 / a2);
+        }
+    }
+}
+
+void MaxThickness(const int& k, const int& NX, const int& iMid, int& iMax, double& dMax) {
+    iMax = k;
+    dMax = yg(k, 1) - yg(NX - k, 1);
+    for (int i = k + 1; i <= iMid; ++i) {
+        const double d = yg(i, 1) - yg(NX - i, 1);
+        if (d > dMax) {
+            dMax = d;
+            iMax = i;
+        }
+    }
+}
+
+namespace {
+
+// Fine node m between the known nodes a and b of the same grid line:
+// linear interpolation in arc length (straight-line distances).
+void interpolate(int im, int jm, int ia, int ja, int ib, int jb) {
+    const double sa = std::hypot(xgs(im, jm) - xgs(ia, ja), ygs(im, jm) - ygs(ia, ja));
+    const double sb = std::hypot(xgs(ib, jb) - xgs(im, jm), ygs(ib, jb) - ygs(im, jm));
+    phis(im, jm) = (phis(ib, jb) * sa + phis(ia, ja) * sb) / (sa + sb);
+}
+
+}  // namespace
+
+void CoarseToFine(const int& NXf, const int& NYf, const int& d) {
+    if (d != 1 && d != 2 && d != 4) {
+        throw ParameterError("Coarsening factor " + std::to_string(d) +
+                             " is not supported (1, 2 or 4).");
+    }
+    if (d == 1) {
+        for (int j = 1; j <= NYf; ++j)
+            for (int i = 0; i <= NXf; ++i) phis(i, j) = phi(i, j);
+        return;
+    }
+
+    // Injection of the coarse nodes.
+    for (int jc = 1; jc <= (NYf - 1) / d + 1; ++jc)
+        for (int ic = 0; ic <= NXf / d; ++ic) phis(d * ic, d * (jc - 1) + 1) = phi(ic, jc);
+
+    if (d == 4) {
+        // Midpoints of the coarse cells' edges at step 2.
+        for (int j = 1; j <= NYf; j += 4)
+            for (int i = 0; i <= NXf - 4; i += 4) interpolate(i + 2, j, i, j, i + 4, j);
+        if (NYf - 2 > 2) {
+            for (int j = 3; j <= NYf - 2; j += 4)
+                for (int i = 0; i <= NXf; i += 2) interpolate(i, j, i, j - 2, i, j + 2);
+        }
+    }
+    // Remaining nodes of the odd lines along i, then the even lines along j.
+    for (int j = 1; j <= NYf; j += 2)
+        for (int i = 0; i <= NXf - 2; i += 2) interpolate(i + 1, j, i, j, i + 2, j);
+    if (NYf - 1 > 1) {
+        for (int j = 2; j <= NYf - 1; j += 2)
+            for (int i = 0; i <= NXf; ++i) interpolate(i, j, i, j - 1, i, j + 1);
+    }
+}
+
+}  // namespace quarel

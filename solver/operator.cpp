@@ -1,0 +1,440 @@
+// The discrete conservative full-potential operator.
+//
+// Every node carries a flux balance over the cell around it: the xi-fluxes
+// through its east and west i-faces and the eta-fluxes through its north
+// and south j-faces.  The face densities are isentropic where the flow is
+// subsonic; on supersonic faces the i-face density is biased upstream
+// (flux biasing towards the sonic mass flux), and a shock-point
+// correction carries the entropy jump of a normal shock.  Beyond local
+// Mach 3 the isentropic law is continued by an exponential so that the
+// density never vanishes.
+#include "operator.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "state.h"
+
+namespace quarel {
+
+// ---------------------------------------------------------------------
+// Density law
+// ---------------------------------------------------------------------
+
+FlowConstants MakeFlowConstants(const double& mach, const double& gamma, const double& s2) {
+    FlowConstants c;
+    c.mach = mach;
+    c.gamma = gamma;
+    c.s2 = s2;
+    const double m2 = mach * mach;
+    c.kappa = 0.5 * (gamma - 1.0) * m2;
+    if (m2 == 0.0) {
+        // Incompressible: the density is 1 everywhere, no speed is sonic
+        // and no speed reaches the Mach-3 limit.
+        const double inf = std::numeric_limits<double>::infinity();
+        c.q3sq = inf;
+        c.rho3 = 1.0;
+        c.qstar = inf;
+        c.rhostar = 1.0;
+        return c;
+    }
+    c.q3sq = 9.0 * ((gamma - 1.0) * m2 + 2.0) / (m2 * (9.0 * (gamma - 1.0) + 2.0));
+    c.rho3 = std::pow(1.0 + c.kappa * (1.0 - c.q3sq), 1.0 / (gamma - 1.0));
+    c.qstar = std::sqrt((2.0 / m2 + (gamma - 1.0) * (1.0 - s2)) / (gamma + 1.0));
+    c.rhostar = c.density(c.qstar * c.qstar);
+    return c;
+}
+
+double FlowConstants::a2(double q2) const {
+    return 1.0 / (mach * mach) + 0.5 * (gamma - 1.0) * (1.0 - q2 - s2);
+}
+
+double FlowConstants::density(double q2) const {
+    if (q2 + s2 > q3sq) {
+        // Exponential continuation: continuous with the isentropic law and
+        // with its slope d(rho)/d(q^2) = -rho/(2 a^2) at the Mach-3 speed.
+        const double a3sq = 0.5 * (gamma - 1.0) * (1.0 - q3sq) + 1.0 / (mach * mach);
+        return rho3 * std::exp(-(q2 + s2 - q3sq) / 2.0 / a3sq);
+    }
+    return std::pow(1.0 + kappa * (1.0 - q2 - s2), 1.0 / (gamma - 1.0));
+}
+
+double EntropyJump(const double& m2, const double& e, const double& gamma) {
+    // (p2/p1)^(1/(gamma-1)) * (rho1/rho2)^(gamma/(gamma-1)) - 1 across a
+    // normal shock with upstream Mach number squared m2.
+    const double pressureRatio = ((2.0 * m2 - 1.0) * gamma + 1.0) / (gamma + 1.0);
+    const double densityRatio = ((gamma - 1.0) * m2 + 2.0) / ((gamma + 1.0) * m2);
+    return std::pow(pressureRatio, e) * std::pow(densityRatio, e * gamma) - 1.0;
+}
+
+// ---------------------------------------------------------------------
+// Face densities
+// ---------------------------------------------------------------------
+
+void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
+                    const double& s2) {
+    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+    for (int j = 1; j <= NY - 1; ++j) {
+        const double pEta = phi(i, j + 1) - phi(i, j);
+        const double pXi =
+            0.25 * (phi(i + 1, j) + phi(i + 1, j + 1) - phi(i - 1, j + 1) - phi(i - 1, j));
+        const double V = g22j(i, j) * pEta + g12j(i, j) * pXi;
+        const double q2 = V * pEta + (g12j(i, j) * pEta + g11j(i, j) * pXi) * pXi;
+        const double rho = c.density(q2);
+        rhoj(i, j) = rho;
+        cfj(i, j) = rho * (g22j(i, j) - V * V / c.a2(q2)) / ajj(i, j);
+    }
+}
+
+namespace {
+
+// Per-face work data of one i-face line (faces 0..NX-1), kept between the
+// face pass and the biasing pass.  Static: nothing is allocated per call.
+double wUJ[kMaxNX];     // U/J
+double wQ[kMaxNX];      // speed q in the section plane
+double wM2[kMaxNX];     // xi-Mach number squared U^2/(a^2 g11)
+double wSonic[kMaxNX];  // sonic-flux density rho* q*/q (rho where subsonic)
+double wFlux[kMaxNX];   // normalised mass flux rho q/(rho* q*) (1 where subsonic)
+double wUq[kMaxNX];     // direction cosine U/q (0 where subsonic)
+double wCoef[kMaxNX];   // linearised coefficient without the density
+double wDer[kMaxNX];    // derivative factor of the mass flux (0 where subsonic)
+
+// Fills the work data and rsi of face f on line j from its gradients.
+void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
+    const double J = aji(f, j);
+    const double g11 = g11i(f, j), g12 = g12i(f, j), g22 = g22i(f, j);
+    const double U = g12 * pEta + g11 * pXi;
+    const double q2 = pXi * U + pEta * (g12 * pXi + g22 * pEta);
+    const double q = std::sqrt(q2);
+    const double rho = c.density(q2);
+    const double a2 = c.a2(q2);
+    rsi(f, j) = rho;
+    wUJ[f] = U / J;
+    wQ[f] = q;
+    wM2[f] = U * U / (a2 * g11);
+    if (q > c.qstar) {
+        const double sonicFlux = c.rhostar * c.qstar;
+        wSonic[f] = sonicFlux / q;
+        wFlux[f] = rho * q / sonicFlux;
+        wUq[f] = U / q;
+        wCoef[f] = (g11 - U * U / q2) / J;
+        // d(rho q)/dq = rho (1 - q^2/a^2); beyond the Mach-3 speed the
+        // ratio is frozen at its value on the limit.
+        double qq = q2, aa = a2;
+        if (q2 + c.s2 > c.q3sq) {
+            qq = c.q3sq - c.s2;
+            aa = c.a2(qq);
+        }
+        wDer[f] = (1.0 - qq / aa) * rho / sonicFlux;
+    } else {
+        wSonic[f] = rho;
+        wFlux[f] = 1.0;
+        wUq[f] = 0.0;
+        wCoef[f] = (g11 - U * U / a2) / J;
+        wDer[f] = 0.0;
+    }
+}
+
+}  // namespace
+
+void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
+                    const double& mach, const double& gamma, const double& s2) {
+    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+
+    // Face pass: gradients, isentropic densities and the per-face data.
+    if (j >= 2) {
+        for (int f = 0; f <= NX - 1; ++f) {
+            const double pXi = phi(f + 1, j) - phi(f, j);
+            const double pEta =
+                0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
+            faceState(c, f, j, pXi, pEta);
+        }
+    } else {
+        // First side of the wake cut: the row below is the other side of
+        // the cut, whose potential is higher by the circulation.
+        for (int f = 0; f <= k - 1; ++f) {
+            const double pXi = phi(f + 1, 1) - phi(f, 1);
+            const double pEta = 0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) -
+                                        phi(NX - f - 1, 2) + 2.0 * circ);
+            faceState(c, f, 1, pXi, pEta);
+        }
+        // Body faces: the normal derivative follows from the wall condition
+        // V = V_w (transpiration).
+        const int mid = NX / 2;
+        for (int f = k; f <= NX - k - 1; ++f) {
+            const double vw = f < mid ? vfx(f) : vfx(f + 1);
+            const double pXi = phi(f + 1, 1) - phi(f, 1);
+            const double pEta = (vw - g12i(f, 1) * pXi) / g22i(f, 1);
+            faceState(c, f, 1, pXi, pEta);
+        }
+        // Second side of the cut: the same faces seen in the opposite xi
+        // direction, so U and everything odd in U change sign.
+        for (int f = 0; f <= k - 1; ++f) {
+            const int p = NX - 1 - f;
+            rsi(p, 1) = rsi(f, 1);
+            wUJ[p] = -wUJ[f];
+            wQ[p] = wQ[f];
+            wM2[p] = wM2[f];
+            wSonic[p] = wSonic[f];
+            wFlux[p] = wFlux[f];
+            wUq[p] = -wUq[f];
+            wCoef[p] = wCoef[f];
+            wDer[p] = wDer[f];
+        }
+    }
+
+    // Biasing pass.
+    for (int f = 0; f <= NX - 1; ++f) {
+        dsi(f, j) = 0.0;
+        dri(f, j) = 0.0;
+        shk(f, j) = 0.0;
+    }
+    const int ends[4] = {0, 1, NX - 2, NX - 1};
+    for (int f : ends) {
+        if (f < 0 || f > NX - 1) continue;
+        rhoi(f, j) = rsi(f, j);
+        cfi(f, j) = rsi(f, j) * wCoef[f];
+    }
+
+    const double e = 1.0 / (gamma - 1.0);
+    // xi-Mach number squared; faces off the line count as subsonic.
+    auto m2 = [&](int f) { return (f < 0 || f > NX - 1) ? 0.0 : wM2[f]; };
+    // Entropy-jump flux of face f (only evaluated on supersonic faces).
+    auto P = [&](int f) { return EntropyJump(wM2[f], e, gamma) * rsi(f, j) * wUJ[f]; };
+
+    for (int f = 2; f <= NX - 3; ++f) {
+        const bool backward = wUJ[f] < 0.0;  // upstream face is f-1
+        const int u = backward ? f - 1 : f + 1;
+        double rho = wSonic[f];
+        double D = 0.0;
+        if (wQ[u] > c.qstar) {
+            rho *= wFlux[u];
+            D = wDer[u] * wSonic[f] * wUJ[f] * wUq[u];
+        }
+
+        double S = 0.0;
+        if (backward) {
+            if (m2(f - 1) <= 1.0) {
+                S = 0.0;
+            } else if (m2(f) <= 1.0) {
+                S = -P(f - 1);
+            } else if (m2(f + 1) < 1.0) {
+                S = std::max(0.0, P(f) - P(f - 1));
+            } else if (m2(f + 2) < 1.0) {
+                S = std::max(0.0, P(f) - P(f - 1)) * (1.0 - m2(f + 2)) / (m2(f + 1) - m2(f + 2));
+            }
+        } else {
+            if (m2(f) <= 1.0) {
+                S = 0.0;
+            } else if (m2(f - 1) <= 1.0) {
+                S = P(f);
+            } else if (m2(f - 2) < 1.0) {
+                S = std::max(0.0, P(f) - P(f - 1));
+            } else if (m2(f - 3) < 1.0) {
+                S = std::max(0.0, P(f) - P(f - 1)) * (1.0 - m2(f - 3)) / (m2(f - 2) - m2(f - 3));
+            }
+        }
+
+        rhoi(f, j) = rho;
+        cfi(f, j) = rho * wCoef[f];
+        if (backward) {
+            dri(f, j) = D;
+        } else {
+            dsi(f, j) = D;
+        }
+        shk(f, j) = S;
+    }
+}
+
+// ---------------------------------------------------------------------
+// Node rows
+// ---------------------------------------------------------------------
+
+namespace {
+
+void clearRow(Row& row) {
+    for (double& s : row.slot) s = 0.0;
+    row.res = 0.0;
+}
+
+// Eta-flux through j-face (i, j) (north face of node (i, j)).
+double northFlux(int i, int j) {
+    return rhoj(i, j) / ajj(i, j) *
+           (g22j(i, j) * (phi(i, j + 1) - phi(i, j)) +
+            g12j(i, j) * 0.25 *
+                (phi(i + 1, j + 1) + phi(i + 1, j) - phi(i - 1, j) - phi(i - 1, j + 1)));
+}
+
+// Xi-flux through i-face (f, j) with the given cross derivative.
+double eastFlux(int f, int j, double pEta) {
+    return rhoi(f, j) / aji(f, j) * (g11i(f, j) * (phi(f + 1, j) - phi(f, j)) + g12i(f, j) * pEta);
+}
+
+// Cross factors of the linearised coefficients.
+double crossI(int f, int j, double c) {
+    return c * g12i(f, j) / (4.0 * g11i(f, j));
+}
+double crossJ(int i, int j, double c) {
+    return c * g12j(i, j) / (4.0 * g22j(i, j));
+}
+
+}  // namespace
+
+void InteriorRow(const int& NX, const int& NY, const int& i, const int& j, Row& row) {
+    clearRow(row);
+    const double FE = eastFlux(
+        i, j, 0.25 * (phi(i + 1, j + 1) + phi(i, j + 1) - phi(i, j - 1) - phi(i + 1, j - 1)));
+    const double FW = eastFlux(
+        i - 1, j, 0.25 * (phi(i - 1, j + 1) + phi(i, j + 1) - phi(i, j - 1) - phi(i - 1, j - 1)));
+    const double GN = northFlux(i, j);
+    const double GS = northFlux(i, j - 1);
+    row.res = FE - FW + GN - GS;
+
+    const double e = cfi(i, j) - dsi(i - 1, j);
+    const double w = cfi(i - 1, j) - dri(i, j);
+    const double n = cfj(i, j);
+    const double s = cfj(i, j - 1);
+    const double xE = crossI(i, j, e);
+    const double xW = crossI(i - 1, j, w);
+    const double xN = crossJ(i, j, n);
+    const double xS = crossJ(i, j - 1, s);
+
+    double* a = row.slot;
+    a[1] = e + w + n + s;
+    a[2] = -w;
+    a[3] = -e;
+    a[4] = -n;
+    a[5] = -s;
+    a[7] = dri(i - 1, j);
+    a[8] = -dsi(i, j);
+    a[11] = xW + xN;
+    a[12] = -xE - xN;
+    a[13] = -xW - xS;
+    a[14] = xE + xS;
+
+    // Boundary neighbours are functions of the circulation through the
+    // far-field vortex: their coefficients move into slot 0 (which holds
+    // dR/dGamma, the opposite sign of the other slots).  All three moves
+    // use the slots as they were before any of them.
+    const double s2 = a[2], s3 = a[3], s4 = a[4];
+    const double s11 = a[11], s12 = a[12], s13 = a[13], s14 = a[14];
+    if (i == 1) a[0] -= s2 * ff0(j) + s11 * ff0(j + 1) + s13 * ff0(j - 1);
+    if (i == NX - 1) a[0] -= s3 * ffn(j) + s12 * ffn(j + 1) + s14 * ffn(j - 1);
+    if (j == NY - 1) a[0] -= s4 * ffo(i) + s11 * ffo(i - 1) + s12 * ffo(i + 1);
+    if (i == 1) a[2] = a[11] = a[13] = 0.0;
+    if (i == NX - 1) a[3] = a[12] = a[14] = 0.0;
+    if (j == NY - 1) a[4] = a[11] = a[12] = 0.0;
+}
+
+void WakeRow(const int& i, const int& NX, const double& circ, Row& row) {
+    clearRow(row);
+    const int p = NX - i;  // the same point seen from the other side of the cut
+    const double FE =
+        eastFlux(i, 1, 0.25 * (phi(i + 1, 2) + phi(i, 2) - phi(p - 1, 2) - phi(p, 2) + 2.0 * circ));
+    const double FW = eastFlux(
+        i - 1, 1, 0.25 * (phi(i - 1, 2) + phi(i, 2) - phi(p + 1, 2) - phi(p, 2) + 2.0 * circ));
+    row.res = northFlux(i, 1) + northFlux(p, 1) + FE - FW;
+
+    const double e = cfi(i, 1) - dsi(i - 1, 1);
+    const double w = cfi(i - 1, 1) - dri(i, 1);
+    const double n = cfj(i, 1);
+    const double np = cfj(p, 1);
+    const double xE = crossI(i, 1, e);
+    const double xW = crossI(i - 1, 1, w);
+    const double xN = crossJ(i, 1, n);
+    const double xNp = crossJ(p, 1, np);
+
+    double* a = row.slot;
+    a[1] = e + w + n + np;
+    a[2] = -w;
+    a[3] = -e;
+    a[4] = -n;
+    a[5] = -np;  // the partner's phi(p, 2) plays the node below
+    a[7] = dri(i - 1, 1);
+    a[8] = -dsi(i, 1);
+    a[11] = xW + xN;
+    a[12] = -xE - xN;
+    a[13] = -xW - xNp;  // partner-side node (p+1, 2)
+    a[14] = xE + xNp;   // partner-side node (p-1, 2)
+    // The partner's potential on the cut is phi(i, 1) + Gamma.
+    a[0] = a[5];
+    if (i == 1) {
+        // Neighbours (0, 2) and (NX, 2) lie on the downstream boundary; the
+        // node (0, 1) has a vortex factor of 0.
+        a[0] = a[5] - a[11] * ff0(2) - a[13] * ffn(2);
+        a[2] = a[11] = a[13] = 0.0;
+    }
+}
+
+void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, const int& firstOnly,
+             const int& L, Row& row) {
+    clearRow(row);
+    const int mid = NX / 2;
+    double* a = row.slot;
+
+    const bool design =
+        designFlag == 1 && ((k <= i && i <= L) || (NX - L <= i && i <= NX - k && firstOnly == 0));
+    if (design) {
+        // Prescribed tangential potential increment along the surface.
+        a[1] = 1.0;
+        if (i < mid) {
+            row.res = phi(i + 1, 1) - phi(i, 1) - ptc(i);
+            a[3] = -1.0;
+        } else {
+            row.res = phi(i - 1, 1) - phi(i, 1) - ptc(i);
+            a[2] = -1.0;
+        }
+        return;
+    }
+
+    // Half cell on the wall with the transpiration flux.
+    double vE, vW;
+    if (i < mid) {
+        vE = vfx(i);
+        vW = vfx(i - 1);
+    } else if (i > mid) {
+        vE = vfx(i + 1);
+        vW = vfx(i);
+    } else {
+        vE = vfx(i + 1);
+        vW = vfx(i - 1);
+    }
+    const int E = i, W = i - 1;
+    row.res = northFlux(i, 1) +
+              0.5 * rhoi(E, 1) * (aji(E, 1) / g22i(E, 1)) * (phi(i + 1, 1) - phi(i, 1)) -
+              0.5 * rhoi(W, 1) * (aji(W, 1) / g22i(W, 1)) * (phi(i, 1) - phi(i - 1, 1)) -
+              0.5 * vE * rhoi(E, 1) / aji(E, 1) - 0.5 * vW * rhoi(W, 1) / aji(W, 1);
+
+    const double e = 0.5 * (cfi(E, 1) - dsi(i - 1, 1));
+    const double w = 0.5 * (cfi(W, 1) - dri(i, 1));
+    const double x = 0.25 * rhoj(i, 1) * g12j(i, 1) / ajj(i, 1);
+    a[1] = e + w + cfj(i, 1);
+    a[2] = -w;
+    a[3] = -e;
+    a[4] = -cfj(i, 1);
+    a[7] = dri(i - 1, 1);
+    a[8] = -dsi(i, 1);
+    a[11] = x;
+    a[12] = -x;
+}
+
+// ---------------------------------------------------------------------
+// Far field
+// ---------------------------------------------------------------------
+
+void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu,
+                    const double& su) {
+    // Free stream plus the vortex of the current circulation.
+    const double circ = phi(NX - k, 1) - phi(k, 1);
+    for (int i = 0; i <= NX; ++i) {
+        phi(i, NY) = cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i);
+    }
+    if (NY < 2) return;
+    for (int j = 1; j <= NY - 1; ++j) {
+        phi(0, j) = cu * xg(0, j) + su * yg(0, j) + circ * ff0(j);
+        phi(NX, j) = cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j);
+    }
+}
+
+}  // namespace quarel
