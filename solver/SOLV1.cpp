@@ -1,0 +1,168 @@
+// Newton step of the full-potential equation and its restarted,
+// preconditioned GMRES driver.
+#include "SOLV1.h"
+
+#include <cmath>
+#include <cstring>
+#include <string>
+
+#include "CDEF1.h"
+#include "SRV11.h"
+#include "fixedformat.h"
+#include "gmres.h"
+#include "message.h"
+#include "operator.h"
+#include "state.h"
+
+namespace quarel {
+
+namespace {
+
+// Largest |v| over the unknowns (lines 2 .. NY-1, i = 1 .. NX-1, and
+// line 1, i = 1 .. NX-k).
+double MaxAbsUnknowns(const int& NY, const int& k, const int& NX, const GridArray& v) {
+    double m = 0.0;
+    for (int i = 1; i <= NX - k; ++i) m = std::fmax(m, std::fabs(v(i, 1)));
+    for (int j = 2; j <= NY - 1; ++j) {
+        const double* l = v.data() + GridArray::at(0, j);
+        for (int i = 1; i <= NX - 1; ++i) m = std::fmax(m, std::fabs(l[i]));
+    }
+    return m;
+}
+
+// The value of largest magnitude of a over i = 1 .. NX-1, j = 1 .. NY-1
+// with its indices; scanned j outer, i inner, the first of equal
+// magnitudes kept; 0 at (1, 1) when all vanish.
+void LargestEntry(const int& NY, const int& NX, const GridArray& a, double& value, int& iMax,
+                  int& jMax) {
+    value = 0.0;
+    iMax = jMax = 1;
+    double mag = 0.0;
+    for (int j = 1; j <= NY - 1; ++j) {
+        const double* l = a.data() + GridArray::at(0, j);
+        for (int i = 1; i <= NX - 1; ++i) {
+            if (std::fabs(l[i]) > mag) {
+                mag = std::fabs(l[i]);
+                value = l[i];
+                iMax = i;
+                jMax = j;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
+                 const int& cycles, const int& m) {
+    for (int j = 1; j <= NY; ++j) {
+        const int o = GridArray::at(0, j);
+        std::memcpy(gmr.data() + o, sp0.data() + o, sizeof(double) * (NX + 1));
+        std::memset(corr.data() + o, 0, sizeof(double) * (NX + 1));
+    }
+    const double tau = 0.75 * linTol;
+    for (int cycle = 1; cycle <= cycles; ++cycle) {
+        ApplyPreconditioner(NY, k, NX, gmr, gmz);
+        GmresCycle(NY, k, NX, m, gmz);
+        ApplyOperator(NY, k, NX, gmz, gmw);
+        for (int j = 1; j <= NY - 1; ++j) {
+            const int o = GridArray::at(0, j);
+            double* c = corr.data() + o;
+            double* r = gmr.data() + o;
+            const double* z = gmz.data() + o;
+            const double* w = gmw.data() + o;
+            for (int i = 1; i <= NX - 1; ++i) {
+                c[i] += z[i];
+                r[i] -= w[i];
+            }
+        }
+        if (MaxAbsUnknowns(NY, k, NX, gmr) <= tau) break;
+    }
+}
+
+void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
+                const double& gamma, const double& diagFactor, const double& linTol,
+                const int& cycles, const int& m, const int& designFlag, const int& firstOnly,
+                const int& L, const int& ITR, double& RES, double& CD, double& CL,
+                const double& cu, const double& su, const double& liftRef, const double& s2,
+                char* lineBuffer) {
+    // 1. Scaled Newton system and preconditioner.
+    BuildSystem(NY, k, NX, mach, gamma, diagFactor, s2, designFlag, firstOnly, L);
+
+    // 2. Largest residual.
+    int resI = 1, resJ = 1;
+    LargestEntry(NY, NX, sp0, RES, resI, resJ);
+
+    // 3. Correction.
+    GmresDriver(NY, k, NX, linTol, cycles, m);
+
+    // 4. Largest correction; a correction that would make the potential
+    //    infinite or not a number ends the calculation before phi is
+    //    touched, so the potential of the previous step survives.
+    double cor = 0.0;
+    int corI = 1, corJ = 1;
+    LargestEntry(NY, NX, corr, cor, corI, corJ);
+    for (int j = 1; j <= NY - 1; ++j) {
+        const double* c = corr.data() + GridArray::at(0, j);
+        const double* p = phi.data() + GridArray::at(0, j);
+        for (int i = 1; i <= NX - 1; ++i) {
+            if (!std::isfinite(p[i] + c[i])) {
+                throw SolverError("Newton step " + std::to_string(ITR) + " on the " +
+                                  std::to_string(NX) + " x " + std::to_string(NY) +
+                                  " grid produced a potential that is infinite or not a "
+                                  "number at node (" +
+                                  std::to_string(i) + ", " + std::to_string(j) +
+                                  "); the calculation was stopped and the potential of the "
+                                  "previous step kept.");
+            }
+        }
+    }
+    for (int j = 1; j <= NY - 1; ++j) {
+        const double* c = corr.data() + GridArray::at(0, j);
+        double* p = phi.data() + GridArray::at(0, j);
+        for (int i = 1; i <= NX - 1; ++i) p[i] += c[i];
+    }
+
+    // 5. Far-field values with the new circulation.
+    FarFieldValues(k, NX, NY, cu, su);
+
+    // 6. Grid sizes at the first step of a level.
+    if (ITR == 1) msg::console(ff::format("(7h  Grid:,i3,3h x ,i3)", {NX, NY}));
+
+    // 7. Surface results and the iteration line.
+    double last1, last2;
+    if (designFlag == 0) {
+        CD = 0.0;
+        CL = 0.0;
+        double cpStar = 0.0;
+        SurfaceResults(NY, k, NX, mach, gamma, CD, CL, cu, su, liftRef, s2, cpStar);
+        last1 = CL;
+        last2 = CD;
+    } else {
+        // Design: the largest transpiration velocity (normalised by the
+        // face metric) and the largest transpiration angle.
+        double vmax = 0.0, amax = 0.0;
+        for (int i = k; i <= NX - k; ++i) {
+            const double g = i > NX / 2 ? g22i(i - 1, 1) : g22i(i, 1);
+            const double v = std::fabs(vfx(i) / std::sqrt(g));
+            if (v >= vmax) vmax = v;
+            const double a = std::fabs(vdu(i));
+            if (a >= amax) amax = a;
+        }
+        last1 = vmax;
+        last2 = amax;
+    }
+    std::string line = ff::format("(2x,i2.2,2(2x,e11.4,2x,i3.3,2x,i3.3),2f10.5)",
+                                  {ITR, cor, corI, corJ, RES, resI, resJ, last1, last2});
+    if (line.size() > 80) line.resize(80);
+    const size_t end = line.find_last_not_of(' ');
+    line.resize(end == std::string::npos ? 0 : end + 1);
+    msg::console(line);
+    std::memcpy(lineBuffer, line.data(), line.size());
+    lineBuffer[line.size()] = '\0';
+
+    // 8. Residual of line 1 for the record.
+    for (int i = 0; i <= NX; ++i) sp1(i) = sp0(i, 1);
+}
+
+}  // namespace quarel
