@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -92,6 +93,10 @@ protected:
     void TearDown() override {
         delete window;  // writes the iteration log into the temporary folder
         if (app) app->runWhileEvents();
+        if (!dir.empty()) {
+            std::error_code ec;
+            std::filesystem::remove_all(dir, ec);
+        }
     }
     // Lets the window be mapped and painted, and the fields take their
     // values from the bound variables.
@@ -286,6 +291,182 @@ TEST_F(MainWindow, SpinnerAndRadioHandlersChangeOnlyTheirVariable) {
     EXPECT_TRUE(w().regimeRadio[0]->getCheck());
     EXPECT_FALSE(w().regimeRadio[2]->getCheck());
     EXPECT_TRUE(window->captions.empty());
+}
+
+// A left-button drag on the canvas from (x0, y0) to (x1, y1).
+void drag(Quarel* window, int x0, int y0, int x1, int y1, bool control) {
+    FXEvent press;
+    press.last_x = x0;
+    press.last_y = y0;
+    press.state = control ? CONTROLMASK : 0;
+    window->handle(window->widgets().canvas, FXSEL(SEL_LEFTBUTTONPRESS, Quarel::ID_CANVAS), &press);
+    FXEvent release;
+    release.state = press.state;
+    release.last_x = x1;
+    release.last_y = y1;
+    window->handle(window->widgets().canvas, FXSEL(SEL_LEFTBUTTONRELEASE, Quarel::ID_CANVAS),
+                   &release);
+}
+
+TEST_F(MainWindow, GridPictureKeepsEqualScalesAndRefusesInvertedExtents) {
+    const std::string input = dir + "/grid.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir);  // grid.out goes to the current folder
+    EXPECT_EQ(command(Quarel::ID_GRID), 1);
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(window->captions.empty()) << window->texts.front();
+
+    // The "grid calculation" enabling row.
+    EXPECT_TRUE(w().calculationTab->isEnabled());
+    EXPECT_TRUE(w().gridViewButton->isEnabled());
+    EXPECT_TRUE(w().calculateButton->isEnabled());
+    EXPECT_FALSE(w().cpViewButton->isEnabled());
+    EXPECT_EQ(window->gridShown, 1);
+    EXPECT_EQ(window->cpShown, 0);
+
+    // Equal scales, and the picture fits inside the margins.
+    const quarel::RunControl& rc = window->runControl();
+    const int W = w().canvas->getWidth(), H = w().canvas->getHeight();
+    EXPECT_DOUBLE_EQ(window->scaleX, window->scaleY);
+    EXPECT_LE(window->scaleX * (rc.gxMax - rc.gxMin), W - 50 + 1e-9);
+    EXPECT_LE(window->scaleY * (rc.gyMax - rc.gyMin), H - 25 + 1e-9);
+    EXPECT_TRUE(std::abs(window->scaleX * (rc.gxMax - rc.gxMin) - (W - 50)) < 1e-6 ||
+                std::abs(window->scaleY * (rc.gyMax - rc.gyMin) - (H - 25)) < 1e-6);
+    const int drawn = countPixels(FXRGB(0, 0, 0));
+    EXPECT_GT(drawn, 1000);
+
+    // A repaint draws the same picture again.
+    w().canvas->update();
+    w().canvas->repaint();
+    EXPECT_EQ(countPixels(FXRGB(0, 0, 0)), drawn);
+
+    // Pan: the extents follow the pointer by the drag over the scale.
+    const double x0 = rc.gxMin, x1 = rc.gxMax, y0 = rc.gyMin, y1 = rc.gyMax;
+    const double scale = window->scaleX;
+    drag(window, 100, 100, 80, 130, false);
+    EXPECT_NEAR(rc.gxMin, x0 + 20 / scale, 1e-12);
+    EXPECT_NEAR(rc.gxMax, x1 + 20 / scale, 1e-12);
+    EXPECT_NEAR(rc.gyMin, y0 + 30 / scale, 1e-12);
+    EXPECT_NEAR(rc.gyMax, y1 + 30 / scale, 1e-12);
+
+    // Zoom with Control: dragging upward shows more.
+    const double wide = rc.gxMax - rc.gxMin;
+    const double zoomScale = window->scaleX;
+    drag(window, 100, 100, 100, 90, true);
+    EXPECT_NEAR(rc.gxMax - rc.gxMin, wide + 20 / zoomScale, 1e-9);
+
+    // A Control-drag downward far enough to invert the extents changes
+    // nothing, and the picture is still drawn.
+    const double before[4] = {rc.gxMin, rc.gxMax, rc.gyMin, rc.gyMax};
+    drag(window, 100, 0, 100, 100000, true);
+    EXPECT_EQ(rc.gxMin, before[0]);
+    EXPECT_EQ(rc.gxMax, before[1]);
+    EXPECT_EQ(rc.gyMin, before[2]);
+    EXPECT_EQ(rc.gyMax, before[3]);
+    EXPECT_GT(countPixels(FXRGB(0, 0, 0)), 1000);
+
+    // Far outside the picture: the segments are clipped, nothing wraps.
+    drag(window, 0, 0, 30000, 0, false);
+    EXPECT_EQ(countPixels(FXRGB(0, 0, 0)), 0);
+}
+
+// Runs the batch program on `input` and returns its "Clift= ...\nCdrag= ..."
+// lines.
+std::string batchResult(const std::string& input) {
+    const std::string command = std::string(QUAREL_BATCH) + " --quiet '" + input + "'";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return "";
+    std::string out;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    pclose(pipe);
+    std::string result;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("Clift=", 0) == 0 || line.rfind("Cdrag=", 0) == 0) result += line + "\n";
+    }
+    return result;
+}
+
+TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    command(Quarel::ID_GRID);
+    command(Quarel::ID_CALCULATE);
+    std::filesystem::current_path(cwd);
+    ASSERT_TRUE(window->captions.empty()) << window->captions.front() << ": "
+                                          << window->texts.front();
+    settle();
+
+    // The run reached the fine grid and the fields show its results.
+    EXPECT_EQ(rc.runStage, 3);
+    EXPECT_EQ(rc.gridStep, 1);
+    EXPECT_GT(rc.clift, 0.05);  // positive incidence lifts
+    EXPECT_LT(rc.clift, 1.0);
+    const double shown = FXDoubleVal(w().cliftField->getText());
+    EXPECT_NEAR(shown, rc.clift, 1e-5 * std::abs(rc.clift));
+    EXPECT_EQ(w().cliftCurrentField->getText(), w().cliftField->getText());
+    EXPECT_NEAR(FXDoubleVal(w().cdragField->getText()), rc.cdrag, 1e-6);
+
+    // The "calculation" enabling row after an analysis.
+    EXPECT_TRUE(w().cpViewButton->isEnabled());
+    EXPECT_TRUE(w().mViewButton->isEnabled());
+    EXPECT_TRUE(w().saveButton->isEnabled());
+    EXPECT_TRUE(w().cpEditButton->isEnabled());
+    EXPECT_FALSE(w().calculateButton->isEnabled());
+    EXPECT_EQ(window->cpShown, 1);
+    EXPECT_GT(countPixels(FXRGB(0, 0, 0)), 200);  // the curve and the labels
+    EXPECT_GT(countPixels(fxcolorfromname("Orange")), 200);
+    EXPECT_EQ(countPixels(fxcolorfromname("Red")), 0);  // no target in analysis mode
+
+    // Restart and Cp files beside the input file; Save Result numbers its
+    // files.
+    EXPECT_TRUE(fileExists(dir + "/wing.ptl"));
+    EXPECT_TRUE(fileExists(dir + "/wing.cp"));
+    command(Quarel::ID_SAVE);
+    command(Quarel::ID_SAVE);
+    EXPECT_TRUE(fileExists(dir + "/wing_1.out"));
+    EXPECT_TRUE(fileExists(dir + "/wing_2.out"));
+    EXPECT_TRUE(window->captions.empty());
+
+    // The batch program on the same input gives the same numbers and the
+    // same Cp file.
+    const std::string batchDir = dir + "/batch";
+    std::filesystem::create_directory(batchDir);
+    writeNaca0012(batchDir + "/wing.dat", 0.6, 1.5);
+    std::filesystem::current_path(batchDir);
+    const std::string batch = batchResult(batchDir + "/wing.dat");
+    std::filesystem::current_path(cwd);
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "Clift= %.6f\nCdrag= %.6f\n", rc.clift, rc.cdrag);
+    EXPECT_EQ(batch, expected);
+    EXPECT_EQ(readFile(batchDir + "/wing.cp"), readFile(dir + "/wing.cp"));
+
+    // A second "Calculation" after a spinner change runs again.
+    w().alphaSpinner->setValue(0.0);
+    command(Quarel::ID_ALPHA);
+    EXPECT_TRUE(w().calculateButton->isEnabled());
+    std::filesystem::current_path(dir);
+    command(Quarel::ID_CALCULATE);
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(window->captions.empty());
+    EXPECT_EQ(rc.runStage, 3);
+    EXPECT_NEAR(rc.clift, 0.0, 1e-4);  // the symmetric section at zero incidence
+
+    // Design mode cannot be calculated by this version: a message, and
+    // the analysis results stay.
+    const double lift = rc.clift;
+    command(Quarel::ID_DESIGN);
+    command(Quarel::ID_CALCULATE);
+    ASSERT_EQ(window->captions.size(), 1u);
+    EXPECT_EQ(rc.clift, lift);
+    EXPECT_TRUE(w().saveButton->isEnabled());
 }
 
 }  // namespace
