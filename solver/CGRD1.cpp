@@ -1,0 +1,302 @@
+// C-grid generation.
+//
+// The grid is built in the plane of the square-root transformation
+// w = sqrt((z - x0)/(1 - x0)), which opens the section into a nearly flat
+// slit along the real axis and the wake cut into the rest of that axis.
+// There a sheared, stretched mesh is laid out: 13 station columns get
+// geometric normal spacings, the other columns are interpolated between
+// them line by line, and the surface offset is added on top.  Squaring
+// back gives a smooth C-grid that wraps round the section and follows
+// both sides of the wake cut.
+#include "CGRD1.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "SRV21.h"
+#include "fixedformat.h"
+#include "message.h"
+#include "state.h"
+
+namespace quarel {
+
+namespace {
+
+constexpr int kStations = 13;
+constexpr int kLineWork = 500;                           // points of the per-line interpolation
+constexpr double kInvSqrt2 = 0.70710677;                 // 1/sqrt 2, single precision
+constexpr double kSqrt7 = 2.6457513110645907;            // radius of the far circle
+constexpr double kTwoSqrt2 = 2.8284271247461903;         // half width of the far boundary
+constexpr double kTwoPi = 6.2831855;                     // single precision
+constexpr double kHalfPi = 1.5707963705062866;           // single precision
+constexpr double kXiExponent = 1.39999997615814;         // 1.4 in single precision
+constexpr double kSumTolerance = 0.0010000000474974513;  // 0.001 in single precision
+
+// 1 + r + ... + r^(n-1).
+double geometricSum(double r, int n) {
+    double s = 0.0, p = 1.0;
+    for (int m = 0; m < n; ++m) {
+        s += p;
+        p *= r;
+    }
+    return s;
+}
+
+// Work arrays of one grid generation (static: the solver allocates nothing
+// per call).
+double etaBody[kMaxNX + 1];  // surface offset eta_b(i) in the transformed plane
+double lineEta[kLineWork];   // result of the per-line interpolation
+double lineXi[kLineWork];    // abscissae of one line
+
+void writeListing(const int& NX, const int& NY) {
+    std::FILE* f = std::fopen("grid.out", "w");
+    if (!f) {
+        // The listing is for the user's inspection only; the grid itself is
+        // complete, so the command goes on and the user is told.
+        msg::warning(std::string("Cannot write the grid listing \"grid.out\" in the current "
+                                 "directory: ") +
+                     std::strerror(errno) + ".");
+        return;
+    }
+    std::string rec = ff::format("(8h NXGRID=,i4,10h   NYGRID=,i4)", {NX, NY - 1});
+    rec += '\n';
+    std::fputs(rec.c_str(), f);
+    for (int j = 1; j <= NY - 1; ++j) {
+        rec = ff::format("(5h    i,10x,1hx,14x,1hy,12h      JGRID=,i4)", {j});
+        rec += '\n';
+        std::fputs(rec.c_str(), f);
+        for (int i = 0; i <= NX; ++i) {
+            // "(i5,2e15.6)", built field by field: this is the bulk of the file.
+            rec = ff::fmtI(i, 5);
+            rec += ff::fmtE(xg(i, j), 15, 6);
+            rec += ff::fmtE(yg(i, j), 15, 6);
+            rec += '\n';
+            std::fputs(rec.c_str(), f);
+        }
+    }
+    const bool failed = std::ferror(f) != 0;
+    if (std::fclose(f) != 0 || failed)
+        msg::warning("The grid listing \"grid.out\" could not be written completely.");
+}
+
+}  // namespace
+
+double GrowthRatio(const double& S, const int& n) {
+    double r = std::pow(2.0 * S + 1.0, 1.0 / n);
+    for (int corrections = 0;; ++corrections) {
+        // Sum and derivative of 1 + r + ... + r^(n-1) by Horner's rule.
+        double e = 1.0, de = 0.0;
+        for (int m = 1; m <= n - 1; ++m) {
+            de = de * r + e;
+            e = e * r + 1.0;
+        }
+        if (std::fabs(e - S) < kSumTolerance || corrections == 50) break;
+        r -= (e - S) / de;
+    }
+    return r;
+}
+
+double OuterEta(const double& xi, const double& R) {
+    const double a = R * kInvSqrt2;
+    const double ax = std::fabs(xi);
+    if (ax <= a) return std::sqrt(R * R - xi * xi);
+    return a * a / ax;
+}
+
+int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID) {
+    const int NX = npa + 2 * k;
+    const int mid = NX / 2;
+    int faults = 0;
+
+    // 1-2. Chordwise length of the first surface interval; move the surface
+    // points to their columns k .. k+npa.
+    const double dsTE = std::fabs(xg(1, 1) - xg(2, 1));
+    for (int i = npa + 1; i >= 1; --i) {
+        xg(i + k - 1, 1) = xg(i, 1);
+        yg(i + k - 1, 1) = yg(i, 1);
+    }
+
+    // 3. Far boundary of the transformed plane (xg holds xi, yg eta until
+    // step 11): a circle of radius sqrt 7 continued by hyperbolae.
+    for (int i = 0; i <= NX; ++i) {
+        xg(i, NY) = (mid - i) * kTwoSqrt2 / mid;
+        yg(i, NY) = OuterEta(xg(i, NY), kSqrt7);
+    }
+
+    // 4. Station columns and their first-cell heights.  The user's ratios
+    // fix the heights at stations 1, 4, 6, 7, 8, 10, 13; each neighbour of
+    // the trailing edge and of the cut ends shares the height of its user
+    // station and gets its own ratio so as to reach its own far boundary.
+    const int q = (k + mid) / 2;
+    const int ib[kStations + 1] = {0,   0,      1,          k - 1,  k,          k + 1,  q,
+                                   mid, NX - q, NX - k - 1, NX - k, NX - k + 1, NX - 1, NX};
+    double hs[kStations + 1];
+    for (int s : {1, 4, 6, 7, 8, 10, 13}) hs[s] = yg(ib[s], NY) / geometricSum(DSGRID(s), NY - 1);
+    hs[2] = hs[1];
+    hs[3] = hs[5] = hs[4];
+    hs[9] = hs[11] = hs[10];
+    hs[12] = hs[13];
+    for (int s : {2, 3, 5, 9, 11, 12}) DSGRID(s) = GrowthRatio(yg(ib[s], NY) / hs[s], NY - 1);
+
+    // 5. Wake cut: the spacing runs smoothly from 1.5 dsTE at the trailing
+    // edge to the first-cell height h1 at the downstream end, stretched by
+    // a linear factor so that the cut is exactly 7 chords long.
+    {
+        const double px[4] = {0.0, 1.0, double(k - 1), double(k)};
+        const double py[4] = {hs[1], hs[1], 2.0 * dsTE, 1.5 * dsTE};
+        const int four = 4, unit = 6;
+        for (int m = 1; m <= k; ++m) lineXi[m - 1] = m;
+        for (int m = 0; m < k; ++m) lineEta[m] = 0.0;
+        if (!AkimaInterp(unit, four, px, py, k, lineXi, lineEta)) ++faults;
+        double T = 0.0, W = 0.0;
+        for (int m = 1; m <= k; ++m) {
+            T += lineEta[m - 1];
+            W += lineEta[m - 1] * (k - m);
+        }
+        const double g = (7.0 - T) / W;
+        for (int qq = 0; qq <= k - 1; ++qq)
+            xg(k - qq - 1, 1) = xg(k - qq, 1) + lineEta[k - qq - 1] * (1.0 + qq * g);
+        for (int qq = 0; qq <= k - 1; ++qq) {
+            xg(NX - k + 1 + qq, 1) = xg(k - qq - 1, 1);
+            yg(k - qq - 1, 1) = 0.0;
+            yg(NX - k + 1 + qq, 1) = 0.0;
+        }
+    }
+
+    // 6. Square-root transformation of row 1.  The surface is opened at
+    // the leading edge: the polar angle runs from 0 at the upper trailing
+    // edge to 2 pi at the lower one and is halved.
+    for (int i = 0; i <= NX; ++i) {
+        const double S = (xg(i, 1) - x0) / (1.0 - x0);
+        const double y = yg(i, 1);
+        const double w = std::pow(S * S + y * y, 0.25);
+        if (i < k) {
+            xg(i, 1) = w;
+        } else if (i > NX - k) {
+            xg(i, 1) = -w;
+        } else {
+            double half;
+            if (i == mid) {
+                half = kHalfPi;
+            } else {
+                double phiAng = std::atan2(y, S);
+                if (i > mid) phiAng += kTwoPi;
+                half = phiAng / 2.0;
+            }
+            xg(i, 1) = w * std::cos(half);
+            etaBody[i] = w * std::sin(half);
+        }
+        yg(i, 1) = 0.0;
+    }
+
+    // 7. Geometric normal distribution on the station columns.
+    for (int s = 1; s <= kStations; ++s) {
+        const int i = ib[s];
+        const double r = DSGRID(s);
+        double sum = 0.0, power = 1.0;
+        yg(i, 1) = 0.0;
+        for (int j = 2; j <= NY; ++j) {
+            sum += power;
+            power *= r;
+            yg(i, j) = hs[s] * sum;
+        }
+    }
+
+    // 8. Interior xi: from the surface value to the far value, following
+    // the normal distribution of the upper trailing-edge column.
+    for (int j = 2; j <= NY - 1; ++j) {
+        const double f = std::pow(yg(k, j) / yg(k, NY), kXiExponent);
+        for (int i = 0; i <= NX; ++i) xg(i, j) = xg(i, 1) + (xg(i, NY) - xg(i, 1)) * f;
+    }
+
+    // 9. Interior eta: each line, far boundary included, interpolated
+    // between its 13 station points.  Folded stations (xi not increasing)
+    // are reported by the interpolation; the line then keeps the ordinates
+    // of the line before.
+    {
+        double sx[kStations], sy[kStations];
+        const int n13 = kStations, unit = 6, count = NX + 1;
+        for (int i = 0; i <= NX; ++i) lineEta[i] = 0.0;
+        for (int j = 2; j <= NY; ++j) {
+            for (int s = kStations; s >= 1; --s) {
+                sx[kStations - s] = xg(ib[s], j);
+                sy[kStations - s] = yg(ib[s], j);
+            }
+            for (int i = 0; i <= NX; ++i) lineXi[i] = xg(i, j);
+            if (!AkimaInterp(unit, n13, sx, sy, count, lineXi, lineEta)) ++faults;
+            for (int i = 0; i <= NX; ++i) yg(i, j) = lineEta[i];
+        }
+    }
+
+    // 10. Surface offset.
+    for (int j = 1; j <= NY; ++j)
+        for (int i = k; i <= NX - k; ++i) yg(i, j) += etaBody[i];
+
+    // 11. Back to the physical plane.
+    for (int j = 1; j <= NY; ++j)
+        for (int i = 0; i <= NX; ++i) {
+            const double xi = xg(i, j), eta = yg(i, j);
+            xg(i, j) = x0 + (1.0 - x0) * (xi * xi - eta * eta);
+            yg(i, j) = 2.0 * xi * eta;
+        }
+
+    // 12. Each side of the cut starts at its own trailing-edge point.
+    const double yUpperTE = yg(k, 1), yLowerTE = yg(NX - k, 1);
+    for (int j = 1; j <= NY; ++j)
+        for (int m = 0; m <= k - 1; ++m) {
+            yg(m, j) += yUpperTE;
+            yg(NX - m, j) += yLowerTE;
+        }
+
+    // 13. Bend the cut: it leaves the trailing edge along the bisector of
+    // the two surfaces and turns back to the free-stream direction
+    // downstream.
+    {
+        const double t = ((yg(k, 1) - yg(k + 1, 1)) + (yg(NX - k, 1) - yg(NX - k - 1, 1))) /
+                         (2.0 * (xg(k, 1) - xg(k + 1, 1)));
+        const double L = 0.4 * (xg(0, 1) - xg(k - 1, 1));
+        const double xStart = xg(k - 1, 1);
+        for (int m = 0; m <= k - 1; ++m) {
+            const double xm = xg(m, 1);
+            const double delta = std::exp((xStart - xm) / L) * (xm - 1.0) * t;
+            for (int j = 1; j <= NY; ++j) {
+                yg(m, j) += delta;
+                yg(NX - m, j) += delta;
+            }
+        }
+    }
+
+    // 14. Listing.
+    writeListing(NX, NY);
+
+    // A grid can also fold between the stations (growth ratios too large
+    // for the number of cells), which the interpolation cannot see.  Every
+    // cell must turn the same way as the grid as a whole: i runs clockwise
+    // round the section, j outward, so the diagonals' cross product is
+    // negative.
+    int folded = 0, firstI = 0, firstJ = 0;
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 0; i <= NX - 1; ++i) {
+            const double area = (xg(i + 1, j + 1) - xg(i, j)) * (yg(i, j + 1) - yg(i + 1, j)) -
+                                (yg(i + 1, j + 1) - yg(i, j)) * (xg(i, j + 1) - xg(i + 1, j));
+            if (!(area < 0.0) && folded++ == 0) {
+                firstI = i;
+                firstJ = j;
+            }
+        }
+    if (folded > 0) {
+        msg::warning("The grid is folded: " + std::to_string(folded) + " of " +
+                     std::to_string(NX * (NY - 1)) +
+                     " cells are turned over or degenerate (the first at i=" +
+                     std::to_string(firstI) + ", j=" + std::to_string(firstJ) +
+                     "). Smaller growth ratios or other grid sizes (NPA, NCO, NBH, Kgrid) give a "
+                     "sound grid.");
+        ++faults;
+    }
+    return faults;
+}
+
+}  // namespace quarel
