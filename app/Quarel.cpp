@@ -50,19 +50,19 @@ constexpr FXuint kFieldOptions = JUSTIFY_RIGHT | FRAME_SUNKEN | FRAME_THICK;
 constexpr FXuint kLabelOptions = JUSTIFY_RIGHT | LAYOUT_FILL_X | LAYOUT_CENTER_Y;
 
 FXMatrix* twoColumns(FXComposite* parent) {
-    return new FXMatrix(parent, 2, MATRIX_BY_COLUMNS | LAYOUT_FILL_X, 0, 0, 0, 0, kPad, kPad,
-                        kPad, kPad, kPad, kPad);
+    return new FXMatrix(parent, 2, MATRIX_BY_COLUMNS | LAYOUT_FILL_X, 0, 0, 0, 0, kPad, kPad, kPad,
+                        kPad, kPad, kPad);
 }
 
 FXGroupBox* group(FXComposite* parent, const char* title, FXuint extra = 0) {
-    return new FXGroupBox(parent, title, GROUPBOX_NORMAL | FRAME_GROOVE | LAYOUT_FILL_X | extra,
-                          0, 0, 0, 0, kPad, kPad, kPad, kPad, kPad, kPad);
+    return new FXGroupBox(parent, title, GROUPBOX_NORMAL | FRAME_GROOVE | LAYOUT_FILL_X | extra, 0,
+                          0, 0, 0, kPad, kPad, kPad, kPad, kPad, kPad);
 }
 
 // A command button in a frame of its own.
 FXButton* button(FXComposite* parent, const char* text, FXObject* target, FXSelector id) {
-    FXHorizontalFrame* frame = new FXHorizontalFrame(parent, LAYOUT_FILL_X, 0, 0, 0, 0, kPad,
-                                                     kPad, kPad, kPad, kPad, kPad);
+    FXHorizontalFrame* frame = new FXHorizontalFrame(parent, LAYOUT_FILL_X, 0, 0, 0, 0, kPad, kPad,
+                                                     kPad, kPad, kPad, kPad);
     return new FXButton(frame, text, NULL, target, id,
                         BUTTON_NORMAL | LAYOUT_FILL_X | LAYOUT_CENTER_Y);
 }
@@ -104,15 +104,14 @@ Quarel::Quarel(FXApp* app)
     new FXHorizontalSeparator(this, SEPARATOR_GROOVE | LAYOUT_FILL_X);
 
     // 3. Two columns: panels on the left, the canvas on the right.
-    FXHorizontalFrame* columns =
-        new FXHorizontalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0, kPad, kPad, kPad,
-                              kPad, kPad, kPad);
-    FXVerticalFrame* left = new FXVerticalFrame(columns, LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0, 0,
-                                                kPad, kPad);
+    FXHorizontalFrame* columns = new FXHorizontalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0,
+                                                       0, kPad, kPad, kPad, kPad, kPad, kPad);
+    FXVerticalFrame* left =
+        new FXVerticalFrame(columns, LAYOUT_FILL_Y, 0, 0, 0, 0, 0, 0, 0, 0, kPad, kPad);
     FXGroupBox* tabGroup = group(left, "", LAYOUT_FILL_Y);
-    w_.tabBook = new FXTabBook(tabGroup, this, ID_TABS,
-                               TABBOOK_TOPTABS | PACK_UNIFORM_WIDTH | PACK_UNIFORM_HEIGHT |
-                                   LAYOUT_FILL_X | LAYOUT_FILL_Y);
+    w_.tabBook = new FXTabBook(
+        tabGroup, this, ID_TABS,
+        TABBOOK_TOPTABS | PACK_UNIFORM_WIDTH | PACK_UNIFORM_HEIGHT | LAYOUT_FILL_X | LAYOUT_FILL_Y);
     const FXuint pageOptions = FRAME_RAISED | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y;
     w_.gridTab = new FXTabItem(w_.tabBook, "Grid");
     buildGridTab(new FXGroupBox(w_.tabBook, "", pageOptions, 0, 0, 0, 0, kPad, kPad, kPad, kPad,
@@ -121,16 +120,16 @@ Quarel::Quarel(FXApp* app)
     buildCalculationTab(new FXGroupBox(w_.tabBook, "", pageOptions, 0, 0, 0, 0, kPad, kPad, kPad,
                                        kPad, kPad, kPad));
     w_.inverseTab = new FXTabItem(w_.tabBook, "Inverse");
-    buildInverseTab(new FXGroupBox(w_.tabBook, "", pageOptions, 0, 0, 0, 0, kPad, kPad, kPad,
-                                   kPad, kPad, kPad));
+    buildInverseTab(new FXGroupBox(w_.tabBook, "", pageOptions, 0, 0, 0, 0, kPad, kPad, kPad, kPad,
+                                   kPad, kPad));
 
-    FXHorizontalFrame* saveFrame = new FXHorizontalFrame(left, LAYOUT_FILL_X, 0, 0, 0, 0, kPad,
-                                                         kPad, kPad, kPad, kPad, kPad);
+    FXHorizontalFrame* saveFrame =
+        new FXHorizontalFrame(left, LAYOUT_FILL_X, 0, 0, 0, 0, kPad, kPad, kPad, kPad, kPad, kPad);
     w_.saveButton = new FXButton(saveFrame, "Save Result", NULL, this, ID_SAVE, BUTTON_NORMAL);
 
     FXVerticalFrame* right =
-        new FXVerticalFrame(columns, FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y,
-                            0, 0, 0, 0, 0, 0, 0, 0, 0, 0);
+        new FXVerticalFrame(columns, FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0,
+                            0, 0, 0, 0, 0, 0, 0, 0, 0);
     w_.canvas = new FXCanvas(right, this, ID_CANVAS,
                              FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y);
     w_.canvas->setDefaultCursor(getApp()->getDefaultCursor(DEF_CROSSHAIR_CURSOR));
@@ -162,8 +161,8 @@ FXTextField* Quarel::addField(FXComposite* matrix, const char* label, FXDataTarg
 
 void Quarel::buildGridTab(FXComposite* page) {
     FXGroupBox* params = group(page, "Grid parameters:", LAYOUT_FILL_Y);
-    FXVerticalFrame* column = new FXVerticalFrame(params, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0,
-                                                  0, 0, 0, 0, 0, kPad, kPad);
+    FXVerticalFrame* column = new FXVerticalFrame(params, LAYOUT_FILL_X | LAYOUT_FILL_Y, 0, 0, 0, 0,
+                                                  0, 0, 0, 0, kPad, kPad);
     FXMatrix* sizes = twoColumns(column);
     w_.npaField = addField(sizes, "NPA=", npaTarget_, 8, true);
     w_.ncoField = addField(sizes, "NCO=", ncoTarget_, 8, true);
@@ -190,9 +189,8 @@ void Quarel::buildGridTab(FXComposite* page) {
 }
 
 void Quarel::buildCalculationTab(FXComposite* page) {
-    FXMatrix* input =
-        new FXMatrix(group(page, "Input Data:"), 3, MATRIX_BY_COLUMNS | LAYOUT_FILL_X, 0, 0, 0,
-                     0, kPad, kPad, kPad, kPad, kPad, kPad);
+    FXMatrix* input = new FXMatrix(group(page, "Input Data:"), 3, MATRIX_BY_COLUMNS | LAYOUT_FILL_X,
+                                   0, 0, 0, 0, kPad, kPad, kPad, kPad, kPad, kPad);
     struct SpinnerRow {
         const char* label;
         FXSelector valueId, stepId;
@@ -219,8 +217,8 @@ void Quarel::buildCalculationTab(FXComposite* page) {
         value->setIncrement(row.step);
         value->setGranularity(0.001);
         value->setValue(row.value);
-        FXRealSpinner* step =
-            new FXRealSpinner(input, 4, this, row.stepId, REALSPIN_NORMAL | FRAME_SUNKEN | FRAME_THICK);
+        FXRealSpinner* step = new FXRealSpinner(input, 4, this, row.stepId,
+                                                REALSPIN_NORMAL | FRAME_SUNKEN | FRAME_THICK);
         step->setRange(row.stepLo, row.stepHi);
         step->setIncrement(row.stepStep);
         step->setGranularity(0.001);
@@ -258,10 +256,11 @@ void Quarel::buildInverseTab(FXComposite* page) {
     w_.analysisRadio->setCheck(TRUE);
 
     FXGroupBox* boundary = group(column, "");
-    FXHorizontalFrame* boundaryRow = new FXHorizontalFrame(boundary, LAYOUT_FILL_X, 0, 0, 0, 0,
-                                                           0, 0, 0, 0, kPad, kPad);
-    addField(boundaryRow, "Leading boundary \t  of the design region (relative):",
-             designBoundaryTarget_, 6, false);
+    FXHorizontalFrame* boundaryRow =
+        new FXHorizontalFrame(boundary, LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0, kPad, kPad);
+    addField(boundaryRow,
+             "Leading boundary \t  of the design region (relative):", designBoundaryTarget_, 6,
+             false);
 
     FXGroupBox* regime = group(column, "Design regime");
     w_.regimeRadio[0] = new FXRadioButton(regime, "Design both surfaces", this, ID_REGIME_BOTH);
@@ -348,7 +347,9 @@ long Quarel::onCmdAbout(FXObject*, FXSelector, void*) {
     return 1;
 }
 
-long Quarel::onCmdTabs(FXObject*, FXSelector, void*) { return 1; }
+long Quarel::onCmdTabs(FXObject*, FXSelector, void*) {
+    return 1;
+}
 
 // ---- Spinners and radio buttons --------------------------------------------
 
@@ -374,7 +375,9 @@ long Quarel::onCmdSwept(FXObject*, FXSelector, void*) {
 }
 
 // The increment spinners are for show: the value spinners keep their steps.
-long Quarel::onCmdStep(FXObject*, FXSelector, void*) { return 1; }
+long Quarel::onCmdStep(FXObject*, FXSelector, void*) {
+    return 1;
+}
 
 long Quarel::onCmdProblem(FXObject*, FXSelector sel, void*) {
     const bool design = FXSELID(sel) == ID_DESIGN;
@@ -461,9 +464,8 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
         w_.mViewButton->disable();
         w_.saveButton->disable();
         cpShown = 0;
-        inform("Calculation",
-               FXString("The calculation was abandoned: ") + e.what() +
-                   "\nChange the parameters and run the calculation again.");
+        inform("Calculation", FXString("The calculation was abandoned: ") + e.what() +
+                                  "\nChange the parameters and run the calculation again.");
         forceRefresh();
         return 1;
     } catch (const std::exception& e) {  // ParameterError, FileError
@@ -536,4 +538,6 @@ long Quarel::onLeftRelease(FXObject*, FXSelector, void* ptr) {
     return 1;
 }
 
-long Quarel::onMotion(FXObject*, FXSelector, void*) { return 1; }
+long Quarel::onMotion(FXObject*, FXSelector, void*) {
+    return 1;
+}

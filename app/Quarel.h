@@ -152,8 +152,8 @@ private:
     void buildGridTab(FXComposite* page);
     void buildCalculationTab(FXComposite* page);
     void buildInverseTab(FXComposite* page);
-    FXTextField* addField(FXComposite* matrix, const char* label, FXDataTarget& target,
-                          int columns, bool integerEntry);
+    FXTextField* addField(FXComposite* matrix, const char* label, FXDataTarget& target, int columns,
+                          bool integerEntry);
     void setRegimeRadios(int regime);
     void showWarnings();
     bool runGridCalculation();

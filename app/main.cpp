@@ -1,9 +1,9 @@
 // Entry point of the Quarel program: the toolkit application, the main
 // window and the event loop.
+#include <fx.h>
+
 #include <cstdio>
 #include <cstring>
-
-#include <fx.h>
 
 #include "Quarel.h"
 

@@ -38,7 +38,9 @@ std::string makeTempDir() {
     return dir ? dir : "/tmp";
 }
 
-bool fileExists(const std::string& path) { return std::ifstream(path).good(); }
+bool fileExists(const std::string& path) {
+    return std::ifstream(path).good();
+}
 
 std::string readFile(const std::string& path) {
     std::ifstream f(path, std::ios::binary);
@@ -232,9 +234,9 @@ TEST_F(MainWindow, OpenShowsTheFileAndABadFileChangesNothing) {
     EXPECT_FALSE(w().openCommand->isEnabled());
     EXPECT_TRUE(w().gridTab->isEnabled());
     EXPECT_TRUE(w().gridButton->isEnabled());
-    for (FXWindow* off : std::vector<FXWindow*>{w().saveButton, w().gridViewButton,
-                                                 w().calculateButton, w().cpViewButton,
-                                                 w().mViewButton, w().calculationTab}) {
+    for (FXWindow* off :
+         std::vector<FXWindow*>{w().saveButton, w().gridViewButton, w().calculateButton,
+                                w().cpViewButton, w().mViewButton, w().calculationTab}) {
         EXPECT_FALSE(off->isEnabled());
     }
 
@@ -242,6 +244,16 @@ TEST_F(MainWindow, OpenShowsTheFileAndABadFileChangesNothing) {
     w().npaField->setText("36", TRUE);
     EXPECT_EQ(rc.NPA, 36);
     EXPECT_EQ(rc.NCO, 8);
+
+    // Grid parameters the arrays cannot hold: a message, and "Calculation"
+    // does not become usable.
+    w().kgridField->setText("0", TRUE);
+    EXPECT_EQ(rc.Kgrid, 0);
+    command(Quarel::ID_GRID);
+    EXPECT_EQ(window->captions.size(), 3u);
+    EXPECT_FALSE(w().calculationTab->isEnabled());
+    EXPECT_FALSE(w().calculateButton->isEnabled());
+    EXPECT_FALSE(w().gridViewButton->isEnabled());
 }
 
 TEST_F(MainWindow, SpinnerAndRadioHandlersChangeOnlyTheirVariable) {
@@ -400,8 +412,8 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
     command(Quarel::ID_GRID);
     command(Quarel::ID_CALCULATE);
     std::filesystem::current_path(cwd);
-    ASSERT_TRUE(window->captions.empty()) << window->captions.front() << ": "
-                                          << window->texts.front();
+    ASSERT_TRUE(window->captions.empty())
+        << window->captions.front() << ": " << window->texts.front();
     settle();
 
     // The run reached the fine grid and the fields show its results.
@@ -467,6 +479,19 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
     ASSERT_EQ(window->captions.size(), 1u);
     EXPECT_EQ(rc.clift, lift);
     EXPECT_TRUE(w().saveButton->isEnabled());
+
+    // Closing the window writes the iteration log: a header, then the
+    // level titles and iteration lines of both runs.
+    delete window;
+    window = nullptr;
+    const std::string log = readFile(dir + "/wing.itr");
+    EXPECT_EQ(log.rfind("<ITR>", 0), 0u);
+    std::size_t levels = 0;
+    for (std::size_t at = log.find(" Grid: "); at != std::string::npos;
+         at = log.find(" Grid: ", at + 1)) {
+        ++levels;
+    }
+    EXPECT_EQ(levels, 4u);  // two levels (Kgrid = 2) in each of two runs
 }
 
 }  // namespace
