@@ -53,7 +53,9 @@ void copyName(char* field, int fieldSize, const std::string& name) {
     std::memcpy(field, name.data(), std::min<size_t>(name.size(), static_cast<size_t>(fieldSize)));
 }
 
-std::string fromInt(long v) { return std::to_string(v); }
+std::string fromInt(long v) {
+    return std::to_string(v);
+}
 
 // Fixed notation with `decimals` digits after the point ("%.*f").
 std::string fromDouble(double v, int decimals) {
@@ -120,8 +122,8 @@ void RunControl::open(const std::string& path) {
     int rRegime = 0, rDesignMode = 0, rNcont = 0;
     ContourInput rX{}, rY{};
     GrowthRatios rDs = DSGRID;
-    ReadGeom(n, rMach, rAlpha, rGamma, rSweep, rDiag, rMaxRes, rNpa, rNco, rNbh, rKgrid, rLin,
-             rDim, rLiftCorr, rRegime, rLead, rDesignMode, rNcont, rX, rY, rDs);
+    ReadGeom(n, rMach, rAlpha, rGamma, rSweep, rDiag, rMaxRes, rNpa, rNco, rNbh, rKgrid, rLin, rDim,
+             rLiftCorr, rRegime, rLead, rDesignMode, rNcont, rX, rY, rDs);
 
     names = n;
     inputPath = path;
@@ -184,7 +186,8 @@ void RunControl::gridCalculation() {
     if (design) {
         savedRun = *this;
         GridArray* grids[] = {&xg, &yg, &xgs, &ygs};
-        for (GridArray* g : grids) savedArrays.insert(savedArrays.end(), g->data(), g->data() + kGridSize);
+        for (GridArray* g : grids)
+            savedArrays.insert(savedArrays.end(), g->data(), g->data() + kGridSize);
         savedArrays.insert(savedArrays.end(), vfx.data(), vfx.data() + kContourSize);
         savedArrays.insert(savedArrays.end(), vdu.data(), vdu.data() + kContourSize);
     }
@@ -241,7 +244,9 @@ void RunControl::gridCalculation() {
         try {
             ReadRestart(names, NY, NX, k, iterCount, iterTotal, designEnd, designLeadBoundary, cu,
                         su, cosSweep, designLift);
-        } catch (const FileError&) {
+        } catch (...) {
+            // A missing or short restart or Cp file: put the job back as it
+            // was before this command, so the solution on screen stays.
             std::vector<std::string> w = std::move(warnings);
             *this = savedRun;
             warnings = std::move(w);
@@ -352,8 +357,8 @@ void RunControl::runDriver() {
         cliftTarget = integratedLift(cps.data());
     } else {
         cliftCurrent = integratedLift(cpf.data());
-        SaveSolution(names, NY, NX, k, gridStep, iterCount, iterTotal, mach, alpha, sweepRad,
-                     clift, cdrag);
+        SaveSolution(names, NY, NX, k, gridStep, iterCount, iterTotal, mach, alpha, sweepRad, clift,
+                     cdrag);
     }
 }
 

@@ -18,25 +18,25 @@ public:
 
     // ---- Panel variables (bound to the main window's fields) ----------
     int NPA = 0, NCO = 0, NBH = 0, Kgrid = 0;  // grid parameters of the coarsest grid
-    GrowthRatios DSGRID{};                       // entries 1,4,6,7,8,10,13 shown
-    double alpha = 0.0;                          // angle of attack, degrees
-    double mach = 0.5;                           // free-stream Mach number
-    double swept = 0.0;                          // sweep angle, degrees
-    double diagDom = 0.0;                        // "Diagonal dom."
-    double maxResidual = 0.0;                    // "Max.residual"
-    int linearIterations = 0;                    // GMRES cycles per Newton step
-    int gmresDim = 0;                            // Krylov dimension
-    double clift = 0.0, cdrag = 0.0;             // "Clift=", "Cdrag="
-    double designLeadBoundary = 0.0;             // leading boundary of the design region
+    GrowthRatios DSGRID{};                     // entries 1,4,6,7,8,10,13 shown
+    double alpha = 0.0;                        // angle of attack, degrees
+    double mach = 0.5;                         // free-stream Mach number
+    double swept = 0.0;                        // sweep angle, degrees
+    double diagDom = 0.0;                      // "Diagonal dom."
+    double maxResidual = 0.0;                  // "Max.residual"
+    int linearIterations = 0;                  // GMRES cycles per Newton step
+    int gmresDim = 0;                          // Krylov dimension
+    double clift = 0.0, cdrag = 0.0;           // "Clift=", "Cdrag="
+    double designLeadBoundary = 0.0;           // leading boundary of the design region
     int globalIteration = 0;
     double cpDeviation = 0.0;
     double cliftCurrent = 0.0, cliftTarget = 0.0;
 
     // ---- Job state ------------------------------------------------------
-    int designMode = 0;      // 1 after a target Cp has been accepted
-    int designRegime = 0;    // 0 both surfaces, 1 thickness distribution, 2 max thickness
+    int designMode = 0;    // 1 after a target Cp has been accepted
+    int designRegime = 0;  // 0 both surfaces, 1 thickness distribution, 2 max thickness
     int liftCorrection = 0;
-    int runStage = 0;        // 0 nothing open, 1 file open, 2 grid/changed, 3 calculated
+    int runStage = 0;  // 0 nothing open, 1 file open, 2 grid/changed, 3 calculated
     int saveCounter = 0;
     FileNames names;
     std::string inputPath;   // as chosen at "Open"
@@ -66,7 +66,7 @@ public:
     double designLift = 0.0;
     double cpStar = 0.0;
     double x0 = 0.0, chordInclination = 0.0;
-    std::string levelTitle;   // " Grid: NX x NY" of the current level
+    std::string levelTitle;      // " Grid: NX x NY" of the current level
     int fineNX = 0, fineNY = 0;  // fine-grid sizes of the last coarse-to-fine transfer
     // Change of the section ordinates made by a design global iteration,
     // per contour node 0..500; cleared by every grid calculation.

@@ -102,8 +102,8 @@ int main(int argc, char** argv) {
             if (!parseValue(text, o.lo, o.hi, o.value)) {
                 char range[64];
                 std::snprintf(range, sizeof range, "%g .. %g", o.lo, o.hi);
-                return fail(kUsage, arg + " " + text + ": the value must be a number in " +
-                                        range + ".");
+                return fail(kUsage,
+                            arg + " " + text + ": the value must be a number in " + range + ".");
             }
             o.given = true;
         }

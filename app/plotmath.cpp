@@ -28,8 +28,7 @@ double cpAxisBottom(double cpMax) {
     return 0.4;
 }
 
-bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax,
-              CpLayout& out) {
+bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax, CpLayout& out) {
     const double D = bxMax - bxMin;
     if (W <= 0 || H <= 0 || !(D > 0.0) || !std::isfinite(D)) return false;
     const CpAxis axis = cpAxisTop(cpMin);

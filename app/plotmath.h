@@ -34,8 +34,7 @@ struct CpLayout {
 };
 // Returns false (draw nothing) for a canvas without area or a body of
 // zero extent in x.
-bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax,
-              CpLayout& out);
+bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax, CpLayout& out);
 
 // Equal scales of the grid picture: pixels per unit for the extents
 // xMin..xMax, yMin..yMax inside the margins.  Returns false (draw

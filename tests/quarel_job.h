@@ -1,0 +1,135 @@
+// Test support for the run-control, result-file and batch tests: input
+// geometry files of NACA 4-digit sections written from the published
+// formulas, and a scratch directory that the test works in (the run writes
+// grid.out into the current directory and the restart, Cp and result files
+// beside the input).
+#pragma once
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace quarel {
+namespace testjob {
+
+struct Job {
+    std::string title = "NACA 0012 test section";
+    double mach = 0.0, alpha = 0.0, sweep = 0.0;
+    double diagDom = 0.2, maxResidual = 1.0e-9, leadBoundary = 0.1;
+    int NPA = 16, NCO = 6, NBH = 4, Kgrid = 2;
+    int linearIterations = 10, gmresDim = 15, liftCorrection = 0, designRegime = 0;
+    double thickness = 0.12, camber = 0.0, camberPos = 0.4;
+    double yScale = 1.0;  // factor on every ordinate of the file
+    int points = 41;      // per surface, leading edge shared
+    double ratios[7] = {1.10, 1.12, 1.12, 1.10, 1.12, 1.12, 1.10};
+};
+
+// NACA 4-digit ordinate (closed trailing edge).
+inline void naca(const Job& j, double x, double& yu, double& yl) {
+    const double t = j.thickness;
+    const double yt = 5.0 * t *
+                      (0.2969 * std::sqrt(x) - 0.1260 * x - 0.3516 * x * x + 0.2843 * x * x * x -
+                       0.1036 * x * x * x * x);
+    double yc = 0.0, dyc = 0.0;
+    const double m = j.camber, p = j.camberPos;
+    if (m > 0.0) {
+        if (x < p) {
+            yc = m / (p * p) * (2 * p * x - x * x);
+            dyc = 2 * m / (p * p) * (p - x);
+        } else {
+            yc = m / ((1 - p) * (1 - p)) * (1 - 2 * p + 2 * p * x - x * x);
+            dyc = 2 * m / ((1 - p) * (1 - p)) * (p - x);
+        }
+    }
+    const double th = std::atan(dyc);
+    yu = yc + yt * std::cos(th);
+    yl = yc - yt * std::cos(th);
+    (void)th;
+}
+
+// Text of the input geometry file (point-list layout, from the trailing
+// edge over the upper surface to the leading edge and back).
+inline std::string jobText(const Job& j) {
+    std::ostringstream s;
+    char b[128];
+    s << j.title << "\n";
+    s << "   Mach     Alpha     Swept\n";
+    std::snprintf(b, sizeof b, "%10.5f%10.5f%10.5f\n", j.mach, j.alpha, j.sweep);
+    s << b << "  DiagDom   MaxRes    LeadBnd\n";
+    std::snprintf(b, sizeof b, "%10.5f%10.3E%10.5f\n", j.diagDom, j.maxResidual, j.leadBoundary);
+    s << b << "   NPA       NCO       NBH      Kgrid\n";
+    std::snprintf(b, sizeof b, "%10.1f%10.1f%10.1f%10.1f\n", double(j.NPA), double(j.NCO),
+                  double(j.NBH), double(j.Kgrid));
+    s << b << "  LinIter   GmresDim  LiftCorr  Regime\n";
+    std::snprintf(b, sizeof b, "%10.1f%10.1f%10.1f%10.1f\n", double(j.linearIterations),
+                  double(j.gmresDim), double(j.liftCorrection), double(j.designRegime));
+    const int n = 2 * j.points - 1;
+    s << b << "  Layout    Points\n";
+    std::snprintf(b, sizeof b, "%10.1f%10.1f\n", 0.0, double(n));
+    s << b << "     x         y\n";
+    const double pi = 3.14159265358979323846;
+    for (int m = 0; m < n; ++m) {
+        // Cosine spacing: m = 0 trailing edge (upper), points-1 leading edge.
+        const bool upper = m < j.points;
+        const int q = upper ? m : n - 1 - m;
+        const double beta = pi * q / (j.points - 1);
+        const double x = 0.5 * (1.0 + std::cos(beta));
+        double yu, yl;
+        naca(j, x, yu, yl);
+        const double y = (upper ? yu : yl) * j.yScale;
+        std::snprintf(b, sizeof b, "%10.7f%10.7f\n", x, y);
+        s << b;
+    }
+    s << " Growth ratios\n";
+    for (double r : j.ratios) {
+        std::snprintf(b, sizeof b, "%5.3f", r);
+        s << b;
+    }
+    s << "\n";
+    return s.str();
+}
+
+inline std::string writeJob(const std::string& path, const Job& j) {
+    std::ofstream f(path);
+    f << jobText(j);
+    return path;
+}
+
+// A fresh scratch directory that becomes the current directory for the
+// lifetime of the object.
+class ScratchDir {
+public:
+    ScratchDir() {
+        char tmpl[] = "/tmp/quarel_test_XXXXXX";
+        const char* d = mkdtemp(tmpl);
+        path_ = d ? d : "/tmp";
+        char cwd[4096];
+        old_ = getcwd(cwd, sizeof cwd) ? cwd : "/tmp";
+        if (chdir(path_.c_str()) != 0) std::perror("chdir");
+    }
+    ~ScratchDir() {
+        if (chdir(old_.c_str()) != 0) std::perror("chdir");
+        const std::string cmd = "rm -rf '" + path_ + "'";
+        if (std::system(cmd.c_str()) != 0) std::perror("rm");
+    }
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_, old_;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+}  // namespace testjob
+}  // namespace quarel

@@ -1,0 +1,138 @@
+// The batch program: options, exit codes, output and the files it writes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <regex>
+#include <string>
+
+#include "quarel_job.h"
+
+using quarel::testjob::Job;
+using quarel::testjob::ScratchDir;
+
+namespace {
+
+struct Result {
+    int code;
+    std::string out, err;
+};
+
+// Runs quarel-batch with `args` in the current (scratch) directory.
+Result batch(const std::string& args) {
+    const std::string cmd = std::string("'") + QUAREL_BATCH + "' " + args + " 2>batch.err";
+    Result r{-1, "", ""};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = quarel::testjob::readFile("batch.err");
+    return r;
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+Job smallJob() {
+    Job j;
+    j.NPA = 12;
+    j.NCO = 4;
+    j.NBH = 3;
+    j.Kgrid = 2;
+    j.mach = 0.5;
+    j.alpha = 1.0;
+    return j;
+}
+
+double valueAfter(const std::string& text, const std::string& key) {
+    const size_t p = text.find(key);
+    return p == std::string::npos ? NAN : std::stod(text.substr(p + key.size()));
+}
+
+}  // namespace
+
+TEST(Batch, HelpAndRefusedCommandLines) {
+    ScratchDir dir;
+    const Result help = batch("--help");
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Usage: quarel-batch"), std::string::npos);
+    EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
+    for (const char* opt : {"--alpha", "--mach", "--swept", "--save", "--quiet"}) {
+        EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
+    }
+
+    quarel::testjob::writeJob("x.dat", smallJob());
+    const char* usage[] = {
+        "",                    // no input file
+        "--frobnicate x.dat",  // unknown option
+        "--mach 0.95 x.dat",   // above the Mach spinner's range
+        "--alpha -86 x.dat",   // below the Alpha spinner's range
+        "--swept 90 x.dat",    // above the Swept spinner's range
+        "--mach 0.5x x.dat",   // not a number
+        "x.dat --alpha",       // missing value
+        "x.dat y.dat",         // two files
+    };
+    for (const char* args : usage) {
+        SCOPED_TRACE(args);
+        const Result r = batch(args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_NE(r.err.find("quarel-batch: "), std::string::npos);
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
+    }
+    EXPECT_FALSE(exists("x.itr"));  // nothing ran
+
+    const Result missing = batch("missing.dat");
+    EXPECT_EQ(missing.code, 2);
+    EXPECT_NE(missing.err.find("missing.dat"), std::string::npos);
+
+    Job big = smallJob();
+    big.NPA = 300;
+    quarel::testjob::writeJob("big.dat", big);
+    const Result param = batch("big.dat");
+    EXPECT_EQ(param.code, 3);
+    EXPECT_EQ(param.out.find("Clift="), std::string::npos);
+    // The log of a job that opened but never ran holds the header only.
+    EXPECT_EQ(quarel::testjob::readFile("big.itr"),
+              "<ITR><    COR    >< I >< J ><    RES    >< I >< J ><   CL   ><  CD(W) >\n");
+}
+
+TEST(Batch, RunsTheAnalysisAndWritesItsFiles) {
+    ScratchDir dir;
+    quarel::testjob::writeJob("x.dat", smallJob());
+    const Result r = batch("--save x.dat");
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("File=x.dat"), std::string::npos);
+    EXPECT_NE(r.out.find("  Grid: 18 x   5"), std::string::npos);
+    EXPECT_NE(r.out.find("  Grid: 36 x   9"), std::string::npos);
+    const double cl = valueAfter(r.out, "Clift=");
+    const double cd = valueAfter(r.out, "Cdrag=");
+    EXPECT_GT(cl, 0.05);
+    EXPECT_GE(cd, -1e-3);
+    for (const char* f : {"x.ptl", "x.cp", "x.itr", "x_1.out", "grid.out"}) {
+        EXPECT_TRUE(exists(f)) << f;
+    }
+    // Two levels in the log, the iteration lines as printed.
+    const std::string log = quarel::testjob::readFile("x.itr");
+    EXPECT_NE(log.find("\n Grid: 18 x 5\n"), std::string::npos);
+    EXPECT_NE(log.find("\n Grid: 36 x 9\n"), std::string::npos);
+    const std::regex line(R"(\n  01  )");
+    EXPECT_EQ(
+        std::distance(std::sregex_iterator(log.begin(), log.end(), line), std::sregex_iterator()),
+        2);
+
+    // Overrides act like the spinners; --quiet leaves only the results.
+    const Result q = batch("--quiet --alpha -1 x.dat");
+    ASSERT_EQ(q.code, 0) << q.err;
+    EXPECT_EQ(q.out.find("Grid:"), std::string::npos);
+    EXPECT_NEAR(valueAfter(q.out, "Clift="), -cl, 1e-4);  // symmetric section
+    const Result m = batch("--quiet --mach 0 --alpha 1 --swept 0 x.dat");
+    ASSERT_EQ(m.code, 0) << m.err;
+    EXPECT_LT(valueAfter(m.out, "Clift="), cl);  // lower Mach, less lift
+    EXPECT_NEAR(valueAfter(m.out, "Cdrag="), 0.0, 1e-12);
+}
