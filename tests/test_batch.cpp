@@ -136,3 +136,17 @@ TEST(Batch, RunsTheAnalysisAndWritesItsFiles) {
     EXPECT_LT(valueAfter(m.out, "Clift="), cl);  // lower Mach, less lift
     EXPECT_NEAR(valueAfter(m.out, "Cdrag="), 0.0, 1e-12);
 }
+
+TEST(Batch, SolverBreakdownExitCode) {
+    ScratchDir dir;
+    Job j = smallJob();
+    j.mach = 0.9;
+    j.alpha = 10.0;
+    quarel::testjob::writeJob("x.dat", j);
+    const Result r = batch("--quiet x.dat");
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(r.out.find("Clift="), std::string::npos);
+    EXPECT_NE(r.err.find("quarel-batch: "), std::string::npos);
+    EXPECT_FALSE(exists("x.ptl"));
+    EXPECT_TRUE(exists("x.itr"));  // the log of what ran is still written
+}

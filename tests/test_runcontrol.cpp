@@ -482,3 +482,35 @@ TEST(RunControlGrid, DesignGridKeepsTheJobWhenTheRestartFileIsMissing) {
     EXPECT_LT(again.cpDeviation, 1e-6);
     EXPECT_NEAR(again.designLift, cl, 1e-6);
 }
+
+TEST(RunControlRun, BreakdownLeavesTheFineGridAndNoFiles) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 12;
+    j.NCO = 4;
+    j.NBH = 3;
+    j.Kgrid = 2;
+    j.mach = 0.9;
+    j.alpha = 10.0;  // far beyond what the scheme can carry: zero diagonal
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("x.dat"), j));
+    EXPECT_THROW(rc.calculate(), SolverError);
+    EXPECT_EQ(rc.runStage, 2);
+    EXPECT_EQ(rc.gridStep, 1);
+    EXPECT_EQ(rc.NX, 36);
+    EXPECT_EQ(rc.NY, 9);
+    EXPECT_EQ(rc.k, 6);
+    EXPECT_EQ(rc.npa, 24);
+    for (int jj = 1; jj <= 9; ++jj) {
+        for (int i = 0; i <= 36; ++i) {
+            ASSERT_EQ(xg(i, jj), xgs(i, jj));
+            ASSERT_EQ(yg(i, jj), ygs(i, jj));
+        }
+    }
+    struct stat st;
+    EXPECT_NE(stat(dir.file("x.ptl").c_str(), &st), 0);
+    EXPECT_NE(stat(dir.file("x.cp").c_str(), &st), 0);
+    // The log keeps the lines up to the breakdown.
+    EXPECT_FALSE(rc.log.empty());
+}
