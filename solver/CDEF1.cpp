@@ -34,6 +34,14 @@ const char* KindName(int kind) {
 // node's i-face) goes to sp0.  Returns the scaled row in `row`.
 //   kind, i, j [in]; shock [in] shk(i, j) or 0; row [in,out]
 void ScaleAndStore(const int kind, const int i, const int j, const double shock, Row& row) {
+    if (shock != 0.0) {
+        // The correction of the node's east face enters the Newton matrix
+        // with the share it has in the residual.
+        const double share = shock / shk(i, j);
+        row.slot[1] -= share * ssc(i, j);
+        row.slot[2] -= share * ssw(i, j);
+        row.slot[3] -= share * sse(i, j);
+    }
     const double d = row.slot[1];
     if (std::fabs(d) < static_cast<double>(1.0e-16f)) {
         msg::console(ff::format("(1x,11hBrakedown (,i1,25h): zero diagonal element ,i3,1h,,i3,1h.)",
@@ -156,7 +164,9 @@ void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
     }
     for (int i = k; i <= NX - k; ++i) {
         BodyRow(i, NX, k, designFlag, firstOnly, L, row);
-        ScaleAndStore(kBody, i, 1, shocks ? shk(i, 1) : 0.0, row);
+        // The body cell is a half cell: its xi-fluxes, and with them the
+        // shock-point correction of the flux, count half.
+        ScaleAndStore(kBody, i, 1, shocks ? 0.5 * shk(i, 1) : 0.0, row);
         StationBlocks(i, k, NX);
     }
 }

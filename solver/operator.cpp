@@ -99,6 +99,31 @@ double wFlux[kMaxNX];   // normalised mass flux rho q/(rho* q*) (1 where subsoni
 double wUq[kMaxNX];     // direction cosine U/q (0 where subsonic)
 double wCoef[kMaxNX];   // linearised coefficient without the density
 double wDer[kMaxNX];    // derivative factor of the mass flux (0 where subsonic)
+double wEta[kMaxNX];    // eta-derivative of the potential used on the face
+
+// Entropy-jump flux P = F(m^2) rho U/J of face f on line j for the given
+// xi-derivative of the potential.  On the body faces the eta-derivative
+// follows the xi-derivative through the wall condition V = V_w; elsewhere
+// it is held at its face value.
+double JumpFlux(const FlowConstants& c, int f, int j, bool wall, double vw, double pXi,
+                double pEta) {
+    const double J = aji(f, j);
+    const double g11 = g11i(f, j), g12 = g12i(f, j), g22 = g22i(f, j);
+    if (wall) pEta = (vw - g12 * pXi) / g22;
+    const double U = g12 * pEta + g11 * pXi;
+    const double q2 = pXi * U + pEta * (g12 * pXi + g22 * pEta);
+    const double m2 = U * U / (c.a2(q2) * g11);
+    return EntropyJump(m2, 1.0 / (c.gamma - 1.0), c.gamma) * c.density(q2) * U / J;
+}
+
+// d P / d(phi(f+1) - phi(f)) of face f by a central difference.
+double JumpFluxSlope(const FlowConstants& c, int f, int j, bool wall, double vw) {
+    const double pXi = phi(f + 1, j) - phi(f, j);
+    const double h = 1.0e-6 * std::max(std::fabs(pXi), 1.0e-3);
+    return (JumpFlux(c, f, j, wall, vw, pXi + h, wEta[f]) -
+            JumpFlux(c, f, j, wall, vw, pXi - h, wEta[f])) /
+           (2.0 * h);
+}
 
 // Fills the work data and rsi of face f on line j from its gradients.
 void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
@@ -110,6 +135,7 @@ void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
     const double rho = c.density(q2);
     const double a2 = c.a2(q2);
     rsi(f, j) = rho;
+    wEta[f] = pEta;
     wUJ[f] = U / J;
     wQ[f] = q;
     wM2[f] = U * U / (a2 * g11);
@@ -181,6 +207,7 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             wUq[p] = -wUq[f];
             wCoef[p] = wCoef[f];
             wDer[p] = wDer[f];
+            wEta[p] = -wEta[f];
         }
     }
 
@@ -189,6 +216,7 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
         dsi(f, j) = 0.0;
         dri(f, j) = 0.0;
         shk(f, j) = 0.0;
+        ssw(f, j) = ssc(f, j) = sse(f, j) = 0.0;
     }
     const int ends[4] = {0, 1, NX - 2, NX - 1};
     for (int f : ends) {
@@ -213,28 +241,49 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             D = wDer[u] * wSonic[f] * wUJ[f] * wUq[u];
         }
 
-        double S = 0.0;
+        // S and, for the Newton matrix, its slope with respect to the
+        // xi-derivatives of faces f-1 (dm) and f (d0): S depends on phi(f-1),
+        // phi(f) and phi(f+1) of this line.
+        double S = 0.0, dm = 0.0, d0 = 0.0;
+        const int mid = NX / 2;
+        auto wallFace = [&](int g) { return j == 1 && g >= k && g <= NX - k - 1; };
+        auto slope = [&](int g) {
+            const double vw = g < mid ? vfx(g) : vfx(g + 1);
+            return JumpFluxSlope(c, g, j, wallFace(g), vw);
+        };
+        // Delta = max(0, P(f) - P(f-1)) times a factor, with its slopes.
+        auto jump = [&](double factor) {
+            const double d = P(f) - P(f - 1);
+            if (d > 0.0) {
+                S = d * factor;
+                d0 = slope(f) * factor;
+                dm = -slope(f - 1) * factor;
+            }
+        };
         if (backward) {
             if (m2(f - 1) <= 1.0) {
-                S = 0.0;
             } else if (m2(f) <= 1.0) {
                 S = -P(f - 1);
+                dm = -slope(f - 1);
             } else if (m2(f + 1) < 1.0) {
-                S = std::max(0.0, P(f) - P(f - 1));
+                jump(1.0);
             } else if (m2(f + 2) < 1.0) {
-                S = std::max(0.0, P(f) - P(f - 1)) * (1.0 - m2(f + 2)) / (m2(f + 1) - m2(f + 2));
+                jump((1.0 - m2(f + 2)) / (m2(f + 1) - m2(f + 2)));
             }
         } else {
             if (m2(f) <= 1.0) {
-                S = 0.0;
             } else if (m2(f - 1) <= 1.0) {
                 S = P(f);
+                d0 = slope(f);
             } else if (m2(f - 2) < 1.0) {
-                S = std::max(0.0, P(f) - P(f - 1));
+                jump(1.0);
             } else if (m2(f - 3) < 1.0) {
-                S = std::max(0.0, P(f) - P(f - 1)) * (1.0 - m2(f - 3)) / (m2(f - 2) - m2(f - 3));
+                jump((1.0 - m2(f - 3)) / (m2(f - 2) - m2(f - 3)));
             }
         }
+        ssw(f, j) = -dm;
+        ssc(f, j) = dm - d0;
+        sse(f, j) = d0;
 
         rhoi(f, j) = rho;
         cfi(f, j) = rho * wCoef[f];
@@ -413,8 +462,9 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
     a[2] = -w;
     a[3] = -e;
     a[4] = -cfj(i, 1);
-    a[7] = dri(i - 1, 1);
-    a[8] = -dsi(i, 1);
+    // The upwind terms belong to the half-cell xi-fluxes, like e and w.
+    a[7] = 0.5 * dri(i - 1, 1);
+    a[8] = -0.5 * dsi(i, 1);
     a[11] = x;
     a[12] = -x;
 }

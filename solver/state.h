@@ -162,8 +162,10 @@ extern GridArray cfi, cfj;
 // to the upstream potentials (dsi when the upstream face is i+1, dri when
 // it is i-1).
 extern GridArray dsi, dri;
-// Shock-point flux correction of face (i, j), added to the residual.
-extern GridArray shk;
+// Shock-point flux correction of face (i, j), added to the residual of
+// node (i, j), and its slopes with respect to phi(i-1, j), phi(i, j) and
+// phi(i+1, j) for the Newton matrix.
+extern GridArray shk, ssw, ssc, sse;
 // Local Mach number at the i-face midpoints (line 1 from the surface
 // velocity without transpiration).  Written by the Mach field routine,
 // read by the Mach picture.
