@@ -104,21 +104,126 @@ void ClearBoundary(const int& NY, const int& NX, GridArray& v) {
     for (int i = 0; i <= NX; ++i) top[i] = 0.0;
 }
 
+template <bool Store, bool Dots>
+void OperatorPass(int NY, int k, int NX, const double* pv, double* pa, const double* pw,
+                  double& s1, double& s2);
+
 // B(x) of the GMRES cycle: w = A x, z = P^-1 w, result (s2/s1) z with
-// s1 = |A z|^2 and s2 = (A z, w), written into out.  Uses gmw and
-// krylov[0] as work vectors.
+// s1 = |A z|^2 and s2 = (A z, w), written into out.  Uses gmw as
+// a work vector.
 double ScaledPreconditionedOperator(const int& NY, const int& k, const int& NX,
                                     const GridArray& x, GridArray& out) {
     ApplyOperator(NY, k, NX, x, gmw);
     ApplyPreconditioner(NY, k, NX, gmw, out);
-    ApplyOperator(NY, k, NX, out, krylov[0]);
-    const double s1 = DotUnknowns(NY, k, NX, krylov[0], krylov[0]);
-    const double s2 = DotUnknowns(NY, k, NX, krylov[0], gmw);
+    double s1, s2;
+    OperatorPass<false, true>(NY, k, NX, out.data(), nullptr, gmw.data(), s1, s2);
     // A vanishing A z (only for x = 0) gives B(x) = 0: the Arnoldi
     // process then stops at this dimension.
     const double c = s1 > 0.0 ? s2 / s1 : 0.0;
     Scale(NY, NX, c, out, out);
     return c;
+}
+
+// ---------------------------------------------------------------------
+// Sweeps of the line preconditioner
+// ---------------------------------------------------------------------
+//
+// Within a line each node of a sweep depends on its neighbour just
+// computed, a chain of dependent multiplications, subtractions and (in the
+// backward sweep) a division, so one line at a time runs at the latency
+// of that chain.  Node i of a line needs only nodes i and i+1 (backward)
+// or i and i-1 (forward) of the line before it, so several lines are swept
+// together along a skewed front, each line two nodes behind the one before
+// it: the lines' chains are independent and overlap in the processor.
+// Every node is computed by exactly the same expression as in a plain
+// line-by-line sweep, so the result is bit-for-bit the same.
+
+constexpr int kFront = 6;  // lines swept together
+
+// Backward sweep on line j: z(i, j) from r(i, j), z(i-1, j) and line j+1.
+struct BackLine {
+    const double* r;
+    double* z;
+    const double* zn;
+    const double* pmw;
+    const double* pcn;
+    const double* pme;
+    const double* ppv;
+    void set(const double* pr, double* pz, int j) {
+        const int o = GridArray::at(0, j);
+        r = pr + o;
+        z = pz + o;
+        zn = pz + o + S;
+        pmw = quarel::pmw.data() + o;
+        pcn = quarel::pcn.data() + o;
+        pme = quarel::pme.data() + o;
+        ppv = quarel::ppv.data() + o;
+    }
+    inline void node(int i) const {
+        z[i] = (r[i] - pmw[i] * z[i - 1] - pcn[i] * zn[i] - pme[i] * zn[i + 1]) / ppv[i];
+    }
+};
+
+// Forward sweep on line j: z(i, j) corrected with z(i+1, j) and line j-1.
+struct ForeLine {
+    double* z;
+    const double* zs;
+    const double* pcs;
+    const double* pce;
+    const double* pcw;
+    void set(double* pz, int j) {
+        const int o = GridArray::at(0, j);
+        z = pz + o;
+        zs = pz + o - S;
+        pcs = quarel::pcs.data() + o;
+        pce = quarel::pce.data() + o;
+        pcw = quarel::pcw.data() + o;
+    }
+    inline void node(int i) const { z[i] -= pcs[i] * zs[i] + pce[i] * z[i + 1] + pcw[i] * zs[i - 1]; }
+};
+
+// Sweeps nodes 1 .. n of nb lines L[0 .. nb-1] along a front: line d handles
+// node t - 2d at step t (position counted in the sweep direction, node(i)
+// maps it).  Line d needs position p+1 of line d-1, done one step before.
+template <int B, class Line, class Node>
+inline void FrontSweep(const Line (&L)[B], const int nb, const int n, Node node) {
+    const int lag = 2 * (nb - 1);
+    int t = 1;
+    if (nb == B && n > lag) {
+        // Ramp-up: the lines start one after another.
+        for (; t <= lag; ++t)
+            for (int d = 0; 2 * d < t; ++d) node(L[d], t - 2 * d);
+        // Steady state: every line has a node at every step.
+        for (; t <= n; ++t)
+            for (int d = 0; d < B; ++d) node(L[d], t - 2 * d);
+    }
+    // Ramp-down, and the general case of fewer lines or short lines.
+    for (; t <= n + lag; ++t) {
+        for (int d = 0; d < nb; ++d) {
+            const int p = t - 2 * d;
+            if (p >= 1 && p <= n) node(L[d], p);
+        }
+    }
+}
+
+// Backward sweep, lines NY-1 down to 2, i = 1 .. NX-1 ascending.
+void BackwardSweep(const int NY, const int NX, const double* pr, double* pz) {
+    BackLine L[kFront];
+    for (int top = NY - 1; top >= 2; top -= kFront) {
+        const int nb = top - 2 + 1 < kFront ? top - 2 + 1 : kFront;
+        for (int d = 0; d < nb; ++d) L[d].set(pr, pz, top - d);
+        FrontSweep<kFront>(L, nb, NX - 1, [](const BackLine& l, int p) { l.node(p); });
+    }
+}
+
+// Forward sweep, lines 3 .. NY-1, i = NX-1 down to 1.
+void ForwardSweep(const int NY, const int NX, double* pz) {
+    ForeLine L[kFront];
+    for (int bottom = 3; bottom <= NY - 1; bottom += kFront) {
+        const int nb = NY - 1 - bottom + 1 < kFront ? NY - 1 - bottom + 1 : kFront;
+        for (int d = 0; d < nb; ++d) L[d].set(pz, bottom + d);
+        FrontSweep<kFront>(L, nb, NX - 1, [NX](const ForeLine& l, int p) { l.node(NX - p); });
+    }
 }
 
 }  // namespace
@@ -133,20 +238,7 @@ void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridA
 
     // 1. Backward sweep with the lower factor, from the far field to
     //    line 2.
-    for (int j = NY - 1; j >= 2; --j) {
-        const int o = GridArray::at(0, j);
-        const double* lr = pr + o;
-        double* lz = pz + o;
-        const double* lzn = pz + o + S;
-        const double* lpmw = pmw.data() + o;
-        const double* lpcn = pcn.data() + o;
-        const double* lpme = pme.data() + o;
-        const double* lppv = ppv.data() + o;
-        for (int i = 1; i <= NX - 1; ++i) {
-            lz[i] = (lr[i] - lpmw[i] * lz[i - 1] - lpcn[i] * lzn[i] - lpme[i] * lzn[i + 1]) /
-                    lppv[i];
-        }
-    }
+    BackwardSweep(NY, NX, pr, pz);
 
     // 2. Lines 1 and 2 together: the block-tridiagonal system of line 1.
     const int N = NX - k;
@@ -176,61 +268,62 @@ void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridA
     for (int i = 1; i <= k - 1; ++i) z(NX - i, 1) = z(i, 1) + dGamma;
 
     // 3. Forward sweep with the upper factor, outward from line 3.
-    for (int j = 3; j <= NY - 1; ++j) {
-        const int o = GridArray::at(0, j);
-        double* lz = pz + o;
-        const double* lzs = pz + o - S;
-        const double* lpcs = pcs.data() + o;
-        const double* lpce = pce.data() + o;
-        const double* lpcw = pcw.data() + o;
-        for (int i = NX - 1; i >= 1; --i) {
-            lz[i] -= lpcs[i] * lzs[i] + lpce[i] * lz[i + 1] + lpcw[i] * lzs[i - 1];
-        }
-    }
+    ForwardSweep(NY, NX, pz);
 }
 
-void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v,
-                   GridArray& av) {
-    const double* pv = v.data();
-    double* pa = av.data();
-    const double dGamma = pv[GridArray::at(NX - k, 1)] - pv[GridArray::at(k, 1)];
+namespace {
 
-    // Interior lines j = 2 .. NY-1.
-    for (int j = 2; j <= NY - 1; ++j) {
+// The coefficients of one interior line j and its three lines of v.
+struct OpLine {
+    const double *c, *n, *s;  // v on lines j, j+1, j-1
+    const double *a1, *a2, *a3, *a4, *a5, *a6, *a7, *a8, *a9, *am, *ap, *ag;
+    void set(const double* pv, int j) {
         const int o = GridArray::at(0, j);
-        const double* c = pv + o;       // line j
-        const double* n = c + S;        // line j+1
-        const double* s = c - S;        // line j-1
-        const double* a1 = ad1.data() + o;
-        const double* a2 = ad2.data() + o;
-        const double* a3 = ad3.data() + o;
-        const double* a4 = ad4.data() + o;
-        const double* a5 = ad5.data() + o;
-        const double* a6 = ad6.data() + o;
-        const double* a7 = ad7.data() + o;
-        const double* a8 = ad8.data() + o;
-        const double* a9 = ad9.data() + o;
-        const double* am = adm.data() + o;
-        const double* ap = adp.data() + o;
-        const double* ag = adg.data() + o;
-        double* out = pa + o;
-        for (int i = 1; i <= NX - 1; ++i) {
-            out[i] = a1[i] * c[i] + a2[i] * c[i - 1] + a3[i] * c[i + 1] + a4[i] * n[i] +
-                     a6[i] * n[i + 1] + a7[i] * n[i - 1] + a5[i] * s[i] + a8[i] * s[i + 1] +
-                     a9[i] * s[i - 1] - ag[i] * dGamma;
-        }
-        for (int i = 3; i <= NX - 1; ++i) out[i] += am[i] * (c[i - 1] - c[i - 2]);
-        for (int i = 1; i <= NX - 3; ++i) out[i] += ap[i] * (c[i + 2] - c[i + 1]);
-        out[0] = 0.0;
-        out[NX] = 0.0;
+        c = pv + o;
+        n = c + S;
+        s = c - S;
+        a1 = ad1.data() + o;
+        a2 = ad2.data() + o;
+        a3 = ad3.data() + o;
+        a4 = ad4.data() + o;
+        a5 = ad5.data() + o;
+        a6 = ad6.data() + o;
+        a7 = ad7.data() + o;
+        a8 = ad8.data() + o;
+        a9 = ad9.data() + o;
+        am = adm.data() + o;
+        ap = adp.data() + o;
+        ag = adg.data() + o;
     }
+    // (A v)(i, j): the nine-point part and the circulation column, then
+    // the upwind differences of the west (i > 2) and east (i < NX-2) faces.
+    template <bool West, bool East>
+    inline double row(int i, double dGamma) const {
+        double r = a1[i] * c[i] + a2[i] * c[i - 1] + a3[i] * c[i + 1] + a4[i] * n[i] +
+                   a6[i] * n[i + 1] + a7[i] * n[i - 1] + a5[i] * s[i] + a8[i] * s[i + 1] +
+                   a9[i] * s[i - 1] - ag[i] * dGamma;
+        if (West) r += am[i] * (c[i - 1] - c[i - 2]);
+        if (East) r += ap[i] * (c[i + 2] - c[i + 1]);
+        return r;
+    }
+};
+
+// A v over the unknowns, in one pass: line 1 first, then lines 2 .. NY-1,
+// i ascending.  Store writes A v into pa (with 0 on the boundary and the
+// second-side cut nodes).  Dots accumulates s1 = sum (A v)^2 and
+// s2 = sum (A v) w over the unknowns in the same order as DotUnknowns, so
+// the sums are bit-for-bit those of a separate product and dot products.
+template <bool Store, bool Dots>
+void OperatorPass(const int NY, const int k, const int NX, const double* pv, double* pa,
+                  const double* pw, double& s1, double& s2) {
+    const double dGamma = pv[GridArray::at(NX - k, 1)] - pv[GridArray::at(k, 1)];
+    double t1 = 0.0, t2 = 0.0;
 
     // Line 1: wake-cut nodes (south neighbours across the cut on line 2),
     // body nodes (no south neighbours), second-side cut nodes (0).
     {
         const double* c = pv;
         const double* n = pv + S;
-        double* out = pa;
         for (int i = 1; i <= NX - k; ++i) {
             double sum = ad1(i, 1) * c[i] + ad2(i, 1) * c[i - 1] + ad3(i, 1) * c[i + 1] +
                          ad4(i, 1) * n[i] + ad6(i, 1) * n[i + 1] + ad7(i, 1) * n[i - 1];
@@ -240,19 +333,68 @@ void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& 
             }
             if (i > 2) sum += adm(i, 1) * (c[i - 1] - c[i - 2]);
             if (i < NX - 2) sum += adp(i, 1) * (c[i + 2] - c[i + 1]);
-            out[i] = sum - adg(i, 1) * dGamma;
+            const double r = sum - adg(i, 1) * dGamma;
+            if (Store) pa[i] = r;
+            if (Dots) {
+                t1 += r * r;
+                t2 += r * pw[i];
+            }
         }
-        for (int i = NX - k + 1; i <= NX; ++i) out[i] = 0.0;
-        out[0] = 0.0;
-    }
-    double* top = pa + GridArray::at(0, NY);
-    for (int i = 0; i <= NX; ++i) top[i] = 0.0;
-    if (NY >= 2) {
-        for (int j = 2; j <= NY - 1; ++j) {
-            pa[GridArray::at(0, j)] = 0.0;
-            pa[GridArray::at(NX, j)] = 0.0;
+        if (Store) {
+            for (int i = NX - k + 1; i <= NX; ++i) pa[i] = 0.0;
+            pa[0] = 0.0;
         }
     }
+
+    // Interior lines j = 2 .. NY-1.
+    OpLine L;
+    for (int j = 2; j <= NY - 1; ++j) {
+        L.set(pv, j);
+        const int o = GridArray::at(0, j);
+        double* out = pa + o;
+        const double* w = pw + o;
+        auto put = [&](int i, double r) {
+            if (Store) out[i] = r;
+            if (Dots) {
+                t1 += r * r;
+                t2 += r * w[i];
+            }
+        };
+        // i = 1, 2 (no west difference), 3 .. NX-3 (both), NX-2, NX-1 (no
+        // east difference); short lines take the general test.
+        if (NX >= 6) {
+            put(1, L.row<false, true>(1, dGamma));
+            put(2, L.row<false, true>(2, dGamma));
+            for (int i = 3; i <= NX - 3; ++i) put(i, L.row<true, true>(i, dGamma));
+            put(NX - 2, L.row<true, false>(NX - 2, dGamma));
+            put(NX - 1, L.row<true, false>(NX - 1, dGamma));
+        } else {
+            for (int i = 1; i <= NX - 1; ++i) {
+                double r = L.row<false, false>(i, dGamma);
+                if (i >= 3) r += L.am[i] * (L.c[i - 1] - L.c[i - 2]);
+                if (i <= NX - 3) r += L.ap[i] * (L.c[i + 2] - L.c[i + 1]);
+                put(i, r);
+            }
+        }
+        if (Store) {
+            out[0] = 0.0;
+            out[NX] = 0.0;
+        }
+    }
+    if (Store) {
+        double* top = pa + GridArray::at(0, NY);
+        for (int i = 0; i <= NX; ++i) top[i] = 0.0;
+    }
+    s1 = t1;
+    s2 = t2;
+}
+
+}  // namespace
+
+void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v,
+                   GridArray& av) {
+    double s1, s2;
+    OperatorPass<true, false>(NY, k, NX, v.data(), av.data(), nullptr, s1, s2);
 }
 
 void BlockSolveLine1(const int& NX, const int& k) {
