@@ -65,17 +65,6 @@ double DotUnknowns(const int& NY, const int& k, const int& NX, const GridArray& 
     return s;
 }
 
-// y(i, j) += alpha x(i, j) on lines 1 .. NY-1, i = 1 .. NX-1.
-void Axpy(const int& NY, const int& NX, const double alpha, const GridArray& x, GridArray& y) {
-    const double* px = x.data();
-    double* py = y.data();
-    for (int j = 1; j <= NY - 1; ++j) {
-        const double* lx = px + GridArray::at(0, j);
-        double* ly = py + GridArray::at(0, j);
-        for (int i = 1; i <= NX - 1; ++i) ly[i] += alpha * lx[i];
-    }
-}
-
 // y = alpha x on lines 1 .. NY-1, i = 1 .. NX-1, 0 on the boundary.
 void Scale(const int& NY, const int& NX, const double alpha, const GridArray& x, GridArray& y) {
     const double* px = x.data();
@@ -93,6 +82,57 @@ void Scale(const int& NY, const int& NX, const double alpha, const GridArray& x,
     }
 }
 
+// y = alpha x as Scale does, returning the sum of y(i, j) d(i, j) over the
+// unknowns, accumulated in the order of DotUnknowns.
+double ScaleDot(const int NY, const int k, const int NX, const double alpha, const GridArray& x,
+                GridArray& y, const GridArray& d) {
+    const double* px = x.data();
+    double* py = y.data();
+    const double* pd = d.data();
+    double s = 0.0;
+    for (int j = 1; j <= NY - 1; ++j) {
+        const int o = GridArray::at(0, j);
+        const double* lx = px + o;
+        double* ly = py + o;
+        const double* ld = pd + o;
+        ly[0] = 0.0;
+        const int last = j == 1 ? NX - k : NX - 1;  // last unknown of the line
+        for (int i = 1; i <= last; ++i) {
+            ly[i] = alpha * lx[i];
+            s += ly[i] * ld[i];
+        }
+        for (int i = last + 1; i <= NX - 1; ++i) ly[i] = alpha * lx[i];
+        ly[NX] = 0.0;
+    }
+    double* top = py + GridArray::at(0, NY);
+    for (int i = 0; i <= NX; ++i) top[i] = 0.0;
+    return s;
+}
+
+// y += alpha x as Axpy does, returning the sum of y(i, j) d(i, j) over the
+// unknowns with the updated y, accumulated in the order of DotUnknowns.
+// d may be y itself.
+double AxpyDot(const int NY, const int k, const int NX, const double alpha, const GridArray& x,
+               GridArray& y, const GridArray& d) {
+    const double* px = x.data();
+    double* py = y.data();
+    const double* pd = d.data();
+    double s = 0.0;
+    for (int j = 1; j <= NY - 1; ++j) {
+        const int o = GridArray::at(0, j);
+        const double* lx = px + o;
+        double* ly = py + o;
+        const double* ld = pd + o;
+        const int last = j == 1 ? NX - k : NX - 1;
+        for (int i = 1; i <= last; ++i) {
+            ly[i] += alpha * lx[i];
+            s += ly[i] * ld[i];
+        }
+        for (int i = last + 1; i <= NX - 1; ++i) ly[i] += alpha * lx[i];
+    }
+    return s;
+}
+
 // Sets the boundary nodes i = 0, i = NX (j = 1 .. NY) and j = NY to 0.
 void ClearBoundary(const int& NY, const int& NX, GridArray& v) {
     double* p = v.data();
@@ -107,21 +147,22 @@ void ClearBoundary(const int& NY, const int& NX, GridArray& v) {
 template <bool Store, bool Dots>
 void OperatorPass(int NY, int k, int NX, const double* pv, double* pa, const double* pw,
                   double& s1, double& s2);
+template <bool Factored>
+void Precondition(int NY, int k, int NX, const GridArray& r, GridArray& z);
 
 // B(x) of the GMRES cycle: w = A x, z = P^-1 w, result (s2/s1) z with
-// s1 = |A z|^2 and s2 = (A z, w), written into out.  Uses gmw as
+// s1 = |A z|^2 and s2 = (A z, w).  Leaves z in out and returns the factor
+// s2/s1, which the caller applies.  Uses gmw as
 // a work vector.
 double ScaledPreconditionedOperator(const int& NY, const int& k, const int& NX,
                                     const GridArray& x, GridArray& out) {
     ApplyOperator(NY, k, NX, x, gmw);
-    ApplyPreconditioner(NY, k, NX, gmw, out);
+    Precondition<true>(NY, k, NX, gmw, out);
     double s1, s2;
     OperatorPass<false, true>(NY, k, NX, out.data(), nullptr, gmw.data(), s1, s2);
     // A vanishing A z (only for x = 0) gives B(x) = 0: the Arnoldi
     // process then stops at this dimension.
-    const double c = s1 > 0.0 ? s2 / s1 : 0.0;
-    Scale(NY, NX, c, out, out);
-    return c;
+    return s1 > 0.0 ? s2 / s1 : 0.0;
 }
 
 // ---------------------------------------------------------------------
@@ -228,8 +269,15 @@ void ForwardSweep(const int NY, const int NX, double* pz) {
 
 }  // namespace
 
-void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,
-                         GridArray& z) {
+namespace {
+
+// Line-1 solve with the block factors kept by FactorLine1 (used inside a
+// GMRES cycle, where the blocks do not change).
+void SolveLine1Factored(const int NX, const int k);
+
+// z = P^-1 r; Factored selects the line-1 solve with the kept factors.
+template <bool Factored>
+void Precondition(const int NY, const int k, const int NX, const GridArray& r, GridArray& z) {
     // r and z may be the same array: every r(i, j) is read before z(i, j)
     // is written.  The boundary values of z must be 0 for the sweeps.
     const double* pr = r.data();
@@ -255,7 +303,11 @@ void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridA
             btr(2, i) = 0.0;
         }
     }
-    BlockSolveLine1(NX, k);
+    if (Factored) {
+        SolveLine1Factored(NX, k);
+    } else {
+        BlockSolveLine1(NX, k);
+    }
     for (int i = 1; i <= N; ++i) {
         z(i, 1) = btr(1, i);
         if (NY >= 3) {
@@ -271,42 +323,47 @@ void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridA
     ForwardSweep(NY, NX, pz);
 }
 
+}  // namespace
+
+void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,
+                         GridArray& z) {
+    Precondition<false>(NY, k, NX, r, z);
+}
+
 namespace {
 
-// The coefficients of one interior line j and its three lines of v.
-struct OpLine {
-    const double *c, *n, *s;  // v on lines j, j+1, j-1
-    const double *a1, *a2, *a3, *a4, *a5, *a6, *a7, *a8, *a9, *am, *ap, *ag;
-    void set(const double* pv, int j) {
-        const int o = GridArray::at(0, j);
-        c = pv + o;
-        n = c + S;
-        s = c - S;
-        a1 = ad1.data() + o;
-        a2 = ad2.data() + o;
-        a3 = ad3.data() + o;
-        a4 = ad4.data() + o;
-        a5 = ad5.data() + o;
-        a6 = ad6.data() + o;
-        a7 = ad7.data() + o;
-        a8 = ad8.data() + o;
-        a9 = ad9.data() + o;
-        am = adm.data() + o;
-        ap = adp.data() + o;
-        ag = adg.data() + o;
-    }
-    // (A v)(i, j): the nine-point part and the circulation column, then
-    // the upwind differences of the west (i > 2) and east (i < NX-2) faces.
-    template <bool West, bool East>
-    inline double row(int i, double dGamma) const {
+// Rows i = lo .. hi of (A v) on interior line j (o = offset of the line):
+// the nine-point part and the circulation column, then the upwind
+// differences of the west (West: i > 2) and east (East: i < NX-2) faces.
+// The pointers do not alias the output, which lets the loop run in vector
+// registers; every row is the same expression evaluated in the same order.
+template <bool West, bool East>
+inline void InteriorRows(const int o, const int lo, const int hi, const double* pv,
+                         const double dGamma, double* __restrict out) {
+    const double* __restrict c = pv + o;
+    const double* __restrict n = c + S;
+    const double* __restrict s = c - S;
+    const double* __restrict a1 = ad1.data() + o;
+    const double* __restrict a2 = ad2.data() + o;
+    const double* __restrict a3 = ad3.data() + o;
+    const double* __restrict a4 = ad4.data() + o;
+    const double* __restrict a5 = ad5.data() + o;
+    const double* __restrict a6 = ad6.data() + o;
+    const double* __restrict a7 = ad7.data() + o;
+    const double* __restrict a8 = ad8.data() + o;
+    const double* __restrict a9 = ad9.data() + o;
+    const double* __restrict am = adm.data() + o;
+    const double* __restrict ap = adp.data() + o;
+    const double* __restrict ag = adg.data() + o;
+    for (int i = lo; i <= hi; ++i) {
         double r = a1[i] * c[i] + a2[i] * c[i - 1] + a3[i] * c[i + 1] + a4[i] * n[i] +
                    a6[i] * n[i + 1] + a7[i] * n[i - 1] + a5[i] * s[i] + a8[i] * s[i + 1] +
                    a9[i] * s[i - 1] - ag[i] * dGamma;
         if (West) r += am[i] * (c[i - 1] - c[i - 2]);
         if (East) r += ap[i] * (c[i + 2] - c[i + 1]);
-        return r;
+        out[i] = r;
     }
-};
+}
 
 // A v over the unknowns, in one pass: line 1 first, then lines 2 .. NY-1,
 // i ascending.  Store writes A v into pa (with 0 on the boundary and the
@@ -346,34 +403,35 @@ void OperatorPass(const int NY, const int k, const int NX, const double* pv, dou
         }
     }
 
-    // Interior lines j = 2 .. NY-1.
-    OpLine L;
+    // Interior lines j = 2 .. NY-1: i = 1, 2 have no west difference,
+    // NX-2, NX-1 no east difference.  Without Store the rows go through a
+    // line buffer.
+    double line[kGridStride];
     for (int j = 2; j <= NY - 1; ++j) {
-        L.set(pv, j);
         const int o = GridArray::at(0, j);
-        double* out = pa + o;
-        const double* w = pw + o;
-        auto put = [&](int i, double r) {
-            if (Store) out[i] = r;
-            if (Dots) {
-                t1 += r * r;
-                t2 += r * w[i];
-            }
-        };
-        // i = 1, 2 (no west difference), 3 .. NX-3 (both), NX-2, NX-1 (no
-        // east difference); short lines take the general test.
+        double* out = Store ? pa + o : line;
         if (NX >= 6) {
-            put(1, L.row<false, true>(1, dGamma));
-            put(2, L.row<false, true>(2, dGamma));
-            for (int i = 3; i <= NX - 3; ++i) put(i, L.row<true, true>(i, dGamma));
-            put(NX - 2, L.row<true, false>(NX - 2, dGamma));
-            put(NX - 1, L.row<true, false>(NX - 1, dGamma));
+            InteriorRows<false, true>(o, 1, 2, pv, dGamma, out);
+            InteriorRows<true, true>(o, 3, NX - 3, pv, dGamma, out);
+            InteriorRows<true, false>(o, NX - 2, NX - 1, pv, dGamma, out);
         } else {
             for (int i = 1; i <= NX - 1; ++i) {
-                double r = L.row<false, false>(i, dGamma);
-                if (i >= 3) r += L.am[i] * (L.c[i - 1] - L.c[i - 2]);
-                if (i <= NX - 3) r += L.ap[i] * (L.c[i + 2] - L.c[i + 1]);
-                put(i, r);
+                if (i >= 3 && i <= NX - 3) {
+                    InteriorRows<true, true>(o, i, i, pv, dGamma, out);
+                } else if (i >= 3) {
+                    InteriorRows<true, false>(o, i, i, pv, dGamma, out);
+                } else if (i <= NX - 3) {
+                    InteriorRows<false, true>(o, i, i, pv, dGamma, out);
+                } else {
+                    InteriorRows<false, false>(o, i, i, pv, dGamma, out);
+                }
+            }
+        }
+        if (Dots) {
+            const double* w = pw + o;
+            for (int i = 1; i <= NX - 1; ++i) {
+                t1 += out[i] * out[i];
+                t2 += out[i] * w[i];
             }
         }
         if (Store) {
@@ -488,6 +546,131 @@ void BlockSolveLine1(const int& NX, const int& k) {
     }
 }
 
+namespace {
+
+// Factors of the line-1 block elimination, which depend on the blocks
+// only: per station the inverse of the reduced diagonal block, X = M^-1 A,
+// and columns 1 .. 3 of Y (circulation and border columns) after back
+// substitution; the inverse of the border system.  A solve then only
+// carries the right-hand side column through, with the same expressions
+// as BlockSolveLine1, so its result is bit-for-bit the same.
+double f_inv[kBlockStations + 1][3][3];
+double f_x[kBlockStations + 1][3][3];
+double f_y[kBlockStations + 1][3][4];
+double f_binv[3][3];
+
+void FactorLine1(const int NX, const int k) {
+    const int N = NX - k;
+    if (N < 1) return;
+    for (int s = 1; s <= N; ++s) {
+        double m[3][3], rhs[3][4];
+        for (int r = 0; r < 3; ++r) {
+            for (int c = 0; c < 3; ++c) m[r][c] = btb(r, c, s);
+            rhs[r][0] = 0.0;
+            rhs[r][1] = -btg(r, s);
+            rhs[r][2] = s == N ? -bta(r, 1, s) : 0.0;
+            rhs[r][3] = s == N ? -bta(r, 0, s) : 0.0;
+        }
+        if (s > 1) {
+            double cb[3][3];
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c) cb[r][c] = btc(r, c, s);
+            const double(&xp)[3][3] = f_x[s - 1];
+            const double(&yp)[3][4] = f_y[s - 1];
+            for (int r = 0; r < 3; ++r) {
+                for (int c = 0; c < 3; ++c)
+                    m[r][c] -= cb[r][0] * xp[0][c] + cb[r][1] * xp[1][c] + cb[r][2] * xp[2][c];
+                for (int c = 1; c < 4; ++c)
+                    rhs[r][c] -= cb[r][0] * yp[0][c] + cb[r][1] * yp[1][c] + cb[r][2] * yp[2][c];
+            }
+        }
+        double(&inv)[3][3] = f_inv[s];
+        Inverse3(m, inv);
+        if (s < N) {
+            double a[3][3];
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c) a[r][c] = bta(r, c, s);
+            for (int r = 0; r < 3; ++r)
+                for (int c = 0; c < 3; ++c)
+                    f_x[s][r][c] = inv[r][0] * a[0][c] + inv[r][1] * a[1][c] + inv[r][2] * a[2][c];
+        }
+        for (int r = 0; r < 3; ++r)
+            for (int c = 1; c < 4; ++c)
+                f_y[s][r][c] = inv[r][0] * rhs[0][c] + inv[r][1] * rhs[1][c] + inv[r][2] * rhs[2][c];
+    }
+    for (int s = N - 1; s >= 1; --s) {
+        const double(&xs)[3][3] = f_x[s];
+        const double(&yn)[3][4] = f_y[s + 1];
+        for (int r = 0; r < 3; ++r)
+            for (int c = 1; c < 4; ++c)
+                f_y[s][r][c] -= xs[r][0] * yn[0][c] + xs[r][1] * yn[1][c] + xs[r][2] * yn[2][c];
+    }
+    double m[3][3];
+    {
+        const double(&yn)[3][4] = f_y[N];
+        const double(&yk)[3][4] = f_y[k];
+        m[0][0] = 1.0 - (yn[1][1] - yk[1][1]);
+        m[0][1] = -(yn[1][2] - yk[1][2]);
+        m[0][2] = -(yn[1][3] - yk[1][3]);
+        if (k >= 2) {
+            const double(&yc)[3][4] = f_y[k - 1];
+            m[1][0] = -1.0 - yc[1][1];
+            m[1][1] = 1.0 - yc[1][2];
+            m[1][2] = -yc[1][3];
+            m[2][0] = -yc[2][1];
+            m[2][1] = -yc[2][2];
+            m[2][2] = 1.0 - yc[2][3];
+        } else {
+            m[1][0] = 0.0, m[1][1] = 1.0, m[1][2] = 0.0;
+            m[2][0] = 0.0, m[2][1] = 0.0, m[2][2] = 1.0;
+        }
+    }
+    Inverse3(m, f_binv);
+}
+
+void SolveLine1Factored(const int NX, const int k) {
+    const int N = NX - k;
+    if (N < 1) return;
+    for (int s = 1; s <= N; ++s) {
+        double rhs[3];
+        for (int r = 0; r < 3; ++r) rhs[r] = btr(r, s);
+        if (s > 1) {
+            const double(&yp)[3][4] = f_y[s - 1];
+            for (int r = 0; r < 3; ++r)
+                rhs[r] -= btc(r, 0, s) * yp[0][0] + btc(r, 1, s) * yp[1][0] +
+                          btc(r, 2, s) * yp[2][0];
+        }
+        const double(&inv)[3][3] = f_inv[s];
+        for (int r = 0; r < 3; ++r)
+            f_y[s][r][0] = inv[r][0] * rhs[0] + inv[r][1] * rhs[1] + inv[r][2] * rhs[2];
+    }
+    for (int s = N - 1; s >= 1; --s) {
+        const double(&xs)[3][3] = f_x[s];
+        const double(&yn)[3][4] = f_y[s + 1];
+        for (int r = 0; r < 3; ++r)
+            f_y[s][r][0] -= xs[r][0] * yn[0][0] + xs[r][1] * yn[1][0] + xs[r][2] * yn[2][0];
+    }
+    double rhs[3];
+    rhs[0] = f_y[N][1][0] - f_y[k][1][0];
+    if (k >= 2) {
+        rhs[1] = f_y[k - 1][1][0];
+        rhs[2] = f_y[k - 1][2][0];
+    } else {
+        rhs[1] = 0.0;
+        rhs[2] = 0.0;
+    }
+    double b[3];
+    for (int r = 0; r < 3; ++r)
+        b[r] = f_binv[r][0] * rhs[0] + f_binv[r][1] * rhs[1] + f_binv[r][2] * rhs[2];
+    for (int s = 1; s <= N; ++s) {
+        const double(&ys)[3][4] = f_y[s];
+        for (int r = 0; r < 3; ++r)
+            btr(r, s) = ys[r][0] + ys[r][1] * b[0] + ys[r][2] * b[1] + ys[r][3] * b[2];
+    }
+}
+
+}  // namespace
+
 void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b) {
     const int mMax = m < 1 ? 1 : (m > kMaxKrylov ? kMaxKrylov : m);
     double h[kMaxKrylov + 1][kMaxKrylov] = {};  // h[row][column], 0-based
@@ -502,18 +685,31 @@ void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridAr
     }
     Scale(NY, NX, 1.0 / beta, b, krylov[1]);
     g[0] = beta;
+    // The blocks of line 1 stay the same for the whole cycle.
+    FactorLine1(NX, k);
 
     // Arnoldi process with modified Gram-Schmidt.
     int dim = mMax;
     for (int l = 1; l <= mMax; ++l) {
         GridArray& w = krylov[l + 1];
-        scale[l - 1] = ScaledPreconditionedOperator(NY, k, NX, krylov[l], w);
+        const double c = ScaledPreconditionedOperator(NY, k, NX, krylov[l], w);
+        scale[l - 1] = c;
+        // Each pass over w applies one update and forms the next inner
+        // product: w = c z with (w, v_1), then w -= h_p v_p with (w, v_p+1),
+        // the last one with (w, w).
+        double hp = ScaleDot(NY, k, NX, c, w, w, krylov[1]);
+        double ww = 0.0;
         for (int p = 1; p <= l; ++p) {
-            const double hp = DotUnknowns(NY, k, NX, w, krylov[p]);
             h[p - 1][l - 1] = hp;
-            Axpy(NY, NX, -hp, krylov[p], w);
+            const GridArray& next = p < l ? krylov[p + 1] : w;
+            const double t = AxpyDot(NY, k, NX, -hp, krylov[p], w, next);
+            if (p < l) {
+                hp = t;
+            } else {
+                ww = t;
+            }
         }
-        const double hn = std::sqrt(DotUnknowns(NY, k, NX, w, w));
+        const double hn = std::sqrt(ww);
         h[l][l - 1] = hn;
         if (hn == 0.0) {
             dim = l;
@@ -553,9 +749,26 @@ void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridAr
         y[l] = h[l][l] != 0.0 ? t / h[l][l] : 0.0;
     }
 
-    // Result over the start vector.
-    Scale(NY, NX, scale[0] * y[0], krylov[1], b);
-    for (int l = 1; l < dim; ++l) Axpy(NY, NX, scale[l] * y[l], krylov[l + 1], b);
+    // Result over the start vector, line by line: b = c_0 v_1, then
+    // b += c_l v_l+1 in turn, each line finished while it is in cache.
+    double coef[kMaxKrylov];
+    for (int l = 0; l < dim; ++l) coef[l] = scale[l] * y[l];
+    double* pb = b.data();
+    for (int j = 1; j <= NY; ++j) {
+        double* lb = pb + GridArray::at(0, j);
+        if (j == NY) {
+            for (int i = 0; i <= NX; ++i) lb[i] = 0.0;
+            continue;
+        }
+        const double* lv = krylov[1].data() + GridArray::at(0, j);
+        lb[0] = 0.0;
+        for (int i = 1; i <= NX - 1; ++i) lb[i] = coef[0] * lv[i];
+        lb[NX] = 0.0;
+        for (int l = 1; l < dim; ++l) {
+            lv = krylov[l + 1].data() + GridArray::at(0, j);
+            for (int i = 1; i <= NX - 1; ++i) lb[i] += coef[l] * lv[i];
+        }
+    }
 }
 
 }  // namespace quarel
