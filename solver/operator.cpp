@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "state.h"
@@ -72,9 +73,30 @@ double EntropyJump(const double& m2, const double& e, const double& gamma) {
 // Face densities
 // ---------------------------------------------------------------------
 
+namespace {
+
+// The flow constants of the last (mach, gamma, s2), kept because the face
+// densities are computed line by line with the same free stream; the
+// arguments are compared bit for bit.
+const FlowConstants& CachedFlowConstants(const double& mach, const double& gamma,
+                                         const double& s2) {
+    static FlowConstants c;
+    static double key[3];
+    static bool valid = false;
+    const double args[3] = {mach, gamma, s2};
+    if (!valid || std::memcmp(key, args, sizeof(args)) != 0) {
+        c = MakeFlowConstants(mach, gamma, s2);
+        std::memcpy(key, args, sizeof(args));
+        valid = true;
+    }
+    return c;
+}
+
+}  // namespace
+
 void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
                     const double& s2) {
-    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+    const FlowConstants& c = CachedFlowConstants(mach, gamma, s2);
     for (int j = 1; j <= NY - 1; ++j) {
         const double pEta = phi(i, j + 1) - phi(i, j);
         const double pXi =
@@ -166,7 +188,7 @@ void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
 
 void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
                     const double& mach, const double& gamma, const double& s2) {
-    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+    const FlowConstants& c = CachedFlowConstants(mach, gamma, s2);
 
     // Face pass: gradients, isentropic densities and the per-face data.
     if (j >= 2) {
