@@ -20,9 +20,9 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <exception>
 #include <filesystem>
+#include <new>
 #include <string>
 
 #include "RunControl.h"
@@ -40,8 +40,12 @@ void* operator new(std::size_t size) {
     if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
     throw std::bad_alloc();
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
 #pragma GCC diagnostic pop
 
 namespace {
@@ -55,8 +59,8 @@ void setUp(quarel::RunControl& rc) {
     static const fs::path dir = fs::temp_directory_path() / "quarel-bench";
     fs::create_directories(dir);
     fs::current_path(dir);
-    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat",
-                  dir / "bench.dat", fs::copy_options::overwrite_existing);
+    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "bench.dat",
+                  fs::copy_options::overwrite_existing);
     rc.open((dir / "bench.dat").string());
     rc.mach = 0.8;
     rc.alpha = 1.25;
@@ -119,8 +123,8 @@ void BM_NewtonStepFine(benchmark::State& state) {
     for (auto _ : state) {
         quarel::NewtonStep(rc.NY, rc.k, rc.NX, rc.mach, rc.gamma, rc.diagFactor, rc.maxResidual,
                            rc.linearIterations, rc.gmresDim, rc.designFlag, rc.designRegime,
-                           rc.designEnd, itr, res, cd, cl, rc.cu, rc.su, rc.cosSweep,
-                           rc.sin2Sweep, line);
+                           rc.designEnd, itr, res, cd, cl, rc.cu, rc.su, rc.cosSweep, rc.sin2Sweep,
+                           line);
     }
     // Heap allocations per step: the iteration line's formatting only.
     state.counters["allocs_per_step"] =

@@ -145,8 +145,8 @@ void ClearBoundary(const int& NY, const int& NX, GridArray& v) {
 }
 
 template <bool Store, bool Dots>
-void OperatorPass(int NY, int k, int NX, const double* pv, double* pa, const double* pw,
-                  double& s1, double& s2);
+void OperatorPass(int NY, int k, int NX, const double* pv, double* pa, const double* pw, double& s1,
+                  double& s2);
 template <bool Factored>
 void Precondition(int NY, int k, int NX, const GridArray& r, GridArray& z);
 
@@ -154,8 +154,8 @@ void Precondition(int NY, int k, int NX, const GridArray& r, GridArray& z);
 // s1 = |A z|^2 and s2 = (A z, w).  Leaves z in out and returns the factor
 // s2/s1, which the caller applies.  Uses gmw as
 // a work vector.
-double ScaledPreconditionedOperator(const int& NY, const int& k, const int& NX,
-                                    const GridArray& x, GridArray& out) {
+double ScaledPreconditionedOperator(const int& NY, const int& k, const int& NX, const GridArray& x,
+                                    GridArray& out) {
     ApplyOperator(NY, k, NX, x, gmw);
     Precondition<true>(NY, k, NX, gmw, out);
     double s1, s2;
@@ -220,7 +220,9 @@ struct ForeLine {
         pce = quarel::pce.data() + o;
         pcw = quarel::pcw.data() + o;
     }
-    inline void node(int i) const { z[i] -= pcs[i] * zs[i] + pce[i] * z[i + 1] + pcw[i] * zs[i - 1]; }
+    inline void node(int i) const {
+        z[i] -= pcs[i] * zs[i] + pce[i] * z[i + 1] + pcw[i] * zs[i - 1];
+    }
 };
 
 // Sweeps nodes 1 .. n of nb lines L[0 .. nb-1] along a front: line d handles
@@ -385,8 +387,8 @@ void OperatorPass(const int NY, const int k, const int NX, const double* pv, dou
             double sum = ad1(i, 1) * c[i] + ad2(i, 1) * c[i - 1] + ad3(i, 1) * c[i + 1] +
                          ad4(i, 1) * n[i] + ad6(i, 1) * n[i + 1] + ad7(i, 1) * n[i - 1];
             if (i < k) {
-                sum += ad5(i, 1) * n[NX - i] + ad8(i, 1) * n[NX - i - 1] +
-                       ad9(i, 1) * n[NX - i + 1];
+                sum +=
+                    ad5(i, 1) * n[NX - i] + ad8(i, 1) * n[NX - i - 1] + ad9(i, 1) * n[NX - i + 1];
             }
             if (i > 2) sum += adm(i, 1) * (c[i - 1] - c[i - 2]);
             if (i < NX - 2) sum += adp(i, 1) * (c[i + 2] - c[i + 1]);
@@ -449,8 +451,7 @@ void OperatorPass(const int NY, const int k, const int NX, const double* pv, dou
 
 }  // namespace
 
-void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v,
-                   GridArray& av) {
+void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v, GridArray& av) {
     double s1, s2;
     OperatorPass<true, false>(NY, k, NX, v.data(), av.data(), nullptr, s1, s2);
 }
@@ -496,7 +497,8 @@ void BlockSolveLine1(const int& NX, const int& k) {
         }
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 4; ++c)
-                g_y[s][r][c] = inv[r][0] * rhs[0][c] + inv[r][1] * rhs[1][c] + inv[r][2] * rhs[2][c];
+                g_y[s][r][c] =
+                    inv[r][0] * rhs[0][c] + inv[r][1] * rhs[1][c] + inv[r][2] * rhs[2][c];
     }
 
     // Back substitution: every unknown as an affine function of the border
@@ -596,7 +598,8 @@ void FactorLine1(const int NX, const int k) {
         }
         for (int r = 0; r < 3; ++r)
             for (int c = 1; c < 4; ++c)
-                f_y[s][r][c] = inv[r][0] * rhs[0][c] + inv[r][1] * rhs[1][c] + inv[r][2] * rhs[2][c];
+                f_y[s][r][c] =
+                    inv[r][0] * rhs[0][c] + inv[r][1] * rhs[1][c] + inv[r][2] * rhs[2][c];
     }
     for (int s = N - 1; s >= 1; --s) {
         const double(&xs)[3][3] = f_x[s];
@@ -637,8 +640,8 @@ void SolveLine1Factored(const int NX, const int k) {
         if (s > 1) {
             const double(&yp)[3][4] = f_y[s - 1];
             for (int r = 0; r < 3; ++r)
-                rhs[r] -= btc(r, 0, s) * yp[0][0] + btc(r, 1, s) * yp[1][0] +
-                          btc(r, 2, s) * yp[2][0];
+                rhs[r] -=
+                    btc(r, 0, s) * yp[0][0] + btc(r, 1, s) * yp[1][0] + btc(r, 2, s) * yp[2][0];
         }
         const double(&inv)[3][3] = f_inv[s];
         for (int r = 0; r < 3; ++r)
