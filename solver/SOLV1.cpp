@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "CDEF1.h"
@@ -51,6 +52,22 @@ void LargestEntry(const int& NY, const int& NX, const GridArray& a, double& valu
     }
 }
 
+// Step control.  Newton's method on the transonic equations, with its
+// approximate matrix, can run away from a poor start (a free stream on a
+// strongly stretched grid, a shock moving across cells): the residual grows
+// and the densities degenerate until a diagonal vanishes.  The step
+// therefore remembers the potential before its update; when the next step
+// finds the residual grown by more than kGrowth, or the system cannot be
+// built, the last correction is halved (at most kHalvings times) before
+// the step goes on.  A converging run never meets the test, and the
+// converged potential does not depend on it.
+constexpr double kGrowth = 3.0;
+constexpr int kHalvings = 4;
+GridArray phiBefore;        // potential before the last update
+double lastRes = 0.0;       // largest residual at the last step
+bool haveBefore = false;    // phiBefore belongs to the current level
+int lastItr = 0, lastNX = 0, lastNY = 0, lastK = 0;  // the step phiBefore belongs to
+
 }  // namespace
 
 void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
@@ -86,12 +103,48 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
                 const int& L, const int& ITR, double& RES, double& CD, double& CL,
                 const double& cu, const double& su, const double& liftRef, const double& s2,
                 char* lineBuffer) {
-    // 1. Scaled Newton system and preconditioner.
-    BuildSystem(NY, k, NX, mach, gamma, diagFactor, s2, designFlag, firstOnly, L);
-
-    // 2. Largest residual.
+    // 1. Scaled Newton system and preconditioner, and 2. the largest
+    //    residual; a step that made things worse is taken back in part.
+    // Only the step that directly follows the last one on the same grid may
+    // take that step back.
+    if (ITR != lastItr + 1 || NX != lastNX || NY != lastNY || k != lastK) haveBefore = false;
     int resI = 1, resJ = 1;
-    LargestEntry(NY, NX, sp0, RES, resI, resJ);
+    {
+        msg::ConsoleHold hold(haveBefore);
+        auto assemble = [&]() {
+            BuildSystem(NY, k, NX, mach, gamma, diagFactor, s2, designFlag, firstOnly, L);
+            LargestEntry(NY, NX, sp0, RES, resI, resJ);
+        };
+        std::exception_ptr failure;
+        try {
+            assemble();
+        } catch (const SolverError&) {
+            if (!haveBefore) throw;
+            failure = std::current_exception();
+        }
+        double factor = 1.0;
+        for (int h = 1; haveBefore && h <= kHalvings &&
+                        (failure || std::fabs(RES) > kGrowth * std::fabs(lastRes));
+             ++h) {
+            // corr still holds the correction of the last step.
+            factor *= 0.5;
+            hold.drop();
+            for (int j = 1; j <= NY - 1; ++j) {
+                const double* b = phiBefore.data() + GridArray::at(0, j);
+                const double* c = corr.data() + GridArray::at(0, j);
+                double* p = phi.data() + GridArray::at(0, j);
+                for (int i = 1; i <= NX - 1; ++i) p[i] = b[i] + factor * c[i];
+            }
+            FarFieldValues(k, NX, NY, cu, su);
+            failure = nullptr;
+            try {
+                assemble();
+            } catch (const SolverError&) {
+                failure = std::current_exception();
+            }
+        }
+        if (failure) std::rethrow_exception(failure);
+    }
 
     // 3. Correction.
     GmresDriver(NY, k, NX, linTol, cycles, m);
@@ -120,8 +173,18 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
     for (int j = 1; j <= NY - 1; ++j) {
         const double* c = corr.data() + GridArray::at(0, j);
         double* p = phi.data() + GridArray::at(0, j);
-        for (int i = 1; i <= NX - 1; ++i) p[i] += c[i];
+        double* b = phiBefore.data() + GridArray::at(0, j);
+        for (int i = 1; i <= NX - 1; ++i) {
+            b[i] = p[i];
+            p[i] += c[i];
+        }
     }
+    haveBefore = true;
+    lastRes = RES;
+    lastItr = ITR;
+    lastNX = NX;
+    lastNY = NY;
+    lastK = k;
 
     // 5. Far-field values with the new circulation.
     FarFieldValues(k, NX, NY, cu, su);

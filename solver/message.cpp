@@ -8,15 +8,47 @@ namespace {
 std::vector<std::string> g_warnings;
 Sink g_sink;
 bool g_quiet = false;
-}  // namespace
+bool g_holding = false;
+std::vector<std::string> g_held;
 
-void console(const std::string& line) {
+void writeConsole(const std::string& line) {
     if (!g_quiet) {
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);
     }
     if (g_sink) g_sink(Kind::Console, line);
+}
+}  // namespace
+
+ConsoleHold::ConsoleHold(bool active) : active_(active && !g_holding) {
+    if (active_) g_holding = true;
+}
+
+ConsoleHold::~ConsoleHold() {
+    release();
+    if (active_) g_holding = false;
+}
+
+void ConsoleHold::release() {
+    if (!active_) return;
+    g_holding = false;
+    std::vector<std::string> lines;
+    lines.swap(g_held);
+    for (const std::string& line : lines) writeConsole(line);
+    g_holding = true;
+}
+
+void ConsoleHold::drop() {
+    if (active_) g_held.clear();
+}
+
+void console(const std::string& line) {
+    if (g_holding) {
+        g_held.push_back(line);
+        return;
+    }
+    writeConsole(line);
 }
 
 void warning(const std::string& text) {

@@ -60,5 +60,21 @@ void setSink(Sink sink);
 // warnings and the sink still work.
 void setQuiet(bool quiet);
 
+// Holds back the console lines written while it lives (for a trial that
+// may be rejected): release() writes them, drop() forgets them; lines
+// still held at the end of its life are written.
+class ConsoleHold {
+public:
+    explicit ConsoleHold(bool active);
+    ~ConsoleHold();
+    void release();
+    void drop();
+    ConsoleHold(const ConsoleHold&) = delete;
+    ConsoleHold& operator=(const ConsoleHold&) = delete;
+
+private:
+    bool active_;
+};
+
 }  // namespace msg
 }  // namespace quarel

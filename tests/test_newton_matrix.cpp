@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <string>
+#include <vector>
 
 #include "CDEF1.h"
+#include "RunControl.h"
+#include "message.h"
 #include "metrics.h"
 #include "operator.h"
 #include "state.h"
@@ -88,4 +93,32 @@ TEST(NewtonMatrix, ShockPointRowsAreDerivativeOfResidualOnBodyAndInterior) {
         }
     }
     EXPECT_TRUE(sawShock);
+}
+
+// A strongly transonic NACA 0012 (M 0.8, alpha 2): from the free stream
+// the second grid level ran away into a zero diagonal.  With the step
+// control the run reaches the fine grid, with the lift and the wave drag of
+// a strong upper-surface shock.
+TEST(NewtonStepControl, StronglyTransonicRunReachesTheFineGrid) {
+    namespace fs = std::filesystem;
+    msg::setQuiet(true);
+    const fs::path cwd = fs::current_path();
+    const fs::path dir = fs::temp_directory_path() / "quarel-step-control";
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "m.dat",
+                  fs::copy_options::overwrite_existing);
+    RunControl rc;
+    rc.open((dir / "m.dat").string());
+    rc.mach = 0.8;
+    rc.alpha = 2.0;
+    EXPECT_NO_THROW(rc.calculate());
+    fs::current_path(cwd);
+    int titles = 0;
+    for (const std::string& line : rc.log) titles += line.rfind(" Grid: ", 0) == 0;
+    EXPECT_EQ(titles, 3);
+    EXPECT_EQ(rc.gridStep, 1);
+    EXPECT_GT(rc.clift, 0.6);
+    EXPECT_LT(rc.clift, 1.2);
+    EXPECT_GT(rc.cdrag, 0.02);
 }
