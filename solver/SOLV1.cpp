@@ -70,21 +70,25 @@ int lastItr = 0, lastNX = 0, lastNY = 0, lastK = 0;  // the step phiBefore belon
 
 }  // namespace
 
-void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
-                 const int& cycles, const int& m) {
+namespace {
+
+// Restarted GMRES for A x = b (x in sol, work in gmr, gmz, gmw): at most
+// `cycles` cycles, until the largest residual is at most tau.
+//   b [in]; sol [out]; tau, cycles, m [in]
+void SolveLinear(const int& NY, const int& k, const int& NX, const GridArray& b, GridArray& sol,
+                 const double tau, const int& cycles, const int& m) {
     for (int j = 1; j <= NY; ++j) {
         const int o = GridArray::at(0, j);
-        std::memcpy(gmr.data() + o, sp0.data() + o, sizeof(double) * (NX + 1));
-        std::memset(corr.data() + o, 0, sizeof(double) * (NX + 1));
+        std::memcpy(gmr.data() + o, b.data() + o, sizeof(double) * (NX + 1));
+        std::memset(sol.data() + o, 0, sizeof(double) * (NX + 1));
     }
-    const double tau = 0.75 * linTol;
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         ApplyPreconditioner(NY, k, NX, gmr, gmz);
         GmresCycle(NY, k, NX, m, gmz);
         ApplyOperator(NY, k, NX, gmz, gmw);
         for (int j = 1; j <= NY - 1; ++j) {
             const int o = GridArray::at(0, j);
-            double* c = corr.data() + o;
+            double* c = sol.data() + o;
             double* r = gmr.data() + o;
             const double* z = gmz.data() + o;
             const double* w = gmw.data() + o;
@@ -95,6 +99,56 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
         }
         if (MaxAbsUnknowns(NY, k, NX, gmr) <= tau) break;
     }
+}
+
+GridArray gammaColumn;    // column of the circulation change in the Newton matrix
+GridArray gammaResponse;  // its solution with the circulation held
+
+}  // namespace
+
+void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
+                 const int& cycles, const int& m) {
+    // The circulation Gamma = phi(NX-k, 1) - phi(k, 1) couples every node
+    // to the trailing edge, and the error of a wrong circulation is a
+    // smooth field whose residual restarted GMRES does not reduce at all.
+    // The correction is therefore split: x = y - g h + g s, where s is 1 on
+    // the second-side cut nodes (the jump), y solves the system with the
+    // circulation held, h solves it for the column c that a unit change
+    // of circulation adds, and the scalar g follows from the definition of
+    // the circulation, g = y(NX-k) - y(k) - g (h(NX-k) - h(k)).
+    const double tau = 0.75 * linTol;
+    FreezeCirculation(true);
+    SolveLinear(NY, k, NX, sp0, corr, tau, cycles, m);
+
+    // c = (A without the circulation column) s - adg.
+    for (int j = 1; j <= NY; ++j) {
+        std::memset(gmw.data() + GridArray::at(0, j), 0, sizeof(double) * (NX + 1));
+    }
+    for (int i = NX - k + 1; i <= NX - 1; ++i) gmw(i, 1) = 1.0;
+    ApplyOperator(NY, k, NX, gmw, gammaColumn);
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i) gammaColumn(i, j) -= adg(i, j);
+    for (int i = NX - k + 1; i <= NX - 1; ++i) gammaColumn(i, 1) = 0.0;
+    // h is solved to the relative accuracy asked of y (at least 1e-3).
+    const double cMax = MaxAbsUnknowns(NY, k, NX, gammaColumn);
+    const double rMax = MaxAbsUnknowns(NY, k, NX, sp0);
+    const double relative = rMax > 0.0 ? std::fmin(1.0e-3, tau / rMax) : 1.0e-3;
+    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, relative * cMax, cycles, m);
+    FreezeCirculation(false);
+
+    const double dy = corr(NX - k, 1) - corr(k, 1);
+    const double dh = gammaResponse(NX - k, 1) - gammaResponse(k, 1);
+    const double g = std::fabs(1.0 + dh) > 1.0e-12 ? dy / (1.0 + dh) : 0.0;
+    for (int j = 1; j <= NY - 1; ++j) {
+        double* c = corr.data() + GridArray::at(0, j);
+        const double* h = gammaResponse.data() + GridArray::at(0, j);
+        for (int i = 1; i <= NX - 1; ++i) c[i] -= g * h[i];
+    }
+    for (int i = 1; i <= k - 1; ++i) corr(NX - i, 1) = corr(i, 1) + g;
+    // The linear residual of the whole system, for the record.
+    ApplyOperator(NY, k, NX, corr, gmw);
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i) gmr(i, j) = sp0(i, j) - gmw(i, j);
 }
 
 void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,

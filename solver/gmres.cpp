@@ -21,6 +21,11 @@ namespace quarel {
 
 namespace {
 
+// While set, vectors carry no circulation change: their second-side cut
+// values equal their partners', the operator leaves out the circulation
+// column and the preconditioner keeps the second side equal to the first.
+bool g_frozen = false;
+
 constexpr int S = kGridStride;
 
 // Inverse of a 3 x 3 matrix by cofactors (adjugate over determinant).
@@ -318,7 +323,7 @@ void Precondition(const int NY, const int k, const int NX, const GridArray& r, G
         }
     }
     // The second-side cut nodes: partner value plus the circulation change.
-    const double dGamma = z(NX - k, 1) - z(k, 1);
+    const double dGamma = g_frozen ? 0.0 : z(NX - k, 1) - z(k, 1);
     for (int i = 1; i <= k - 1; ++i) z(NX - i, 1) = z(i, 1) + dGamma;
 
     // 3. Forward sweep with the upper factor, outward from line 3.
@@ -326,6 +331,8 @@ void Precondition(const int NY, const int k, const int NX, const GridArray& r, G
 }
 
 }  // namespace
+
+void FreezeCirculation(const bool frozen) { g_frozen = frozen; }
 
 void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,
                          GridArray& z) {
@@ -375,7 +382,8 @@ inline void InteriorRows(const int o, const int lo, const int hi, const double* 
 template <bool Store, bool Dots>
 void OperatorPass(const int NY, const int k, const int NX, const double* pv, double* pa,
                   const double* pw, double& s1, double& s2) {
-    const double dGamma = pv[GridArray::at(NX - k, 1)] - pv[GridArray::at(k, 1)];
+    const double dGamma =
+        g_frozen ? 0.0 : pv[GridArray::at(NX - k, 1)] - pv[GridArray::at(k, 1)];
     double t1 = 0.0, t2 = 0.0;
 
     // Line 1: wake-cut nodes (south neighbours across the cut on line 2),

@@ -6,6 +6,12 @@
 
 namespace quarel {
 
+// With frozen = true the operator, the preconditioner and the GMRES cycle
+// act on potentials with a fixed circulation: the second-side cut values
+// of every vector equal their partners' and the circulation column of the
+// Newton matrix is left out.  frozen [in]
+void FreezeCirculation(const bool frozen);
+
 // z = P^-1 r with the factors of BuildSystem.  r and z may be the same
 // array.  NY, k, NX [in]; r [in]; z [out]
 void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,

@@ -197,20 +197,17 @@ TEST(Gmres, ResidualFallsWithTheKrylovDimension) {
 TEST(Gmres, OneCycleAndZeroRightHandSide) {
     const Layout& L = kGrid;
     FillRandomSystem(L, 51, 1.4);
-    // One cycle: the correction is exactly one preconditioned cycle on sp0.
-    L.toGrid(L.fromGrid(sp0), krylov[0]);
-    ApplyPreconditioner(L.NY, L.k, L.NX, krylov[0], gmz);
-    GmresCycle(L.NY, L.k, L.NX, 3, gmz);
-    const std::vector<double> once = L.fromGrid(gmz);
+    const Matrix a = DenseOperator(L);
+    // One cycle per solve already reduces the residual, and more cycles
+    // reduce it further; the correction always jumps across the cut by
+    // its own circulation change.
     GmresDriver(L.NY, L.k, L.NX, 0.0, 1, 3);
-    const std::vector<double> got = L.fromGrid(corr);
-    for (size_t q = 0; q < got.size(); ++q) EXPECT_DOUBLE_EQ(got[q], once[q]);
-    // A second cycle changes it (the tolerance 0 is never met).
-    GmresDriver(L.NY, L.k, L.NX, 0.0, 2, 3);
-    EXPECT_NE(L.fromGrid(corr), once);
-    // A tolerance already met after the first cycle stops the driver.
-    GmresDriver(L.NY, L.k, L.NX, 1e3, 5, 3);
-    EXPECT_EQ(L.fromGrid(corr), once);
+    const double once = LinearResidual(a, L);
+    EXPECT_LT(once, MaxAbs(L.fromGrid(sp0)));
+    const double dg = corr(L.NX - L.k, 1) - corr(L.k, 1);
+    for (int i = 1; i < L.k; ++i) EXPECT_NEAR(corr(L.NX - i, 1), corr(i, 1) + dg, 1e-14);
+    GmresDriver(L.NY, L.k, L.NX, 0.0, 4, 3);
+    EXPECT_LT(LinearResidual(a, L), once);
 
     // Zero right-hand side: zero correction, no NaN from the normalisation.
     for (int j = 1; j <= L.NY; ++j)
