@@ -133,7 +133,8 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
     const double cMax = MaxAbsUnknowns(NY, k, NX, gammaColumn);
     const double rMax = MaxAbsUnknowns(NY, k, NX, sp0);
     const double relative = rMax > 0.0 ? std::fmin(1.0e-3, tau / rMax) : 1.0e-3;
-    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, relative * cMax, cycles, m);
+    const int hCycles = cycles < 3 ? cycles : 3;
+    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, relative * cMax, hCycles, m);
     FreezeCirculation(false);
 
     const double dy = corr(NX - k, 1) - corr(k, 1);

@@ -531,6 +531,10 @@ void BlockSolveLine1(const int& NX, const int& k) {
         m[0][1] = -(yn[1][2] - yk[1][2]);
         m[0][2] = -(yn[1][3] - yk[1][3]);
         rhs[0] = yn[1][0] - yk[1][0];
+        if (g_frozen) {
+            // The circulation is held: dGamma = 0.
+            m[0][0] = 1.0, m[0][1] = m[0][2] = rhs[0] = 0.0;
+        }
         if (k >= 2) {
             const double(&yc)[3][4] = g_y[k - 1];
             m[1][0] = -1.0 - yc[1][1];
@@ -623,6 +627,7 @@ void FactorLine1(const int NX, const int k) {
         m[0][0] = 1.0 - (yn[1][1] - yk[1][1]);
         m[0][1] = -(yn[1][2] - yk[1][2]);
         m[0][2] = -(yn[1][3] - yk[1][3]);
+        if (g_frozen) m[0][0] = 1.0, m[0][1] = m[0][2] = 0.0;  // dGamma = 0
         if (k >= 2) {
             const double(&yc)[3][4] = f_y[k - 1];
             m[1][0] = -1.0 - yc[1][1];
@@ -662,7 +667,7 @@ void SolveLine1Factored(const int NX, const int k) {
             f_y[s][r][0] -= xs[r][0] * yn[0][0] + xs[r][1] * yn[1][0] + xs[r][2] * yn[2][0];
     }
     double rhs[3];
-    rhs[0] = f_y[N][1][0] - f_y[k][1][0];
+    rhs[0] = g_frozen ? 0.0 : f_y[N][1][0] - f_y[k][1][0];
     if (k >= 2) {
         rhs[1] = f_y[k - 1][1][0];
         rhs[2] = f_y[k - 1][2][0];
