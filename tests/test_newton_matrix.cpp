@@ -124,10 +124,11 @@ TEST(NewtonStepControl, StronglyTransonicRunReachesTheFineGrid) {
 }
 
 // The transonic sample as shipped (NACA 0012, M 0.8, alpha 1.25, tolerance
-// 1e-6): restarted GMRES on its own stalls on the fine grid, where the
-// remaining residual is the smooth field of a wrong circulation, and the
-// level runs out its 50 steps with the lift some ten per cent short.  With
-// the circulation split off, every level reaches the tolerance.
+// 1e-7): restarted GMRES on its own stalls on the fine grid near 2e-6,
+// where the remaining residual is the smooth field of a wrong circulation,
+// and the level runs out its 50 steps with the lift some ten per cent
+// short.  With the circulation split off, every level reaches the
+// tolerance and the lift is within half a per cent of its limit (0.636).
 TEST(CirculationSplit, TransonicSampleConvergesOnEveryLevel) {
     namespace fs = std::filesystem;
     msg::setQuiet(true);
@@ -139,7 +140,7 @@ TEST(CirculationSplit, TransonicSampleConvergesOnEveryLevel) {
                   fs::copy_options::overwrite_existing);
     RunControl rc;
     rc.open((dir / "m.dat").string());
-    ASSERT_EQ(rc.maxResidual, 1.0e-6);
+    ASSERT_EQ(rc.maxResidual, 1.0e-7);
     EXPECT_NO_THROW(rc.calculate());
     fs::current_path(cwd);
     std::vector<int> steps;
@@ -151,7 +152,6 @@ TEST(CirculationSplit, TransonicSampleConvergesOnEveryLevel) {
     }
     ASSERT_EQ(steps.size(), 3u);
     for (int n : steps) EXPECT_LT(n, 50);
-    EXPECT_LE(std::fabs(rc.residual), 1.0e-6);
-    EXPECT_GT(rc.clift, 0.6);
-    EXPECT_LT(rc.clift, 0.66);
+    EXPECT_LE(std::fabs(rc.residual), 1.0e-7);
+    EXPECT_NEAR(rc.clift, 0.636, 0.005);
 }
