@@ -48,13 +48,6 @@ inline void Inverse3(const double m[3][3], double inv[3][3]) {
     inv[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) * r;
 }
 
-// Work storage of the block elimination: X = M^-1 A (coupling to the next
-// station) and Y = M^-1 (right-hand side | -btg | two border columns) per
-// station; after back substitution Y holds each unknown as an affine
-// function of (1, dGamma, w2, w3).
-double g_x[kBlockStations + 1][3][3];
-double g_y[kBlockStations + 1][3][4];
-
 // Sum of a(i, j) b(i, j) over the unknowns.
 double DotUnknowns(const int& NY, const int& k, const int& NX, const GridArray& a,
                    const GridArray& b) {
@@ -281,6 +274,7 @@ namespace {
 // Line-1 solve with the block factors kept by FactorLine1 (used inside a
 // GMRES cycle, where the blocks do not change).
 void SolveLine1Factored(const int NX, const int k);
+void FactorLine1(const int NX, const int k);
 
 // z = P^-1 r; Factored selects the line-1 solve with the kept factors.
 template <bool Factored>
@@ -465,99 +459,10 @@ void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& 
 }
 
 void BlockSolveLine1(const int& NX, const int& k) {
-    const int N = NX - k;
-    if (N < 1) return;
-
-    // Forward elimination.  Column 0 of the right-hand side is btr, column
-    // 1 the circulation column -btg, columns 2 and 3 the border unknowns
-    // w2 = z(N+1, 1) and w3 = z(N+1, 2) that the last station couples to.
-    for (int s = 1; s <= N; ++s) {
-        double m[3][3], rhs[3][4];
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c) m[r][c] = btb(r, c, s);
-            rhs[r][0] = btr(r, s);
-            rhs[r][1] = -btg(r, s);
-            rhs[r][2] = s == N ? -bta(r, 1, s) : 0.0;
-            rhs[r][3] = s == N ? -bta(r, 0, s) : 0.0;
-        }
-        if (s > 1) {
-            double cb[3][3];
-            for (int r = 0; r < 3; ++r)
-                for (int c = 0; c < 3; ++c) cb[r][c] = btc(r, c, s);
-            const double(&xp)[3][3] = g_x[s - 1];
-            const double(&yp)[3][4] = g_y[s - 1];
-            for (int r = 0; r < 3; ++r) {
-                for (int c = 0; c < 3; ++c)
-                    m[r][c] -= cb[r][0] * xp[0][c] + cb[r][1] * xp[1][c] + cb[r][2] * xp[2][c];
-                for (int c = 0; c < 4; ++c)
-                    rhs[r][c] -= cb[r][0] * yp[0][c] + cb[r][1] * yp[1][c] + cb[r][2] * yp[2][c];
-            }
-        }
-        double inv[3][3];
-        Inverse3(m, inv);
-        if (s < N) {
-            double a[3][3];
-            for (int r = 0; r < 3; ++r)
-                for (int c = 0; c < 3; ++c) a[r][c] = bta(r, c, s);
-            for (int r = 0; r < 3; ++r)
-                for (int c = 0; c < 3; ++c)
-                    g_x[s][r][c] = inv[r][0] * a[0][c] + inv[r][1] * a[1][c] + inv[r][2] * a[2][c];
-        }
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 4; ++c)
-                g_y[s][r][c] =
-                    inv[r][0] * rhs[0][c] + inv[r][1] * rhs[1][c] + inv[r][2] * rhs[2][c];
-    }
-
-    // Back substitution: every unknown as an affine function of the border
-    // unknowns (1, dGamma, w2, w3).
-    for (int s = N - 1; s >= 1; --s) {
-        const double(&xs)[3][3] = g_x[s];
-        const double(&yn)[3][4] = g_y[s + 1];
-        for (int r = 0; r < 3; ++r)
-            for (int c = 0; c < 4; ++c)
-                g_y[s][r][c] -= xs[r][0] * yn[0][c] + xs[r][1] * yn[1][c] + xs[r][2] * yn[2][c];
-    }
-
-    // The border unknowns: dGamma = u2(N) - u2(k), w2 = u2(k-1) + dGamma,
-    // w3 = u3(k-1) (the second-side images of station k-1).  Without a
-    // wake cut (k = 1) the east neighbours of station N are boundary
-    // nodes and w2 = w3 = 0.
-    double m[3][3], inv[3][3], rhs[3];
-    {
-        const double(&yn)[3][4] = g_y[N];
-        const double(&yk)[3][4] = g_y[k];
-        m[0][0] = 1.0 - (yn[1][1] - yk[1][1]);
-        m[0][1] = -(yn[1][2] - yk[1][2]);
-        m[0][2] = -(yn[1][3] - yk[1][3]);
-        rhs[0] = yn[1][0] - yk[1][0];
-        if (g_frozen) {
-            // The circulation is held: dGamma = 0.
-            m[0][0] = 1.0, m[0][1] = m[0][2] = rhs[0] = 0.0;
-        }
-        if (k >= 2) {
-            const double(&yc)[3][4] = g_y[k - 1];
-            m[1][0] = -1.0 - yc[1][1];
-            m[1][1] = 1.0 - yc[1][2];
-            m[1][2] = -yc[1][3];
-            rhs[1] = yc[1][0];
-            m[2][0] = -yc[2][1];
-            m[2][1] = -yc[2][2];
-            m[2][2] = 1.0 - yc[2][3];
-            rhs[2] = yc[2][0];
-        } else {
-            m[1][0] = 0.0, m[1][1] = 1.0, m[1][2] = 0.0, rhs[1] = 0.0;
-            m[2][0] = 0.0, m[2][1] = 0.0, m[2][2] = 1.0, rhs[2] = 0.0;
-        }
-    }
-    Inverse3(m, inv);
-    double b[3];
-    for (int r = 0; r < 3; ++r) b[r] = inv[r][0] * rhs[0] + inv[r][1] * rhs[1] + inv[r][2] * rhs[2];
-    for (int s = 1; s <= N; ++s) {
-        const double(&ys)[3][4] = g_y[s];
-        for (int r = 0; r < 3; ++r)
-            btr(r, s) = ys[r][0] + ys[r][1] * b[0] + ys[r][2] * b[1] + ys[r][3] * b[2];
-    }
+    // The factors serve one solve here; a GMRES cycle keeps them for all
+    // its preconditioner applications.
+    FactorLine1(NX, k);
+    SolveLine1Factored(NX, k);
 }
 
 namespace {
@@ -566,8 +471,11 @@ namespace {
 // only: per station the inverse of the reduced diagonal block, X = M^-1 A,
 // and columns 1 .. 3 of Y (circulation and border columns) after back
 // substitution; the inverse of the border system.  A solve then only
-// carries the right-hand side column through, with the same expressions
-// as BlockSolveLine1, so its result is bit-for-bit the same.
+// carries the right-hand side column through.  Block Gaussian elimination
+// from station 1 to NX-k without pivoting, explicit 3 x 3 inverses by
+// cofactors; the border unknowns dGamma = u2(NX-k) - u2(k) (0 while the
+// circulation is held), w2 = z(NX-k+1, 1) = u2(k-1) + dGamma and
+// w3 = z(NX-k+1, 2) = u3(k-1) close the system.
 double f_inv[kBlockStations + 1][3][3];
 double f_x[kBlockStations + 1][3][3];
 double f_y[kBlockStations + 1][3][4];

@@ -68,6 +68,33 @@ double minusDerivative(int i, int j, int di) {
     return -(rp - rm) / (2.0 * d);
 }
 
+// Runs a copy of the transonic sample in a scratch directory (the run
+// writes its files beside the input and the grid listing into the current
+// directory), with the given angle of attack.  Returns the steps of each
+// level.
+std::vector<int> runSample(RunControl& rc, const char* scratch, double alpha) {
+    namespace fs = std::filesystem;
+    msg::setQuiet(true);
+    const fs::path cwd = fs::current_path();
+    const fs::path dir = fs::temp_directory_path() / scratch;
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "m.dat",
+                  fs::copy_options::overwrite_existing);
+    rc.open((dir / "m.dat").string());
+    rc.alpha = alpha;
+    EXPECT_NO_THROW(rc.calculate());
+    fs::current_path(cwd);
+    std::vector<int> steps;
+    for (const std::string& line : rc.log) {
+        if (line.rfind(" Grid: ", 0) == 0)
+            steps.push_back(0);
+        else if (!steps.empty())
+            ++steps.back();
+    }
+    return steps;
+}
+
 }  // namespace
 
 TEST(NewtonMatrix, ShockPointRowsAreDerivativeOfResidualOnBodyAndInterior) {
@@ -100,23 +127,9 @@ TEST(NewtonMatrix, ShockPointRowsAreDerivativeOfResidualOnBodyAndInterior) {
 // control the run reaches the fine grid, with the lift and the wave drag of
 // a strong upper-surface shock.
 TEST(NewtonStepControl, StronglyTransonicRunReachesTheFineGrid) {
-    namespace fs = std::filesystem;
-    msg::setQuiet(true);
-    const fs::path cwd = fs::current_path();
-    const fs::path dir = fs::temp_directory_path() / "quarel-step-control";
-    fs::create_directories(dir);
-    fs::current_path(dir);
-    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "m.dat",
-                  fs::copy_options::overwrite_existing);
     RunControl rc;
-    rc.open((dir / "m.dat").string());
-    rc.mach = 0.8;
-    rc.alpha = 2.0;
-    EXPECT_NO_THROW(rc.calculate());
-    fs::current_path(cwd);
-    int titles = 0;
-    for (const std::string& line : rc.log) titles += line.rfind(" Grid: ", 0) == 0;
-    EXPECT_EQ(titles, 3);
+    const std::vector<int> steps = runSample(rc, "quarel-step-control", 2.0);
+    EXPECT_EQ(steps.size(), 3u);
     EXPECT_EQ(rc.gridStep, 1);
     EXPECT_GT(rc.clift, 0.6);
     EXPECT_LT(rc.clift, 1.2);
@@ -130,26 +143,9 @@ TEST(NewtonStepControl, StronglyTransonicRunReachesTheFineGrid) {
 // short.  With the circulation split off, every level reaches the
 // tolerance and the lift is within half a per cent of its limit (0.636).
 TEST(CirculationSplit, TransonicSampleConvergesOnEveryLevel) {
-    namespace fs = std::filesystem;
-    msg::setQuiet(true);
-    const fs::path cwd = fs::current_path();
-    const fs::path dir = fs::temp_directory_path() / "quarel-circulation";
-    fs::create_directories(dir);
-    fs::current_path(dir);
-    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "m.dat",
-                  fs::copy_options::overwrite_existing);
     RunControl rc;
-    rc.open((dir / "m.dat").string());
+    const std::vector<int> steps = runSample(rc, "quarel-circulation", 1.25);
     ASSERT_EQ(rc.maxResidual, 1.0e-7);
-    EXPECT_NO_THROW(rc.calculate());
-    fs::current_path(cwd);
-    std::vector<int> steps;
-    for (const std::string& line : rc.log) {
-        if (line.rfind(" Grid: ", 0) == 0)
-            steps.push_back(0);
-        else if (!steps.empty())
-            ++steps.back();
-    }
     ASSERT_EQ(steps.size(), 3u);
     for (int n : steps) EXPECT_LT(n, 50);
     EXPECT_LE(std::fabs(rc.residual), 1.0e-7);
