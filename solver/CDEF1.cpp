@@ -70,26 +70,48 @@ void ScaleAndStore(const int kind, const int i, const int j, const double shock,
 }
 
 // Factors of the line preconditioner at interior node (i, j) from the
-// scaled row, the factors of line j+1 and of node (i-1, j).  The
-// factorisation keeps the five-point part of the row; the diagonal
-// neighbours, the upwind terms and the circulation column are left out.
-void Factor(const int i, const int j, const double dprime, const Row& row) {
-    const double a1 = ad1(i, j), a2 = ad2(i, j), a3 = ad3(i, j), a4 = ad4(i, j),
-                 a5 = ad5(i, j);
-    const double w = a2 - pcw(i, j + 1) * a4;
+// scaled row, the factors of line j+1 and of nodes (i-1, j), (i-2, j).
+// The diagonal neighbours and the circulation column are left out.
+//
+// In supersonic regions the row carries the upwind differences
+// adm (phi(i-1) - phi(i-2)) and adp (phi(i+2) - phi(i+1)); there the
+// equation marches along the lines, and a factorisation without them
+// leaves P^-1 A with eigenvalues near zero: restarted GMRES then makes no
+// progress at all on the smooth residual that a shock leaves behind, and
+// the Newton iteration stalls short of the tolerance.  The factors
+// therefore keep them, the (i-2) term in the lower factor (pww) and the
+// (i+2) term in the upper one (pcee).  Line 2 has no (i+2) term: its
+// upper factor is part of the block system of line 1, which couples only
+// neighbouring stations.
+void Factor(const int i, const int j, const int NX, const double dprime, const Row& row) {
+    const double a1 = ad1(i, j), a4 = ad4(i, j), a5 = ad5(i, j);
+    double a2 = ad2(i, j), a3 = ad3(i, j), aww = 0.0, aee = 0.0;
+    if (i > 2) {
+        a2 += adm(i, j);
+        aww = -adm(i, j);
+    }
+    if (i < NX - 2 && j > 2) {
+        a3 -= adp(i, j);
+        aee = adp(i, j);
+    }
+    const double ceW = i > 2 ? pce(i - 2, j) : 0.0;
+    const double ceeW = i > 2 ? pcee(i - 2, j) : 0.0;
+    const double w = a2 - pcw(i, j + 1) * a4 - aww * ceW;
     const double e = -pce(i, j + 1) * a4;
     const double p = dprime * a1 - a4 * pcs(i, j + 1) - (pce(i - 1, j) - pcw(i - 1, j)) * w -
-                     (pcw(i + 1, j + 1) - pce(i + 1, j + 1)) * e;
+                     (pcw(i + 1, j + 1) - pce(i + 1, j + 1)) * e - aww * ceeW;
     pcn(i, j) = a4;
     pmw(i, j) = w;
     pme(i, j) = e;
+    pww(i, j) = aww;
     ppv(i, j) = p;
     if (std::fabs(p) <= static_cast<double>(1.0e-8f)) {
         // A small pivot: list the scaled row for diagnosis and go on.
         for (int s = 0; s < 15; ++s) msg::console(ff::format("(i3,e15.6)", {s, row.slot[s]}));
         msg::console(ff::format("(3x,e15.6)", {row.res}));
     }
-    pce(i, j) = (a3 - e * pcs(i + 1, j + 1)) / p;
+    pce(i, j) = (a3 - e * pcs(i + 1, j + 1) - w * pcee(i - 1, j)) / p;
+    pcee(i, j) = aee / p;
     pcs(i, j) = a5 / p;
     pcw(i, j) = -w * pcs(i - 1, j) / p;
 }
@@ -131,10 +153,10 @@ void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
     const double circ = phi(NX - k, 1) - phi(k, 1);
 
     // Factors beyond the last line and the two downstream columns are 0.
-    for (int i = 1; i <= NX - 1; ++i) pce(i, NY) = pcs(i, NY) = pcw(i, NY) = 0.0;
+    for (int i = 1; i <= NX - 1; ++i) pce(i, NY) = pcs(i, NY) = pcw(i, NY) = pcee(i, NY) = 0.0;
     for (int j = 2; j <= NY; ++j) {
-        pce(0, j) = pcs(0, j) = pcw(0, j) = 0.0;
-        pce(NX, j) = pcs(NX, j) = pcw(NX, j) = 0.0;
+        pce(0, j) = pcs(0, j) = pcw(0, j) = pcee(0, j) = 0.0;
+        pce(NX, j) = pcs(NX, j) = pcw(NX, j) = pcee(NX, j) = 0.0;
     }
     // The second-side cut nodes are represented by their partners.
     for (int i = NX - k + 1; i <= NX - 1; ++i) sp0(i, 1) = 0.0;
@@ -154,7 +176,7 @@ void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
         for (int i = 1; i <= NX - 1; ++i) {
             InteriorRow(NX, NY, i, j, row);
             ScaleAndStore(kInterior, i, j, shocks ? shk(i, j) : 0.0, row);
-            Factor(i, j, diagFactor, row);
+            Factor(i, j, NX, diagFactor, row);
         }
     }
     for (int i = 1; i <= k - 1; ++i) {

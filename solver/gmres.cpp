@@ -179,12 +179,14 @@ double ScaledPreconditionedOperator(const int& NY, const int& k, const int& NX, 
 
 constexpr int kFront = 6;  // lines swept together
 
-// Backward sweep on line j: z(i, j) from r(i, j), z(i-1, j) and line j+1.
+// Backward sweep on line j: z(i, j) from r(i, j), z(i-1, j), z(i-2, j) and
+// line j+1.  pww is 0 for i <= 2, where z(i-2, j) lies before the line.
 struct BackLine {
     const double* r;
     double* z;
     const double* zn;
     const double* pmw;
+    const double* pww;
     const double* pcn;
     const double* pme;
     const double* ppv;
@@ -194,21 +196,26 @@ struct BackLine {
         z = pz + o;
         zn = pz + o + S;
         pmw = quarel::pmw.data() + o;
+        pww = quarel::pww.data() + o;
         pcn = quarel::pcn.data() + o;
         pme = quarel::pme.data() + o;
         ppv = quarel::ppv.data() + o;
     }
     inline void node(int i) const {
-        z[i] = (r[i] - pmw[i] * z[i - 1] - pcn[i] * zn[i] - pme[i] * zn[i + 1]) / ppv[i];
+        z[i] = (r[i] - pmw[i] * z[i - 1] - pww[i] * z[i - 2] - pcn[i] * zn[i] -
+                pme[i] * zn[i + 1]) /
+               ppv[i];
     }
 };
 
-// Forward sweep on line j: z(i, j) corrected with z(i+1, j) and line j-1.
+// Forward sweep on line j: z(i, j) corrected with z(i+1, j), z(i+2, j) and
+// line j-1.  pcee is 0 for i >= NX-2, where z(i+2, j) lies beyond the line.
 struct ForeLine {
     double* z;
     const double* zs;
     const double* pcs;
     const double* pce;
+    const double* pcee;
     const double* pcw;
     void set(double* pz, int j) {
         const int o = GridArray::at(0, j);
@@ -216,10 +223,11 @@ struct ForeLine {
         zs = pz + o - S;
         pcs = quarel::pcs.data() + o;
         pce = quarel::pce.data() + o;
+        pcee = quarel::pcee.data() + o;
         pcw = quarel::pcw.data() + o;
     }
     inline void node(int i) const {
-        z[i] -= pcs[i] * zs[i] + pce[i] * z[i + 1] + pcw[i] * zs[i - 1];
+        z[i] -= pcs[i] * zs[i] + pce[i] * z[i + 1] + pcee[i] * z[i + 2] + pcw[i] * zs[i - 1];
     }
 };
 

@@ -184,6 +184,10 @@ extern GridArray sp0;
 extern GridArray ad1, ad2, ad3, ad4, ad5, ad6, ad7, ad8, ad9, adm, adp, adg;
 // Factors of the line-by-line approximate factorisation.
 extern GridArray pcw, pcs, pce, pmw, pme, pcn, ppv;
+// Its upwind factors: pww couples node (i, j) to (i-2, j) in the lower
+// factor, pcee to (i+2, j) in the upper factor (0 where the row has no
+// upwind term, and pcee 0 on line 2).
+extern GridArray pww, pcee;
 // Line-1 block-tridiagonal system: bta couples station i to i+1, btb is
 // the diagonal block, btc couples to i-1; btg is the circulation column
 // and btr the right-hand sides / solution.

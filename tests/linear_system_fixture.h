@@ -152,11 +152,13 @@ inline Matrix DensePreconditioner(const Layout& L) {
         for (int j = 2; j <= L.NY - 1; ++j)
             for (int i = 1; i <= L.NX - 1; ++i)
                 y(i, j) = z(i, j) + pcs(i, j) * z(i, j - 1) + pce(i, j) * z(i + 1, j) +
-                          pcw(i, j) * z(i - 1, j - 1);
+                          pcw(i, j) * z(i - 1, j - 1) +
+                          (i + 2 <= L.NX ? pcee(i, j) * z(i + 2, j) : 0.0);
         for (int j = 2; j <= L.NY - 1; ++j)
             for (int i = 1; i <= L.NX - 1; ++i)
                 p[L.index(i, j)][c] = ppv(i, j) * y(i, j) + pmw(i, j) * y(i - 1, j) +
-                                      pcn(i, j) * y(i, j + 1) + pme(i, j) * y(i + 1, j + 1);
+                                      pcn(i, j) * y(i, j + 1) + pme(i, j) * y(i + 1, j + 1) +
+                                      (i >= 2 ? pww(i, j) * y(i - 2, j) : 0.0);
         for (int i = 1; i <= L.NX - L.k; ++i) {
             double v = z(i, 1) + ad2(i, 1) * z(i - 1, 1) + ad3(i, 1) * z(i + 1, 1) +
                        ad4(i, 1) * z(i, 2);
@@ -203,7 +205,7 @@ inline void FillRandomSystem(const Layout& L, unsigned seed, double dprime = 1.0
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     GridArray* all[] = {&ad1, &ad2, &ad3, &ad4, &ad5, &ad6, &ad7, &ad8, &ad9, &adm, &adp,
-                        &adg, &pcw, &pcs, &pce, &pmw, &pme, &pcn, &ppv, &sp0};
+                        &adg, &pcw, &pcs, &pce, &pmw, &pme, &pcn, &ppv, &pww, &pcee, &sp0};
     for (GridArray* a : all)
         for (int j = 1; j <= kMaxNY; ++j)
             for (int i = 0; i <= kMaxNX; ++i) (*a)(i, j) = 0.0;

@@ -87,43 +87,67 @@ void RunStep(Step& s, int itr, double mach, double cu, double su, int design = 0
 }  // namespace
 
 TEST(BuildSystem, FactorsAndBlocksMatchTheScaledRows) {
-    PlateGrid();
-    StartFlow(0.999, 0.035);
-    // Disturb the free stream so that the densities vary.
-    for (int j = 1; j <= NY - 1; ++j)
-        for (int i = 1; i <= NX - 1; ++i) phi(i, j) += 0.01 * std::sin(1.7 * i + 2.3 * j);
-    const double dprime = 1.25;
-    BuildSystem(NY, K, NX, 0.6, 1.4, dprime, 0.0, 0, 0, 0);
+    // Subsonic, and supersonic where the rows carry upwind terms.
+    for (const double mach : {0.6, 1.3}) {
+        SCOPED_TRACE(mach);
+        PlateGrid();
+        StartFlow(0.999, 0.035);
+        // Disturb the free stream so that the densities vary.
+        for (int j = 1; j <= NY - 1; ++j)
+            for (int i = 1; i <= NX - 1; ++i) phi(i, j) += 0.01 * std::sin(1.7 * i + 2.3 * j);
+        const double dprime = 1.25;
+        BuildSystem(NY, K, NX, mach, 1.4, dprime, 0.0, 0, 0, 0);
 
-    for (int i = NX - K + 1; i <= NX - 1; ++i) EXPECT_EQ(sp0(i, 1), 0.0);
-    for (int j = 2; j <= NY - 1; ++j) {
-        for (int i = 1; i <= NX - 1; ++i) {
-            ASSERT_DOUBLE_EQ(ad1(i, j), 1.0);
-            // The product of the lower and upper factors reproduces the
-            // five-point part of the scaled row, with no fill-in at the
-            // two diagonal corners, and a diagonal of (1 + delta) plus the
-            // two dropped fill-in terms.
-            const double tol = 1e-13;
-            EXPECT_NEAR(pcn(i, j), ad4(i, j), tol);
-            EXPECT_NEAR(pmw(i, j) + pcn(i, j) * pcw(i, j + 1), ad2(i, j), tol);
-            EXPECT_NEAR(ppv(i, j) * pce(i, j) + pme(i, j) * pcs(i + 1, j + 1), ad3(i, j), tol);
-            EXPECT_NEAR(ppv(i, j) * pcs(i, j), ad5(i, j), tol);
-            EXPECT_NEAR(pcn(i, j) * pce(i, j + 1) + pme(i, j), 0.0, tol);
-            EXPECT_NEAR(ppv(i, j) * pcw(i, j) + pmw(i, j) * pcs(i - 1, j), 0.0, tol);
-            EXPECT_NEAR(ppv(i, j) + pmw(i, j) * pce(i - 1, j) + pcn(i, j) * pcs(i, j + 1) +
-                            pme(i, j) * pcw(i + 1, j + 1),
-                        dprime + pmw(i, j) * pcw(i - 1, j) + pme(i, j) * pce(i + 1, j + 1), tol);
+        for (int i = NX - K + 1; i <= NX - 1; ++i) EXPECT_EQ(sp0(i, 1), 0.0);
+        int upwindRows = 0;
+        for (int j = 2; j <= NY - 1; ++j) {
+            for (int i = 1; i <= NX - 1; ++i) {
+                ASSERT_DOUBLE_EQ(ad1(i, j), 1.0);
+                // The product of the lower and upper factors reproduces the
+                // scaled row without its diagonal neighbours: the upwind
+                // differences on (i-2, i-1) and (i+1, i+2) included (the
+                // latter not on line 2, whose upper factor meets the line-1
+                // blocks), no fill-in at the two diagonal corners, and a
+                // diagonal of (1 + delta) plus the two dropped fill-in terms.
+                const double up = i > 2 ? adm(i, j) : 0.0;
+                const double down = i < NX - 2 && j > 2 ? adp(i, j) : 0.0;
+                if (up != 0.0 || down != 0.0) ++upwindRows;
+                const double ceWW = i > 2 ? pce(i - 2, j) : 0.0;
+                const double ceeWW = i > 2 ? pcee(i - 2, j) : 0.0;
+                const double tol = 1e-13;
+                EXPECT_NEAR(pcn(i, j), ad4(i, j), tol);
+                EXPECT_NEAR(pww(i, j), -up, tol);
+                EXPECT_NEAR(pmw(i, j) + pcn(i, j) * pcw(i, j + 1) + pww(i, j) * ceWW,
+                            ad2(i, j) + up, tol);
+                EXPECT_NEAR(ppv(i, j) * pce(i, j) + pme(i, j) * pcs(i + 1, j + 1) +
+                                pmw(i, j) * pcee(i - 1, j),
+                            ad3(i, j) - down, tol);
+                EXPECT_NEAR(ppv(i, j) * pcee(i, j), down, tol);
+                EXPECT_NEAR(ppv(i, j) * pcs(i, j), ad5(i, j), tol);
+                EXPECT_NEAR(pcn(i, j) * pce(i, j + 1) + pme(i, j), 0.0, tol);
+                EXPECT_NEAR(ppv(i, j) * pcw(i, j) + pmw(i, j) * pcs(i - 1, j), 0.0, tol);
+                EXPECT_NEAR(ppv(i, j) + pmw(i, j) * pce(i - 1, j) + pcn(i, j) * pcs(i, j + 1) +
+                                pme(i, j) * pcw(i + 1, j + 1) + pww(i, j) * ceeWW,
+                            dprime + pmw(i, j) * pcw(i - 1, j) + pme(i, j) * pce(i + 1, j + 1),
+                            tol);
+            }
         }
+        if (mach > 1.0) {
+            EXPECT_GT(upwindRows, (NX - 1) * (NY - 2) / 2);
+        } else {
+            EXPECT_EQ(upwindRows, 0);
+        }
+        // The line-1 blocks are those of the factored system: the block
+        // solve inside the preconditioner agrees with a dense solve of
+        // P z = r.
+        const Layout L{NX, NY, K};
+        const std::vector<double> r = L.fromGrid(sp0);
+        const std::vector<double> expect = DenseSolve(DensePreconditioner(L), r);
+        ApplyPreconditioner(NY, K, NX, sp0, gmz);
+        const std::vector<double> got = L.fromGrid(gmz);
+        for (size_t q = 0; q < got.size(); ++q)
+            EXPECT_NEAR(got[q], expect[q], 1e-11 * MaxAbs(expect)) << q;
     }
-    // The line-1 blocks are those of the factored system: the block solve
-    // inside the preconditioner agrees with a dense solve of P z = r.
-    const Layout L{NX, NY, K};
-    const std::vector<double> r = L.fromGrid(sp0);
-    const std::vector<double> expect = DenseSolve(DensePreconditioner(L), r);
-    ApplyPreconditioner(NY, K, NX, sp0, gmz);
-    const std::vector<double> got = L.fromGrid(gmz);
-    for (size_t q = 0; q < got.size(); ++q)
-        EXPECT_NEAR(got[q], expect[q], 1e-11 * MaxAbs(expect)) << q;
 }
 
 TEST(BuildSystem, ZeroDiagonalPrintsBrakedownAndThrows) {
