@@ -25,6 +25,16 @@ namespace {
 
 // Newton steps allowed on one grid level.
 constexpr int kMaxLevelSteps = 50;
+// A level ends early when this many Newton steps in a row left more than
+// kStalledShare of the residual and corrected the potential by less than
+// kStalledCorrection times the residual: the linear solver cannot reduce
+// that residual, the corrections shrink to nothing and further steps only
+// repeat the same line.  (A weak solve, few short GMRES cycles, may also
+// leave the residual in place, but its corrections are of the residual's
+// size.)
+constexpr int kStallSteps = 3;
+constexpr double kStalledShare = 0.99;
+constexpr double kStalledCorrection = 0.01;
 // The Cp plot buffers of the window hold 500 values: npa + 1 body nodes.
 constexpr int kMaxPlotPanels = 499;
 // Shortest input path: one character of name, a dot and a three-letter
@@ -410,6 +420,7 @@ void RunControl::iterateLevel() {
     residual = 10.0 * maxResidual;
     levelTitle = " Grid: " + std::to_string(NX) + " x " + std::to_string(NY);
     appendLog(levelTitle);
+    int stalled = 0;
     while (std::fabs(residual) > maxResidual && iterCount < kMaxLevelSteps) {
         ++iterTotal;
         ++iterCount;
@@ -418,6 +429,22 @@ void RunControl::iterateLevel() {
                    cosSweep, sin2Sweep, lineBuffer);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
         appendLog(lineBuffer);
+        const bool stuck = LastLinearReduction() > kStalledShare &&
+                           LastLargestCorrection() < kStalledCorrection * std::fabs(residual);
+        stalled = stuck ? stalled + 1 : 0;
+        if (stalled == kStallSteps && std::fabs(residual) > maxResidual) {
+            char res[32];
+            std::snprintf(res, sizeof res, "%.3E", std::fabs(residual));
+            char tol[32];
+            std::snprintf(tol, sizeof tol, "%.1E", maxResidual);
+            msg::warning("The Newton iteration on the " + std::to_string(NX) + " x " +
+                         std::to_string(NY) + " grid stalled at the residual " + res +
+                         " (Max.residual " + tol + "): the linear solver no longer reduces it, "
+                         "so the level was ended after " + std::to_string(iterCount) +
+                         " steps. Near a shock or sonic line this is the accuracy the grid "
+                         "allows; the lift may be less accurate than the tolerance suggests.");
+            break;
+        }
     }
     fineNX = NX * gridStep;
     fineNY = gridStep * (NY - 1) + 1;

@@ -67,6 +67,8 @@ GridArray phiBefore;        // potential before the last update
 double lastRes = 0.0;       // largest residual at the last step
 bool haveBefore = false;    // phiBefore belongs to the current level
 int lastItr = 0, lastNX = 0, lastNY = 0, lastK = 0;  // the step phiBefore belongs to
+double linearReduction = 0.0;  // what the last solve left of the residual
+double largestCorrection = 0.0;  // max |corr| of the last step
 
 }  // namespace
 
@@ -152,6 +154,9 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
         for (int i = 1; i <= NX - 1; ++i) gmr(i, j) = sp0(i, j) - gmw(i, j);
 }
 
+double LastLinearReduction() { return linearReduction; }
+double LastLargestCorrection() { return largestCorrection; }
+
 void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
                 const double& gamma, const double& diagFactor, const double& linTol,
                 const int& cycles, const int& m, const int& designFlag, const int& firstOnly,
@@ -203,6 +208,10 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
 
     // 3. Correction.
     GmresDriver(NY, k, NX, linTol, cycles, m);
+    {
+        const double before = MaxAbsUnknowns(NY, k, NX, sp0);
+        linearReduction = before > 0.0 ? MaxAbsUnknowns(NY, k, NX, gmr) / before : 0.0;
+    }
 
     // 4. Largest correction; a correction that would make the potential
     //    infinite or not a number ends the calculation before phi is
@@ -210,6 +219,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
     double cor = 0.0;
     int corI = 1, corJ = 1;
     LargestEntry(NY, NX, corr, cor, corI, corJ);
+    largestCorrection = std::fabs(cor);
     for (int j = 1; j <= NY - 1; ++j) {
         const double* c = corr.data() + GridArray::at(0, j);
         const double* p = phi.data() + GridArray::at(0, j);

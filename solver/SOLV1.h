@@ -9,6 +9,13 @@ namespace quarel {
 void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
                  const int& cycles, const int& m);
 
+// The largest linear residual that the last Newton step's GMRES solve left,
+// divided by the largest Newton residual it started from (0 when that was
+// 0): near 1 when the solve could not reduce the residual at all.
+double LastLinearReduction();
+// The largest |correction| of the last Newton step.
+double LastLargestCorrection();
+
 // One Newton iteration of the full-potential equation.
 //   NY, k, NX, mach, gamma [in]
 //   diagFactor [in]  1 + diagonal dominance
