@@ -5,6 +5,7 @@
 
 #include "GLView3D.h"
 #include "message.h"
+#include "textwrap.h"
 
 // clang-format off
 FXDEFMAP(Quarel) QuarelMap[] = {
@@ -291,7 +292,10 @@ void Quarel::create() {
 }
 
 void Quarel::inform(const FXString& caption, const FXString& text) {
-    FXMessageBox::information(this, MBOX_OK, caption.text(), "%s", text.text());
+    // The box shows every line at its full length: long messages are
+    // wrapped so that it fits on the screen.
+    const std::string wrapped = quarel::wrapText(text.text(), 90);
+    FXMessageBox::information(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
 }
 
 // ---- Open ------------------------------------------------------------------
@@ -403,7 +407,7 @@ void Quarel::showWarnings() {
     if (rc_.warnings.empty()) return;
     std::string text;
     for (const std::string& w : rc_.warnings) {
-        if (!text.empty()) text += "\n";
+        if (!text.empty()) text += "\n\n";
         text += w;
     }
     inform("Warning", text.c_str());

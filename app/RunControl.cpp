@@ -25,16 +25,7 @@ namespace {
 
 // Newton steps allowed on one grid level.
 constexpr int kMaxLevelSteps = 50;
-// A level ends early when this many Newton steps in a row left more than
-// kStalledShare of the residual and corrected the potential by less than
-// kStalledCorrection times the residual: the linear solver cannot reduce
-// that residual, the corrections shrink to nothing and further steps only
-// repeat the same line.  (A weak solve, few short GMRES cycles, may also
-// leave the residual in place, but its corrections are of the residual's
-// size.)
-constexpr int kStallSteps = 3;
-constexpr double kStalledShare = 0.99;
-constexpr double kStalledCorrection = 0.01;
+
 // The Cp plot buffers of the window hold 500 values: npa + 1 body nodes.
 constexpr int kMaxPlotPanels = 499;
 // Shortest input path: one character of name, a dot and a three-letter
@@ -420,7 +411,7 @@ void RunControl::iterateLevel() {
     residual = 10.0 * maxResidual;
     levelTitle = " Grid: " + std::to_string(NX) + " x " + std::to_string(NY);
     appendLog(levelTitle);
-    int stalled = 0;
+    StallWatch stall;
     while (std::fabs(residual) > maxResidual && iterCount < kMaxLevelSteps) {
         ++iterTotal;
         ++iterCount;
@@ -429,10 +420,8 @@ void RunControl::iterateLevel() {
                    cosSweep, sin2Sweep, lineBuffer);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
         appendLog(lineBuffer);
-        const bool stuck = LastLinearReduction() > kStalledShare &&
-                           LastLargestCorrection() < kStalledCorrection * std::fabs(residual);
-        stalled = stuck ? stalled + 1 : 0;
-        if (stalled == kStallSteps && std::fabs(residual) > maxResidual) {
+        if (stall.step(LastLinearReduction(), LastLargestCorrection(), std::fabs(residual)) &&
+            std::fabs(residual) > maxResidual) {
             char res[32];
             std::snprintf(res, sizeof res, "%.3E", std::fabs(residual));
             char tol[32];
@@ -441,14 +430,21 @@ void RunControl::iterateLevel() {
                          std::to_string(NY) + " grid stalled at the residual " + res +
                          " (Max.residual " + tol + "): the linear solver no longer reduces it, "
                          "so the level was ended after " + std::to_string(iterCount) +
-                         " steps. Near a shock or sonic line this is the accuracy the grid "
-                         "allows; the lift may be less accurate than the tolerance suggests.");
+                         " steps. The solution is not converged: near a shock or sonic line "
+                         "the lift can then be several per cent from the converged value of "
+                         "this grid.");
             break;
         }
     }
     fineNX = NX * gridStep;
     fineNY = gridStep * (NY - 1) + 1;
     CoarseToFine(fineNX, fineNY, gridStep);
+}
+
+bool StallWatch::step(double leftShare, double largestCorrection, double residual) {
+    const bool stuck = leftShare > kLeftShare && largestCorrection < kCorrectionShare * residual;
+    count_ = stuck ? count_ + 1 : 0;
+    return count_ >= kSteps;
 }
 
 void RunControl::postProcess() {

@@ -149,6 +149,28 @@ private:
     double computeCpDeviation() const;
 };
 
+// Watches the Newton steps of one grid level for a stall: a step whose
+// linear solve left more than 99 % of the largest residual and whose
+// correction was below 1 % of that residual changes nothing, and three such
+// steps in a row end the level (the following steps would only repeat the
+// same line).  A weak solve (few short GMRES cycles) may also leave the
+// residual in place, but its corrections are of the residual's size, so it
+// does not count.
+class StallWatch {
+public:
+    static constexpr int kSteps = 3;
+    static constexpr double kLeftShare = 0.99;
+    static constexpr double kCorrectionShare = 0.01;
+    // One step: the share of the largest residual its solve left, its
+    // largest correction and its largest residual (all magnitudes).
+    // Returns true when the level should end.
+    bool step(double leftShare, double largestCorrection, double residual);
+    void reset() { count_ = 0; }
+
+private:
+    int count_ = 0;
+};
+
 // Overwrites text.size() characters of `line` from `pos` with `text` (as
 // FXString::replace does); a text reaching past the end lengthens the line.
 void placeAt(std::string& line, int pos, const std::string& text);

@@ -514,3 +514,25 @@ TEST(RunControlRun, BreakdownLeavesTheFineGridAndNoFiles) {
     // The log keeps the lines up to the breakdown.
     EXPECT_FALSE(rc.log.empty());
 }
+
+TEST(RunControlRun, StallWatchCountsOnlyStepsThatChangeNothing) {
+    // Three steps in a row whose solve left the residual and whose
+    // corrections vanished end the level.
+    StallWatch stalled;
+    EXPECT_FALSE(stalled.step(0.9999, 1e-9, 1e-5));
+    EXPECT_FALSE(stalled.step(1.0, 1e-10, 1e-5));
+    EXPECT_TRUE(stalled.step(1.0, 1e-11, 1e-5));
+
+    // A step that reduces the residual, or one whose correction is of the
+    // residual's size (a weak solve), starts the count again.
+    StallWatch progressing;
+    EXPECT_FALSE(progressing.step(1.0, 1e-9, 1e-5));
+    EXPECT_FALSE(progressing.step(1.0, 1e-9, 1e-5));
+    EXPECT_FALSE(progressing.step(0.5, 1e-9, 1e-5));
+    EXPECT_FALSE(progressing.step(1.0, 1e-9, 1e-5));
+    EXPECT_FALSE(progressing.step(1.0, 1e-9, 1e-5));
+    EXPECT_FALSE(progressing.step(1.2, 3e-6, 1e-5));
+    EXPECT_FALSE(progressing.step(1.0, 1e-9, 1e-5));
+    EXPECT_FALSE(progressing.step(1.0, 1e-9, 1e-5));
+    EXPECT_TRUE(progressing.step(1.0, 1e-9, 1e-5));
+}
