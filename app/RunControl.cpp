@@ -422,20 +422,37 @@ void RunControl::iterateLevel() {
         appendLog(lineBuffer);
         if (stall.step(LastLinearReduction(), LastLargestCorrection(), std::fabs(residual)) &&
             std::fabs(residual) > maxResidual) {
-            char res[32];
-            std::snprintf(res, sizeof res, "%.3E", std::fabs(residual));
-            char tol[32];
-            std::snprintf(tol, sizeof tol, "%.1E", maxResidual);
-            msg::warning("The Newton iteration on the " + std::to_string(NX) + " x " +
-                         std::to_string(NY) + " grid stalled at the residual " + res +
-                         " (Max.residual " + tol + "): the linear solver no longer reduces it, "
-                         "so the level was ended after " + std::to_string(iterCount) +
+            msg::warning(levelReport("stalled at the residual") +
+                         ": the linear solver no longer reduces it, so the level was ended "
+                         "after " +
+                         std::to_string(iterCount) +
                          " steps. The solution is not converged: near a shock or sonic line "
                          "the lift can then be several per cent from the converged value of "
                          "this grid.");
-            break;
+            finishLevel();
+            return;
         }
     }
+    // The result of the run is that of the fine grid: say so when it did
+    // not reach the tolerance (a coarse level only provides a start).
+    if (gridStep == 1 && std::fabs(residual) > maxResidual) {
+        msg::warning(levelReport("ended after " + std::to_string(iterCount) +
+                                 " steps at the residual") +
+                     ": the solution is not converged to the tolerance asked for.");
+    }
+    finishLevel();
+}
+
+std::string RunControl::levelReport(const std::string& what) const {
+    char res[32];
+    std::snprintf(res, sizeof res, "%.3E", std::fabs(residual));
+    char tol[32];
+    std::snprintf(tol, sizeof tol, "%.1E", maxResidual);
+    return "The Newton iteration on the " + std::to_string(NX) + " x " + std::to_string(NY) +
+           " grid " + what + " " + res + " (Max.residual " + tol + ")";
+}
+
+void RunControl::finishLevel() {
     fineNX = NX * gridStep;
     fineNY = gridStep * (NY - 1) + 1;
     CoarseToFine(fineNX, fineNY, gridStep);

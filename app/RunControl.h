@@ -143,6 +143,11 @@ private:
     void appendLog(const std::string& line);
     void prepareLevel();
     void iterateLevel();
+    // "The Newton iteration on the NX x NY grid <what> <residual>
+    // (Max.residual <tolerance>)", the start of a warning about the level.
+    std::string levelReport(const std::string& what) const;
+    // Carries the potential to the next finer grid.
+    void finishLevel();
     void postProcess();
     void restoreFineGrid();
     void initialiseFlowArrays();

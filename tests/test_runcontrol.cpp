@@ -322,6 +322,8 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
         ASSERT_EQ(lv.size(), 1u);
         EXPECT_EQ(lv[0].nx, 14);
         EXPECT_EQ(lv[0].ny, 4);
+        // Converged: nothing to warn about.
+        EXPECT_TRUE(rc.warnings.empty());
     }
     j.NPA = 8;
     j.NCO = 2;
@@ -350,6 +352,16 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
         EXPECT_EQ(lv[1].steps, 50);
         EXPECT_EQ(rc.iterCount, 50);
         EXPECT_EQ(rc.iterTotal, 50);
+        // The fine grid did not reach the tolerance, and the user is told;
+        // the coarse level, only a start, is not reported.
+        ASSERT_EQ(rc.warnings.size(), 1u);
+        EXPECT_NE(rc.warnings[0].find("The Newton iteration on the 24 x 5 grid ended after 50 "
+                                      "steps at the residual"),
+                  std::string::npos)
+            << rc.warnings[0];
+        EXPECT_NE(rc.warnings[0].find("(Max.residual -1.0E+00): the solution is not converged"),
+                  std::string::npos)
+            << rc.warnings[0];
     }
 }
 
