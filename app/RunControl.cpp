@@ -436,9 +436,9 @@ void RunControl::iterateLevel() {
     // The result of the run is that of the fine grid: say so when it did
     // not reach the tolerance (a coarse level only provides a start).
     if (gridStep == 1 && std::fabs(residual) > maxResidual) {
-        msg::warning(levelReport("ended after " + std::to_string(iterCount) +
-                                 " steps at the residual") +
-                     ": the solution is not converged to the tolerance asked for.");
+        msg::warning(
+            levelReport("ended after " + std::to_string(iterCount) + " steps at the residual") +
+            ": the solution is not converged to the tolerance asked for.");
     }
     finishLevel();
 }

@@ -14,19 +14,19 @@ using ContourInput = IndexedArray<360, 1>;
 // index 1..13 (the user gives entries 1, 4, 6, 7, 8, 10, 13).
 using GrowthRatios = IndexedArray<13, 1>;
 
-constexpr int kMaxContour = 360;        // points after expansion
-constexpr int kMaxCommonAbscissa = 180; // lines of the common-abscissa layout
-constexpr int kNameField = 80;          // characters of a file name field
+constexpr int kMaxContour = 360;         // points after expansion
+constexpr int kMaxCommonAbscissa = 180;  // lines of the common-abscissa layout
+constexpr int kNameField = 80;           // characters of a file name field
 
 // The names of one job's files.  Routines that open one of them take the
 // name up to its first NUL, at most 80 characters.
 struct FileNames {
-    int32_t titleLen = 0;   // length of the trimmed title plus 1
-    int32_t nameLen = 0;    // length of the input path
-    int32_t cpLen = 0;      // length of the Cp file name (nameLen - 1)
-    int32_t itrLen = 0;     // length of the iteration-log name (nameLen)
-    int32_t ptlLen = 0;     // length of the restart file name (nameLen)
-    char title[80] = {};    // title line without trailing blanks, NUL when shorter than 80
+    int32_t titleLen = 0;  // length of the trimmed title plus 1
+    int32_t nameLen = 0;   // length of the input path
+    int32_t cpLen = 0;     // length of the Cp file name (nameLen - 1)
+    int32_t itrLen = 0;    // length of the iteration-log name (nameLen)
+    int32_t ptlLen = 0;    // length of the restart file name (nameLen)
+    char title[80] = {};   // title line without trailing blanks, NUL when shorter than 80
     char inputName[160] = {};
     char cpName[80] = {};
     char itrName[80] = {};
@@ -70,9 +70,8 @@ void ReadGeom(FileNames& names, double& mach, double& alpha, double& gamma, doub
 // Fills phi and phis.  A missing or short restart or Cp file throws
 // FileError before phi, phis or any output is changed; grid sizes that do
 // not fit the arrays throw ParameterError.
-void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int& k,
-                 int& iterCount, int& iterTotal, int& designEnd,
-                 const double& designLeadBoundary, const double& cu, const double& su,
-                 const double& cosSweep, double& designLift);
+void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int& k, int& iterCount,
+                 int& iterTotal, int& designEnd, const double& designLeadBoundary, const double& cu,
+                 const double& su, const double& cosSweep, double& designLift);
 
 }  // namespace quarel

@@ -63,12 +63,12 @@ void LargestEntry(const int& NY, const int& NX, const GridArray& a, double& valu
 // converged potential does not depend on it.
 constexpr double kGrowth = 3.0;
 constexpr int kHalvings = 4;
-GridArray phiBefore;        // potential before the last update
-double lastRes = 0.0;       // largest residual at the last step
-bool haveBefore = false;    // phiBefore belongs to the current level
+GridArray phiBefore;                                 // potential before the last update
+double lastRes = 0.0;                                // largest residual at the last step
+bool haveBefore = false;                             // phiBefore belongs to the current level
 int lastItr = 0, lastNX = 0, lastNY = 0, lastK = 0;  // the step phiBefore belongs to
-double linearReduction = 0.0;  // what the last solve left of the residual
-double largestCorrection = 0.0;  // max |corr| of the last step
+double linearReduction = 0.0;                        // what the last solve left of the residual
+double largestCorrection = 0.0;                      // max |corr| of the last step
 
 }  // namespace
 
@@ -154,15 +154,18 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
         for (int i = 1; i <= NX - 1; ++i) gmr(i, j) = sp0(i, j) - gmw(i, j);
 }
 
-double LastLinearReduction() { return linearReduction; }
-double LastLargestCorrection() { return largestCorrection; }
+double LastLinearReduction() {
+    return linearReduction;
+}
+double LastLargestCorrection() {
+    return largestCorrection;
+}
 
-void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
-                const double& gamma, const double& diagFactor, const double& linTol,
-                const int& cycles, const int& m, const int& designFlag, const int& firstOnly,
-                const int& L, const int& ITR, double& RES, double& CD, double& CL,
-                const double& cu, const double& su, const double& liftRef, const double& s2,
-                char* lineBuffer) {
+void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
+                const double& diagFactor, const double& linTol, const int& cycles, const int& m,
+                const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
+                double& RES, double& CD, double& CL, const double& cu, const double& su,
+                const double& liftRef, const double& s2, char* lineBuffer) {
     // 1. Scaled Newton system and preconditioner, and 2. the largest
     //    residual; a step that made things worse is taken back in part.
     // Only the step that directly follows the last one on the same grid may

@@ -31,11 +31,10 @@ double LastLargestCorrection();
 //                    NUL-terminated, at most 80 characters (81 bytes)
 // Throws SolverError on a zero diagonal or a non-finite potential; phi
 // is then left as it was before the step.
-void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach,
-                const double& gamma, const double& diagFactor, const double& linTol,
-                const int& cycles, const int& m, const int& designFlag, const int& firstOnly,
-                const int& L, const int& ITR, double& RES, double& CD, double& CL,
-                const double& cu, const double& su, const double& liftRef, const double& s2,
-                char* lineBuffer);
+void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
+                const double& diagFactor, const double& linTol, const int& cycles, const int& m,
+                const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
+                double& RES, double& CD, double& CL, const double& cu, const double& su,
+                const double& liftRef, const double& s2, char* lineBuffer);
 
 }  // namespace quarel

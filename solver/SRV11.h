@@ -9,8 +9,8 @@ namespace quarel {
 // Velocity on face i of line 1 (nodes (i,1)-(i+1,1)).
 //   i, k, NX [in]; vw [in] transpiration V on the face
 //   U, V [out] contravariant velocities; u, v [out] Cartesian; q2 [out]
-void FaceVelocity(const int& i, const int& k, const int& NX, const double& vw, double& U,
-                  double& V, double& u, double& v, double& q2);
+void FaceVelocity(const int& i, const int& k, const int& NX, const double& vw, double& U, double& V,
+                  double& u, double& v, double& q2);
 
 // Surface Cp (cpf), qsf, q2f, lift, wave drag and Cp*.
 //   NY, k, NX, mach, gamma [in]
@@ -19,9 +19,8 @@ void FaceVelocity(const int& i, const int& k, const int& NX, const double& vw, d
 //   cu, su, liftRef, s2 [in]
 //   cpStar [in,out] set when M > 0.1
 void SurfaceResults(const int& NY, const int& k, const int& NX, const double& mach,
-                    const double& gamma, double& CD, double& CL, const double& cu,
-                    const double& su, const double& liftRef, const double& s2,
-                    double& cpStar);
+                    const double& gamma, double& CD, double& CL, const double& cu, const double& su,
+                    const double& liftRef, const double& s2, double& cpStar);
 
 // Local Mach number at the i-face midpoints into amach.
 //   gamma, mach2, s2, k, NY, NX [in]

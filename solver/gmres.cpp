@@ -202,9 +202,9 @@ struct BackLine {
         ppv = quarel::ppv.data() + o;
     }
     inline void node(int i) const {
-        z[i] = (r[i] - pmw[i] * z[i - 1] - pww[i] * z[i - 2] - pcn[i] * zn[i] -
-                pme[i] * zn[i + 1]) /
-               ppv[i];
+        z[i] =
+            (r[i] - pmw[i] * z[i - 1] - pww[i] * z[i - 2] - pcn[i] * zn[i] - pme[i] * zn[i + 1]) /
+            ppv[i];
     }
 };
 
@@ -334,7 +334,9 @@ void Precondition(const int NY, const int k, const int NX, const GridArray& r, G
 
 }  // namespace
 
-void FreezeCirculation(const bool frozen) { g_frozen = frozen; }
+void FreezeCirculation(const bool frozen) {
+    g_frozen = frozen;
+}
 
 void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,
                          GridArray& z) {
@@ -384,8 +386,7 @@ inline void InteriorRows(const int o, const int lo, const int hi, const double* 
 template <bool Store, bool Dots>
 void OperatorPass(const int NY, const int k, const int NX, const double* pv, double* pa,
                   const double* pw, double& s1, double& s2) {
-    const double dGamma =
-        g_frozen ? 0.0 : pv[GridArray::at(NX - k, 1)] - pv[GridArray::at(k, 1)];
+    const double dGamma = g_frozen ? 0.0 : pv[GridArray::at(NX - k, 1)] - pv[GridArray::at(k, 1)];
     double t1 = 0.0, t2 = 0.0;
 
     // Line 1: wake-cut nodes (south neighbours across the cut on line 2),

@@ -19,8 +19,7 @@ void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridA
 
 // av = A v at every unknown node (0 at the second-side cut nodes of
 // line 1).  NY, k, NX [in]; v [in]; av [out]
-void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v,
-                   GridArray& av);
+void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v, GridArray& av);
 
 // Solves the line-1 block-tridiagonal system in bta, btb, btc, btg with
 // the right-hand sides in btr (stations 1..NX-k); the solution replaces

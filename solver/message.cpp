@@ -75,9 +75,13 @@ std::vector<std::string> takeWarnings() {
     return out;
 }
 
-void setSink(Sink sink) { g_sink = std::move(sink); }
+void setSink(Sink sink) {
+    g_sink = std::move(sink);
+}
 
-void setQuiet(bool quiet) { g_quiet = quiet; }
+void setQuiet(bool quiet) {
+    g_quiet = quiet;
+}
 
 }  // namespace msg
 }  // namespace quarel

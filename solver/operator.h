@@ -57,12 +57,11 @@ void WakeRow(const int& i, const int& NX, const double& circ, Row& row);
 //   i, NX, k [in]; designFlag [in] 1 selects the design rows;
 //   firstOnly [in] 0: design rows on both stretches; L [in] stretch end
 //   row [out]
-void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag,
-             const int& firstOnly, const int& L, Row& row);
+void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, const int& firstOnly,
+             const int& L, Row& row);
 
 // Far-field boundary values of phi on i = 0, i = NX and j = NY.
 //   k, NX, NY, cu, su [in]
-void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu,
-                    const double& su);
+void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu, const double& su);
 
 }  // namespace quarel

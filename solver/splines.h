@@ -12,8 +12,8 @@ namespace quarel {
 //   X, Y [in]    points X(1..n) strictly increasing (pointers to entry 1)
 //   M [out]      second derivatives M(1..n)
 //   iend [in]    end-condition switch
-void SplineCoef(const double& e1, const double& en, const int& n, const double* X,
-                const double* Y, double* M, const int& iend);
+void SplineCoef(const double& e1, const double& en, const int& n, const double* X, const double* Y,
+                double* M, const int& iend);
 
 // Value and derivatives of the spline at x.
 //   n [in] unused;  X, Y, M [in] as above (entry 1 first)

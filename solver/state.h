@@ -36,15 +36,15 @@
 namespace quarel {
 
 // Bounds that follow from the storage.
-constexpr int kMaxNX = 500;                // last i a grid array can hold
-constexpr int kMaxNY = 160;                // last j a grid array can hold
-constexpr int kMaxNXGrid = 499;            // last i the grid generator can build
-constexpr int kGridStride = kMaxNX + 1;    // 501 nodes per grid line
+constexpr int kMaxNX = 500;              // last i a grid array can hold
+constexpr int kMaxNY = 160;              // last j a grid array can hold
+constexpr int kMaxNXGrid = 499;          // last i the grid generator can build
+constexpr int kGridStride = kMaxNX + 1;  // 501 nodes per grid line
 constexpr int kGridSize = kGridStride * kMaxNY;
-constexpr int kContourSize = 504;          // contour arrays, index 0..503
-constexpr int kCpSize = 501;               // computed Cp, index 0..500
-constexpr int kMaxKrylov = 30;             // largest GMRES dimension
-constexpr int kBlockStations = 500;        // line-1 block system stations
+constexpr int kContourSize = 504;    // contour arrays, index 0..503
+constexpr int kCpSize = 501;         // computed Cp, index 0..500
+constexpr int kMaxKrylov = 30;       // largest GMRES dimension
+constexpr int kBlockStations = 500;  // line-1 block system stations
 
 // A grid, i-face or j-face array addressed as a(i, j).
 class GridArray {

@@ -160,8 +160,8 @@ inline Matrix DensePreconditioner(const Layout& L) {
                                       pcn(i, j) * y(i, j + 1) + pme(i, j) * y(i + 1, j + 1) +
                                       (i >= 2 ? pww(i, j) * y(i - 2, j) : 0.0);
         for (int i = 1; i <= L.NX - L.k; ++i) {
-            double v = z(i, 1) + ad2(i, 1) * z(i - 1, 1) + ad3(i, 1) * z(i + 1, 1) +
-                       ad4(i, 1) * z(i, 2);
+            double v =
+                z(i, 1) + ad2(i, 1) * z(i - 1, 1) + ad3(i, 1) * z(i + 1, 1) + ad4(i, 1) * z(i, 2);
             if (i < L.k) v += ad5(i, 1) * z(L.NX - i, 2);
             p[L.index(i, 1)][c] = v;
         }
@@ -204,7 +204,7 @@ inline void FillBlocks(const Layout& L) {
 inline void FillRandomSystem(const Layout& L, unsigned seed, double dprime = 1.0) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> u(0.0, 1.0);
-    GridArray* all[] = {&ad1, &ad2, &ad3, &ad4, &ad5, &ad6, &ad7, &ad8, &ad9, &adm, &adp,
+    GridArray* all[] = {&ad1, &ad2, &ad3, &ad4, &ad5, &ad6, &ad7, &ad8, &ad9, &adm,  &adp,
                         &adg, &pcw, &pcs, &pce, &pmw, &pme, &pcn, &ppv, &pww, &pcee, &sp0};
     for (GridArray* a : all)
         for (int j = 1; j <= kMaxNY; ++j)

@@ -53,9 +53,7 @@ struct KarmanTrefftz {
                   cplx(0.0, gam / (2.0 * kPi)) / (zt - mu);
         return std::norm(dw / dmap(zt));
     }
-    double circulation(double alpha) const {
-        return 4.0 * kPi * a() * std::sin(alpha - thetaTE());
-    }
+    double circulation(double alpha) const { return 4.0 * kPi * a() * std::sin(alpha - thetaTE()); }
 };
 
 struct Normalised {
@@ -68,7 +66,8 @@ std::vector<cplx> contour(const KarmanTrefftz& kt, int points) {
     std::vector<cplx> z;
     for (int q = 0; q < points; ++q) {
         double th = kt.thetaTE() + 2.0 * kPi * q / (points - 1);
-        z.push_back(q == 0 || q == points - 1 ? kt.map(kt.zeta(kt.thetaTE() + 1e-9)) : kt.map(kt.zeta(th)));
+        z.push_back(q == 0 || q == points - 1 ? kt.map(kt.zeta(kt.thetaTE() + 1e-9))
+                                              : kt.map(kt.zeta(th)));
     }
     z.back() = z.front();
     return z;
@@ -93,13 +92,18 @@ void writeInput(const std::string& path, const std::vector<cplx>& z, double scal
     using quarel::ff::format;
     std::fprintf(f, "Karman-Trefftz section\n  Mach     Alpha     Swept\n");
     std::fprintf(f, "%s\n", format("(3f10.5)", {0.0, 0.0, 0.0}).c_str());
-    std::fprintf(f, "  Diag      Res       Xdes\n%s\n", format("(f10.5,e10.3,f10.5)", {0.2, 1.0e-10, 0.1}).c_str());
+    std::fprintf(f, "  Diag      Res       Xdes\n%s\n",
+                 format("(f10.5,e10.3,f10.5)", {0.2, 1.0e-10, 0.1}).c_str());
     std::fprintf(f, "  NPA       NCO       NBH       Kgrid\n%s\n",
                  format("(4f10.1)", {double(npa), double(nco), double(nbh), 1.0}).c_str());
-    std::fprintf(f, "  Lin       Dim       Lift      Regime\n%s\n", format("(4f10.1)", {40.0, 25.0, 0.0, 0.0}).c_str());
-    std::fprintf(f, "  Layout    Points\n%s\n  x         y\n", format("(2f10.1)", {0.0, double(z.size())}).c_str());
-    for (const cplx& p : z) std::fprintf(f, "%s\n", format("(2f10.6)", {p.real(), p.imag() * scaleY}).c_str());
-    std::fprintf(f, "  Ratios\n%s\n", format("(7f5.3)", {1.15, 1.15, 1.15, 1.15, 1.15, 1.15, 1.15}).c_str());
+    std::fprintf(f, "  Lin       Dim       Lift      Regime\n%s\n",
+                 format("(4f10.1)", {40.0, 25.0, 0.0, 0.0}).c_str());
+    std::fprintf(f, "  Layout    Points\n%s\n  x         y\n",
+                 format("(2f10.1)", {0.0, double(z.size())}).c_str());
+    for (const cplx& p : z)
+        std::fprintf(f, "%s\n", format("(2f10.6)", {p.real(), p.imag() * scaleY}).c_str());
+    std::fprintf(f, "  Ratios\n%s\n",
+                 format("(7f5.3)", {1.15, 1.15, 1.15, 1.15, 1.15, 1.15, 1.15}).c_str());
     std::fclose(f);
 }
 

@@ -9,8 +9,8 @@
 
 #include "CDEF1.h"
 #include "SOLV1.h"
-#include "gmres.h"
 #include "fixedformat.h"
+#include "gmres.h"
 #include "linear_system_fixture.h"
 #include "message.h"
 #include "metrics.h"
@@ -76,12 +76,12 @@ struct Step {
     char line[81] = {};
 };
 
-void RunStep(Step& s, int itr, double mach, double cu, double su, int design = 0,
-             int m = 10, int cycles = 20) {
+void RunStep(Step& s, int itr, double mach, double cu, double su, int design = 0, int m = 10,
+             int cycles = 20) {
     const double gamma = 1.4, diag = 1.2, tol = 1e-12, liftRef = 1.0, s2 = 0.0;
     const int firstOnly = 0, L = K + 2;
-    NewtonStep(NY, K, NX, mach, gamma, diag, tol, cycles, m, design, firstOnly, L, itr, s.res,
-               s.cd, s.cl, cu, su, liftRef, s2, s.line);
+    NewtonStep(NY, K, NX, mach, gamma, diag, tol, cycles, m, design, firstOnly, L, itr, s.res, s.cd,
+               s.cl, cu, su, liftRef, s2, s.line);
 }
 
 }  // namespace
@@ -194,8 +194,7 @@ TEST(NewtonStep, ZeroResidualAndLineFormats) {
     EXPECT_EQ(s.res, 0.0);
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) ASSERT_EQ(phi(i, j), 0.0);
-    EXPECT_STREQ(s.line,
-                 "  01   0.0000E+00  001  001   0.0000E+00  001  001   0.00000   0.00000");
+    EXPECT_STREQ(s.line, "  01   0.0000E+00  001  001   0.0000E+00  001  001   0.00000   0.00000");
     ASSERT_EQ(console.lines.size(), 2u);
     EXPECT_EQ(console.lines[0], "  Grid: 12 x   5");
     EXPECT_EQ(console.lines[1], s.line);
