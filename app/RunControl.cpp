@@ -12,6 +12,7 @@
 #include "INPT1.h"
 #include "SOLV1.h"
 #include "SRV11.h"
+#include "gmres.h"
 #include "message.h"
 #include "metrics.h"
 #include "operator.h"
@@ -323,6 +324,12 @@ RunControl::CalcOutcome RunControl::calculate() {
 
 void RunControl::runDriver() {
     runStage = 2;
+    // Every calculation starts with the plain line preconditioner; a level
+    // that stalls adds the column sweep for the rest of the calculation.
+    struct ColumnSweepOff {
+        ColumnSweepOff() { AddColumnSweep(false); }
+        ~ColumnSweepOff() { AddColumnSweep(false); }
+    } columnSweepOff;
     try {
         for (;;) {
             prepareLevel();
@@ -422,6 +429,13 @@ void RunControl::iterateLevel() {
         appendLog(lineBuffer);
         if (stall.step(LastLinearReduction(), LastLargestCorrection(), std::fabs(residual)) &&
             std::fabs(residual) > maxResidual) {
+            if (!ColumnSweepAdded()) {
+                // The line factorisation leaves GMRES stalled: march through
+                // the supersonic regions with column solves from here on.
+                AddColumnSweep(true);
+                stall.reset();
+                continue;
+            }
             msg::warning(levelReport("stalled at the residual") +
                          ": the linear solver no longer reduces it, so the level was ended "
                          "after " +

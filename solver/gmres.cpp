@@ -26,6 +26,10 @@ namespace {
 // column and the preconditioner keeps the second side equal to the first.
 bool g_frozen = false;
 
+// While set, the preconditioner follows its line factorisation with one
+// sweep of exact column solves (see ColumnSweep).
+bool g_columns = false;
+
 constexpr int S = kGridStride;
 
 // Inverse of a 3 x 3 matrix by cofactors (adjugate over determinant).
@@ -284,9 +288,57 @@ namespace {
 void SolveLine1Factored(const int NX, const int k);
 void FactorLine1(const int NX, const int k);
 
+// One Gauss-Seidel sweep over the grid columns, after the line
+// factorisation: each column i (lines j = 2 .. NY-1) is solved exactly in
+// j against its neighbours' latest values, the columns taken outward from
+// the leading edge, i.e. with the flow on both surfaces and in the wake.
+// In a supersonic region the equation marches along the flow, and a
+// factorisation along the grid lines leaves P^-1 A with a cluster of tiny
+// eigenvalues there (the position of a shock, the top of the supersonic
+// region); the sweep marches with the characteristics and removes them.
+// Line 1 keeps the values of the block solve.
+//   r [in] right-hand side; z [in,out] preconditioned vector
+void ColumnSweep(const int NY, const int k, const int NX, const GridArray& r, GridArray& z) {
+    static double b[kMaxNY + 1], c[kMaxNY + 1], d[kMaxNY + 1];
+    const double circ = g_frozen ? 0.0 : z(NX - k, 1) - z(k, 1);
+    const int n = NY - 2;
+    const int mid = NX / 2;
+    for (int s = 0; s < NX - 1; ++s) {
+        const int i = s < mid ? mid - s : s + 1;
+        if (i < 1 || i > NX - 1) continue;
+        for (int j = 2; j <= NY - 1; ++j) {
+            double az = ad1(i, j) * z(i, j) + ad2(i, j) * z(i - 1, j) + ad3(i, j) * z(i + 1, j) +
+                        ad4(i, j) * z(i, j + 1) + ad5(i, j) * z(i, j - 1) +
+                        ad6(i, j) * z(i + 1, j + 1) + ad7(i, j) * z(i - 1, j + 1) +
+                        ad8(i, j) * z(i + 1, j - 1) + ad9(i, j) * z(i - 1, j - 1) -
+                        adg(i, j) * circ;
+            if (i > 2) az += adm(i, j) * (z(i - 1, j) - z(i - 2, j));
+            if (i < NX - 2) az += adp(i, j) * (z(i + 2, j) - z(i + 1, j));
+            // Forward elimination of the column's tridiagonal system
+            // (ad5, ad1, ad4) for the correction.
+            const int q = j - 2;
+            b[q] = ad1(i, j);
+            c[q] = j < NY - 1 ? ad4(i, j) : 0.0;
+            d[q] = r(i, j) - az;
+            if (q > 0) {
+                const double m = ad5(i, j) / b[q - 1];
+                b[q] -= m * c[q - 1];
+                d[q] -= m * d[q - 1];
+            }
+        }
+        d[n - 1] /= b[n - 1];
+        for (int q = n - 2; q >= 0; --q) d[q] = (d[q] - c[q] * d[q + 1]) / b[q];
+        for (int j = 2; j <= NY - 1; ++j) z(i, j) += d[j - 2];
+    }
+}
+
+GridArray columnRhs;  // copy of r for the column sweep (r and z may coincide)
+
 // z = P^-1 r; Factored selects the line-1 solve with the kept factors.
 template <bool Factored>
 void Precondition(const int NY, const int k, const int NX, const GridArray& r, GridArray& z) {
+    const bool columns = g_columns && NY >= 4;
+    if (columns) columnRhs = r;
     // r and z may be the same array: every r(i, j) is read before z(i, j)
     // is written.  The boundary values of z must be 0 for the sweeps.
     const double* pr = r.data();
@@ -330,12 +382,23 @@ void Precondition(const int NY, const int k, const int NX, const GridArray& r, G
 
     // 3. Forward sweep with the upper factor, outward from line 3.
     ForwardSweep(NY, NX, pz);
+
+    // 4. Column sweep, when asked for.
+    if (columns) ColumnSweep(NY, k, NX, columnRhs, z);
 }
 
 }  // namespace
 
 void FreezeCirculation(const bool frozen) {
     g_frozen = frozen;
+}
+
+void AddColumnSweep(const bool on) {
+    g_columns = on;
+}
+
+bool ColumnSweepAdded() {
+    return g_columns;
 }
 
 void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,

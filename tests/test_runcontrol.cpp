@@ -8,6 +8,7 @@
 #include <regex>
 
 #include "RunControl.h"
+#include "gmres.h"
 #include "message.h"
 #include "quarel_job.h"
 #include "state.h"
@@ -322,8 +323,10 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
         ASSERT_EQ(lv.size(), 1u);
         EXPECT_EQ(lv[0].nx, 14);
         EXPECT_EQ(lv[0].ny, 4);
-        // Converged: nothing to warn about.
+        // Converged: nothing to warn about, and the preconditioner is back
+        // to its plain form for the next calculation.
         EXPECT_TRUE(rc.warnings.empty());
+        EXPECT_FALSE(ColumnSweepAdded());
     }
     j.NPA = 8;
     j.NCO = 2;
