@@ -157,8 +157,8 @@ private:
 // Watches the Newton steps of one grid level for a stall: a step whose
 // linear solve left more than 99 % of the largest residual and whose
 // correction was below 1 % of that residual changes nothing, and three such
-// steps in a row end the level (the following steps would only repeat the
-// same line).  A weak solve (few short GMRES cycles) may also leave the
+// steps in a row make a stall (the run then strengthens the preconditioner,
+// or ends the level if it already has).  A weak solve (few short GMRES cycles) may also leave the
 // residual in place, but its corrections are of the residual's size, so it
 // does not count.
 class StallWatch {
@@ -168,7 +168,7 @@ public:
     static constexpr double kCorrectionShare = 0.01;
     // One step: the share of the largest residual its solve left, its
     // largest correction and its largest residual (all magnitudes).
-    // Returns true when the level should end.
+    // Returns true when the steps so far make a stall.
     bool step(double leftShare, double largestCorrection, double residual);
     void reset() { count_ = 0; }
 

@@ -211,10 +211,8 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
 
     // 3. Correction.
     GmresDriver(NY, k, NX, linTol, cycles, m);
-    {
-        const double before = MaxAbsUnknowns(NY, k, NX, sp0);
-        linearReduction = before > 0.0 ? MaxAbsUnknowns(NY, k, NX, gmr) / before : 0.0;
-    }
+    // RES is the largest entry of sp0 (0 on the second-side cut nodes).
+    linearReduction = RES != 0.0 ? MaxAbsUnknowns(NY, k, NX, gmr) / std::fabs(RES) : 0.0;
 
     // 4. Largest correction; a correction that would make the potential
     //    infinite or not a number ends the calculation before phi is
