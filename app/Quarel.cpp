@@ -35,6 +35,20 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_LEFTBUTTONPRESS,   Quarel::ID_CANVAS,           Quarel::onLeftPress),
     FXMAPFUNC(SEL_LEFTBUTTONRELEASE, Quarel::ID_CANVAS,           Quarel::onLeftRelease),
     FXMAPFUNC(SEL_MOTION,            Quarel::ID_CANVAS,           Quarel::onMotion),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_OPEN,             Quarel::onUpdOpen),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_TABS,             Quarel::onUpdTabs),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_ANALYSIS,         Quarel::onUpdProblem),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_DESIGN,           Quarel::onUpdProblem),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_REGIME_BOTH,      Quarel::onUpdRegime),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_REGIME_THICKNESS, Quarel::onUpdRegime),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_REGIME_MAXTHICK,  Quarel::onUpdRegime),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SAVE,             Quarel::onUpdResults),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CALCULATE,        Quarel::onUpdCalculate),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_GRID,             Quarel::onUpdGrid),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_GRID_VIEW,        Quarel::onUpdGridView),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CP_VIEW,          Quarel::onUpdResults),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_M_VIEW,           Quarel::onUpdResults),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CP_EDIT,          Quarel::onUpdCpEdit),
 };
 // clang-format on
 
@@ -72,24 +86,25 @@ FXButton* button(FXComposite* parent, const char* text, FXObject* target, FXSele
 
 Quarel::Quarel(FXApp* app)
     : FXMainWindow(app, "Brenvoli Calculation", NULL, NULL, DECOR_ALL, 0, 0, 593, 627) {
-    quarel::RunControl& r = rc_;
-    npaTarget_.connect(r.NPA);
-    ncoTarget_.connect(r.NCO);
-    nbhTarget_.connect(r.NBH);
-    kgridTarget_.connect(r.Kgrid);
+    quarel::JobParameters& job = rc_.job;
+    quarel::Results& res = rc_.results;
+    npaTarget_.connect(job.NPA);
+    ncoTarget_.connect(job.NCO);
+    nbhTarget_.connect(job.NBH);
+    kgridTarget_.connect(job.Kgrid);
     const int dsEntries[7] = {1, 4, 6, 7, 8, 10, 13};
-    for (int n = 0; n < 7; ++n) dsTarget_[n].connect(r.DSGRID(dsEntries[n]));
-    diagDomTarget_.connect(r.diagDom);
-    maxResidualTarget_.connect(r.maxResidual);
-    linearIterationsTarget_.connect(r.linearIterations);
-    gmresDimTarget_.connect(r.gmresDim);
-    cliftTarget_.connect(r.clift);
-    cdragTarget_.connect(r.cdrag);
-    designBoundaryTarget_.connect(r.designLeadBoundary);
-    globalIterationTarget_.connect(r.globalIteration);
-    cpDeviationTarget_.connect(r.cpDeviation);
-    cliftCurrentTarget_.connect(r.cliftCurrent);
-    cliftTargetTarget_.connect(r.cliftTarget);
+    for (int n = 0; n < 7; ++n) dsTarget_[n].connect(job.DSGRID(dsEntries[n]));
+    diagDomTarget_.connect(job.diagDom);
+    maxResidualTarget_.connect(job.maxResidual);
+    linearIterationsTarget_.connect(job.linearIterations);
+    gmresDimTarget_.connect(job.gmresDim);
+    cliftTarget_.connect(res.clift);
+    cdragTarget_.connect(res.cdrag);
+    designBoundaryTarget_.connect(job.designLeadBoundary);
+    globalIterationTarget_.connect(rc_.design.globalIteration);
+    cpDeviationTarget_.connect(res.cpDeviation);
+    cliftCurrentTarget_.connect(res.cliftCurrent);
+    cliftTargetTarget_.connect(res.cliftTarget);
 
     // 1. Tool tips for the whole application.
     new FXToolTip(getApp(), TOOLTIP_PERMANENT);
@@ -135,19 +150,10 @@ Quarel::Quarel(FXApp* app)
                              FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y);
     w_.canvas->setDefaultCursor(getApp()->getDefaultCursor(DEF_CROSSHAIR_CURSOR));
 
-    // 5. Nothing can be calculated or viewed before a file is open.
-    w_.saveButton->disable();
-    w_.gridButton->disable();
-    w_.gridViewButton->disable();
-    w_.calculateButton->disable();
-    w_.cpViewButton->disable();
-    w_.mViewButton->disable();
-    w_.cpEditButton->disable();
-    w_.analysisRadio->disable();
-    w_.designRadio->disable();
-    w_.gridTab->disable();
-    w_.calculationTab->disable();
-    w_.inverseTab->disable();
+    // 5. Nothing can be calculated or viewed before a file is open: the
+    // update handlers below switch every command on and off from the state
+    // of the run control.
+    refreshState();
 }
 
 FXTextField* Quarel::addField(FXComposite* matrix, const char* label, FXDataTarget& target,
@@ -203,11 +209,11 @@ void Quarel::buildCalculationTab(FXComposite* page) {
         FXRealSpinner** stepSpinner;
     };
     const SpinnerRow rows[3] = {
-        {"Alpha=", ID_ALPHA, ID_ALPHA_STEP, -85.0, 85.0, 0.1, rc_.alpha, 0.0001, 5.0, 0.01, 0.1,
+        {"Alpha=", ID_ALPHA, ID_ALPHA_STEP, -85.0, 85.0, 0.1, rc_.job.alpha, 0.0001, 5.0, 0.01, 0.1,
          "Increment for Alpha", &w_.alphaSpinner, &w_.alphaStepSpinner},
-        {"Mach=", ID_MACH, ID_MACH_STEP, 0.0, 0.9, 0.02, rc_.mach, 0.0001, 0.1, 0.01, 0.01,
+        {"Mach=", ID_MACH, ID_MACH_STEP, 0.0, 0.9, 0.02, rc_.job.mach, 0.0001, 0.1, 0.01, 0.01,
          "Increment for Mach", &w_.machSpinner, &w_.machStepSpinner},
-        {"Swept=", ID_SWEPT, ID_SWEPT_STEP, 0.0, 85.0, 1.0, rc_.swept, 0.0001, 5.0, 0.01, 0.1,
+        {"Swept=", ID_SWEPT, ID_SWEPT_STEP, 0.0, 85.0, 1.0, rc_.job.swept, 0.0001, 5.0, 0.01, 0.1,
          "Increment for Swept", &w_.sweptSpinner, &w_.sweptStepSpinner},
     };
     for (const SpinnerRow& row : rows) {
@@ -254,7 +260,6 @@ void Quarel::buildInverseTab(FXComposite* page) {
     FXGroupBox* problem = group(column, "Problem");
     w_.analysisRadio = new FXRadioButton(problem, "Analysis", this, ID_ANALYSIS);
     w_.designRadio = new FXRadioButton(problem, "Design", this, ID_DESIGN);
-    w_.analysisRadio->setCheck(TRUE);
 
     FXGroupBox* boundary = group(column, "");
     FXHorizontalFrame* boundaryRow =
@@ -269,7 +274,6 @@ void Quarel::buildInverseTab(FXComposite* page) {
         new FXRadioButton(regime, "Maintain thickness distrib.", this, ID_REGIME_THICKNESS);
     w_.regimeRadio[2] =
         new FXRadioButton(regime, "Maintain maximal thickness", this, ID_REGIME_MAXTHICK);
-    w_.regimeRadio[0]->setCheck(TRUE);
 
     FXMatrix* progress = twoColumns(column);
     w_.globalIterationField =
@@ -289,6 +293,12 @@ Quarel::~Quarel() {
 void Quarel::create() {
     FXMainWindow::create();
     show(PLACEMENT_SCREEN);
+}
+
+void Quarel::refreshState() {
+    forceRefresh();
+    // The menu pane is a popup, not a child of the window.
+    w_.fileMenu->forceRefresh();
 }
 
 void Quarel::inform(const FXString& caption, const FXString& text) {
@@ -317,20 +327,10 @@ bool Quarel::openFile(const FXString& path) {
         inform("Open Input Geometry file", e.what());
         return false;
     }
-    // One file per program run.
-    w_.openCommand->disable();
-
-    w_.alphaSpinner->setValue(rc_.alpha);
-    w_.machSpinner->setValue(rc_.mach);
-    w_.sweptSpinner->setValue(rc_.swept);
-
-    w_.gridTab->enable();
-    w_.gridButton->enable();
-    w_.saveButton->disable();
-    w_.gridViewButton->disable();
-    w_.calculateButton->disable();
-    w_.cpViewButton->disable();
-    w_.mViewButton->disable();
+    const quarel::JobParameters& job = rc_.job;
+    w_.alphaSpinner->setValue(job.alpha);
+    w_.machSpinner->setValue(job.mach);
+    w_.sweptSpinner->setValue(job.swept);
 
     const std::size_t buffer = 500;
     bodyX_.assign(buffer, 0.0);
@@ -339,8 +339,7 @@ bool Quarel::openFile(const FXString& path) {
     cpComputed_.assign(buffer, 0.0);
     cpTarget_.assign(buffer, 0.0);
 
-    setRegimeRadios(rc_.designRegime);
-    forceRefresh();
+    refreshState();
     return true;
 }
 
@@ -358,23 +357,23 @@ long Quarel::onCmdTabs(FXObject*, FXSelector, void*) {
 // ---- Spinners and radio buttons --------------------------------------------
 
 long Quarel::onCmdAlpha(FXObject*, FXSelector, void*) {
-    rc_.alpha = w_.alphaSpinner->getValue();
+    rc_.job.alpha = w_.alphaSpinner->getValue();
     rc_.flowChanged();
-    w_.calculateButton->enable();
+    refreshState();
     return 1;
 }
 
 long Quarel::onCmdMach(FXObject*, FXSelector, void*) {
-    rc_.mach = w_.machSpinner->getValue();
+    rc_.job.mach = w_.machSpinner->getValue();
     rc_.flowChanged();
-    w_.calculateButton->enable();
+    refreshState();
     return 1;
 }
 
 long Quarel::onCmdSwept(FXObject*, FXSelector, void*) {
-    rc_.swept = w_.sweptSpinner->getValue();
+    rc_.job.swept = w_.sweptSpinner->getValue();
     rc_.flowChanged();
-    w_.calculateButton->enable();
+    refreshState();
     return 1;
 }
 
@@ -384,29 +383,23 @@ long Quarel::onCmdStep(FXObject*, FXSelector, void*) {
 }
 
 long Quarel::onCmdProblem(FXObject*, FXSelector sel, void*) {
-    const bool design = FXSELID(sel) == ID_DESIGN;
-    w_.analysisRadio->setCheck(!design);
-    w_.designRadio->setCheck(design);
-    rc_.designMode = design ? 1 : 0;
+    rc_.setDesignMode(FXSELID(sel) == ID_DESIGN);
+    refreshState();
     return 1;
 }
 
 long Quarel::onCmdRegime(FXObject*, FXSelector sel, void*) {
-    setRegimeRadios(static_cast<int>(FXSELID(sel)) - ID_REGIME_BOTH);
-    rc_.designRegime = static_cast<int>(FXSELID(sel)) - ID_REGIME_BOTH;
+    rc_.setDesignRegime(static_cast<int>(FXSELID(sel)) - ID_REGIME_BOTH);
+    refreshState();
     return 1;
-}
-
-void Quarel::setRegimeRadios(int regime) {
-    for (int n = 0; n < 3; ++n) w_.regimeRadio[n]->setCheck(n == regime);
 }
 
 // ---- Commands ---------------------------------------------------------------
 
 void Quarel::showWarnings() {
-    if (rc_.warnings.empty()) return;
+    if (rc_.warnings().empty()) return;
     std::string text;
-    for (const std::string& w : rc_.warnings) {
+    for (const std::string& w : rc_.warnings()) {
         if (!text.empty()) text += "\n\n";
         text += w;
     }
@@ -420,12 +413,6 @@ long Quarel::onCmdSave(FXObject*, FXSelector, void*) {
         inform("Save Result", e.what());
     }
     return 1;
-}
-
-void Quarel::enableAfterGridCalculation() {
-    w_.calculationTab->enable();
-    w_.gridViewButton->enable();
-    w_.calculateButton->enable();
 }
 
 // The grid calculation with its messages; true when a grid was made.
@@ -442,8 +429,8 @@ bool Quarel::runGridCalculation() {
         inform("Grid Calculation", e.what());
         return false;
     }
+    gridExtents = quarel::plot::gridExtents(rc_.level());
     showWarnings();
-    enableAfterGridCalculation();
     return true;
 }
 
@@ -453,7 +440,7 @@ long Quarel::onCmdGrid(FXObject*, FXSelector, void*) {
         cpShown = 0;
         drawGrid();
     }
-    forceRefresh();
+    refreshState();
     return 1;
 }
 
@@ -463,18 +450,16 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
         outcome = rc_.calculate();
     } catch (const quarel::SolverError& e) {
         // The arrays hold a half-finished run: the results of an earlier
-        // run can no longer be shown or saved consistently.
-        w_.cpViewButton->disable();
-        w_.mViewButton->disable();
-        w_.saveButton->disable();
+        // run can no longer be shown or saved consistently (the run control
+        // says so, and the views and "Save Result" follow).
         cpShown = 0;
         inform("Calculation", FXString("The calculation was abandoned: ") + e.what() +
                                   "\nChange the parameters and run the calculation again.");
-        forceRefresh();
+        refreshState();
         return 1;
     } catch (const std::exception& e) {  // ParameterError, FileError
         inform("Calculation", e.what());
-        forceRefresh();
+        refreshState();
         return 1;
     }
     switch (outcome) {
@@ -487,19 +472,10 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
         case quarel::RunControl::CalcOutcome::Done:
             break;
     }
+    gridExtents = quarel::plot::gridExtents(rc_.level());
     showWarnings();
-    enableAfterGridCalculation();
-    w_.cpViewButton->enable();
-    w_.mViewButton->enable();
-    w_.saveButton->enable();
-    if (rc_.globalIteration == 0) {
-        w_.cpEditButton->enable();
-    } else {
-        w_.cpEditButton->disable();
-    }
-    if (rc_.designMode == 0) w_.calculateButton->disable();
     drawCpPlot();
-    forceRefresh();
+    refreshState();
     return 1;
 }
 
@@ -516,7 +492,7 @@ long Quarel::onCmdCpView(FXObject*, FXSelector, void*) {
 }
 
 long Quarel::onCmdMView(FXObject*, FXSelector, void*) {
-    GLView3D* view = new GLView3D(this);
+    GLView3D* view = new GLView3D(this, &rc_.level());
     view->create();
     view->show(PLACEMENT_OWNER);
     return 1;
@@ -544,4 +520,73 @@ long Quarel::onLeftRelease(FXObject*, FXSelector, void* ptr) {
 
 long Quarel::onMotion(FXObject*, FXSelector, void*) {
     return 1;
+}
+
+// ---- Enabling: every widget follows the state of the run control ------------
+
+namespace {
+
+long enableIf(FXObject* sender, FXObject* self, bool on) {
+    sender->handle(self, FXSEL(SEL_COMMAND, on ? FXWindow::ID_ENABLE : FXWindow::ID_DISABLE), NULL);
+    return 1;
+}
+
+long checkIf(FXObject* sender, FXObject* self, bool on) {
+    sender->handle(self, FXSEL(SEL_COMMAND, on ? FXWindow::ID_CHECK : FXWindow::ID_UNCHECK), NULL);
+    return 1;
+}
+
+}  // namespace
+
+long Quarel::onUpdOpen(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.canOpen());
+}
+
+long Quarel::onUpdTabs(FXObject*, FXSelector, void*) {
+    const bool on[3] = {rc_.gridTabEnabled(), rc_.calculationTabEnabled(),
+                        rc_.problemChoiceEnabled()};
+    FXTabItem* items[3] = {w_.gridTab, w_.calculationTab, w_.inverseTab};
+    for (int n = 0; n < 3; ++n) {
+        if (on[n] != (items[n]->isEnabled() != FALSE)) {
+            if (on[n]) {
+                items[n]->enable();
+            } else {
+                items[n]->disable();
+            }
+        }
+    }
+    return 1;
+}
+
+long Quarel::onUpdProblem(FXObject* sender, FXSelector sel, void*) {
+    enableIf(sender, this, rc_.problemChoiceEnabled());
+    return checkIf(sender, this, (rc_.design.designMode == 1) == (FXSELID(sel) == ID_DESIGN));
+}
+
+long Quarel::onUpdRegime(FXObject* sender, FXSelector sel, void*) {
+    return checkIf(sender, this,
+                   rc_.job.designRegime == static_cast<int>(FXSELID(sel)) - ID_REGIME_BOTH);
+}
+
+long Quarel::onUpdGrid(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.canGridCalculate());
+}
+
+long Quarel::onUpdGridView(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.canViewGrid());
+}
+
+// Both "Calculation" buttons send ID_CALCULATE: the one on the Inverse tab
+// is always offered, the one on the Calculation tab while a calculation
+// may start.
+long Quarel::onUpdCalculate(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, sender != w_.calculateButton || rc_.calculationOffered());
+}
+
+long Quarel::onUpdResults(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.canViewResults());
+}
+
+long Quarel::onUpdCpEdit(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.canEditCp());
 }

@@ -2,9 +2,10 @@
 // canvas with the grid picture and the Cp plot.
 //
 // Every job parameter and every run variable lives in one RunControl
-// member; the text fields are bound to its members through data targets
-// and the command handlers only call its methods, report failures and
-// switch widgets on and off.
+// member; the text fields are bound to its members through data targets,
+// the command handlers only call its methods and report failures, and
+// every widget takes its enabled and checked state from the run control's
+// state in its SEL_UPDATE handler.
 #pragma once
 
 #include <fx.h>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "RunControl.h"
+#include "plotmath.h"
 
 class Quarel : public FXMainWindow {
     FXDECLARE(Quarel)
@@ -102,6 +104,10 @@ public:
     void drawGrid();
     void drawCpPlot();
 
+    // Brings every widget's enabled and checked state, and every field, up
+    // to date with the run control now (the toolkit also does so when idle).
+    void refreshState();
+
     // Shows an information box with an OK button.  The one way the window
     // reports to the user; tests override it to record the messages.
     virtual void inform(const FXString& caption, const FXString& text);
@@ -109,6 +115,9 @@ public:
     // Which picture a repaint redraws (the Cp plot wins when both are set).
     int gridShown = 0;
     int cpShown = 0;
+
+    // Extents of the grid picture (moved by pan and zoom).
+    quarel::plot::Extents gridExtents;
 
     // Extents, scales and offsets of the last drawing.
     double plotXMin = 0.0, plotXMax = 0.0, plotYMin = 0.0, plotYMax = 0.0;
@@ -142,6 +151,16 @@ public:
     long onLeftRelease(FXObject*, FXSelector, void*);
     long onMotion(FXObject*, FXSelector, void*);
 
+    long onUpdOpen(FXObject*, FXSelector, void*);
+    long onUpdTabs(FXObject*, FXSelector, void*);
+    long onUpdProblem(FXObject*, FXSelector, void*);
+    long onUpdRegime(FXObject*, FXSelector, void*);
+    long onUpdGrid(FXObject*, FXSelector, void*);
+    long onUpdGridView(FXObject*, FXSelector, void*);
+    long onUpdCalculate(FXObject*, FXSelector, void*);
+    long onUpdResults(FXObject*, FXSelector, void*);
+    long onUpdCpEdit(FXObject*, FXSelector, void*);
+
 protected:
     Quarel() {}
 
@@ -154,10 +173,8 @@ private:
     void buildInverseTab(FXComposite* page);
     FXTextField* addField(FXComposite* matrix, const char* label, FXDataTarget& target, int columns,
                           bool integerEntry);
-    void setRegimeRadios(int regime);
     void showWarnings();
     bool runGridCalculation();
-    void enableAfterGridCalculation();
 
     // Canvas helpers (QuarelPlot.cpp).
     void paintGrid(FXDC& dc);

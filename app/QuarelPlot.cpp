@@ -96,10 +96,10 @@ void Quarel::paintGrid(FXDC& dc) {
     dc.setForeground(fxcolorfromname("White"));
     dc.fillRectangle(0, 0, W, H);
 
-    plotXMin = rc_.gxMin;
-    plotXMax = rc_.gxMax;
-    plotYMin = rc_.gyMin;
-    plotYMax = rc_.gyMax;
+    plotXMin = gridExtents.xMin;
+    plotXMax = gridExtents.xMax;
+    plotYMin = gridExtents.yMin;
+    plotYMax = gridExtents.yMax;
     marginLeft = plot::kMarginLeft;
     marginRight = plot::kMarginRight;
     marginTop = plot::kMarginTop;
@@ -110,8 +110,8 @@ void Quarel::paintGrid(FXDC& dc) {
     if (!plot::gridScale(W, H, plotXMin, plotXMax, plotYMin, plotYMax, scale)) return;
     scaleX = scaleY = scale;
 
-    const int nodesI = std::min(rc_.gridStep * rc_.NX + 1, kMaxNX + 1);
-    const int nodesJ = std::min(rc_.gridStep * (rc_.NY - 1) + 1, kMaxNY);
+    const int nodesI = std::min(rc_.level().fineNX() + 1, kMaxNX + 1);
+    const int nodesJ = std::min(rc_.level().fineNY(), kMaxNY);
     if (nodesI < 1 || nodesJ < 1) return;
     std::vector<double> px(static_cast<std::size_t>(nodesI)), py(px.size());
     for (int j = 1; j <= nodesJ; ++j) {
@@ -129,7 +129,6 @@ void Quarel::paintGrid(FXDC& dc) {
         }
         polyline(dc, qx.data(), qy.data(), 0, nodesJ, "Black", false, false);
     }
-    w_.gridViewButton->enable();
 }
 
 void Quarel::drawCpPlot() {
@@ -143,7 +142,7 @@ void Quarel::paintCpPlot(FXDC& dc) {
     using namespace quarel;
     cpShown = 1;
     const int W = w_.canvas->getWidth(), H = w_.canvas->getHeight();
-    const int k = rc_.k, npa = rc_.npa;
+    const int k = rc_.level().k, npa = rc_.level().npa;
 
     // 1. Plot buffers: body nodes, face centres, computed and target Cp.
     if (npa >= 1 && k >= 0 && k + npa + 1 <= kMaxNX) {
@@ -220,7 +219,7 @@ void Quarel::paintCpPlot(FXDC& dc) {
     }
 
     // 8. Target (design mode) and computed pressure distributions.
-    if (rc_.designMode == 1) {
+    if (rc_.design.designMode == 1) {
         polyline(dc, faceX_.data(), cpTarget_.data(), 0, npa, "Red", false, true);
     }
     polyline(dc, faceX_.data(), cpComputed_.data(), 0, npa, "Black", false, true);
@@ -242,7 +241,7 @@ long Quarel::onPaint(FXObject*, FXSelector, void* ptr) {
 void Quarel::panOrZoom(int releaseX, int releaseY, bool zoom) {
     // The mouse moves the grid picture only while it is the one shown.
     if (!gridShown || cpShown) return;
-    quarel::plot::panZoom(rc_.gxMin, rc_.gxMax, rc_.gyMin, rc_.gyMax, pressX, pressY, releaseX,
-                          releaseY, zoom, scaleX, scaleY);
+    quarel::plot::panZoom(gridExtents.xMin, gridExtents.xMax, gridExtents.yMin, gridExtents.yMax,
+                          pressX, pressY, releaseX, releaseY, zoom, scaleX, scaleY);
     drawGrid();
 }

@@ -120,18 +120,18 @@ int main(int argc, char** argv) {
     std::set<std::string> shown;
     try {
         run.open(file);
-        if (overrides[0].given) run.alpha = overrides[0].value;
-        if (overrides[1].given) run.mach = overrides[1].value;
-        if (overrides[2].given) run.swept = overrides[2].value;
+        if (overrides[0].given) run.job.alpha = overrides[0].value;
+        if (overrides[1].given) run.job.mach = overrides[1].value;
+        if (overrides[2].given) run.job.swept = overrides[2].value;
         run.flowChanged();
         run.gridCalculation();
-        showWarnings(run.warnings, shown);
+        showWarnings(run.warnings(), shown);
         const auto outcome = run.calculate();
-        showWarnings(run.warnings, shown);
+        showWarnings(run.warnings(), shown);
         if (outcome != quarel::RunControl::CalcOutcome::Done) {
             code = fail(kParameter, "no calculation was made.");
         } else {
-            std::printf("Clift= %.6f\nCdrag= %.6f\n", run.clift, run.cdrag);
+            std::printf("Clift= %.6f\nCdrag= %.6f\n", run.results.clift, run.results.cdrag);
             std::fflush(stdout);
             if (save) {
                 const std::string path = run.saveResult();
@@ -139,19 +139,20 @@ int main(int argc, char** argv) {
             }
         }
     } catch (const quarel::FileError& e) {
-        showWarnings(run.warnings, shown);
+        showWarnings(run.warnings(), shown);
         code = fail(kFile, e.what());
     } catch (const quarel::ParameterError& e) {
         code = fail(kParameter, e.what());
     } catch (const quarel::SolverError& e) {
-        showWarnings(run.warnings, shown);
+        showWarnings(run.warnings(), shown);
         code = fail(kSolver, e.what());
     } catch (const std::exception& e) {
         code = fail(kSolver, e.what());
     }
     // As the window does when it closes: the log of everything that ran.
     if (run.fileOpen() && !run.writeIterationLog()) {
-        const int c = fail(kFile, "cannot write the iteration log \"" + run.itrPath + "\".");
+        const int c =
+            fail(kFile, "cannot write the iteration log \"" + run.files().itrPath + "\".");
         if (code == kOk) code = c;
     }
     return code;

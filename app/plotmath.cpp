@@ -4,8 +4,26 @@
 #include <algorithm>
 #include <cmath>
 
+#include "GridLevel.h"
+#include "state.h"
+
 namespace quarel {
 namespace plot {
+
+Extents gridExtents(const GridLevel& level) {
+    Extents e;
+    const int nxf = level.fineNX();
+    const int nyf = level.fineNY();
+    for (int j = 1; j <= nyf; ++j) {
+        for (int i = 0; i <= nxf; ++i) {
+            e.xMin = std::min(e.xMin, xg(i, j));
+            e.xMax = std::max(e.xMax, xg(i, j));
+            e.yMin = std::min(e.yMin, yg(i, j));
+            e.yMax = std::max(e.yMax, yg(i, j));
+        }
+    }
+    return e;
+}
 
 CpAxis cpAxisTop(double cpMin) {
     // (lower bound of cpMin, top, step), tried in order.

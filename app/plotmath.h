@@ -5,7 +5,16 @@
 #pragma once
 
 namespace quarel {
+struct GridLevel;
 namespace plot {
+
+// Extents of the grid picture in chord units.  The seeds (min above max)
+// stand for "no grid yet": gridScale refuses them.
+struct Extents {
+    double xMin = 1.0e6, xMax = -1.0e6, yMin = 1.0e6, yMax = -1.0e6;
+};
+// Extents of the fine grid of `level` as it stands in xg, yg.
+Extents gridExtents(const GridLevel& level);
 
 // Margins of the grid picture in pixels.
 constexpr int kMarginLeft = 45, kMarginRight = 5, kMarginTop = 5, kMarginBottom = 20;

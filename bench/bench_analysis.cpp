@@ -67,23 +67,24 @@ void setUp(quarel::RunControl& rc) {
     fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "bench.dat",
                   fs::copy_options::overwrite_existing);
     rc.open((dir / "bench.dat").string());
-    rc.mach = 0.8;
-    rc.alpha = 1.25;
-    rc.swept = 0.0;
-    rc.Kgrid = 4;
-    rc.NPA = 84;  // NX = 4 * (84 + 2 * 20) = 496
-    rc.NBH = 20;
-    rc.NCO = 24;  // NY = 4 * 24 + 1 = 97
+    quarel::JobParameters& job = rc.job;
+    job.mach = 0.8;
+    job.alpha = 1.25;
+    job.swept = 0.0;
+    job.Kgrid = 4;
+    job.NPA = 84;  // NX = 4 * (84 + 2 * 20) = 496
+    job.NBH = 20;
+    job.NCO = 24;  // NY = 4 * 24 + 1 = 97
     // Growth ratios of the stations: vortex sheet, trailing edge, mid-chord,
     // leading edge, mid-chord, trailing edge, vortex sheet.
     const int entries[7] = {1, 4, 6, 7, 8, 10, 13};
     const double ratios[7] = {1.03, 1.04, 1.04, 1.03, 1.04, 1.04, 1.03};
-    for (int m = 0; m < 7; ++m) rc.DSGRID(entries[m]) = ratios[m];
+    for (int m = 0; m < 7; ++m) job.DSGRID(entries[m]) = ratios[m];
     // The convergence settings of a quick run, fixed here so that the
     // figures do not follow the sample's own settings.
-    rc.maxResidual = 1.0e-5;  // BM_FullAnalysis sets its own
-    rc.linearIterations = 10;
-    rc.gmresDim = 15;
+    job.maxResidual = 1.0e-5;  // BM_FullAnalysis sets its own
+    job.linearIterations = 10;
+    job.gmresDim = 15;
 }
 
 double peakMegabytes() {
@@ -96,21 +97,21 @@ void BM_FullAnalysis(benchmark::State& state) {
     quarel::msg::setQuiet(true);
     quarel::RunControl rc;
     setUp(rc);
-    rc.maxResidual = std::pow(10.0, -static_cast<double>(state.range(0)));
+    rc.job.maxResidual = std::pow(10.0, -static_cast<double>(state.range(0)));
     int steps = 0;
     for (auto _ : state) {
-        rc.runStage = 2;
-        const size_t before = rc.log.size();
+        rc.flowChanged();
+        const size_t before = rc.log().size();
         try {
             rc.calculate();
         } catch (const std::exception& e) {
             state.SkipWithError(e.what());
             return;
         }
-        steps = static_cast<int>(rc.log.size() - before);
+        steps = static_cast<int>(rc.log().size() - before);
     }
-    state.counters["Clift"] = rc.clift;
-    state.counters["Cdrag"] = rc.cdrag;
+    state.counters["Clift"] = rc.results.clift;
+    state.counters["Cdrag"] = rc.results.cdrag;
     state.counters["log_lines"] = steps;
     state.counters["peak_MB"] = peakMegabytes();
 }
@@ -132,18 +133,23 @@ void BM_NewtonStepFine(benchmark::State& state) {
     double res = 0.0, cd = 0.0, cl = 0.0;
     char line[81];
     const long allocationsBefore = g_allocations.load();
+    const quarel::GridLevel& l = rc.level();
+    const quarel::FreeStream& f = rc.freeStream();
+    const quarel::JobParameters& job = rc.job;
+    const double diagFactor = job.diagDom + 1.0;
+    const int designFlag = 0;
     for (auto _ : state) {
-        quarel::NewtonStep(rc.NY, rc.k, rc.NX, rc.mach, rc.gamma, rc.diagFactor, rc.maxResidual,
-                           rc.linearIterations, rc.gmresDim, rc.designFlag, rc.designRegime,
-                           rc.designEnd, itr, res, cd, cl, rc.cu, rc.su, rc.cosSweep, rc.sin2Sweep,
-                           line);
+        quarel::NewtonStep(l.NY, l.k, l.NX, f.mach, f.gamma, diagFactor, job.maxResidual,
+                           job.linearIterations, job.gmresDim, designFlag, job.designRegime,
+                           rc.design.designEnd, itr, res, cd, cl, f.cu, f.su, f.cosSweep,
+                           f.sin2Sweep, line);
     }
     // Heap allocations per step: the iteration line's formatting only.
     state.counters["allocs_per_step"] =
         static_cast<double>(g_allocations.load() - allocationsBefore) /
         static_cast<double>(state.iterations());
-    state.counters["NX"] = rc.NX;
-    state.counters["NY"] = rc.NY;
+    state.counters["NX"] = l.NX;
+    state.counters["NY"] = l.NY;
     state.counters["peak_MB"] = peakMegabytes();
 }
 BENCHMARK(BM_NewtonStepFine)->Unit(benchmark::kMillisecond);

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "Quarel.h"
-#include "RunControl.h"
+#include "GridLevel.h"
+#include "constants.h"
 #include "machcolour.h"
 #include "state.h"
 
@@ -60,8 +60,8 @@ void vertex(float x, float y) {
 void arc(float cx, float cy, float rx, float ry, float a0, float a1) {
     const int n = std::max(2, static_cast<int>(std::abs(a1 - a0) / 15.0f));
     for (int s = 0; s <= n; ++s) {
-        const float a =
-            (a0 + (a1 - a0) * static_cast<float>(s) / static_cast<float>(n)) * 3.1415927f / 180.0f;
+        const float a = (a0 + (a1 - a0) * static_cast<float>(s) / static_cast<float>(n)) *
+                        static_cast<float>(quarel::kPiSingle) / 180.0f;
         vertex(cx + rx * std::cos(a), cy + ry * std::sin(a));
     }
 }
@@ -142,18 +142,13 @@ void digitStrokes(char c) {
 
 }  // namespace
 
-GLView3D::GLView3D(Quarel* owner)
+GLView3D::GLView3D(FXWindow* owner, const quarel::GridLevel* gridLevel)
     : FXDialogBox(owner, "M picture", DECOR_ALL, 0, 0, 750, 735, 0, 0, 0, 0, 4, 4) {
-    build(&owner->runControl());
+    build(gridLevel);
 }
 
-GLView3D::GLView3D(FXWindow* owner, const quarel::RunControl* runControl)
-    : FXDialogBox(owner, "M picture", DECOR_ALL, 0, 0, 750, 735, 0, 0, 0, 0, 4, 4) {
-    build(runControl);
-}
-
-void GLView3D::build(const quarel::RunControl* runControl) {
-    run = runControl;
+void GLView3D::build(const quarel::GridLevel* gridLevel) {
+    level = gridLevel;
     // An empty column against the right side, then the canvas in a sunken
     // frame filling the rest.
     new FXVerticalFrame(this, LAYOUT_SIDE_RIGHT | LAYOUT_FILL_Y);
@@ -281,10 +276,10 @@ void GLView3D::drawPicture() {
 }
 
 void GLView3D::drawField() {
-    if (run == nullptr) return;
+    if (level == nullptr) return;
     // Never read past the storage, whatever the sizes say.
-    const int nx = std::min(run->NX, quarel::kMaxNX);
-    const int ny = std::min(run->NY, quarel::kMaxNY);
+    const int nx = std::min(level->NX, quarel::kMaxNX);
+    const int ny = std::min(level->NY, quarel::kMaxNY);
     if (ny <= 2 || nx < 1) return;
 
     using quarel::amach;

@@ -3,7 +3,7 @@
 // bar, with pan and zoom by the left mouse button.
 //
 // The view stores no picture: every paint reads the grid (xg, yg), the
-// Mach field (amach) and the grid sizes NX, NY of the run control again,
+// Mach field (amach) and the grid sizes NX, NY of the run's level again,
 // so an open view shows a later calculation at its next paint.
 #pragma once
 
@@ -11,9 +11,8 @@
 #include <fx3d.h>
 
 namespace quarel {
-class RunControl;
+struct GridLevel;
 }
-class Quarel;
 
 class GLView3D : public FXDialogBox {
     FXDECLARE(GLView3D)
@@ -28,11 +27,9 @@ private:
 public:
     enum { ID_CANVAS = FXDialogBox::ID_LAST, ID_LAST };
 
-    // The view of the main window's current run.
-    explicit GLView3D(Quarel* owner);
-    // The same view for any owner window and run control (the run control
-    // must outlive the view; nullptr shows the colour bar only).
-    GLView3D(FXWindow* owner, const quarel::RunControl* run);
+    // The view of the run whose grid level in the solver arrays is
+    // `level` (it must outlive the view; nullptr shows the colour bar only).
+    GLView3D(FXWindow* owner, const quarel::GridLevel* level);
     virtual ~GLView3D();
 
     long onCanvasPaint(FXObject*, FXSelector, void*);
@@ -64,13 +61,13 @@ public:
     static FXint showLegend;
 
 private:
-    void build(const quarel::RunControl* run);
+    void build(const quarel::GridLevel* level);
     void drawPicture();
     void drawField();
     void drawColourBar();
     void buildGlyphs();
 
-    const quarel::RunControl* run = nullptr;  // source of NX, NY
+    const quarel::GridLevel* level = nullptr;  // source of NX, NY
     FXGLVisual* glVisual = nullptr;
     FXGLCanvas* glCanvas = nullptr;
 };

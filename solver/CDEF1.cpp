@@ -116,10 +116,12 @@ void Factor(const int i, const int j, const int NX, const double dprime, const R
     pcw(i, j) = -w * pcs(i - 1, j) / p;
 }
 
+}  // namespace
+
 // Blocks of station i of the line-1 system (rows: forward-sweep relation
 // of (i, 2), Newton row of (i, 1), forward-sweep relation of the partner
 // (NX-i, 2) on the wake cut).
-void StationBlocks(const int i, const int k, const int NX) {
+void StationBlocks(const int& i, const int& k, const int& NX) {
     for (int m = 0; m < 9; ++m) {
         bta.slice(m)[i - 1] = 0.0;
         btb.slice(m)[i - 1] = 0.0;
@@ -145,12 +147,10 @@ void StationBlocks(const int i, const int k, const int NX) {
     }
 }
 
-}  // namespace
-
 void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
                  const double& gamma, const double& diagFactor, const double& s2,
                  const int& designFlag, const int& firstOnly, const int& L) {
-    const double circ = phi(NX - k, 1) - phi(k, 1);
+    const double circ = Circulation(NX, k);
 
     // Factors beyond the last line and the two downstream columns are 0.
     for (int i = 1; i <= NX - 1; ++i) pce(i, NY) = pcs(i, NY) = pcw(i, NY) = pcee(i, NY) = 0.0;

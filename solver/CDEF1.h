@@ -16,4 +16,11 @@ void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
                  const double& gamma, const double& diagFactor, const double& s2,
                  const int& designFlag, const int& firstOnly, const int& L);
 
+// The 3 x 3 blocks of station i of the line-1 system (bta, btb, btc, btg)
+// from the scaled rows of line 1 and the factors of line 2: the rows are
+// the forward-sweep relation of (i, 2), the Newton row of (i, 1) and, on
+// the wake cut (i < k), the forward-sweep relation of the partner
+// (NX-i, 2).  i, k, NX [in]
+void StationBlocks(const int& i, const int& k, const int& NX);
+
 }  // namespace quarel

@@ -16,6 +16,8 @@
 #include <iterator>
 #include <vector>
 
+#include "SRV11.h"
+#include "constants.h"
 #include "fixedformat.h"
 #include "message.h"
 
@@ -220,7 +222,7 @@ void ReadGeom(FileNames& names, double& mach, double& alpha, double& gamma, doub
     gmresDim = solver[1];
     liftCorrection = solver[2];
     designRegime = solver[3];
-    gamma = static_cast<double>(1.4f);
+    gamma = kGammaSingle;
     designMode = 0;
     NCONT = ncont;
     for (int m = 1; m <= ncont; ++m) {
@@ -329,12 +331,7 @@ void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int
 
     // Lift of the target distribution: the pressure force on the surface
     // panels, turned into the lift direction of the normal section.
-    double sx = 0.0, sy = 0.0;
-    for (int i = k; i <= NX - k - 1; ++i) {
-        sx += (xg(i + 1, 1) - xg(i, 1)) * cps(i);
-        sy -= (yg(i + 1, 1) - yg(i, 1)) * cps(i);
-    }
-    designLift = (sx * cu - sy * su) / cosSweep;
+    designLift = IntegratedLift(cps.data(), k, NX, cu, su, cosSweep);
 
     // The diagnostic file of design runs: created empty.
     if (std::FILE* f = std::fopen("coef.out", "w")) {

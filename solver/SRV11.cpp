@@ -32,7 +32,7 @@ double wallV(int i, int NX) {
 
 void FaceVelocity(const int& i, const int& k, const int& NX, const double& vw, double& U, double& V,
                   double& u, double& v, double& q2) {
-    const double circ = phi(NX - k, 1) - phi(k, 1);
+    const double circ = Circulation(NX, k);
     const double pXi = phi(i + 1, 1) - phi(i, 1);
     double pEta;
     if (i < k - 1) {
@@ -88,18 +88,12 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
     }
     if (CL != 0.0) return;
 
-    // Lift from the pressure integral over the body faces.
-    double sx = 0.0, sy = 0.0;
-    for (int i = k; i <= NX - k - 1; ++i) {
-        sx += cpf(i) * (xg(i + 1, 1) - xg(i, 1));
-        sy += cpf(i) * (yg(i + 1, 1) - yg(i, 1));
-    }
-    CL = (cu * sx + su * sy) / liftRef;
+    CL = IntegratedLift(cpf.data(), k, NX, cu, su, liftRef);
 
     if (mach == 0.0) return;
 
     // Wave drag: the momentum defect of the upwind-biased mass flux.
-    const double circ = phi(NX - k, 1) - phi(k, 1);
+    const double circ = Circulation(NX, k);
     for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
     CD = 0.0;
     for (int j = 1; j <= NY - 1; ++j) {
@@ -127,6 +121,16 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
             CD += weight * 0.5 * (wU[i - 1] + wU[i]) * (wQ[i] - wQ[i - 1]);
         }
     }
+}
+
+double IntegratedLift(const double* f, const int& k, const int& NX, const double& cu,
+                      const double& su, const double& liftRef) {
+    double sx = 0.0, sy = 0.0;
+    for (int i = k; i <= NX - k - 1; ++i) {
+        sx += f[i] * (xg(i + 1, 1) - xg(i, 1));
+        sy += f[i] * (yg(i + 1, 1) - yg(i, 1));
+    }
+    return (cu * sx + su * sy) / liftRef;
 }
 
 void MachField(const double& gamma, const double& mach2, const double& s2, const int& k,

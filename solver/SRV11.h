@@ -22,6 +22,15 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
                     const double& gamma, double& CD, double& CL, const double& cu, const double& su,
                     const double& liftRef, const double& s2, double& cpStar);
 
+// Lift of a surface pressure distribution f (cpf or cps, one value per
+// body face i = k .. NX-k-1): the pressure force Sx = sum f dx,
+// Sy = sum f dy on the line-1 faces, turned into the lift direction of the
+// section plane and referred to liftRef (cos sweep):
+// (cu Sx + su Sy) / liftRef.
+//   f [in] indexed by contour face; k, NX, cu, su, liftRef [in]
+double IntegratedLift(const double* f, const int& k, const int& NX, const double& cu,
+                      const double& su, const double& liftRef);
+
 // Local Mach number at the i-face midpoints into amach.
 //   gamma, mach2, s2, k, NY, NX [in]
 void MachField(const double& gamma, const double& mach2, const double& s2, const int& k,

@@ -7,19 +7,20 @@
 
 #include <cmath>
 
+#include "constants.h"
 #include "state.h"
 
 namespace quarel {
 
 namespace {
 
-// pi and its multiples as single-precision values widened to double: the
-// far-field factors were always computed with these, and the potential at
-// the far boundary depends on them in the last digits.
-constexpr double kPi = 3.1415927410125732;
-constexpr double kTwoPi = 6.2831854820251465;
-constexpr double kHalfPi = 1.5707963705062866;
-constexpr double kThreeHalfPi = 4.71238899230957;
+// pi and its multiples in single precision: the far-field factors were
+// always computed with these, and the potential at the far boundary
+// depends on them in the last digits.
+constexpr double kPi = kPiSingle;
+constexpr double kTwoPi = kTwoPiSingle;
+constexpr double kHalfPi = kHalfPiSingle;
+constexpr double kThreeHalfPi = kThreeHalfPiSingle;
 
 // Stores J and the three contravariant metrics of one face.
 inline void faceMetric(double xXi, double yXi, double xEta, double yEta, double& J, double& g11,

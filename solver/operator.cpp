@@ -492,13 +492,27 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
 }
 
 // ---------------------------------------------------------------------
-// Far field
+// Start of a level and far field
 // ---------------------------------------------------------------------
+
+void InitialiseFlowArrays(const int& NY, const int& NX) {
+    for (int i = 0; i <= NX - 1; ++i) {
+        vfx(i) = 0.0;
+        for (int j = 1; j <= NY - 1; ++j) {
+            rhoi(i, j) = 1.0;
+            rhoj(i, j) = 1.0;
+            cfi(i, j) = g11i(i, j) / aji(i, j);
+            if (i >= 1) cfj(i, j) = g22j(i, j) / ajj(i, j);
+            dsi(i, j) = 0.0;
+            dri(i, j) = 0.0;
+        }
+    }
+}
 
 void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu,
                     const double& su) {
     // Free stream plus the vortex of the current circulation.
-    const double circ = phi(NX - k, 1) - phi(k, 1);
+    const double circ = Circulation(NX, k);
     for (int i = 0; i <= NX; ++i) {
         phi(i, NY) = cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i);
     }

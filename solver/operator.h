@@ -60,6 +60,12 @@ void WakeRow(const int& i, const int& NX, const double& circ, Row& row);
 void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, const int& firstOnly,
              const int& L, Row& row);
 
+// The flow arrays at the start of a level: no transpiration (vfx), unit
+// densities, the incompressible coefficients cfi = g11/J, cfj = g22/J (the
+// metrics must be those of the level), no upwind slopes (dsi, dri).
+//   NY, NX [in]
+void InitialiseFlowArrays(const int& NY, const int& NX);
+
 // Far-field boundary values of phi on i = 0, i = NX and j = NY.
 //   k, NX, NY, cu, su [in]
 void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu, const double& su);

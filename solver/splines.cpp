@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "constants.h"
 #include "message.h"
 #include "state.h"
 
@@ -18,11 +19,11 @@ constexpr int kSplineMax = 1201;
 // precision.  kappa = cos^2(pi/130) keeps the square root of the abscissa
 // map finite at x = 1, so that the trailing edge sits at a finite
 // parameter with a small gap pi/64 before 0 and after 2 pi.
-constexpr double kPi = 3.1415927410125732;
+constexpr double kPi = kPiSingle;
 constexpr double kKappa = 0.9994161133836734;      // cos^2(pi/130)
 constexpr double kPiPlus = 3.1906801275908947;     // pi + pi/64
 constexpr double kPi64 = 0.04908738657832146;      // pi/64
-constexpr double kHalfPi = 1.5707963705062866;     // pi/2
+constexpr double kHalfPi = kHalfPiSingle;          // pi/2
 constexpr double kTwoOverPi = 0.6366197466850281;  // 2/pi
 constexpr double kTwoPi = 6.2831854820251465;      // 2 pi
 

@@ -147,6 +147,17 @@ extern LineArray ff0, ffn;
 // Velocity potential at node (i, j): the unknown.  Written by the run
 // control (free stream), the Newton update and the far-field values.
 extern GridArray phi;
+// Circulation of the level in phi: the jump of the potential across the
+// wake cut at the trailing edge, phi(NX-k, 1) - phi(k, 1) (lower minus
+// upper trailing-edge node).  NX, k [in]
+inline double Circulation(const int& NX, const int& k) {
+    return phi(NX - k, 1) - phi(k, 1);
+}
+// The same jump of any potential-like vector (a correction, a Krylov
+// vector).  v, NX, k [in]
+inline double Circulation(const GridArray& v, const int& NX, const int& k) {
+    return v(NX - k, 1) - v(k, 1);
+}
 // Saved potential of the fine grid: written by the run control and the
 // coarse-to-fine transfer, stored in the restart file.
 extern GridArray phis;

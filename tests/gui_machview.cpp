@@ -11,7 +11,7 @@
 #include <string>
 
 #include "GLView3D.h"
-#include "RunControl.h"
+#include "GridLevel.h"
 #include "gui_app.h"
 #include "machcolour.h"
 #include "state.h"
@@ -113,7 +113,7 @@ protected:
         if (testApp() == nullptr) GTEST_SKIP() << "no X display";
         owner = new FXMainWindow(testApp(), "owner", nullptr, nullptr, DECOR_ALL, 0, 0, 300, 200);
         owner->create();
-        view = new GLView3D(owner, &run);
+        view = new GLView3D(owner, &level);
         view->create();
         view->show(PLACEMENT_OWNER);
         testApp()->runWhileEvents();
@@ -165,7 +165,7 @@ protected:
         return {p[0], p[1], p[2]};
     }
 
-    quarel::RunControl run;
+    quarel::GridLevel level;
     FXMainWindow* owner = nullptr;
     GLView3D* view = nullptr;
     int W = 0, H = 0;
@@ -210,16 +210,16 @@ TEST_F(MachViewGui, RenderedColoursFieldAndColourBar) {
     // A rectangular grid over [-4, 5] x [-4, 4] with spacing 0.1, free
     // stream Mach 0.5 everywhere except a sonic patch over
     // [0.2, 0.8] x [-0.3, 0.3].
-    run.NX = 90;
-    run.NY = 81;
-    for (int j = 1; j <= run.NY; ++j) {
-        for (int i = 0; i <= run.NX; ++i) {
+    level.NX = 90;
+    level.NY = 81;
+    for (int j = 1; j <= level.NY; ++j) {
+        for (int i = 0; i <= level.NX; ++i) {
             quarel::xg(i, j) = -4.0 + 0.1 * i;
             quarel::yg(i, j) = -4.0 + 0.1 * (j - 1);
         }
     }
-    for (int j = 1; j <= run.NY; ++j) {
-        for (int i = 0; i < run.NX; ++i) {
+    for (int j = 1; j <= level.NY; ++j) {
+        for (int i = 0; i < level.NX; ++i) {
             const double xm = -4.0 + 0.1 * i + 0.05, ym = -4.0 + 0.1 * (j - 1);
             const bool patch = xm > 0.2 && xm < 0.8 && ym > -0.3 && ym < 0.3;
             quarel::amach(i, j) = patch ? 1.0 : 0.5;
@@ -263,7 +263,7 @@ TEST_F(MachViewGui, RenderedColoursFieldAndColourBar) {
     EXPECT_GE(yellow, 8) << "label pixels in a " << px1 - px0 << " x " << py1 - py0 << " box";
 
     // Without a grid (NY <= 2) only the colour bar is drawn.
-    run.NY = 2;
+    level.NY = 2;
     expectPixel(pixelAt(0.5f, 0.0f), {0, 0, 0}, "no grid: background");
     expectPixel(pixelAt(b.x1 + 0.1f * b.d, ym), {0.0f, 0.03f, 1.0f}, "no grid: bar");
 }

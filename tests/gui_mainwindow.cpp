@@ -181,14 +181,14 @@ TEST_F(MainWindow, InitialStateMessagesAndWidgets) {
     EXPECT_FALSE(w().sweptStepSpinner->isCyclic());
     EXPECT_DOUBLE_EQ(w().machStepSpinner->getValue(), 0.01);
     EXPECT_STREQ(w().machStepSpinner->getTipText().text(), "Increment for Mach");
-    EXPECT_DOUBLE_EQ(window->runControl().mach, 0.5);
+    EXPECT_DOUBLE_EQ(window->runControl().job.mach, 0.5);
 
     // "Calculation" without a file says so and changes nothing.
     EXPECT_EQ(command(Quarel::ID_CALCULATE), 1);
     ASSERT_EQ(window->captions.size(), 1u);
     EXPECT_EQ(window->captions[0], "There's no open DATA file.");
     EXPECT_EQ(window->texts[0], "");
-    EXPECT_EQ(window->runControl().runStage, 0);
+    EXPECT_EQ(window->runControl().runStage(), 0);
 
     // Nothing to draw yet: the canvas stays white, nothing divides by zero.
     command(Quarel::ID_GRID_VIEW);
@@ -217,7 +217,7 @@ TEST_F(MainWindow, OpenShowsTheFileAndABadFileChangesNothing) {
     settle();
     EXPECT_EQ(window->captions.size(), 2u);
     quarel::RunControl& rc = window->runControl();
-    EXPECT_EQ(rc.NPA, 32);
+    EXPECT_EQ(rc.job.NPA, 32);
     EXPECT_STREQ(w().npaField->getText().text(), "32");
     EXPECT_STREQ(w().ncoField->getText().text(), "8");
     EXPECT_STREQ(w().nbhField->getText().text(), "4");
@@ -242,13 +242,13 @@ TEST_F(MainWindow, OpenShowsTheFileAndABadFileChangesNothing) {
 
     // An edit of a field reaches the bound variable, and only that one.
     w().npaField->setText("36", TRUE);
-    EXPECT_EQ(rc.NPA, 36);
-    EXPECT_EQ(rc.NCO, 8);
+    EXPECT_EQ(rc.job.NPA, 36);
+    EXPECT_EQ(rc.job.NCO, 8);
 
     // Grid parameters the arrays cannot hold: a message, and "Calculation"
     // does not become usable.
     w().kgridField->setText("0", TRUE);
-    EXPECT_EQ(rc.Kgrid, 0);
+    EXPECT_EQ(rc.job.Kgrid, 0);
     command(Quarel::ID_GRID);
     EXPECT_EQ(window->captions.size(), 3u);
     EXPECT_FALSE(w().calculationTab->isEnabled());
@@ -264,42 +264,42 @@ TEST_F(MainWindow, SpinnerAndRadioHandlersChangeOnlyTheirVariable) {
 
     w().sweptSpinner->setValue(10.0);
     command(Quarel::ID_SWEPT);
-    EXPECT_DOUBLE_EQ(rc.swept, 10.0);
-    EXPECT_DOUBLE_EQ(rc.alpha, 1.5);
-    EXPECT_DOUBLE_EQ(rc.mach, 0.6);
-    EXPECT_EQ(rc.runStage, 2);
+    EXPECT_DOUBLE_EQ(rc.job.swept, 10.0);
+    EXPECT_DOUBLE_EQ(rc.job.alpha, 1.5);
+    EXPECT_DOUBLE_EQ(rc.job.mach, 0.6);
+    EXPECT_EQ(rc.runStage(), 2);
     EXPECT_TRUE(w().calculateButton->isEnabled());
 
     w().alphaSpinner->setValue(-2.0);
     command(Quarel::ID_ALPHA);
-    EXPECT_DOUBLE_EQ(rc.alpha, -2.0);
-    EXPECT_DOUBLE_EQ(rc.swept, 10.0);
+    EXPECT_DOUBLE_EQ(rc.job.alpha, -2.0);
+    EXPECT_DOUBLE_EQ(rc.job.swept, 10.0);
     w().machSpinner->setValue(0.7);
     command(Quarel::ID_MACH);
-    EXPECT_DOUBLE_EQ(rc.mach, 0.7);
-    EXPECT_DOUBLE_EQ(rc.alpha, -2.0);
+    EXPECT_DOUBLE_EQ(rc.job.mach, 0.7);
+    EXPECT_DOUBLE_EQ(rc.job.alpha, -2.0);
 
     // The increment spinners leave the steps of the value spinners alone.
     w().alphaStepSpinner->setValue(2.0);
     command(Quarel::ID_ALPHA_STEP);
     EXPECT_DOUBLE_EQ(w().alphaSpinner->getIncrement(), 0.1);
-    EXPECT_DOUBLE_EQ(rc.alpha, -2.0);
+    EXPECT_DOUBLE_EQ(rc.job.alpha, -2.0);
 
     // Problem and regime radio buttons.
     command(Quarel::ID_DESIGN);
-    EXPECT_EQ(rc.designMode, 1);
+    EXPECT_EQ(rc.design.designMode, 1);
     EXPECT_TRUE(w().designRadio->getCheck());
     EXPECT_FALSE(w().analysisRadio->getCheck());
     command(Quarel::ID_ANALYSIS);
-    EXPECT_EQ(rc.designMode, 0);
+    EXPECT_EQ(rc.design.designMode, 0);
     EXPECT_TRUE(w().analysisRadio->getCheck());
     EXPECT_FALSE(w().designRadio->getCheck());
     command(Quarel::ID_REGIME_MAXTHICK);
-    EXPECT_EQ(rc.designRegime, 2);
+    EXPECT_EQ(rc.job.designRegime, 2);
     EXPECT_TRUE(w().regimeRadio[2]->getCheck());
     EXPECT_FALSE(w().regimeRadio[1]->getCheck());
     command(Quarel::ID_REGIME_BOTH);
-    EXPECT_EQ(rc.designRegime, 0);
+    EXPECT_EQ(rc.job.designRegime, 0);
     EXPECT_TRUE(w().regimeRadio[0]->getCheck());
     EXPECT_FALSE(w().regimeRadio[2]->getCheck());
     EXPECT_TRUE(window->captions.empty());
@@ -339,13 +339,16 @@ TEST_F(MainWindow, GridPictureKeepsEqualScalesAndRefusesInvertedExtents) {
     EXPECT_EQ(window->cpShown, 0);
 
     // Equal scales, and the picture fits inside the margins.
-    const quarel::RunControl& rc = window->runControl();
     const int W = w().canvas->getWidth(), H = w().canvas->getHeight();
     EXPECT_DOUBLE_EQ(window->scaleX, window->scaleY);
-    EXPECT_LE(window->scaleX * (rc.gxMax - rc.gxMin), W - 50 + 1e-9);
-    EXPECT_LE(window->scaleY * (rc.gyMax - rc.gyMin), H - 25 + 1e-9);
-    EXPECT_TRUE(std::abs(window->scaleX * (rc.gxMax - rc.gxMin) - (W - 50)) < 1e-6 ||
-                std::abs(window->scaleY * (rc.gyMax - rc.gyMin) - (H - 25)) < 1e-6);
+    EXPECT_LE(window->scaleX * (window->gridExtents.xMax - window->gridExtents.xMin),
+              W - 50 + 1e-9);
+    EXPECT_LE(window->scaleY * (window->gridExtents.yMax - window->gridExtents.yMin),
+              H - 25 + 1e-9);
+    EXPECT_TRUE(std::abs(window->scaleX * (window->gridExtents.xMax - window->gridExtents.xMin) -
+                         (W - 50)) < 1e-6 ||
+                std::abs(window->scaleY * (window->gridExtents.yMax - window->gridExtents.yMin) -
+                         (H - 25)) < 1e-6);
     const int drawn = countPixels(FXRGB(0, 0, 0));
     EXPECT_GT(drawn, 1000);
 
@@ -355,28 +358,30 @@ TEST_F(MainWindow, GridPictureKeepsEqualScalesAndRefusesInvertedExtents) {
     EXPECT_EQ(countPixels(FXRGB(0, 0, 0)), drawn);
 
     // Pan: the extents follow the pointer by the drag over the scale.
-    const double x0 = rc.gxMin, x1 = rc.gxMax, y0 = rc.gyMin, y1 = rc.gyMax;
+    const double x0 = window->gridExtents.xMin, x1 = window->gridExtents.xMax,
+                 y0 = window->gridExtents.yMin, y1 = window->gridExtents.yMax;
     const double scale = window->scaleX;
     drag(window, 100, 100, 80, 130, false);
-    EXPECT_NEAR(rc.gxMin, x0 + 20 / scale, 1e-12);
-    EXPECT_NEAR(rc.gxMax, x1 + 20 / scale, 1e-12);
-    EXPECT_NEAR(rc.gyMin, y0 + 30 / scale, 1e-12);
-    EXPECT_NEAR(rc.gyMax, y1 + 30 / scale, 1e-12);
+    EXPECT_NEAR(window->gridExtents.xMin, x0 + 20 / scale, 1e-12);
+    EXPECT_NEAR(window->gridExtents.xMax, x1 + 20 / scale, 1e-12);
+    EXPECT_NEAR(window->gridExtents.yMin, y0 + 30 / scale, 1e-12);
+    EXPECT_NEAR(window->gridExtents.yMax, y1 + 30 / scale, 1e-12);
 
     // Zoom with Control: dragging upward shows more.
-    const double wide = rc.gxMax - rc.gxMin;
+    const double wide = window->gridExtents.xMax - window->gridExtents.xMin;
     const double zoomScale = window->scaleX;
     drag(window, 100, 100, 100, 90, true);
-    EXPECT_NEAR(rc.gxMax - rc.gxMin, wide + 20 / zoomScale, 1e-9);
+    EXPECT_NEAR(window->gridExtents.xMax - window->gridExtents.xMin, wide + 20 / zoomScale, 1e-9);
 
     // A Control-drag downward far enough to invert the extents changes
     // nothing, and the picture is still drawn.
-    const double before[4] = {rc.gxMin, rc.gxMax, rc.gyMin, rc.gyMax};
+    const double before[4] = {window->gridExtents.xMin, window->gridExtents.xMax,
+                              window->gridExtents.yMin, window->gridExtents.yMax};
     drag(window, 100, 0, 100, 100000, true);
-    EXPECT_EQ(rc.gxMin, before[0]);
-    EXPECT_EQ(rc.gxMax, before[1]);
-    EXPECT_EQ(rc.gyMin, before[2]);
-    EXPECT_EQ(rc.gyMax, before[3]);
+    EXPECT_EQ(window->gridExtents.xMin, before[0]);
+    EXPECT_EQ(window->gridExtents.xMax, before[1]);
+    EXPECT_EQ(window->gridExtents.yMin, before[2]);
+    EXPECT_EQ(window->gridExtents.yMax, before[3]);
     EXPECT_GT(countPixels(FXRGB(0, 0, 0)), 1000);
 
     // Far outside the picture: the segments are clipped, nothing wraps.
@@ -417,14 +422,14 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
     settle();
 
     // The run reached the fine grid and the fields show its results.
-    EXPECT_EQ(rc.runStage, 3);
-    EXPECT_EQ(rc.gridStep, 1);
-    EXPECT_GT(rc.clift, 0.05);  // positive incidence lifts
-    EXPECT_LT(rc.clift, 1.0);
+    EXPECT_EQ(rc.runStage(), 3);
+    EXPECT_EQ(rc.level().gridStep, 1);
+    EXPECT_GT(rc.results.clift, 0.05);  // positive incidence lifts
+    EXPECT_LT(rc.results.clift, 1.0);
     const double shown = FXDoubleVal(w().cliftField->getText());
-    EXPECT_NEAR(shown, rc.clift, 1e-5 * std::abs(rc.clift));
+    EXPECT_NEAR(shown, rc.results.clift, 1e-5 * std::abs(rc.results.clift));
     EXPECT_EQ(w().cliftCurrentField->getText(), w().cliftField->getText());
-    EXPECT_NEAR(FXDoubleVal(w().cdragField->getText()), rc.cdrag, 1e-6);
+    EXPECT_NEAR(FXDoubleVal(w().cdragField->getText()), rc.results.cdrag, 1e-6);
 
     // The "calculation" enabling row after an analysis.
     EXPECT_TRUE(w().cpViewButton->isEnabled());
@@ -456,7 +461,8 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
     const std::string batch = batchResult(batchDir + "/wing.dat");
     std::filesystem::current_path(cwd);
     char expected[128];
-    std::snprintf(expected, sizeof expected, "Clift= %.6f\nCdrag= %.6f\n", rc.clift, rc.cdrag);
+    std::snprintf(expected, sizeof expected, "Clift= %.6f\nCdrag= %.6f\n", rc.results.clift,
+                  rc.results.cdrag);
     EXPECT_EQ(batch, expected);
     EXPECT_EQ(readFile(batchDir + "/wing.cp"), readFile(dir + "/wing.cp"));
 
@@ -468,16 +474,16 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
     command(Quarel::ID_CALCULATE);
     std::filesystem::current_path(cwd);
     EXPECT_TRUE(window->captions.empty());
-    EXPECT_EQ(rc.runStage, 3);
-    EXPECT_NEAR(rc.clift, 0.0, 1e-4);  // the symmetric section at zero incidence
+    EXPECT_EQ(rc.runStage(), 3);
+    EXPECT_NEAR(rc.results.clift, 0.0, 1e-4);  // the symmetric section at zero incidence
 
     // Design mode cannot be calculated by this version: a message, and
     // the analysis results stay.
-    const double lift = rc.clift;
+    const double lift = rc.results.clift;
     command(Quarel::ID_DESIGN);
     command(Quarel::ID_CALCULATE);
     ASSERT_EQ(window->captions.size(), 1u);
-    EXPECT_EQ(rc.clift, lift);
+    EXPECT_EQ(rc.results.clift, lift);
     EXPECT_TRUE(w().saveButton->isEnabled());
 
     // Closing the window writes the iteration log: a header, then the

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "CDEF1.h"
 #include "state.h"
 
 namespace quarel {
@@ -169,31 +170,9 @@ inline Matrix DensePreconditioner(const Layout& L) {
     return p;
 }
 
-// Line-1 blocks of station i from the scaled rows and the line-2 factors.
+// Line-1 blocks of every station, as the assembly makes them.
 inline void FillBlocks(const Layout& L) {
-    const int NX = L.NX, k = L.k;
-    for (int i = 1; i <= NX - k; ++i) {
-        for (int r = 0; r < 3; ++r) {
-            for (int c = 0; c < 3; ++c) bta(r, c, i) = btb(r, c, i) = btc(r, c, i) = 0.0;
-            btg(r, i) = 0.0;
-        }
-        btb(0, 0, i) = 1.0;
-        btb(0, 1, i) = pcs(i, 2);
-        btb(1, 0, i) = ad4(i, 1);
-        btb(1, 1, i) = 1.0;
-        btb(2, 2, i) = 1.0;
-        btc(0, 1, i) = pcw(i, 2);
-        btc(1, 1, i) = ad2(i, 1);
-        bta(0, 0, i) = pce(i, 2);
-        bta(1, 1, i) = ad3(i, 1);
-        if (i < k) {
-            btb(1, 2, i) = ad5(i, 1);
-            btb(2, 1, i) = pcs(NX - i, 2);
-            btc(2, 2, i) = pce(NX - i, 2);
-            bta(2, 1, i) = pcw(NX - i, 2);
-            btg(2, i) = pcw(NX - i, 2) + pcs(NX - i, 2);
-        }
-    }
+    for (int i = 1; i <= L.NX - L.k; ++i) StationBlocks(i, L.k, L.NX);
 }
 
 // Random scaled system on a small grid: diagonal 1, neighbour slots

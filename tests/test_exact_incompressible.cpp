@@ -129,8 +129,8 @@ Errors solve(int npa, int nco, int nbh, double alphaDeg) {
 
     quarel::RunControl rc;
     rc.open(path);
-    rc.alpha = alphaDeg;
-    rc.mach = 0.0;
+    rc.job.alpha = alphaDeg;
+    rc.job.mach = 0.0;
     rc.calculate();
 
     // Exact solution in the frame of the normalised section: free stream
@@ -164,14 +164,14 @@ Errors solve(int npa, int nco, int nbh, double alphaDeg) {
 
     double sum = 0.0;
     int count = 0;
-    for (int i = rc.k; i < rc.NX - rc.k; ++i) {
+    for (int i = rc.level().k; i < rc.level().NX - rc.level().k; ++i) {
         double x = 0.5 * (quarel::xg(i, 1) + quarel::xg(i + 1, 1));
         if (x < 0.05 || x > 0.9) continue;
-        double e = quarel::cpf(i) - exactCp(x, i < rc.NX / 2);
+        double e = quarel::cpf(i) - exactCp(x, i < rc.level().NX / 2);
         sum += e * e;
         ++count;
     }
-    return {std::sqrt(sum / count), std::fabs(rc.clift - clExact)};
+    return {std::sqrt(sum / count), std::fabs(rc.results.clift - clExact)};
 }
 
 TEST(ExactIncompressible, KarmanTrefftzConvergesAtSecondOrder) {

@@ -45,14 +45,10 @@ void PlateGrid() {
 void StartFlow(double cu, double su) {
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) phi(i, j) = cu * xg(i, j) + su * yg(i, j);
+    InitialiseFlowArrays(NY, NX);
     for (int i = 0; i <= NX; ++i) {
         vfx(i) = vdu(i) = 0.0;
-        for (int j = 1; j <= NY - 1; ++j) {
-            rhoi(i, j) = rhoj(i, j) = 1.0;
-            cfi(i, j) = g11i(i, j) / aji(i, j);
-            if (i >= 1) cfj(i, j) = g22j(i, j) / ajj(i, j);
-            dsi(i, j) = dri(i, j) = shk(i, j) = 0.0;
-        }
+        for (int j = 1; j <= NY - 1; ++j) shk(i, j) = 0.0;
     }
     FarFieldValues(K, NX, NY, cu, su);
 }

@@ -82,11 +82,11 @@ std::vector<int> runSample(RunControl& rc, const char* scratch, double alpha) {
     fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "m.dat",
                   fs::copy_options::overwrite_existing);
     rc.open((dir / "m.dat").string());
-    rc.alpha = alpha;
+    rc.job.alpha = alpha;
     EXPECT_NO_THROW(rc.calculate());
     fs::current_path(cwd);
     std::vector<int> steps;
-    for (const std::string& line : rc.log) {
+    for (const std::string& line : rc.log()) {
         if (line.rfind(" Grid: ", 0) == 0)
             steps.push_back(0);
         else if (!steps.empty())
@@ -130,10 +130,10 @@ TEST(NewtonStepControl, StronglyTransonicRunReachesTheFineGrid) {
     RunControl rc;
     const std::vector<int> steps = runSample(rc, "quarel-step-control", 2.0);
     EXPECT_EQ(steps.size(), 3u);
-    EXPECT_EQ(rc.gridStep, 1);
-    EXPECT_GT(rc.clift, 0.6);
-    EXPECT_LT(rc.clift, 1.2);
-    EXPECT_GT(rc.cdrag, 0.02);
+    EXPECT_EQ(rc.level().gridStep, 1);
+    EXPECT_GT(rc.results.clift, 0.6);
+    EXPECT_LT(rc.results.clift, 1.2);
+    EXPECT_GT(rc.results.cdrag, 0.02);
 }
 
 // The transonic sample as shipped (NACA 0012, M 0.8, alpha 1.25, tolerance
@@ -145,9 +145,9 @@ TEST(NewtonStepControl, StronglyTransonicRunReachesTheFineGrid) {
 TEST(CirculationSplit, TransonicSampleConvergesOnEveryLevel) {
     RunControl rc;
     const std::vector<int> steps = runSample(rc, "quarel-circulation", 1.25);
-    ASSERT_EQ(rc.maxResidual, 1.0e-7);
+    ASSERT_EQ(rc.job.maxResidual, 1.0e-7);
     ASSERT_EQ(steps.size(), 3u);
     for (int n : steps) EXPECT_LT(n, 50);
-    EXPECT_LE(std::fabs(rc.residual), 1.0e-7);
-    EXPECT_NEAR(rc.clift, 0.636, 0.005);
+    EXPECT_LE(std::fabs(rc.status().residual), 1.0e-7);
+    EXPECT_NEAR(rc.results.clift, 0.636, 0.005);
 }

@@ -48,17 +48,9 @@ void polarGrid(int i, int j, double& x, double& y) {
 // State of an analysis start: unit densities and the incompressible
 // coefficients, no bias, no transpiration.
 void initFlow(int NX, int NY) {
-    for (int j = 1; j <= NY - 1; ++j) {
-        for (int i = 0; i <= NX - 1; ++i) {
-            rhoi(i, j) = rsi(i, j) = 1.0;
-            cfi(i, j) = g11i(i, j) / aji(i, j);
-            dsi(i, j) = dri(i, j) = shk(i, j) = 0.0;
-        }
-        for (int i = 1; i <= NX - 1; ++i) {
-            rhoj(i, j) = 1.0;
-            cfj(i, j) = g22j(i, j) / ajj(i, j);
-        }
-    }
+    InitialiseFlowArrays(NY, NX);
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 0; i <= NX - 1; ++i) rsi(i, j) = 1.0, shk(i, j) = 0.0;
     for (int i = 0; i < kContourSize; ++i) vfx(i) = ptc(i) = 0.0;
 }
 
@@ -68,7 +60,7 @@ void setPhi(int NX, int NY, const std::function<double(double, double)>& f) {
 }
 
 void refreshDensities(int NX, int NY, int k, double mach, double s2) {
-    const double circ = phi(NX - k, 1) - phi(k, 1);
+    const double circ = Circulation(NX, k);
     for (int i = 1; i <= NX - 1; ++i) JFaceDensities(i, NY, mach, kGamma, s2);
     for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, kGamma, s2);
 }

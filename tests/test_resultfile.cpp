@@ -38,20 +38,21 @@ std::string printf1(const char* fmt, double v) {
 std::string expectedResult(const RunControl& rc, bool design) {
     std::ostringstream s;
     char b[256];
-    s << nameOf(rc.names.title, 80) << "\n";
+    s << nameOf(rc.files().names.title, 80) << "\n";
     s << "    npa       nbh       nco       kgr   \n";
-    std::snprintf(b, sizeof b, "     %-10d%-10d%-10d%d", rc.npa, rc.k, rc.NY, rc.Kgrid);
+    std::snprintf(b, sizeof b, "     %-10d%-10d%-10d%d", rc.level().npa, rc.level().k,
+                  rc.level().NY, rc.job.Kgrid);
     s << padded(b, 68) << "\n\n";
     s << "    Mach     Alpha     Swept      Cy        Cx    \n";
-    std::snprintf(b, sizeof b, "   %-10.5f%-10.5f%-10.5f%-10.5f%.5f", rc.mach, rc.alpha, rc.swept,
-                  rc.clift, rc.cdrag);
+    std::snprintf(b, sizeof b, "   %-10.5f%-10.5f%-10.5f%-10.5f%.5f", rc.job.mach, rc.job.alpha,
+                  rc.job.swept, rc.results.clift, rc.results.cdrag);
     s << padded(b, 68) << "\n\n";
     s << (design ? "   i        x              y              Cp             M          Cpd\n"
                  : "   i        x              y              Cp             M\n");
-    for (int i = rc.k; i < rc.NX - rc.k; ++i) {
-        std::snprintf(b, sizeof b, "   %-4d%-15.10f%-15.10f%-15.10f%-15.10f", i - rc.k + 1,
-                      (xg(i, 1) + xg(i + 1, 1)) * 0.5, (yg(i, 1) + yg(i + 1, 1)) * 0.5 * rc.cu,
-                      cpf(i), amach(i, 1));
+    for (int i = rc.level().k; i < rc.level().NX - rc.level().k; ++i) {
+        std::snprintf(b, sizeof b, "   %-4d%-15.10f%-15.10f%-15.10f%-15.10f", i - rc.level().k + 1,
+                      (xg(i, 1) + xg(i + 1, 1)) * 0.5,
+                      (yg(i, 1) + yg(i + 1, 1)) * 0.5 * rc.freeStream().cu, cpf(i), amach(i, 1));
         std::string line = b;
         if (design) line += printf1("%.10f", cps(i));
         s << padded(line, 73) << "\n";
@@ -72,11 +73,10 @@ TEST(ResultFile, PlaceAtOverwritesAndLengthens) {
     placeAt(line, 40, "z");  // past the end: appended
     EXPECT_EQ(line, "  12ab  4567z");
 
-    RunControl rc;
-    rc.inputPath = "/data/wing.dat";
-    EXPECT_EQ(rc.resultName(1), "/data/wing_1.out");
-    EXPECT_EQ(rc.resultName(12), "/data/wing_12.out");
-    EXPECT_EQ(rc.resultName(1234), "/data/wing_1234.out");
+    const JobFiles files = JobFiles::forInput("/data/wing.dat");
+    EXPECT_EQ(files.resultName(1), "/data/wing_1.out");
+    EXPECT_EQ(files.resultName(12), "/data/wing_12.out");
+    EXPECT_EQ(files.resultName(1234), "/data/wing_1234.out");
 }
 
 TEST(ResultFile, MatchesTheLayoutColumnForColumn) {
@@ -95,7 +95,7 @@ TEST(ResultFile, MatchesTheLayoutColumnForColumn) {
     ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
 
     EXPECT_EQ(rc.saveResult(), dir.file("x_1.out"));
-    EXPECT_EQ(rc.saveCounter, 1);
+    EXPECT_EQ(rc.saveCounter(), 1);
     const std::string text = testjob::readFile(dir.file("x_1.out"));
     EXPECT_EQ(text, expectedResult(rc, false));
 
@@ -103,7 +103,7 @@ TEST(ResultFile, MatchesTheLayoutColumnForColumn) {
     std::istringstream in(text);
     std::vector<std::string> lines;
     for (std::string l; std::getline(in, l);) lines.push_back(l);
-    ASSERT_EQ(lines.size(), 8u + size_t(rc.NX - 2 * rc.k));
+    ASSERT_EQ(lines.size(), 8u + size_t(rc.level().NX - 2 * rc.level().k));
     EXPECT_EQ(lines[1].size(), 40u);
     EXPECT_EQ(lines[2].size(), 68u);
     EXPECT_EQ(lines[2].substr(5, 3), "16 ");
@@ -124,17 +124,17 @@ TEST(ResultFile, MatchesTheLayoutColumnForColumn) {
     EXPECT_EQ(testjob::readFile(dir.file("x_2.out")), text);
 
     // Design mode adds the target column.
-    for (int i = 0; i <= rc.NX; ++i) cps(i) = -0.001 * i;
-    rc.designMode = 1;
+    for (int i = 0; i <= rc.level().NX; ++i) cps(i) = -0.001 * i;
+    rc.design.designMode = 1;
     EXPECT_EQ(rc.saveResult(), dir.file("x_3.out"));
     EXPECT_EQ(testjob::readFile(dir.file("x_3.out")), expectedResult(rc, true));
-    rc.designMode = 0;
+    rc.design.designMode = 0;
 
     // A file that cannot be created: FileError, and the counter still
     // advanced so the next save does not reuse the number.
     ASSERT_EQ(mkdir(dir.file("x_4.out").c_str(), 0755), 0);
     EXPECT_THROW(rc.saveResult(), FileError);
-    EXPECT_EQ(rc.saveCounter, 4);
+    EXPECT_EQ(rc.saveCounter(), 4);
     EXPECT_EQ(rc.saveResult(), dir.file("x_5.out"));
 }
 

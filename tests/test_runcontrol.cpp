@@ -8,8 +8,10 @@
 #include <regex>
 
 #include "RunControl.h"
+#include "SRV11.h"
 #include "gmres.h"
 #include "message.h"
+#include "plotmath.h"
 #include "quarel_job.h"
 #include "state.h"
 
@@ -36,7 +38,7 @@ double liftOf(const Job& j) {
     ScratchDir dir;
     RunControl rc;
     runJob(rc, dir, j);
-    return rc.clift;
+    return rc.results.clift;
 }
 
 // (NX, NY) of every " Grid: NX x NY" line, and the Newton lines after each.
@@ -82,47 +84,47 @@ TEST(RunControlOpen, FillsNamesAndPanelAndRefusesWithoutChange) {
     EXPECT_EQ(rc.calculate(), RunControl::CalcOutcome::NoFile);
     EXPECT_THROW(rc.gridCalculation(), ParameterError);
 
-    rc.designMode = 1;
-    rc.globalIteration = 3;
+    rc.design.designMode = 1;
+    rc.design.globalIteration = 3;
     rc.open(path);
-    EXPECT_EQ(rc.runStage, 1);
-    EXPECT_EQ(rc.designMode, 0);
-    EXPECT_EQ(rc.globalIteration, 0);
-    EXPECT_EQ(rc.inputPath, path);
-    EXPECT_EQ(rc.pathLength, static_cast<int>(path.size()));
+    EXPECT_EQ(rc.runStage(), 1);
+    EXPECT_EQ(rc.design.designMode, 0);
+    EXPECT_EQ(rc.design.globalIteration, 0);
+    EXPECT_EQ(rc.files().inputPath, path);
+    EXPECT_EQ(rc.files().pathLength, static_cast<int>(path.size()));
     const std::string stem = path.substr(0, path.size() - 3);
-    EXPECT_EQ(rc.itrPath, stem + "itr");
-    EXPECT_EQ(nameOf(rc.names.itrName, 80), stem + "itr");
-    EXPECT_EQ(nameOf(rc.names.ptlName, 80), stem + "ptl");
-    EXPECT_EQ(nameOf(rc.names.cpName, 80), stem + "cp");
-    EXPECT_EQ(rc.names.nameLen, static_cast<int>(path.size()));
-    EXPECT_EQ(rc.names.cpLen, rc.names.nameLen - 1);
-    EXPECT_EQ(rc.names.itrLen, rc.names.nameLen);
-    EXPECT_EQ(rc.names.ptlLen, rc.names.nameLen);
-    EXPECT_EQ(nameOf(rc.names.title, 80), j.title);
-    EXPECT_EQ(rc.NPA, 24);
-    EXPECT_EQ(rc.NCO, 7);
-    EXPECT_EQ(rc.NBH, 5);
-    EXPECT_EQ(rc.Kgrid, 4);
-    EXPECT_EQ(rc.gmresDim, 17);
-    EXPECT_EQ(rc.designRegime, 2);
-    EXPECT_DOUBLE_EQ(rc.mach, 0.63);
-    EXPECT_DOUBLE_EQ(rc.alpha, 1.5);
-    EXPECT_DOUBLE_EQ(rc.swept, 20.0);
-    EXPECT_DOUBLE_EQ(rc.diagDom, 0.25);
-    EXPECT_DOUBLE_EQ(rc.gamma, static_cast<double>(1.4f));
-    EXPECT_EQ(rc.NCONT, 2 * j.points - 1);
+    EXPECT_EQ(rc.files().itrPath, stem + "itr");
+    EXPECT_EQ(nameOf(rc.files().names.itrName, 80), stem + "itr");
+    EXPECT_EQ(nameOf(rc.files().names.ptlName, 80), stem + "ptl");
+    EXPECT_EQ(nameOf(rc.files().names.cpName, 80), stem + "cp");
+    EXPECT_EQ(rc.files().names.nameLen, static_cast<int>(path.size()));
+    EXPECT_EQ(rc.files().names.cpLen, rc.files().names.nameLen - 1);
+    EXPECT_EQ(rc.files().names.itrLen, rc.files().names.nameLen);
+    EXPECT_EQ(rc.files().names.ptlLen, rc.files().names.nameLen);
+    EXPECT_EQ(nameOf(rc.files().names.title, 80), j.title);
+    EXPECT_EQ(rc.job.NPA, 24);
+    EXPECT_EQ(rc.job.NCO, 7);
+    EXPECT_EQ(rc.job.NBH, 5);
+    EXPECT_EQ(rc.job.Kgrid, 4);
+    EXPECT_EQ(rc.job.gmresDim, 17);
+    EXPECT_EQ(rc.job.designRegime, 2);
+    EXPECT_DOUBLE_EQ(rc.job.mach, 0.63);
+    EXPECT_DOUBLE_EQ(rc.job.alpha, 1.5);
+    EXPECT_DOUBLE_EQ(rc.job.swept, 20.0);
+    EXPECT_DOUBLE_EQ(rc.job.diagDom, 0.25);
+    EXPECT_DOUBLE_EQ(rc.job.gamma, static_cast<double>(1.4f));
+    EXPECT_EQ(rc.job.NCONT, 2 * j.points - 1);
 
     // Every refusal leaves the open job exactly as it was.
     auto unchanged = [&](const char* what) {
         SCOPED_TRACE(what);
-        EXPECT_EQ(rc.inputPath, path);
-        EXPECT_EQ(nameOf(rc.names.inputName, 160), path);
-        EXPECT_EQ(nameOf(rc.names.ptlName, 80), stem + "ptl");
-        EXPECT_EQ(rc.itrPath, stem + "itr");
-        EXPECT_EQ(rc.NPA, 24);
-        EXPECT_DOUBLE_EQ(rc.mach, 0.63);
-        EXPECT_EQ(rc.runStage, 1);
+        EXPECT_EQ(rc.files().inputPath, path);
+        EXPECT_EQ(nameOf(rc.files().names.inputName, 160), path);
+        EXPECT_EQ(nameOf(rc.files().names.ptlName, 80), stem + "ptl");
+        EXPECT_EQ(rc.files().itrPath, stem + "itr");
+        EXPECT_EQ(rc.job.NPA, 24);
+        EXPECT_DOUBLE_EQ(rc.job.mach, 0.63);
+        EXPECT_EQ(rc.runStage(), 1);
     };
     Job other;
     other.NPA = 40;
@@ -156,13 +158,13 @@ TEST(RunControlGrid, ParameterRefusalsTouchNoArray) {
         const char* what;
         void (*apply)(RunControl&);
     } cases[] = {
-        {"Kgrid*NPA over the plot buffers", [](RunControl& r) { r.NPA = 250; }},
-        {"NX over the grid arrays", [](RunControl& r) { r.NBH = 120; }},
-        {"NY over the grid arrays", [](RunControl& r) { r.NCO = 80; }},
-        {"Kgrid not a power of two", [](RunControl& r) { r.Kgrid = 3; }},
-        {"Kgrid zero", [](RunControl& r) { r.Kgrid = 0; }},
-        {"GMRES dimension over 30", [](RunControl& r) { r.gmresDim = 31; }},
-        {"odd panel count", [](RunControl& r) { r.NPA = 7, r.Kgrid = 1; }},
+        {"Kgrid*NPA over the plot buffers", [](RunControl& r) { r.job.NPA = 250; }},
+        {"NX over the grid arrays", [](RunControl& r) { r.job.NBH = 120; }},
+        {"NY over the grid arrays", [](RunControl& r) { r.job.NCO = 80; }},
+        {"Kgrid not a power of two", [](RunControl& r) { r.job.Kgrid = 3; }},
+        {"Kgrid zero", [](RunControl& r) { r.job.Kgrid = 0; }},
+        {"GMRES dimension over 30", [](RunControl& r) { r.job.gmresDim = 31; }},
+        {"odd panel count", [](RunControl& r) { r.job.NPA = 7, r.job.Kgrid = 1; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -170,8 +172,8 @@ TEST(RunControlGrid, ParameterRefusalsTouchNoArray) {
         c.apply(r);
         EXPECT_THROW(r.gridCalculation(), ParameterError);
         EXPECT_THROW(r.calculate(), ParameterError);
-        EXPECT_EQ(r.runStage, 1);
-        EXPECT_EQ(r.log.size(), 0u);
+        EXPECT_EQ(r.runStage(), 1);
+        EXPECT_EQ(r.log().size(), 0u);
         EXPECT_EQ(xg(0, 1), 12345.0);
         EXPECT_EQ(phi(3, 2), -777.0);
     }
@@ -187,36 +189,38 @@ TEST(RunControlGrid, SizesFreeStreamAndFirstLevel) {
     j.Kgrid = 4;
     RunControl rc;
     rc.open(testjob::writeJob(dir.file("x.dat"), j));
-    rc.swept = 30.0;
-    rc.alpha = 2.0;
-    rc.diagDom = 0.5;
+    rc.job.swept = 30.0;
+    rc.job.alpha = 2.0;
+    rc.job.diagDom = 0.5;
     rc.flowChanged();
-    EXPECT_EQ(rc.runStage, 2);
+    EXPECT_EQ(rc.runStage(), 2);
     rc.gridCalculation();
 
     // Single-precision constants and rounding, as the panels' angles are
     // turned into the free-stream factors.
     const double sweep = 30.0 * double(3.1415927f) / double(180.0f);
-    EXPECT_EQ(rc.sweepRad, sweep);
-    EXPECT_EQ(rc.cosSweep, double(float(std::cos(sweep))));
-    EXPECT_EQ(rc.sin2Sweep, std::pow(double(float(std::sin(sweep))), 2));
-    const double an = 2.0 * double(3.1415927f) / 180.0 / rc.cosSweep;
-    EXPECT_DOUBLE_EQ(rc.alphaN, an);
-    EXPECT_EQ(rc.cu, rc.cosSweep * double(float(std::cos(rc.alphaN))));
-    EXPECT_EQ(rc.su, rc.cosSweep * double(float(std::sin(rc.alphaN))));
-    EXPECT_NEAR(rc.cu * rc.cu + rc.su * rc.su, 0.75, 1e-6);
-    EXPECT_EQ(rc.diagFactor, 1.5);
+    EXPECT_EQ(rc.freeStream().sweepRad, sweep);
+    EXPECT_EQ(rc.freeStream().cosSweep, double(float(std::cos(sweep))));
+    EXPECT_EQ(rc.freeStream().sin2Sweep, std::pow(double(float(std::sin(sweep))), 2));
+    const double an = 2.0 * double(3.1415927f) / 180.0 / rc.freeStream().cosSweep;
+    EXPECT_DOUBLE_EQ(rc.freeStream().alphaN, an);
+    EXPECT_EQ(rc.freeStream().cu,
+              rc.freeStream().cosSweep * double(float(std::cos(rc.freeStream().alphaN))));
+    EXPECT_EQ(rc.freeStream().su,
+              rc.freeStream().cosSweep * double(float(std::sin(rc.freeStream().alphaN))));
+    EXPECT_NEAR(rc.freeStream().cu * rc.freeStream().cu + rc.freeStream().su * rc.freeStream().su,
+                0.75, 1e-6);
 
     // Fine grid: npa 48, NY 21, k 12, NX 72; first level with step 4.
-    EXPECT_EQ(rc.gridStep, 4);
-    EXPECT_EQ(rc.npa, 12);
-    EXPECT_EQ(rc.NY, 6);
-    EXPECT_EQ(rc.k, 3);
-    EXPECT_EQ(rc.NX, 18);
-    EXPECT_EQ(rc.iMid, 9);
-    EXPECT_EQ(rc.iLead, 24);
-    EXPECT_EQ(rc.runStage, 2);
-    ASSERT_EQ(rc.yBody0.size(), 49u);
+    EXPECT_EQ(rc.level().gridStep, 4);
+    EXPECT_EQ(rc.level().npa, 12);
+    EXPECT_EQ(rc.level().NY, 6);
+    EXPECT_EQ(rc.level().k, 3);
+    EXPECT_EQ(rc.level().NX, 18);
+    EXPECT_EQ(rc.level().iMid, 9);
+    EXPECT_EQ(rc.design.iLead, 24);
+    EXPECT_EQ(rc.runStage(), 2);
+    ASSERT_EQ(rc.design.yBody0.size(), 49u);
 
     // The saved fine grid, the body ordinates and the free-stream potential.
     double xmin = 1e9, xmax = -1e9, ymin = 1e9, ymax = -1e9;
@@ -224,18 +228,20 @@ TEST(RunControlGrid, SizesFreeStreamAndFirstLevel) {
         for (int i = 0; i <= 72; ++i) {
             ASSERT_EQ(xgs(i, jj), xg(i, jj));
             ASSERT_EQ(ygs(i, jj), yg(i, jj));
-            ASSERT_DOUBLE_EQ(phis(i, jj), rc.cu * xg(i, jj) + rc.su * yg(i, jj));
+            ASSERT_DOUBLE_EQ(phis(i, jj),
+                             rc.freeStream().cu * xg(i, jj) + rc.freeStream().su * yg(i, jj));
             xmin = std::min(xmin, xg(i, jj));
             xmax = std::max(xmax, xg(i, jj));
             ymin = std::min(ymin, yg(i, jj));
             ymax = std::max(ymax, yg(i, jj));
         }
     }
-    for (int i = 12; i <= 60; ++i) EXPECT_EQ(rc.yBody0[size_t(i - 12)], yg(i, 1));
-    EXPECT_EQ(rc.gxMin, xmin);
-    EXPECT_EQ(rc.gxMax, xmax);
-    EXPECT_EQ(rc.gyMin, ymin);
-    EXPECT_EQ(rc.gyMax, ymax);
+    for (int i = 12; i <= 60; ++i) EXPECT_EQ(rc.design.yBody0[size_t(i - 12)], yg(i, 1));
+    const plot::Extents e = plot::gridExtents(rc.level());
+    EXPECT_EQ(e.xMin, xmin);
+    EXPECT_EQ(e.xMax, xmax);
+    EXPECT_EQ(e.yMin, ymin);
+    EXPECT_EQ(e.yMax, ymax);
     // A C-grid around a unit chord reaching several chords out.
     EXPECT_LT(xmin, -1.0);
     EXPECT_GT(xmax, 5.0);
@@ -253,7 +259,7 @@ TEST(RunControlRun, LevelsLogAndRepeatedCalculation) {
     j.alpha = 1.0;
     RunControl rc;
     runJob(rc, dir, j);
-    std::vector<Level> lv = levels(rc.log);
+    std::vector<Level> lv = levels(rc.log().lines());
     ASSERT_EQ(lv.size(), 3u);
     EXPECT_EQ(lv[0].nx, 18);
     EXPECT_EQ(lv[0].ny, 5);
@@ -265,16 +271,17 @@ TEST(RunControlRun, LevelsLogAndRepeatedCalculation) {
         EXPECT_GE(l.steps, 1);
         EXPECT_LE(l.steps, 50);
     }
-    EXPECT_EQ(rc.logCount, static_cast<int>(rc.log.size()));
-    EXPECT_EQ(rc.levelTitle, " Grid: 72 x 17");
-    EXPECT_EQ(rc.gridStep, 1);
-    EXPECT_EQ(rc.NX, 72);
-    EXPECT_EQ(rc.runStage, 3);
-    EXPECT_LE(std::fabs(rc.residual), rc.maxResidual);
+    EXPECT_EQ(rc.status().levelTitle, " Grid: 72 x 17");
+    EXPECT_EQ(rc.level().gridStep, 1);
+    EXPECT_EQ(rc.level().NX, 72);
+    EXPECT_EQ(rc.runStage(), 3);
+    EXPECT_LE(std::fabs(rc.status().residual), rc.job.maxResidual);
     // The lift shown is the integrated lift of cpf, also "Clift current=".
-    EXPECT_EQ(rc.clift, rc.cliftCurrent);
-    const double c = rc.clift;
-    EXPECT_DOUBLE_EQ(rc.integratedLift(cpf.data()), c);
+    EXPECT_EQ(rc.results.clift, rc.results.cliftCurrent);
+    const double c = rc.results.clift;
+    const FreeStream& f = rc.freeStream();
+    EXPECT_DOUBLE_EQ(
+        IntegratedLift(cpf.data(), rc.level().k, rc.level().NX, f.cu, f.su, f.cosSweep), c);
     EXPECT_GT(c, 0.05);
     // The restart and Cp files of the finished analysis.
     struct stat st;
@@ -283,26 +290,26 @@ TEST(RunControlRun, LevelsLogAndRepeatedCalculation) {
     EXPECT_EQ(stat(dir.file("x.cp").c_str(), &st), 0);
 
     // A second "Calculation" without change repeats the run exactly.
-    const size_t first = rc.log.size();
-    const double cd = rc.cdrag;
+    const size_t first = rc.log().size();
+    const double cd = rc.results.cdrag;
     ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
-    ASSERT_EQ(rc.log.size(), 2 * first);
-    for (size_t n = 0; n < first; ++n) EXPECT_EQ(rc.log[first + n], rc.log[n]);
-    EXPECT_EQ(rc.clift, c);
-    EXPECT_EQ(rc.cdrag, cd);
+    ASSERT_EQ(rc.log().size(), 2 * first);
+    for (size_t n = 0; n < first; ++n) EXPECT_EQ(rc.log()[first + n], rc.log()[n]);
+    EXPECT_EQ(rc.results.clift, c);
+    EXPECT_EQ(rc.results.cdrag, cd);
 
     // Design mode is refused before anything changes.
-    rc.designMode = 1;
+    rc.design.designMode = 1;
     EXPECT_THROW(rc.calculate(), ParameterError);
-    EXPECT_EQ(rc.log.size(), 2 * first);
-    EXPECT_EQ(rc.clift, c);
-    EXPECT_EQ(rc.runStage, 3);
+    EXPECT_EQ(rc.log().size(), 2 * first);
+    EXPECT_EQ(rc.results.clift, c);
+    EXPECT_EQ(rc.runStage(), 3);
 
     // The iteration-log file: the header and every line of both runs.
     ASSERT_TRUE(rc.writeIterationLog());
     std::string expected =
         "<ITR><    COR    >< I >< J ><    RES    >< I >< J ><   CL   ><  CD(W) >\n";
-    for (const std::string& l : rc.log) expected += l + "\n";
+    for (const std::string& l : rc.log()) expected += l + "\n";
     EXPECT_EQ(testjob::readFile(dir.file("x.itr")), expected);
 }
 
@@ -319,13 +326,13 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
     {
         RunControl rc;
         runJob(rc, dir, j);
-        std::vector<Level> lv = levels(rc.log);
+        std::vector<Level> lv = levels(rc.log().lines());
         ASSERT_EQ(lv.size(), 1u);
         EXPECT_EQ(lv[0].nx, 14);
         EXPECT_EQ(lv[0].ny, 4);
         // Converged: nothing to warn about, and the preconditioner is back
         // to its plain form for the next calculation.
-        EXPECT_TRUE(rc.warnings.empty());
+        EXPECT_TRUE(rc.warnings().empty());
         EXPECT_FALSE(ColumnSweepAdded());
     }
     j.NPA = 8;
@@ -336,35 +343,35 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
         // maxResidual = 0: no Newton step at all, only the level titles.
         RunControl rc;
         rc.open(testjob::writeJob(dir.file("x.dat"), j));
-        rc.maxResidual = 0.0;
+        rc.job.maxResidual = 0.0;
         ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
-        ASSERT_EQ(rc.log.size(), 2u);
-        EXPECT_EQ(rc.log[0], " Grid: 12 x 3");
-        EXPECT_EQ(rc.log[1], " Grid: 24 x 5");
-        EXPECT_EQ(rc.iterCount, 0);
+        ASSERT_EQ(rc.log().size(), 2u);
+        EXPECT_EQ(rc.log()[0], " Grid: 12 x 3");
+        EXPECT_EQ(rc.log()[1], " Grid: 24 x 5");
+        EXPECT_EQ(rc.status().iterCount, 0);
     }
     {
         // A negative tolerance: 50 steps on every level.
         RunControl rc;
         rc.open(testjob::writeJob(dir.file("x.dat"), j));
-        rc.maxResidual = -1.0;
+        rc.job.maxResidual = -1.0;
         ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
-        std::vector<Level> lv = levels(rc.log);
+        std::vector<Level> lv = levels(rc.log().lines());
         ASSERT_EQ(lv.size(), 2u);
         EXPECT_EQ(lv[0].steps, 50);
         EXPECT_EQ(lv[1].steps, 50);
-        EXPECT_EQ(rc.iterCount, 50);
-        EXPECT_EQ(rc.iterTotal, 50);
+        EXPECT_EQ(rc.status().iterCount, 50);
+        EXPECT_EQ(rc.status().iterTotal, 50);
         // The fine grid did not reach the tolerance, and the user is told;
         // the coarse level, only a start, is not reported.
-        ASSERT_EQ(rc.warnings.size(), 1u);
-        EXPECT_NE(rc.warnings[0].find("The Newton iteration on the 24 x 5 grid ended after 50 "
-                                      "steps at the residual"),
+        ASSERT_EQ(rc.warnings().size(), 1u);
+        EXPECT_NE(rc.warnings()[0].find("The Newton iteration on the 24 x 5 grid ended after 50 "
+                                        "steps at the residual"),
                   std::string::npos)
-            << rc.warnings[0];
-        EXPECT_NE(rc.warnings[0].find("(Max.residual -1.0E+00): the solution is not converged"),
+            << rc.warnings()[0];
+        EXPECT_NE(rc.warnings()[0].find("(Max.residual -1.0E+00): the solution is not converged"),
                   std::string::npos)
-            << rc.warnings[0];
+            << rc.warnings()[0];
     }
 }
 
@@ -428,28 +435,30 @@ TEST(RunControlPhysics, SweptSectionFollowsNormalSection) {
     ScratchDir dir;
     RunControl swept;
     runJob(swept, dir, j, "swept.dat");
-    const double c = swept.cosSweep;
-    std::vector<double> cpSwept(cpf.data(), cpf.data() + swept.NX);
+    const double c = swept.freeStream().cosSweep;
+    std::vector<double> cpSwept(cpf.data(), cpf.data() + swept.level().NX);
 
     Job n = j;
     n.sweep = 0.0;
     n.yScale = 1.0 / c;
     RunControl normal;
     normal.open(testjob::writeJob(dir.file("normal.dat"), n));
-    normal.alpha = swept.alphaN * 180.0 / double(3.1415927f);
-    normal.mach = j.mach * c;
+    normal.job.alpha = swept.freeStream().alphaN * 180.0 / double(3.1415927f);
+    normal.job.mach = j.mach * c;
     ASSERT_EQ(normal.calculate(), RunControl::CalcOutcome::Done);
-    EXPECT_NEAR(normal.alphaN, swept.alphaN, 1e-12);
-    EXPECT_NEAR(swept.clift, c * c * normal.clift, 2e-3 * std::fabs(normal.clift));
+    EXPECT_NEAR(normal.freeStream().alphaN, swept.freeStream().alphaN, 1e-12);
+    EXPECT_NEAR(swept.results.clift, c * c * normal.results.clift,
+                2e-3 * std::fabs(normal.results.clift));
     // Face by face the pressures agree away from the leading edge, where
     // the two grids differ.
-    ASSERT_EQ(normal.NX, swept.NX);
-    for (int i = swept.k; i < swept.NX - swept.k; ++i) {
+    ASSERT_EQ(normal.level().NX, swept.level().NX);
+    for (int i = swept.level().k; i < swept.level().NX - swept.level().k; ++i) {
         if (std::fabs(xg(i, 1)) < 0.1) continue;
         ASSERT_NEAR(cpSwept[size_t(i)], c * c * cpf(i), 0.01) << "face " << i;
     }
     // The scaling is not a small effect: cos^2 30 deg = 0.75.
-    EXPECT_GT(std::fabs(swept.clift - normal.clift), 0.2 * std::fabs(swept.clift));
+    EXPECT_GT(std::fabs(swept.results.clift - normal.results.clift),
+              0.2 * std::fabs(swept.results.clift));
 }
 
 TEST(RunControlGrid, DesignGridKeepsTheJobWhenTheRestartFileIsMissing) {
@@ -464,38 +473,38 @@ TEST(RunControlGrid, DesignGridKeepsTheJobWhenTheRestartFileIsMissing) {
     j.alpha = 1.0;
     RunControl rc;
     runJob(rc, dir, j);
-    for (int i = 0; i <= rc.NX; ++i) cps(i) = cpf(i);  // target = computed
-    const double cl = rc.clift;
+    for (int i = 0; i <= rc.level().NX; ++i) cps(i) = cpf(i);  // target = computed
+    const double cl = rc.results.clift;
     const double x5 = xg(5, 1), p5 = phi(5, 3), ps5 = phis(5, 3);
-    const int nx = rc.NX;
+    const int nx = rc.level().NX;
 
-    rc.designMode = 1;
-    rc.designLeadBoundary = 0.1;
+    rc.design.designMode = 1;
+    rc.job.designLeadBoundary = 0.1;
     ASSERT_EQ(std::remove(dir.file("x.ptl").c_str()), 0);
-    rc.alpha = 3.0;  // would change the grid ordinates if it were kept
+    rc.job.alpha = 3.0;  // would change the grid ordinates if it were kept
     EXPECT_THROW(rc.gridCalculation(), FileError);
-    EXPECT_EQ(rc.NX, nx);
-    EXPECT_EQ(rc.gridStep, 1);
-    EXPECT_EQ(rc.runStage, 3);
-    EXPECT_EQ(rc.clift, cl);
+    EXPECT_EQ(rc.level().NX, nx);
+    EXPECT_EQ(rc.level().gridStep, 1);
+    EXPECT_EQ(rc.runStage(), 3);
+    EXPECT_EQ(rc.results.clift, cl);
     EXPECT_EQ(xg(5, 1), x5);
     EXPECT_EQ(phi(5, 3), p5);
     EXPECT_EQ(phis(5, 3), ps5);
 
     // With the files of the analysis the design grid starts from its
     // potential: the pressures are those of the analysis again.
-    rc.alpha = 1.0;
+    rc.job.alpha = 1.0;
     RunControl again;
     runJob(again, dir, j);
-    for (int i = 0; i <= again.NX; ++i) cps(i) = cpf(i);
-    again.designMode = 1;
-    again.designLeadBoundary = 0.1;
+    for (int i = 0; i <= again.level().NX; ++i) cps(i) = cpf(i);
+    again.design.designMode = 1;
+    again.job.designLeadBoundary = 0.1;
     again.gridCalculation();
-    EXPECT_EQ(again.runStage, 2);
-    EXPECT_EQ(again.gridStep, 1);
-    EXPECT_GT(again.designEnd, again.k);
-    EXPECT_LT(again.cpDeviation, 1e-6);
-    EXPECT_NEAR(again.designLift, cl, 1e-6);
+    EXPECT_EQ(again.runStage(), 2);
+    EXPECT_EQ(again.level().gridStep, 1);
+    EXPECT_GT(again.design.designEnd, again.level().k);
+    EXPECT_LT(again.results.cpDeviation, 1e-6);
+    EXPECT_NEAR(again.design.designLift, cl, 1e-6);
 }
 
 TEST(RunControlRun, BreakdownLeavesTheFineGridAndNoFiles) {
@@ -511,12 +520,12 @@ TEST(RunControlRun, BreakdownLeavesTheFineGridAndNoFiles) {
     RunControl rc;
     rc.open(testjob::writeJob(dir.file("x.dat"), j));
     EXPECT_THROW(rc.calculate(), SolverError);
-    EXPECT_EQ(rc.runStage, 2);
-    EXPECT_EQ(rc.gridStep, 1);
-    EXPECT_EQ(rc.NX, 36);
-    EXPECT_EQ(rc.NY, 9);
-    EXPECT_EQ(rc.k, 6);
-    EXPECT_EQ(rc.npa, 24);
+    EXPECT_EQ(rc.runStage(), 2);
+    EXPECT_EQ(rc.level().gridStep, 1);
+    EXPECT_EQ(rc.level().NX, 36);
+    EXPECT_EQ(rc.level().NY, 9);
+    EXPECT_EQ(rc.level().k, 6);
+    EXPECT_EQ(rc.level().npa, 24);
     for (int jj = 1; jj <= 9; ++jj) {
         for (int i = 0; i <= 36; ++i) {
             ASSERT_EQ(xg(i, jj), xgs(i, jj));
@@ -527,7 +536,7 @@ TEST(RunControlRun, BreakdownLeavesTheFineGridAndNoFiles) {
     EXPECT_NE(stat(dir.file("x.ptl").c_str(), &st), 0);
     EXPECT_NE(stat(dir.file("x.cp").c_str(), &st), 0);
     // The log keeps the lines up to the breakdown.
-    EXPECT_FALSE(rc.log.empty());
+    EXPECT_FALSE(rc.log().empty());
 }
 
 TEST(RunControlRun, StallWatchCountsOnlyStepsThatChangeNothing) {

@@ -52,7 +52,7 @@ struct PlateGrid {
         for (int i = mid + 1; i <= NX; ++i)
             phi(i, 1) = phi(i - 1, 1) + speed(i - 1) * (along(i, 1) - along(i - 1, 1));
     }
-    double circ() const { return phi(NX - k, 1) - phi(k, 1); }
+    double circ() const { return Circulation(NX, k); }
 };
 
 }  // namespace

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "CGRD1.h"
+#include "FreeStream.h"
+#include "GridLevel.h"
 #include "INPT1.h"
 #include "message.h"
 #include "splines.h"
@@ -141,15 +143,12 @@ int main(int argc, char** argv) {
 
         // Fine-grid sizes and the ordinate divisor, as the grid command
         // computes them.
-        const int npa = Kgrid * NPA, NY = Kgrid * NCO + 1, k = Kgrid * NBH;
-        const int NX = npa + 2 * k;
-        const double sweepRad = swept * double(3.1415927f) / double(180.0f);
-        const double cosSweep = double(static_cast<float>(std::cos(sweepRad)));
-        const double alphaN = alpha * double(3.1415927f) / 180.0 / cosSweep;
-        const double cu = cosSweep * double(static_cast<float>(std::cos(alphaN)));
+        const GridLevel fine = GridLevel::fine(NPA, NCO, NBH, Kgrid);
+        const int npa = fine.npa, NY = fine.NY, k = fine.k, NX = fine.NX;
+        const FreeStream flow = FreeStream::of(mach, gamma, alpha, swept);
 
         double x0, incl;
-        PrepContour(XCONT, YCONT, NCONT, npa, x0, incl, cu);
+        PrepContour(XCONT, YCONT, NCONT, npa, x0, incl, flow.cu);
         const int faults = GridGen(NY, k, npa, x0, DSGRID);
         std::printf("NX=%d NY=%d k=%d x0=%.6f faults=%d\n", NX, NY, k, x0, faults);
         std::printf("ratios:");

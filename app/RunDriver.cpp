@@ -1,0 +1,178 @@
+#include "RunDriver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "SOLV1.h"
+#include "SRV11.h"
+#include "constants.h"
+#include "gmres.h"
+#include "message.h"
+#include "metrics.h"
+#include "operator.h"
+#include "state.h"
+
+namespace quarel {
+
+namespace {
+
+// Newton steps allowed on one grid level.
+constexpr int kMaxLevelSteps = 50;
+
+}  // namespace
+
+void RunDriver::run(const JobParameters& job, const FreeStream& flow, const DesignRows& design) {
+    // Every calculation starts with the plain line preconditioner; a level
+    // that stalls adds the column sweep for the rest of the calculation.
+    struct ColumnSweepOff {
+        ColumnSweepOff() { AddColumnSweep(false); }
+        ~ColumnSweepOff() { AddColumnSweep(false); }
+    } columnSweepOff;
+    try {
+        for (;;) {
+            prepareLevel(flow);
+            iterateLevel(job, flow, design);
+            if (level_.isFine()) {
+                postProcess(flow, design);
+                break;
+            }
+            // Refine: the next level is sampled from the saved fine grid.
+            RestoreFineGrid(level_);
+            level_ = level_.refined();
+            status_.iterCount = 0;
+        }
+    } catch (const SolverError&) {
+        // Leave a consistent job behind: the fine grid with its sizes, so
+        // the grid picture and a new grid calculation start from sound data.
+        RestoreFineGrid(level_);
+        level_ = level_.fineLevel();
+        throw;
+    }
+}
+
+void RestoreFineGrid(const GridLevel& level) {
+    const int nxf = level.fineNX();
+    const int nyf = level.fineNY();
+    for (int j = 1; j <= nyf; ++j) {
+        for (int i = 0; i <= nxf; ++i) {
+            xg(i, j) = xgs(i, j);
+            yg(i, j) = ygs(i, j);
+        }
+    }
+}
+
+void RunDriver::prepareLevel(const FreeStream& flow) {
+    const int NX = level_.NX, NY = level_.NY, step = level_.gridStep;
+    for (int j = 1; j <= NY; ++j) {
+        const int jf = (j - 1) * step + 1;
+        for (int i = 0; i <= NX; ++i) {
+            const int i_f = i * step;
+            xg(i, j) = xgs(i_f, jf);
+            yg(i, j) = ygs(i_f, jf);
+            phi(i, j) = phis(i_f, jf);
+        }
+    }
+    GridMetric(level_.NY, level_.NX);
+    FarField(flow.mach, level_.NX, level_.NY, flow.cosSweep);
+    InitialiseFlowArrays(level_.NY, level_.NX);
+    FarFieldValues(level_.k, level_.NX, level_.NY, flow.cu, flow.su);
+}
+
+void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
+                             const DesignRows& design) {
+    const double maxResidual = job.maxResidual;
+    const double diagFactor = job.diagDom + 1.0;
+    const int designFlag = 0;
+    status_.iterCount = 0;
+    status_.iterTotal = 0;
+    status_.residual = 10.0 * maxResidual;
+    status_.levelTitle = " Grid: " + std::to_string(level_.NX) + " x " + std::to_string(level_.NY);
+    log_.append(status_.levelTitle);
+    char lineBuffer[81] = {};
+    StallWatch stall;
+    while (std::fabs(status_.residual) > maxResidual && status_.iterCount < kMaxLevelSteps) {
+        ++status_.iterTotal;
+        ++status_.iterCount;
+        NewtonStep(level_.NY, level_.k, level_.NX, flow.mach, flow.gamma, diagFactor, maxResidual,
+                   job.linearIterations, job.gmresDim, designFlag, design.designRegime,
+                   design.designEnd, status_.iterCount, status_.residual, results_.cdrag,
+                   results_.clift, flow.cu, flow.su, flow.cosSweep, flow.sin2Sweep, lineBuffer);
+        lineBuffer[sizeof lineBuffer - 1] = '\0';
+        log_.append(lineBuffer);
+        const double residual = std::fabs(status_.residual);
+        if (stall.step(LastLinearReduction(), LastLargestCorrection(), residual) &&
+            residual > maxResidual) {
+            if (!ColumnSweepAdded()) {
+                // The line factorisation leaves GMRES stalled: march through
+                // the supersonic regions with column solves from here on.
+                AddColumnSweep(true);
+                stall.reset();
+                continue;
+            }
+            msg::warning(levelReport("stalled at the residual", maxResidual) +
+                         ": the linear solver no longer reduces it, so the level was ended "
+                         "after " +
+                         std::to_string(status_.iterCount) +
+                         " steps. The solution is not converged: near a shock or sonic line "
+                         "the lift can then be several per cent from the converged value of "
+                         "this grid.");
+            finishLevel();
+            return;
+        }
+    }
+    // The result of the run is that of the fine grid: say so when it did
+    // not reach the tolerance (a coarse level only provides a start).
+    if (level_.isFine() && std::fabs(status_.residual) > maxResidual) {
+        msg::warning(levelReport("ended after " + std::to_string(status_.iterCount) +
+                                     " steps at the residual",
+                                 maxResidual) +
+                     ": the solution is not converged to the tolerance asked for.");
+    }
+    finishLevel();
+}
+
+std::string RunDriver::levelReport(const std::string& what, double maxResidual) const {
+    char res[32];
+    std::snprintf(res, sizeof res, "%.3E", std::fabs(status_.residual));
+    char tol[32];
+    std::snprintf(tol, sizeof tol, "%.1E", maxResidual);
+    return "The Newton iteration on the " + std::to_string(level_.NX) + " x " +
+           std::to_string(level_.NY) + " grid " + what + " " + res + " (Max.residual " + tol + ")";
+}
+
+void RunDriver::finishLevel() {
+    status_.fineNX = level_.fineNX();
+    status_.fineNY = level_.fineNY();
+    CoarseToFine(status_.fineNX, status_.fineNY, level_.gridStep);
+}
+
+void RunDriver::postProcess(const FreeStream& flow, const DesignRows& design) {
+    const int NX = level_.NX, NY = level_.NY, k = level_.k;
+    if (flow.mach != 0.0) MachField(flow.gamma, flow.mach2, flow.sin2Sweep, k, NY, NX);
+    results_.clift = 0.0;
+    SurfaceResults(NY, k, NX, flow.mach, flow.gamma, results_.cdrag, results_.clift, flow.cu,
+                   flow.su, flow.cosSweep, flow.sin2Sweep, results_.cpStar);
+    if (design.designMode == 1) results_.cpDeviation = CpDeviation(level_, design);
+}
+
+double CpDeviation(const GridLevel& level, const DesignRows& design) {
+    double dev = 0.0;
+    auto scan = [&](int from, int to) {
+        for (int i = from; i <= to; ++i) {
+            const double d = std::fabs(RoundSingle(cpf(i) - cps(i)));
+            dev = std::max(dev, d);
+        }
+    };
+    scan(level.k, design.designEnd);
+    if (design.designRegime == 0) scan(level.NX - design.designEnd - 1, level.NX - level.k - 1);
+    return dev;
+}
+
+bool StallWatch::step(double leftShare, double largestCorrection, double residual) {
+    const bool stuck = leftShare > kLeftShare && largestCorrection < kCorrectionShare * residual;
+    count_ = stuck ? count_ + 1 : 0;
+    return count_ >= kSteps;
+}
+
+}  // namespace quarel

@@ -1,0 +1,93 @@
+// The coarse-to-fine analysis run: for every grid level from the coarsest
+// to the fine grid, the level is sampled from the saved fine grid, its
+// metrics and far-field factors computed, and Newton steps repeated until
+// the largest residual meets the tolerance; the potential is then carried
+// to the fine grid, and on the fine grid the surface results follow.
+#pragma once
+
+#include <string>
+
+#include "FreeStream.h"
+#include "GridLevel.h"
+#include "JobFiles.h"
+#include "JobParameters.h"
+
+namespace quarel {
+
+// The run variables of the level being solved.
+struct RunStatus {
+    int iterCount = 0;           // Newton steps on the current level
+    int iterTotal = 0;           // second step counter, written to the restart file
+    double residual = 0.0;       // largest scaled residual of the last step
+    std::string levelTitle;      // " Grid: NX x NY" of the current level
+    int fineNX = 0, fineNY = 0;  // fine-grid sizes of the last coarse-to-fine transfer
+};
+
+// What the design rows of the Newton step need (the run itself always
+// solves the analysis problem).
+struct DesignRows {
+    int designMode = 0;    // 1: cpDeviation is evaluated against cps
+    int designRegime = 0;  // 0 both surfaces, 1 and 2 one stretch
+    int designEnd = 0;     // end index of the design stretch
+};
+
+class RunDriver {
+public:
+    // level [in,out] the first level on entry, the fine grid on return
+    // (also after a SolverError); status, log [in,out]; results [in,out]
+    RunDriver(GridLevel& level, RunStatus& status, IterationLog& log, Results& results)
+        : level_(level), status_(status), log_(log), results_(results) {}
+
+    // Runs every level and the post-processing of the fine grid (Mach
+    // field, surface Cp, wave drag, and the Cp deviation in design mode).
+    // Throws SolverError on a breakdown, after putting the fine grid back
+    // into xg, yg.
+    void run(const JobParameters& job, const FreeStream& flow, const DesignRows& design);
+
+private:
+    void prepareLevel(const FreeStream& flow);
+    void iterateLevel(const JobParameters& job, const FreeStream& flow, const DesignRows& design);
+    void finishLevel();
+    void postProcess(const FreeStream& flow, const DesignRows& design);
+    // "The Newton iteration on the NX x NY grid <what> <residual>
+    // (Max.residual <tolerance>)", the start of a warning about the level.
+    std::string levelReport(const std::string& what, double maxResidual) const;
+
+    GridLevel& level_;
+    RunStatus& status_;
+    IterationLog& log_;
+    Results& results_;
+};
+
+// Copies the saved fine grid (xgs, ygs) back into xg, yg for every node of
+// the fine grid of `level`.
+void RestoreFineGrid(const GridLevel& level);
+
+// Largest |cpf - cps| (each difference in single precision) over the upper
+// design stretch i = k .. designEnd and, when both surfaces are designed,
+// the lower one NX-designEnd-1 .. NX-k-1; 0 when the stretches are empty.
+double CpDeviation(const GridLevel& level, const DesignRows& design);
+
+// Watches the Newton steps of one grid level for a stall: a step whose
+// linear solve left more than 99 % of the largest residual and whose
+// correction was below 1 % of that residual changes nothing, and three such
+// steps in a row make a stall (the run then strengthens the preconditioner,
+// or ends the level if it already has).  A weak solve (few short GMRES
+// cycles) may also leave the residual in place, but its corrections are of
+// the residual's size, so it does not count.
+class StallWatch {
+public:
+    static constexpr int kSteps = 3;
+    static constexpr double kLeftShare = 0.99;
+    static constexpr double kCorrectionShare = 0.01;
+    // One step: the share of the largest residual its solve left, its
+    // largest correction and its largest residual (all magnitudes).
+    // Returns true when the steps so far make a stall.
+    bool step(double leftShare, double largestCorrection, double residual);
+    void reset() { count_ = 0; }
+
+private:
+    int count_ = 0;
+};
+
+}  // namespace quarel
