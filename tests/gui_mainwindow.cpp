@@ -477,6 +477,24 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
     EXPECT_EQ(rc.runStage(), 3);
     EXPECT_NEAR(rc.results.clift, 0.0, 1e-4);  // the symmetric section at zero incidence
 
+    // The widgets follow the run control's state, whoever changes it: an
+    // accepted target opens the Inverse tab and the problem choice with
+    // "Design" checked, and closes the Grid tab.
+    EXPECT_FALSE(w().inverseTab->isEnabled());
+    EXPECT_FALSE(w().designRadio->isEnabled());
+    rc.acceptTarget();
+    window->refreshState();
+    EXPECT_TRUE(w().inverseTab->isEnabled());
+    EXPECT_TRUE(w().designRadio->isEnabled());
+    EXPECT_TRUE(w().analysisRadio->isEnabled());
+    EXPECT_TRUE(w().designRadio->getCheck());
+    EXPECT_FALSE(w().analysisRadio->getCheck());
+    EXPECT_FALSE(w().gridTab->isEnabled());
+    EXPECT_TRUE(w().calculateButton->isEnabled());
+    command(Quarel::ID_ANALYSIS);
+    EXPECT_TRUE(w().analysisRadio->getCheck());
+    EXPECT_FALSE(w().designRadio->getCheck());
+
     // Design mode cannot be calculated by this version: a message, and
     // the analysis results stay.
     const double lift = rc.results.clift;

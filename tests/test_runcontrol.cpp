@@ -560,3 +560,85 @@ TEST(RunControlRun, StallWatchCountsOnlyStepsThatChangeNothing) {
     EXPECT_FALSE(progressing.step(1.0, 1e-9, 1e-5));
     EXPECT_TRUE(progressing.step(1.0, 1e-9, 1e-5));
 }
+
+// What the main window offers after each command: the enabling rules of
+// the commands, read from the run control's predicates.
+struct Offered {
+    bool open, gridTab, grid, calculationTab, gridView, calculate, results, cpEdit, problem;
+    bool operator==(const Offered& o) const {
+        return open == o.open && gridTab == o.gridTab && grid == o.grid &&
+               calculationTab == o.calculationTab && gridView == o.gridView &&
+               calculate == o.calculate && results == o.results && cpEdit == o.cpEdit &&
+               problem == o.problem;
+    }
+};
+std::ostream& operator<<(std::ostream& s, const Offered& o) {
+    return s << "open " << o.open << " gridTab " << o.gridTab << " grid " << o.grid
+             << " calculationTab " << o.calculationTab << " gridView " << o.gridView
+             << " calculate " << o.calculate << " results " << o.results << " cpEdit " << o.cpEdit
+             << " problem " << o.problem;
+}
+Offered offered(const RunControl& rc) {
+    return {rc.canOpen(),
+            rc.gridTabEnabled(),
+            rc.canGridCalculate(),
+            rc.calculationTabEnabled(),
+            rc.canViewGrid(),
+            rc.calculationOffered(),
+            rc.canViewResults(),
+            rc.canEditCp(),
+            rc.problemChoiceEnabled()};
+}
+
+TEST(RunControlEnabling, FollowsTheCommands) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 12;
+    j.NCO = 4;
+    j.NBH = 3;
+    j.Kgrid = 2;
+    j.mach = 0.5;
+    j.alpha = 1.0;
+    RunControl rc;
+    //                      open  gTab  grid  cTab  gView calc  res   cpEd  prob
+    EXPECT_EQ(offered(rc), (Offered{true, false, false, false, false, false, false, false, false}));
+    // A spinner before any file offers "Calculation", which then reports
+    // the missing file.
+    rc.flowChanged();
+    EXPECT_EQ(offered(rc), (Offered{true, false, false, false, false, true, false, false, false}));
+    EXPECT_EQ(rc.calculate(), RunControl::CalcOutcome::NoFile);
+
+    rc.open(testjob::writeJob(dir.file("x.dat"), j));
+    EXPECT_EQ(offered(rc), (Offered{false, true, true, false, false, false, false, false, false}));
+    // A refused grid calculation changes nothing.
+    rc.job.Kgrid = 3;
+    EXPECT_THROW(rc.gridCalculation(), ParameterError);
+    EXPECT_EQ(offered(rc), (Offered{false, true, true, false, false, false, false, false, false}));
+    rc.job.Kgrid = 2;
+    rc.gridCalculation();
+    EXPECT_EQ(offered(rc), (Offered{false, true, true, true, true, true, false, false, false}));
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_EQ(offered(rc), (Offered{false, true, true, true, true, false, true, true, false}));
+    rc.flowChanged();
+    EXPECT_EQ(rc.runStage(), 2);
+    EXPECT_EQ(offered(rc), (Offered{false, true, true, true, true, true, true, true, false}));
+
+    // The Cp editor hands over a target: design mode, the Inverse tab and
+    // the problem choice open, the Grid tab closes.
+    rc.acceptTarget();
+    EXPECT_EQ(rc.design.designMode, 1);
+    EXPECT_EQ(offered(rc), (Offered{false, false, true, true, true, true, true, true, true}));
+    rc.setDesignMode(false);
+    EXPECT_EQ(rc.design.designMode, 0);
+    rc.design.globalIteration = 1;  // after a design iteration no new target
+    EXPECT_FALSE(rc.canEditCp());
+    rc.design.globalIteration = 0;
+
+    // A breakdown leaves nothing to view or save, and no target to edit.
+    rc.job.mach = 0.9;
+    rc.job.alpha = 45.0;
+    rc.flowChanged();
+    EXPECT_THROW(rc.calculate(), SolverError);
+    EXPECT_EQ(offered(rc), (Offered{false, false, true, true, true, true, false, false, true}));
+}
