@@ -3,8 +3,8 @@
 #include <memory>
 #include <utility>
 
+#include "ArraySnapshot.h"
 #include "CGRD1.h"
-#include "GridSnapshot.h"
 #include "INPT1.h"
 #include "SRV11.h"
 #include "message.h"
@@ -77,15 +77,17 @@ void RunControl::gridCalculation() {
     // In design mode the restart file may be missing: keep what is needed
     // to put the job back as it was.
     const bool designRun = design.designMode == 1;
-    struct Saved {
-        GridSnapshot arrays;
+    struct SavedGrid {
+        ArraySnapshot arrays;
         GridLevel level;
         FreeStream flow;
         DesignState design;
         RunStatus status;
     };
-    std::unique_ptr<Saved> saved;
-    if (designRun) saved.reset(new Saved{GridSnapshot(), level_, flow_, design, status_});
+    std::unique_ptr<SavedGrid> saved;
+    if (designRun) {
+        saved.reset(new SavedGrid{ArraySnapshot::ofGrid(), level_, flow_, design, status_});
+    }
 
     // 1.-5. Fine-grid sizes and free-stream factors.
     level_ = GridLevel::fine(job.NPA, job.NCO, job.NBH, job.Kgrid);
@@ -178,6 +180,48 @@ void RunControl::gridCalculation() {
 // Calculation
 // ---------------------------------------------------------------------------
 
+// Everything a calculation may change, to put back when it is stopped or
+// breaks down.
+struct RunControl::Saved {
+    ArraySnapshot arrays;
+    GridLevel level;
+    FreeStream flow;
+    Results results;
+    DesignState design;
+    RunStatus status;
+    int runStage;
+    bool gridMade, calculationArmed, hasResults;
+    JobParameters resultsJob;
+};
+
+RunControl::Saved RunControl::save() const {
+    return Saved{ArraySnapshot::ofResults(),
+                 level_,
+                 flow_,
+                 results,
+                 design,
+                 status_,
+                 runStage_,
+                 gridMade_,
+                 calculationArmed_,
+                 hasResults_,
+                 resultsJob_};
+}
+
+void RunControl::restore(const Saved& saved) {
+    saved.arrays.restore();
+    level_ = saved.level;
+    flow_ = saved.flow;
+    results = saved.results;
+    design = saved.design;
+    status_ = saved.status;
+    runStage_ = saved.runStage;
+    gridMade_ = saved.gridMade;
+    calculationArmed_ = saved.calculationArmed;
+    hasResults_ = saved.hasResults;
+    resultsJob_ = saved.resultsJob;
+}
+
 RunControl::CalcOutcome RunControl::calculate() {
     if (!fileOpen()) return CalcOutcome::NoFile;
     if (design.designMode == 1) {
@@ -185,9 +229,27 @@ RunControl::CalcOutcome RunControl::calculate() {
         // before anything is changed so the analysis result stays intact.
         throw ParameterError("Inverse design is not available in this version.");
     }
-    if (design.globalIteration == 0) gridCalculation();
-    if (runStage_ > 2) return CalcOutcome::AlreadyDone;
-    runDriver();
+    // A run that is stopped or breaks down must not leave a half-finished
+    // solution behind: the previous results (or none) stay, consistent with
+    // the arrays, the files and the fields.
+    const Saved before = save();
+    try {
+        if (design.globalIteration == 0) gridCalculation();
+        if (runStage_ > 2) return CalcOutcome::AlreadyDone;
+        runDriver();
+    } catch (const RunStopped&) {
+        std::vector<std::string> w = std::move(warnings_);
+        restore(before);
+        warnings_ = std::move(w);
+        takeWarnings();
+        return CalcOutcome::Stopped;
+    } catch (const SolverError&) {
+        std::vector<std::string> w = std::move(warnings_);
+        restore(before);
+        warnings_ = std::move(w);
+        takeWarnings();
+        throw;
+    }
     takeWarnings();
     // After an analysis the same flow is not calculated again until an
     // input changes; in design mode every "Calculation" is a new iteration.
@@ -197,18 +259,13 @@ RunControl::CalcOutcome RunControl::calculate() {
 
 void RunControl::runDriver() {
     runStage_ = 2;
+    const JobParameters inputs = job;
     RunDriver driver(level_, status_, log_, results);
-    try {
-        driver.run(job, flow_, DesignRows{design.designMode, job.designRegime, design.designEnd});
-    } catch (const SolverError&) {
-        // The arrays hold a half-finished run: neither it nor an earlier
-        // run can be shown or saved consistently.
-        runStage_ = 2;
-        hasResults_ = false;
-        throw;
-    }
+    driver.run(job, flow_, DesignRows{design.designMode, job.designRegime, design.designEnd},
+               progress_);
     runStage_ = 3;
     hasResults_ = true;
+    resultsJob_ = inputs;
     const GridLevel& l = level_;
     if (design.designMode == 1) {
         results.clift = IntegratedLift(cps.data(), l.k, l.NX, flow_.cu, flow_.su, flow_.cosSweep);
@@ -243,14 +300,35 @@ std::string RunControl::saveResult() {
     saveCounter_ += 1;
     if (!fileOpen()) throw FileError("There's no open DATA file: no result file is written.");
     const std::string path = files_.resultName(saveCounter_);
-    WriteTextFile(path,
-                  ResultFileText(files_.names, level_, job, results, flow_, design.designMode == 1),
-                  "result file");
+    // The file describes the results: it carries the inputs they were
+    // computed with, even when a panel value has changed since.
+    const JobParameters& inputs = hasResults_ ? resultsJob_ : job;
+    WriteTextFile(
+        path, ResultFileText(files_.names, level_, inputs, results, flow_, design.designMode == 1),
+        "result file");
     return path;
 }
 
 bool RunControl::writeIterationLog() const {
     return log_.write(files_.itrPath);
+}
+
+}  // namespace quarel
+
+namespace quarel {
+
+bool RunControl::resultsStale() const {
+    return hasResults_ && !SameInputs(job, resultsJob_);
+}
+
+bool SameInputs(const JobParameters& a, const JobParameters& b) {
+    for (int m = 1; m <= 13; ++m) {
+        if (a.DSGRID(m) != b.DSGRID(m)) return false;
+    }
+    return a.NPA == b.NPA && a.NCO == b.NCO && a.NBH == b.NBH && a.Kgrid == b.Kgrid &&
+           a.alpha == b.alpha && a.mach == b.mach && a.swept == b.swept && a.gamma == b.gamma &&
+           a.diagDom == b.diagDom && a.maxResidual == b.maxResidual &&
+           a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim;
 }
 
 }  // namespace quarel

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "FreeStream.h"
@@ -57,15 +58,21 @@ public:
     // when the restart or Cp file is missing (everything as it was).
     void gridCalculation();
 
-    enum class CalcOutcome { NoFile, AlreadyDone, Done };
+    enum class CalcOutcome { NoFile, AlreadyDone, Done, Stopped };
     // "Calculation": the grid calculation when no design iteration has
     // been made, then the coarse-to-fine run.  NoFile when no file is open.
     // Throws ParameterError (nothing changed; also in design mode, which
-    // this version does not calculate), FileError or SolverError; after a
-    // SolverError the level is the fine grid, xg/yg hold it, and no restart
-    // or Cp file is written.  A FileError from writing the restart/Cp files
-    // comes after a complete run.
+    // this version does not calculate), FileError or SolverError.  A run
+    // that breaks down (SolverError) or is stopped by the progress hook
+    // (Stopped) leaves the job, the arrays, the results and the files as
+    // they were before the command; only the iteration log keeps its lines.
+    // A FileError from writing the restart/Cp files comes after a complete
+    // run.
     CalcOutcome calculate();
+
+    // Called after every Newton step of a calculation (progress display,
+    // stop request); an empty hook removes it.
+    void setProgressHook(ProgressHook hook) { progress_ = std::move(hook); }
 
     // "Save Result": advances the save counter, writes NAME_N.out.  Returns
     // the path; throws FileError when the file cannot be written.
@@ -103,6 +110,11 @@ public:
     const std::vector<std::string>& warnings() const { return warnings_; }
     // True while the arrays hold the results of a finished calculation.
     bool hasResults() const { return hasResults_; }
+    // The panel values the results were computed with.
+    const JobParameters& resultsInputs() const { return resultsJob_; }
+    // True when a flow, grid or convergence input has changed since the
+    // results were computed: they belong to the previous inputs.
+    bool resultsStale() const;
 
     // ---- What the window offers ---------------------------------------------
     // One file per program run.
@@ -122,6 +134,9 @@ public:
 private:
     void runDriver();
     void takeWarnings();
+    struct Saved;
+    Saved save() const;
+    void restore(const Saved& saved);
 
     GridLevel level_;
     FreeStream flow_;
@@ -134,6 +149,12 @@ private:
     bool gridMade_ = false;
     bool calculationArmed_ = false;
     bool hasResults_ = false;
+    JobParameters resultsJob_;
+    ProgressHook progress_;
 };
+
+// True when the two jobs have the same flow, grid and convergence inputs
+// (the values a result depends on).
+bool SameInputs(const JobParameters& a, const JobParameters& b);
 
 }  // namespace quarel

@@ -22,7 +22,8 @@ constexpr int kMaxLevelSteps = 50;
 
 }  // namespace
 
-void RunDriver::run(const JobParameters& job, const FreeStream& flow, const DesignRows& design) {
+void RunDriver::run(const JobParameters& job, const FreeStream& flow, const DesignRows& design,
+                    const ProgressHook& progress) {
     // Every calculation starts with the plain line preconditioner; a level
     // that stalls adds the column sweep for the rest of the calculation.
     struct ColumnSweepOff {
@@ -32,7 +33,7 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     try {
         for (;;) {
             prepareLevel(flow);
-            iterateLevel(job, flow, design);
+            iterateLevel(job, flow, design, progress);
             if (level_.isFine()) {
                 postProcess(flow, design);
                 break;
@@ -45,6 +46,10 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     } catch (const SolverError&) {
         // Leave a consistent job behind: the fine grid with its sizes, so
         // the grid picture and a new grid calculation start from sound data.
+        RestoreFineGrid(level_);
+        level_ = level_.fineLevel();
+        throw;
+    } catch (const RunStopped&) {
         RestoreFineGrid(level_);
         level_ = level_.fineLevel();
         throw;
@@ -80,7 +85,7 @@ void RunDriver::prepareLevel(const FreeStream& flow) {
 }
 
 void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
-                             const DesignRows& design) {
+                             const DesignRows& design, const ProgressHook& progress) {
     const double maxResidual = job.maxResidual;
     const double diagFactor = job.diagDom + 1.0;
     const int designFlag = 0;
@@ -100,6 +105,19 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
                    results_.clift, flow.cu, flow.su, flow.cosSweep, flow.sin2Sweep, lineBuffer);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
         log_.append(lineBuffer);
+        if (progress) {
+            Progress p;
+            for (int s = job.Kgrid; s > 1; s /= 2) ++p.levels;
+            p.level = p.levels;
+            for (int s = level_.gridStep; s > 1; s /= 2) --p.level;
+            p.NX = level_.NX;
+            p.NY = level_.NY;
+            p.step = status_.iterCount;
+            p.residual = status_.residual;
+            p.maxResidual = maxResidual;
+            p.clift = results_.clift;
+            if (!progress(p)) throw RunStopped("The calculation was stopped.");
+        }
         const double residual = std::fabs(status_.residual);
         if (stall.step(LastLinearReduction(), LastLargestCorrection(), residual) &&
             residual > maxResidual) {

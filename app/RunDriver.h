@@ -5,6 +5,8 @@
 // to the fine grid, and on the fine grid the surface results follow.
 #pragma once
 
+#include <functional>
+#include <stdexcept>
 #include <string>
 
 #include "FreeStream.h"
@@ -21,6 +23,26 @@ struct RunStatus {
     double residual = 0.0;       // largest scaled residual of the last step
     std::string levelTitle;      // " Grid: NX x NY" of the current level
     int fineNX = 0, fineNY = 0;  // fine-grid sizes of the last coarse-to-fine transfer
+};
+
+// One Newton step done, as a progress display shows it.
+struct Progress {
+    int level = 1;   // grid level, 1 = coarsest
+    int levels = 1;  // number of levels of the run
+    int NX = 0, NY = 0;
+    int step = 0;  // Newton step on this level
+    double residual = 0.0;
+    double maxResidual = 0.0;
+    double clift = 0.0;
+};
+// Called after every Newton step; returning false stops the run after that
+// step.
+using ProgressHook = std::function<bool(const Progress&)>;
+
+// The run was stopped by its progress hook.
+class RunStopped : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // What the design rows of the Newton step need (the run itself always
@@ -40,13 +62,15 @@ public:
 
     // Runs every level and the post-processing of the fine grid (Mach
     // field, surface Cp, wave drag, and the Cp deviation in design mode).
-    // Throws SolverError on a breakdown, after putting the fine grid back
-    // into xg, yg.
-    void run(const JobParameters& job, const FreeStream& flow, const DesignRows& design);
+    // Throws SolverError on a breakdown and RunStopped when `progress`
+    // asks to stop, after putting the fine grid back into xg, yg.
+    void run(const JobParameters& job, const FreeStream& flow, const DesignRows& design,
+             const ProgressHook& progress = ProgressHook());
 
 private:
     void prepareLevel(const FreeStream& flow);
-    void iterateLevel(const JobParameters& job, const FreeStream& flow, const DesignRows& design);
+    void iterateLevel(const JobParameters& job, const FreeStream& flow, const DesignRows& design,
+                      const ProgressHook& progress);
     void finishLevel();
     void postProcess(const FreeStream& flow, const DesignRows& design);
     // "The Newton iteration on the NX x NY grid <what> <residual>

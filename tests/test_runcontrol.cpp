@@ -507,7 +507,10 @@ TEST(RunControlGrid, DesignGridKeepsTheJobWhenTheRestartFileIsMissing) {
     EXPECT_NEAR(again.design.designLift, cl, 1e-6);
 }
 
-TEST(RunControlRun, BreakdownLeavesTheFineGridAndNoFiles) {
+// A run that breaks down or is stopped puts back everything it changed:
+// the arrays, the grid level, the results and the files of the previous
+// calculation stay as they were, and the log keeps what was run.
+TEST(RunControlRun, BreakdownAndStopLeaveThePreviousResults) {
     Quiet q;
     ScratchDir dir;
     Job j;
@@ -515,28 +518,121 @@ TEST(RunControlRun, BreakdownLeavesTheFineGridAndNoFiles) {
     j.NCO = 4;
     j.NBH = 3;
     j.Kgrid = 2;
-    j.mach = 0.9;
-    j.alpha = 45.0;  // far beyond what the scheme can carry: zero diagonal
+    j.mach = 0.5;
+    j.alpha = 1.0;
     RunControl rc;
-    rc.open(testjob::writeJob(dir.file("x.dat"), j));
-    EXPECT_THROW(rc.calculate(), SolverError);
-    EXPECT_EQ(rc.runStage(), 2);
-    EXPECT_EQ(rc.level().gridStep, 1);
-    EXPECT_EQ(rc.level().NX, 36);
-    EXPECT_EQ(rc.level().NY, 9);
-    EXPECT_EQ(rc.level().k, 6);
-    EXPECT_EQ(rc.level().npa, 24);
-    for (int jj = 1; jj <= 9; ++jj) {
-        for (int i = 0; i <= 36; ++i) {
-            ASSERT_EQ(xg(i, jj), xgs(i, jj));
-            ASSERT_EQ(yg(i, jj), ygs(i, jj));
-        }
+    // Nothing calculated yet: a breakdown leaves the freshly opened job.
+    {
+        Job far = j;
+        far.mach = 0.9;
+        far.alpha = 45.0;  // far beyond what the scheme can carry: zero diagonal
+        RunControl first;
+        first.open(testjob::writeJob(dir.file("far.dat"), far));
+        EXPECT_THROW(first.calculate(), SolverError);
+        EXPECT_EQ(first.runStage(), 1);
+        EXPECT_FALSE(first.hasResults());
+        EXPECT_FALSE(first.canViewGrid());
+        struct stat st;
+        EXPECT_NE(stat(dir.file("far.ptl").c_str(), &st), 0);
+        EXPECT_NE(stat(dir.file("far.cp").c_str(), &st), 0);
+        EXPECT_FALSE(first.log().empty());  // the lines up to the breakdown
     }
-    struct stat st;
-    EXPECT_NE(stat(dir.file("x.ptl").c_str(), &st), 0);
-    EXPECT_NE(stat(dir.file("x.cp").c_str(), &st), 0);
-    // The log keeps the lines up to the breakdown.
-    EXPECT_FALSE(rc.log().empty());
+
+    runJob(rc, dir, j);
+    const Results before = rc.results;
+    const GridLevel level = rc.level();
+    const std::string ptl = testjob::readFile(dir.file("x.ptl"));
+    const std::string cp = testjob::readFile(dir.file("x.cp"));
+    std::vector<double> cpBefore(cpf.data(), cpf.data() + kCpSize);
+    std::vector<double> phiBefore(phi.data(), phi.data() + kGridSize);
+    std::vector<double> xgBefore(xg.data(), xg.data() + kGridSize);
+    auto unchanged = [&](const char* what) {
+        SCOPED_TRACE(what);
+        EXPECT_EQ(rc.runStage(), 2);  // as the spinner left it: it may run again
+        EXPECT_TRUE(rc.hasResults());
+        EXPECT_EQ(rc.results.clift, before.clift);
+        EXPECT_EQ(rc.results.cdrag, before.cdrag);
+        EXPECT_EQ(rc.level().NX, level.NX);
+        EXPECT_EQ(rc.level().gridStep, 1);
+        EXPECT_EQ(testjob::readFile(dir.file("x.ptl")), ptl);
+        EXPECT_EQ(testjob::readFile(dir.file("x.cp")), cp);
+        EXPECT_TRUE(std::equal(cpBefore.begin(), cpBefore.end(), cpf.data()));
+        EXPECT_TRUE(std::equal(phiBefore.begin(), phiBefore.end(), phi.data()));
+        EXPECT_TRUE(std::equal(xgBefore.begin(), xgBefore.end(), xg.data()));
+    };
+
+    // A breakdown on a different grid and flow.
+    size_t lines = rc.log().size();
+    rc.job.mach = 0.9;
+    rc.job.alpha = 45.0;
+    rc.job.NPA = 16;
+    rc.flowChanged();
+    EXPECT_THROW(rc.calculate(), SolverError);
+    unchanged("breakdown");
+    EXPECT_GT(rc.log().size(), lines);
+    EXPECT_TRUE(rc.resultsStale());  // the panels still show the new inputs
+
+    // A stop after the third Newton step of the second level.
+    rc.job = rc.resultsInputs();
+    rc.job.alpha = 2.0;
+    rc.flowChanged();
+    std::vector<Progress> seen;
+    rc.setProgressHook([&](const Progress& p) {
+        seen.push_back(p);
+        return !(p.level == 2 && p.step == 3);
+    });
+    lines = rc.log().size();
+    EXPECT_EQ(rc.calculate(), RunControl::CalcOutcome::Stopped);
+    rc.setProgressHook(nullptr);
+    unchanged("stop");
+    ASSERT_FALSE(seen.empty());
+    EXPECT_EQ(seen.front().level, 1);
+    EXPECT_EQ(seen.front().levels, 2);
+    EXPECT_EQ(seen.front().step, 1);
+    EXPECT_EQ(seen.back().level, 2);
+    EXPECT_EQ(seen.back().NX, level.NX);
+    EXPECT_EQ(seen.back().step, 3);
+    EXPECT_EQ(seen.back().maxResidual, rc.job.maxResidual);
+    // The log has the title and steps of both levels run.
+    EXPECT_EQ(rc.log().size(), lines + seen.size() + 2);
+    EXPECT_TRUE(rc.calculationOffered());  // it can be run again
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_GT(rc.results.clift, before.clift);
+}
+
+// Results belong to the inputs they were computed with: a changed input
+// marks them stale, and "Save Result" writes the inputs of the results.
+TEST(RunControlRun, ResultsKeepTheirInputs) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 12;
+    j.NCO = 4;
+    j.NBH = 3;
+    j.Kgrid = 2;
+    j.mach = 0.5;
+    j.alpha = 1.0;
+    RunControl rc;
+    runJob(rc, dir, j);
+    EXPECT_FALSE(rc.resultsStale());
+    const std::string saved = testjob::readFile(rc.saveResult());
+    rc.job.alpha = 1.5;
+    EXPECT_TRUE(rc.resultsStale());
+    EXPECT_EQ(testjob::readFile(rc.saveResult()), saved);
+    rc.job.alpha = 1.0;
+    EXPECT_FALSE(rc.resultsStale());
+    for (auto change :
+         {+[](JobParameters& p) { p.NPA = 14; }, +[](JobParameters& p) { p.DSGRID(4) = 1.2; },
+          +[](JobParameters& p) { p.maxResidual = 1e-3; },
+          +[](JobParameters& p) { p.swept = 5.0; }}) {
+        JobParameters other = rc.job;
+        change(other);
+        EXPECT_FALSE(SameInputs(rc.job, other));
+    }
+    // A design-region boundary is not an input of the analysis.
+    JobParameters other = rc.job;
+    other.designLeadBoundary = 0.3;
+    EXPECT_TRUE(SameInputs(rc.job, other));
 }
 
 TEST(RunControlRun, StallWatchCountsOnlyStepsThatChangeNothing) {
@@ -635,10 +731,10 @@ TEST(RunControlEnabling, FollowsTheCommands) {
     EXPECT_FALSE(rc.canEditCp());
     rc.design.globalIteration = 0;
 
-    // A breakdown leaves nothing to view or save, and no target to edit.
+    // A breakdown leaves everything as it was before the command.
     rc.job.mach = 0.9;
     rc.job.alpha = 45.0;
     rc.flowChanged();
     EXPECT_THROW(rc.calculate(), SolverError);
-    EXPECT_EQ(offered(rc), (Offered{false, false, true, true, true, true, false, false, true}));
+    EXPECT_EQ(offered(rc), (Offered{false, false, true, true, true, true, true, true, true}));
 }

@@ -1,0 +1,35 @@
+// A copy of solver arrays taken before a command that may be refused or
+// stopped half-way, to put them back as they were.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace quarel {
+
+class ArraySnapshot {
+public:
+    // The arrays a grid calculation overwrites before it can know whether
+    // it will succeed: the grids xg, yg, the saved fine grid xgs, ygs and
+    // the transpiration vfx, vdu.
+    static ArraySnapshot ofGrid();
+    // Everything a calculation changes that the window, the Mach view and
+    // the result file read afterwards: the arrays of ofGrid, the potentials
+    // phi, phis, the surface results cpf, qsf, q2f and the Mach field.
+    static ArraySnapshot ofResults();
+
+    // Puts the arrays back as they were when the snapshot was taken.
+    void restore() const;
+
+private:
+    struct Span {
+        double* data;
+        std::size_t size;
+    };
+    explicit ArraySnapshot(std::vector<Span> spans);
+
+    std::vector<Span> spans_;
+    std::vector<double> data_;
+};
+
+}  // namespace quarel
