@@ -4,6 +4,7 @@
 #include <string>
 
 #include "GLView3D.h"
+#include "RunProgress.h"
 #include "message.h"
 #include "textwrap.h"
 
@@ -49,6 +50,11 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CP_VIEW,          Quarel::onUpdResults),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_M_VIEW,           Quarel::onUpdResults),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CP_EDIT,          Quarel::onUpdCpEdit),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SAVE_PLOT,        Quarel::onCmdSavePlot),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SAVE_PLOT,        Quarel::onUpdResults),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_GRID_WHOLE,       Quarel::onCmdWholeGrid),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_GRID_WHOLE,       Quarel::onUpdGridView),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_STATUS,           Quarel::onUpdStatus),
 };
 // clang-format on
 
@@ -61,6 +67,9 @@ constexpr int kPad = 4;
 
 // Options of a parameter field.
 constexpr FXuint kFieldOptions = JUSTIFY_RIGHT | FRAME_SUNKEN | FRAME_THICK;
+// Width of an output field in columns.
+constexpr int kOutputColumns = 13;
+
 // Options of a right-justified field label.
 constexpr FXuint kLabelOptions = JUSTIFY_RIGHT | LAYOUT_FILL_X | LAYOUT_CENTER_Y;
 
@@ -142,6 +151,9 @@ Quarel::Quarel(FXApp* app)
     FXHorizontalFrame* saveFrame =
         new FXHorizontalFrame(left, LAYOUT_FILL_X, 0, 0, 0, 0, kPad, kPad, kPad, kPad, kPad, kPad);
     w_.saveButton = new FXButton(saveFrame, "Save Result", NULL, this, ID_SAVE, BUTTON_NORMAL);
+    w_.savePlotButton =
+        new FXButton(saveFrame, "Save Plot\tSave the Cp plot as a PNG picture and its data as CSV",
+                     NULL, this, ID_SAVE_PLOT, BUTTON_NORMAL);
 
     FXVerticalFrame* right =
         new FXVerticalFrame(columns, FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0,
@@ -149,6 +161,10 @@ Quarel::Quarel(FXApp* app)
     w_.canvas = new FXCanvas(right, this, ID_CANVAS,
                              FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y);
     w_.canvas->setDefaultCursor(getApp()->getDefaultCursor(DEF_CROSSHAIR_CURSOR));
+    w_.statusLine = new FXLabel(right, "Open an input file (File > Open...).", NULL,
+                                JUSTIFY_LEFT | LAYOUT_FILL_X | FRAME_SUNKEN);
+    w_.statusLine->setTarget(this);
+    w_.statusLine->setSelector(ID_STATUS);
 
     // 5. Nothing can be calculated or viewed before a file is open: the
     // update handlers below switch every command on and off from the state
@@ -192,7 +208,10 @@ void Quarel::buildGridTab(FXComposite* page) {
 
     FXMatrix* buttons = twoColumns(column);
     w_.gridButton = button(buttons, "Grid Calculation", this, ID_GRID);
-    w_.gridViewButton = button(buttons, "Grid View", this, ID_GRID_VIEW);
+    w_.gridViewButton =
+        button(buttons, "Grid View\tThe grid around the section", this, ID_GRID_VIEW);
+    w_.wholeGridButton =
+        button(buttons, "Whole Grid\tThe grid out to its far boundary", this, ID_GRID_WHOLE);
 }
 
 void Quarel::buildCalculationTab(FXComposite* page) {
@@ -218,8 +237,10 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     };
     for (const SpinnerRow& row : rows) {
         new FXLabel(input, row.label, NULL, kLabelOptions);
+        // The value spinners stop at the ends of their ranges: a Mach
+        // number that wrapped from 0.9 to 0 would be an unseen jump.
         FXRealSpinner* value = new FXRealSpinner(input, 7, this, row.valueId,
-                                                 REALSPIN_CYCLIC | FRAME_SUNKEN | FRAME_THICK);
+                                                 REALSPIN_NORMAL | FRAME_SUNKEN | FRAME_THICK);
         value->setRange(row.lo, row.hi);
         value->setIncrement(row.step);
         value->setGranularity(0.001);
@@ -244,8 +265,10 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     addField(convergence, "GMRES dim.=", gmresDimTarget_, 7, true);
 
     FXMatrix* output = twoColumns(group(page, "Output Data:"));
-    w_.cliftField = addField(output, "Clift=", cliftTarget_, 10, false);
-    w_.cdragField = addField(output, "Cdrag=", cdragTarget_, 10, false);
+    // Output fields are wide enough for a signed value with six significant
+    // digits and an exponent.
+    w_.cliftField = addField(output, "Clift=", cliftTarget_, kOutputColumns, false);
+    w_.cdragField = addField(output, "Cdrag=", cdragTarget_, kOutputColumns, false);
 
     FXMatrix* buttons = twoColumns(page);
     w_.calculateButton = button(buttons, "Calculation", this, ID_CALCULATE);
@@ -278,9 +301,12 @@ void Quarel::buildInverseTab(FXComposite* page) {
     FXMatrix* progress = twoColumns(column);
     w_.globalIterationField =
         addField(progress, "Global iteration=", globalIterationTarget_, 3, true);
-    addField(progress, "Cp deviation=", cpDeviationTarget_, 10, false);
-    w_.cliftCurrentField = addField(progress, "Clift current=", cliftCurrentTarget_, 10, false);
-    addField(progress, "Clift target=", cliftTargetTarget_, 10, false);
+    w_.cpDeviationField =
+        addField(progress, "Cp deviation=", cpDeviationTarget_, kOutputColumns, false);
+    w_.cliftCurrentField =
+        addField(progress, "Clift current=", cliftCurrentTarget_, kOutputColumns, false);
+    w_.cliftTargetField =
+        addField(progress, "Clift target=", cliftTargetTarget_, kOutputColumns, false);
 
     w_.inverseCalculateButton = button(column, "Calculation", this, ID_CALCULATE);
 }
@@ -429,7 +455,7 @@ bool Quarel::runGridCalculation() {
         inform("Grid Calculation", e.what());
         return false;
     }
-    gridExtents = quarel::plot::gridExtents(rc_.level());
+    gridExtents = quarel::plot::sectionExtents(rc_.level());
     showWarnings();
     return true;
 }
@@ -445,23 +471,46 @@ long Quarel::onCmdGrid(FXObject*, FXSelector, void*) {
 }
 
 long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
+    // While the run goes on, a small window shows its progress and offers
+    // "Stop"; the main window repaints but takes no input.
+    RunProgress progress(this);
+    running_ = true;
+    progress.create();
+    progress.show(PLACEMENT_OWNER);
+    getApp()->beginWaitCursor();
+    rc_.setProgressHook(
+        [this, &progress](const quarel::Progress& p) { return onRunProgress(progress, p); });
+    struct Done {
+        Quarel* window;
+        ~Done() {
+            window->running_ = false;
+            window->rc_.setProgressHook(nullptr);
+            window->getApp()->endWaitCursor();
+        }
+    } done{this};
+
     quarel::RunControl::CalcOutcome outcome;
     try {
         outcome = rc_.calculate();
     } catch (const quarel::SolverError& e) {
-        // The arrays hold a half-finished run: the results of an earlier
-        // run can no longer be shown or saved consistently (the run control
-        // says so, and the views and "Save Result" follow).
-        cpShown = 0;
+        progress.hide();
+        // The run control has put back what the run changed: the fields,
+        // the plot and the files are those of before the command.
         inform("Calculation", FXString("The calculation was abandoned: ") + e.what() +
-                                  "\nChange the parameters and run the calculation again.");
+                                  "\nThe results of the previous calculation (if any) are kept. "
+                                  "Change the parameters and run the calculation again.");
+        w_.statusLine->setText(statusText());
         refreshState();
+        w_.canvas->update();
         return 1;
     } catch (const std::exception& e) {  // ParameterError, FileError
+        progress.hide();
         inform("Calculation", e.what());
         refreshState();
+        w_.canvas->update();
         return 1;
     }
+    progress.hide();
     switch (outcome) {
         case quarel::RunControl::CalcOutcome::NoFile:
             inform("There's no open DATA file.", "");
@@ -469,20 +518,70 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
         case quarel::RunControl::CalcOutcome::AlreadyDone:
             inform("", "Calculations have already been made.");
             return 1;
+        case quarel::RunControl::CalcOutcome::Stopped:
+            w_.statusLine->setText(statusText());
+            refreshState();
+            w_.canvas->update();
+            inform("Calculation",
+                   rc_.hasResults()
+                       ? "The calculation was stopped. The results, files and log of the "
+                         "previous calculation are kept."
+                       : "The calculation was stopped. There are no results yet.");
+            return 1;
         case quarel::RunControl::CalcOutcome::Done:
             break;
     }
-    gridExtents = quarel::plot::gridExtents(rc_.level());
+    gridExtents = quarel::plot::sectionExtents(rc_.level());
     showWarnings();
     drawCpPlot();
     refreshState();
     return 1;
 }
 
+bool Quarel::onRunProgress(RunProgress& progress, const quarel::Progress& p) {
+    FXString text;
+    text.format(
+        "Grid %d x %d (level %d of %d), step %d: residual %.3E (tolerance %.1E), Clift %.5f", p.NX,
+        p.NY, p.level, p.levels, p.step, p.residual, p.maxResidual, p.clift);
+    w_.statusLine->setText(text);
+    // The Cp plot of the level being solved: the surface Cp is computed at
+    // every Newton step, so drawing it costs one polyline.
+    drawCpPlot();
+    progress.report(text);
+    afterStep(progress);
+    return !progress.stopRequested();
+}
+
 long Quarel::onCmdGridView(FXObject*, FXSelector, void*) {
+    gridExtents = quarel::plot::sectionExtents(rc_.level());
     gridShown = 1;
     cpShown = 0;
     drawGrid();
+    return 1;
+}
+
+long Quarel::onCmdWholeGrid(FXObject*, FXSelector, void*) {
+    gridExtents = quarel::plot::gridExtents(rc_.level());
+    gridShown = 1;
+    cpShown = 0;
+    drawGrid();
+    return 1;
+}
+
+long Quarel::onCmdSavePlot(FXObject*, FXSelector, void*) {
+    FXFileDialog dialog(this, "Save Plot");
+    dialog.setPatternList("PNG image (*.png)");
+    const std::string input = rc_.files().inputPath;
+    dialog.setFilename((input.substr(0, input.size() - 4) + "_cp.png").c_str());
+    if (!dialog.execute(PLACEMENT_CURSOR)) return 1;
+    FXString path = dialog.getFilename();
+    if (FXPath::extension(path).lower() != "png") path += ".png";
+    try {
+        savePlot(path);
+        w_.statusLine->setText("Saved " + path + " and " + FXPath::stripExtension(path) + ".csv");
+    } catch (const std::exception& e) {
+        inform("Save Plot", e.what());
+    }
     return 1;
 }
 
@@ -509,6 +608,7 @@ long Quarel::onLeftPress(FXObject*, FXSelector, void* ptr) {
     const FXEvent* event = static_cast<const FXEvent*>(ptr);
     pressX = event->last_x;
     pressY = event->last_y;
+    dragX = dragY = -1;
     return 1;
 }
 
@@ -518,7 +618,11 @@ long Quarel::onLeftRelease(FXObject*, FXSelector, void* ptr) {
     return 1;
 }
 
-long Quarel::onMotion(FXObject*, FXSelector, void*) {
+long Quarel::onMotion(FXObject*, FXSelector, void* ptr) {
+    const FXEvent* event = static_cast<const FXEvent*>(ptr);
+    if (event->state & LEFTBUTTONMASK) {
+        dragFeedback(event->win_x, event->win_y, (event->state & CONTROLMASK) != 0);
+    }
     return 1;
 }
 
@@ -589,4 +693,50 @@ long Quarel::onUpdResults(FXObject* sender, FXSelector, void*) {
 
 long Quarel::onUpdCpEdit(FXObject* sender, FXSelector, void*) {
     return enableIf(sender, this, rc_.canEditCp());
+}
+
+// The status line also keeps the result fields and the Cp plot honest:
+// once an input has changed after a calculation, they are greyed and the
+// plot says whose results it shows.
+long Quarel::onUpdStatus(FXObject*, FXSelector, void*) {
+    const bool stale = rc_.resultsStale();
+    for (FXTextField* f : {w_.cliftField, w_.cdragField, w_.cpDeviationField, w_.cliftCurrentField,
+                           w_.cliftTargetField}) {
+        if (stale == (f->isEnabled() != FALSE)) {
+            if (stale) {
+                f->disable();
+            } else {
+                f->enable();
+            }
+        }
+    }
+    if (stale != plotStale && cpShown) w_.canvas->update();
+    // A new state replaces whatever the line showed (progress, a note).
+    const FXString text = statusText();
+    if (!running_ && text != lastStatus_) {
+        lastStatus_ = text;
+        w_.statusLine->setText(text);
+    }
+    return 1;
+}
+
+FXString Quarel::statusText() const {
+    if (!rc_.fileOpen()) return "Open an input file (File > Open...).";
+    const quarel::JobParameters& in = rc_.resultsInputs();
+    FXString text;
+    if (rc_.resultsStale()) {
+        text.format(
+            "The results shown are those of the previous inputs (M %.3f, alpha %.3f, "
+            "sweep %.3f): press Calculation for the new ones.",
+            in.mach, in.alpha, in.swept);
+    } else if (rc_.hasResults()) {
+        text.format("M %.3f, alpha %.3f, sweep %.3f on the %d x %d grid: Clift %.5f, Cdrag %.5f",
+                    in.mach, in.alpha, in.swept, rc_.level().NX, rc_.level().NY, rc_.results.clift,
+                    rc_.results.cdrag);
+    } else if (rc_.canViewGrid()) {
+        text = "Grid ready: press Calculation.";
+    } else {
+        text = "Press Grid Calculation.";
+    }
+    return text;
 }

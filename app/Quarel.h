@@ -15,6 +15,8 @@
 #include "RunControl.h"
 #include "plotmath.h"
 
+class RunProgress;
+
 class Quarel : public FXMainWindow {
     FXDECLARE(Quarel)
 
@@ -42,6 +44,9 @@ public:
         ID_CP_VIEW,
         ID_M_VIEW,
         ID_CP_EDIT,
+        ID_SAVE_PLOT,   // "Save Plot": the Cp plot as PNG and its data as CSV
+        ID_GRID_WHOLE,  // "Whole Grid": the grid picture out to the far field
+        ID_STATUS,      // the status line under the canvas
         ID_LAST
     };
 
@@ -70,7 +75,10 @@ public:
         FXButton* mViewButton = nullptr;
         FXButton* cpEditButton = nullptr;
         FXButton* saveButton = nullptr;
+        FXButton* savePlotButton = nullptr;
+        FXButton* wholeGridButton = nullptr;
         FXCanvas* canvas = nullptr;
+        FXLabel* statusLine = nullptr;
         // Text fields in panel order: NPA, NCO, NBH, Kgrid, the seven growth
         // ratios, the four convergence parameters, Clift, Cdrag, the design
         // boundary, Global iteration, Cp deviation, Clift current, Clift
@@ -82,6 +90,8 @@ public:
         FXTextField* cliftField = nullptr;
         FXTextField* cdragField = nullptr;
         FXTextField* cliftCurrentField = nullptr;
+        FXTextField* cliftTargetField = nullptr;
+        FXTextField* cpDeviationField = nullptr;
         FXTextField* globalIterationField = nullptr;
         std::vector<FXTextField*> fields;
     };
@@ -103,6 +113,15 @@ public:
     // Drawings on the canvas.
     void drawGrid();
     void drawCpPlot();
+
+    // Writes the Cp plot as a PNG picture of `width` x `height` pixels
+    // (the canvas size when 0) and the plotted data as CSV beside it (the
+    // same name with ".csv").  Throws quarel::FileError.
+    void savePlot(const FXString& pngPath, int width = 0, int height = 0);
+
+    // Called after every Newton step of a calculation, once the window
+    // shows its progress; tests override it to act during a run.
+    virtual void afterStep(RunProgress& progress) { (void)progress; }
 
     // Brings every widget's enabled and checked state, and every field, up
     // to date with the run control now (the toolkit also does so when idle).
@@ -127,8 +146,18 @@ public:
     double cpTop = 0.0, cpRef = 0.0;
     double bxMin = 0.0, bxMax = 0.0, byMin = 0.0, byMax = 0.0, cpMin = 0.0, cpMax = 0.0;
 
-    // Pointer position of the last left-button press on the canvas.
+    // Pointer position of the last left-button press on the canvas, and
+    // the end of the rubber line drawn since (-1: none).
     int pressX = 0, pressY = 0;
+    int dragX = -1, dragY = -1;
+    // The stale state the plot was last drawn in.
+    bool plotStale = false;
+    // True while a calculation runs; the status line text last derived from
+    // the state.
+    bool running_ = false;
+    // Size of the drawable the current drawing goes to (canvas or image).
+    int paintW_ = 0, paintH_ = 0;
+    FXString lastStatus_;
 
     long onCmdOpen(FXObject*, FXSelector, void*);
     long onCmdAbout(FXObject*, FXSelector, void*);
@@ -146,6 +175,8 @@ public:
     long onCmdCpView(FXObject*, FXSelector, void*);
     long onCmdMView(FXObject*, FXSelector, void*);
     long onCmdCpEdit(FXObject*, FXSelector, void*);
+    long onCmdSavePlot(FXObject*, FXSelector, void*);
+    long onCmdWholeGrid(FXObject*, FXSelector, void*);
     long onPaint(FXObject*, FXSelector, void*);
     long onLeftPress(FXObject*, FXSelector, void*);
     long onLeftRelease(FXObject*, FXSelector, void*);
@@ -160,6 +191,7 @@ public:
     long onUpdCalculate(FXObject*, FXSelector, void*);
     long onUpdResults(FXObject*, FXSelector, void*);
     long onUpdCpEdit(FXObject*, FXSelector, void*);
+    long onUpdStatus(FXObject*, FXSelector, void*);
 
 protected:
     Quarel() {}
@@ -176,9 +208,16 @@ private:
     void showWarnings();
     bool runGridCalculation();
 
+    bool onRunProgress(RunProgress& progress, const quarel::Progress& p);
+    // The status line's text when no calculation runs.
+    FXString statusText() const;
+
     // Canvas helpers (QuarelPlot.cpp).
     void paintGrid(FXDC& dc);
-    void paintCpPlot(FXDC& dc);
+    void paintCpPlot(FXDC& dc, int W, int H);
+    void writePlotData(const std::string& path) const;
+    // Rubber line from the press to the pointer while the grid is dragged.
+    void dragFeedback(int x, int y, bool zoom);
     void polyline(FXDC& dc, const double* x, const double* y, int first, int count,
                   const char* color, bool dashed, bool cpMapping);
     void panOrZoom(int releaseX, int releaseY, bool zoom);

@@ -2,9 +2,17 @@
 // with the mouse) and the surface pressure plot.
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <vector>
 
+#include "JobFiles.h"
 #include "Quarel.h"
+#include "message.h"
+
+// After fx.h (through Quarel.h), which it needs.
+#include <FXPNGImage.h>
+
 #include "plotmath.h"
 #include "state.h"
 
@@ -54,7 +62,7 @@ bool clipSegment(double& x0, double& y0, double& x1, double& y1, double xl, doub
 void Quarel::polyline(FXDC& dc, const double* x, const double* y, int first, int count,
                       const char* color, bool dashed, bool cpMapping) {
     if (count - first < 2) return;
-    const int W = w_.canvas->getWidth(), H = w_.canvas->getHeight();
+    const int W = paintW_, H = paintH_;
     std::vector<FXSegment> segments;
     segments.reserve(static_cast<std::size_t>(count - first - 1));
     auto screenX = [&](double v) {
@@ -93,6 +101,9 @@ void Quarel::drawGrid() {
 void Quarel::paintGrid(FXDC& dc) {
     using namespace quarel;
     const int W = w_.canvas->getWidth(), H = w_.canvas->getHeight();
+    paintW_ = W;
+    paintH_ = H;
+    dragX = dragY = -1;
     dc.setForeground(fxcolorfromname("White"));
     dc.fillRectangle(0, 0, W, H);
 
@@ -135,13 +146,26 @@ void Quarel::drawCpPlot() {
     cpShown = 1;
     if (!w_.canvas->id()) return;
     FXDCWindow dc(w_.canvas);
-    paintCpPlot(dc);
+    paintCpPlot(dc, w_.canvas->getWidth(), w_.canvas->getHeight());
 }
 
-void Quarel::paintCpPlot(FXDC& dc) {
+namespace {
+
+// Colours of the Cp plot: the two surfaces of the computed distribution,
+// the target of design mode, results of earlier inputs, the critical Cp.
+const char* const kUpperColour = "Black";
+const char* const kLowerColour = "Blue";
+const char* const kTargetColour = "Red";
+const char* const kStaleColour = "Gray60";
+const char* const kCriticalColour = "ForestGreen";
+
+}  // namespace
+
+void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     using namespace quarel;
     cpShown = 1;
-    const int W = w_.canvas->getWidth(), H = w_.canvas->getHeight();
+    paintW_ = W;
+    paintH_ = H;
     const int k = rc_.level().k, npa = rc_.level().npa;
 
     // 1. Plot buffers: body nodes, face centres, computed and target Cp.
@@ -176,9 +200,12 @@ void Quarel::paintCpPlot(FXDC& dc) {
     dc.fillRectangle(0, 0, W, H);
     if (npa < 1 || bodyX_.empty()) return;
 
-    // 3.-5. Axis and layout.
+    // 3.-5. Axis and layout, with room below the axis for the chord
+    // numbers and the axis title.
+    FXFont* font = getApp()->getNormalFont();
+    const int textH = font->getFontHeight();
     plot::CpLayout layout;
-    if (!plot::cpLayout(W, H, bxMin, bxMax, cpMin, cpMax, layout)) return;
+    if (!plot::cpLayout(W, H, bxMin, bxMax, cpMin, cpMax, layout, 2 * textH + 4)) return;
     cpTop = layout.top;
     cpMax = layout.bottom;
     const double D = bxMax - bxMin;
@@ -190,15 +217,16 @@ void Quarel::paintCpPlot(FXDC& dc) {
     scaleX = layout.scaleX;
     scaleY = layout.scaleY;
     cpRef = layout.cpRef;
+    const int yAxisBottom = static_cast<int>((layout.bottom - cpRef) * scaleY);
 
     // 6. Orange dashed grid: a vertical line every tenth of the chord, a
     // horizontal line at every step of Cp.
     dc.setForeground(fxcolorfromname("Orange"));
     dc.setLineStyle(LINE_ONOFF_DASH);
-    const int yLow = static_cast<int>(0.99 * H), yHigh = static_cast<int>(0.01 * H);
+    const int yHigh = static_cast<int>(0.01 * H);
     for (int i = 0; i <= layout.vLines + 1; ++i) {
         const int X = static_cast<int>((0.1 * i + xOffset) * scaleX);
-        dc.drawLine(X, yLow, X, yHigh);
+        dc.drawLine(X, yAxisBottom, X, yHigh);
     }
     const int xLeft = static_cast<int>(scaleX * xOffset);
     const int xRight = static_cast<int>(scaleX * 1.1 * D);
@@ -207,9 +235,11 @@ void Quarel::paintCpPlot(FXDC& dc) {
         dc.drawLine(xLeft, Y, xRight, Y);
     }
 
-    // 7. Cp labels at the horizontal lines.
+    // 7. Cp labels at the horizontal lines, chord labels under the
+    // vertical ones (every tenth, or every fifth when they would crowd),
+    // and the axis titles.
     dc.setLineStyle(LINE_SOLID);
-    dc.setFont(getApp()->getNormalFont());
+    dc.setFont(font);
     dc.setForeground(fxcolorfromname("Black"));
     for (int i = 0; i <= layout.hLines; ++i) {
         const double value = i * layout.step + cpTop;
@@ -217,12 +247,118 @@ void Quarel::paintCpPlot(FXDC& dc) {
         const FXString label = FXStringVal(value, 1, FALSE);
         dc.drawText(static_cast<int>(0.01 * W), Y, label.text(), label.length());
     }
-
-    // 8. Target (design mode) and computed pressure distributions.
-    if (rc_.design.designMode == 1) {
-        polyline(dc, faceX_.data(), cpTarget_.data(), 0, npa, "Red", false, true);
+    const int every = 0.1 * scaleX > 3 * font->getTextWidth("0.0", 3) / 2 ? 1 : 2;
+    for (int i = 0; i <= layout.vLines; i += every) {
+        const FXString label = FXStringVal(bxMin + 0.1 * i, 1, FALSE);
+        const int X = static_cast<int>((0.1 * i + xOffset) * scaleX);
+        dc.drawText(X - font->getTextWidth(label) / 2, yAxisBottom + textH + 1, label.text(),
+                    label.length());
     }
-    polyline(dc, faceX_.data(), cpComputed_.data(), 0, npa, "Black", false, true);
+    const FXString xTitle = "x/c";
+    dc.drawText(xRight - font->getTextWidth(xTitle), yAxisBottom + 2 * textH + 2, xTitle.text(),
+                xTitle.length());
+    dc.drawText(xLeft + 4, yHigh + textH, "-Cp up", 6);
+
+    // The critical Cp (local Mach 1) as a dashed line, where it is known.
+    const bool stale = rc_.resultsStale();
+    plotStale = stale;
+    const double cpStar = rc_.results.cpStar;
+    if (rc_.resultsInputs().mach > 0.1 && cpStar < 0.0 && cpStar > cpTop) {
+        const int Y = static_cast<int>((cpStar - cpRef) * scaleY);
+        dc.setForeground(fxcolorfromname(kCriticalColour));
+        dc.setLineStyle(LINE_ONOFF_DASH);
+        dc.drawLine(xLeft, Y, xRight, Y);
+        dc.setLineStyle(LINE_SOLID);
+        const FXString label = "Cp*";
+        dc.drawText(xRight - font->getTextWidth(label) - 2, Y - 2, label.text(), label.length());
+    }
+
+    // 8. Target (design mode) and computed pressure distributions: the
+    // upper surface from the trailing edge to the leading edge (faces
+    // 0 .. npa/2-1), the lower one on to the trailing edge.
+    if (rc_.design.designMode == 1) {
+        polyline(dc, faceX_.data(), cpTarget_.data(), 0, npa, kTargetColour, false, true);
+    }
+    const int lead = npa / 2;
+    polyline(dc, faceX_.data(), cpComputed_.data(), 0, lead, stale ? kStaleColour : kUpperColour,
+             false, true);
+    polyline(dc, faceX_.data(), cpComputed_.data(), lead - 1, npa,
+             stale ? kStaleColour : kLowerColour, false, true);
+
+    // Legend in the upper right corner.
+    struct Entry {
+        const char* colour;
+        const char* text;
+    };
+    std::vector<Entry> legend = {{kUpperColour, "upper surface"}, {kLowerColour, "lower surface"}};
+    if (rc_.design.designMode == 1) legend.push_back({kTargetColour, "target"});
+    int Y = yHigh + textH + 2;
+    for (const Entry& e : legend) {
+        const int tw = font->getTextWidth(e.text, static_cast<FXuint>(std::strlen(e.text)));
+        const int X = W - tw - 8;
+        dc.setForeground(fxcolorfromname(stale ? kStaleColour : e.colour));
+        dc.fillRectangle(X - 24, Y - textH / 2, 18, 3);
+        dc.setForeground(fxcolorfromname("Black"));
+        dc.drawText(X, Y, e.text, static_cast<FXuint>(std::strlen(e.text)));
+        Y += textH + 2;
+    }
+    if (stale) {
+        const quarel::JobParameters& in = rc_.resultsInputs();
+        FXString note;
+        note.format("Results of the previous inputs: M %.3f, alpha %.3f, sweep %.3f", in.mach,
+                    in.alpha, in.swept);
+        dc.setForeground(fxcolorfromname("Red"));
+        dc.drawText(xLeft + 4, yHigh + 2 * textH + 4, note.text(), note.length());
+    }
+}
+
+void Quarel::savePlot(const FXString& pngPath, int width, int height) {
+    if (!rc_.hasResults()) throw quarel::FileError("There is no Cp plot to save yet.");
+    const int W = width > 0 ? width : std::max(w_.canvas->getWidth(), 200);
+    const int H = height > 0 ? height : std::max(w_.canvas->getHeight(), 150);
+    FXPNGImage image(getApp(), NULL, IMAGE_KEEP | IMAGE_SHMI | IMAGE_SHMP, W, H);
+    image.create();
+    {
+        FXDCWindow dc(&image);
+        paintCpPlot(dc, W, H);
+    }
+    image.restore();
+    FXFileStream stream;
+    bool ok = stream.open(pngPath, FXStreamSave) && image.savePixels(stream);
+    ok = stream.close() && ok;
+    if (!ok)
+        throw quarel::FileError("Cannot write the picture \"" + std::string(pngPath.text()) +
+                                "\".");
+    writePlotData((FXPath::stripExtension(pngPath) + ".csv").text());
+    // The canvas shows the plot that was saved.
+    drawCpPlot();
+}
+
+void Quarel::writePlotData(const std::string& path) const {
+    using namespace quarel;
+    const GridLevel& l = rc_.level();
+    const bool design = rc_.design.designMode == 1;
+    const JobParameters& in = rc_.resultsInputs();
+    std::string out;
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "# M %.5f, alpha %.5f deg, sweep %.5f deg, Clift %.6f, Cdrag %.6f\n", in.mach,
+                  in.alpha, in.swept, rc_.results.clift, rc_.results.cdrag);
+    out += line;
+    out += design ? "face,surface,x,y,Cp,Mach,Cp target\n" : "face,surface,x,y,Cp,Mach\n";
+    const int lead = l.NX / 2;
+    for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
+        std::snprintf(line, sizeof line, "%d,%s,%.10f,%.10f,%.10f,%.10f", i - l.k + 1,
+                      i < lead ? "upper" : "lower", (xg(i, 1) + xg(i + 1, 1)) * 0.5,
+                      (yg(i, 1) + yg(i + 1, 1)) * 0.5, cpf(i), amach(i, 1));
+        out += line;
+        if (design) {
+            std::snprintf(line, sizeof line, ",%.10f", cps(i));
+            out += line;
+        }
+        out += "\n";
+    }
+    WriteTextFile(path, out, "plot data");
 }
 
 long Quarel::onPaint(FXObject*, FXSelector, void* ptr) {
@@ -231,7 +367,7 @@ long Quarel::onPaint(FXObject*, FXSelector, void* ptr) {
     dc.setForeground(fxcolorfromname("White"));
     dc.fillRectangle(event->rect.x, event->rect.y, event->rect.w, event->rect.h);
     if (cpShown) {
-        paintCpPlot(dc);
+        paintCpPlot(dc, w_.canvas->getWidth(), w_.canvas->getHeight());
     } else if (gridShown) {
         paintGrid(dc);
     }
@@ -241,7 +377,33 @@ long Quarel::onPaint(FXObject*, FXSelector, void* ptr) {
 void Quarel::panOrZoom(int releaseX, int releaseY, bool zoom) {
     // The mouse moves the grid picture only while it is the one shown.
     if (!gridShown || cpShown) return;
-    quarel::plot::panZoom(gridExtents.xMin, gridExtents.xMax, gridExtents.yMin, gridExtents.yMax,
-                          pressX, pressY, releaseX, releaseY, zoom, scaleX, scaleY);
+    const bool moved = quarel::plot::panZoom(gridExtents.xMin, gridExtents.xMax, gridExtents.yMin,
+                                             gridExtents.yMax, pressX, pressY, releaseX, releaseY,
+                                             zoom, scaleX, scaleY);
+    if (!moved) w_.statusLine->setText("The grid picture cannot be moved: there is no grid yet.");
     drawGrid();
+}
+
+// While the left button is held on the grid picture, a dashed line from
+// the press to the pointer and the status line show what the release will
+// do.  The line is drawn with XOR, so drawing it again erases it.
+void Quarel::dragFeedback(int x, int y, bool zoom) {
+    if (!gridShown || cpShown || !w_.canvas->id()) return;
+    FXDCWindow dc(w_.canvas);
+    dc.setFunction(BLT_SRC_XOR_DST);
+    dc.setForeground(FXRGB(255, 0, 0) ^ FXRGB(255, 255, 255));
+    dc.setLineStyle(LINE_ONOFF_DASH);
+    if (dragX >= 0) dc.drawLine(pressX, pressY, dragX, dragY);
+    dc.drawLine(pressX, pressY, x, y);
+    dragX = x;
+    dragY = y;
+    FXString text;
+    if (zoom) {
+        const double f = quarel::plot::zoomFactor(pressY, y);
+        text.format(f >= 1.0 ? "Zoom out: %.2f times the extent" : "Zoom in: %.2f times the extent",
+                    f);
+    } else {
+        text.format("Pan by %d x %d pixels", x - pressX, y - pressY);
+    }
+    w_.statusLine->setText(text);
 }

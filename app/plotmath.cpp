@@ -10,6 +10,30 @@
 namespace quarel {
 namespace plot {
 
+double zoomFactor(int pressY, int relY) {
+    return std::exp2((pressY - relY) / kZoomPixels);
+}
+
+Extents sectionExtents(const GridLevel& level) {
+    const GridLevel fine = level.fineLevel();
+    Extents e;
+    if (fine.NX <= 0) return e;
+    double xl = 1.0e30, xh = -1.0e30, yl = 1.0e30, yh = -1.0e30;
+    for (int i = fine.k; i <= fine.NX - fine.k; ++i) {
+        xl = std::min(xl, xg(i, 1));
+        xh = std::max(xh, xg(i, 1));
+        yl = std::min(yl, yg(i, 1));
+        yh = std::max(yh, yg(i, 1));
+    }
+    const double half = 0.75 * (xh - xl);
+    const double cx = 0.5 * (xl + xh), cy = 0.5 * (yl + yh);
+    e.xMin = cx - half;
+    e.xMax = cx + half;
+    e.yMin = cy - half;
+    e.yMax = cy + half;
+    return e;
+}
+
 Extents gridExtents(const GridLevel& level) {
     Extents e;
     const int nxf = level.fineNX();
@@ -40,13 +64,15 @@ CpAxis cpAxisTop(double cpMin) {
 }
 
 double cpAxisBottom(double cpMax) {
+    if (cpMax > 1.0 && std::isfinite(cpMax)) return 0.2 * std::ceil(cpMax / 0.2 - 1e-9);
     if (cpMax > 0.8) return 1.0;
     if (cpMax > 0.6) return 0.8;
     if (cpMax > 0.4) return 0.6;
     return 0.4;
 }
 
-bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax, CpLayout& out) {
+bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax, CpLayout& out,
+              int bottomMargin) {
     const double D = bxMax - bxMin;
     if (W <= 0 || H <= 0 || !(D > 0.0) || !std::isfinite(D)) return false;
     const CpAxis axis = cpAxisTop(cpMin);
@@ -57,7 +83,8 @@ bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpM
     out.hLines = static_cast<int>((out.bottom - out.top) / out.step);
     out.xOffset = 0.1 * D;
     out.scaleX = W / (1.11 * D);
-    out.scaleY = 0.98 * H / (out.bottom - out.top);
+    out.scaleY = (0.98 * H - bottomMargin) / (out.bottom - out.top);
+    if (!(out.scaleY > 0.0)) return false;
     out.cpRef = out.top + 0.01;
     return true;
 }
@@ -86,10 +113,13 @@ bool panZoom(double& xMin, double& xMax, double& yMin, double& yMax, int pressX,
     const double dx = pressX - relX, dy = pressY - relY;
     double x0 = xMin, x1 = xMax, y0 = yMin, y1 = yMax;
     if (control) {
-        x0 -= dy / scaleX;
-        x1 += dy / scaleX;
-        y0 -= dy / scaleY;
-        y1 += dy / scaleY;
+        const double f = zoomFactor(pressY, relY);
+        const double cx = 0.5 * (x0 + x1), cy = 0.5 * (y0 + y1);
+        const double hx = 0.5 * (x1 - x0) * f, hy = 0.5 * (y1 - y0) * f;
+        x0 = cx - hx;
+        x1 = cx + hx;
+        y0 = cy - hy;
+        y1 = cy + hy;
     } else {
         x0 += dx / scaleX;
         x1 += dx / scaleX;

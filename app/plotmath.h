@@ -15,6 +15,9 @@ struct Extents {
 };
 // Extents of the fine grid of `level` as it stands in xg, yg.
 Extents gridExtents(const GridLevel& level);
+// A square of 1.5 chords around the section of the fine grid of `level`:
+// the grid picture as it opens.
+Extents sectionExtents(const GridLevel& level);
 
 // Margins of the grid picture in pixels.
 constexpr int kMarginLeft = 45, kMarginRight = 5, kMarginTop = 5, kMarginBottom = 20;
@@ -28,7 +31,9 @@ struct CpAxis {
 };
 CpAxis cpAxisTop(double cpMin);
 
-// Bottom of the Cp axis by the largest computed Cp: 1, 0.8, 0.6 or 0.4.
+// Bottom of the Cp axis by the largest computed Cp: 0.4, 0.6, 0.8 or 1, and
+// beyond 1 (the stagnation Cp of compressible flow) the next multiple of
+// 0.2, so that the stagnation point stays on the plot.
 double cpAxisBottom(double cpMax);
 
 // Layout of the Cp plot on a W x H canvas for body abscissae bxMin..bxMax.
@@ -41,9 +46,11 @@ struct CpLayout {
     double scaleX, scaleY;     // pixels per unit
     double cpRef;              // Cp at screen line 0: top + 0.01
 };
-// Returns false (draw nothing) for a canvas without area or a body of
-// zero extent in x.
-bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax, CpLayout& out);
+// The axis spans 98 % of the height less `bottomMargin` pixels kept free
+// below it for the chord labels.  Returns false (draw nothing) for a
+// canvas without area or a body of zero extent in x.
+bool cpLayout(int W, int H, double bxMin, double bxMax, double cpMin, double cpMax, CpLayout& out,
+              int bottomMargin = 0);
 
 // Equal scales of the grid picture: pixels per unit for the extents
 // xMin..xMax, yMin..yMax inside the margins.  Returns false (draw
@@ -56,10 +63,13 @@ int gridScreenX(double x, double plotXMin, double scale);
 int gridScreenY(double y, double plotYMin, double scale, int H);
 
 // Pan or zoom on mouse release, from the press (pressX, pressY) to the
-// release (relX, relY).  Control held zooms about the centre (dragging
-// upward shows more), otherwise the picture follows the pointer.  New
-// extents with xMin > xMax or yMin > yMax (or not finite) are refused:
-// the extents stay as they were and the function returns false.
+// release (relX, relY).  Control held zooms about the centre: every
+// kZoomPixels of upward drag doubles the extents (shows more), downward
+// halves them, so no drag can turn the picture inside out.  Otherwise the
+// picture follows the pointer.  Extents that would not be finite are
+// refused: they stay as they were and the function returns false.
+constexpr double kZoomPixels = 100.0;
+double zoomFactor(int pressY, int relY);
 bool panZoom(double& xMin, double& xMax, double& yMin, double& yMax, int pressX, int pressY,
              int relX, int relY, bool control, double scaleX, double scaleY);
 

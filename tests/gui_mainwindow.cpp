@@ -177,7 +177,8 @@ TEST_F(MainWindow, InitialStateMessagesAndWidgets) {
     EXPECT_DOUBLE_EQ(w().machSpinner->getIncrement(), 0.02);
     EXPECT_DOUBLE_EQ(w().machSpinner->getValue(), 0.5);
     EXPECT_DOUBLE_EQ(w().sweptSpinner->getIncrement(), 1.0);
-    EXPECT_TRUE(w().sweptSpinner->isCyclic());
+    EXPECT_FALSE(w().sweptSpinner->isCyclic());  // the values stop at their limits
+    EXPECT_FALSE(w().machSpinner->isCyclic());
     EXPECT_FALSE(w().sweptStepSpinner->isCyclic());
     EXPECT_DOUBLE_EQ(w().machStepSpinner->getValue(), 0.01);
     EXPECT_STREQ(w().machStepSpinner->getTipText().text(), "Increment for Mach");
@@ -367,22 +368,26 @@ TEST_F(MainWindow, GridPictureKeepsEqualScalesAndRefusesInvertedExtents) {
     EXPECT_NEAR(window->gridExtents.yMin, y0 + 30 / scale, 1e-12);
     EXPECT_NEAR(window->gridExtents.yMax, y1 + 30 / scale, 1e-12);
 
-    // Zoom with Control: dragging upward shows more.
+    // Zoom with Control: dragging upward by 100 pixels doubles the extents.
     const double wide = window->gridExtents.xMax - window->gridExtents.xMin;
-    const double zoomScale = window->scaleX;
-    drag(window, 100, 100, 100, 90, true);
-    EXPECT_NEAR(window->gridExtents.xMax - window->gridExtents.xMin, wide + 20 / zoomScale, 1e-9);
+    drag(window, 100, 200, 100, 100, true);
+    EXPECT_NEAR(window->gridExtents.xMax - window->gridExtents.xMin, 2.0 * wide, 1e-9 * wide);
 
-    // A Control-drag downward far enough to invert the extents changes
-    // nothing, and the picture is still drawn.
-    const double before[4] = {window->gridExtents.xMin, window->gridExtents.xMax,
-                              window->gridExtents.yMin, window->gridExtents.yMax};
-    drag(window, 100, 0, 100, 100000, true);
-    EXPECT_EQ(window->gridExtents.xMin, before[0]);
-    EXPECT_EQ(window->gridExtents.xMax, before[1]);
-    EXPECT_EQ(window->gridExtents.yMin, before[2]);
-    EXPECT_EQ(window->gridExtents.yMax, before[3]);
+    // A long Control-drag downward zooms in as far as it goes, never turns
+    // the picture inside out, and the picture is still drawn.
+    drag(window, 100, 0, 100, 190, true);
+    EXPECT_NEAR(window->gridExtents.xMax - window->gridExtents.xMin, 2.0 * wide * std::exp2(-1.9),
+                1e-9 * wide);
     EXPECT_GT(countPixels(FXRGB(0, 0, 0)), 1000);
+
+    // The picture opened on the section; "Whole Grid" shows the far field,
+    // "Grid View" the section again.
+    command(Quarel::ID_GRID_WHOLE);
+    const quarel::plot::Extents whole = quarel::plot::gridExtents(window->runControl().level());
+    EXPECT_EQ(window->gridExtents.xMin, whole.xMin);
+    EXPECT_EQ(window->gridExtents.xMax, whole.xMax);
+    command(Quarel::ID_GRID_VIEW);
+    EXPECT_NEAR(window->gridExtents.xMax - window->gridExtents.xMin, 1.5, 1e-6);
 
     // Far outside the picture: the segments are clipped, nothing wraps.
     drag(window, 0, 0, 30000, 0, false);

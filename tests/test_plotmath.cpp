@@ -27,12 +27,17 @@ TEST(PlotMath, CpAxisTable) {
             EXPECT_LT(a.top, r.cpMin);
         }
     }
-    EXPECT_EQ(cpAxisBottom(1.02), 1.0);
+    EXPECT_DOUBLE_EQ(cpAxisBottom(1.02), 1.2);
     EXPECT_EQ(cpAxisBottom(0.8), 0.8);
     EXPECT_EQ(cpAxisBottom(0.61), 0.8);
     EXPECT_EQ(cpAxisBottom(0.6), 0.6);
     EXPECT_EQ(cpAxisBottom(0.4), 0.4);
     EXPECT_EQ(cpAxisBottom(-1.0), 0.4);
+    // Beyond 1 the stagnation Cp of compressible flow stays on the plot.
+    EXPECT_DOUBLE_EQ(cpAxisBottom(1.0), 1.0);
+    EXPECT_DOUBLE_EQ(cpAxisBottom(1.16), 1.2);
+    EXPECT_DOUBLE_EQ(cpAxisBottom(1.2), 1.2);
+    EXPECT_DOUBLE_EQ(cpAxisBottom(1.21), 1.4);
 
     CpLayout l;
     ASSERT_TRUE(cpLayout(555, 400, 0.0, 1.0, -0.6, 1.0, l));
@@ -45,6 +50,10 @@ TEST(PlotMath, CpAxisTable) {
     // after an offset of a tenth of the chord.
     EXPECT_NEAR(l.scaleY * (l.bottom - l.top), 0.98 * 400, 1e-9);
     EXPECT_NEAR(l.scaleX * (1.0 + l.xOffset), 555 / 1.11 * 1.1, 1e-9);
+    // A margin below the axis for the chord labels.
+    ASSERT_TRUE(cpLayout(555, 400, 0.0, 1.0, -0.6, 1.0, l, 30));
+    EXPECT_NEAR(l.scaleY * (l.bottom - l.top), 0.98 * 400 - 30, 1e-9);
+    EXPECT_FALSE(cpLayout(555, 20, 0.0, 1.0, -0.6, 1.0, l, 30));
     EXPECT_FALSE(cpLayout(0, 400, 0.0, 1.0, -0.6, 1.0, l));
     EXPECT_FALSE(cpLayout(500, 0, 0.0, 1.0, -0.6, 1.0, l));
     EXPECT_FALSE(cpLayout(500, 400, 0.5, 0.5, -0.6, 1.0, l));
@@ -80,20 +89,25 @@ TEST(PlotMath, PanAndZoom) {
     EXPECT_DOUBLE_EQ(x1, 2.0);
     EXPECT_DOUBLE_EQ(y0, -1.0);
     EXPECT_DOUBLE_EQ(y1, 3.0);
-    // Zoom about the centre: dragging upward shows more, the centre stays.
-    ASSERT_TRUE(panZoom(x0, x1, y0, y1, 100, 100, 100, 80, true, 10.0, 10.0));
+    // Zoom about the centre: dragging upward by 100 px doubles the
+    // extents, the centre stays.
+    ASSERT_TRUE(panZoom(x0, x1, y0, y1, 100, 100, 100, 0, true, 10.0, 10.0));
     EXPECT_DOUBLE_EQ(x0, -4.0);
     EXPECT_DOUBLE_EQ(x1, 4.0);
     EXPECT_DOUBLE_EQ(y0, -3.0);
     EXPECT_DOUBLE_EQ(y1, 5.0);
-    // Dragging downward far enough would invert the extents: refused.
-    EXPECT_FALSE(panZoom(x0, x1, y0, y1, 100, 100, 100, 200, true, 10.0, 10.0));
-    EXPECT_DOUBLE_EQ(x0, -4.0);
-    EXPECT_DOUBLE_EQ(x1, 4.0);
-    EXPECT_DOUBLE_EQ(y0, -3.0);
-    EXPECT_DOUBLE_EQ(y1, 5.0);
-    // Zooming in exactly to a point is still allowed (extents equal).
-    ASSERT_TRUE(panZoom(x0, x1, y0, y1, 0, 0, 0, 40, true, 10.0, 10.0));
-    EXPECT_DOUBLE_EQ(x0, 0.0);
-    EXPECT_DOUBLE_EQ(x1, 0.0);
+    // Any downward drag zooms in, however long: the picture never turns
+    // inside out and no drag is refused.
+    for (int drag : {50, 190, 2000}) {
+        const double w = x1 - x0;
+        ASSERT_TRUE(panZoom(x0, x1, y0, y1, 100, 100, 100, 100 + drag, true, 10.0, 10.0));
+        EXPECT_NEAR(x1 - x0, w * std::exp2(-drag / 100.0), 1e-12 * w);
+        EXPECT_GT(x1, x0);
+        EXPECT_NEAR(0.5 * (x0 + x1), 0.0, 1e-12);
+        EXPECT_NEAR(0.5 * (y0 + y1), 1.0, 1e-12);
+    }
+    // Without a sound scale nothing moves.
+    const double before = x0;
+    EXPECT_FALSE(panZoom(x0, x1, y0, y1, 0, 0, 10, 10, false, 0.0, 10.0));
+    EXPECT_EQ(x0, before);
 }
