@@ -1,6 +1,7 @@
 // The main window: widget tree, data bindings, commands and enabling rules.
 #include "Quarel.h"
 
+#include <cmath>
 #include <string>
 
 #include "GLView3D.h"
@@ -539,11 +540,15 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
 }
 
 bool Quarel::onRunProgress(RunProgress& progress, const quarel::Progress& p) {
+    FXString line;
+    line.format("Level %d of %d, %d x %d, step %d: residual %.2E, Clift %.5f", p.level, p.levels,
+                p.NX, p.NY, p.step, std::fabs(p.residual), p.clift);
     FXString text;
     text.format(
-        "Grid %d x %d (level %d of %d), step %d: residual %.3E (tolerance %.1E), Clift %.5f", p.NX,
-        p.NY, p.level, p.levels, p.step, p.residual, p.maxResidual, p.clift);
-    w_.statusLine->setText(text);
+        "Grid %d x %d (level %d of %d), Newton step %d\n"
+        "Largest residual %.3E (Max.residual %.1E)\nClift %.5f",
+        p.NX, p.NY, p.level, p.levels, p.step, std::fabs(p.residual), p.maxResidual, p.clift);
+    w_.statusLine->setText(line);
     // The Cp plot of the level being solved: the surface Cp is computed at
     // every Newton step, so drawing it costs one polyline.
     drawCpPlot();
@@ -725,14 +730,11 @@ FXString Quarel::statusText() const {
     const quarel::JobParameters& in = rc_.resultsInputs();
     FXString text;
     if (rc_.resultsStale()) {
-        text.format(
-            "The results shown are those of the previous inputs (M %.3f, alpha %.3f, "
-            "sweep %.3f): press Calculation for the new ones.",
-            in.mach, in.alpha, in.swept);
+        text.format("Results are for M %g, alpha %g, sweep %g: inputs changed", in.mach, in.alpha,
+                    in.swept);
     } else if (rc_.hasResults()) {
-        text.format("M %.3f, alpha %.3f, sweep %.3f on the %d x %d grid: Clift %.5f, Cdrag %.5f",
-                    in.mach, in.alpha, in.swept, rc_.level().NX, rc_.level().NY, rc_.results.clift,
-                    rc_.results.cdrag);
+        text.format("M %g, alpha %g, sweep %g, %d x %d: Clift %.5f", in.mach, in.alpha, in.swept,
+                    rc_.level().NX, rc_.level().NY, rc_.results.clift);
     } else if (rc_.canViewGrid()) {
         text = "Grid ready: press Calculation.";
     } else {

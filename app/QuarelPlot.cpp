@@ -120,6 +120,9 @@ void Quarel::paintGrid(FXDC& dc) {
     // seeds): nothing to draw.
     if (!plot::gridScale(W, H, plotXMin, plotXMax, plotYMin, plotYMax, scale)) return;
     scaleX = scaleY = scale;
+    // Equal scales leave room in one direction: centre the picture in it.
+    plotXMin -= 0.5 * ((W - marginLeft - marginRight) / scale - (plotXMax - plotXMin));
+    plotYMin -= 0.5 * ((H - marginTop - marginBottom) / scale - (plotYMax - plotYMin));
 
     const int nodesI = std::min(rc_.level().fineNX() + 1, kMaxNX + 1);
     const int nodesJ = std::min(rc_.level().fineNY(), kMaxNY);
@@ -251,7 +254,8 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     for (int i = 0; i <= layout.vLines; i += every) {
         const FXString label = FXStringVal(bxMin + 0.1 * i, 1, FALSE);
         const int X = static_cast<int>((0.1 * i + xOffset) * scaleX);
-        dc.drawText(X - font->getTextWidth(label) / 2, yAxisBottom + textH + 1, label.text(),
+        const int tw = font->getTextWidth(label);
+        dc.drawText(std::min(X - tw / 2, W - tw - 2), yAxisBottom + textH + 1, label.text(),
                     label.length());
     }
     const FXString xTitle = "x/c";
@@ -303,12 +307,16 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
         Y += textH + 2;
     }
     if (stale) {
+        // Above the chord axis, where the distribution leaves room.
         const quarel::JobParameters& in = rc_.resultsInputs();
-        FXString note;
-        note.format("Results of the previous inputs: M %.3f, alpha %.3f, sweep %.3f", in.mach,
-                    in.alpha, in.swept);
+        FXString note[2];
+        note[0] = "Results of the previous inputs:";
+        note[1].format("M %g, alpha %g, sweep %g", in.mach, in.alpha, in.swept);
         dc.setForeground(fxcolorfromname("Red"));
-        dc.drawText(xLeft + 4, yHigh + 2 * textH + 4, note.text(), note.length());
+        for (int n = 0; n < 2; ++n) {
+            dc.drawText(xLeft + 4, yAxisBottom - (2 - n) * (textH + 2), note[n].text(),
+                        note[n].length());
+        }
     }
 }
 

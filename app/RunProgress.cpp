@@ -13,8 +13,9 @@ FXIMPLEMENT(RunProgress, FXDialogBox, RunProgressMap, ARRAYNUMBER(RunProgressMap
 RunProgress::RunProgress(FXWindow* owner)
     : FXDialogBox(owner, "Calculation", DECOR_TITLE | DECOR_BORDER, 0, 0, 0, 0, 10, 10, 10, 10, 8,
                   8) {
-    text_ = new FXLabel(this, "Starting the calculation ...", NULL,
-                        JUSTIFY_LEFT | LAYOUT_FILL_X | LAYOUT_FIX_WIDTH, 0, 0, 460, 0);
+    // Three lines from the start: the window takes its size from them.
+    text_ = new FXLabel(this, "Starting the calculation ...\n\n", NULL,
+                        JUSTIFY_LEFT | LAYOUT_FILL_X | LAYOUT_FIX_WIDTH, 0, 0, 360, 0);
     new FXHorizontalSeparator(this, SEPARATOR_GROOVE | LAYOUT_FILL_X);
     FXHorizontalFrame* buttons = new FXHorizontalFrame(this, LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0);
     stopButton_ =
@@ -28,6 +29,9 @@ void RunProgress::report(const FXString& text) {
     // The modal loop delivers input to this window only; every window
     // still repaints.
     getApp()->runModalWhileEvents(this);
+    // Exposed windows are painted when the toolkit is idle, which it is not
+    // during a calculation: paint them now.
+    getApp()->repaint();
     getApp()->flush();
 }
 
