@@ -3,8 +3,10 @@
 
 #include <string>
 
+#include "CpEdit.h"
 #include "GLView3D.h"
 #include "message.h"
+#include "state.h"
 #include "textwrap.h"
 
 // clang-format off
@@ -31,6 +33,7 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_CP_VIEW,          Quarel::onCmdCpView),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_M_VIEW,           Quarel::onCmdMView),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_CP_EDIT,          Quarel::onCmdCpEdit),
+    FXMAPFUNC(SEL_CHANGED,           Quarel::ID_CP_EDIT,          Quarel::onChgCpEdit),
     FXMAPFUNC(SEL_PAINT,             Quarel::ID_CANVAS,           Quarel::onPaint),
     FXMAPFUNC(SEL_LEFTBUTTONPRESS,   Quarel::ID_CANVAS,           Quarel::onLeftPress),
     FXMAPFUNC(SEL_LEFTBUTTONRELEASE, Quarel::ID_CANVAS,           Quarel::onLeftRelease),
@@ -283,6 +286,7 @@ void Quarel::buildInverseTab(FXComposite* page) {
 
 Quarel::~Quarel() {
     rc_.writeIterationLog();
+    delete cpEdit_;
     delete w_.fileMenu;
 }
 
@@ -523,7 +527,51 @@ long Quarel::onCmdMView(FXObject*, FXSelector, void*) {
 }
 
 long Quarel::onCmdCpEdit(FXObject*, FXSelector, void*) {
-    inform("Cp Edit", "The Cp editor is not part of this version of Quarel.");
+    // One editor at a time writes the target.  An editor that is open and
+    // still shows the last analysis is raised with its edits; a closed one,
+    // or one of an earlier calculation, is replaced by a fresh editor on
+    // the current Cp.
+    if (cpEdit_ != nullptr && cpEdit_->shown() &&
+        cpEdit_->editor().loadedFrom(rc_.NX, rc_.k, quarel::cpf.data())) {
+        cpEdit_->raise();
+        return 1;
+    }
+    delete cpEdit_;
+    CpEdit::Input in;
+    in.NX = rc_.NX;
+    in.k = rc_.k;
+    in.mach = rc_.mach;
+    in.cu = rc_.cu;
+    in.su = rc_.su;
+    in.cosSweep = rc_.cosSweep;
+    in.clift = &rc_.clift;
+    in.cliftTarget = &rc_.cliftTarget;
+    cpEdit_ = new CpEdit(this, in, this, ID_CP_EDIT);
+    cpEdit_->create();
+    cpEdit_->show(PLACEMENT_SCREEN);
+    return 1;
+}
+
+// "Cp design save" of the Cp editor: the target in cps is accepted and the
+// window goes into design mode on the "Inverse" tab.
+long Quarel::onChgCpEdit(FXObject*, FXSelector, void* ptr) {
+    if (ptr == nullptr || ptr != cpEdit_ ||
+        !cpEdit_->editor().loadedFrom(rc_.NX, rc_.k, quarel::cpf.data())) {
+        inform("Cp Edit",
+               "The Cp editor shows the Cp of an earlier calculation. Open it again with "
+               "\"Cp Edit\" to edit the target on the last one.");
+        return 1;
+    }
+    w_.analysisRadio->enable();
+    w_.designRadio->enable();
+    w_.analysisRadio->setCheck(FALSE);
+    w_.designRadio->setCheck(TRUE);
+    rc_.designMode = 1;
+    w_.calculateButton->enable();
+    drawCpPlot();
+    w_.inverseTab->enable();
+    w_.gridTab->disable();
+    w_.tabBook->setCurrent(2);
     return 1;
 }
 

@@ -13,6 +13,8 @@
 
 #include "RunControl.h"
 
+class CpEdit;
+
 class Quarel : public FXMainWindow {
     FXDECLARE(Quarel)
 
@@ -92,6 +94,8 @@ public:
     // The job: parameters, run variables, iteration log.
     quarel::RunControl& runControl() { return rc_; }
     const Widgets& widgets() const { return w_; }
+    // The Cp editor made by the last "Cp Edit" (null before the first).
+    CpEdit* cpEditor() const { return cpEdit_; }
 
     // Everything the Open command does after the file dialog: reads the
     // file and refreshes the window.  On failure an information box names
@@ -137,6 +141,7 @@ public:
     long onCmdCpView(FXObject*, FXSelector, void*);
     long onCmdMView(FXObject*, FXSelector, void*);
     long onCmdCpEdit(FXObject*, FXSelector, void*);
+    long onChgCpEdit(FXObject*, FXSelector, void*);
     long onPaint(FXObject*, FXSelector, void*);
     long onLeftPress(FXObject*, FXSelector, void*);
     long onLeftRelease(FXObject*, FXSelector, void*);
@@ -168,6 +173,8 @@ private:
 
     quarel::RunControl rc_;
     Widgets w_;
+    // The one Cp editor: the target has a single author.
+    CpEdit* cpEdit_ = nullptr;
 
     // One data target per text field.
     FXDataTarget npaTarget_, ncoTarget_, nbhTarget_, kgridTarget_;
