@@ -232,7 +232,7 @@ void checkTable(const std::string& path, const CpTable& t, int lastLine) {
     }
     if (n < 5) {
         refuse(path, lastLine,
-               "the table ends here with " + std::to_string(n) +
+               "the table has only " + std::to_string(n) +
                    " points; it needs at least three on each surface");
     }
     std::size_t upEnd = 0, loStart = 0;
@@ -337,13 +337,35 @@ double tableCpAt(const CpTable& t, int surface, double x) {
     return cs.back();
 }
 
+namespace {
+
+// The table's Cp on the N faces with midpoints xMid[m] in editor order
+// (m >= N/2 upper surface).  A table with one point per face at the face
+// midpoints (to the six decimals of a Cp file) is taken face by face;
+// any other table is interpolated.
+void tableOnFaces(const CpTable& table, int n, const double* xMid, double* out) {
+    const int half = n / 2;
+    bool sameFaces = static_cast<int>(table.x.size()) == n;
+    for (int q = 0; sameFaces && q < n; ++q) {
+        sameFaces = std::fabs(table.x[q] - xMid[n - 1 - q]) <= 1.0e-6;
+    }
+    for (int m = 0; m < n; ++m) {
+        out[m] = sameFaces ? table.cp[n - 1 - m] : tableCpAt(table, m >= half ? 0 : 1, xMid[m]);
+    }
+}
+
+}  // namespace
+
 void targetFromTable(const CpTable& table, int NX, int k, const double* x, double* cps) {
     const int n = NX - 2 * k;
-    const int half = n / 2;
+    if (n < 1) return;
+    std::vector<double> mid(n), value(n);
     for (int m = 0; m < n; ++m) {
         const int i = NX - k - 1 - m;
-        cps[i] = tableCpAt(table, m >= half ? 0 : 1, 0.5 * (x[i] + x[i + 1]));
+        mid[m] = 0.5 * (x[i] + x[i + 1]);
     }
+    tableOnFaces(table, n, mid.data(), value.data());
+    for (int m = 0; m < n; ++m) cps[NX - k - 1 - m] = value[m];
 }
 
 // ---- The editor ------------------------------------------------------------------------
@@ -588,7 +610,7 @@ bool CpEditor::press(int W, int H) {
 
 void CpEditor::loadTarget(const CpTable& table) {
     if (!ready) return;
-    for (int m = 0; m < nFaces; ++m) cpDes[m] = tableCpAt(table, m >= nHalf ? 0 : 1, xMid[m]);
+    tableOnFaces(table, nFaces, xMid.data(), cpDes.data());
     for (int s = 0; s < 2; ++s) {
         if (splineOn[s]) placeControlPoints(s);
     }

@@ -102,9 +102,12 @@ void writeCpTable(const std::string& path, const std::string& title, const CpTab
 double tableCpAt(const CpTable& table, int surface, double x);
 
 // Fills the target cps(i) of the body faces i = k .. NX-k-1 from the
-// table at the face midpoints of the nodes x[i] (line 1), faces before the
-// leading edge node NX/2 from the upper surface.  The other entries of
-// cps are not touched.  For the batch design run.
+// table at the face midpoints of the nodes x[i] (line 1), the faces
+// i <= NX-k-1-N/2 from the upper surface.  A table of one point per face
+// at the face midpoints (the Cp file of an analysis on the same grid, or
+// a table saved by the editor) is taken face by face, any other table is
+// interpolated linearly.  The other entries of cps are not touched.  For
+// the batch design run.
 void targetFromTable(const CpTable& table, int NX, int k, const double* x, double* cps);
 
 // ---- The editor ----------------------------------------------------------------
@@ -143,8 +146,8 @@ public:
     // "Nspl=": the number of control points of the current surface, kept
     // within 2 .. 21.  Returns the value used.
     int setControlPointCount(int n);
-    // Replaces the edited Cp of both surfaces by a target table (at the
-    // face midpoints); control points that are on are placed again.
+    // Replaces the edited Cp of both surfaces by a target table (as
+    // targetFromTable does); control points that are on are placed again.
     void loadTarget(const CpTable& table);
     // The edited distribution as a table in contour order.
     CpTable targetTable() const;
