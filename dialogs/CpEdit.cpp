@@ -78,7 +78,8 @@ CpEdit::CpEdit(FXWindow* owner, const Input& input, FXObject* tgt, FXSelector se
     const char* lastNames[2] = {"U2=", "L2="};
     const char* firstNames[2] = {"U1=", "L1="};
     for (int s = 0; s < 2; ++s) {
-        FXVerticalFrame* column = new FXVerticalFrame(controls, LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0);
+        FXVerticalFrame* column =
+            new FXVerticalFrame(controls, LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0);
         w_.surfaceRadio[s] = new FXRadioButton(column, surfaceNames[s], this, ID_UPPER + s);
         FXGroupBox* group = new FXGroupBox(column, "", kGroupOptions);
         w_.noCorrectionRadio[s] =
@@ -92,13 +93,15 @@ CpEdit::CpEdit(FXWindow* owner, const Input& input, FXObject* tgt, FXSelector se
         new FXLabel(bounds, lastNames[s], NULL, kLabelOptions);
         w_.lastSpinner[s] = new FXSpinner(bounds, 5, this, s == 0 ? ID_U2 : ID_L2, kSpinnerOptions);
         new FXLabel(bounds, firstNames[s], NULL, kLabelOptions);
-        w_.firstSpinner[s] = new FXSpinner(bounds, 5, this, s == 0 ? ID_U1 : ID_L1, kSpinnerOptions);
+        w_.firstSpinner[s] =
+            new FXSpinner(bounds, 5, this, s == 0 ? ID_U1 : ID_L1, kSpinnerOptions);
     }
     FXHorizontalFrame* saveRow = new FXHorizontalFrame(controls, LAYOUT_FILL_X);
     w_.designSaveButton = new FXButton(saveRow, "Cp design save", NULL, this, ID_DESIGN_SAVE,
                                        BUTTON_NORMAL | LAYOUT_FILL_X);
     // The target as a file: loaded instead of edited, or kept for later.
-    FXHorizontalFrame* fileRow = new FXHorizontalFrame(controls, LAYOUT_FILL_X | PACK_UNIFORM_WIDTH);
+    FXHorizontalFrame* fileRow =
+        new FXHorizontalFrame(controls, LAYOUT_FILL_X | PACK_UNIFORM_WIDTH);
     w_.loadButton = new FXButton(fileRow, "Load...\tLoad a target Cp table or Cp file", NULL, this,
                                  ID_LOAD_TARGET, BUTTON_NORMAL | LAYOUT_FILL_X);
     w_.saveButton = new FXButton(fileRow, "Save...\tSave the edited target as a table", NULL, this,
@@ -168,9 +171,9 @@ void CpEdit::updateControls() {
     for (int s = 0; s < 2; ++s) {
         w_.surfaceRadio[s]->enable();
         const bool editable = s == cur && ed_.corrMode[s] == 1;
-        for (FXWindow* c : {static_cast<FXWindow*>(w_.splineCheck[s]),
-                            static_cast<FXWindow*>(w_.firstSpinner[s]),
-                            static_cast<FXWindow*>(w_.lastSpinner[s])}) {
+        for (FXWindow* c :
+             {static_cast<FXWindow*>(w_.splineCheck[s]), static_cast<FXWindow*>(w_.firstSpinner[s]),
+              static_cast<FXWindow*>(w_.lastSpinner[s])}) {
             if (editable) {
                 c->enable();
             } else {

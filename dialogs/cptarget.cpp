@@ -22,10 +22,10 @@ CpScale cpScaleFor(double cpMin) {
         double above, top, span;
     };
     static const Row rows[] = {
-        {-0.4, -0.6, 1.1},  {-0.6, -0.8, 1.3},  {-0.8, -1.0, 1.5},  {-1.0, -1.2, 1.7},
-        {-1.2, -1.4, 1.9},  {-1.4, -1.6, 2.1},  {-1.6, -1.8, 2.3},  {-1.8, -2.0, 2.5},
-        {-2.0, -2.2, 2.7},  {-2.2, -2.4, 2.9},  {-2.4, -2.6, 3.1},  {-2.6, -2.8, 3.3},
-        {-2.8, -3.0, 3.5},  {-3.0, -3.2, 3.7},  {-3.25, -3.5, 4.0}, {-3.5, -3.8, 4.3},
+        {-0.4, -0.6, 1.1}, {-0.6, -0.8, 1.3}, {-0.8, -1.0, 1.5},  {-1.0, -1.2, 1.7},
+        {-1.2, -1.4, 1.9}, {-1.4, -1.6, 2.1}, {-1.6, -1.8, 2.3},  {-1.8, -2.0, 2.5},
+        {-2.0, -2.2, 2.7}, {-2.2, -2.4, 2.9}, {-2.4, -2.6, 3.1},  {-2.6, -2.8, 3.3},
+        {-2.8, -3.0, 3.5}, {-3.0, -3.2, 3.7}, {-3.25, -3.5, 4.0}, {-3.5, -3.8, 4.3},
     };
     CpScale s{-5.0, 5.5, 0};
     for (const Row& r : rows) {
@@ -413,7 +413,11 @@ bool CpEditor::load(int NX, int k, const double* x, const double* y, const doubl
 }
 
 void CpEditor::selectSurface(int s) {
-    surface = s == 0 ? 0 : 1;
+    s = s == 0 ? 0 : 1;
+    // A control point picked on one surface is not one of the other's: a
+    // drag there must not move the point of the same number.
+    if (s != surface) selCtl = kNone;
+    surface = s;
 }
 
 void CpEditor::setCorrection(int s, int mode) {
@@ -528,8 +532,8 @@ void CpEditor::placeControlPoints(int s) {
         if (s == 0) {
             for (int i = nHalf; i <= nFaces - 2; ++i) {
                 if (xMid[i] < x && x <= xMid[i + 1]) {
-                    ctlCp[c][s] =
-                        cpDes[i] + (cpDes[i + 1] - cpDes[i]) * (x - xMid[i]) / (xMid[i + 1] - xMid[i]);
+                    ctlCp[c][s] = cpDes[i] + (cpDes[i + 1] - cpDes[i]) * (x - xMid[i]) /
+                                                 (xMid[i + 1] - xMid[i]);
                 }
             }
         } else {

@@ -129,7 +129,8 @@ public:
     bool load(int NX, int k, const double* x, const double* y, const double* cpf);
 
     // ---- Commands ---------------------------------------------------------
-    // "Upper surface" / "Lower surface".
+    // "Upper surface" / "Lower surface".  Changing the surface ends the
+    // selection of a control point.
     void selectSurface(int s);
     // "No correction" (mode 0: the surface's edited Cp back to the current
     // one) or "Cp correction" (mode 1) of surface s; the surface becomes

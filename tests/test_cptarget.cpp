@@ -102,12 +102,11 @@ TEST(CpEditorScale, TableRowsStrictThresholdsAndGridLineCounts) {
         double cpMin, top, span;
         int lines;
     } rows[] = {
-        {-0.3, -0.6, 1.1, 11},   {-0.5, -0.8, 1.3, 13},  {-0.7, -1.0, 1.5, 15},
-        {-0.9, -1.2, 1.7, 17},   {-1.1, -1.4, 1.9, 18},  {-1.3, -1.6, 2.1, 21},
-        {-1.5, -1.8, 2.3, 22},   {-1.7, -2.0, 2.5, 25},  {-1.9, -2.2, 2.7, 27},
-        {-2.1, -2.4, 2.9, 28},   {-2.3, -2.6, 3.1, 31},  {-2.5, -2.8, 3.3, 32},
-        {-2.7, -3.0, 3.5, 35},   {-2.9, -3.2, 3.7, 37},  {-3.1, -3.5, 4.0, 40},
-        {-3.4, -3.8, 4.3, 42},   {-3.6, -5.0, 5.5, 55},
+        {-0.3, -0.6, 1.1, 11}, {-0.5, -0.8, 1.3, 13}, {-0.7, -1.0, 1.5, 15}, {-0.9, -1.2, 1.7, 17},
+        {-1.1, -1.4, 1.9, 18}, {-1.3, -1.6, 2.1, 21}, {-1.5, -1.8, 2.3, 22}, {-1.7, -2.0, 2.5, 25},
+        {-1.9, -2.2, 2.7, 27}, {-2.1, -2.4, 2.9, 28}, {-2.3, -2.6, 3.1, 31}, {-2.5, -2.8, 3.3, 32},
+        {-2.7, -3.0, 3.5, 35}, {-2.9, -3.2, 3.7, 37}, {-3.1, -3.5, 4.0, 40}, {-3.4, -3.8, 4.3, 42},
+        {-3.6, -5.0, 5.5, 55},
     };
     for (const auto& r : rows) {
         const CpScale s = cpScaleFor(r.cpMin);
@@ -144,8 +143,8 @@ TEST(CpEditorScale, CriticalCpIsTheIsentropicSonicValue) {
     // Against the textbook form 2/(gM^2) [((2 + (g-1)M^2)/(g+1))^(g/(g-1)) - 1].
     const double g = 1.4;
     for (double M : {0.3, 0.5, 0.7, 0.85, 0.95}) {
-        const double ref =
-            2.0 / (g * M * M) * (std::pow((2.0 + (g - 1.0) * M * M) / (g + 1.0), g / (g - 1.0)) - 1.0);
+        const double ref = 2.0 / (g * M * M) *
+                           (std::pow((2.0 + (g - 1.0) * M * M) / (g + 1.0), g / (g - 1.0)) - 1.0);
         EXPECT_NEAR(criticalCp(M), ref, 1e-12) << M;
     }
     // At Mach 1 the free stream itself is sonic.
@@ -267,11 +266,12 @@ TEST(CpEditorSpline, StraightDistributionsSurviveEveryControlPointCount) {
             const double b = surface == 0 ? e.xMid[e.upLast + 1] : e.xMid[e.loFirst - 1];
             for (int c = 0; c < n; ++c) {
                 EXPECT_NEAR(e.ctlX[c][surface], a + (b - a) / (n - 1) * c, 1e-14);
-                const double line = surface == 0 ? -0.4 + 0.5 * e.ctlX[c][surface]
-                                                 : 0.6 - 0.3 * e.ctlX[c][surface];
+                const double line =
+                    surface == 0 ? -0.4 + 0.5 * e.ctlX[c][surface] : 0.6 - 0.3 * e.ctlX[c][surface];
                 EXPECT_NEAR(e.ctlCp[c][surface], line, 1e-14) << n << " " << c;
             }
-            for (int m = 0; m < 100; ++m) EXPECT_NEAR(e.cpDes[m], e.cpCur[m], 1e-13) << n << " " << m;
+            for (int m = 0; m < 100; ++m)
+                EXPECT_NEAR(e.cpDes[m], e.cpCur[m], 1e-13) << n << " " << m;
         }
     }
 }
@@ -362,6 +362,21 @@ TEST(CpEditorPointer, PickDragLimitsAndTheAkimaStretch) {
     EXPECT_FALSE(e.pointerMoved(0.5, -1.0));
     e.release();
     EXPECT_EQ(e.cpDes, held);
+
+    // Nor does a selection made on the other surface.
+    e.setControlPointCount(8);
+    e.pointerMoved(e.ctlX[2][0], e.ctlCp[2][0]);
+    ASSERT_TRUE(e.press(W, H));
+    e.release();
+    e.setCorrection(1, 1);
+    e.setSpline(true);
+    EXPECT_EQ(e.selCtl, CpEditor::kNone);
+    const std::vector<double> lower = e.cpDes;
+    e.pointerMoved(0.5, 0.3);
+    e.press(W, H);
+    EXPECT_FALSE(e.pointerMoved(0.5, 0.4));
+    e.release();
+    EXPECT_EQ(e.cpDes, lower);
 }
 
 TEST(CpEditorSpline, FaultKeepsTheStretchAndStaysQuiet) {
