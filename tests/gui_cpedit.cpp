@@ -310,6 +310,20 @@ TEST_F(CpEditDialog, DragAControlPointAndHandTheTargetToDesign) {
     EXPECT_TRUE(fresh->shown());
     EXPECT_EQ(fresh->editor().splineOn[0], 0);
     EXPECT_EQ(fresh->editor().cpDes, fresh->editor().cpCur);
+
+    // After another calculation (here: a changed computed Cp) the open
+    // editor shows an earlier one: its hand-over is refused with a message,
+    // and "Cp Edit" replaces it by an editor on the new Cp.
+    quarel::cpf(NX / 2) += 0.01;
+    rc.designMode = 0;
+    fresh->designSave();
+    ASSERT_EQ(window->captions.size(), 1u);
+    EXPECT_EQ(window->captions[0], "Cp Edit");
+    EXPECT_EQ(rc.designMode, 0);
+    command(Quarel::ID_CP_EDIT);
+    ASSERT_NE(window->cpEditor(), nullptr);
+    EXPECT_TRUE(window->cpEditor()->editor().loadedFrom(NX, k, quarel::cpf.data()));
+    EXPECT_TRUE(window->cpEditor()->shown());
 }
 
 // Screenshots of the editor on the transonic sample for a look by eye:
