@@ -314,6 +314,14 @@ long CpEdit::onPaint(FXObject*, FXSelector, void* ptr) {
         const FXEvent* ev = static_cast<const FXEvent*>(ptr);
         dc.setForeground(FXRGB(255, 255, 255));
         dc.fillRectangle(ev->rect.x, ev->rect.y, ev->rect.w, ev->rect.h);
+        if (!ed_.ready) {
+            // Nothing to edit: say why instead of showing an empty plot.
+            dc.setFont(getApp()->getNormalFont());
+            dc.setForeground(fxcolorfromname("Black"));
+            const int line = getApp()->getNormalFont()->getFontHeight();
+            dc.drawText(10, 10 + line, "No computed Cp to edit: the grid has fewer than");
+            dc.drawText(10, 10 + 2 * line, "12 faces on the body, or no analysis was made.");
+        }
     }
     if (ed_.ready) redrawPlot();
     return 1;
