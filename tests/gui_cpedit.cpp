@@ -348,8 +348,9 @@ TEST_F(CpEditDialog, DISABLED_Screenshots) {
             "import -window " + std::to_string(dialog->id()) + " " + shots + "/" + name + ".png";
         ASSERT_EQ(std::system(cmd.c_str()), 0);
     };
+    shot("cpedit_opened");
     w.splineCheck[0]->setCheck(TRUE, TRUE);
-    shot("cpedit_initial");
+    shot("cpedit_spline");
     const quarel::PlotMapping m{dialog->plotX0, dialog->plotCp0, dialog->plotSx, dialog->plotSy};
     const int cx = m.px(ed.ctlX[4][0]), cy = m.py(ed.ctlCp[4][0]);
     pointer(w.canvas, SEL_MOTION, cx, cy);
