@@ -4,9 +4,11 @@
 #include <cmath>
 #include <string>
 
+#include "CpEdit.h"
 #include "GLView3D.h"
 #include "RunProgress.h"
 #include "message.h"
+#include "state.h"
 #include "textwrap.h"
 
 // clang-format off
@@ -33,6 +35,7 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_CP_VIEW,          Quarel::onCmdCpView),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_M_VIEW,           Quarel::onCmdMView),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_CP_EDIT,          Quarel::onCmdCpEdit),
+    FXMAPFUNC(SEL_CHANGED,           Quarel::ID_CP_EDIT,          Quarel::onChgCpEdit),
     FXMAPFUNC(SEL_PAINT,             Quarel::ID_CANVAS,           Quarel::onPaint),
     FXMAPFUNC(SEL_LEFTBUTTONPRESS,   Quarel::ID_CANVAS,           Quarel::onLeftPress),
     FXMAPFUNC(SEL_LEFTBUTTONRELEASE, Quarel::ID_CANVAS,           Quarel::onLeftRelease),
@@ -314,6 +317,7 @@ void Quarel::buildInverseTab(FXComposite* page) {
 
 Quarel::~Quarel() {
     rc_.writeIterationLog();
+    delete cpEdit_;
     delete w_.fileMenu;
 }
 
@@ -603,7 +607,48 @@ long Quarel::onCmdMView(FXObject*, FXSelector, void*) {
 }
 
 long Quarel::onCmdCpEdit(FXObject*, FXSelector, void*) {
-    inform("Cp Edit", "The Cp editor is not part of this version of Quarel.");
+    // One editor at a time writes the target.  An editor that is open and
+    // still shows the last analysis is raised with its edits; a closed one,
+    // or one of an earlier calculation, is replaced by a fresh editor on
+    // the current Cp.
+    if (cpEdit_ != nullptr && cpEdit_->shown() &&
+        cpEdit_->editor().loadedFrom(rc_.level().NX, rc_.level().k, quarel::cpf.data())) {
+        cpEdit_->raise();
+        return 1;
+    }
+    delete cpEdit_;
+    // The editor works on the flow the Cp was computed for.
+    const quarel::FreeStream& flow = rc_.freeStream();
+    CpEdit::Input in;
+    in.NX = rc_.level().NX;
+    in.k = rc_.level().k;
+    in.mach = flow.mach;
+    in.cu = flow.cu;
+    in.su = flow.su;
+    in.cosSweep = flow.cosSweep;
+    in.clift = &rc_.results.clift;
+    in.cliftTarget = &rc_.results.cliftTarget;
+    cpEdit_ = new CpEdit(this, in, this, ID_CP_EDIT);
+    cpEdit_->create();
+    cpEdit_->show(PLACEMENT_SCREEN);
+    return 1;
+}
+
+// "Cp design save" of the Cp editor: the target in cps is accepted and the
+// window goes into design mode on the "Inverse" tab.
+long Quarel::onChgCpEdit(FXObject*, FXSelector, void* ptr) {
+    if (ptr == nullptr || ptr != cpEdit_ ||
+        !cpEdit_->editor().loadedFrom(rc_.level().NX, rc_.level().k, quarel::cpf.data())) {
+        inform("Cp Edit",
+               "The Cp editor shows the Cp of an earlier calculation. Open it again with "
+               "\"Cp Edit\" to edit the target on the last one.");
+        return 1;
+    }
+    // Design mode: the widgets follow the run control's state.
+    rc_.acceptTarget();
+    refreshState();
+    drawCpPlot();
+    w_.tabBook->setCurrent(2);
     return 1;
 }
 

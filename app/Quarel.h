@@ -15,6 +15,7 @@
 #include "RunControl.h"
 #include "plotmath.h"
 
+class CpEdit;
 class RunProgress;
 
 class Quarel : public FXMainWindow {
@@ -104,6 +105,8 @@ public:
     // The job: parameters, run variables, iteration log.
     quarel::RunControl& runControl() { return rc_; }
     const Widgets& widgets() const { return w_; }
+    // The Cp editor made by the last "Cp Edit" (null before the first).
+    CpEdit* cpEditor() const { return cpEdit_; }
 
     // Everything the Open command does after the file dialog: reads the
     // file and refreshes the window.  On failure an information box names
@@ -175,6 +178,7 @@ public:
     long onCmdCpView(FXObject*, FXSelector, void*);
     long onCmdMView(FXObject*, FXSelector, void*);
     long onCmdCpEdit(FXObject*, FXSelector, void*);
+    long onChgCpEdit(FXObject*, FXSelector, void*);
     long onCmdSavePlot(FXObject*, FXSelector, void*);
     long onCmdWholeGrid(FXObject*, FXSelector, void*);
     long onPaint(FXObject*, FXSelector, void*);
@@ -224,6 +228,8 @@ private:
 
     quarel::RunControl rc_;
     Widgets w_;
+    // The one Cp editor: the target has a single author.
+    CpEdit* cpEdit_ = nullptr;
 
     // One data target per text field.
     FXDataTarget npaTarget_, ncoTarget_, nbhTarget_, kgridTarget_;
