@@ -3,7 +3,10 @@
 // overrides as the spinners would, runs "Grid Calculation" and
 // "Calculation" on the same run control, prints Clift= and Cdrag= and
 // writes the iteration-log file at the end.
+#include <unistd.h>
+
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -116,6 +119,22 @@ int main(int argc, char** argv) {
 
     quarel::msg::setQuiet(quiet);
     quarel::RunControl run;
+    // With the output going to a file and standard error to a terminal, a
+    // progress line on the terminal that is rewritten after every Newton
+    // step and kept at the end of each level.  (On a terminal the iteration
+    // lines themselves show the progress.)
+    const bool terminal = !quiet && isatty(STDERR_FILENO) && !isatty(STDOUT_FILENO);
+    int shownLevel = 0;
+    if (terminal) {
+        run.setProgressHook([&shownLevel](const quarel::Progress& p) {
+            if (shownLevel != 0 && p.level != shownLevel) std::fputc('\n', stderr);
+            shownLevel = p.level;
+            std::fprintf(stderr, "\rlevel %d of %d, %d x %d: step %2d, residual %.2E, Clift %.5f ",
+                         p.level, p.levels, p.NX, p.NY, p.step, std::fabs(p.residual), p.clift);
+            std::fflush(stderr);
+            return true;
+        });
+    }
     int code = kOk;
     std::set<std::string> shown;
     try {
@@ -126,7 +145,14 @@ int main(int argc, char** argv) {
         run.flowChanged();
         run.gridCalculation();
         showWarnings(run.warnings(), shown);
-        const auto outcome = run.calculate();
+        quarel::RunControl::CalcOutcome outcome;
+        try {
+            outcome = run.calculate();
+        } catch (...) {
+            if (terminal && shownLevel != 0) std::fputc('\n', stderr);
+            throw;
+        }
+        if (terminal && shownLevel != 0) std::fputc('\n', stderr);
         showWarnings(run.warnings(), shown);
         if (outcome != quarel::RunControl::CalcOutcome::Done) {
             code = fail(kParameter, "no calculation was made.");

@@ -100,6 +100,9 @@ protected:
         delete window;  // and its editor
         if (app) app->runWhileEvents();
         scratch.reset();
+        // The target array is shared by the whole program: later tests in
+        // this process start without one.
+        for (int i = 0; i < quarel::kContourSize; ++i) quarel::cps(i) = 0.0;
     }
     // Opens `input`, makes the grid and runs the analysis.
     void analyse(const std::string& input) {

@@ -15,8 +15,12 @@
 #include <vector>
 
 #include "Quarel.h"
+#include "RunProgress.h"
 #include "gui_app.h"
 #include "state.h"
+
+// After fx.h, which it needs.
+#include <FXPNGImage.h>
 
 namespace {
 
@@ -29,7 +33,19 @@ public:
         captions.push_back(caption.text());
         texts.push_back(text.text());
     }
+    // Presses "Stop" in the progress window after step `stopAfter` of the
+    // run (0: never), and records what the window showed meanwhile.
+    void afterStep(RunProgress& progress) override {
+        ++steps;
+        statusDuringRun = widgets().statusLine->getText().text();
+        if (steps == stopAfter) {
+            progress.handle(progress.stopButton(), FXSEL(SEL_COMMAND, RunProgress::ID_STOP),
+                            nullptr);
+        }
+    }
     std::vector<std::string> captions, texts;
+    int steps = 0, stopAfter = 0;
+    std::string statusDuringRun;
 };
 
 std::string makeTempDir() {
@@ -106,6 +122,7 @@ protected:
         app->flush(true);
         app->runWhileEvents();
         app->forceRefresh();
+        app->repaint();
         app->flush(true);
     }
     long command(FXSelector id) { return window->handle(app, FXSEL(SEL_COMMAND, id), nullptr); }
@@ -524,3 +541,78 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
 }
 
 }  // namespace
+
+// A calculation shows its progress and can be stopped; a stopped run keeps
+// the previous results; results of changed inputs are greyed, and "Save
+// Result" and "Save Plot" write what the results were computed with.
+TEST_F(MainWindow, ProgressStopStaleResultsAndExport) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir);
+    command(Quarel::ID_CALCULATE);
+    ASSERT_TRUE(window->captions.empty()) << window->texts.front();
+    EXPECT_GT(window->steps, 2);
+    EXPECT_NE(window->statusDuringRun.find("Level 2 of 2, 80 x 17"), std::string::npos)
+        << window->statusDuringRun;
+    settle();
+    const double lift = rc.results.clift;
+    const FXString liftShown = w().cliftField->getText();
+    const std::string cp = readFile(dir + "/wing.cp");
+    EXPECT_TRUE(w().cliftField->isEnabled());
+
+    // A changed input greys the results and says so.
+    w().alphaSpinner->setValue(3.0);
+    command(Quarel::ID_ALPHA);
+    settle();
+    EXPECT_FALSE(w().cliftField->isEnabled());
+    EXPECT_FALSE(w().cdragField->isEnabled());
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("inputs changed"),
+              std::string::npos);
+    EXPECT_GT(countPixels(fxcolorfromname("Red")), 20);  // the note on the plot
+    // "Save Result" writes the angle the results were computed with.
+    command(Quarel::ID_SAVE);
+    EXPECT_NE(readFile(dir + "/wing_1.out").find("   0.60000   1.50000"), std::string::npos);
+
+    // Stop after the third step: the previous results, files and fields stay.
+    window->steps = 0;
+    window->stopAfter = 3;
+    command(Quarel::ID_CALCULATE);
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(window->steps, 3);
+    ASSERT_EQ(window->captions.size(), 1u);
+    EXPECT_NE(window->texts[0].find("stopped"), std::string::npos);
+    EXPECT_EQ(rc.results.clift, lift);
+    EXPECT_EQ(readFile(dir + "/wing.cp"), cp);
+    settle();
+    EXPECT_EQ(w().cliftField->getText(), liftShown);
+    EXPECT_TRUE(w().saveButton->isEnabled());
+    EXPECT_TRUE(w().calculateButton->isEnabled());  // it can be run again
+    EXPECT_FALSE(w().cliftField->isEnabled());      // still the results of alpha 1.5
+
+    // Export: the picture and the plotted data.
+    const std::string png = dir + "/plot.png";
+    window->savePlot(png.c_str(), 400, 300);
+    const std::string picture = readFile(png);
+    ASSERT_GT(picture.size(), 100u);
+    EXPECT_EQ(picture.substr(1, 3), "PNG");
+    FXPNGImage back(app);
+    {
+        FXFileStream stream;
+        ASSERT_TRUE(stream.open(png.c_str(), FXStreamLoad));
+        ASSERT_TRUE(back.loadPixels(stream));
+    }
+    EXPECT_EQ(back.getWidth(), 400);
+    EXPECT_EQ(back.getHeight(), 300);
+    const std::string csv = readFile(dir + "/plot.csv");
+    std::istringstream lines(csv);
+    std::vector<std::string> rows;
+    for (std::string l; std::getline(lines, l);) rows.push_back(l);
+    ASSERT_EQ(rows.size(), 2u + 64u);  // note, header, one row per body face
+    EXPECT_NE(rows[0].find("alpha 1.50000"), std::string::npos);
+    EXPECT_EQ(rows[1], "face,surface,x,y,Cp,Mach");
+    EXPECT_EQ(rows[2].rfind("1,upper,", 0), 0u);
+    EXPECT_EQ(rows.back().rfind("64,lower,", 0), 0u);
+}
