@@ -343,7 +343,9 @@ void Quarel::inform(const FXString& caption, const FXString& text) {
 
 long Quarel::onCmdOpen(FXObject*, FXSelector, void*) {
     FXFileDialog dialog(this, "Open Input Geometry file", 0, 0, 0, 500, 300);
-    dialog.setPatternList("Files (*.dat)");
+    // The program's input files, and section coordinate files as libraries
+    // publish them.
+    dialog.setPatternList("Files (*.dat)\nCoordinate files (*.dat,*.txt)\nAll files (*)");
     // A cancelled dialog leaves everything as it was: "&Open..." stays
     // usable and nothing that needs a file becomes enabled.
     if (dialog.execute(PLACEMENT_CURSOR)) openFile(dialog.getFilename());
@@ -358,6 +360,7 @@ bool Quarel::openFile(const FXString& path) {
         inform("Open Input Geometry file", e.what());
         return false;
     }
+    showWarnings();  // what was changed on a coordinate file's section
     const quarel::JobParameters& job = rc_.job;
     w_.alphaSpinner->setValue(job.alpha);
     w_.machSpinner->setValue(job.mach);

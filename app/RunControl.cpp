@@ -1,10 +1,15 @@
 #include "RunControl.h"
 
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <utility>
 
 #include "ArraySnapshot.h"
 #include "CGRD1.h"
+#include "CoordinateFile.h"
 #include "INPT1.h"
 #include "SRV11.h"
 #include "message.h"
@@ -31,21 +36,65 @@ void RunControl::takeWarnings() {
 // Open
 // ---------------------------------------------------------------------------
 
-void RunControl::open(const std::string& path) {
+namespace {
+
+// Reads the program's own input file named in `names` (title stored there).
+JobParameters readJob(FileNames& names, const JobParameters& start, int& designMode) {
+    JobParameters read;
+    read.DSGRID = start.DSGRID;
+    double sweep = 0.0, diagDom = 0.0;
+    ReadGeom(names, read.mach, read.alpha, read.gamma, sweep, diagDom, read.maxResidual, read.NPA,
+             read.NCO, read.NBH, read.Kgrid, read.linearIterations, read.gmresDim,
+             read.liftCorrection, read.designRegime, read.designLeadBoundary, designMode,
+             read.NCONT, read.XCONT, read.YCONT, read.DSGRID);
+    read.swept = sweep;
+    read.diagDom = diagDom;
+    return read;
+}
+
+void setTitle(FileNames& names, std::string title) {
+    title = title.substr(0, kNameField);
+    while (!title.empty() && title.back() == ' ') title.pop_back();
+    std::memset(names.title, 0, sizeof names.title);
+    std::memcpy(names.title, title.data(), title.size());
+    names.titleLen = static_cast<int32_t>(title.size()) + 1;
+}
+
+}  // namespace
+
+JobParameters ReadInputFile(const std::string& path, std::string& title) {
+    FileNames names;
+    std::snprintf(names.inputName, sizeof names.inputName, "%s", path.c_str());
+    int designMode = 0;
+    const JobParameters job = readJob(names, JobParameters{}, designMode);
+    title = nameOf(names.title, kNameField);
+    return job;
+}
+
+void RunControl::open(const std::string& path, const JobParameters* templ) {
     JobFiles files = JobFiles::forInput(path);
     msg::console("File=" + path);
 
     // Read into a fresh job: a file that fails leaves the job as it was.
     JobParameters read;
-    read.DSGRID = job.DSGRID;
-    double sweep = 0.0, diagDom = 0.0;
     int designMode = 0;
-    ReadGeom(files.names, read.mach, read.alpha, read.gamma, sweep, diagDom, read.maxResidual,
-             read.NPA, read.NCO, read.NBH, read.Kgrid, read.linearIterations, read.gmresDim,
-             read.liftCorrection, read.designRegime, read.designLeadBoundary, designMode,
-             read.NCONT, read.XCONT, read.YCONT, read.DSGRID);
-    read.swept = sweep;
-    read.diagDom = diagDom;
+    std::vector<std::string> notes;
+    std::string text;
+    {
+        std::ifstream f(path, std::ios::binary);
+        std::ostringstream s;
+        if (f) s << f.rdbuf();
+        text = s.str();
+    }
+    if (!text.empty() && RecogniseCoordinates(text) != CoordinateLayout::None) {
+        const Section section = ReadSection(text, path);
+        read = templ != nullptr ? *templ : DefaultJob();
+        SetContour(read, section);
+        setTitle(files.names, section.name);
+        notes = section.notes;
+    } else {
+        read = readJob(files.names, job, designMode);
+    }
 
     files_ = std::move(files);
     job = read;
@@ -56,6 +105,11 @@ void RunControl::open(const std::string& path) {
     gridMade_ = false;
     calculationArmed_ = false;
     hasResults_ = false;
+    warnings_ = notes;
+}
+
+std::string RunControl::title() const {
+    return nameOf(files_.names.title, kNameField);
 }
 
 // ---------------------------------------------------------------------------

@@ -50,8 +50,15 @@ public:
     // ---- Commands ---------------------------------------------------------
     // "Open": derives the file names, reads the file and puts its values on
     // the panels.  Writes the console line "File=<path>".  Throws FileError
-    // (nothing changed) on a bad path or file.
-    void open(const std::string& path);
+    // (nothing changed) on a bad path or file.  A section coordinate file
+    // (CoordinateFile.h) is taken with the parameters of `templ`, or the
+    // built-in defaults; what had to be changed on the section is listed
+    // in warnings().
+    void open(const std::string& path, const JobParameters* templ = nullptr);
+
+    // The title of the job (the input file's first line, or the name line
+    // of a coordinate file).
+    std::string title() const;
 
     // "Grid Calculation".  Throws ParameterError before any array is
     // touched when the panel values do not fit; FileError in design mode
@@ -152,6 +159,10 @@ private:
     JobParameters resultsJob_;
     ProgressHook progress_;
 };
+
+// Reads the program's own input file at `path` (the job and its title).
+// Throws FileError.
+JobParameters ReadInputFile(const std::string& path, std::string& title);
 
 // True when the two jobs have the same flow, grid and convergence inputs
 // (the values a result depends on).

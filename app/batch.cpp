@@ -14,6 +14,7 @@
 #include <set>
 #include <string>
 
+#include "CoordinateFile.h"
 #include "RunControl.h"
 #include "message.h"
 
@@ -34,12 +35,21 @@ const char* const kHelp =
     "and Cp files beside FILE.dat, grid.out in the current directory and the\n"
     "iteration log FILE.itr at the end.\n"
     "\n"
+    "FILE may also be a section coordinate file: a name line and x y pairs from\n"
+    "the upper trailing edge round the leading edge to the lower trailing edge,\n"
+    "or a name line, the point counts of the two surfaces and the upper and\n"
+    "lower surfaces from the leading edge.  The grid and convergence settings\n"
+    "then come from --template, or built-in defaults.\n"
+    "\n"
     "Options (applied after the file is read, as the panel spinners would):\n"
     "  --alpha DEG   angle of attack, -85 .. 85 degrees\n"
     "  --mach M      free-stream Mach number, 0 .. 0.9\n"
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
     "  --save        also write the result file FILE_1.out\n"
     "  --quiet       do not print the iteration lines\n"
+    "  --template T.dat   take the parameters of a coordinate file from T.dat\n"
+    "  --write-input OUT.dat  write the job (parameters and contour) as an input\n"
+    "                file of this program and stop\n"
     "  --help        show this text\n"
     "\n"
     "Exit codes: 0 done; 1 bad command line or value out of range; 2 file error\n"
@@ -80,6 +90,7 @@ int main(int argc, char** argv) {
         double value = 0.0;
     } overrides[] = {{"--alpha", -85.0, 85.0}, {"--mach", 0.0, 0.9}, {"--swept", 0.0, 85.0}};
     bool save = false, quiet = false;
+    std::string templatePath, writeInput;
     std::string file;
 
     for (int a = 1; a < argc; ++a) {
@@ -90,6 +101,11 @@ int main(int argc, char** argv) {
         }
         if (arg == "--save") {
             save = true;
+            continue;
+        }
+        if (arg == "--template" || arg == "--write-input") {
+            if (a + 1 >= argc) return fail(kUsage, arg + " needs a file name.");
+            (arg == "--template" ? templatePath : writeInput) = argv[++a];
             continue;
         }
         if (arg == "--quiet") {
@@ -138,7 +154,19 @@ int main(int argc, char** argv) {
     int code = kOk;
     std::set<std::string> shown;
     try {
-        run.open(file);
+        quarel::JobParameters templ;
+        if (!templatePath.empty()) {
+            std::string title;
+            templ = quarel::ReadInputFile(templatePath, title);
+        }
+        run.open(file, templatePath.empty() ? nullptr : &templ);
+        showWarnings(run.warnings(), shown);
+        if (!writeInput.empty()) {
+            quarel::WriteTextFile(writeInput, quarel::InputFileText(run.title(), run.job),
+                                  "input file");
+            if (!quiet) std::printf("Input file: %s\n", writeInput.c_str());
+            return code;
+        }
         if (overrides[0].given) run.job.alpha = overrides[0].value;
         if (overrides[1].given) run.job.mach = overrides[1].value;
         if (overrides[2].given) run.job.swept = overrides[2].value;

@@ -30,9 +30,12 @@ import math
 import sys
 
 
-def thickness(x, t):
+def thickness(x, t, open_te=False):
+    """Half thickness; the published last coefficient -0.1015 leaves the
+    trailing edge open (0.126 % chord thick at 12 %), -0.1036 closes it."""
+    a4 = -0.1015 if open_te else -0.1036
     return 5.0 * t * (0.2969 * math.sqrt(x) - 0.1260 * x - 0.3516 * x ** 2
-                      + 0.2843 * x ** 3 - 0.1036 * x ** 4)
+                      + 0.2843 * x ** 3 + a4 * x ** 4)
 
 
 def camber(x, m, p):
@@ -82,6 +85,41 @@ def ratio(r):
     if len(s) > 5:
         raise ValueError("growth ratio %r does not fit a 5-column field" % r)
     return s.rjust(5)
+
+
+def surfaces(code, n, open_te):
+    """Upper and lower surface points, each from the leading edge to the
+    trailing edge, thickness laid off normal to the camber line."""
+    m, p, t = parse_digits(code)
+    upper, lower = [], []
+    for x in stations(n):
+        yc, slope = camber(x, m, p)
+        yt = thickness(x, t, open_te)
+        th = math.atan(slope)
+        upper.append((x - yt * math.sin(th), yc + yt * math.cos(th)))
+        lower.append((x + yt * math.sin(th), yc - yt * math.cos(th)))
+    return upper, lower
+
+
+def coordinates(args):
+    """A section coordinate file as section libraries publish them."""
+    upper, lower = surfaces(args.code, args.stations, args.open_te)
+    name = args.title or "NACA %s" % args.code
+    lines = [name]
+    if args.format == "points":
+        # Upper trailing edge round the leading edge to the lower one.
+        for x, y in list(reversed(upper)) + lower[1:]:
+            lines.append("%10.6f %10.6f" % (x, y))
+    else:
+        # Point counts, then both surfaces from the leading edge.
+        lines.append("%8d.  %8d." % (len(upper), len(lower)))
+        lines.append("")
+        for x, y in upper:
+            lines.append("%10.6f %10.6f" % (x, y))
+        lines.append("")
+        for x, y in lower:
+            lines.append("%10.6f %10.6f" % (x, y))
+    return "\n".join(lines) + "\n"
 
 
 def count(v):
@@ -146,6 +184,12 @@ def main(argv=None):
     ap.add_argument("code", help="four digits, e.g. 0012")
     ap.add_argument("-o", "--output", help="output file (default: standard output)")
     ap.add_argument("--layout", type=int, choices=(0, 1), default=0)
+    ap.add_argument("--format", choices=("input", "points", "blocks"), default="input",
+                    help="input: this program's input file; points or blocks: a section "
+                         "coordinate file (x y pairs round the section, or point counts and "
+                         "the two surfaces from the leading edge)")
+    ap.add_argument("--open-te", action="store_true",
+                    help="the published open trailing edge (last coefficient -0.1015)")
     ap.add_argument("--stations", type=int, default=41,
                     help="stations per surface, leading and trailing edge included")
     ap.add_argument("--title")
@@ -173,14 +217,14 @@ def main(argv=None):
     if args.stations < 3:
         ap.error("at least 3 stations per surface")
     npoints = args.stations if args.layout == 1 else 2 * args.stations - 1
-    if (args.layout == 1 and npoints > 180) or npoints > 360:
+    if args.format == "input" and ((args.layout == 1 and npoints > 180) or npoints > 360):
         ap.error("too many contour points for the reader (360, or 180 lines in layout 1)")
     nx = args.kgrid * (args.npa + 2 * args.nbh)
     ny = args.kgrid * args.nco + 1
     if nx > 499 or ny > 160:
         print("warning: the fine grid %d x %d exceeds 499 x 160" % (nx, ny), file=sys.stderr)
     try:
-        text = generate(args)
+        text = generate(args) if args.format == "input" else coordinates(args)
     except ValueError as e:
         ap.error(str(e))
     if args.output:

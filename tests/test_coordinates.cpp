@@ -1,0 +1,232 @@
+// Section coordinate files: both published layouts, their variants (order,
+// duplicate points, open trailing edge, too many points), refusals, and the
+// program's own input file written back from a job.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "CoordinateFile.h"
+#include "JobFiles.h"
+#include "RunControl.h"
+#include "message.h"
+#include "quarel_job.h"
+
+using namespace quarel;
+using testjob::ScratchDir;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// NACA 4-digit surfaces from the published formulas, each from the leading
+// edge to the trailing edge at cosine-spaced stations.
+struct Surfaces {
+    std::vector<double> ux, uy, lx, ly;
+};
+Surfaces naca(double m, double p, double t, int n, bool openTe) {
+    Surfaces s;
+    for (int i = 0; i < n; ++i) {
+        const double x = 0.5 * (1.0 - std::cos(kPi * i / (n - 1)));
+        const double a4 = openTe ? -0.1015 : -0.1036;
+        const double yt = 5.0 * t *
+                          (0.2969 * std::sqrt(x) - 0.1260 * x - 0.3516 * x * x +
+                           0.2843 * x * x * x + a4 * x * x * x * x);
+        double yc = 0.0, dyc = 0.0;
+        if (m > 0.0) {
+            yc = x < p ? m / (p * p) * (2 * p * x - x * x)
+                       : m / ((1 - p) * (1 - p)) * (1 - 2 * p + 2 * p * x - x * x);
+            dyc = x < p ? 2 * m / (p * p) * (p - x) : 2 * m / ((1 - p) * (1 - p)) * (p - x);
+        }
+        const double th = std::atan(dyc);
+        s.ux.push_back(x - yt * std::sin(th));
+        s.uy.push_back(yc + yt * std::cos(th));
+        s.lx.push_back(x + yt * std::sin(th));
+        s.ly.push_back(yc - yt * std::cos(th));
+    }
+    return s;
+}
+
+std::string pair(double x, double y) {
+    char b[64];
+    std::snprintf(b, sizeof b, "%.7f %.7f\n", x, y);
+    return b;
+}
+
+// Point-list layout: upper trailing edge round the leading edge.
+std::string pointList(const Surfaces& s, const std::string& name = "NACA test") {
+    std::string t = name + "\n";
+    for (size_t i = s.ux.size(); i-- > 0;) t += pair(s.ux[i], s.uy[i]);
+    for (size_t i = 1; i < s.lx.size(); ++i) t += pair(s.lx[i], s.ly[i]);
+    return t;
+}
+
+// Two-block layout: counts, then both surfaces from the leading edge.
+std::string twoBlocks(const Surfaces& s) {
+    std::string t = "NACA test two blocks\n";
+    t += std::to_string(s.ux.size()) + ". " + std::to_string(s.lx.size()) + ".\n\n";
+    for (size_t i = 0; i < s.ux.size(); ++i) t += pair(s.ux[i], s.uy[i]);
+    t += "\n";
+    for (size_t i = 0; i < s.lx.size(); ++i) t += pair(s.lx[i], s.ly[i]);
+    return t;
+}
+
+// Largest distance of the section's points from the polygon of the exact
+// surface points (a resampled section must stay on the section).
+double offSection(const Section& sec, const Surfaces& s) {
+    std::vector<double> px, py;
+    for (size_t i = s.ux.size(); i-- > 0;) px.push_back(s.ux[i]), py.push_back(s.uy[i]);
+    for (size_t i = 1; i < s.lx.size(); ++i) px.push_back(s.lx[i]), py.push_back(s.ly[i]);
+    double worst = 0.0;
+    for (size_t m = 0; m < sec.x.size(); ++m) {
+        double best = 1e30;
+        for (size_t i = 0; i + 1 < px.size(); ++i) {
+            const double dx = px[i + 1] - px[i], dy = py[i + 1] - py[i];
+            double t = ((sec.x[m] - px[i]) * dx + (sec.y[m] - py[i]) * dy) / (dx * dx + dy * dy);
+            t = std::fmin(1.0, std::fmax(0.0, t));
+            best =
+                std::fmin(best, std::hypot(sec.x[m] - px[i] - t * dx, sec.y[m] - py[i] - t * dy));
+        }
+        worst = std::fmax(worst, best);
+    }
+    return worst;
+}
+
+}  // namespace
+
+TEST(CoordinateFile, BothLayoutsGiveThePointListOfTheSection) {
+    const Surfaces s = naca(0.02, 0.4, 0.12, 41, false);
+    const std::string points = pointList(s), blocks = twoBlocks(s);
+    EXPECT_EQ(RecogniseCoordinates(points), CoordinateLayout::PointList);
+    EXPECT_EQ(RecogniseCoordinates(blocks), CoordinateLayout::TwoBlocks);
+    const Section a = ReadSection(points, "a.dat"), b = ReadSection(blocks, "b.dat");
+    EXPECT_EQ(a.name, "NACA test");
+    EXPECT_TRUE(a.notes.empty());
+    EXPECT_TRUE(b.notes.empty());
+    ASSERT_EQ(a.x.size(), 81u);
+    ASSERT_EQ(b.x.size(), 81u);
+    for (size_t m = 0; m < a.x.size(); ++m) {
+        EXPECT_DOUBLE_EQ(a.x[m], b.x[m]);
+        EXPECT_DOUBLE_EQ(a.y[m], b.y[m]);
+    }
+    EXPECT_NEAR(a.x.front(), 1.0, 1e-7);  // trailing edge, upper side first
+    EXPECT_GT(a.y[20], 0.0);
+    EXPECT_NEAR(a.x[40], 0.0, 1e-12);  // the shared leading edge
+
+    // Not coordinate files: the program's own input, too few points, text.
+    testjob::Job j;
+    EXPECT_EQ(RecogniseCoordinates(testjob::jobText(j)), CoordinateLayout::None);
+    EXPECT_EQ(RecogniseCoordinates("name\n0 0\n1 0\n"), CoordinateLayout::None);
+    EXPECT_EQ(RecogniseCoordinates("name\n1 2 3\n4 5 6\n7 8 9\n"), CoordinateLayout::None);
+}
+
+TEST(CoordinateFile, VariantsAreBroughtIntoOrderAndSaySo) {
+    const Surfaces s = naca(0.0, 0.0, 0.12, 31, false);
+    const Section ref = ReadSection(pointList(s), "ref");
+
+    // Clockwise (lower surface first): reversed.
+    Surfaces flipped = s;
+    std::swap(flipped.ux, flipped.lx);
+    std::swap(flipped.uy, flipped.ly);
+    const Section r = ReadSection(pointList(flipped), "r");
+    ASSERT_EQ(r.notes.size(), 1u);
+    EXPECT_NE(r.notes[0].find("reversed"), std::string::npos);
+    ASSERT_EQ(r.x.size(), ref.x.size());
+    for (size_t m = 0; m < r.x.size(); ++m) EXPECT_DOUBLE_EQ(r.y[m], ref.y[m]);
+
+    // Both surfaces listed from the leading edge one after the other.
+    std::string le = "split\n";
+    for (size_t i = 0; i < s.ux.size(); ++i) le += pair(s.ux[i], s.uy[i]);
+    for (size_t i = 0; i < s.lx.size(); ++i) le += pair(s.lx[i], s.ly[i]);
+    const Section l = ReadSection(le, "l");
+    ASSERT_EQ(l.x.size(), ref.x.size());
+    for (size_t m = 0; m < l.x.size(); ++m) EXPECT_DOUBLE_EQ(l.y[m], ref.y[m]);
+
+    // A repeated point and a doubled leading edge are dropped.
+    std::string dup = pointList(s);
+    dup.insert(dup.find('\n') + 1, pair(s.ux.back(), s.uy.back()));
+    const Section d = ReadSection(dup, "d");
+    EXPECT_EQ(d.x.size(), ref.x.size());
+    EXPECT_FALSE(d.notes.empty());
+
+    // An open trailing edge is closed at its midpoint.
+    const Surfaces blunt = naca(0.0, 0.0, 0.12, 31, true);
+    const Section o = ReadSection(pointList(blunt), "o");
+    ASSERT_FALSE(o.notes.empty());
+    EXPECT_NE(o.notes.back().find("open"), std::string::npos);
+    EXPECT_DOUBLE_EQ(o.x.front(), o.x.back());
+    EXPECT_DOUBLE_EQ(o.y.front(), o.y.back());
+    EXPECT_NEAR(o.y[15], blunt.uy[15], 0.002);  // the shear stays small
+
+    // More points than the contour holds: resampled onto the section.
+    const Surfaces fine = naca(0.04, 0.4, 0.12, 301, false);
+    const Section f = ReadSection(pointList(fine), "f");
+    EXPECT_LE(static_cast<int>(f.x.size()), kMaxContour);
+    EXPECT_GE(f.x.size(), 300u);
+    EXPECT_LT(offSection(f, fine), 2e-5);
+    EXPECT_DOUBLE_EQ(f.x.front(), fine.ux.back());
+}
+
+TEST(CoordinateFile, UnusableFilesAreRefusedNamingTheLine) {
+    const Surfaces s = naca(0.0, 0.0, 0.12, 21, false);
+    std::string bad = pointList(s);
+    bad.insert(bad.find('\n', bad.find('\n') + 1) + 1, "0.5 oops\n");
+    try {
+        ReadSection(bad, "bad.dat");
+        FAIL() << "accepted a line of text";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("line 3"), std::string::npos) << e.what();
+    }
+    // A surface that turns back on itself.
+    std::string zig = "zig\n1 0\n0.5 0.05\n0.7 0.06\n0 0\n0.5 -0.05\n1 0\n";
+    EXPECT_THROW(ReadSection(zig, "zig"), FileError);
+}
+
+TEST(CoordinateFile, OpenRunsTheSectionWithTheTemplateAndWritesTheInputFile) {
+    msg::setQuiet(true);
+    ScratchDir dir;
+    const Surfaces s = naca(0.02, 0.4, 0.12, 41, false);
+    {
+        std::FILE* f = std::fopen(dir.file("sec.txt").c_str(), "w");
+        std::fputs(pointList(s, "NACA 2412 coordinates").c_str(), f);
+        std::fclose(f);
+    }
+    testjob::Job tj;
+    tj.NPA = 16;
+    tj.NCO = 5;
+    tj.NBH = 4;
+    tj.Kgrid = 2;
+    tj.mach = 0.5;
+    tj.alpha = 1.0;
+    std::string title;
+    const JobParameters templ = ReadInputFile(testjob::writeJob(dir.file("t.dat"), tj), title);
+    RunControl rc;
+    rc.open(dir.file("sec.txt"), &templ);
+    EXPECT_EQ(rc.title(), "NACA 2412 coordinates");
+    EXPECT_EQ(rc.job.NPA, 16);
+    EXPECT_EQ(rc.job.NCONT, 81);
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    const double lift = rc.results.clift;
+    EXPECT_GT(lift, 0.2);  // cambered, at one degree
+
+    // The job written as an input file reads back to the same run.
+    const std::string text = InputFileText(rc.title(), rc.job);
+    WriteTextFile(dir.file("back.dat"), text, "input file");
+    EXPECT_EQ(RecogniseCoordinates(text), CoordinateLayout::None);
+    RunControl back;
+    back.open(dir.file("back.dat"));
+    EXPECT_EQ(back.title(), "NACA 2412 coordinates");
+    EXPECT_EQ(back.job.NCONT, 81);
+    EXPECT_EQ(back.job.Kgrid, 2);
+    EXPECT_DOUBLE_EQ(back.job.alpha, 1.0);
+    ASSERT_EQ(back.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_NEAR(back.results.clift, lift, 1e-9);  // the coordinates as read
+
+    // Without a template the built-in defaults apply.
+    RunControl plain;
+    plain.open(dir.file("sec.txt"));
+    EXPECT_EQ(plain.job.NPA, DefaultJob().NPA);
+    msg::setQuiet(false);
+}
