@@ -162,6 +162,7 @@ void RunControl::gridCalculation() {
     PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
                 flow_.cu);
     GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
+    foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
     takeWarnings();
 
     // 8. Keep the fine grid and the body as generated.
@@ -289,6 +290,19 @@ RunControl::CalcOutcome RunControl::calculate() {
     const Saved before = save();
     try {
         if (design.globalIteration == 0) gridCalculation();
+        if (foldedCells_ > 0) {
+            // The flow cannot be solved on cells that are turned over: say
+            // so now instead of breaking down on them.
+            std::vector<std::string> w = std::move(warnings_);
+            restore(before);
+            warnings_ = std::move(w);
+            throw ParameterError(
+                "The grid is folded (" + std::to_string(foldedCells_) +
+                " cells turned over, the first at i=" + std::to_string(foldedI_) +
+                ", j=" + std::to_string(foldedJ_) +
+                "), so no flow can be calculated on it. Choose smaller growth ratios or other "
+                "grid sizes (NPA, NCO, NBH, Kgrid) and look at it after Grid Calculation.");
+        }
         if (runStage_ > 2) return CalcOutcome::AlreadyDone;
         runDriver();
     } catch (const RunStopped&) {

@@ -156,6 +156,8 @@ private:
     bool gridMade_ = false;
     bool calculationArmed_ = false;
     bool hasResults_ = false;
+    // Cells of the last grid that are turned over, and the first of them.
+    int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
     JobParameters resultsJob_;
     ProgressHook progress_;
 };

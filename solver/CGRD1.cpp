@@ -273,20 +273,9 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
     writeListing(NX, NY);
 
     // A grid can also fold between the stations (growth ratios too large
-    // for the number of cells), which the interpolation cannot see.  Every
-    // cell must turn the same way as the grid as a whole: i runs clockwise
-    // round the section, j outward, so the diagonals' cross product is
-    // negative.
-    int folded = 0, firstI = 0, firstJ = 0;
-    for (int j = 1; j <= NY - 1; ++j)
-        for (int i = 0; i <= NX - 1; ++i) {
-            const double area = (xg(i + 1, j + 1) - xg(i, j)) * (yg(i, j + 1) - yg(i + 1, j)) -
-                                (yg(i + 1, j + 1) - yg(i, j)) * (xg(i, j + 1) - xg(i + 1, j));
-            if (!(area < 0.0) && folded++ == 0) {
-                firstI = i;
-                firstJ = j;
-            }
-        }
+    // for the number of cells), which the interpolation cannot see.
+    int firstI = 0, firstJ = 0;
+    const int folded = FoldedCells(NX, NY, firstI, firstJ);
     if (folded > 0) {
         msg::warning("The grid is folded: " + std::to_string(folded) + " of " +
                      std::to_string(NX * (NY - 1)) +
@@ -297,6 +286,21 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
         ++faults;
     }
     return faults;
+}
+
+int FoldedCells(const int& NX, const int& NY, int& firstI, int& firstJ) {
+    int folded = 0;
+    firstI = firstJ = 0;
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 0; i <= NX - 1; ++i) {
+            const double area = (xg(i + 1, j + 1) - xg(i, j)) * (yg(i, j + 1) - yg(i + 1, j)) -
+                                (yg(i + 1, j + 1) - yg(i, j)) * (xg(i, j + 1) - xg(i + 1, j));
+            if (!(area < 0.0) && folded++ == 0) {
+                firstI = i;
+                firstJ = j;
+            }
+        }
+    return folded;
 }
 
 }  // namespace quarel

@@ -17,6 +17,12 @@ namespace quarel {
 // reports of the interpolation (0 for a sound grid).
 int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID);
 
+// Counts the cells of the grid in xg, yg that are turned over or
+// degenerate.  i runs clockwise round the section and j outward, so every
+// sound cell has a negative cross product of its diagonals.
+//   NX, NY [in]; firstI, firstJ [out] the first such cell (0 when none)
+int FoldedCells(const int& NX, const int& NY, int& firstI, int& firstJ);
+
 // Ratio r > 0 with 1 + r + ... + r^(n-1) = S (Newton, at most 50 steps).
 double GrowthRatio(const double& S, const int& n);
 

@@ -182,9 +182,9 @@ void interpolate(int im, int jm, int ia, int ja, int ib, int jb) {
 }  // namespace
 
 void CoarseToFine(const int& NXf, const int& NYf, const int& d) {
-    if (d != 1 && d != 2 && d != 4) {
+    if (d < 1 || (d & (d - 1)) != 0) {
         throw ParameterError("Coarsening factor " + std::to_string(d) +
-                             " is not supported (1, 2 or 4).");
+                             " is not supported (a power of two: 1, 2, 4, 8, ...).");
     }
     if (d == 1) {
         for (int j = 1; j <= NYf; ++j)
@@ -196,21 +196,14 @@ void CoarseToFine(const int& NXf, const int& NYf, const int& d) {
     for (int jc = 1; jc <= (NYf - 1) / d + 1; ++jc)
         for (int ic = 0; ic <= NXf / d; ++ic) phis(d * ic, d * (jc - 1) + 1) = phi(ic, jc);
 
-    if (d == 4) {
-        // Midpoints of the coarse cells' edges at step 2.
-        for (int j = 1; j <= NYf; j += 4)
-            for (int i = 0; i <= NXf - 4; i += 4) interpolate(i + 2, j, i, j, i + 4, j);
-        if (NYf - 2 > 2) {
-            for (int j = 3; j <= NYf - 2; j += 4)
-                for (int i = 0; i <= NXf; i += 2) interpolate(i, j, i, j - 2, i, j + 2);
-        }
-    }
-    // Remaining nodes of the odd lines along i, then the even lines along j.
-    for (int j = 1; j <= NYf; j += 2)
-        for (int i = 0; i <= NXf - 2; i += 2) interpolate(i + 1, j, i, j, i + 2, j);
-    if (NYf - 1 > 1) {
-        for (int j = 2; j <= NYf - 1; j += 2)
-            for (int i = 0; i <= NXf; ++i) interpolate(i, j, i, j - 1, i, j + 1);
+    // Then halving the spacing until every node is set: at spacing h the
+    // midpoints of the known nodes 2h apart along the lines j = 1 + m 2h,
+    // then along j the rows between them.
+    for (int h = d / 2; h >= 1; h /= 2) {
+        for (int j = 1; j <= NYf; j += 2 * h)
+            for (int i = 0; i <= NXf - 2 * h; i += 2 * h) interpolate(i + h, j, i, j, i + 2 * h, j);
+        for (int j = 1 + h; j <= NYf - h; j += 2 * h)
+            for (int i = 0; i <= NXf; i += h) interpolate(i, j, i, j - h, i, j + h);
     }
 }
 

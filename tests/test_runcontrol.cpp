@@ -738,3 +738,47 @@ TEST(RunControlEnabling, FollowsTheCommands) {
     EXPECT_THROW(rc.calculate(), SolverError);
     EXPECT_EQ(offered(rc), (Offered{false, false, true, true, true, true, true, true, true}));
 }
+
+// Every refinement factor the grid command takes is run level by level;
+// a grid with turned-over cells is refused before any flow is calculated.
+TEST(RunControlRun, KgridEightRunsFourLevelsAndAFoldedGridIsRefused) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 4;
+    j.NCO = 2;
+    j.NBH = 1;
+    j.Kgrid = 8;
+    j.mach = 0.3;
+    j.alpha = 1.0;
+    RunControl rc;
+    runJob(rc, dir, j);
+    const std::vector<Level> lv = levels(rc.log().lines());
+    ASSERT_EQ(lv.size(), 4u);
+    EXPECT_EQ(lv[0].nx, 6);
+    EXPECT_EQ(lv[3].nx, 48);
+    EXPECT_EQ(lv[3].ny, 17);
+    EXPECT_GT(rc.results.clift, 0.05);
+
+    Job folded;
+    for (double& r : folded.ratios) r = 1.5;
+    folded.NPA = 48;
+    folded.NCO = 10;
+    folded.NBH = 8;
+    folded.Kgrid = 4;
+    RunControl bad;
+    bad.open(testjob::writeJob(dir.file("folded.dat"), folded));
+    try {
+        bad.calculate();
+        FAIL() << "a folded grid was calculated";
+    } catch (const ParameterError& e) {
+        EXPECT_NE(std::string(e.what()).find("folded"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(bad.runStage(), 1);
+    EXPECT_FALSE(bad.hasResults());
+    EXPECT_TRUE(bad.log().empty());
+    // The grid command itself shows the grid and warns.
+    bad.gridCalculation();
+    ASSERT_FALSE(bad.warnings().empty());
+    EXPECT_NE(bad.warnings().back().find("folded"), std::string::npos);
+}

@@ -315,9 +315,9 @@ TEST(CoarseToFine, CopiesOrInterpolatesBilinearly) {
     for (int j = 1; j <= 5; ++j)
         for (int i = 0; i <= 8; ++i) EXPECT_EQ(phis(i, j), phi(i, j));
 
-    // d = 2, 4 on a uniform fine grid: bilinear interpolation of the coarse
-    // potential inside each coarse cell.
-    for (int d : {2, 4}) {
+    // d = 2, 4, 8 on a uniform fine grid: bilinear interpolation of the
+    // coarse potential inside each coarse cell.
+    for (int d : {2, 4, 8}) {
         const int nxc = 6, nyc = 4, nxf = d * nxc, nyf = d * (nyc - 1) + 1;
         for (int j = 1; j <= nyf; ++j)
             for (int i = 0; i <= nxf; ++i) {
@@ -358,4 +358,5 @@ TEST(CoarseToFine, CopiesOrInterpolatesBilinearly) {
         for (int i = 0; i <= nxf; ++i) EXPECT_NEAR(phis(i, j), f(X(i), Y(j)), 1e-13);
 
     EXPECT_THROW(CoarseToFine(nxf, nyf, 3), ParameterError);
+    EXPECT_THROW(CoarseToFine(nxf, nyf, 0), ParameterError);
 }
