@@ -20,6 +20,14 @@ namespace {
 // Newton steps allowed on one grid level.
 constexpr int kMaxLevelSteps = 50;
 
+// Beyond this surface Mach number the shock in front of it is too strong for
+// an isentropic model: the entropy it would produce is no longer small.
+constexpr double kPlausibleSurfaceMach = 1.6;
+// A fine-grid lift that differs from the coarser level's by more than this
+// share (and by more than the floor) is reported.
+constexpr double kLiftJump = 0.25;
+constexpr double kLiftJumpFloor = 0.05;
+
 }  // namespace
 
 void RunDriver::run(const JobParameters& job, const FreeStream& flow, const DesignRows& design,
@@ -30,14 +38,19 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
         ColumnSweepOff() { AddColumnSweep(false); }
         ~ColumnSweepOff() { AddColumnSweep(false); }
     } columnSweepOff;
+    double previousLift = 0.0;  // lift at the end of the next coarser level
+    std::string previousTitle;
     try {
         for (;;) {
             prepareLevel(flow);
             iterateLevel(job, flow, design, progress);
             if (level_.isFine()) {
                 postProcess(flow, design);
+                checkPlausibility(flow, previousLift, previousTitle);
                 break;
             }
+            previousLift = results_.clift;
+            previousTitle = status_.levelTitle;
             // Refine: the next level is sampled from the saved fine grid.
             RestoreFineGrid(level_);
             level_ = level_.refined();
@@ -172,6 +185,49 @@ void RunDriver::postProcess(const FreeStream& flow, const DesignRows& design) {
     SurfaceResults(NY, k, NX, flow.mach, flow.gamma, results_.cdrag, results_.clift, flow.cu,
                    flow.su, flow.cosSweep, flow.sin2Sweep, results_.cpStar);
     if (design.designMode == 1) results_.cpDeviation = CpDeviation(level_, design);
+}
+
+void RunDriver::checkPlausibility(const FreeStream& flow, double previousLift,
+                                  const std::string& previousTitle) {
+    const int NX = level_.NX, k = level_.k;
+    // The Mach number in the section plane, normal to the leading edge:
+    // the spanwise speed of a swept wing crosses no shock.
+    double machMax = 0.0;
+    int iMax = k;
+    for (int i = k; i <= NX - k - 1; ++i) {
+        const double q2 = q2f(i);
+        const double m =
+            flow.mach == 0.0 ? 0.0 : amach(i, 1) * std::sqrt(q2 / (q2 + flow.sin2Sweep));
+        if (m > machMax) {
+            machMax = m;
+            iMax = i;
+        }
+    }
+    auto warn = [this](const std::string& text) {
+        msg::warning(text);
+        log_.append(" Warning: " + text);
+    };
+    char b[512];
+    if (machMax > kPlausibleSurfaceMach) {
+        std::snprintf(b, sizeof b,
+                      "The surface Mach number (in the section plane) reaches %.2f (face %d, "
+                      "x = %.3f), beyond %.1f, "
+                      "where the isentropic potential model no longer describes the flow: the "
+                      "shock is too strong and the result is not physical.",
+                      machMax, iMax - k + 1, 0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)),
+                      kPlausibleSurfaceMach);
+        warn(b);
+    }
+    const double lift = results_.clift;
+    if (!previousTitle.empty() &&
+        std::fabs(lift - previousLift) > std::max(kLiftJump * std::fabs(lift), kLiftJumpFloor)) {
+        std::snprintf(b, sizeof b,
+                      "The lift jumped from %.4f on the coarser grid (%s) to %.4f on the fine "
+                      "grid: the coarse grid does not resolve the flow, or the solution moved "
+                      "to another branch; check the result with a finer grid.",
+                      previousLift, previousTitle.substr(7).c_str(), lift);
+        warn(b);
+    }
 }
 
 double CpDeviation(const GridLevel& level, const DesignRows& design) {

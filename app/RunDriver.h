@@ -73,6 +73,11 @@ private:
                       const ProgressHook& progress);
     void finishLevel();
     void postProcess(const FreeStream& flow, const DesignRows& design);
+    // Warnings (console, window, log) for a result the isentropic model
+    // cannot carry (surface Mach beyond 1.6) or a fine-grid lift far from
+    // the coarser level's.
+    void checkPlausibility(const FreeStream& flow, double previousLift,
+                           const std::string& previousTitle);
     // "The Newton iteration on the NX x NY grid <what> <residual>
     // (Max.residual <tolerance>)", the start of a warning about the level.
     std::string levelReport(const std::string& what, double maxResidual) const;

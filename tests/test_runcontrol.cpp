@@ -782,3 +782,40 @@ TEST(RunControlRun, KgridEightRunsFourLevelsAndAFoldedGridIsRefused) {
     ASSERT_FALSE(bad.warnings().empty());
     EXPECT_NE(bad.warnings().back().find("folded"), std::string::npos);
 }
+
+// A result the isentropic model cannot carry is flagged in the warnings and
+// in the iteration log.
+TEST(RunControlRun, ImplausibleSurfaceMachIsFlagged) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 24;
+    j.NCO = 6;
+    j.NBH = 6;
+    j.Kgrid = 2;
+    j.mach = 0.8;
+    j.alpha = 6.0;
+    j.maxResidual = 1e-6;
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("x.dat"), j));
+    try {
+        rc.calculate();
+    } catch (const SolverError&) {
+        GTEST_SKIP() << "this grid breaks down before it can be judged";
+    }
+    bool warned = false;
+    for (const std::string& w : rc.warnings())
+        warned |= w.find("not physical") != std::string::npos;
+    EXPECT_TRUE(warned);
+    bool logged = false;
+    for (const std::string& l : rc.log()) logged |= l.rfind(" Warning: The surface Mach", 0) == 0;
+    EXPECT_TRUE(logged);
+
+    // A moderate case is not flagged.
+    j.alpha = 1.0;
+    j.mach = 0.7;
+    RunControl calm;
+    runJob(calm, dir, j, "calm.dat");
+    for (const std::string& w : calm.warnings())
+        EXPECT_EQ(w.find("not physical"), std::string::npos);
+}
