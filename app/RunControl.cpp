@@ -122,6 +122,8 @@ void RunControl::gridCalculation() {
     // Every check comes before the first array is touched.
     ValidateGrid(job.NPA, job.NCO, job.NBH, job.Kgrid, job.gmresDim, job.XCONT, job.YCONT,
                  job.NCONT);
+    ValidateFlow(job.mach, job.alpha, job.swept, job.diagDom, job.maxResidual,
+                 job.linearIterations);
     if (static_cast<long>(job.Kgrid) * job.NPA > kMaxPlotPanels) {
         throw ParameterError(
             "Kgrid*NPA = " + std::to_string(static_cast<long>(job.Kgrid) * job.NPA) +

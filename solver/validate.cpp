@@ -55,6 +55,15 @@ void checkContour(const ContourInput& XCONT, const ContourInput& YCONT, const in
             "and the last point) must lie downstream of the leading edge (the point of "
             "smallest x).");
     const double cosT = dx / chord, sinT = dy / chord;
+    // A closed contour: the two trailing-edge points meet (an open, blunt
+    // trailing edge has no place for the wake cut to leave from).
+    const double gap = std::hypot(XCONT(1) - XCONT(n), YCONT(1) - YCONT(n));
+    if (gap > kMaxTrailingGap * chord)
+        refuse("The section contour is open at the trailing edge: its first and last points are " +
+               num(gap / chord * 100.0) + " % of the chord apart (at most " +
+               num(kMaxTrailingGap * 100.0) +
+               " % is taken). Close the trailing edge, or open the section as a coordinate file, "
+               "which closes it.");
 
     // Each interior point must have a normalised abscissa in [0, 1/kappa],
     // where the surface parameter is defined, and the parameter must
@@ -82,6 +91,30 @@ void checkContour(const ContourInput& XCONT, const ContourInput& YCONT, const in
                    "edge over the upper surface to the leading edge and back over the lower "
                    "surface, with x falling and then rising and no repeated point.");
         prevTheta = theta;
+    }
+    // No two edges of the contour may cross (a figure eight, a folded
+    // surface).  Neighbouring edges share a point and are skipped.
+    auto cross = [](double ax, double ay, double bx, double by, double cx, double cy) {
+        return (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+    };
+    for (int a = 1; a < n; ++a) {
+        for (int b = a + 2; b < n; ++b) {
+            if (a == 1 && b == n - 1) continue;  // they meet at the trailing edge
+            const double d1 =
+                cross(XCONT(a), YCONT(a), XCONT(a + 1), YCONT(a + 1), XCONT(b), YCONT(b));
+            const double d2 =
+                cross(XCONT(a), YCONT(a), XCONT(a + 1), YCONT(a + 1), XCONT(b + 1), YCONT(b + 1));
+            const double d3 =
+                cross(XCONT(b), YCONT(b), XCONT(b + 1), YCONT(b + 1), XCONT(a), YCONT(a));
+            const double d4 =
+                cross(XCONT(b), YCONT(b), XCONT(b + 1), YCONT(b + 1), XCONT(a + 1), YCONT(a + 1));
+            if (((d1 > 0.0 && d2 < 0.0) || (d1 < 0.0 && d2 > 0.0)) &&
+                ((d3 > 0.0 && d4 < 0.0) || (d3 < 0.0 && d4 > 0.0)))
+                refuse("The section contour crosses itself: the edge from point " +
+                       std::to_string(a) + " to " + std::to_string(a + 1) +
+                       " crosses the edge from point " + std::to_string(b) + " to " +
+                       std::to_string(b + 1) + ".");
+        }
     }
 }
 
@@ -143,6 +176,38 @@ void ValidateGrid(const int& NPA, const int& NCO, const int& NBH, const int& Kgr
                ": the Krylov dimension must lie between 1 and " + std::to_string(kMaxKrylov) + ".");
 
     checkContour(XCONT, YCONT, NCONT);
+}
+
+void ValidateFlow(const double& mach, const double& alpha, const double& swept,
+                  const double& diagDom, const double& maxResidual, const int& linearIterations) {
+    if (!(mach >= 0.0 && mach < 1.0))
+        refuse("Mach=" + num(mach) +
+               ": the free-stream Mach number must lie in 0 <= M < 1 (the far field of the "
+               "solution is subsonic).");
+    if (!(std::fabs(alpha) <= kMaxAlpha))
+        refuse("Alpha=" + num(alpha) + ": the angle of attack must lie between " + num(-kMaxAlpha) +
+               " and " + num(kMaxAlpha) +
+               " degrees; beyond that the flow separates and no potential flow describes it.");
+    if (!(swept >= 0.0 && swept <= kMaxSweep))
+        refuse("Swept=" + num(swept) + ": the sweep angle must lie between 0 and " +
+               num(kMaxSweep) + " degrees.");
+    const double normal = alpha / std::cos(swept * 3.14159265358979323846 / 180.0);
+    if (!(std::fabs(normal) <= kMaxNormalAlpha))
+        refuse("Alpha=" + num(alpha) + ", Swept=" + num(swept) +
+               ": the angle of attack normal to the leading edge, alpha / cos(sweep) = " +
+               num(normal) + " degrees, must lie between " + num(-kMaxNormalAlpha) + " and " +
+               num(kMaxNormalAlpha) + ".");
+    if (!(diagDom > -1.0) || !std::isfinite(diagDom))
+        refuse("Diagonal dom.=" + num(diagDom) +
+               ": the diagonal dominance must be greater than -1 (the preconditioner divides "
+               "by 1 + it).");
+    if (!(maxResidual > 0.0) || !std::isfinite(maxResidual))
+        refuse("Max.residual=" + num(maxResidual) +
+               ": the tolerance must be a positive number; with 0 or less no Newton step "
+               "could end a level honestly.");
+    if (linearIterations < 1)
+        refuse("Linear itererations=" + std::to_string(linearIterations) +
+               ": at least one GMRES cycle per Newton step is needed.");
 }
 
 }  // namespace quarel

@@ -16,4 +16,17 @@ void ValidateGrid(const int& NPA, const int& NCO, const int& NBH, const int& Kgr
                   const int& gmresDim, const ContourInput& XCONT, const ContourInput& YCONT,
                   const int& NCONT);
 
+// Limits of the flow and convergence inputs.
+constexpr double kMaxAlpha = 20.0;        // |angle of attack|, degrees
+constexpr double kMaxSweep = 70.0;        // sweep angle, degrees
+constexpr double kMaxNormalAlpha = 25.0;  // |alpha / cos sweep|, degrees
+constexpr double kMaxTrailingGap = 0.01;  // open trailing edge, share of the chord
+
+// Checks the free stream and the convergence settings.  Throws
+// ParameterError naming the field and its range.
+//   mach, alpha, swept [in] Mach number, angles in degrees
+//   diagDom, maxResidual, linearIterations [in] the convergence fields
+void ValidateFlow(const double& mach, const double& alpha, const double& swept,
+                  const double& diagDom, const double& maxResidual, const int& linearIterations);
+
 }  // namespace quarel

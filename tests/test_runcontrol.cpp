@@ -165,6 +165,18 @@ TEST(RunControlGrid, ParameterRefusalsTouchNoArray) {
         {"Kgrid zero", [](RunControl& r) { r.job.Kgrid = 0; }},
         {"GMRES dimension over 30", [](RunControl& r) { r.job.gmresDim = 31; }},
         {"odd panel count", [](RunControl& r) { r.job.NPA = 7, r.job.Kgrid = 1; }},
+        {"Mach number 1", [](RunControl& r) { r.job.mach = 1.0; }},
+        {"negative Mach number", [](RunControl& r) { r.job.mach = -0.5; }},
+        {"angle of attack beyond 20 degrees", [](RunControl& r) { r.job.alpha = -25.0; }},
+        {"sweep beyond 70 degrees", [](RunControl& r) { r.job.swept = 75.0; }},
+        {"normal angle beyond 25 degrees",
+         [](RunControl& r) { r.job.alpha = 15.0, r.job.swept = 60.0; }},
+        {"diagonal dominance -1", [](RunControl& r) { r.job.diagDom = -1.0; }},
+        {"tolerance 0", [](RunControl& r) { r.job.maxResidual = 0.0; }},
+        {"no linear iteration", [](RunControl& r) { r.job.linearIterations = 0; }},
+        {"upper surface below the lower one",
+         [](RunControl& r) { r.job.YCONT(r.job.NCONT / 4) = -0.2; }},
+        {"open trailing edge", [](RunControl& r) { r.job.YCONT(1) += 0.03; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -177,6 +189,30 @@ TEST(RunControlGrid, ParameterRefusalsTouchNoArray) {
         EXPECT_EQ(xg(0, 1), 12345.0);
         EXPECT_EQ(phi(3, 2), -777.0);
     }
+}
+
+// The contour refusals say what is wrong with the contour.
+TEST(RunControlGrid, ContourRefusalsNameTheFault) {
+    Quiet q;
+    ScratchDir dir;
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("x.dat"), Job()));
+    auto message = [&](void (*apply)(JobParameters&)) {
+        RunControl r = rc;
+        apply(r.job);
+        try {
+            r.gridCalculation();
+        } catch (const ParameterError& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    EXPECT_NE(message([](JobParameters& p) { p.YCONT(p.NCONT / 4) = -0.2; }).find("crosses itself"),
+              std::string::npos);
+    EXPECT_NE(message([](JobParameters& p) { p.YCONT(1) += 0.03; }).find("open at the trailing"),
+              std::string::npos);
+    EXPECT_NE(message([](JobParameters& p) { p.alpha = 30.0; }).find("Alpha=30"),
+              std::string::npos);
 }
 
 TEST(RunControlGrid, SizesFreeStreamAndFirstLevel) {
@@ -339,39 +375,20 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
     j.NCO = 2;
     j.NBH = 2;
     j.Kgrid = 2;
-    {
-        // maxResidual = 0: no Newton step at all, only the level titles.
+    // A tolerance that cannot end a level honestly, or no linear
+    // iterations, is refused before anything is calculated.
+    for (double tol : {0.0, -1.0}) {
         RunControl rc;
         rc.open(testjob::writeJob(dir.file("x.dat"), j));
-        rc.job.maxResidual = 0.0;
-        ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
-        ASSERT_EQ(rc.log().size(), 2u);
-        EXPECT_EQ(rc.log()[0], " Grid: 12 x 3");
-        EXPECT_EQ(rc.log()[1], " Grid: 24 x 5");
-        EXPECT_EQ(rc.status().iterCount, 0);
+        rc.job.maxResidual = tol;
+        EXPECT_THROW(rc.calculate(), ParameterError);
+        EXPECT_TRUE(rc.log().empty());
     }
     {
-        // A negative tolerance: 50 steps on every level.
         RunControl rc;
         rc.open(testjob::writeJob(dir.file("x.dat"), j));
-        rc.job.maxResidual = -1.0;
-        ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
-        std::vector<Level> lv = levels(rc.log().lines());
-        ASSERT_EQ(lv.size(), 2u);
-        EXPECT_EQ(lv[0].steps, 50);
-        EXPECT_EQ(lv[1].steps, 50);
-        EXPECT_EQ(rc.status().iterCount, 50);
-        EXPECT_EQ(rc.status().iterTotal, 50);
-        // The fine grid did not reach the tolerance, and the user is told;
-        // the coarse level, only a start, is not reported.
-        ASSERT_EQ(rc.warnings().size(), 1u);
-        EXPECT_NE(rc.warnings()[0].find("The Newton iteration on the 24 x 5 grid ended after 50 "
-                                        "steps at the residual"),
-                  std::string::npos)
-            << rc.warnings()[0];
-        EXPECT_NE(rc.warnings()[0].find("(Max.residual -1.0E+00): the solution is not converged"),
-                  std::string::npos)
-            << rc.warnings()[0];
+        rc.job.linearIterations = 0;
+        EXPECT_THROW(rc.calculate(), ParameterError);
     }
 }
 
@@ -521,13 +538,17 @@ TEST(RunControlRun, BreakdownAndStopLeaveThePreviousResults) {
     j.mach = 0.5;
     j.alpha = 1.0;
     RunControl rc;
+    // A breakdown on the second level of a run (the solver's own
+    // breakdowns end the same way).
+    auto breakOnLevel2 = [](const Progress& p) -> bool {
+        if (p.level == 2 && p.step == 2) throw SolverError("zero diagonal (test)");
+        return true;
+    };
     // Nothing calculated yet: a breakdown leaves the freshly opened job.
     {
-        Job far = j;
-        far.mach = 0.9;
-        far.alpha = 45.0;  // far beyond what the scheme can carry: zero diagonal
         RunControl first;
-        first.open(testjob::writeJob(dir.file("far.dat"), far));
+        first.open(testjob::writeJob(dir.file("far.dat"), j));
+        first.setProgressHook(breakOnLevel2);
         EXPECT_THROW(first.calculate(), SolverError);
         EXPECT_EQ(first.runStage(), 1);
         EXPECT_FALSE(first.hasResults());
@@ -563,11 +584,13 @@ TEST(RunControlRun, BreakdownAndStopLeaveThePreviousResults) {
 
     // A breakdown on a different grid and flow.
     size_t lines = rc.log().size();
-    rc.job.mach = 0.9;
-    rc.job.alpha = 45.0;
+    rc.job.mach = 0.6;
+    rc.job.alpha = 4.0;
     rc.job.NPA = 16;
     rc.flowChanged();
+    rc.setProgressHook(breakOnLevel2);
     EXPECT_THROW(rc.calculate(), SolverError);
+    rc.setProgressHook(nullptr);
     unchanged("breakdown");
     EXPECT_GT(rc.log().size(), lines);
     EXPECT_TRUE(rc.resultsStale());  // the panels still show the new inputs
@@ -732,10 +755,11 @@ TEST(RunControlEnabling, FollowsTheCommands) {
     rc.design.globalIteration = 0;
 
     // A breakdown leaves everything as it was before the command.
-    rc.job.mach = 0.9;
-    rc.job.alpha = 45.0;
+    rc.job.alpha = 3.0;
     rc.flowChanged();
+    rc.setProgressHook([](const Progress&) -> bool { throw SolverError("zero diagonal (test)"); });
     EXPECT_THROW(rc.calculate(), SolverError);
+    rc.setProgressHook(nullptr);
     EXPECT_EQ(offered(rc), (Offered{false, false, true, true, true, true, true, true, true}));
 }
 
