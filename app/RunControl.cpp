@@ -145,6 +145,10 @@ void RunControl::gridCalculation() {
         saved.reset(new SavedGrid{ArraySnapshot::ofGrid(), level_, flow_, design, status_});
     }
 
+    // A converged solution of the same grid can start the next calculation.
+    const GridLevel previousFine = level_.fineLevel();
+    const bool previousSolution = warmStart_ && hasResults_ && !designRun;
+
     // 1.-5. Fine-grid sizes and free-stream factors.
     level_ = GridLevel::fine(job.NPA, job.NCO, job.NBH, job.Kgrid);
     flow_ = FreeStream::of(job.mach, job.gamma, job.alpha, job.swept);
@@ -168,6 +172,17 @@ void RunControl::gridCalculation() {
     takeWarnings();
 
     // 8. Keep the fine grid and the body as generated.
+    bool sameGrid =
+        previousSolution && previousFine.NX == NX && previousFine.NY == NY && previousFine.k == k;
+    for (int j = 1; j <= NY && sameGrid; ++j) {
+        for (int i = 0; i <= NX; ++i) {
+            if (xgs(i, j) != xg(i, j) || ygs(i, j) != yg(i, j)) {
+                sameGrid = false;
+                break;
+            }
+        }
+    }
+    warmStarted_ = sameGrid;
     for (int j = 1; j <= NY; ++j) {
         for (int i = 0; i <= NX; ++i) {
             xgs(i, j) = xg(i, j);
@@ -213,9 +228,18 @@ void RunControl::gridCalculation() {
         results.cpDeviation =
             CpDeviation(level_, DesignRows{design.designMode, job.designRegime, design.designEnd});
     } else {
-        // 11. Free stream on the fine grid, then the first (coarsest) level.
+        // 11. Free stream on the fine grid, then the first (coarsest) level;
+        // or, for a warm start, the previous solution of this very grid, on
+        // the fine grid alone.
         status_.iterCount = 0;
         status_.iterTotal = 0;
+        if (warmStarted_) {
+            runStage_ = 2;
+            gridMade_ = true;
+            calculationArmed_ = true;
+            takeWarnings();
+            return;
+        }
         for (int j = 1; j <= NY; ++j) {
             for (int i = 0; i <= NX; ++i) {
                 const double p = flow_.cu * xg(i, j) + flow_.su * yg(i, j);

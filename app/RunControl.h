@@ -77,6 +77,14 @@ public:
     // run.
     CalcOutcome calculate();
 
+    // With `on`, a calculation on the same fine grid as the last one starts
+    // from its converged solution on the fine grid alone (polars and Mach
+    // sweeps); otherwise, and whenever the grid differs, from the free
+    // stream on the coarsest level.
+    void setWarmStart(bool on) { warmStart_ = on; }
+    // True when the last grid calculation kept the previous solution.
+    bool warmStarted() const { return warmStarted_; }
+
     // Called after every Newton step of a calculation (progress display,
     // stop request); an empty hook removes it.
     void setProgressHook(ProgressHook hook) { progress_ = std::move(hook); }
@@ -156,6 +164,7 @@ private:
     bool gridMade_ = false;
     bool calculationArmed_ = false;
     bool hasResults_ = false;
+    bool warmStart_ = false, warmStarted_ = false;
     // Cells of the last grid that are turned over, and the first of them.
     int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
     JobParameters resultsJob_;

@@ -16,16 +16,18 @@
 
 #include "CoordinateFile.h"
 #include "RunControl.h"
+#include "Sweep.h"
 #include "message.h"
 
 namespace {
 
 enum Exit {
     kOk = 0,
-    kUsage = 1,      // bad command line or an override out of range
-    kFile = 2,       // input file unreadable, result or log file not written
-    kParameter = 3,  // parameters the grid or the solver cannot take
-    kSolver = 4,     // numerical breakdown of the solver
+    kUsage = 1,         // bad command line or an override out of range
+    kFile = 2,          // input file unreadable, result or log file not written
+    kParameter = 3,     // parameters the grid or the solver cannot take
+    kSolver = 4,        // numerical breakdown of the solver
+    kNotConverged = 5,  // a result that did not converge (or a sweep point that failed)
 };
 
 const char* const kHelp =
@@ -47,6 +49,11 @@ const char* const kHelp =
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
     "  --save        also write the result file FILE_1.out\n"
     "  --quiet       do not print the iteration lines\n"
+    "  --alpha-sweep A0:A1:STEP  a polar: one calculation per angle, each started\n"
+    "                from the previous converged solution; the table goes to\n"
+    "                FILE_sweep.csv and each point's Cp to FILE_sweep_NN.cp\n"
+    "  --mach-sweep M0:M1:STEP   the same over Mach numbers\n"
+    "  --cold        start every point of a sweep from the free stream\n"
     "  --template T.dat   take the parameters of a coordinate file from T.dat\n"
     "  --write-input OUT.dat  write the job (parameters and contour) as an input\n"
     "                file of this program and stop\n"
@@ -80,6 +87,43 @@ void showWarnings(const std::vector<std::string>& warnings, std::set<std::string
     }
 }
 
+// A polar or Mach sweep: one line per point on standard output, the table
+// as CSV beside the input.  Exit 0 when every point converged, 5 otherwise.
+int runSweep(quarel::RunControl& run, const quarel::SweepSpec& spec, bool warm, bool quiet) {
+    quarel::msg::setQuiet(true);  // the iteration lines of every point would drown the table
+    std::printf(
+        "point     alpha      mach      Clift      Cdrag  converged  levels  steps  time/s\n");
+    const auto points = quarel::RunSweep(run, spec, warm, [&](const quarel::SweepPoint& p) {
+        if (p.done) {
+            std::printf("%5d %9.4f %9.4f %10.6f %10.6f  %-9s  %6d  %5d  %6.2f\n", p.index, p.alpha,
+                        p.mach, p.clift, p.cdrag, p.converged ? "yes" : "no", p.levels, p.steps,
+                        p.seconds);
+        } else {
+            std::printf("%5d %9.4f %9.4f  failed: %s\n", p.index, p.alpha, p.mach,
+                        p.problem.c_str());
+        }
+        std::fflush(stdout);
+    });
+    quarel::msg::setQuiet(quiet);
+    const std::string input = run.files().inputPath;
+    const std::string table = input.substr(0, input.size() - 4) + "_sweep.csv";
+    int code = kOk;
+    try {
+        quarel::WriteTextFile(table, quarel::SweepTable(points), "sweep table");
+        if (!quiet) std::printf("Sweep table: %s\n", table.c_str());
+    } catch (const std::exception& e) {
+        code = fail(kFile, e.what());
+    }
+    for (const quarel::SweepPoint& p : points) {
+        if (!p.done || !p.converged) {
+            if (code == kOk) code = kNotConverged;
+        }
+    }
+    if (!run.writeIterationLog() && code == kOk)
+        code = fail(kFile, "cannot write the iteration log \"" + run.files().itrPath + "\".");
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -91,6 +135,8 @@ int main(int argc, char** argv) {
     } overrides[] = {{"--alpha", -85.0, 85.0}, {"--mach", 0.0, 0.9}, {"--swept", 0.0, 85.0}};
     bool save = false, quiet = false;
     std::string templatePath, writeInput;
+    quarel::SweepSpec sweep;
+    bool sweeping = false, cold = false;
     std::string file;
 
     for (int a = 1; a < argc; ++a) {
@@ -101,6 +147,20 @@ int main(int argc, char** argv) {
         }
         if (arg == "--save") {
             save = true;
+            continue;
+        }
+        if (arg == "--alpha-sweep" || arg == "--mach-sweep") {
+            if (a + 1 >= argc) return fail(kUsage, arg + " needs FROM:TO:STEP.");
+            std::string error;
+            const auto variable = arg == "--alpha-sweep" ? quarel::SweepSpec::Variable::Alpha
+                                                         : quarel::SweepSpec::Variable::Mach;
+            if (!quarel::ParseSweep(argv[++a], variable, sweep, error))
+                return fail(kUsage, arg + " " + error);
+            sweeping = true;
+            continue;
+        }
+        if (arg == "--cold") {
+            cold = true;
             continue;
         }
         if (arg == "--template" || arg == "--write-input") {
@@ -171,6 +231,7 @@ int main(int argc, char** argv) {
         if (overrides[1].given) run.job.mach = overrides[1].value;
         if (overrides[2].given) run.job.swept = overrides[2].value;
         run.flowChanged();
+        if (sweeping) return runSweep(run, sweep, !cold, quiet);
         run.gridCalculation();
         showWarnings(run.warnings(), shown);
         quarel::RunControl::CalcOutcome outcome;

@@ -1,0 +1,83 @@
+// Polars and Mach sweeps: the range, warm starts from the previous point,
+// each point's own Cp file, a failed point marked and passed over.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Sweep.h"
+#include "message.h"
+#include "quarel_job.h"
+
+using namespace quarel;
+using testjob::ScratchDir;
+
+TEST(Sweep, RangesParseAndStopAtTheirEnd) {
+    SweepSpec s;
+    std::string error;
+    ASSERT_TRUE(ParseSweep("-2:4:2", SweepSpec::Variable::Alpha, s, error));
+    EXPECT_EQ(SweepValues(s), (std::vector<double>{-2.0, 0.0, 2.0, 4.0}));
+    ASSERT_TRUE(ParseSweep("0.7:0.6:-0.05", SweepSpec::Variable::Mach, s, error));
+    ASSERT_EQ(SweepValues(s).size(), 3u);
+    EXPECT_NEAR(SweepValues(s).back(), 0.6, 1e-12);
+    ASSERT_TRUE(ParseSweep("0:1:0.3", SweepSpec::Variable::Alpha, s, error));
+    EXPECT_EQ(SweepValues(s).size(), 4u);  // 0, 0.3, 0.6, 0.9
+    for (const char* bad : {"1:2", "a:b:c", "0:1:0", "0:1:-1", "0:1000:0.001"})
+        EXPECT_FALSE(ParseSweep(bad, SweepSpec::Variable::Alpha, s, error)) << bad;
+}
+
+TEST(Sweep, PointsStartFromTheirPredecessorAndKeepTheirCp) {
+    msg::setQuiet(true);
+    ScratchDir dir;
+    testjob::Job j;
+    j.NPA = 16;
+    j.NCO = 5;
+    j.NBH = 4;
+    j.Kgrid = 2;
+    j.mach = 0.5;
+    j.alpha = 1.0;
+    RunControl run;
+    run.open(testjob::writeJob(dir.file("w.dat"), j));
+    SweepSpec spec;
+    std::string error;
+    ASSERT_TRUE(ParseSweep("0.5:0.6:0.05", SweepSpec::Variable::Mach, spec, error));
+    // The second point breaks down; the sweep goes on from the first one's
+    // solution.
+    int calls = 0;
+    run.setProgressHook([&](const Progress& p) -> bool {
+        if (run.job.mach > 0.52 && run.job.mach < 0.58 && p.step == 1 && ++calls == 1)
+            throw SolverError("zero diagonal (test)");
+        return true;
+    });
+    std::vector<int> seen;
+    const auto points =
+        RunSweep(run, spec, true, [&](const SweepPoint& p) { seen.push_back(p.index); });
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+    EXPECT_TRUE(points[0].done);
+    EXPECT_EQ(points[0].levels, 2);  // coarse to fine
+    EXPECT_FALSE(points[1].done);
+    EXPECT_NE(points[1].problem.find("zero diagonal"), std::string::npos);
+    EXPECT_TRUE(points[2].done);
+    EXPECT_EQ(points[2].levels, 1);  // from the first point's solution
+    EXPECT_TRUE(points[2].converged);
+    EXPECT_GT(points[2].clift, points[0].clift);  // compressibility raises the lift slope
+    // Each point keeps its own Cp file.
+    EXPECT_NE(testjob::readFile(points[0].cpFile), testjob::readFile(points[2].cpFile));
+    EXPECT_TRUE(points[1].cpFile.empty());
+    // The same point from the free stream gives the same lift.
+    RunControl cold;
+    cold.open(dir.file("w.dat"));
+    cold.job.mach = 0.6;
+    ASSERT_EQ(cold.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_NEAR(cold.results.clift, points[2].clift, 1e-5 * std::fabs(cold.results.clift));
+
+    const std::string table = SweepTable(points);
+    std::istringstream in(table);
+    std::vector<std::string> rows;
+    for (std::string l; std::getline(in, l);) rows.push_back(l);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,converged", 0), 0u);
+    EXPECT_NE(rows[2].find(",failed,"), std::string::npos);
+    EXPECT_NE(rows[3].find(",yes,1,"), std::string::npos);
+    msg::setQuiet(false);
+}
