@@ -34,6 +34,19 @@ void runJob(RunControl& rc, const ScratchDir& dir, const Job& j, const char* nam
     ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
 }
 
+// The small subsonic job most run-control cases calculate: NACA 0012 at
+// M 0.5, 1 degree, on a 72 x 17 (Kgrid 4) or 36 x 9 (Kgrid 2) fine grid.
+Job smallJob(int kgrid) {
+    Job j;
+    j.NPA = 12;
+    j.NCO = 4;
+    j.NBH = 3;
+    j.Kgrid = kgrid;
+    j.mach = 0.5;
+    j.alpha = 1.0;
+    return j;
+}
+
 double liftOf(const Job& j) {
     ScratchDir dir;
     RunControl rc;
@@ -286,13 +299,7 @@ TEST(RunControlGrid, SizesFreeStreamAndFirstLevel) {
 TEST(RunControlRun, LevelsLogAndRepeatedCalculation) {
     Quiet q;
     ScratchDir dir;
-    Job j;
-    j.NPA = 12;
-    j.NCO = 4;
-    j.NBH = 3;
-    j.Kgrid = 4;
-    j.mach = 0.5;
-    j.alpha = 1.0;
+    Job j = smallJob(4);
     RunControl rc;
     runJob(rc, dir, j);
     std::vector<Level> lv = levels(rc.log().lines());
@@ -481,13 +488,7 @@ TEST(RunControlPhysics, SweptSectionFollowsNormalSection) {
 TEST(RunControlGrid, DesignGridKeepsTheJobWhenTheRestartFileIsMissing) {
     Quiet q;
     ScratchDir dir;
-    Job j;
-    j.NPA = 12;
-    j.NCO = 4;
-    j.NBH = 3;
-    j.Kgrid = 2;
-    j.mach = 0.5;
-    j.alpha = 1.0;
+    Job j = smallJob(2);
     RunControl rc;
     runJob(rc, dir, j);
     for (int i = 0; i <= rc.level().NX; ++i) cps(i) = cpf(i);  // target = computed
@@ -530,13 +531,7 @@ TEST(RunControlGrid, DesignGridKeepsTheJobWhenTheRestartFileIsMissing) {
 TEST(RunControlRun, BreakdownAndStopLeaveThePreviousResults) {
     Quiet q;
     ScratchDir dir;
-    Job j;
-    j.NPA = 12;
-    j.NCO = 4;
-    j.NBH = 3;
-    j.Kgrid = 2;
-    j.mach = 0.5;
-    j.alpha = 1.0;
+    Job j = smallJob(2);
     RunControl rc;
     // A breakdown on the second level of a run (the solver's own
     // breakdowns end the same way).
@@ -628,13 +623,7 @@ TEST(RunControlRun, BreakdownAndStopLeaveThePreviousResults) {
 TEST(RunControlRun, ResultsKeepTheirInputs) {
     Quiet q;
     ScratchDir dir;
-    Job j;
-    j.NPA = 12;
-    j.NCO = 4;
-    j.NBH = 3;
-    j.Kgrid = 2;
-    j.mach = 0.5;
-    j.alpha = 1.0;
+    Job j = smallJob(2);
     RunControl rc;
     runJob(rc, dir, j);
     EXPECT_FALSE(rc.resultsStale());
@@ -712,13 +701,7 @@ Offered offered(const RunControl& rc) {
 TEST(RunControlEnabling, FollowsTheCommands) {
     Quiet q;
     ScratchDir dir;
-    Job j;
-    j.NPA = 12;
-    j.NCO = 4;
-    j.NBH = 3;
-    j.Kgrid = 2;
-    j.mach = 0.5;
-    j.alpha = 1.0;
+    Job j = smallJob(2);
     RunControl rc;
     //                      open  gTab  grid  cTab  gView calc  res   cpEd  prob
     EXPECT_EQ(offered(rc), (Offered{true, false, false, false, false, false, false, false, false}));
