@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "CGRD1.h"
+#include "DesignIteration.h"
 #include "GridSnapshot.h"
 #include "INPT1.h"
 #include "SRV11.h"
@@ -103,8 +104,9 @@ void RunControl::gridCalculation() {
     }
 
     // 7. Surface distribution and grid.
+    const double divisor = flow_.ordinateDivisor();
     PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
-                flow_.cu);
+                divisor);
     GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
     takeWarnings();
 
@@ -180,12 +182,30 @@ void RunControl::gridCalculation() {
 
 RunControl::CalcOutcome RunControl::calculate() {
     if (!fileOpen()) return CalcOutcome::NoFile;
-    if (design.designMode == 1) {
-        // The design global iteration belongs to a later version; refuse
-        // before anything is changed so the analysis result stays intact.
-        throw ParameterError("Inverse design is not available in this version.");
+    // Once the section has been changed by a design iteration, the grid
+    // calculation (which would build the grid of the input contour again)
+    // no longer runs.
+    if (design.globalIteration == 0) {
+        gridCalculation();
+    } else {
+        warnings_.clear();
     }
-    if (design.globalIteration == 0) gridCalculation();
+    if (design.designMode == 1) {
+        // One global iteration changes the section and restarts the flow on
+        // the coarsest level; a refused one leaves everything as it was.
+        try {
+            lastDesign_ = DesignGlobalIteration(job, level_, flow_, design, results, status_, log_);
+        } catch (const DesignRefused&) {
+            takeWarnings();
+            throw;
+        }
+        takeWarnings();
+        design.globalIteration += 1;
+        runDriver();
+        takeWarnings();
+        calculationArmed_ = true;
+        return CalcOutcome::Done;
+    }
     if (runStage_ > 2) return CalcOutcome::AlreadyDone;
     runDriver();
     takeWarnings();
@@ -211,6 +231,10 @@ void RunControl::runDriver() {
     hasResults_ = true;
     const GridLevel& l = level_;
     if (design.designMode == 1) {
+        // "Clift current=" follows the designed section; "Clift=" and
+        // "Clift target=" show the lift of the target.
+        results.cliftCurrent =
+            IntegratedLift(cpf.data(), l.k, l.NX, flow_.cu, flow_.su, flow_.cosSweep);
         results.clift = IntegratedLift(cps.data(), l.k, l.NX, flow_.cu, flow_.su, flow_.cosSweep);
         results.cliftTarget = results.clift;
     } else {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "DesignIteration.h"
 #include "FreeStream.h"
 #include "GridLevel.h"
 #include "JobFiles.h"
@@ -59,9 +60,12 @@ public:
 
     enum class CalcOutcome { NoFile, AlreadyDone, Done };
     // "Calculation": the grid calculation when no design iteration has
-    // been made, then the coarse-to-fine run.  NoFile when no file is open.
-    // Throws ParameterError (nothing changed; also in design mode, which
-    // this version does not calculate), FileError or SolverError; after a
+    // been made; in design mode one design global iteration (globalIteration
+    // counts them); then the coarse-to-fine run.  NoFile when no file is
+    // open.  Throws ParameterError (nothing changed), FileError (in design
+    // mode also a missing restart or Cp file), DesignRefused (the
+    // iteration could not be made; section, grid, potential and angle as
+    // before) or SolverError; after a
     // SolverError the level is the fine grid, xg/yg hold it, and no restart
     // or Cp file is written.  A FileError from writing the restart/Cp files
     // comes after a complete run.
@@ -103,12 +107,16 @@ public:
     const std::vector<std::string>& warnings() const { return warnings_; }
     // True while the arrays hold the results of a finished calculation.
     bool hasResults() const { return hasResults_; }
+    // What the last design global iteration did.
+    const DesignReport& lastDesign() const { return lastDesign_; }
 
     // ---- What the window offers ---------------------------------------------
     // One file per program run.
     bool canOpen() const { return !fileOpen(); }
     bool gridTabEnabled() const { return fileOpen() && !design.targetAccepted; }
-    bool canGridCalculate() const { return fileOpen(); }
+    // Not once a design iteration has changed the section: the grid
+    // calculation would build the grid of the input contour again.
+    bool canGridCalculate() const { return fileOpen() && design.globalIteration == 0; }
     bool calculationTabEnabled() const { return gridMade_; }
     bool canViewGrid() const { return gridMade_; }
     // The Calculation tab's "Calculation": after a grid calculation, a
@@ -134,6 +142,7 @@ private:
     bool gridMade_ = false;
     bool calculationArmed_ = false;
     bool hasResults_ = false;
+    DesignReport lastDesign_;
 };
 
 }  // namespace quarel
