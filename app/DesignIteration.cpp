@@ -21,6 +21,10 @@ namespace {
 
 constexpr double kPi = 3.141592653589793;
 
+// Overlap of the two trailing-edge nodes (chord units) that a design step
+// may leave before the section counts as folded.
+constexpr double kTrailingEdgeOverlap = 1.0e-5;
+
 std::string sci(double v, const char* format = "%.3E") {
     char b[32];
     std::snprintf(b, sizeof b, format, v);
@@ -237,9 +241,13 @@ DesignReport DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStr
     for (int i = k; i <= iMid - 1; ++i) {
         const double t = yg(i, 1) - yg(NX - i, 1);
         const double before = yOld[at(i)] - yOld[at(NX - i)];
-        // The trailing-edge gap may be 0 (a closed trailing edge) up to
-        // rounding; every other station must keep a positive thickness.
-        const bool folds = i == k ? (t < -1e-9 && before >= -1e-9) : (t <= 0.0 && before > 0.0);
+        // A closed trailing edge stays closed only as far as the closure
+        // reaches (a design stretch that ends short of the leading edge
+        // leaves a small gap or overlap), so its gap may go below 0 by
+        // kTrailingEdgeOverlap; every other station must keep a positive
+        // thickness.
+        const bool folds =
+            i == k ? (t < -kTrailingEdgeOverlap && before >= 0.0) : (t <= 0.0 && before > 0.0);
         if (folds) {
             throw refuse("the new section would fold: at x = " + sci(xg(i, 1), "%.4f") +
                          " (surface nodes " + std::to_string(i) + " and " + std::to_string(NX - i) +

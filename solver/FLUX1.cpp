@@ -88,17 +88,20 @@ void DesignTranspiration(const int& NX, const int& k, const int& NY, const doubl
     const double X1 = xg(mid, 1) - xg(k, 1);
     const double X2 = xg(NX - k, 1) - xg(mid, 1);
 
-    // 4. Flux defect of the body nodes; 0 at the trailing and leading edge.
-    // In compressible flow the half cell also carries half the shock-point
-    // correction of its east face, as in the wall row of the analysis:
-    // without it the defect of a section at its own pressures would not
-    // vanish at a shock point.
+    // 4. Flux defect of the body nodes, 0 at the leading edge.  The
+    // trailing-edge nodes count as well: their balance carries the
+    // loading of the trailing edge (with it left out, a lifting target
+    // leaves the circulation of the designed section short and the
+    // iteration stalls).  In compressible flow every half cell also
+    // carries half the shock-point correction of its east face, as in the
+    // wall row of the analysis: without it the defect of a section at its
+    // own pressures would not vanish at a shock point.
     std::vector<double> D(static_cast<size_t>(NX + 1), 0.0);
     auto shock = [&mach](int i) { return mach > 0.0 ? 0.5 * shk(i, 1) : 0.0; };
-    for (int i = k + 1; i <= mid - 1; ++i)
+    for (int i = k; i <= mid - 1; ++i)
         D[static_cast<size_t>(i)] = fluxDefect(i, vfx(i), vfx(i - 1)) + shock(i);
     if (mode == 0) {
-        for (int i = mid + 1; i <= NX - k - 1; ++i)
+        for (int i = mid + 1; i <= NX - k; ++i)
             D[static_cast<size_t>(i)] = fluxDefect(i, vfx(i + 1), vfx(i)) + shock(i);
     }
     auto defect = [&D](int i) { return D[static_cast<size_t>(i)]; };
