@@ -112,11 +112,24 @@ int FoldedCells(int NX, int NY) {
     return folded;
 }
 
+void CorrectTargetLift(int k, int L, double clift, double designLift) {
+    if (k > L) return;
+    const double xL = xg(L, 1);
+    const double D = xg(k, 1) - xL;
+    const double A = 2.0 * (clift - designLift) / D;
+    for (int i = k; i <= L; ++i) {
+        const double s = std::sin(kPi * (xg(i, 1) - xL) / D);
+        cps(i) += s * s * A;
+    }
+}
+
 DesignReport DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                                    DesignState& design, const Results& results, RunStatus& status,
                                    IterationLog& log) {
     const int NX = level.NX, NY = level.NY, k = level.k, iMid = level.iMid, npa = level.npa;
-    const int L = design.designEnd;
+    // The design stretches end before the leading-edge node, which stays
+    // in place (a design region from x = 0 would let them overlap there).
+    const int L = std::min(design.designEnd, iMid - 1);
     const int regime = job.designRegime;
     DesignReport report;
 
@@ -137,18 +150,8 @@ DesignReport DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStr
         design.dyCorr[static_cast<size_t>(i)] = 0.0;
     }
 
-    // 2. Target speed.  The lift correction adds a sin^2 hump to the target
-    // of the first stretch that shifts its lift by the difference between
-    // the lift of the last run and the target lift.
-    if (job.liftCorrection == 1 && k <= L) {
-        const double xL = xg(L, 1);
-        const double D = xg(k, 1) - xL;
-        const double A = 2.0 * (results.clift - design.designLift) / D;
-        for (int i = k; i <= L; ++i) {
-            const double s = std::sin(kPi * (xg(i, 1) - xL) / D);
-            cps(i) += s * s * A;
-        }
-    }
+    // 2. Target speed.
+    if (job.liftCorrection == 1) CorrectTargetLift(k, L, results.clift, design.designLift);
     // qq2 is kept in the slot of the body row that uses it: slot i is face
     // i on the first half and face i-1 (nodes i-1, i) on the second, like
     // vfx; cps is per face everywhere.

@@ -63,6 +63,13 @@ DesignReport DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStr
                                    DesignState& design, const Results& results, RunStatus& status,
                                    IterationLog& log);
 
+// Lift correction of the target: a sin^2 hump over the first design
+// stretch k..L (x from x(L,1) to x(k,1)), 2 (clift - designLift)/D high
+// with D its projected length, added to cps; it changes the lift of the
+// target by about designLift - clift.  Nothing when k > L.
+//   k, L [in]; clift [in] lift of the last run; designLift [in] target lift
+void CorrectTargetLift(int k, int L, double clift, double designLift);
+
 // Target speed squared of a target Cp in the section plane, with the
 // spanwise share sin^2(sweep) taken off: the isentropic relation (the
 // power rounded to single precision), or 1 - Cp - s2 when mach = 0.

@@ -84,9 +84,10 @@ void DesignTranspiration(const int& NX, const int& k, const int& NY, const doubl
     for (int i = L + 1; i <= mid - 1; ++i) vdu(i) = 0.0;
     for (int i = mid + 1; i <= NX - L - 1; ++i) vdu(i) = 0.0;
 
-    // 3. Projected extents of the two surfaces.
-    const double X1 = xg(mid, 1) - xg(k, 1);
-    const double X2 = xg(NX - k, 1) - xg(mid, 1);
+    // 3. Projected extents of the two design stretches (the whole surfaces
+    // when they reach the leading edge).
+    const double X1 = xg(L + 1, 1) - xg(k, 1);
+    const double X2 = xg(NX - k, 1) - xg(NX - L - 1, 1);
 
     // 4. Flux defect of the body nodes, 0 at the leading edge.  The
     // trailing-edge nodes count as well: their balance carries the
@@ -128,7 +129,7 @@ void DesignTranspiration(const int& NX, const int& k, const int& NY, const doubl
             A2 += FaceSlope(i - 1, vdu(i)) * faceDx(i - 1);
         }
         // Closure: A1 and A2 are the displacements of the two trailing-edge
-        // nodes; spreading their mean over each surface in proportion to x
+        // nodes; taking their mean off each stretch in proportion to x
         // moves both by the same amount, so the trailing edge stays closed.
         const double Abar = 0.5 * (A1 + A2);
         for (int i = L; i >= k; --i) {
