@@ -123,15 +123,15 @@ void CorrectTargetLift(int k, int L, double clift, double designLift) {
     }
 }
 
-DesignReport DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
-                                   DesignState& design, const Results& results, RunStatus& status,
-                                   IterationLog& log) {
+void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
+                           DesignState& design, const Results& results, RunStatus& status,
+                           IterationLog& log, DesignReport& report) {
     const int NX = level.NX, NY = level.NY, k = level.k, iMid = level.iMid, npa = level.npa;
     // The design stretches end before the leading-edge node, which stays
     // in place (a design region from x = 0 would let them overlap there).
     const int L = std::min(design.designEnd, iMid - 1);
     const int regime = job.designRegime;
-    DesignReport report;
+    report = DesignReport{};
 
     const SavedJob saved(job, level, flow, design, status);
     auto refuse = [&](const std::string& why) {
@@ -331,7 +331,6 @@ DesignReport DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStr
 
     // 13. The run starts again on the coarsest level.
     level = level.coarsened(job.Kgrid);
-    return report;
 }
 
 }  // namespace quarel

@@ -49,7 +49,8 @@ struct DesignReport {
 };
 
 // Runs one global iteration on the fine grid held in the arrays (the grid
-// of the last run, with its metrics and potential).
+// of the last run, with its metrics and potential).  `report` [out] is
+// filled as far as the iteration got, also when it is refused.
 //   job [in,out]    alpha follows the corrected angle of attack
 //   level [in,out]  the fine grid on entry, the coarsest level on return
 //   flow [in,out]   alphaN, cu, su corrected
@@ -59,9 +60,9 @@ struct DesignReport {
 //   status, log [in,out] the design run's steps and log lines
 // Modifies cps (lift correction), qq2, ptc, vfx, vdu, phi, phis, xg, yg,
 // xgs, ygs.  Throws DesignRefused with everything restored.
-DesignReport DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
-                                   DesignState& design, const Results& results, RunStatus& status,
-                                   IterationLog& log);
+void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
+                           DesignState& design, const Results& results, RunStatus& status,
+                           IterationLog& log, DesignReport& report);
 
 // Lift correction of the target: a sin^2 hump over the first design
 // stretch k..L (x from x(L,1) to x(k,1)), 2 (clift - designLift)/D high

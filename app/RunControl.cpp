@@ -194,7 +194,7 @@ RunControl::CalcOutcome RunControl::calculate() {
         // One global iteration changes the section and restarts the flow on
         // the coarsest level; a refused one leaves everything as it was.
         try {
-            lastDesign_ = DesignGlobalIteration(job, level_, flow_, design, results, status_, log_);
+            DesignGlobalIteration(job, level_, flow_, design, results, status_, log_, lastDesign_);
         } catch (const DesignRefused&) {
             takeWarnings();
             throw;
