@@ -497,7 +497,7 @@ TEST(DesignBatch, DesignsAndWritesAnInputFileThatAnalysesToTheTarget) {
     ASSERT_EQ(rows.size(), 4u) << r.out;
     for (int n = 0; n < 4; ++n) EXPECT_EQ(rows[static_cast<size_t>(n)][0], n + 1);
     EXPECT_LT(rows[3][1], 0.2 * rows[0][1]);    // Cp deviation
-    EXPECT_LT(rows[3][5], 1e-3 * rows[0][5]);   // the ordinate changes die out
+    EXPECT_LT(rows[3][5], 1e-2 * rows[0][5]);   // the ordinate changes die out
     EXPECT_NEAR(rows[3][2], rows[3][3], 1e-3);  // the lift reaches the target's
     EXPECT_NEAR(rows[3][4], 1.0, 0.01);         // alpha
     ASSERT_TRUE(exists("b_design.dat"));
