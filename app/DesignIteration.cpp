@@ -78,12 +78,13 @@ private:
 // speed squared q2, signed as the current flow runs (from node `from` to
 // node `to`).  The tangential part of the speed is what is left of q2
 // after the normal part vw; a target slower than vw cannot be carried:
-// the face is recorded and gets no tangential increment.
-double prescribedIncrement(int f, double q2, double vw, int from, int to, int slot,
+// the face gets no tangential increment and, when it lies on a design
+// stretch (`designed`), is recorded.
+double prescribedIncrement(int f, double q2, double vw, int from, int to, bool designed,
                            std::set<int>& uncarried) {
     double t = (g22i(f, 1) * q2 - vw * vw) / (aji(f, 1) * aji(f, 1));
     if (!(t >= 0.0)) {
-        uncarried.insert(slot);
+        if (designed) uncarried.insert(f);
         t = 0.0;
     }
     const double r = std::sqrt(t);
@@ -174,9 +175,10 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
         while ((std::fabs(R) > job.maxResidual || status.iterCount <= 6) &&
                status.iterCount < kMaxDesignSteps) {
             for (int i = k; i <= iMid - 1; ++i)
-                ptc(i) = prescribedIncrement(i, qq2(i), vfx(i), i, i + 1, i, uncarried);
+                ptc(i) = prescribedIncrement(i, qq2(i), vfx(i), i, i + 1, i <= L, uncarried);
             for (int i = NX - k; i >= iMid + 1; --i)
-                ptc(i) = prescribedIncrement(i - 1, qq2(i), vfx(i), i, i - 1, i, uncarried);
+                ptc(i) = prescribedIncrement(i - 1, qq2(i), vfx(i), i, i - 1,
+                                             regime == 0 && i >= NX - L, uncarried);
             ++status.iterCount;
             NewtonStep(NY, k, NX, flow.mach, flow.gamma, diagFactor, job.maxResidual,
                        job.linearIterations, job.gmresDim, designFlag, regime, L, status.iterCount,
@@ -188,6 +190,8 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
                                 design.iMaxThick, L);
         }
     } catch (const SolverError& e) {
+        report.designSteps = status.iterCount;
+        report.uncarriedFaces.assign(uncarried.begin(), uncarried.end());
         throw refuse(std::string("the design run broke down (") + e.what() + ").");
     }
     report.designSteps = status.iterCount;
@@ -204,7 +208,7 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     }
     if (!uncarried.empty()) {
         msg::warning("The target speed could not be carried at " +
-                     std::to_string(uncarried.size()) + " faces of the design stretch (slots " +
+                     std::to_string(uncarried.size()) + " faces of the design stretch (faces " +
                      faceList(report.uncarriedFaces) +
                      "): the transpiration there is faster than the target speed, so the "
                      "tangential speed was taken as 0.");

@@ -43,8 +43,9 @@ struct DesignReport {
     double residual = 0.0;               // its last residual
     double largestOrdinateChange = 0.0;  // max |y new - y old| of the body, chord units
     double alphaShift = 0.0;             // rotation of the chord line, radians
-    // Faces of the design stretch whose target speed the local metrics
-    // could not carry (negative t in the body condition), in any step.
+    // Body faces (face i: nodes i, i+1) of the design stretches whose
+    // target speed the local metrics could not carry (negative t in the
+    // body condition), in any step.
     std::vector<int> uncarriedFaces;
 };
 
