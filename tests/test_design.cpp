@@ -539,3 +539,28 @@ TEST(DesignBatch, FailedDesignKeepsTheEarlierFiles) {
     EXPECT_EQ(testjob::readFile("b_design.dat"), "an earlier design\n");
     EXPECT_FALSE(exists("b_design.dat.new"));
 }
+
+TEST(DesignRunControl, RestartFileOfAnotherGridIsRefused) {
+    // The restart file of a finer analysis holds more records than a
+    // coarser grid needs; read in the loop order of the coarser grid they
+    // would put the potential out of step, so the design grid refuses it.
+    Quiet q;
+    ScratchDir dir;
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("a.dat"), designJob(0.5)));
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    for (int i = 0; i <= rc.level().NX; ++i) cps(i) = cpf(i);
+    rc.acceptTarget();
+    rc.job.NPA = 20;
+    try {
+        rc.gridCalculation();
+        FAIL() << "the restart file was read";
+    } catch (const FileError& e) {
+        EXPECT_NE(std::string(e.what()).find("not written for this grid"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_EQ(rc.level().NX, 64);
+    rc.job.NPA = 24;
+    rc.gridCalculation();
+    EXPECT_LT(rc.results.cpDeviation, 1e-6);
+}
