@@ -35,10 +35,11 @@ bool numbers(const std::string& line, int count, std::vector<double>& v) {
 }
 
 // A value in a fixed field of `width` columns with as many decimals as
-// fit (at most 8), or in exponent form when fixed notation does not fit.
-std::string field(double v, int width) {
+// fit (at most `most`), or in exponent form when fixed notation does not
+// fit.
+std::string field(double v, int width, int most) {
     char b[64];
-    for (int d = 8; d >= 1; --d) {
+    for (int d = most; d >= 1; --d) {
         std::snprintf(b, sizeof b, "%*.*f", width, d, v);
         if (static_cast<int>(std::strlen(b)) <= width) return b;
     }
@@ -146,11 +147,11 @@ std::string DesignedInputText(const std::string& title, const JobParameters& job
     if (t.size() + tag.size() <= 80) t += tag;
     s += t.substr(0, 80) + "\n";
     s += "<  Mach  >< Alpha  >< Sweep  >\n";
-    s += field(job.mach, 10) + field(job.alpha, 10) + field(job.swept, 10) + "\n";
+    s += field(job.mach, 10, 5) + field(job.alpha, 10, 7) + field(job.swept, 10, 5) + "\n";
     s += "<Diag.dom><Max.res.><Des.lead>\n";
     char res[32];
     std::snprintf(res, sizeof res, "%10.3E", job.maxResidual);
-    s += field(job.diagDom, 10) + res + field(job.designLeadBoundary, 10) + "\n";
+    s += field(job.diagDom, 10, 5) + res + field(job.designLeadBoundary, 10, 5) + "\n";
     s += "<  NPA   ><  NCO   ><  NBH   >< Kgrid  >\n";
     s += count(job.NPA, 10) + count(job.NCO, 10) + count(job.NBH, 10) + count(job.Kgrid, 10) + "\n";
     s += "<Lin.its.><GMRESdim><LiftCorr><Regime  >\n";
@@ -160,7 +161,7 @@ std::string DesignedInputText(const std::string& title, const JobParameters& job
     s += count(0, 10) + count(fine.NX - 2 * fine.k + 1, 10) + "\n";
     s += "<   x    ><   y    >\n";
     for (int i = fine.k; i <= fine.NX - fine.k; ++i)
-        s += field(xgs(i, 1), 10) + field(ygs(i, 1) * divisor, 10) + "\n";
+        s += field(xgs(i, 1), 10, 7) + field(ygs(i, 1) * divisor, 10, 7) + "\n";
     s += " Growth ratios\n";
     const int entries[7] = {1, 4, 6, 7, 8, 10, 13};
     for (int e : entries) {
