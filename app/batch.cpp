@@ -39,6 +39,8 @@ const char* const kHelp =
     "  --mach M      free-stream Mach number, 0 .. 0.9\n"
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
     "  --save        also write the result file FILE_1.out\n"
+    "  --quiet       do not print the iteration lines\n"
+    "  --help        show this text\n"
     "\n"
     "Inverse design (after the analysis of FILE.dat):\n"
     "  --target CPFILE         target pressures: the computed Cp of a Cp file\n"
@@ -53,8 +55,7 @@ const char* const kHelp =
     "  units).  The designed section is written as FILE_design.dat (an input file\n"
     "  in the program's format, with the corrected alpha) only when every\n"
     "  iteration was made.\n"
-    "  --quiet       do not print the iteration lines\n"
-    "  --help        show this text\n"
+
     "\n"
     "Exit codes: 0 done; 1 bad command line or value out of range; 2 file error\n"
     "(input or target unreadable, result, log or designed section not written);\n"
