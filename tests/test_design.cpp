@@ -278,6 +278,28 @@ TEST(DesignIteration, OwnPressuresChangeNothingAndSymmetricChangesKeepTheAngle) 
     }
 }
 
+TEST(DesignIteration, SweptSectionKeepsTheAngleItIsAnalysedAt) {
+    // On a swept wing the design turns the normal-section angle alphaN; the
+    // angle of attack shown (and written to a designed input file) is the
+    // one that gives that alphaN again: alpha = alphaN cos(sweep).
+    Quiet q;
+    ScratchDir dir;
+    Job a = designJob(0.5, 2.0);
+    a.sweep = 30.0;
+    a.camber = 0.02;
+    Job b = withNoseOf(a, 0.12, 0.0);
+    const Section target = analyse(dir, a, "a.dat");
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("b.dat"), b));
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    for (int i = 0; i <= rc.level().NX; ++i) cps(i) = target.cp[static_cast<size_t>(i)];
+    rc.acceptTarget();
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    ASSERT_GT(std::fabs(rc.lastDesign().alphaShift), 1e-4);
+    const FreeStream again = FreeStream::of(rc.job.mach, rc.job.gamma, rc.job.alpha, rc.job.swept);
+    EXPECT_NEAR(again.alphaN, rc.freeStream().alphaN, 1e-7);
+}
+
 TEST(DesignIteration, LiftCorrectionAndTargetSpeed) {
     Quiet q;
     ScratchDir dir;
