@@ -37,7 +37,10 @@ ArraySnapshot ArraySnapshot::ofResults() {
                           {amach.data(), g},
                           {cpf.data(), static_cast<std::size_t>(kCpSize)},
                           {qsf.data(), c},
-                          {q2f.data(), c}});
+                          {q2f.data(), c},
+                          {cps.data(), c},
+                          {qq2.data(), c},
+                          {ptc.data(), c}});
 }
 
 void ArraySnapshot::restore() const {

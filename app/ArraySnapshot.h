@@ -13,9 +13,10 @@ public:
     // it will succeed: the grids xg, yg, the saved fine grid xgs, ygs and
     // the transpiration vfx, vdu.
     static ArraySnapshot ofGrid();
-    // Everything a calculation changes that the window, the Mach view and
-    // the result file read afterwards: the arrays of ofGrid, the potentials
-    // phi, phis, the surface results cpf, qsf, q2f and the Mach field.
+    // Everything a calculation changes that the window, the Mach view, the
+    // result file and the next design iteration read afterwards: the arrays
+    // of ofGrid, the potentials phi, phis, the surface results cpf, qsf,
+    // q2f, the Mach field, and the design target cps, qq2, ptc.
     static ArraySnapshot ofResults();
 
     // Puts the arrays back as they were when the snapshot was taken.

@@ -10,6 +10,7 @@
 #include "ArraySnapshot.h"
 #include "CGRD1.h"
 #include "CoordinateFile.h"
+#include "DesignIteration.h"
 #include "INPT1.h"
 #include "SRV11.h"
 #include "message.h"
@@ -165,8 +166,9 @@ void RunControl::gridCalculation() {
     }
 
     // 7. Surface distribution and grid.
+    const double divisor = flow_.ordinateDivisor();
     PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
-                flow_.cu);
+                divisor);
     GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
     foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
     takeWarnings();
@@ -265,6 +267,7 @@ void RunControl::gridCalculation() {
 // breaks down.
 struct RunControl::Saved {
     ArraySnapshot arrays;
+    JobParameters job;  // a design iteration turns the angle of attack
     GridLevel level;
     FreeStream flow;
     Results results;
@@ -277,6 +280,7 @@ struct RunControl::Saved {
 
 RunControl::Saved RunControl::save() const {
     return Saved{ArraySnapshot::ofResults(),
+                 job,
                  level_,
                  flow_,
                  results,
@@ -291,6 +295,7 @@ RunControl::Saved RunControl::save() const {
 
 void RunControl::restore(const Saved& saved) {
     saved.arrays.restore();
+    job = saved.job;
     level_ = saved.level;
     flow_ = saved.flow;
     results = saved.results;
@@ -305,43 +310,62 @@ void RunControl::restore(const Saved& saved) {
 
 RunControl::CalcOutcome RunControl::calculate() {
     if (!fileOpen()) return CalcOutcome::NoFile;
-    if (design.designMode == 1) {
-        // The design global iteration belongs to a later version; refuse
-        // before anything is changed so the analysis result stays intact.
-        throw ParameterError("Inverse design is not available in this version.");
-    }
     // A run that is stopped or breaks down must not leave a half-finished
     // solution behind: the previous results (or none) stay, consistent with
     // the arrays, the files and the fields.
     const Saved before = save();
+    auto putBack = [&]() {
+        std::vector<std::string> w = std::move(warnings_);
+        restore(before);
+        warnings_ = std::move(w);
+        takeWarnings();
+    };
     try {
-        if (design.globalIteration == 0) gridCalculation();
-        if (foldedCells_ > 0) {
-            // The flow cannot be solved on cells that are turned over: say
-            // so now instead of breaking down on them.
-            std::vector<std::string> w = std::move(warnings_);
-            restore(before);
-            warnings_ = std::move(w);
-            throw ParameterError(
-                "The grid is folded (" + std::to_string(foldedCells_) +
-                " cells turned over, the first at i=" + std::to_string(foldedI_) +
-                ", j=" + std::to_string(foldedJ_) +
-                "), so no flow can be calculated on it. Choose smaller growth ratios or other "
-                "grid sizes (NPA, NCO, NBH, Kgrid) and look at it after Grid Calculation.");
+        // Once the section has been changed by a design iteration, the grid
+        // calculation (which would build the grid of the input contour
+        // again) no longer runs.
+        if (design.globalIteration == 0) {
+            gridCalculation();
+            if (foldedCells_ > 0) {
+                // The flow cannot be solved on cells that are turned over:
+                // say so now instead of breaking down on them.
+                putBack();
+                throw ParameterError(
+                    "The grid is folded (" + std::to_string(foldedCells_) +
+                    " cells turned over, the first at i=" + std::to_string(foldedI_) +
+                    ", j=" + std::to_string(foldedJ_) +
+                    "), so no flow can be calculated on it. Choose smaller growth ratios or "
+                    "other grid sizes (NPA, NCO, NBH, Kgrid) and look at it after Grid "
+                    "Calculation.");
+            }
+        } else {
+            warnings_.clear();
+        }
+        if (design.designMode == 1) {
+            // One global iteration changes the section and restarts the flow
+            // on the coarsest level; a refused one leaves everything as it
+            // was.
+            try {
+                DesignGlobalIteration(job, level_, flow_, design, results, status_, log_,
+                                      lastDesign_);
+            } catch (const DesignRefused&) {
+                takeWarnings();
+                throw;
+            }
+            takeWarnings();
+            design.globalIteration += 1;
+            runDriver();
+            takeWarnings();
+            calculationArmed_ = true;
+            return CalcOutcome::Done;
         }
         if (runStage_ > 2) return CalcOutcome::AlreadyDone;
         runDriver();
     } catch (const RunStopped&) {
-        std::vector<std::string> w = std::move(warnings_);
-        restore(before);
-        warnings_ = std::move(w);
-        takeWarnings();
+        putBack();
         return CalcOutcome::Stopped;
     } catch (const SolverError&) {
-        std::vector<std::string> w = std::move(warnings_);
-        restore(before);
-        warnings_ = std::move(w);
-        takeWarnings();
+        putBack();
         throw;
     }
     takeWarnings();
@@ -362,6 +386,10 @@ void RunControl::runDriver() {
     resultsJob_ = inputs;
     const GridLevel& l = level_;
     if (design.designMode == 1) {
+        // "Clift current=" follows the designed section; "Clift=" and
+        // "Clift target=" show the lift of the target.
+        results.cliftCurrent =
+            IntegratedLift(cpf.data(), l.k, l.NX, flow_.cu, flow_.su, flow_.cosSweep);
         results.clift = IntegratedLift(cps.data(), l.k, l.NX, flow_.cu, flow_.su, flow_.cosSweep);
         results.cliftTarget = results.clift;
     } else {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "DesignIteration.h"
 #include "FreeStream.h"
 #include "GridLevel.h"
 #include "JobFiles.h"
@@ -67,14 +68,16 @@ public:
 
     enum class CalcOutcome { NoFile, AlreadyDone, Done, Stopped };
     // "Calculation": the grid calculation when no design iteration has
-    // been made, then the coarse-to-fine run.  NoFile when no file is open.
-    // Throws ParameterError (nothing changed; also in design mode, which
-    // this version does not calculate), FileError or SolverError.  A run
-    // that breaks down (SolverError) or is stopped by the progress hook
-    // (Stopped) leaves the job, the arrays, the results and the files as
-    // they were before the command; only the iteration log keeps its lines.
-    // A FileError from writing the restart/Cp files comes after a complete
-    // run.
+    // been made; in design mode one design global iteration (globalIteration
+    // counts them); then the coarse-to-fine run.  NoFile when no file is
+    // open.  Throws ParameterError (nothing changed), FileError (in design
+    // mode also a missing restart or Cp file), DesignRefused (the
+    // iteration could not be made; section, grid, potential and angle as
+    // before) or SolverError.  A run that breaks down (SolverError) or is
+    // stopped by the progress hook (Stopped) leaves the job, the arrays,
+    // the results and the files as they were before the command; only the
+    // iteration log keeps its lines.  A FileError from writing the
+    // restart/Cp files comes after a complete run.
     CalcOutcome calculate();
 
     // With `on`, a calculation on the same fine grid as the last one starts
@@ -130,12 +133,16 @@ public:
     // True when a flow, grid or convergence input has changed since the
     // results were computed: they belong to the previous inputs.
     bool resultsStale() const;
+    // What the last design global iteration did.
+    const DesignReport& lastDesign() const { return lastDesign_; }
 
     // ---- What the window offers ---------------------------------------------
     // One file per program run.
     bool canOpen() const { return !fileOpen(); }
     bool gridTabEnabled() const { return fileOpen() && !design.targetAccepted; }
-    bool canGridCalculate() const { return fileOpen(); }
+    // Not once a design iteration has changed the section: the grid
+    // calculation would build the grid of the input contour again.
+    bool canGridCalculate() const { return fileOpen() && design.globalIteration == 0; }
     bool calculationTabEnabled() const { return gridMade_; }
     bool canViewGrid() const { return gridMade_; }
     // The Calculation tab's "Calculation": after a grid calculation, a
@@ -169,6 +176,7 @@ private:
     int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
     JobParameters resultsJob_;
     ProgressHook progress_;
+    DesignReport lastDesign_;
 };
 
 // Reads the program's own input file at `path` (the job and its title).

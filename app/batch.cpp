@@ -2,7 +2,9 @@
 // without a display.  Opens the input file as "Open" does, applies the
 // overrides as the spinners would, runs "Grid Calculation" and
 // "Calculation" on the same run control, prints Clift= and Cdrag= and
-// writes the iteration-log file at the end.
+// writes the iteration-log file at the end.  With a target, the design
+// global iterations follow and the designed section is written as a new
+// input file.
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +17,7 @@
 #include <string>
 
 #include "CoordinateFile.h"
+#include "DesignFiles.h"
 #include "RunControl.h"
 #include "Sweep.h"
 #include "message.h"
@@ -59,9 +62,25 @@ const char* const kHelp =
     "                file of this program and stop\n"
     "  --help        show this text\n"
     "\n"
+    "Inverse design (after the analysis of FILE.dat):\n"
+    "  --target CPFILE         target pressures: the computed Cp of a Cp file\n"
+    "                          written by this program (read before the analysis,\n"
+    "                          so it may be FILE.cp itself)\n"
+    "  --design-iterations N   design global iterations to run, 1 .. 200\n"
+    "  --regime R              0 design both surfaces, 1 maintain the thickness\n"
+    "                          distribution, 2 maintain the maximal thickness\n"
+    "                          (default: the regime of FILE.dat)\n"
+    "  One line per iteration: iteration, Cp deviation, Clift of the designed\n"
+    "  section, Clift of the target, alpha and the largest ordinate change (chord\n"
+    "  units).  The designed section is written as FILE_design.dat (an input file\n"
+    "  in the program's format, with the corrected alpha) only when every\n"
+    "  iteration was made.\n"
+
+    "\n"
     "Exit codes: 0 done; 1 bad command line or value out of range; 2 file error\n"
-    "(input unreadable, result or log file not written); 3 parameters the grid or\n"
-    "the solver cannot take; 4 solver breakdown.\n";
+    "(input or target unreadable, result, log or designed section not written);\n"
+    "3 parameters the grid or the solver cannot take; 4 solver breakdown or a\n"
+    "refused design iteration.\n";
 
 int fail(int code, const std::string& text) {
     std::fprintf(stderr, "quarel-batch: %s\n", text.c_str());
@@ -138,6 +157,9 @@ int main(int argc, char** argv) {
     quarel::SweepSpec sweep;
     bool sweeping = false, cold = false;
     std::string file;
+    // Inverse design.
+    std::string targetFile;
+    int designIterations = 0, designRegime = -1;
 
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -172,6 +194,25 @@ int main(int argc, char** argv) {
             quiet = true;
             continue;
         }
+        if (arg == "--target" || arg == "--design-iterations" || arg == "--regime") {
+            if (a + 1 >= argc) return fail(kUsage, arg + " needs a value.");
+            const char* text = argv[++a];
+            double v = 0.0;
+            if (arg == "--target") {
+                targetFile = text;
+            } else if (arg == "--design-iterations") {
+                if (!parseValue(text, 1.0, 200.0, v) || v != static_cast<int>(v))
+                    return fail(kUsage, arg + " " + text +
+                                            ": the value must be a whole number "
+                                            "in 1 .. 200.");
+                designIterations = static_cast<int>(v);
+            } else {
+                if (!parseValue(text, 0.0, 2.0, v) || v != static_cast<int>(v))
+                    return fail(kUsage, arg + " " + text + ": the value must be 0, 1 or 2.");
+                designRegime = static_cast<int>(v);
+            }
+            continue;
+        }
         bool matched = false;
         for (Override& o : overrides) {
             if (arg != o.option) continue;
@@ -192,6 +233,26 @@ int main(int argc, char** argv) {
         file = arg;
     }
     if (file.empty()) return fail(kUsage, "no input file given (see --help).");
+    if (targetFile.empty() != (designIterations == 0))
+        return fail(kUsage, "--target and --design-iterations go together.");
+    if (designRegime >= 0 && designIterations == 0)
+        return fail(kUsage, "--regime needs --target and --design-iterations.");
+    // The target is read before the analysis, which may replace it.
+    quarel::TargetCp target;
+    std::string designedPath;
+    if (designIterations > 0) {
+        try {
+            target = quarel::ReadCpFileTarget(targetFile);
+        } catch (const quarel::FileError& e) {
+            return fail(kFile, e.what());
+        }
+        designedPath = quarel::DesignedInputPath(file);
+        if (designedPath.size() > static_cast<size_t>(quarel::kNameField))
+            return fail(kUsage, "the designed section's file \"" + designedPath +
+                                    "\" would have a path of more than " +
+                                    std::to_string(quarel::kNameField) +
+                                    " characters, which the program cannot open.");
+    }
 
     quarel::msg::setQuiet(quiet);
     quarel::RunControl run;
@@ -248,6 +309,31 @@ int main(int argc, char** argv) {
         } else {
             std::printf("Clift= %.6f\nCdrag= %.6f\n", run.results.clift, run.results.cdrag);
             std::fflush(stdout);
+            if (designIterations > 0) {
+                // The design: the target on the faces of the analysed
+                // section, then one global iteration per "Calculation".
+                if (designRegime >= 0) run.setDesignRegime(designRegime);
+                quarel::SetTargetOnFaces(target, run.level());
+                run.acceptTarget();
+                std::printf(
+                    "  Itr  Cp deviation      Clift  Clift target       Alpha    Largest dy\n");
+                for (int n = 1; n <= designIterations; ++n) {
+                    run.calculate();
+                    showWarnings(run.warnings(), shown);
+                    std::printf("%5d  %12.5E  %9.5f  %12.5f  %10.5f  %12.5E\n",
+                                run.design.globalIteration, run.results.cpDeviation,
+                                run.results.cliftCurrent, run.results.cliftTarget, run.job.alpha,
+                                run.lastDesign().largestOrdinateChange);
+                    std::fflush(stdout);
+                }
+                quarel::ReplaceTextFile(
+                    designedPath,
+                    quarel::DesignedInputText(
+                        quarel::nameOf(run.files().names.title, sizeof run.files().names.title),
+                        run.job, run.level(), run.freeStream().ordinateDivisor()),
+                    "designed section");
+                std::printf("Designed section: %s\n", designedPath.c_str());
+            }
             if (save) {
                 const std::string path = run.saveResult();
                 if (!quiet) std::printf("Result file: %s\n", path.c_str());
@@ -259,6 +345,9 @@ int main(int argc, char** argv) {
     } catch (const quarel::ParameterError& e) {
         code = fail(kParameter, e.what());
     } catch (const quarel::SolverError& e) {
+        showWarnings(run.warnings(), shown);
+        code = fail(kSolver, e.what());
+    } catch (const quarel::DesignRefused& e) {
         showWarnings(run.warnings(), shown);
         code = fail(kSolver, e.what());
     } catch (const std::exception& e) {

@@ -187,8 +187,10 @@ void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
     for (int i = k; i <= NX - k; ++i) {
         BodyRow(i, NX, k, designFlag, firstOnly, L, row);
         // The body cell is a half cell: its xi-fluxes, and with them the
-        // shock-point correction of the flux, count half.
-        ScaleAndStore(kBody, i, 1, shocks ? 0.5 * shk(i, 1) : 0.0, row);
+        // shock-point correction of the flux, count half.  A design row
+        // prescribes a potential increment and balances no flux.
+        const bool flux = shocks && !IsDesignRow(i, NX, k, designFlag, firstOnly, L);
+        ScaleAndStore(kBody, i, 1, flux ? 0.5 * shk(i, 1) : 0.0, row);
         StationBlocks(i, k, NX);
     }
 }

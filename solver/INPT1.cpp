@@ -282,7 +282,9 @@ void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int
     in.close();
     const long needed = 3L + static_cast<long>(NX + 1) * NY;
     const long present = static_cast<long>(bytes.size() / 16);
-    if (present < needed)
+    // The analysis writes exactly the records of its grid: a longer file
+    // comes from another grid and would be read out of step.
+    if (present != needed)
         throw FileError("Cannot read restart file " + quoted(ptl) + ": it holds " +
                         std::to_string(present) + " records, the grid " + std::to_string(NX) +
                         " x " + std::to_string(NY) + " needs " + std::to_string(needed) +

@@ -67,7 +67,8 @@ void ReadGeom(FileNames& names, double& mach, double& alpha, double& gamma, doub
 //   designLeadBoundary [in]    leading boundary of the design region
 //   cu, su, cosSweep [in]      free-stream factors
 //   designLift [out]           lift of the target Cp (cps)
-// Fills phi and phis.  A missing or short restart or Cp file throws
+// Fills phi and phis.  A missing restart or Cp file, a restart file with
+// another number of records than the grid needs, or a short Cp file throws
 // FileError before phi, phis or any output is changed; grid sizes that do
 // not fit the arrays throw ParameterError.
 void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int& k, int& iterCount,

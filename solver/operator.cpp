@@ -438,15 +438,19 @@ void WakeRow(const int& i, const int& NX, const double& circ, Row& row) {
     }
 }
 
+bool IsDesignRow(const int& i, const int& NX, const int& k, const int& designFlag,
+                 const int& firstOnly, const int& L) {
+    return designFlag == 1 &&
+           ((k <= i && i <= L) || (NX - L <= i && i <= NX - k && firstOnly == 0));
+}
+
 void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, const int& firstOnly,
              const int& L, Row& row) {
     clearRow(row);
     const int mid = NX / 2;
     double* a = row.slot;
 
-    const bool design =
-        designFlag == 1 && ((k <= i && i <= L) || (NX - L <= i && i <= NX - k && firstOnly == 0));
-    if (design) {
+    if (IsDesignRow(i, NX, k, designFlag, firstOnly, L)) {
         // Prescribed tangential potential increment along the surface.
         a[1] = 1.0;
         if (i < mid) {

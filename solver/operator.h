@@ -53,6 +53,14 @@ void InteriorRow(const int& NX, const int& NY, const int& i, const int& j, Row& 
 //   i, NX [in]; circ [in] circulation; row [out]
 void WakeRow(const int& i, const int& NX, const double& circ, Row& row);
 
+// True when body node i carries a design row (a prescribed potential
+// increment instead of the wall condition): designFlag 1 and i on the
+// first design stretch k..L or, when firstOnly is 0, on the second
+// NX-L..NX-k.
+//   i, NX, k, designFlag, firstOnly, L [in]
+bool IsDesignRow(const int& i, const int& NX, const int& k, const int& designFlag,
+                 const int& firstOnly, const int& L);
+
 // Row of a body node (j = 1, k <= i <= NX-k).
 //   i, NX, k [in]; designFlag [in] 1 selects the design rows;
 //   firstOnly [in] 0: design rows on both stretches; L [in] stretch end

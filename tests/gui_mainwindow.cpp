@@ -517,13 +517,19 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
     EXPECT_TRUE(w().analysisRadio->getCheck());
     EXPECT_FALSE(w().designRadio->getCheck());
 
-    // Design mode cannot be calculated by this version: a message, and
-    // the analysis results stay.
-    const double lift = rc.results.clift;
+    // In design mode "Calculation" makes a global iteration (here towards
+    // the section's own pressures); afterwards the grid command and "Cp
+    // Edit" are disabled, the results can be saved.
+    for (int i = 0; i <= rc.level().NX; ++i) quarel::cps(i) = quarel::cpf(i);
     command(Quarel::ID_DESIGN);
+    std::filesystem::current_path(dir);
     command(Quarel::ID_CALCULATE);
-    ASSERT_EQ(window->captions.size(), 1u);
-    EXPECT_EQ(rc.results.clift, lift);
+    std::filesystem::current_path(cwd);
+    EXPECT_TRUE(window->captions.empty());
+    EXPECT_EQ(rc.design.globalIteration, 1);
+    window->refreshState();
+    EXPECT_FALSE(w().gridButton->isEnabled());
+    EXPECT_FALSE(w().cpEditButton->isEnabled());
     EXPECT_TRUE(w().saveButton->isEnabled());
 
     // Closing the window writes the iteration log: a header, then the
@@ -537,7 +543,8 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
          at = log.find(" Grid: ", at + 1)) {
         ++levels;
     }
-    EXPECT_EQ(levels, 4u);  // two levels (Kgrid = 2) in each of two runs
+    // two levels (Kgrid = 2) in each of three runs, and the design run
+    EXPECT_EQ(levels, 7u);
 }
 
 }  // namespace

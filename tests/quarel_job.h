@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -25,18 +26,33 @@ struct Job {
     int linearIterations = 10, gmresDim = 15, liftCorrection = 0, designRegime = 0;
     double thickness = 0.12, camber = 0.0, camberPos = 0.4;
     double yScale = 1.0;  // factor on every ordinate of the file
-    int points = 41;      // per surface, leading edge shared
+    // When noseThickness > 0 the section has that thickness ratio and the
+    // camber noseCamber up to x = noseEnd, and `thickness`, `camber` from
+    // x = noseEnd + noseRamp on, with a smooth (sin^2) change in between:
+    // a section that shares its nose with another one.
+    double noseThickness = 0.0, noseCamber = 0.0, noseEnd = 0.1, noseRamp = 0.2;
+    // Bumps amp*sin^2(pi (x - bumpFrom)/(bumpTo - bumpFrom)) added to the
+    // upper and the lower ordinates between bumpFrom and bumpTo.
+    double bumpUpper = 0.0, bumpLower = 0.0, bumpFrom = 0.1, bumpTo = 1.0;
+    int points = 41;  // per surface, leading edge shared
     double ratios[7] = {1.10, 1.12, 1.12, 1.10, 1.12, 1.12, 1.10};
 };
 
 // NACA 4-digit ordinate (closed trailing edge).
 inline void naca(const Job& j, double x, double& yu, double& yl) {
-    const double t = j.thickness;
+    double t = j.thickness, m = j.camber;
+    if (j.noseThickness > 0.0) {
+        const double pi = 3.14159265358979323846;
+        const double r = std::min(1.0, std::max(0.0, (x - j.noseEnd) / j.noseRamp));
+        const double w = std::sin(0.5 * pi * r);
+        t = j.noseThickness + (j.thickness - j.noseThickness) * w * w;
+        m = j.noseCamber + (j.camber - j.noseCamber) * w * w;
+    }
     const double yt = 5.0 * t *
                       (0.2969 * std::sqrt(x) - 0.1260 * x - 0.3516 * x * x + 0.2843 * x * x * x -
                        0.1036 * x * x * x * x);
     double yc = 0.0, dyc = 0.0;
-    const double m = j.camber, p = j.camberPos;
+    const double p = j.camberPos;
     if (m > 0.0) {
         if (x < p) {
             yc = m / (p * p) * (2 * p * x - x * x);
@@ -49,6 +65,12 @@ inline void naca(const Job& j, double x, double& yu, double& yl) {
     const double th = std::atan(dyc);
     yu = yc + yt * std::cos(th);
     yl = yc - yt * std::cos(th);
+    if (x > j.bumpFrom && x < j.bumpTo) {
+        const double pi = 3.14159265358979323846;
+        const double s = std::sin(pi * (x - j.bumpFrom) / (j.bumpTo - j.bumpFrom));
+        yu += j.bumpUpper * s * s;
+        yl += j.bumpLower * s * s;
+    }
     (void)th;
 }
 
