@@ -129,7 +129,40 @@ void resample(std::vector<double>& x, std::vector<double>& y, int count) {
 // The largest number of points the spline routines take per surface.
 constexpr int kMaxSplinePoints = 1201;
 
+// Resamples both surfaces (each from the leading edge) when together they
+// have more points than the contour holds.
+void fitSurfaces(std::vector<double>& ux, std::vector<double>& uy, std::vector<double>& lx,
+                 std::vector<double>& ly, std::vector<std::string>& notes,
+                 const std::string& fileName) {
+    const int total = static_cast<int>(ux.size() + lx.size()) - 1;
+    if (static_cast<int>(std::max(ux.size(), lx.size())) > kMaxSplinePoints)
+        throw FileError(where(fileName, 0) + "a surface has more than " +
+                        std::to_string(kMaxSplinePoints) + " points.");
+    if (total <= kMaxContour) return;
+    const int each = (kMaxContour + 1) / 2;  // per surface, leading edge shared
+    resample(ux, uy, each);
+    resample(lx, ly, each);
+    notes.push_back("The section has " + std::to_string(total) + " points, more than the " +
+                    std::to_string(kMaxContour) +
+                    " the program holds; each surface was resampled to " + std::to_string(each) +
+                    " points along its arc length with a cubic spline.");
+}
+
 }  // namespace
+
+void FitContour(std::vector<double>& x, std::vector<double>& y, std::vector<std::string>& notes) {
+    size_t le = 0;
+    for (size_t m = 1; m < x.size(); ++m)
+        if (x[m] < x[le]) le = m;
+    std::vector<double> ux, uy, lx, ly;
+    for (size_t m = le + 1; m-- > 0;) ux.push_back(x[m]), uy.push_back(y[m]);
+    for (size_t m = le; m < x.size(); ++m) lx.push_back(x[m]), ly.push_back(y[m]);
+    fitSurfaces(ux, uy, lx, ly, notes, "section");
+    x.clear();
+    y.clear();
+    for (size_t m = ux.size(); m-- > 0;) x.push_back(ux[m]), y.push_back(uy[m]);
+    for (size_t m = 1; m < lx.size(); ++m) x.push_back(lx[m]), y.push_back(ly[m]);
+}
 
 CoordinateLayout RecogniseCoordinates(const std::string& text) {
     std::string name;
@@ -272,22 +305,7 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
     }
 
     // At most kMaxContour points: both surfaces resampled alike.
-    const int total = static_cast<int>(ux.size() + lx.size()) - 1;
-    if (total > kMaxContour ||
-        static_cast<int>(std::max(ux.size(), lx.size())) > kMaxSplinePoints) {
-        if (static_cast<int>(std::max(ux.size(), lx.size())) > kMaxSplinePoints)
-            throw FileError(where(fileName, 0) + "a surface has more than " +
-                            std::to_string(kMaxSplinePoints) + " points.");
-        const int each = (kMaxContour + 1) / 2;  // per surface, leading edge shared
-        resample(ux, uy, each);
-        resample(lx, ly, each);
-        sec.notes.push_back("The file has " + std::to_string(total) + " points, more than the " +
-                            std::to_string(kMaxContour) +
-                            " the program holds; each surface was "
-                            "resampled to " +
-                            std::to_string(each) +
-                            " points along its arc length with a cubic spline.");
-    }
+    fitSurfaces(ux, uy, lx, ly, sec.notes, fileName);
     for (size_t m = ux.size(); m-- > 0;) sec.x.push_back(ux[m]), sec.y.push_back(uy[m]);
     for (size_t m = 1; m < lx.size(); ++m) sec.x.push_back(lx[m]), sec.y.push_back(ly[m]);
     return sec;
@@ -350,7 +368,7 @@ std::string InputFileText(const std::string& title, const JobParameters& job) {
     std::string t = title.substr(0, 80);
     std::string out = t + "\n";
     out += "<  Mach  >< Alpha  >< Sweep  >  (angles in degrees)\n";
-    out += field(job.mach, 5, "Mach") + field(job.alpha, 5, "Alpha") +
+    out += field(job.mach, 5, "Mach") + field(job.alpha, 7, "Alpha") +
            field(job.swept, 5, "Sweep") + "\n";
     out += "<Diag.dom><Max.res.><Des.lead>  (design region from this x/c)\n";
     char res[32];

@@ -39,6 +39,11 @@ struct Section {
 // FileError naming the line for a file that is not a usable section.
 Section ReadSection(const std::string& text, const std::string& fileName);
 
+// Resamples a contour in point-list order (trailing edge, upper surface,
+// leading edge, lower surface) along the arc length of each surface when it
+// has more points than the program holds, and says so in `notes`.
+void FitContour(std::vector<double>& x, std::vector<double>& y, std::vector<std::string>& notes);
+
 // The job the program runs for a coordinate file when no template is
 // given: the sample's grid and convergence settings at M 0.5, alpha 0.
 JobParameters DefaultJob();

@@ -20,7 +20,9 @@
 #include "DesignFiles.h"
 #include "RunControl.h"
 #include "Sweep.h"
+#include "cptarget.h"
 #include "message.h"
+#include "state.h"
 
 namespace {
 
@@ -238,11 +240,11 @@ int main(int argc, char** argv) {
     if (designRegime >= 0 && designIterations == 0)
         return fail(kUsage, "--regime needs --target and --design-iterations.");
     // The target is read before the analysis, which may replace it.
-    quarel::TargetCp target;
+    quarel::CpTable target;
     std::string designedPath;
     if (designIterations > 0) {
         try {
-            target = quarel::ReadCpFileTarget(targetFile);
+            target = quarel::readCpTable(targetFile);
         } catch (const quarel::FileError& e) {
             return fail(kFile, e.what());
         }
@@ -313,7 +315,8 @@ int main(int argc, char** argv) {
                 // The design: the target on the faces of the analysed
                 // section, then one global iteration per "Calculation".
                 if (designRegime >= 0) run.setDesignRegime(designRegime);
-                quarel::SetTargetOnFaces(target, run.level());
+                quarel::targetFromTable(target, run.level().NX, run.level().k, quarel::xg.data(),
+                                        quarel::cps.data());
                 run.acceptTarget();
                 std::printf(
                     "  Itr  Cp deviation      Clift  Clift target       Alpha    Largest dy\n");

@@ -3,6 +3,7 @@
 // program's own input file written back from a job.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -229,4 +230,30 @@ TEST(CoordinateFile, OpenRunsTheSectionWithTheTemplateAndWritesTheInputFile) {
     plain.open(dir.file("sec.txt"));
     EXPECT_EQ(plain.job.NPA, DefaultJob().NPA);
     msg::setQuiet(false);
+}
+
+// A designed section on a fine grid has more body nodes than an input
+// file holds: it is resampled on the way out, ends and leading edge kept.
+TEST(CoordinateFile, FitContourKeepsTheSectionWithinTheLimit) {
+    const Surfaces s = naca(0.0, 0.0, 0.12, 251, false);
+    std::vector<double> x, y;
+    for (size_t i = s.ux.size(); i-- > 0;) x.push_back(s.ux[i]), y.push_back(s.uy[i]);
+    for (size_t i = 1; i < s.lx.size(); ++i) x.push_back(s.lx[i]), y.push_back(s.ly[i]);
+    std::vector<std::string> notes;
+    FitContour(x, y, notes);
+    ASSERT_LE(static_cast<int>(x.size()), kMaxContour);
+    EXPECT_EQ(notes.size(), 1u);
+    EXPECT_DOUBLE_EQ(x.front(), 1.0);
+    EXPECT_DOUBLE_EQ(x.back(), 1.0);
+    EXPECT_DOUBLE_EQ(*std::min_element(x.begin(), x.end()), 0.0);
+    Section sec;
+    sec.x = x;
+    sec.y = y;
+    EXPECT_LT(offSection(sec, s), 2e-5);
+    // Few enough points stay as they are.
+    std::vector<double> x2(x.begin(), x.begin() + 3), y2(y.begin(), y.begin() + 3);
+    notes.clear();
+    FitContour(x2, y2, notes);
+    EXPECT_TRUE(notes.empty());
+    EXPECT_EQ(x2.size(), 3u);
 }
