@@ -19,6 +19,7 @@
 #include "DesignIteration.h"
 #include "RunControl.h"
 #include "SRV11.h"
+#include "cptarget.h"
 #include "message.h"
 #include "quarel_job.h"
 #include "state.h"
@@ -540,6 +541,12 @@ TEST(DesignBatch, DesignsAndWritesAnInputFileThatAnalysesToTheTarget) {
     EXPECT_LT(dev, 2.0 * rows[3][1] + 1e-3);
     EXPECT_LT(ordinateError(check, target), 2e-4);
     EXPECT_NEAR(check.job.alpha, rows[3][4], 1e-5);
+
+    // The same target as a plain x-Cp table gives the same design.
+    writeCpTable(dir.file("a_table.txt"), "target", readCpTable(dir.file("a.cp")));
+    const BatchResult t = batch("--quiet --target a_table.txt --design-iterations 4 b.dat");
+    ASSERT_EQ(t.code, 0) << t.err;
+    EXPECT_EQ(t.out, r.out);
 }
 
 TEST(DesignBatch, FailedDesignKeepsTheEarlierFiles) {
