@@ -85,6 +85,8 @@ Quarel::Quarel(FXApp* app)
     gmresDimTarget_.connect(r.gmresDim);
     cliftTarget_.connect(r.clift);
     cdragTarget_.connect(r.cdrag);
+    cmomentTarget_.connect(r.cmoment);
+    cdragPressureTarget_.connect(r.cdragPressure);
     designBoundaryTarget_.connect(r.designLeadBoundary);
     globalIterationTarget_.connect(r.globalIteration);
     cpDeviationTarget_.connect(r.cpDeviation);
@@ -240,6 +242,14 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     FXMatrix* output = twoColumns(group(page, "Output Data:"));
     w_.cliftField = addField(output, "Clift=", cliftTarget_, 10, false);
     w_.cdragField = addField(output, "Cdrag=", cdragTarget_, 10, false);
+    w_.cmomentField = addField(output, "Cmoment=", cmomentTarget_, 10, false);
+    w_.cmomentField->setTipText(
+        "Pitching-moment coefficient about the quarter chord, nose up "
+        "positive, from the surface pressures");
+    w_.cdragPressureField = addField(output, "Cdrag(p)=", cdragPressureTarget_, 10, false);
+    w_.cdragPressureField->setTipText(
+        "Drag coefficient from the surface pressures (wave drag); "
+        "published full-potential drags compare with this one");
 
     FXMatrix* buttons = twoColumns(page);
     w_.calculateButton = button(buttons, "Calculation", this, ID_CALCULATE);

@@ -224,7 +224,7 @@ void RunControl::gridCalculation() {
     }
 
     // 7. Surface distribution and grid.
-    PrepContour(XCONT, YCONT, NCONT, npa, x0, chordInclination, cu);
+    PrepContour(XCONT, YCONT, NCONT, npa, x0, chordInclination, cosSweep);
     GridGen(NY, k, npa, x0, DSGRID);
     for (std::string& w : msg::takeWarnings()) warnings.push_back(std::move(w));
 
@@ -482,6 +482,7 @@ void RunControl::postProcess() {
     if (mach != 0.0) MachField(gamma, mach2, sin2Sweep, k, NY, NX);
     clift = 0.0;
     SurfaceResults(NY, k, NX, mach, gamma, cdrag, clift, cu, su, cosSweep, sin2Sweep, cpStar);
+    PressureForces(k, NX, cu, su, cosSweep, cmoment, cdragPressure);
     if (designMode == 1) cpDeviation = computeCpDeviation();
     runStage = 3;
 }
@@ -559,7 +560,7 @@ std::string RunControl::saveResult() {
         line.assign(73, ' ');
         placeAt(line, 3, fromInt(i - k + 1));
         placeAt(line, 7, fromDouble((xg(i, 1) + xg(i + 1, 1)) * 0.5, 10));
-        placeAt(line, 22, fromDouble((yg(i, 1) + yg(i + 1, 1)) * 0.5 * cu, 10));
+        placeAt(line, 22, fromDouble((yg(i, 1) + yg(i + 1, 1)) * 0.5 * cosSweep, 10));
         placeAt(line, 37, fromDouble(cpf(i), 10));
         placeAt(line, 52, fromDouble(amach(i, 1), 10));
         if (design) placeAt(line, 67, fromDouble(cps(i), 10));

@@ -27,6 +27,8 @@ public:
     int linearIterations = 0;                  // GMRES cycles per Newton step
     int gmresDim = 0;                          // Krylov dimension
     double clift = 0.0, cdrag = 0.0;           // "Clift=", "Cdrag="
+    double cmoment = 0.0;                      // "Cmoment=": about the quarter chord, nose up
+    double cdragPressure = 0.0;                // "Cdrag(p)=": from the surface pressures
     double designLeadBoundary = 0.0;           // leading boundary of the design region
     int globalIteration = 0;
     double cpDeviation = 0.0;

@@ -1,8 +1,8 @@
 // quarel-batch: the grid calculation and analysis run of the main window
 // without a display.  Opens the input file as "Open" does, applies the
 // overrides as the spinners would, runs "Grid Calculation" and
-// "Calculation" on the same run control, prints Clift= and Cdrag= and
-// writes the iteration-log file at the end.
+// "Calculation" on the same run control, prints Clift=, Cdrag=, Cmoment=
+// and Cdrag(p)= and writes the iteration-log file at the end.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -27,9 +27,10 @@ enum Exit {
 const char* const kHelp =
     "Usage: quarel-batch [options] FILE.dat\n"
     "Runs the grid calculation and the coarse-to-fine analysis of FILE.dat, prints\n"
-    "the iteration lines and the final Clift= and Cdrag=, and writes the restart\n"
-    "and Cp files beside FILE.dat, grid.out in the current directory and the\n"
-    "iteration log FILE.itr at the end.\n"
+    "the iteration lines and the final Clift=, Cdrag= (wave drag of the scheme),\n"
+    "Cmoment= (about the quarter chord, nose up) and Cdrag(p)= (drag of the\n"
+    "surface pressures), and writes the restart and Cp files beside FILE.dat,\n"
+    "grid.out in the current directory and the iteration log FILE.itr at the end.\n"
     "\n"
     "Options (applied after the file is read, as the panel spinners would):\n"
     "  --alpha DEG   angle of attack, -85 .. 85 degrees\n"
@@ -132,6 +133,7 @@ int main(int argc, char** argv) {
             code = fail(kParameter, "no calculation was made.");
         } else {
             std::printf("Clift= %.6f\nCdrag= %.6f\n", run.clift, run.cdrag);
+            std::printf("Cmoment= %.6f\nCdrag(p)= %.6f\n", run.cmoment, run.cdragPressure);
             std::fflush(stdout);
             if (save) {
                 const std::string path = run.saveResult();

@@ -145,11 +145,9 @@ int main(int argc, char** argv) {
         const int NX = npa + 2 * k;
         const double sweepRad = swept * double(3.1415927f) / double(180.0f);
         const double cosSweep = double(static_cast<float>(std::cos(sweepRad)));
-        const double alphaN = alpha * double(3.1415927f) / 180.0 / cosSweep;
-        const double cu = cosSweep * double(static_cast<float>(std::cos(alphaN)));
 
         double x0, incl;
-        PrepContour(XCONT, YCONT, NCONT, npa, x0, incl, cu);
+        PrepContour(XCONT, YCONT, NCONT, npa, x0, incl, cosSweep);
         const int faults = GridGen(NY, k, npa, x0, DSGRID);
         std::printf("NX=%d NY=%d k=%d x0=%.6f faults=%d\n", NX, NY, k, x0, faults);
         std::printf("ratios:");
