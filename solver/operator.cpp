@@ -390,9 +390,15 @@ void InteriorRow(const int& NX, const int& NY, const int& i, const int& j, Row& 
     // use the slots as they were before any of them.
     const double s2 = a[2], s3 = a[3], s4 = a[4];
     const double s11 = a[11], s12 = a[12], s13 = a[13], s14 = a[14];
-    if (i == 1) a[0] -= s2 * ff0(j) + s11 * ff0(j + 1) + s13 * ff0(j - 1);
-    if (i == NX - 1) a[0] -= s3 * ffn(j) + s12 * ffn(j + 1) + s14 * ffn(j - 1);
-    if (j == NY - 1) a[0] -= s4 * ffo(i) + s11 * ffo(i - 1) + s12 * ffo(i + 1);
+    // d(boundary value)/dGamma: the vortex factor plus the doublet factor
+    // times x_TE = 1, the part of the doublet's strength that moves with
+    // the circulation (see FarFieldValues).
+    auto v0 = [](int jj) { return ff0(jj) + fd0(jj); };
+    auto vn = [](int jj) { return ffn(jj) + fdn(jj); };
+    auto vo = [](int ii) { return ffo(ii) + fdo(ii); };
+    if (i == 1) a[0] -= s2 * v0(j) + s11 * v0(j + 1) + s13 * v0(j - 1);
+    if (i == NX - 1) a[0] -= s3 * vn(j) + s12 * vn(j + 1) + s14 * vn(j - 1);
+    if (j == NY - 1) a[0] -= s4 * vo(i) + s11 * vo(i - 1) + s12 * vo(i + 1);
     if (i == 1) a[2] = a[11] = a[13] = 0.0;
     if (i == NX - 1) a[3] = a[12] = a[14] = 0.0;
     if (j == NY - 1) a[4] = a[11] = a[12] = 0.0;
@@ -433,7 +439,7 @@ void WakeRow(const int& i, const int& NX, const double& circ, Row& row) {
     if (i == 1) {
         // Neighbours (0, 2) and (NX, 2) lie on the downstream boundary; the
         // node (0, 1) has a vortex factor of 0.
-        a[0] = a[5] - a[11] * ff0(2) - a[13] * ffn(2);
+        a[0] = a[5] - a[11] * (ff0(2) + fd0(2)) - a[13] * (ffn(2) + fdn(2));
         a[2] = a[11] = a[13] = 0.0;
     }
 }
