@@ -484,6 +484,7 @@ TEST(WakeRow, JacobianIsDerivativeOfResidualAcrossTheCut) {
         ffn(1) = 1.0;
         ff0(NY) = ffn(NY) = 0.0;
         for (int i = 0; i <= NX; ++i) ffo(i) = i / double(NX);
+        noDoublet();
 
         // Unknowns: the first-side cut nodes; the second side and the
         // boundary follow from them and the circulation.
