@@ -25,11 +25,11 @@ struct FreeStream {
     static FreeStream of(double mach, double gamma, double alphaDeg, double sweptDeg);
     // Sets alphaN and the components cu, su that follow from it.
     void setAlphaN(double a);
-    // What the contour preparation divides the section ordinates by (the
-    // section of a swept wing at incidence is stretched in the normal
-    // plane); a designed section is multiplied back by it when written
-    // in the input format.
-    double ordinateDivisor() const { return cu; }
+    // What the contour preparation divides the ordinates by: the sweep
+    // conversion to the section normal to the leading edge, cos(sweep).
+    // The section analysed is the section given (no factor of the angle of
+    // attack); multiply by it to return to the user's frame.
+    double ordinateDivisor() const { return cosSweep; }
 };
 
 }  // namespace quarel

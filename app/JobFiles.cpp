@@ -119,7 +119,8 @@ std::string ResultFileText(const FileNames& names, const GridLevel& level, const
         line.assign(73, ' ');
         placeAt(line, 3, fromInt(i - k + 1));
         placeAt(line, 7, fromDouble((xg(i, 1) + xg(i + 1, 1)) * 0.5, 10));
-        placeAt(line, 22, fromDouble((yg(i, 1) + yg(i + 1, 1)) * 0.5 * flow.cu, 10));
+        // The ordinates were divided by cos(sweep): back in the user's frame.
+        placeAt(line, 22, fromDouble((yg(i, 1) + yg(i + 1, 1)) * 0.5 * flow.ordinateDivisor(), 10));
         placeAt(line, 37, fromDouble(cpf(i), 10));
         placeAt(line, 52, fromDouble(amach(i, 1), 10));
         if (design) placeAt(line, 67, fromDouble(cps(i), 10));

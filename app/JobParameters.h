@@ -37,12 +37,14 @@ struct JobParameters {
 // What a calculation reports: the fields of "Output Data:" and of the
 // "Inverse" tab.
 struct Results {
-    double clift = 0.0;         // integrated lift of the surface Cp
-    double cdrag = 0.0;         // wave drag
-    double cpStar = 0.0;        // critical Cp of the free stream
-    double cpDeviation = 0.0;   // largest |Cp - target Cp| on the design stretch
-    double cliftCurrent = 0.0;  // lift of the computed Cp (analysis)
-    double cliftTarget = 0.0;   // lift of the target Cp (design)
+    double clift = 0.0;          // integrated lift of the surface Cp
+    double cdrag = 0.0;          // wave drag
+    double cmoment = 0.0;        // pitching moment about the quarter chord, nose up
+    double cdragPressure = 0.0;  // drag of the integrated surface pressures
+    double cpStar = 0.0;         // critical Cp of the free stream
+    double cpDeviation = 0.0;    // largest |Cp - target Cp| on the design stretch
+    double cliftCurrent = 0.0;   // lift of the computed Cp (analysis)
+    double cliftTarget = 0.0;    // lift of the target Cp (design)
 };
 
 }  // namespace quarel

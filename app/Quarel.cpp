@@ -113,6 +113,8 @@ Quarel::Quarel(FXApp* app)
     gmresDimTarget_.connect(job.gmresDim);
     cliftTarget_.connect(res.clift);
     cdragTarget_.connect(res.cdrag);
+    cmomentTarget_.connect(res.cmoment);
+    cdragPressureTarget_.connect(res.cdragPressure);
     designBoundaryTarget_.connect(job.designLeadBoundary);
     globalIterationTarget_.connect(rc_.design.globalIteration);
     cpDeviationTarget_.connect(res.cpDeviation);
@@ -273,6 +275,15 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     // digits and an exponent.
     w_.cliftField = addField(output, "Clift=", cliftTarget_, kOutputColumns, false);
     w_.cdragField = addField(output, "Cdrag=", cdragTarget_, kOutputColumns, false);
+    w_.cmomentField = addField(output, "Cmoment=", cmomentTarget_, kOutputColumns, false);
+    w_.cmomentField->setTipText(
+        "Pitching-moment coefficient about the quarter chord, nose up "
+        "positive, from the surface pressures");
+    w_.cdragPressureField =
+        addField(output, "Cdrag(p)=", cdragPressureTarget_, kOutputColumns, false);
+    w_.cdragPressureField->setTipText(
+        "Drag coefficient from the surface pressures (wave drag); "
+        "published full-potential drags compare with this one");
 
     FXMatrix* buttons = twoColumns(page);
     w_.calculateButton = button(buttons, "Calculation", this, ID_CALCULATE);
@@ -753,8 +764,8 @@ long Quarel::onUpdCpEdit(FXObject* sender, FXSelector, void*) {
 // plot says whose results it shows.
 long Quarel::onUpdStatus(FXObject*, FXSelector, void*) {
     const bool stale = rc_.resultsStale();
-    for (FXTextField* f : {w_.cliftField, w_.cdragField, w_.cpDeviationField, w_.cliftCurrentField,
-                           w_.cliftTargetField}) {
+    for (FXTextField* f : {w_.cliftField, w_.cdragField, w_.cmomentField, w_.cdragPressureField,
+                           w_.cpDeviationField, w_.cliftCurrentField, w_.cliftTargetField}) {
         if (stale == (f->isEnabled() != FALSE)) {
             if (stale) {
                 f->disable();

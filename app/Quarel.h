@@ -90,6 +90,8 @@ public:
         FXTextField* kgridField = nullptr;
         FXTextField* cliftField = nullptr;
         FXTextField* cdragField = nullptr;
+        FXTextField* cmomentField = nullptr;
+        FXTextField* cdragPressureField = nullptr;
         FXTextField* cliftCurrentField = nullptr;
         FXTextField* cliftTargetField = nullptr;
         FXTextField* cpDeviationField = nullptr;
@@ -236,6 +238,7 @@ private:
     FXDataTarget dsTarget_[7];
     FXDataTarget diagDomTarget_, maxResidualTarget_, linearIterationsTarget_, gmresDimTarget_;
     FXDataTarget cliftTarget_, cdragTarget_;
+    FXDataTarget cmomentTarget_, cdragPressureTarget_;
     FXDataTarget designBoundaryTarget_, globalIterationTarget_, cpDeviationTarget_;
     FXDataTarget cliftCurrentTarget_, cliftTargetTarget_;
 

@@ -184,6 +184,8 @@ void RunDriver::postProcess(const FreeStream& flow, const DesignRows& design) {
     results_.clift = 0.0;
     SurfaceResults(NY, k, NX, flow.mach, flow.gamma, results_.cdrag, results_.clift, flow.cu,
                    flow.su, flow.cosSweep, flow.sin2Sweep, results_.cpStar);
+    PressureForces(k, NX, flow.cu, flow.su, flow.cosSweep, results_.cmoment,
+                   results_.cdragPressure);
     if (design.designMode == 1) results_.cpDeviation = CpDeviation(level_, design);
 }
 

@@ -1,10 +1,10 @@
 // quarel-batch: the grid calculation and analysis run of the main window
 // without a display.  Opens the input file as "Open" does, applies the
 // overrides as the spinners would, runs "Grid Calculation" and
-// "Calculation" on the same run control, prints Clift= and Cdrag= and
-// writes the iteration-log file at the end.  With a target, the design
-// global iterations follow and the designed section is written as a new
-// input file.
+// "Calculation" on the same run control, prints Clift=, Cdrag=, Cmoment=
+// and Cdrag(p)= and writes the iteration-log file at the end.  With a
+// target, the design global iterations follow and the designed section is
+// written as a new input file.
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,9 +38,10 @@ enum Exit {
 const char* const kHelp =
     "Usage: quarel-batch [options] FILE.dat\n"
     "Runs the grid calculation and the coarse-to-fine analysis of FILE.dat, prints\n"
-    "the iteration lines and the final Clift= and Cdrag=, and writes the restart\n"
-    "and Cp files beside FILE.dat, grid.out in the current directory and the\n"
-    "iteration log FILE.itr at the end.\n"
+    "the iteration lines and the final Clift=, Cdrag= (wave drag of the scheme),\n"
+    "Cmoment= (about the quarter chord, nose up) and Cdrag(p)= (drag of the\n"
+    "surface pressures), and writes the restart and Cp files beside FILE.dat,\n"
+    "grid.out in the current directory and the iteration log FILE.itr at the end.\n"
     "\n"
     "FILE may also be a section coordinate file: a name line and x y pairs from\n"
     "the upper trailing edge round the leading edge to the lower trailing edge,\n"
@@ -311,6 +312,8 @@ int main(int argc, char** argv) {
             code = fail(kParameter, "no calculation was made.");
         } else {
             std::printf("Clift= %.6f\nCdrag= %.6f\n", run.results.clift, run.results.cdrag);
+            std::printf("Cmoment= %.6f\nCdrag(p)= %.6f\n", run.results.cmoment,
+                        run.results.cdragPressure);
             std::fflush(stdout);
             if (designIterations > 0) {
                 // The design: the target on the faces of the analysed

@@ -133,6 +133,28 @@ double IntegratedLift(const double* f, const int& k, const int& NX, const double
     return (cu * sx + su * sy) / liftRef;
 }
 
+void PressureForces(const int& k, const int& NX, const double& cu, const double& su,
+                    const double& liftRef, double& cmoment, double& cdragPressure) {
+    // The body faces run anticlockwise round the section (upper trailing
+    // edge, leading edge, lower trailing edge), so the pressure force per
+    // unit dynamic pressure is (-sum Cp dy, sum Cp dx) and its moment
+    // about the quarter chord, anticlockwise, is sum Cp ((x - 1/4) dx +
+    // y dy); nose up is clockwise.
+    double sx = 0.0, sy = 0.0, sm = 0.0;
+    for (int i = k; i <= NX - k - 1; ++i) {
+        const double dx = xg(i + 1, 1) - xg(i, 1);
+        const double dy = yg(i + 1, 1) - yg(i, 1);
+        const double xm = 0.5 * (xg(i + 1, 1) + xg(i, 1));
+        const double ym = 0.5 * (yg(i + 1, 1) + yg(i, 1));
+        sx += cpf(i) * dx;
+        sy += cpf(i) * dy;
+        sm += cpf(i) * ((xm - 0.25) * dx + ym * dy);
+    }
+    cmoment = -sm / liftRef;
+    // Drag: the force component along the free stream (cu, su).
+    cdragPressure = (su * sx - cu * sy) / liftRef;
+}
+
 void MachField(const double& gamma, const double& mach2, const double& s2, const int& k,
                const int& NY, const int& NX) {
     const double ainf2 = 1.0 / mach2;

@@ -31,6 +31,18 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
 double IntegratedLift(const double* f, const int& k, const int& NX, const double& cu,
                       const double& su, const double& liftRef);
 
+// Pitching moment about the quarter chord and pressure drag from the
+// surface pressures cpf of the body faces i = k .. NX-k-1 (run
+// SurfaceResults first).  The chord runs from (0, 0) to (1, 0); the
+// moment is positive nose up; both are referred to the same reference
+// as the lift.  The pressure drag is the streamwise component of the
+// pressure force: the wave drag plus whatever drag the discretisation
+// adds (it vanishes with the mesh width in shock-free flow).
+//   k, NX [in]; cu, su [in] free-stream direction; liftRef [in]
+//   cmoment [out] moment coefficient; cdragPressure [out] drag coefficient
+void PressureForces(const int& k, const int& NX, const double& cu, const double& su,
+                    const double& liftRef, double& cmoment, double& cdragPressure);
+
 // Local Mach number at the i-face midpoints into amach.
 //   gamma, mach2, s2, k, NY, NX [in]
 void MachField(const double& gamma, const double& mach2, const double& s2, const int& k,

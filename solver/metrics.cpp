@@ -2,7 +2,8 @@
 //
 // GridMetric turns the node coordinates into the inverse Jacobian and the
 // contravariant metric coefficients on every cell face; FarField computes
-// the angle factors of the far-field vortex in the Prandtl-Glauert plane.
+// the angle factors of the far-field vortex and of its doublet in the
+// Prandtl-Glauert plane.
 #include "metrics.h"
 
 #include <cmath>
@@ -120,6 +121,21 @@ void FarField(const double& mach, const int& NX, const int& NY, const double& co
         ff0(j) /= D;
         ffn(j) /= D;
     }
+
+    // Doublet factors about the same centre: moving the vortex
+    // downstream by dx changes its angle term by dx times this factor
+    // (d(theta)/dx with the sign reversed, over 2 pi).
+    auto doublet = [&](int i, int j) {
+        const double X = xg(i, j), Y = beta * (yg(i, j) - yr0);
+        const double r2 = X * X + Y * Y;
+        return r2 > 0.0 ? Y / (kTwoPi * r2) : 0.0;
+    };
+    for (int i = 0; i <= NX; ++i) fdo(i) = doublet(i, NY);
+    for (int j = 1; j <= NY - 1; ++j) {
+        fd0(j) = doublet(0, j);
+        fdn(j) = doublet(NX, j);
+    }
+    fd0(NY) = fdn(NY) = 0.0;
 }
 
 }  // namespace quarel

@@ -8,8 +8,9 @@ namespace quarel {
 void GridMetric(const int& NY, const int& NX);
 
 // Polar angle / 2 pi of the far-boundary and downstream nodes in the
-// Prandtl-Glauert plane.
-//   mach, NX, NY, cosSweep [in]; writes ffo, ff0, ffn.
+// Prandtl-Glauert plane about the vortex centre (0, yg(0,1)), and the
+// doublet factors about the same centre.
+//   mach, NX, NY, cosSweep [in]; writes ffo, ff0, ffn, fdo, fd0, fdn.
 void FarField(const double& mach, const int& NX, const int& NY, const double& cosSweep);
 
 }  // namespace quarel

@@ -74,7 +74,9 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
 //   NY, NX [in]
 void InitialiseFlowArrays(const int& NY, const int& NX);
 
-// Far-field boundary values of phi on i = 0, i = NX and j = NY.
+// Far-field boundary values of phi on i = 0, i = NX and j = NY: the free
+// stream, the vortex of the current circulation and the doublet of the
+// first moment of the bound circulation (from phi on the body).
 //   k, NX, NY, cu, su [in]
 void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu, const double& su);
 

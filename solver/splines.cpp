@@ -101,7 +101,7 @@ void SplineEval(const int& n, const double* X, const double* Y, const double* M,
 }
 
 void PrepContour(const ContourInput& XCONT, const ContourInput& YCONT, const int& NCONT,
-                 const int& npa, double& x0, double& chordInclination, const double& cu) {
+                 const int& npa, double& x0, double& chordInclination, const double& cosSweep) {
     const int n = NCONT;
 
     // Leading edge: the first point of smallest abscissa.  Trailing edge:
@@ -149,7 +149,7 @@ void PrepContour(const ContourInput& XCONT, const ContourInput& YCONT, const int
         SplineEval(n, th + 1, yn + 1, m2 + 1, t, ys, y1, y2);
         const double c = std::cos((t + kPi64) * kHalfPi / kPiPlus);
         xg(i, 1) = c * c / kKappa;
-        yg(i, 1) = ys / cu;
+        yg(i, 1) = ys / cosSweep;
         // Singular point of the square-root map, inside the nose: for a
         // nose y^2 = 2 r x it is close to the radius r, taken from the
         // slope dy/dTheta at the leading edge.

@@ -28,8 +28,10 @@ void SplineEval(const int& n, const double* X, const double* Y, const double* M,
 //   npa [in]   number of surface intervals (even)
 //   x0 [out]   abscissa of the singular point of the square-root map
 //   chordInclination [out] degrees
-//   cu [in]    ordinate divisor (cos sweep * cos normal incidence)
+//   cosSweep [in] ordinate divisor: the cosine of the sweep angle, which
+//              turns the streamwise section of a swept wing into the
+//              section normal to the leading edge
 void PrepContour(const ContourInput& XCONT, const ContourInput& YCONT, const int& NCONT,
-                 const int& npa, double& x0, double& chordInclination, const double& cu);
+                 const int& npa, double& x0, double& chordInclination, const double& cosSweep);
 
 }  // namespace quarel

@@ -140,6 +140,13 @@ extern GridArray ajj, g11j, g12j, g22j;
 // the downstream columns i = 0 and i = NX.  Written by FarField.
 extern ContourArray ffo;
 extern LineArray ff0, ffn;
+// Far-field doublet factors on the same nodes: beta Y / (2 pi (X^2 +
+// beta^2 Y^2)), X, Y measured from the vortex centre, i.e. the change of
+// the vortex term per unit streamwise shift of the vortex times its
+// strength.  Written by FarField; the far-field values multiply them by
+// the first moment of the bound circulation.
+extern ContourArray fdo;
+extern LineArray fd0, fdn;
 
 // ---------------------------------------------------------------------
 // Flow state (free-stream speed in the section plane 1, density 1)

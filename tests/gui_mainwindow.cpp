@@ -177,7 +177,7 @@ TEST_F(MainWindow, InitialStateMessagesAndWidgets) {
     for (FXRadioButton* r : w().regimeRadio) EXPECT_TRUE(r->isEnabled());
     EXPECT_TRUE(w().regimeRadio[0]->getCheck());
     EXPECT_TRUE(w().analysisRadio->getCheck());
-    ASSERT_EQ(w().fields.size(), 22u);
+    ASSERT_EQ(w().fields.size(), 24u);  // with Cmoment= and Cdrag(p)= in the output group
     for (FXTextField* field : w().fields) EXPECT_TRUE(field->isEnabled());
     EXPECT_STREQ(w().npaField->getText().text(), "0");
     EXPECT_STREQ(w().kgridField->getText().text(), "0");
@@ -452,6 +452,13 @@ TEST_F(MainWindow, AnalysisEndToEndMatchesTheBatchProgram) {
     EXPECT_NEAR(shown, rc.results.clift, 1e-5 * std::abs(rc.results.clift));
     EXPECT_EQ(w().cliftCurrentField->getText(), w().cliftField->getText());
     EXPECT_NEAR(FXDoubleVal(w().cdragField->getText()), rc.results.cdrag, 1e-6);
+    // Moment and pressure drag next to them, with tool tips that say what
+    // they are.
+    EXPECT_NE(rc.results.cmoment, 0.0);
+    EXPECT_NEAR(FXDoubleVal(w().cmomentField->getText()), rc.results.cmoment, 1e-6);
+    EXPECT_NEAR(FXDoubleVal(w().cdragPressureField->getText()), rc.results.cdragPressure, 1e-6);
+    EXPECT_NE(w().cmomentField->getTipText().find("quarter chord"), -1);
+    EXPECT_NE(w().cdragPressureField->getTipText().find("surface pressures"), -1);
 
     // The "calculation" enabling row after an analysis.
     EXPECT_TRUE(w().cpViewButton->isEnabled());

@@ -112,7 +112,11 @@ TEST(Batch, RunsTheAnalysisAndWritesItsFiles) {
     EXPECT_NE(r.out.find("  Grid: 36 x   9"), std::string::npos);
     const double cl = valueAfter(r.out, "Clift=");
     const double cd = valueAfter(r.out, "Cdrag=");
+    const double cm = valueAfter(r.out, "Cmoment=");
+    const double cdp = valueAfter(r.out, "Cdrag(p)=");
     EXPECT_GT(cl, 0.05);
+    EXPECT_NE(cm, 0.0);
+    EXPECT_GT(cdp, 0.0);
     EXPECT_GE(cd, -1e-3);
     for (const char* f : {"x.ptl", "x.cp", "x.itr", "x_1.out", "grid.out"}) {
         EXPECT_TRUE(exists(f)) << f;
@@ -131,6 +135,8 @@ TEST(Batch, RunsTheAnalysisAndWritesItsFiles) {
     ASSERT_EQ(q.code, 0) << q.err;
     EXPECT_EQ(q.out.find("Grid:"), std::string::npos);
     EXPECT_NEAR(valueAfter(q.out, "Clift="), -cl, 1e-4);  // symmetric section
+    EXPECT_NEAR(valueAfter(q.out, "Cmoment="), -cm, 1e-5);
+    EXPECT_NEAR(valueAfter(q.out, "Cdrag(p)="), cdp, 1e-4);
     const Result m = batch("--quiet --mach 0 --alpha 1 --swept 0 x.dat");
     ASSERT_EQ(m.code, 0) << m.err;
     EXPECT_LT(valueAfter(m.out, "Clift="), cl);  // lower Mach, less lift

@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "CGRD1.h"
+#include "FreeStream.h"
+#include "GridLevel.h"
 #include "INPT1.h"
+#include "constants.h"
 #include "message.h"
 #include "metrics.h"
 #include "splines.h"
@@ -93,14 +96,6 @@ struct Job {
     }
 };
 
-// Free-stream divisor of the ordinates as the grid command computes it.
-double ordinateDivisor(double alphaDeg, double sweepDeg) {
-    const double sweepRad = sweepDeg * double(3.1415927f) / double(180.0f);
-    const double cosSweep = double(float(std::cos(sweepRad)));
-    const double alphaN = alphaDeg * double(3.1415927f) / 180.0 / cosSweep;
-    return cosSweep * double(float(std::cos(alphaN)));
-}
-
 struct Built {
     int npa, NY, k, NX, faults;
     double x0;
@@ -109,14 +104,16 @@ struct Built {
 Built build(Job& job) {
     const int gmres = 15;
     ValidateGrid(job.NPA, job.NCO, job.NBH, job.Kgrid, gmres, job.X, job.Y, job.n);
+    // Sizes and ordinate divisor as the grid command computes them.
+    const GridLevel fine = GridLevel::fine(job.NPA, job.NCO, job.NBH, job.Kgrid);
     Built b;
-    b.npa = job.Kgrid * job.NPA;
-    b.NY = job.Kgrid * job.NCO + 1;
-    b.k = job.Kgrid * job.NBH;
-    b.NX = b.npa + 2 * b.k;
+    b.npa = fine.npa;
+    b.NY = fine.NY;
+    b.k = fine.k;
+    b.NX = fine.NX;
     double incl;
-    const double cu = ordinateDivisor(job.alpha, job.sweep);
-    PrepContour(job.X, job.Y, job.n, b.npa, b.x0, incl, cu);
+    const FreeStream flow = FreeStream::of(0.5, kGammaSingle, job.alpha, job.sweep);
+    PrepContour(job.X, job.Y, job.n, b.npa, b.x0, incl, flow.ordinateDivisor());
     b.faults = GridGen(b.NY, b.k, b.npa, b.x0, job.ds);
     return b;
 }

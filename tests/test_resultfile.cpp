@@ -49,10 +49,13 @@ std::string expectedResult(const RunControl& rc, bool design) {
     s << padded(b, 68) << "\n\n";
     s << (design ? "   i        x              y              Cp             M          Cpd\n"
                  : "   i        x              y              Cp             M\n");
+    // The ordinates are those of the section as given: the grid holds them
+    // divided by the cosine of the sweep.
     for (int i = rc.level().k; i < rc.level().NX - rc.level().k; ++i) {
         std::snprintf(b, sizeof b, "   %-4d%-15.10f%-15.10f%-15.10f%-15.10f", i - rc.level().k + 1,
                       (xg(i, 1) + xg(i + 1, 1)) * 0.5,
-                      (yg(i, 1) + yg(i + 1, 1)) * 0.5 * rc.freeStream().cu, cpf(i), amach(i, 1));
+                      (yg(i, 1) + yg(i + 1, 1)) * 0.5 * rc.freeStream().cosSweep, cpf(i),
+                      amach(i, 1));
         std::string line = b;
         if (design) line += printf1("%.10f", cps(i));
         s << padded(line, 73) << "\n";

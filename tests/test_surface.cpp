@@ -360,3 +360,44 @@ TEST(CoarseToFine, CopiesOrInterpolatesBilinearly) {
     EXPECT_THROW(CoarseToFine(nxf, nyf, 3), ParameterError);
     EXPECT_THROW(CoarseToFine(nxf, nyf, 0), ParameterError);
 }
+
+// Pressure forces on known loadings.  A uniform pressure on a closed
+// section has no resultant and no moment.  A flat plate of unit chord at
+// incidence alpha with a uniform load Cp_lower - Cp_upper = 1 has the
+// normal force 1 at mid-chord: the drag sin(alpha) and the moment -1/4
+// about the quarter chord (nose down).
+TEST(PressureForces, ClosedSectionUniformPressureAndQuarterChordLoading) {
+    const int NX = 120, k = 10, mid = NX / 2;
+    const double pi = 3.141592653589793;
+    // Ellipse of thickness 0.1 on the surface columns (cosine spacing).
+    for (int i = k; i <= NX - k; ++i) {
+        const double t = pi * (i - k) / (mid - k);  // 0 upper TE, pi LE, 2 pi lower TE
+        xg(i, 1) = 0.5 * (1.0 + std::cos(t));
+        yg(i, 1) = 0.05 * std::sin(t);
+    }
+    for (int i = 0; i <= NX - 1; ++i) cpf(i) = 0.7;
+    const double alpha = 0.05, cu = std::cos(alpha), su = std::sin(alpha);
+    double cm = 1.0, cdp = 1.0;
+    PressureForces(k, NX, cu, su, 1.0, cm, cdp);
+    EXPECT_NEAR(cm, 0.0, 1e-14);
+    EXPECT_NEAR(cdp, 0.0, 1e-14);
+
+    // Flat plate (y = 0), the load split evenly on the two surfaces.
+    for (int i = k; i <= NX - k; ++i) yg(i, 1) = 0.0;
+    for (int i = k; i <= NX - k - 1; ++i) cpf(i) = i < mid ? -0.5 : 0.5;
+    PressureForces(k, NX, cu, su, 1.0, cm, cdp);
+    EXPECT_NEAR(cdp, su, 1e-14);
+    EXPECT_NEAR(cm, -0.25, 1e-14);
+    // The moment about the quarter chord: nose up is positive, so a
+    // loading moved aft gives a negative moment.
+    for (int i = mid; i <= NX - k - 1; ++i) cpf(i) += 0.1 * (0.5 * (xg(i, 1) + xg(i + 1, 1)));
+    double cm2, cdp2;
+    PressureForces(k, NX, cu, su, 1.0, cm2, cdp2);
+    // Extra lower-surface pressure 0.1 x: force 0.05 up, centre at 2/3.
+    EXPECT_NEAR(cm2 - cm, -0.05 * (2.0 / 3.0 - 0.25), 1e-4);
+    // The reference length divides all of it.
+    double cm3, cdp3;
+    PressureForces(k, NX, cu, su, 0.5, cm3, cdp3);
+    EXPECT_NEAR(cm3, 2.0 * cm2, 1e-14);
+    EXPECT_NEAR(cdp3, 2.0 * cdp2, 1e-14);
+}

@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
         const FreeStream flow = FreeStream::of(mach, gamma, alpha, swept);
 
         double x0, incl;
-        PrepContour(XCONT, YCONT, NCONT, npa, x0, incl, flow.cu);
+        PrepContour(XCONT, YCONT, NCONT, npa, x0, incl, flow.ordinateDivisor());
         const int faults = GridGen(NY, k, npa, x0, DSGRID);
         std::printf("NX=%d NY=%d k=%d x0=%.6f faults=%d\n", NX, NY, k, x0, faults);
         std::printf("ratios:");
