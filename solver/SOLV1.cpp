@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "CDEF1.h"
 #include "SRV11.h"
@@ -69,6 +71,8 @@ bool haveBefore = false;                             // phiBefore belongs to the
 int lastItr = 0, lastNX = 0, lastNY = 0, lastK = 0;  // the step phiBefore belongs to
 double linearReduction = 0.0;                        // what the last solve left of the residual
 double largestCorrection = 0.0;                      // max |corr| of the last step
+int linearIterations = 0;                            // GMRES iterations of the last step
+std::function<void()> stepObserver;                  // called after every step (tools)
 
 }  // namespace
 
@@ -86,7 +90,7 @@ void SolveLinear(const int& NY, const int& k, const int& NX, const GridArray& b,
     }
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         ApplyPreconditioner(NY, k, NX, gmr, gmz);
-        GmresCycle(NY, k, NX, m, gmz);
+        linearIterations += GmresCycle(NY, k, NX, m, gmz);
         ApplyOperator(NY, k, NX, gmz, gmw);
         for (int j = 1; j <= NY - 1; ++j) {
             const int o = GridArray::at(0, j);
@@ -119,6 +123,7 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
     // of circulation adds, and the scalar g follows from the definition of
     // the circulation, g = y(NX-k) - y(k) - g (h(NX-k) - h(k)).
     const double tau = 0.75 * linTol;
+    linearIterations = 0;
     FreezeCirculation(true);
     SolveLinear(NY, k, NX, sp0, corr, tau, cycles, m);
 
@@ -159,6 +164,12 @@ double LastLinearReduction() {
 }
 double LastLargestCorrection() {
     return largestCorrection;
+}
+int LastLinearIterations() {
+    return linearIterations;
+}
+void SetNewtonStepObserver(std::function<void()> observer) {
+    stepObserver = std::move(observer);
 }
 
 void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
@@ -292,6 +303,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
 
     // 8. Residual of line 1 for the record.
     for (int i = 0; i <= NX; ++i) sp1(i) = sp0(i, 1);
+    if (stepObserver) stepObserver();
 }
 
 }  // namespace quarel

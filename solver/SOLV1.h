@@ -1,6 +1,8 @@
 // Newton step and GMRES driver.
 #pragma once
 
+#include <functional>
+
 namespace quarel {
 
 // Solves A corr = sp0 by restarted preconditioned GMRES (corr, gmr).
@@ -15,6 +17,13 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
 double LastLinearReduction();
 // The largest |correction| of the last Newton step.
 double LastLargestCorrection();
+// GMRES iterations (Arnoldi steps, all cycles and the circulation
+// response together) of the last Newton step's linear solve.
+int LastLinearIterations();
+// Calls observer [in] at the end of every Newton step (an empty function
+// removes it): the convergence tools record the step's figures through
+// the functions above.
+void SetNewtonStepObserver(std::function<void()> observer);
 
 // One Newton iteration of the full-potential equation.
 //   NY, k, NX, mach, gamma [in]

@@ -667,7 +667,7 @@ void SolveLine1Factored(const int NX, const int k) {
 
 }  // namespace
 
-void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b) {
+int GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b) {
     const int mMax = m < 1 ? 1 : (m > kMaxKrylov ? kMaxKrylov : m);
     double h[kMaxKrylov + 1][kMaxKrylov] = {};  // h[row][column], 0-based
     double g[kMaxKrylov + 1] = {};
@@ -677,7 +677,7 @@ void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridAr
     if (!(beta > 0.0)) {
         // A zero start vector: the result is zero.
         Scale(NY, NX, 0.0, b, b);
-        return;
+        return 0;
     }
     Scale(NY, NX, 1.0 / beta, b, krylov[1]);
     g[0] = beta;
@@ -765,6 +765,7 @@ void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridAr
             for (int i = 1; i <= NX - 1; ++i) lb[i] += coef[l] * lv[i];
         }
     }
+    return dim;
 }
 
 }  // namespace quarel

@@ -35,8 +35,9 @@ void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& 
 void BlockSolveLine1(const int& NX, const int& k);
 
 // One GMRES cycle of dimension m (1..30) with the scaled preconditioned
-// operator, started from b; the result overwrites b.
+// operator, started from b; the result overwrites b.  Returns the
+// dimension reached (m, or less when the Arnoldi process broke down).
 //   NY, k, NX, m [in]; b [in,out]
-void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b);
+int GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b);
 
 }  // namespace quarel
