@@ -10,6 +10,7 @@
 
 #include "CGRD1.h"
 #include "INPT1.h"
+#include "LevelConvergence.h"
 #include "SOLV1.h"
 #include "SRV11.h"
 #include "gmres.h"
@@ -324,6 +325,7 @@ RunControl::CalcOutcome RunControl::calculate() {
 
 void RunControl::runDriver() {
     runStage = 2;
+    converged = false;
     // Every calculation starts with the plain line preconditioner; a level
     // that stalls adds the column sweep for the rest of the calculation.
     struct ColumnSweepOff {
@@ -419,16 +421,20 @@ void RunControl::iterateLevel() {
     levelTitle = " Grid: " + std::to_string(NX) + " x " + std::to_string(NY);
     appendLog(levelTitle);
     StallWatch stall;
-    while (std::fabs(residual) > maxResidual && iterCount < kMaxLevelSteps) {
+    // The level ends when the residual is below the tolerance and the lift
+    // has stopped changing.
+    LevelConvergence test(maxResidual);
+    while (!test.converged() && iterCount < kMaxLevelSteps) {
         ++iterTotal;
         ++iterCount;
         NewtonStep(NY, k, NX, mach, gamma, diagFactor, maxResidual, linearIterations, gmresDim,
                    designFlag, designRegime, designEnd, iterCount, residual, cdrag, clift, cu, su,
-                   cosSweep, sin2Sweep, lineBuffer);
+                   cosSweep, sin2Sweep, lineBuffer, newtonOptions);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
         appendLog(lineBuffer);
+        test.step(residual, clift);
         if (stall.step(LastLinearReduction(), LastLargestCorrection(), std::fabs(residual)) &&
-            std::fabs(residual) > maxResidual) {
+            !test.converged()) {
             if (!ColumnSweepAdded()) {
                 // The line factorisation leaves GMRES stalled: march through
                 // the supersonic regions with column solves from here on.
@@ -448,11 +454,19 @@ void RunControl::iterateLevel() {
         }
     }
     // The result of the run is that of the fine grid: say so when it did
-    // not reach the tolerance (a coarse level only provides a start).
-    if (gridStep == 1 && std::fabs(residual) > maxResidual) {
-        msg::warning(
-            levelReport("ended after " + std::to_string(iterCount) + " steps at the residual") +
-            ": the solution is not converged to the tolerance asked for.");
+    // not converge (a coarse level only provides a start).
+    if (gridStep == 1) {
+        converged = test.converged();
+        if (!converged) {
+            char change[32], limit[32];
+            std::snprintf(change, sizeof change, "%.3E", test.liftChange());
+            std::snprintf(limit, sizeof limit, "%.1E", test.liftLimit());
+            msg::warning(
+                levelReport("ended after " + std::to_string(iterCount) + " steps at the residual") +
+                " with the lift still changing by " + change + " per step (settled below " + limit +
+                "): the solution is not converged, and Clift and Cdrag are not those "
+                "of this grid.");
+        }
     }
     finishLevel();
 }

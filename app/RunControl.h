@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "INPT1.h"
+#include "newton_options.h"
 
 namespace quarel {
 
@@ -75,6 +76,11 @@ public:
     // lines, interpolation faults), for the window or the batch program
     // to show.
     std::vector<std::string> warnings;
+    // Linear solve of the Newton steps.
+    NewtonOptions newtonOptions;
+    // The fine level of the last calculation ended with the largest
+    // residual below "Max.residual" and a settled lift (LevelConvergence).
+    bool converged = false;
 
     // ---- Iteration log ---------------------------------------------------
     std::vector<std::string> log;  // every line of every run

@@ -3,6 +3,8 @@
 
 #include <functional>
 
+#include "newton_options.h"
+
 namespace quarel {
 
 // Solves A corr = sp0 by restarted preconditioned GMRES (corr, gmr).
@@ -10,6 +12,15 @@ namespace quarel {
 //   cycles [in] at most this many GMRES cycles; m [in] Krylov dimension
 void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
                  const int& cycles, const int& m);
+
+// The solve of the inexact method for A corr = sp0: the held-circulation
+// system until its largest residual is at most tau, GMRES cycles stopped as
+// soon as they get there, the circulation response started from the one
+// kept from the call before when keepResponse (same grid, next step).
+//   NY, k, NX [in]; tau [in] absolute linear tolerance; cycles, m [in];
+//   keepResponse [in]
+void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
+                   const int& m, const bool& keepResponse);
 
 // The largest linear residual that the last Newton step's GMRES solve left,
 // divided by the largest Newton residual it started from (0 when that was
@@ -45,5 +56,13 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
                 const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
                 double& RES, double& CD, double& CL, const double& cu, const double& su,
                 const double& liftRef, const double& s2, char* lineBuffer);
+// The same with the choice of the linear solve; the call above uses the
+// line method.  options [in]
+void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
+                const double& diagFactor, const double& linTol, const int& cycles, const int& m,
+                const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
+                double& RES, double& CD, double& CL, const double& cu, const double& su,
+                const double& liftRef, const double& s2, char* lineBuffer,
+                const NewtonOptions& options);
 
 }  // namespace quarel

@@ -2,8 +2,9 @@
 // conditions, grids, tolerances) through the run control of the program
 // and prints one line per run: grid, tolerance, Newton steps per level,
 // median GMRES iterations per fine-level step, wall time, Clift, Cdrag,
-// the last change of the lift on the fine level and whether every level
-// reached its tolerance without a breakdown.
+// the last change of the lift on the fine level and whether the run
+// converged: every level reached its tolerance without a breakdown, and the
+// fine level's lift settled.
 //
 //   quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases LIST] [--method M]
 //                 [--dir DIR] [--list]
@@ -219,7 +220,11 @@ int main(int argc, char** argv) {
         exps.push_back(std::atoi(tols.substr(p, q - p).c_str()));
         p = q == std::string::npos ? tols.size() : q + 1;
     }
-    (void)method;
+    quarel::LinearMethod linearMethod = quarel::RunControl().newtonOptions.method;
+    if (!method.empty() && !quarel::ParseLinearMethod(method.c_str(), linearMethod)) {
+        std::fprintf(stderr, "unknown method %s (line, inexact)\n", method.c_str());
+        return 1;
+    }
 
     fs::create_directories(dir);
     fs::current_path(dir);
@@ -247,6 +252,7 @@ int main(int argc, char** argv) {
                     writeNaca(path, c, *g, tol);
                 }
                 quarel::RunControl rc;
+                rc.newtonOptions.method = linearMethod;
                 std::vector<int> fineIterations;
                 quarel::SetNewtonStepObserver([&]() {
                     if (rc.gridStep == 1) fineIterations.push_back(quarel::LastLinearIterations());
@@ -278,7 +284,9 @@ int main(int argc, char** argv) {
                     dCl = levels.back().steps > 1 ? cl - lastCl : 0.0;
                     lastCl = cl;
                 }
-                bool converged = error.empty() && levels.size() == 3;
+                // Every level below its tolerance, and the fine level with a
+                // settled lift as well.
+                bool converged = error.empty() && levels.size() == 3 && rc.converged;
                 std::string steps;
                 for (const Level& lv : levels) {
                     if (!steps.empty()) steps += ", ";
