@@ -18,10 +18,11 @@ namespace {
 
 enum Exit {
     kOk = 0,
-    kUsage = 1,      // bad command line or an override out of range
-    kFile = 2,       // input file unreadable, result or log file not written
-    kParameter = 3,  // parameters the grid or the solver cannot take
-    kSolver = 4,     // numerical breakdown of the solver
+    kUsage = 1,         // bad command line or an override out of range
+    kFile = 2,          // input file unreadable, result or log file not written
+    kParameter = 3,     // parameters the grid or the solver cannot take
+    kSolver = 4,        // numerical breakdown of the solver
+    kNotConverged = 5,  // the fine grid did not converge (residual or lift)
 };
 
 const char* const kHelp =
@@ -35,13 +36,18 @@ const char* const kHelp =
     "  --alpha DEG   angle of attack, -85 .. 85 degrees\n"
     "  --mach M      free-stream Mach number, 0 .. 0.9\n"
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
+    "  --method M    linear solve of the Newton steps: line (restarted GMRES with\n"
+    "                the line preconditioner, the default) or inexact\n"
     "  --save        also write the result file FILE_1.out\n"
     "  --quiet       do not print the iteration lines\n"
     "  --help        show this text\n"
     "\n"
     "Exit codes: 0 done; 1 bad command line or value out of range; 2 file error\n"
     "(input unreadable, result or log file not written); 3 parameters the grid or\n"
-    "the solver cannot take; 4 solver breakdown.\n";
+    "the solver cannot take; 4 solver breakdown; 5 not converged: the fine grid\n"
+    "ended without its largest residual below Max.residual and a settled lift (a\n"
+    "warning gives both figures; Clift= and Cdrag= are printed but are not those\n"
+    "of the grid).\n";
 
 int fail(int code, const std::string& text) {
     std::fprintf(stderr, "quarel-batch: %s\n", text.c_str());
@@ -77,6 +83,7 @@ int main(int argc, char** argv) {
         double value = 0.0;
     } overrides[] = {{"--alpha", -85.0, 85.0}, {"--mach", 0.0, 0.9}, {"--swept", 0.0, 85.0}};
     bool save = false, quiet = false;
+    quarel::LinearMethod method = quarel::NewtonOptions{}.method;
     std::string file;
 
     for (int a = 1; a < argc; ++a) {
@@ -91,6 +98,14 @@ int main(int argc, char** argv) {
         }
         if (arg == "--quiet") {
             quiet = true;
+            continue;
+        }
+        if (arg == "--method") {
+            if (a + 1 >= argc) return fail(kUsage, arg + " needs a value.");
+            const char* text = argv[++a];
+            if (!quarel::ParseLinearMethod(text, method)) {
+                return fail(kUsage, arg + " " + text + ": the method must be line or inexact.");
+            }
             continue;
         }
         bool matched = false;
@@ -116,6 +131,7 @@ int main(int argc, char** argv) {
 
     quarel::msg::setQuiet(quiet);
     quarel::RunControl run;
+    run.newtonOptions.method = method;
     int code = kOk;
     std::set<std::string> shown;
     try {
@@ -133,6 +149,7 @@ int main(int argc, char** argv) {
         } else {
             std::printf("Clift= %.6f\nCdrag= %.6f\n", run.clift, run.cdrag);
             std::fflush(stdout);
+            if (!run.converged) code = fail(kNotConverged, "the solution is not converged.");
             if (save) {
                 const std::string path = run.saveResult();
                 if (!quiet) std::printf("Result file: %s\n", path.c_str());
