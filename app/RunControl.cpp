@@ -424,7 +424,11 @@ void RunControl::iterateLevel() {
     // The level ends when the residual is below the tolerance and the lift
     // has stopped changing.
     LevelConvergence test(maxResidual);
-    while (!test.converged() && iterCount < kMaxLevelSteps) {
+    // A tolerance of 0 asks for no step at all (the start value of the
+    // residual, ten times the tolerance, is not above it); such a level has
+    // not converged.
+    const bool anyStep = std::fabs(residual) > maxResidual;
+    while (anyStep && !test.converged() && iterCount < kMaxLevelSteps) {
         ++iterTotal;
         ++iterCount;
         NewtonStep(NY, k, NX, mach, gamma, diagFactor, maxResidual, linearIterations, gmresDim,

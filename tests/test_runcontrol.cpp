@@ -326,6 +326,7 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
         // Converged: nothing to warn about, and the preconditioner is back
         // to its plain form for the next calculation.
         EXPECT_TRUE(rc.warnings.empty());
+        EXPECT_TRUE(rc.converged);
         EXPECT_FALSE(ColumnSweepAdded());
     }
     j.NPA = 8;
@@ -342,6 +343,10 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
         EXPECT_EQ(rc.log[0], " Grid: 12 x 3");
         EXPECT_EQ(rc.log[1], " Grid: 24 x 5");
         EXPECT_EQ(rc.iterCount, 0);
+        // Nothing was solved, and the run says so.
+        EXPECT_FALSE(rc.converged);
+        ASSERT_EQ(rc.warnings.size(), 1u);
+        EXPECT_NE(rc.warnings[0].find("ended after 0 steps"), std::string::npos) << rc.warnings[0];
     }
     {
         // A negative tolerance: 50 steps on every level.
@@ -362,9 +367,17 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
                                       "steps at the residual"),
                   std::string::npos)
             << rc.warnings[0];
-        EXPECT_NE(rc.warnings[0].find("(Max.residual -1.0E+00): the solution is not converged"),
+        // The warning names both figures of the end test: the residual
+        // against its tolerance and the last change of the lift against
+        // its limit.
+        EXPECT_NE(rc.warnings[0].find("(Max.residual -1.0E+00) with the lift still changing by "),
                   std::string::npos)
             << rc.warnings[0];
+        EXPECT_NE(rc.warnings[0].find("per step (settled below "), std::string::npos)
+            << rc.warnings[0];
+        EXPECT_NE(rc.warnings[0].find("the solution is not converged"), std::string::npos)
+            << rc.warnings[0];
+        EXPECT_FALSE(rc.converged);
     }
 }
 
