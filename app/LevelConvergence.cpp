@@ -8,8 +8,8 @@ namespace quarel {
 void LevelConvergence::step(double residual, double lift) {
     ++steps_;
     residual_ = std::fabs(residual);
-    lastChange_ = change_;
-    change_ = steps_ > 1 ? std::fabs(lift - lift_) : 0.0;
+    for (int q = kChanges - 1; q > 0; --q) change_[q] = change_[q - 1];
+    change_[0] = steps_ > 1 ? std::fabs(lift - lift_) : 0.0;
     lift_ = lift;
 }
 
@@ -22,19 +22,25 @@ double LevelConvergence::liftLimit() const {
 }
 
 double LevelConvergence::liftChangeAhead() const {
-    if (steps_ < 3 || lastChange_ <= 0.0) return change_;
-    const double rate = change_ / lastChange_;
-    if (rate >= 1.0) return change_;
-    return change_ * rate / (1.0 - rate);
+    // The slowest of the last two rates of decrease; changes that do not
+    // decrease are taken as a slow geometric series (rate kSlowRate).
+    double rate = 0.0;
+    for (int q = 0; q + 1 < kChanges && q + 2 <= steps_ - 1; ++q) {
+        const double r = change_[q + 1] > 0.0 ? change_[q] / change_[q + 1] : 0.0;
+        rate = std::fmax(rate, r);
+    }
+    if (rate >= kSlowRate) rate = kSlowRate;
+    return change_[0] * rate / (1.0 - rate);
 }
 
 bool LevelConvergence::liftSettled() const {
-    if (steps_ < 3) return false;
+    if (steps_ < kChanges + 1) return false;
     const double limit = liftLimit();
-    // Two small changes in a row: a shock that jumps between two cells can
-    // leave one small change by chance.  A lift that is not a number never
-    // settles.
-    if (!(change_ <= limit && lastChange_ <= limit)) return false;
+    // Every one of the last changes small: a shock that jumps between two
+    // cells can leave one or two small changes by chance.  A lift that is
+    // not a number never settles.
+    for (double c : change_)
+        if (!(c <= limit)) return false;
     return liftChangeAhead() <= limit;
 }
 

@@ -10,16 +10,25 @@ namespace quarel {
 // small, and a run that stops on the residual alone can carry a lift one
 // or several per cent from the converged value of the grid.
 //
-// The lift has stopped changing when the changes of the last two steps, and
-// the change still to come if the lift goes on converging at the rate of
-// those two steps (a geometric series), are all below
+// The lift has stopped changing when its changes over the last kChanges
+// steps, and the change still to come if the lift goes on converging at
+// the slowest rate of those steps (a geometric series; changes that do not
+// decrease count as the rate kSlowRate), are all below
 //   max(kLiftShare |Clift|, kLiftFloor).
 // The first step of a level has no change to judge, so a level converges
-// after three steps at the earliest.
+// after kChanges + 1 steps at the earliest.
+//
+// A small change only means a settled lift if the steps could have changed
+// it: Newton steps whose linear solves leave the slow directions untouched
+// (very inexact solves) can stall with a steady lift that is not the
+// converged one.  The line method solves every step to below the
+// tolerance; the test is sound for it.
 class LevelConvergence {
 public:
     static constexpr double kLiftShare = 1.0e-4;
     static constexpr double kLiftFloor = 1.0e-5;
+    static constexpr int kChanges = 3;
+    static constexpr double kSlowRate = 0.95;
 
     // tolerance [in] the "Max.residual" of the run
     explicit LevelConvergence(double tolerance) : tolerance_(tolerance) {}
@@ -35,7 +44,7 @@ public:
     int steps() const { return steps_; }
     double residual() const { return residual_; }
     // |change of the lift| over the last step (0 before the second step).
-    double liftChange() const { return change_; }
+    double liftChange() const { return change_[0]; }
     // The change of the lift still to be expected (the last change when
     // the lift is not converging geometrically).
     double liftChangeAhead() const;
@@ -47,8 +56,7 @@ private:
     int steps_ = 0;
     double residual_ = 0.0;
     double lift_ = 0.0;
-    double change_ = 0.0;      // |lift change| of the last step
-    double lastChange_ = 0.0;  // of the step before
+    double change_[kChanges] = {};  // |lift change| of the last steps, newest first
 };
 
 }  // namespace quarel

@@ -342,8 +342,10 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
         // Walker, choice 2): far from the solution a rough correction is as
         // good as an exact one, near it the solve tightens with the square
         // of the residual's fall, so the iteration keeps Newton's rate.
-        // The tolerance of the run bounds it from below as in the line
-        // method.
+        // A twentieth of the tolerance of the run bounds it from below: a
+        // bound at the tolerance itself (as in the line method) lets a
+        // step near the end do nothing, and the lift then looks settled
+        // when it is not.
         double eta = kForcingStart;
         if (sameLevel && lastForcingRes > 0.0) {
             const double ratio = std::fabs(RES) / lastForcingRes;
@@ -354,7 +356,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
         eta = std::fmin(eta, kForcingMax);
         lastEta = eta;
         lastForcingRes = std::fabs(RES);
-        const double tau = std::fmax(eta * std::fabs(RES), 0.75 * linTol);
+        const double tau = std::fmax(eta * std::fabs(RES), 0.05 * linTol);
         InexactDriver(NY, k, NX, tau, cycles, m, sameLevel);
     } else {
         lastForcingRes = 0.0;

@@ -17,10 +17,11 @@ TEST(LevelConvergence, NeedsTheResidualAndASettledLift) {
     EXPECT_TRUE(t.residualMet());
     EXPECT_FALSE(t.liftSettled());
     t.step(1e-9, 0.6);
-    EXPECT_FALSE(t.converged());  // one change only
+    t.step(1e-9, 0.6);
+    EXPECT_FALSE(t.converged());  // two changes only
     t.step(1e-9, 0.6);
     EXPECT_TRUE(t.converged());
-    EXPECT_EQ(t.steps(), 3);
+    EXPECT_EQ(t.steps(), LevelConvergence::kChanges + 1);
 
     // A settled lift with the residual above the tolerance does not either.
     LevelConvergence r(1e-7);
@@ -79,10 +80,20 @@ TEST(LevelConvergence, OscillatingLiftAndItsLimits) {
     EXPECT_DOUBLE_EQ(z.liftLimit(), LevelConvergence::kLiftFloor);
     z.step(1e-9, 2e-6);
     z.step(1e-9, 3e-6);
+    z.step(1e-9, 3.1e-6);
     EXPECT_TRUE(z.converged());
     LevelConvergence big(1e-7);
     big.step(1e-9, -1.5);
     EXPECT_DOUBLE_EQ(big.liftLimit(), 1.5 * LevelConvergence::kLiftShare);
+
+    // A steady drift (changes that do not decrease) below the limit is not
+    // settled either, unless it is far below it.
+    LevelConvergence d(1e-7);
+    for (int s = 0; s < 8; ++s) d.step(1e-9, 0.6 + 3e-5 * s);
+    EXPECT_FALSE(d.converged());
+    LevelConvergence e(1e-7);
+    for (int s = 0; s < 8; ++s) e.step(1e-9, 0.6 + 1e-6 * s);
+    EXPECT_TRUE(e.converged());
 
     // A lift that is not a number never settles.
     LevelConvergence n(1e-7);
