@@ -27,6 +27,8 @@ namespace {
 
 // Newton steps allowed on one grid level.
 constexpr int kMaxLevelSteps = 50;
+// Linear tolerance of the Newton steps as a share of "Max.residual".
+constexpr double kLinearShare = 0.1;
 
 // The Cp plot buffers of the window hold 500 values: npa + 1 body nodes.
 constexpr int kMaxPlotPanels = 499;
@@ -424,6 +426,11 @@ void RunControl::iterateLevel() {
     // The level ends when the residual is below the tolerance and the lift
     // has stopped changing.
     LevelConvergence test(maxResidual);
+    // The linear solves go well below the tolerance: with a linear
+    // tolerance at the tolerance itself, the steps near the end of a level
+    // leave most of their residual in place and change the lift by little
+    // because they change little, not because the lift has settled.
+    const double linearTolerance = kLinearShare * maxResidual;
     // A tolerance of 0 asks for no step at all (the start value of the
     // residual, ten times the tolerance, is not above it); such a level has
     // not converged.
@@ -431,7 +438,7 @@ void RunControl::iterateLevel() {
     while (anyStep && !test.converged() && iterCount < kMaxLevelSteps) {
         ++iterTotal;
         ++iterCount;
-        NewtonStep(NY, k, NX, mach, gamma, diagFactor, maxResidual, linearIterations, gmresDim,
+        NewtonStep(NY, k, NX, mach, gamma, diagFactor, linearTolerance, linearIterations, gmresDim,
                    designFlag, designRegime, designEnd, iterCount, residual, cdrag, clift, cu, su,
                    cosSweep, sin2Sweep, lineBuffer, newtonOptions);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
