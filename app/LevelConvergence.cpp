@@ -5,11 +5,15 @@
 
 namespace quarel {
 
-void LevelConvergence::step(double residual, double lift) {
+void LevelConvergence::step(double residual, double lift, bool fullStep) {
     ++steps_;
     residual_ = std::fabs(residual);
-    for (int q = kChanges - 1; q > 0; --q) change_[q] = change_[q - 1];
+    for (int q = kChanges - 1; q > 0; --q) {
+        change_[q] = change_[q - 1];
+        held_[q] = held_[q - 1];
+    }
     change_[0] = steps_ > 1 ? std::fabs(lift - lift_) : 0.0;
+    held_[0] = !fullStep;
     lift_ = lift;
 }
 
@@ -39,8 +43,8 @@ bool LevelConvergence::liftSettled() const {
     // Every one of the last changes small: a shock that jumps between two
     // cells can leave one or two small changes by chance.  A lift that is
     // not a number never settles.
-    for (double c : change_)
-        if (!(c <= limit)) return false;
+    for (int q = 0; q < kChanges; ++q)
+        if (held_[q] || !(change_[q] <= limit)) return false;
     return liftChangeAhead() <= limit;
 }
 

@@ -25,7 +25,7 @@ namespace quarel {
 // tolerance; the test is sound for it.
 class LevelConvergence {
 public:
-    static constexpr double kLiftShare = 1.0e-4;
+    static constexpr double kLiftShare = 2.5e-4;
     static constexpr double kLiftFloor = 1.0e-5;
     static constexpr int kChanges = 3;
     static constexpr double kSlowRate = 0.95;
@@ -34,7 +34,10 @@ public:
     explicit LevelConvergence(double tolerance) : tolerance_(tolerance) {}
 
     // Records one Newton step: its largest residual and the lift after it.
-    void step(double residual, double lift);
+    // fullStep = false when the step control cut back the correction of
+    // the step before: the lift change then shows how far the iteration was
+    // held back, not how far it still had to go, and counts as unsettled.
+    void step(double residual, double lift, bool fullStep = true);
 
     // Both conditions hold after the last step.
     bool converged() const { return residualMet() && liftSettled(); }
@@ -57,6 +60,7 @@ private:
     double residual_ = 0.0;
     double lift_ = 0.0;
     double change_[kChanges] = {};  // |lift change| of the last steps, newest first
+    bool held_[kChanges] = {};      // the step before it was cut back
 };
 
 }  // namespace quarel

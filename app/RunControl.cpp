@@ -443,7 +443,7 @@ void RunControl::iterateLevel() {
                    cosSweep, sin2Sweep, lineBuffer, newtonOptions);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
         appendLog(lineBuffer);
-        test.step(residual, clift);
+        test.step(residual, clift, LastKeptFraction() == 1.0);
         if (stall.step(LastLinearReduction(), LastLargestCorrection(), std::fabs(residual)) &&
             !test.converged()) {
             if (!ColumnSweepAdded()) {

@@ -75,13 +75,16 @@ void LargestEntry(const int& NY, const int& NX, const GridArray& a, double& valu
 // moves by a cell).  When the system cannot be built, or the norm has grown
 // beyond kGrowth times the largest of the last kWindow accepted norms, the
 // last correction is halved, at most kHalvings times; when no fraction is
-// acceptable, the step goes on from the fraction with the smallest norm.
+// acceptable, the step goes on from the whole correction if its norm is
+// within kBlowUp times the reference, else from the fraction with the
+// smallest norm.
 // The window lets the norm rise for a step or two while a shock settles.
 // A converging run never meets the test, and the converged potential does
 // not depend on it.
 constexpr double kGrowth = 1.0;
 constexpr int kHalvings = 6;
 constexpr int kWindow = 3;
+constexpr double kBlowUp = 2.0;
 double acceptedNorm[kWindow] = {};  // residual norms of the last accepted steps, newest first
 GridArray phiEntry;                 // potential the step was given
 GridArray phiBefore;                // potential before the last update
@@ -89,8 +92,9 @@ bool haveBefore = false;            // phiBefore belongs to the current level
 int lastItr = 0, lastNX = 0, lastNY = 0, lastK = 0;  // the step phiBefore belongs to
 double linearReduction = 0.0;                        // what the last solve left of the residual
 double largestCorrection = 0.0;                      // max |corr| of the last step
-int linearIterations = 0;                            // GMRES iterations of the last step
-std::function<void()> stepObserver;                  // called after every step (tools)
+double keptFraction = 1.0;           // share of the last step's correction this step kept
+int linearIterations = 0;            // GMRES iterations of the last step
+std::function<void()> stepObserver;  // called after every step (tools)
 // Forcing term of the inexact method: start, factor, upper bound; the
 // residual and forcing term of the last step.
 constexpr double kForcingStart = 0.1;
@@ -228,6 +232,9 @@ double LastLinearReduction() {
 double LastLargestCorrection() {
     return largestCorrection;
 }
+double LastKeptFraction() {
+    return keptFraction;
+}
 int LastLinearIterations() {
     return linearIterations;
 }
@@ -299,6 +306,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             // corr still holds the correction of the last step.
             double factor = 1.0, bestFactor = failure ? -1.0 : 1.0;
             double bestNorm = failure ? HUGE_VAL : norm;
+            const double fullNorm = bestNorm;
             for (int h = 1; !ok && h <= kHalvings; ++h) {
                 hold.drop();
                 factor *= 0.5;
@@ -309,6 +317,13 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
                 }
                 ok = built && norm <= kGrowth * reference;
             }
+            // No fraction brings the norm down: with its approximate matrix
+            // the correction need not be a direction of descent (a shock
+            // moving across a cell), and small fractions of it would only
+            // stall the iteration.  The whole correction stays unless it
+            // has made the norm grow beyond kBlowUp times the reference.
+            if (!ok && fullNorm <= kBlowUp * reference) bestFactor = 1.0;
+            keptFraction = ok ? factor : bestFactor;
             if (!ok) {
                 // No fraction was acceptable: go on from the best one that
                 // could be built, or report the failure of the full step.
@@ -331,6 +346,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             }
         } else {
             for (double& n : acceptedNorm) n = 0.0;
+            keptFraction = 1.0;
         }
         for (int w = kWindow - 1; w > 0; --w) acceptedNorm[w] = acceptedNorm[w - 1];
         acceptedNorm[0] = norm;

@@ -28,6 +28,9 @@ void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau
 double LastLinearReduction();
 // The largest |correction| of the last Newton step.
 double LastLargestCorrection();
+// The share of the previous step's correction that the step control of the
+// last Newton step kept (1 when it kept all of it or had nothing to judge).
+double LastKeptFraction();
 // GMRES iterations (Arnoldi steps, all cycles and the circulation
 // response together) of the last Newton step's linear solve.
 int LastLinearIterations();

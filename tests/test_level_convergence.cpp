@@ -95,6 +95,15 @@ TEST(LevelConvergence, OscillatingLiftAndItsLimits) {
     for (int s = 0; s < 8; ++s) e.step(1e-9, 0.6 + 1e-6 * s);
     EXPECT_TRUE(e.converged());
 
+    // Steps whose predecessor's correction was cut back by the step control
+    // are no evidence: the lift may be held, not settled.
+    LevelConvergence c(1e-7);
+    c.step(1e-9, 0.6);
+    for (int s = 0; s < 3; ++s) c.step(1e-9, 0.6, false);
+    EXPECT_FALSE(c.converged());
+    for (int s = 0; s < 3; ++s) c.step(1e-9, 0.6);
+    EXPECT_TRUE(c.converged());
+
     // A lift that is not a number never settles.
     LevelConvergence n(1e-7);
     for (int s = 0; s < 4; ++s) n.step(1e-9, std::numeric_limits<double>::quiet_NaN());
