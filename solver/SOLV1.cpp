@@ -327,7 +327,15 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             if (!ok) {
                 // No fraction was acceptable: go on from the best one that
                 // could be built, or report the failure of the full step.
-                if (bestFactor < 0.0) std::rethrow_exception(failure);
+                if (bestFactor < 0.0) {
+                    // The potential the step was given stays.
+                    for (int j = 1; j <= NY - 1; ++j) {
+                        const int o = GridArray::at(0, j);
+                        std::memcpy(phi.data() + o, phiEntry.data() + o, sizeof(double) * (NX + 1));
+                    }
+                    FarFieldValues(k, NX, NY, cu, su);
+                    std::rethrow_exception(failure);
+                }
                 if (bestFactor != factor) {
                     hold.drop();
                     if (bestFactor == 1.0) {
