@@ -378,7 +378,7 @@ RunControl::CalcOutcome RunControl::calculate() {
 void RunControl::runDriver() {
     runStage_ = 2;
     const JobParameters inputs = job;
-    RunDriver driver(level_, status_, log_, results);
+    RunDriver driver(level_, status_, log_, results, newtonOptions_);
     driver.run(job, flow_, DesignRows{design.designMode, job.designRegime, design.designEnd},
                progress_);
     runStage_ = 3;

@@ -88,6 +88,14 @@ public:
     // True when the last grid calculation kept the previous solution.
     bool warmStarted() const { return warmStarted_; }
 
+    // The linear solve of the Newton steps (the line-preconditioned
+    // restarted GMRES unless chosen otherwise).
+    void setNewtonOptions(const NewtonOptions& options) { newtonOptions_ = options; }
+    const NewtonOptions& newtonOptions() const { return newtonOptions_; }
+    // The fine level of the last calculation met the tolerance with a
+    // settled lift.
+    bool converged() const { return hasResults_ && status_.converged; }
+
     // Called after every Newton step of a calculation (progress display,
     // stop request); an empty hook removes it.
     void setProgressHook(ProgressHook hook) { progress_ = std::move(hook); }
@@ -176,6 +184,7 @@ private:
     int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
     JobParameters resultsJob_;
     ProgressHook progress_;
+    NewtonOptions newtonOptions_;
     DesignReport lastDesign_;
 };
 

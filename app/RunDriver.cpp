@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "LevelConvergence.h"
 #include "SOLV1.h"
 #include "SRV11.h"
 #include "constants.h"
@@ -19,6 +20,8 @@ namespace {
 
 // Newton steps allowed on one grid level.
 constexpr int kMaxLevelSteps = 50;
+// Linear tolerance of the Newton steps as a share of "Max.residual".
+constexpr double kLinearShare = 0.1;
 
 // Beyond this surface Mach number the shock in front of it is too strong for
 // an isentropic model: the entropy it would produce is no longer small.
@@ -40,6 +43,7 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     } columnSweepOff;
     double previousLift = 0.0;  // lift at the end of the next coarser level
     std::string previousTitle;
+    status_.converged = false;
     try {
         for (;;) {
             prepareLevel(flow);
@@ -109,15 +113,29 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     log_.append(status_.levelTitle);
     char lineBuffer[81] = {};
     StallWatch stall;
-    while (std::fabs(status_.residual) > maxResidual && status_.iterCount < kMaxLevelSteps) {
+    // The level ends when the residual is below the tolerance and the lift
+    // has stopped changing.
+    LevelConvergence test(maxResidual);
+    // The linear solves go well below the tolerance: with a linear
+    // tolerance at the tolerance itself, the steps near the end of a level
+    // leave most of their residual in place and change the lift by little
+    // because they change little, not because the lift has settled.
+    const double linearTolerance = kLinearShare * maxResidual;
+    // A tolerance of 0 asks for no step at all (the start value of the
+    // residual, ten times the tolerance, is not above it); such a level has
+    // not converged.
+    const bool anyStep = std::fabs(status_.residual) > maxResidual;
+    while (anyStep && !test.converged() && status_.iterCount < kMaxLevelSteps) {
         ++status_.iterTotal;
         ++status_.iterCount;
-        NewtonStep(level_.NY, level_.k, level_.NX, flow.mach, flow.gamma, diagFactor, maxResidual,
-                   job.linearIterations, job.gmresDim, designFlag, design.designRegime,
-                   design.designEnd, status_.iterCount, status_.residual, results_.cdrag,
-                   results_.clift, flow.cu, flow.su, flow.cosSweep, flow.sin2Sweep, lineBuffer);
+        NewtonStep(level_.NY, level_.k, level_.NX, flow.mach, flow.gamma, diagFactor,
+                   linearTolerance, job.linearIterations, job.gmresDim, designFlag,
+                   design.designRegime, design.designEnd, status_.iterCount, status_.residual,
+                   results_.cdrag, results_.clift, flow.cu, flow.su, flow.cosSweep, flow.sin2Sweep,
+                   lineBuffer, options_);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
         log_.append(lineBuffer);
+        test.step(status_.residual, results_.clift, LastKeptFraction() == 1.0);
         if (progress) {
             Progress p;
             for (int s = job.Kgrid; s > 1; s /= 2) ++p.levels;
@@ -133,7 +151,7 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
         }
         const double residual = std::fabs(status_.residual);
         if (stall.step(LastLinearReduction(), LastLargestCorrection(), residual) &&
-            residual > maxResidual) {
+            !test.converged()) {
             if (!ColumnSweepAdded()) {
                 // The line factorisation leaves GMRES stalled: march through
                 // the supersonic regions with column solves from here on.
@@ -148,17 +166,27 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
                          " steps. The solution is not converged: near a shock or sonic line "
                          "the lift can then be several per cent from the converged value of "
                          "this grid.");
+            if (level_.isFine()) status_.converged = false;
             finishLevel();
             return;
         }
     }
     // The result of the run is that of the fine grid: say so when it did
-    // not reach the tolerance (a coarse level only provides a start).
-    if (level_.isFine() && std::fabs(status_.residual) > maxResidual) {
-        msg::warning(levelReport("ended after " + std::to_string(status_.iterCount) +
-                                     " steps at the residual",
-                                 maxResidual) +
-                     ": the solution is not converged to the tolerance asked for.");
+    // not converge (a coarse level only provides a start).
+    if (level_.isFine()) {
+        status_.converged = test.converged();
+        if (!status_.converged) {
+            char change[32], limit[32];
+            std::snprintf(change, sizeof change, "%.3E", test.liftChange());
+            std::snprintf(limit, sizeof limit, "%.1E", test.liftLimit());
+            msg::warning(levelReport("ended after " + std::to_string(status_.iterCount) +
+                                         " steps at the residual",
+                                     maxResidual) +
+                         " with the lift still changing by " + change +
+                         " per step (settled below " + limit +
+                         "): the solution is not converged, and Clift and Cdrag are not those "
+                         "of this grid.");
+        }
     }
     finishLevel();
 }

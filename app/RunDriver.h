@@ -13,6 +13,7 @@
 #include "GridLevel.h"
 #include "JobFiles.h"
 #include "JobParameters.h"
+#include "newton_options.h"
 
 namespace quarel {
 
@@ -23,6 +24,9 @@ struct RunStatus {
     double residual = 0.0;       // largest scaled residual of the last step
     std::string levelTitle;      // " Grid: NX x NY" of the current level
     int fineNX = 0, fineNY = 0;  // fine-grid sizes of the last coarse-to-fine transfer
+    // The fine level ended with the largest residual below the tolerance and
+    // a settled lift (LevelConvergence).
+    bool converged = false;
 };
 
 // One Newton step done, as a progress display shows it.
@@ -57,8 +61,9 @@ class RunDriver {
 public:
     // level [in,out] the first level on entry, the fine grid on return
     // (also after a SolverError); status, log [in,out]; results [in,out]
-    RunDriver(GridLevel& level, RunStatus& status, IterationLog& log, Results& results)
-        : level_(level), status_(status), log_(log), results_(results) {}
+    RunDriver(GridLevel& level, RunStatus& status, IterationLog& log, Results& results,
+              const NewtonOptions& options = NewtonOptions())
+        : level_(level), status_(status), log_(log), results_(results), options_(options) {}
 
     // Runs every level and the post-processing of the fine grid (Mach
     // field, surface Cp, wave drag, and the Cp deviation in design mode).
@@ -86,6 +91,7 @@ private:
     RunStatus& status_;
     IterationLog& log_;
     Results& results_;
+    NewtonOptions options_;
 };
 
 // Copies the saved fine grid (xgs, ygs) back into xg, yg for every node of

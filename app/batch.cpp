@@ -28,11 +28,13 @@ namespace {
 
 enum Exit {
     kOk = 0,
-    kUsage = 1,         // bad command line or an override out of range
-    kFile = 2,          // input file unreadable, result or log file not written
-    kParameter = 3,     // parameters the grid or the solver cannot take
-    kSolver = 4,        // numerical breakdown of the solver
-    kNotConverged = 5,  // a result that did not converge (or a sweep point that failed)
+    kUsage = 1,      // bad command line or an override out of range
+    kFile = 2,       // input file unreadable, result or log file not written
+    kParameter = 3,  // parameters the grid or the solver cannot take
+    kSolver = 4,     // numerical breakdown of the solver
+    kNotConverged =
+        5,          // the fine grid did not converge (residual or lift), or a sweep point failed
+    kWarnings = 6,  // converged, with a warning about the result (implausible, lift jump)
 };
 
 const char* const kHelp =
@@ -53,6 +55,10 @@ const char* const kHelp =
     "  --alpha DEG   angle of attack, -85 .. 85 degrees\n"
     "  --mach M      free-stream Mach number, 0 .. 0.9\n"
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
+    "  --method M    linear solve of the Newton steps: line (restarted GMRES with\n"
+    "                the line preconditioner, the default) or inexact (fewer GMRES\n"
+    "                iterations, for comparison: on transonic cases it can end with\n"
+    "                a lift several per cent off and still pass the level test)\n"
     "  --save        also write the result file FILE_1.out\n"
     "  --quiet       do not print the iteration lines\n"
     "  --alpha-sweep A0:A1:STEP  a polar: one calculation per angle, each started\n"
@@ -83,8 +89,24 @@ const char* const kHelp =
     "\n"
     "Exit codes: 0 done; 1 bad command line or value out of range; 2 file error\n"
     "(input or target unreadable, result, log or designed section not written);\n"
-    "3 parameters the grid or the solver cannot take; 4 solver breakdown or a\n"
-    "refused design iteration.\n";
+    "3 input the grid or the solver cannot take (checked before any work);\n"
+    "4 solver breakdown or a refused design iteration; 5 not converged: the fine\n"
+    "grid ended without its largest residual below Max.residual and a settled\n"
+    "lift (a warning gives both figures; Clift= and Cdrag= are printed but are not\n"
+    "those of the grid), or a sweep point failed; 6 converged, but with a warning\n"
+    "about the result (a surface Mach number beyond what the isentropic model\n"
+    "carries, or a fine-grid lift far from the coarser grid's).\n";
+
+// True when a warning of the calculation is about the result itself (an
+// implausible surface Mach number, a lift jump between the grids).
+bool hasResultWarning(const std::vector<std::string>& warnings) {
+    for (const std::string& w : warnings) {
+        if (w.find("isentropic potential model no longer describes") != std::string::npos ||
+            w.find("The lift jumped") != std::string::npos)
+            return true;
+    }
+    return false;
+}
 
 int fail(int code, const std::string& text) {
     std::fprintf(stderr, "quarel-batch: %s\n", text.c_str());
@@ -160,6 +182,7 @@ int main(int argc, char** argv) {
     std::string templatePath, writeInput;
     quarel::SweepSpec sweep;
     bool sweeping = false, cold = false;
+    quarel::LinearMethod method = quarel::NewtonOptions{}.method;
     std::string file;
     // Inverse design.
     std::string targetFile;
@@ -214,6 +237,14 @@ int main(int argc, char** argv) {
                 if (!parseValue(text, 0.0, 2.0, v) || v != static_cast<int>(v))
                     return fail(kUsage, arg + " " + text + ": the value must be 0, 1 or 2.");
                 designRegime = static_cast<int>(v);
+            }
+            continue;
+        }
+        if (arg == "--method") {
+            if (a + 1 >= argc) return fail(kUsage, arg + " needs a value.");
+            const char* text = argv[++a];
+            if (!quarel::ParseLinearMethod(text, method)) {
+                return fail(kUsage, arg + " " + text + ": the method must be line or inexact.");
             }
             continue;
         }
@@ -276,6 +307,9 @@ int main(int argc, char** argv) {
             return true;
         });
     }
+    quarel::NewtonOptions options;
+    options.method = method;
+    run.setNewtonOptions(options);
     int code = kOk;
     std::set<std::string> shown;
     try {
@@ -340,6 +374,11 @@ int main(int argc, char** argv) {
                         run.job, run.level(), run.freeStream().ordinateDivisor()),
                     "designed section");
                 std::printf("Designed section: %s\n", designedPath.c_str());
+            }
+            if (designIterations == 0 && !run.converged()) {
+                code = fail(kNotConverged, "the solution is not converged.");
+            } else if (designIterations == 0 && hasResultWarning(run.warnings())) {
+                code = kWarnings;
             }
             if (save) {
                 const std::string path = run.saveResult();

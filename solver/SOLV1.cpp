@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "CDEF1.h"
 #include "SRV11.h"
@@ -29,6 +31,17 @@ double MaxAbsUnknowns(const int& NY, const int& k, const int& NX, const GridArra
         for (int i = 1; i <= NX - 1; ++i) m = std::fmax(m, std::fabs(l[i]));
     }
     return m;
+}
+
+// 2-norm of v over the unknowns.
+double NormUnknowns(const int& NY, const int& k, const int& NX, const GridArray& v) {
+    double s = 0.0;
+    for (int i = 1; i <= NX - k; ++i) s += v(i, 1) * v(i, 1);
+    for (int j = 2; j <= NY - 1; ++j) {
+        const double* l = v.data() + GridArray::at(0, j);
+        for (int i = 1; i <= NX - 1; ++i) s += l[i] * l[i];
+    }
+    return std::sqrt(s);
 }
 
 // The value of largest magnitude of a over i = 1 .. NX-1, j = 1 .. NY-1
@@ -56,37 +69,76 @@ void LargestEntry(const int& NY, const int& NX, const GridArray& a, double& valu
 // approximate matrix, can run away from a poor start (a free stream on a
 // strongly stretched grid, a shock moving across cells): the residual grows
 // and the densities degenerate until a diagonal vanishes.  The step
-// therefore remembers the potential before its update; when the next step
-// finds the residual grown by more than kGrowth, or the system cannot be
-// built, the last correction is halved (at most kHalvings times) before
-// the step goes on.  A converging run never meets the test, and the
-// converged potential does not depend on it.
-constexpr double kGrowth = 3.0;
-constexpr int kHalvings = 4;
-GridArray phiBefore;                                 // potential before the last update
-double lastRes = 0.0;                                // largest residual at the last step
-bool haveBefore = false;                             // phiBefore belongs to the current level
+// therefore remembers the potential before its update, and the next step
+// judges the update by the 2-norm of the scaled residual over the unknowns
+// (the largest residual alone follows a single node and jumps when a shock
+// moves by a cell).  When the system cannot be built, or the norm has grown
+// beyond kGrowth times the largest of the last kWindow accepted norms, the
+// last correction is halved, at most kHalvings times; when no fraction is
+// acceptable, the step goes on from the whole correction if its norm is
+// within kBlowUp times the reference, else from the fraction with the
+// smallest norm.
+// The window lets the norm rise for a step or two while a shock settles.
+// A converging run never meets the test, and the converged potential does
+// not depend on it.
+constexpr double kGrowth = 1.0;
+constexpr int kHalvings = 6;
+constexpr int kWindow = 3;
+constexpr double kBlowUp = 2.0;
+double acceptedNorm[kWindow] = {};  // residual norms of the last accepted steps, newest first
+GridArray phiEntry;                 // potential the step was given
+GridArray phiBefore;                // potential before the last update
+bool haveBefore = false;            // phiBefore belongs to the current level
 int lastItr = 0, lastNX = 0, lastNY = 0, lastK = 0;  // the step phiBefore belongs to
 double linearReduction = 0.0;                        // what the last solve left of the residual
 double largestCorrection = 0.0;                      // max |corr| of the last step
+double keptFraction = 1.0;           // share of the last step's correction this step kept
+int linearIterations = 0;            // GMRES iterations of the last step
+std::function<void()> stepObserver;  // called after every step (tools)
+// Forcing term of the inexact method: start, factor, upper bound; the
+// residual and forcing term of the last step.
+constexpr double kForcingStart = 0.1;
+constexpr double kForcingGamma = 0.9;
+constexpr double kForcingMax = 0.1;
+double lastForcingRes = 0.0;
+double lastEta = kForcingStart;
 
 }  // namespace
 
 namespace {
 
+GridArray gammaColumn;    // column of the circulation change in the Newton matrix
+GridArray gammaResponse;  // its solution with the circulation held
+
 // Restarted GMRES for A x = b (x in sol, work in gmr, gmz, gmw): at most
-// `cycles` cycles, until the largest residual is at most tau.
-//   b [in]; sol [out]; tau, cycles, m [in]
+// `cycles` cycles, until the largest residual is at most tau.  With warm,
+// sol holds a start value on entry; otherwise the solve starts from 0.
+// With inexact, each cycle stops once its own residual has fallen by the
+// share that the largest residual still has to fall, and the basis is
+// built without the rescaling product.
+//   b [in]; sol [in,out]; tau, cycles, m, warm, inexact [in]
 void SolveLinear(const int& NY, const int& k, const int& NX, const GridArray& b, GridArray& sol,
-                 const double tau, const int& cycles, const int& m) {
-    for (int j = 1; j <= NY; ++j) {
-        const int o = GridArray::at(0, j);
-        std::memcpy(gmr.data() + o, b.data() + o, sizeof(double) * (NX + 1));
-        std::memset(sol.data() + o, 0, sizeof(double) * (NX + 1));
+                 const double tau, const int& cycles, const int& m, const bool warm = false,
+                 const bool inexact = false) {
+    if (warm) {
+        ApplyOperator(NY, k, NX, sol, gmw);
+        for (int j = 1; j <= NY; ++j) {
+            const int o = GridArray::at(0, j);
+            for (int i = 0; i <= NX; ++i) gmr.data()[o + i] = b.data()[o + i] - gmw.data()[o + i];
+        }
+    } else {
+        for (int j = 1; j <= NY; ++j) {
+            const int o = GridArray::at(0, j);
+            std::memcpy(gmr.data() + o, b.data() + o, sizeof(double) * (NX + 1));
+            std::memset(sol.data() + o, 0, sizeof(double) * (NX + 1));
+        }
     }
+    double left = inexact || warm ? MaxAbsUnknowns(NY, k, NX, gmr) : 0.0;
+    if (warm && left <= tau) return;
     for (int cycle = 1; cycle <= cycles; ++cycle) {
         ApplyPreconditioner(NY, k, NX, gmr, gmz);
-        GmresCycle(NY, k, NX, m, gmz);
+        const double target = inexact && left > 0.0 ? 0.5 * tau / left : 0.0;
+        linearIterations += GmresCycle(NY, k, NX, m, gmz, target, !inexact);
         ApplyOperator(NY, k, NX, gmz, gmw);
         for (int j = 1; j <= NY - 1; ++j) {
             const int o = GridArray::at(0, j);
@@ -99,17 +151,22 @@ void SolveLinear(const int& NY, const int& k, const int& NX, const GridArray& b,
                 r[i] -= w[i];
             }
         }
-        if (MaxAbsUnknowns(NY, k, NX, gmr) <= tau) break;
+        left = MaxAbsUnknowns(NY, k, NX, gmr);
+        if (left <= tau) break;
     }
 }
 
-GridArray gammaColumn;    // column of the circulation change in the Newton matrix
-GridArray gammaResponse;  // its solution with the circulation held
-
 }  // namespace
 
-void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
-                 const int& cycles, const int& m) {
+namespace {
+
+// The correction for the Newton residual sp0 (see GmresDriver).  tau is the
+// largest linear residual the solve of the held-circulation system may
+// leave; with inexact the solves stop inside their cycles and the
+// circulation response starts from gammaResponse when keepResponse says it
+// belongs to the system before (same grid).
+void SolveCorrection(const int& NY, const int& k, const int& NX, const double tau,
+                     const int& cycles, const int& m, const bool inexact, const bool keepResponse) {
     // The circulation Gamma = phi(NX-k, 1) - phi(k, 1) couples every node
     // to the trailing edge, and the error of a wrong circulation is a
     // smooth field whose residual restarted GMRES does not reduce at all.
@@ -118,9 +175,9 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
     // circulation held, h solves it for the column c that a unit change
     // of circulation adds, and the scalar g follows from the definition of
     // the circulation, g = y(NX-k) - y(k) - g (h(NX-k) - h(k)).
-    const double tau = 0.75 * linTol;
+    linearIterations = 0;
     FreezeCirculation(true);
-    SolveLinear(NY, k, NX, sp0, corr, tau, cycles, m);
+    SolveLinear(NY, k, NX, sp0, corr, tau, cycles, m, false, inexact);
 
     // c = (A without the circulation column) s - adg.
     for (int j = 1; j <= NY; ++j) {
@@ -132,11 +189,14 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
         for (int i = 1; i <= NX - 1; ++i) gammaColumn(i, j) -= adg(i, j);
     for (int i = NX - k + 1; i <= NX - 1; ++i) gammaColumn(i, 1) = 0.0;
     // h is solved to the relative accuracy asked of y (at least 1e-3).
+    // The matrix changes little from one Newton step to the next, nor
+    // does h: the inexact solve starts from the h of the step before.
     const double cMax = MaxAbsUnknowns(NY, k, NX, gammaColumn);
     const double rMax = MaxAbsUnknowns(NY, k, NX, sp0);
     const double relative = rMax > 0.0 ? std::fmin(1.0e-3, tau / rMax) : 1.0e-3;
     const int hCycles = cycles < 3 ? cycles : 3;
-    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, relative * cMax, hCycles, m);
+    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, relative * cMax, hCycles, m,
+                inexact && keepResponse, inexact);
     FreezeCirculation(false);
 
     const double dy = corr(NX - k, 1) - corr(k, 1);
@@ -154,11 +214,32 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
         for (int i = 1; i <= NX - 1; ++i) gmr(i, j) = sp0(i, j) - gmw(i, j);
 }
 
+}  // namespace
+
+void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
+                 const int& cycles, const int& m) {
+    SolveCorrection(NY, k, NX, 0.75 * linTol, cycles, m, false, false);
+}
+
+void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
+                   const int& m, const bool& keepResponse) {
+    SolveCorrection(NY, k, NX, tau, cycles, m, true, keepResponse);
+}
+
 double LastLinearReduction() {
     return linearReduction;
 }
 double LastLargestCorrection() {
     return largestCorrection;
+}
+double LastKeptFraction() {
+    return keptFraction;
+}
+int LastLinearIterations() {
+    return linearIterations;
+}
+void SetNewtonStepObserver(std::function<void()> observer) {
+    stepObserver = std::move(observer);
 }
 
 void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
@@ -166,32 +247,33 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
                 const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
                 double& RES, double& CD, double& CL, const double& cu, const double& su,
                 const double& liftRef, const double& s2, char* lineBuffer) {
+    NewtonStep(NY, k, NX, mach, gamma, diagFactor, linTol, cycles, m, designFlag, firstOnly, L, ITR,
+               RES, CD, CL, cu, su, liftRef, s2, lineBuffer, NewtonOptions{});
+}
+
+void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
+                const double& diagFactor, const double& linTol, const int& cycles, const int& m,
+                const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
+                double& RES, double& CD, double& CL, const double& cu, const double& su,
+                const double& liftRef, const double& s2, char* lineBuffer,
+                const NewtonOptions& options) {
     // 1. Scaled Newton system and preconditioner, and 2. the largest
     //    residual; a step that made things worse is taken back in part.
     // Only the step that directly follows the last one on the same grid may
     // take that step back.
-    if (ITR != lastItr + 1 || NX != lastNX || NY != lastNY || k != lastK) haveBefore = false;
+    const bool sameLevel = ITR == lastItr + 1 && NX == lastNX && NY == lastNY && k == lastK;
+    if (!sameLevel) haveBefore = false;
     int resI = 1, resJ = 1;
     {
         msg::ConsoleHold hold(haveBefore);
+        double norm = 0.0;
+        std::exception_ptr failure;
         auto assemble = [&]() {
             BuildSystem(NY, k, NX, mach, gamma, diagFactor, s2, designFlag, firstOnly, L);
             LargestEntry(NY, NX, sp0, RES, resI, resJ);
+            norm = NormUnknowns(NY, k, NX, sp0);
         };
-        std::exception_ptr failure;
-        try {
-            assemble();
-        } catch (const SolverError&) {
-            if (!haveBefore) throw;
-            failure = std::current_exception();
-        }
-        double factor = 1.0;
-        for (int h = 1; haveBefore && h <= kHalvings &&
-                        (failure || std::fabs(RES) > kGrowth * std::fabs(lastRes));
-             ++h) {
-            // corr still holds the correction of the last step.
-            factor *= 0.5;
-            hold.drop();
+        auto tryFraction = [&](double factor) -> bool {
             for (int j = 1; j <= NY - 1; ++j) {
                 const double* b = phiBefore.data() + GridArray::at(0, j);
                 const double* c = corr.data() + GridArray::at(0, j);
@@ -199,18 +281,111 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
                 for (int i = 1; i <= NX - 1; ++i) p[i] = b[i] + factor * c[i];
             }
             FarFieldValues(k, NX, NY, cu, su);
-            failure = nullptr;
             try {
                 assemble();
             } catch (const SolverError&) {
                 failure = std::current_exception();
+                return false;
             }
+            return std::isfinite(norm);
+        };
+        try {
+            assemble();
+        } catch (const SolverError&) {
+            if (!haveBefore) throw;
+            failure = std::current_exception();
         }
-        if (failure) std::rethrow_exception(failure);
+        if (haveBefore) {
+            for (int j = 1; j <= NY - 1; ++j) {
+                const int o = GridArray::at(0, j);
+                std::memcpy(phiEntry.data() + o, phi.data() + o, sizeof(double) * (NX + 1));
+            }
+            double reference = 0.0;
+            for (double n : acceptedNorm) reference = std::fmax(reference, n);
+            bool ok = !failure && norm <= kGrowth * reference;
+            // corr still holds the correction of the last step.
+            double factor = 1.0, bestFactor = failure ? -1.0 : 1.0;
+            double bestNorm = failure ? HUGE_VAL : norm;
+            const double fullNorm = bestNorm;
+            for (int h = 1; !ok && h <= kHalvings; ++h) {
+                hold.drop();
+                factor *= 0.5;
+                const bool built = tryFraction(factor);
+                if (built && norm < bestNorm) {
+                    bestNorm = norm;
+                    bestFactor = factor;
+                }
+                ok = built && norm <= kGrowth * reference;
+            }
+            // No fraction brings the norm down: with its approximate matrix
+            // the correction need not be a direction of descent (a shock
+            // moving across a cell), and small fractions of it would only
+            // stall the iteration.  The whole correction stays unless it
+            // has made the norm grow beyond kBlowUp times the reference.
+            if (!ok && fullNorm <= kBlowUp * reference) bestFactor = 1.0;
+            keptFraction = ok ? factor : bestFactor;
+            if (!ok) {
+                // No fraction was acceptable: go on from the best one that
+                // could be built, or report the failure of the full step.
+                if (bestFactor < 0.0) {
+                    // The potential the step was given stays.
+                    for (int j = 1; j <= NY - 1; ++j) {
+                        const int o = GridArray::at(0, j);
+                        std::memcpy(phi.data() + o, phiEntry.data() + o, sizeof(double) * (NX + 1));
+                    }
+                    FarFieldValues(k, NX, NY, cu, su);
+                    std::rethrow_exception(failure);
+                }
+                if (bestFactor != factor) {
+                    hold.drop();
+                    if (bestFactor == 1.0) {
+                        // The potential the step was given.
+                        for (int j = 1; j <= NY - 1; ++j) {
+                            const int o = GridArray::at(0, j);
+                            std::memcpy(phi.data() + o, phiEntry.data() + o,
+                                        sizeof(double) * (NX + 1));
+                        }
+                        FarFieldValues(k, NX, NY, cu, su);
+                        assemble();
+                    } else {
+                        tryFraction(bestFactor);
+                    }
+                }
+            }
+        } else {
+            for (double& n : acceptedNorm) n = 0.0;
+            keptFraction = 1.0;
+        }
+        for (int w = kWindow - 1; w > 0; --w) acceptedNorm[w] = acceptedNorm[w - 1];
+        acceptedNorm[0] = norm;
     }
 
     // 3. Correction.
-    GmresDriver(NY, k, NX, linTol, cycles, m);
+    if (options.method == LinearMethod::Inexact) {
+        // Forcing term of the inexact Newton iteration (Eisenstat and
+        // Walker, choice 2): far from the solution a rough correction is as
+        // good as an exact one, near it the solve tightens with the square
+        // of the residual's fall, so the iteration keeps Newton's rate.
+        // A twentieth of the tolerance of the run bounds it from below: a
+        // bound at the tolerance itself (as in the line method) lets a
+        // step near the end do nothing, and the lift then looks settled
+        // when it is not.
+        double eta = kForcingStart;
+        if (sameLevel && lastForcingRes > 0.0) {
+            const double ratio = std::fabs(RES) / lastForcingRes;
+            eta = kForcingGamma * ratio * ratio;
+            const double kept = kForcingGamma * lastEta * lastEta;
+            if (kept > 0.1) eta = std::fmax(eta, kept);
+        }
+        eta = std::fmin(eta, kForcingMax);
+        lastEta = eta;
+        lastForcingRes = std::fabs(RES);
+        const double tau = std::fmax(eta * std::fabs(RES), 0.05 * linTol);
+        InexactDriver(NY, k, NX, tau, cycles, m, sameLevel);
+    } else {
+        lastForcingRes = 0.0;
+        GmresDriver(NY, k, NX, linTol, cycles, m);
+    }
     // RES is the largest entry of sp0 (0 on the second-side cut nodes).
     linearReduction = RES != 0.0 ? MaxAbsUnknowns(NY, k, NX, gmr) / std::fabs(RES) : 0.0;
 
@@ -246,7 +421,6 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
         }
     }
     haveBefore = true;
-    lastRes = RES;
     lastItr = ITR;
     lastNX = NX;
     lastNY = NY;
@@ -292,6 +466,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
 
     // 8. Residual of line 1 for the record.
     for (int i = 0; i <= NX; ++i) sp1(i) = sp0(i, 1);
+    if (stepObserver) stepObserver();
 }
 
 }  // namespace quarel

@@ -1,6 +1,10 @@
 // Newton step and GMRES driver.
 #pragma once
 
+#include <functional>
+
+#include "newton_options.h"
+
 namespace quarel {
 
 // Solves A corr = sp0 by restarted preconditioned GMRES (corr, gmr).
@@ -9,12 +13,31 @@ namespace quarel {
 void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
                  const int& cycles, const int& m);
 
+// The solve of the inexact method for A corr = sp0: the held-circulation
+// system until its largest residual is at most tau, GMRES cycles stopped as
+// soon as they get there, the circulation response started from the one
+// kept from the call before when keepResponse (same grid, next step).
+//   NY, k, NX [in]; tau [in] absolute linear tolerance; cycles, m [in];
+//   keepResponse [in]
+void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
+                   const int& m, const bool& keepResponse);
+
 // The largest linear residual that the last Newton step's GMRES solve left,
 // divided by the largest Newton residual it started from (0 when that was
 // 0): near 1 when the solve could not reduce the residual at all.
 double LastLinearReduction();
 // The largest |correction| of the last Newton step.
 double LastLargestCorrection();
+// The share of the previous step's correction that the step control of the
+// last Newton step kept (1 when it kept all of it or had nothing to judge).
+double LastKeptFraction();
+// GMRES iterations (Arnoldi steps, all cycles and the circulation
+// response together) of the last Newton step's linear solve.
+int LastLinearIterations();
+// Calls observer [in] at the end of every Newton step (an empty function
+// removes it): the convergence tools record the step's figures through
+// the functions above.
+void SetNewtonStepObserver(std::function<void()> observer);
 
 // One Newton iteration of the full-potential equation.
 //   NY, k, NX, mach, gamma [in]
@@ -36,5 +59,13 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
                 const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
                 double& RES, double& CD, double& CL, const double& cu, const double& su,
                 const double& liftRef, const double& s2, char* lineBuffer);
+// The same with the choice of the linear solve; the call above uses the
+// line method.  options [in]
+void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
+                const double& diagFactor, const double& linTol, const int& cycles, const int& m,
+                const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
+                double& RES, double& CD, double& CL, const double& cu, const double& su,
+                const double& liftRef, const double& s2, char* lineBuffer,
+                const NewtonOptions& options);
 
 }  // namespace quarel

@@ -667,7 +667,8 @@ void SolveLine1Factored(const int NX, const int k) {
 
 }  // namespace
 
-void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b) {
+int GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b,
+               const double& target, const bool& rescale) {
     const int mMax = m < 1 ? 1 : (m > kMaxKrylov ? kMaxKrylov : m);
     double h[kMaxKrylov + 1][kMaxKrylov] = {};  // h[row][column], 0-based
     double g[kMaxKrylov + 1] = {};
@@ -677,18 +678,30 @@ void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridAr
     if (!(beta > 0.0)) {
         // A zero start vector: the result is zero.
         Scale(NY, NX, 0.0, b, b);
-        return;
+        return 0;
     }
     Scale(NY, NX, 1.0 / beta, b, krylov[1]);
     g[0] = beta;
     // The blocks of line 1 stay the same for the whole cycle.
     FactorLine1(NX, k);
 
-    // Arnoldi process with modified Gram-Schmidt.
+    // Arnoldi process with modified Gram-Schmidt; each new column of H is
+    // reduced to upper-triangular form at once by the Givens rotations of
+    // the columns before it and its own (cosine H(l, l)/r, sine
+    // H(l+1, l)/r), with g rotated alongside, so |g(l+1)| is the residual
+    // norm of the cycle after l steps.  The arithmetic of every column is
+    // that of a reduction after the whole process.
+    double cs[kMaxKrylov], sn[kMaxKrylov];
     int dim = mMax;
     for (int l = 1; l <= mMax; ++l) {
         GridArray& w = krylov[l + 1];
-        const double c = ScaledPreconditionedOperator(NY, k, NX, krylov[l], w);
+        double c = 1.0;
+        if (rescale) {
+            c = ScaledPreconditionedOperator(NY, k, NX, krylov[l], w);
+        } else {
+            ApplyOperator(NY, k, NX, krylov[l], gmw);
+            Precondition<true>(NY, k, NX, gmw, w);
+        }
         scale[l - 1] = c;
         // Each pass over w applies one update and forms the next inner
         // product: w = c z with (w, v_1), then w -= h_p v_p with (w, v_p+1),
@@ -707,33 +720,31 @@ void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridAr
         }
         const double hn = std::sqrt(ww);
         h[l][l - 1] = hn;
-        if (hn == 0.0) {
+
+        const int q = l - 1;
+        for (int p = 0; p < q; ++p) {
+            const double t = cs[p] * h[p][q] + sn[p] * h[p + 1][q];
+            h[p + 1][q] = -sn[p] * h[p][q] + cs[p] * h[p + 1][q];
+            h[p][q] = t;
+        }
+        const double r = std::sqrt(h[q][q] * h[q][q] + h[q + 1][q] * h[q + 1][q]);
+        if (r > 0.0) {
+            cs[q] = h[q][q] / r;
+            sn[q] = h[q + 1][q] / r;
+        } else {
+            cs[q] = 1.0;
+            sn[q] = 0.0;
+        }
+        h[q][q] = r;
+        h[q + 1][q] = 0.0;
+        g[q + 1] = -sn[q] * g[q];
+        g[q] = cs[q] * g[q];
+
+        if (hn == 0.0 || std::fabs(g[q + 1]) <= target * beta) {
             dim = l;
             break;
         }
         Scale(NY, NX, 1.0 / hn, w, w);
-    }
-
-    // Givens rotations, column by column, with g rotated alongside.
-    double cs[kMaxKrylov], sn[kMaxKrylov];
-    for (int l = 0; l < dim; ++l) {
-        for (int p = 0; p < l; ++p) {
-            const double t = cs[p] * h[p][l] + sn[p] * h[p + 1][l];
-            h[p + 1][l] = -sn[p] * h[p][l] + cs[p] * h[p + 1][l];
-            h[p][l] = t;
-        }
-        const double r = std::sqrt(h[l][l] * h[l][l] + h[l + 1][l] * h[l + 1][l]);
-        if (r > 0.0) {
-            cs[l] = h[l][l] / r;
-            sn[l] = h[l + 1][l] / r;
-        } else {
-            cs[l] = 1.0;
-            sn[l] = 0.0;
-        }
-        h[l][l] = r;
-        h[l + 1][l] = 0.0;
-        g[l + 1] = -sn[l] * g[l];
-        g[l] = cs[l] * g[l];
     }
 
     // Triangular solve; a vanishing diagonal (B(v) = 0) leaves its
@@ -765,6 +776,7 @@ void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridAr
             for (int i = 1; i <= NX - 1; ++i) lb[i] += coef[l] * lv[i];
         }
     }
+    return dim;
 }
 
 }  // namespace quarel

@@ -35,8 +35,15 @@ void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& 
 void BlockSolveLine1(const int& NX, const int& k);
 
 // One GMRES cycle of dimension m (1..30) with the scaled preconditioned
-// operator, started from b; the result overwrites b.
-//   NY, k, NX, m [in]; b [in,out]
-void GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b);
+// operator, started from b; the result overwrites b.  The Arnoldi process
+// stops early once the cycle has reduced the 2-norm of its (preconditioned)
+// residual to target times that of b (target 0: never).  With
+// rescale = false the operator is P^-1 A itself: the factor s2/s1 only
+// rescales the basis vectors, which leaves the Krylov space and the result
+// the same up to rounding, and saves one operator product per iteration.
+// Returns the dimension reached.
+//   NY, k, NX, m [in]; b [in,out]; target, rescale [in]
+int GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b,
+               const double& target = 0.0, const bool& rescale = true);
 
 }  // namespace quarel

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <regex>
 #include <string>
 
@@ -63,20 +64,22 @@ TEST(Batch, HelpAndRefusedCommandLines) {
     EXPECT_EQ(help.code, 0);
     EXPECT_NE(help.out.find("Usage: quarel-batch"), std::string::npos);
     EXPECT_NE(help.out.find("Exit codes"), std::string::npos);
-    for (const char* opt : {"--alpha", "--mach", "--swept", "--save", "--quiet"}) {
+    for (const char* opt : {"--alpha", "--mach", "--swept", "--method", "--save", "--quiet"}) {
         EXPECT_NE(help.out.find(opt), std::string::npos) << opt;
     }
 
     quarel::testjob::writeJob("x.dat", smallJob());
     const char* usage[] = {
-        "",                    // no input file
-        "--frobnicate x.dat",  // unknown option
-        "--mach 0.95 x.dat",   // above the Mach spinner's range
-        "--alpha -86 x.dat",   // below the Alpha spinner's range
-        "--swept 90 x.dat",    // above the Swept spinner's range
-        "--mach 0.5x x.dat",   // not a number
-        "x.dat --alpha",       // missing value
-        "x.dat y.dat",         // two files
+        "",                     // no input file
+        "--frobnicate x.dat",   // unknown option
+        "--mach 0.95 x.dat",    // above the Mach spinner's range
+        "--alpha -86 x.dat",    // below the Alpha spinner's range
+        "--swept 90 x.dat",     // above the Swept spinner's range
+        "--mach 0.5x x.dat",    // not a number
+        "x.dat --alpha",        // missing value
+        "x.dat y.dat",          // two files
+        "--method fast x.dat",  // unknown linear method
+        "x.dat --method",       // missing method
     };
     for (const char* args : usage) {
         SCOPED_TRACE(args);
@@ -145,15 +148,39 @@ TEST(Batch, RunsTheAnalysisAndWritesItsFiles) {
 
 TEST(Batch, SolverBreakdownExitCode) {
     ScratchDir dir;
-    Job j = smallJob();
-    j.mach = 0.9;
-    j.alpha = 1.0;
-    j.diagDom = -0.9;  // a preconditioner this weak meets a zero pivot
-    quarel::testjob::writeJob("x.dat", j);
-    const Result r = batch("--quiet x.dat");
+    // The sample at M 0.75 and 6 degrees: the shock grows until the Newton
+    // matrix meets a zero pivot on the 256 x 41 grid.
+    std::filesystem::copy_file(std::string(QUAREL_SOURCE_DIR) + "/examples/naca0012.dat", "x.dat");
+    const Result r = batch("--quiet --mach 0.75 --alpha 6 x.dat");
     EXPECT_EQ(r.code, 4);
     EXPECT_EQ(r.out.find("Clift="), std::string::npos);
     EXPECT_NE(r.err.find("quarel-batch: "), std::string::npos);
     EXPECT_FALSE(exists("x.ptl"));
     EXPECT_TRUE(exists("x.itr"));  // the log of what ran is still written
+}
+
+TEST(Batch, NotConvergedExitCodeAndLinearMethods) {
+    ScratchDir dir;
+    // Both linear methods converge the small job to the same lift.
+    Job j = smallJob();
+    quarel::testjob::writeJob("x.dat", j);
+    const Result line = batch("--quiet --method line x.dat");
+    ASSERT_EQ(line.code, 0) << line.err;
+    const Result inexact = batch("--quiet --method inexact x.dat");
+    ASSERT_EQ(inexact.code, 0) << inexact.err;
+    EXPECT_NEAR(valueAfter(inexact.out, "Clift="), valueAfter(line.out, "Clift="), 1e-5);
+
+    // A tolerance no run can meet: the fine grid ends at its step limit,
+    // the results are printed, the warning names the residual and the lift
+    // change, and the exit code says the solution is not converged.
+    j.maxResidual = 1.0e-30;
+    quarel::testjob::writeJob("y.dat", j);
+    const Result r = batch("--quiet y.dat");
+    EXPECT_EQ(r.code, 5);
+    EXPECT_NE(r.out.find("Clift="), std::string::npos);
+    EXPECT_NE(r.err.find("ended after 50 steps at the residual"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("with the lift still changing by"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("quarel-batch: the solution is not converged."), std::string::npos)
+        << r.err;
+    EXPECT_TRUE(exists("y.ptl"));  // the run itself completed
 }

@@ -279,3 +279,53 @@ TEST(NewtonStep, ConvergesAndGuardsAgainstNonFinitePotential) {
         for (int i = 0; i <= NX; ++i) ASSERT_EQ(phi(i, j), before(i, j)) << i << "," << j;
     GridMetric(NY, NX);
 }
+
+TEST(NewtonStep, StepControlTakesBackACorrectionThatMakesThingsWorse) {
+    PlateGrid();
+    const double cu = std::cos(0.04), su = std::sin(0.04);
+    const double mach = 0.5;
+    // The residual norm after each step of an undisturbed run.
+    auto norm = [] {
+        double s = 0.0;
+        for (int i = 1; i <= NX - K; ++i) s += sp0(i, 1) * sp0(i, 1);
+        for (int j = 2; j <= NY - 1; ++j)
+            for (int i = 1; i <= NX - 1; ++i) s += sp0(i, j) * sp0(i, j);
+        return std::sqrt(s);
+    };
+    Console console;
+    Step s;
+    StartFlow(cu, su);
+    RunStep(s, 1, mach, cu, su);
+    const double first = norm();
+    RunStep(s, 2, mach, cu, su);
+    ASSERT_LT(norm(), first);
+
+    // The same start, but the first update made 40 times too long: the
+    // second step finds the residual grown and halves the correction until
+    // the norm is no larger than the last accepted one.
+    StartFlow(cu, su);
+    RunStep(s, 1, mach, cu, su);
+    for (int j = 1; j <= NY - 1; ++j) {
+        for (int i = 1; i <= NX - 1; ++i) {
+            phi(i, j) += 39.0 * corr(i, j);
+            corr(i, j) *= 40.0;
+        }
+    }
+    FarFieldValues(K, NX, NY, cu, su);
+    RunStep(s, 2, mach, cu, su);
+    // sp0 still holds the residual of the potential the step went on from:
+    // no larger than the one before the bad update.
+    const double recovered = norm();
+    EXPECT_LE(recovered, first);
+    EXPECT_TRUE(std::isfinite(s.res));
+
+    // Without the step before (a new level: the iteration number does not
+    // follow), nothing is taken back and the long update stays.
+    StartFlow(cu, su);
+    RunStep(s, 1, mach, cu, su);
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i) phi(i, j) += 39.0 * corr(i, j);
+    FarFieldValues(K, NX, NY, cu, su);
+    RunStep(s, 5, mach, cu, su);
+    EXPECT_GT(norm(), 10.0 * first);
+}

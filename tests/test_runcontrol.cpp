@@ -369,6 +369,7 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
         // Converged: nothing to warn about, and the preconditioner is back
         // to its plain form for the next calculation.
         EXPECT_TRUE(rc.warnings().empty());
+        EXPECT_TRUE(rc.converged());
         EXPECT_FALSE(ColumnSweepAdded());
     }
     j.NPA = 8;

@@ -1,0 +1,51 @@
+// End test of a grid level: residual below the tolerance and a settled lift.
+#include "LevelConvergence.h"
+
+#include <cmath>
+
+namespace quarel {
+
+void LevelConvergence::step(double residual, double lift, bool fullStep) {
+    ++steps_;
+    residual_ = std::fabs(residual);
+    for (int q = kChanges - 1; q > 0; --q) {
+        change_[q] = change_[q - 1];
+        held_[q] = held_[q - 1];
+    }
+    change_[0] = steps_ > 1 ? std::fabs(lift - lift_) : 0.0;
+    held_[0] = !fullStep;
+    lift_ = lift;
+}
+
+bool LevelConvergence::residualMet() const {
+    return steps_ > 0 && residual_ <= tolerance_;
+}
+
+double LevelConvergence::liftLimit() const {
+    return std::fmax(kLiftShare * std::fabs(lift_), kLiftFloor);
+}
+
+double LevelConvergence::liftChangeAhead() const {
+    // The slowest of the last two rates of decrease; changes that do not
+    // decrease are taken as a slow geometric series (rate kSlowRate).
+    double rate = 0.0;
+    for (int q = 0; q + 1 < kChanges && q + 2 <= steps_ - 1; ++q) {
+        const double r = change_[q + 1] > 0.0 ? change_[q] / change_[q + 1] : 0.0;
+        rate = std::fmax(rate, r);
+    }
+    if (rate >= kSlowRate) rate = kSlowRate;
+    return change_[0] * rate / (1.0 - rate);
+}
+
+bool LevelConvergence::liftSettled() const {
+    if (steps_ < kChanges + 1) return false;
+    const double limit = liftLimit();
+    // Every one of the last changes small: a shock that jumps between two
+    // cells can leave one or two small changes by chance.  A lift that is
+    // not a number never settles.
+    for (int q = 0; q < kChanges; ++q)
+        if (held_[q] || !(change_[q] <= limit)) return false;
+    return liftChangeAhead() <= limit;
+}
+
+}  // namespace quarel

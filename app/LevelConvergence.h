@@ -1,0 +1,66 @@
+// The end test of the Newton iteration on one grid level.
+#pragma once
+
+namespace quarel {
+
+// A level has converged when the largest residual of its last step is
+// below the tolerance and the lift has stopped changing.  The largest
+// residual alone is a weak measure near a shock: the circulation there
+// converges by a constant factor per step while the residual is already
+// small, and a run that stops on the residual alone can carry a lift one
+// or several per cent from the converged value of the grid.
+//
+// The lift has stopped changing when its changes over the last kChanges
+// steps, and the change still to come if the lift goes on converging at
+// the slowest rate of those steps (a geometric series; changes that do not
+// decrease count as the rate kSlowRate), are all below
+//   max(kLiftShare |Clift|, kLiftFloor).
+// The first step of a level has no change to judge, so a level converges
+// after kChanges + 1 steps at the earliest.
+//
+// A small change only means a settled lift if the steps could have changed
+// it: Newton steps whose linear solves leave the slow directions untouched
+// (very inexact solves) can stall with a steady lift that is not the
+// converged one.  The line method solves every step to below the
+// tolerance; the test is sound for it.
+class LevelConvergence {
+public:
+    static constexpr double kLiftShare = 2.5e-4;
+    static constexpr double kLiftFloor = 1.0e-5;
+    static constexpr int kChanges = 3;
+    static constexpr double kSlowRate = 0.95;
+
+    // tolerance [in] the "Max.residual" of the run
+    explicit LevelConvergence(double tolerance) : tolerance_(tolerance) {}
+
+    // Records one Newton step: its largest residual and the lift after it.
+    // fullStep = false when the step control cut back the correction of
+    // the step before: the lift change then shows how far the iteration was
+    // held back, not how far it still had to go, and counts as unsettled.
+    void step(double residual, double lift, bool fullStep = true);
+
+    // Both conditions hold after the last step.
+    bool converged() const { return residualMet() && liftSettled(); }
+    bool residualMet() const;
+    bool liftSettled() const;
+
+    int steps() const { return steps_; }
+    double residual() const { return residual_; }
+    // |change of the lift| over the last step (0 before the second step).
+    double liftChange() const { return change_[0]; }
+    // The change of the lift still to be expected (the last change when
+    // the lift is not converging geometrically).
+    double liftChangeAhead() const;
+    // The limit that liftChange() and liftChangeAhead() must keep.
+    double liftLimit() const;
+
+private:
+    double tolerance_;
+    int steps_ = 0;
+    double residual_ = 0.0;
+    double lift_ = 0.0;
+    double change_[kChanges] = {};  // |lift change| of the last steps, newest first
+    bool held_[kChanges] = {};      // the step before it was cut back
+};
+
+}  // namespace quarel

@@ -1,0 +1,25 @@
+// Names of the linear methods of the Newton step.
+#include "newton_options.h"
+
+#include <cstring>
+
+namespace quarel {
+
+const char* LinearMethodName(LinearMethod method) {
+    return method == LinearMethod::Inexact ? "inexact" : "line";
+}
+
+bool ParseLinearMethod(const char* name, LinearMethod& method) {
+    if (name == nullptr) return false;
+    if (std::strcmp(name, "line") == 0) {
+        method = LinearMethod::Line;
+        return true;
+    }
+    if (std::strcmp(name, "inexact") == 0) {
+        method = LinearMethod::Inexact;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace quarel

@@ -1,0 +1,31 @@
+// Choice of the linear solve inside the Newton step.
+#pragma once
+
+namespace quarel {
+
+enum class LinearMethod {
+    // Line preconditioner and restarted GMRES, every cycle of full
+    // dimension, until the largest linear residual is below 0.75 times
+    // the tolerance of the run; the circulation response is solved anew
+    // at every step.
+    Line,
+    // Inexact Newton with the same preconditioner: each solve reduces the
+    // residual only as far as the Newton iteration can use (a relative
+    // tolerance that tightens as the Newton residual falls, after
+    // Eisenstat and Walker), GMRES stops inside a cycle once it is there,
+    // the circulation response starts from that of the step before, and
+    // the Krylov basis is built without the rescaling product.
+    Inexact,
+};
+
+// Name used by the batch option and the tools ("line", "inexact"), and the
+// reverse; ParseLinearMethod returns false for an unknown name.
+const char* LinearMethodName(LinearMethod method);
+bool ParseLinearMethod(const char* name, LinearMethod& method);
+
+// Options of the Newton step, set by the caller.
+struct NewtonOptions {
+    LinearMethod method = LinearMethod::Line;
+};
+
+}  // namespace quarel

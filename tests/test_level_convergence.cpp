@@ -1,0 +1,111 @@
+// The end test of a grid level: residual below the tolerance and a lift
+// that has stopped changing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "LevelConvergence.h"
+
+using quarel::LevelConvergence;
+
+TEST(LevelConvergence, NeedsTheResidualAndASettledLift) {
+    // A residual below the tolerance from the first step does not end the
+    // level: the lift has no history yet.
+    LevelConvergence t(1e-7);
+    t.step(1e-9, 0.6);
+    EXPECT_TRUE(t.residualMet());
+    EXPECT_FALSE(t.liftSettled());
+    t.step(1e-9, 0.6);
+    t.step(1e-9, 0.6);
+    EXPECT_FALSE(t.converged());  // two changes only
+    t.step(1e-9, 0.6);
+    EXPECT_TRUE(t.converged());
+    EXPECT_EQ(t.steps(), LevelConvergence::kChanges + 1);
+
+    // A settled lift with the residual above the tolerance does not either.
+    LevelConvergence r(1e-7);
+    for (int s = 0; s < 5; ++s) r.step(1e-5, 0.5);
+    EXPECT_TRUE(r.liftSettled());
+    EXPECT_FALSE(r.residualMet());
+    EXPECT_FALSE(r.converged());
+}
+
+TEST(LevelConvergence, LiftConvergingSlowlyIsNotSettled) {
+    // The residual is tiny but the lift creeps by a constant factor 0.9 per
+    // step: each change (3e-5, below the limit 6e-5 of a lift of 0.6) hides
+    // ten times as much still to come.
+    LevelConvergence t(1e-7);
+    double cl = 0.6, d = 3e-4;
+    for (int s = 0; s < 25; ++s) {
+        t.step(1e-8, cl);
+        cl += d;
+        d *= 0.9;
+    }
+    EXPECT_LT(t.liftChange(), t.liftLimit());
+    EXPECT_GT(t.liftChangeAhead(), 5.0 * t.liftChange());
+    EXPECT_FALSE(t.converged());
+
+    // The same changes falling by a factor 0.3 per step: settled once the
+    // changes are below the limit.
+    LevelConvergence f(1e-7);
+    cl = 0.6;
+    d = 1e-2;
+    int steps = 0;
+    while (!f.converged() && steps < 50) {
+        f.step(1e-8, cl);
+        cl += d;
+        d *= 0.3;
+        ++steps;
+    }
+    EXPECT_TRUE(f.converged());
+    EXPECT_LE(f.liftChangeAhead(), f.liftLimit());
+    EXPECT_LT(steps, 12);
+}
+
+TEST(LevelConvergence, OscillatingLiftAndItsLimits) {
+    // A shock jumping between two cells makes the lift flip; one small
+    // change by chance between two large ones is not settled.
+    LevelConvergence t(1e-5);
+    t.step(5e-6, 0.602);
+    t.step(5e-6, 0.609);
+    t.step(5e-6, 0.60903);
+    EXPECT_LT(t.liftChange(), t.liftLimit());
+    EXPECT_FALSE(t.converged());
+
+    // The limit is relative to the lift, with a floor for a lift near 0
+    // (a symmetric section at zero incidence).
+    LevelConvergence z(1e-7);
+    z.step(1e-9, 0.0);
+    EXPECT_DOUBLE_EQ(z.liftLimit(), LevelConvergence::kLiftFloor);
+    z.step(1e-9, 2e-6);
+    z.step(1e-9, 3e-6);
+    z.step(1e-9, 3.1e-6);
+    EXPECT_TRUE(z.converged());
+    LevelConvergence big(1e-7);
+    big.step(1e-9, -1.5);
+    EXPECT_DOUBLE_EQ(big.liftLimit(), 1.5 * LevelConvergence::kLiftShare);
+
+    // A steady drift (changes that do not decrease) below the limit is not
+    // settled either, unless it is far below it.
+    LevelConvergence d(1e-7);
+    for (int s = 0; s < 8; ++s) d.step(1e-9, 0.6 + 3e-5 * s);
+    EXPECT_FALSE(d.converged());
+    LevelConvergence e(1e-7);
+    for (int s = 0; s < 8; ++s) e.step(1e-9, 0.6 + 1e-6 * s);
+    EXPECT_TRUE(e.converged());
+
+    // Steps whose predecessor's correction was cut back by the step control
+    // are no evidence: the lift may be held, not settled.
+    LevelConvergence c(1e-7);
+    c.step(1e-9, 0.6);
+    for (int s = 0; s < 3; ++s) c.step(1e-9, 0.6, false);
+    EXPECT_FALSE(c.converged());
+    for (int s = 0; s < 3; ++s) c.step(1e-9, 0.6);
+    EXPECT_TRUE(c.converged());
+
+    // A lift that is not a number never settles.
+    LevelConvergence n(1e-7);
+    for (int s = 0; s < 4; ++s) n.step(1e-9, std::numeric_limits<double>::quiet_NaN());
+    EXPECT_FALSE(n.converged());
+}
