@@ -5,15 +5,15 @@
 
 namespace quarel {
 
-void LevelConvergence::step(double residual, double lift, bool fullStep) {
+void LevelConvergence::step(double residual, double lift, double keptFraction) {
     ++steps_;
     residual_ = std::fabs(residual);
-    for (int q = kChanges - 1; q > 0; --q) {
-        change_[q] = change_[q - 1];
-        held_[q] = held_[q - 1];
-    }
-    change_[0] = steps_ > 1 ? std::fabs(lift - lift_) : 0.0;
-    held_[0] = !fullStep;
+    for (int q = kChanges - 1; q > 0; --q) change_[q] = change_[q - 1];
+    // A fraction of at least 1/64 (the step control halves six times at
+    // most); anything else is taken as a whole step.
+    const double f =
+        keptFraction > 0.0 && keptFraction < 1.0 ? std::fmax(keptFraction, 1.0 / 64.0) : 1.0;
+    change_[0] = steps_ > 1 ? std::fabs(lift - lift_) / f : 0.0;
     lift_ = lift;
 }
 
@@ -44,7 +44,7 @@ bool LevelConvergence::liftSettled() const {
     // cells can leave one or two small changes by chance.  A lift that is
     // not a number never settles.
     for (int q = 0; q < kChanges; ++q)
-        if (held_[q] || !(change_[q] <= limit)) return false;
+        if (!(change_[q] <= limit)) return false;
     return liftChangeAhead() <= limit;
 }
 

@@ -34,10 +34,11 @@ public:
     explicit LevelConvergence(double tolerance) : tolerance_(tolerance) {}
 
     // Records one Newton step: its largest residual and the lift after it.
-    // fullStep = false when the step control cut back the correction of
-    // the step before: the lift change then shows how far the iteration was
-    // held back, not how far it still had to go, and counts as unsettled.
-    void step(double residual, double lift, bool fullStep = true);
+    // keptFraction is the share of the step before's correction that the
+    // step control kept (1 when it kept all): the lift change of a step cut
+    // back to a fraction f shows f times the change the iteration still
+    // asked for, and counts as the change divided by f.
+    void step(double residual, double lift, double keptFraction = 1.0);
 
     // Both conditions hold after the last step.
     bool converged() const { return residualMet() && liftSettled(); }
@@ -59,8 +60,8 @@ private:
     int steps_ = 0;
     double residual_ = 0.0;
     double lift_ = 0.0;
-    double change_[kChanges] = {};  // |lift change| of the last steps, newest first
-    bool held_[kChanges] = {};      // the step before it was cut back
+    double change_[kChanges] = {};  // |lift change| of the last steps, newest first,
+                                    // scaled up where the step was cut back
 };
 
 }  // namespace quarel

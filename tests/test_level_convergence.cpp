@@ -95,14 +95,25 @@ TEST(LevelConvergence, OscillatingLiftAndItsLimits) {
     for (int s = 0; s < 8; ++s) e.step(1e-9, 0.6 + 1e-6 * s);
     EXPECT_TRUE(e.converged());
 
-    // Steps whose predecessor's correction was cut back by the step control
-    // are no evidence: the lift may be held, not settled.
-    LevelConvergence c(1e-7);
-    c.step(1e-9, 0.6);
-    for (int s = 0; s < 3; ++s) c.step(1e-9, 0.6, false);
-    EXPECT_FALSE(c.converged());
-    for (int s = 0; s < 3; ++s) c.step(1e-9, 0.6);
-    EXPECT_TRUE(c.converged());
+    // A step whose predecessor's correction was cut back to a fraction
+    // shows that fraction of the change still asked for: the same lift
+    // changes that settle with whole steps do not with steps cut to 1/16.
+    LevelConvergence whole(1e-7), cut(1e-7);
+    whole.step(1e-9, 0.6);
+    cut.step(1e-9, 0.6);
+    double cl = 0.6;
+    for (double change : {4e-5, 2e-5, 1e-5}) {
+        cl += change;
+        whole.step(1e-9, cl);
+        cut.step(1e-9, cl, 1.0 / 16.0);
+    }
+    EXPECT_TRUE(whole.converged());
+    EXPECT_FALSE(cut.converged());
+    EXPECT_NEAR(cut.liftChange(), 16.0 * 1e-5, 1e-12);
+    // A held step that changes nothing changes nothing in full either.
+    LevelConvergence still(1e-7);
+    for (int s = 0; s < 4; ++s) still.step(1e-9, 0.6, 0.5);
+    EXPECT_TRUE(still.converged());
 
     // A lift that is not a number never settles.
     LevelConvergence n(1e-7);

@@ -37,7 +37,9 @@ for c in "${cases[@]}"; do
     cp "$input" "$dir/case.dat"
   fi
   # shellcheck disable=SC2086
-  (cd "$dir" && "$batch" --save $opts case.dat > console.txt 2> errors.txt; echo "exit $?" >> console.txt)
+  code=0
+  (cd "$dir" && "$batch" --save $opts case.dat > console.txt 2> errors.txt) || code=$?
+  echo "exit $code" >> "$dir/console.txt"
   rm "$dir/case.dat"
   if [ "$mode" = record ]; then
     rm -rf "${ref:?}/$name"
