@@ -125,6 +125,7 @@ void RunControl::gridCalculation() {
                  job.NCONT);
     ValidateFlow(job.mach, job.alpha, job.swept, job.diagDom, job.maxResidual,
                  job.linearIterations);
+    ValidateGrowthRatios(job.DSGRID);
     if (static_cast<long>(job.Kgrid) * job.NPA > kMaxPlotPanels) {
         throw ParameterError(
             "Kgrid*NPA = " + std::to_string(static_cast<long>(job.Kgrid) * job.NPA) +
@@ -169,8 +170,32 @@ void RunControl::gridCalculation() {
     const double divisor = flow_.ordinateDivisor();
     PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
                 divisor);
-    GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
-    foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
+    {
+        // Growth ratios that do not suit the grid can make the spacing
+        // interpolation fail at many stations, each with a block of text:
+        // the user gets one message that counts them and shows the first.
+        msg::ConsoleHold hold(true);
+        GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
+        foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
+        std::vector<std::string> w = msg::takeWarnings();
+        std::vector<std::string> faults, others;
+        for (std::string& t : w)
+            (t.find("***") != std::string::npos ? faults : others).push_back(t);
+        if (faults.size() > 1) {
+            hold.drop();
+            std::string first = faults.front();
+            while (!first.empty() && (first.front() == ' ' || first.front() == '\n'))
+                first.erase(first.begin());
+            msg::warning("The grid generation met " + std::to_string(faults.size()) +
+                         " interpolation faults (the spacing along the grid lines could not "
+                         "be interpolated: the growth ratios do not suit these grid sizes). "
+                         "The first:\n" +
+                         first);
+            for (const std::string& t : others) msg::warning(t);
+        } else {
+            for (const std::string& t : w) warnings_.push_back(t);
+        }
+    }
     takeWarnings();
 
     // 8. Keep the fine grid and the body as generated.

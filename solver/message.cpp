@@ -52,7 +52,9 @@ void console(const std::string& line) {
 }
 
 void warning(const std::string& text) {
-    if (!g_quiet) {
+    if (g_holding) {
+        g_held.push_back(text);
+    } else if (!g_quiet) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         std::fputc('\n', stdout);
         std::fflush(stdout);

@@ -60,9 +60,11 @@ void setSink(Sink sink);
 // warnings and the sink still work.
 void setQuiet(bool quiet);
 
-// Holds back the console lines written while it lives (for a trial that
-// may be rejected): release() writes them, drop() forgets them; lines
-// still held at the end of its life are written.
+// Holds back the console lines (and the console text of warnings) written
+// while it lives (for a trial that may be rejected, or output to be
+// summarised): release() writes them, drop() forgets them; lines still held
+// at the end of its life are written.  The warnings themselves are still
+// recorded for takeWarnings().
 class ConsoleHold {
 public:
     explicit ConsoleHold(bool active);

@@ -178,6 +178,22 @@ void ValidateGrid(const int& NPA, const int& NCO, const int& NBH, const int& Kgr
     checkContour(XCONT, YCONT, NCONT);
 }
 
+void ValidateGrowthRatios(const GrowthRatios& DSGRID) {
+    const int entries[7] = {1, 4, 6, 7, 8, 10, 13};
+    const char* names[7] = {"Upper surface: Vortex sheet=", "Upper surface: Trailingedge=",
+                            "Upper surface: Mid-chord=",    "Leading edge=",
+                            "Lower surface: Mid-chord=",    "Lower surface: Trailingedge=",
+                            "Lower surface: Vortex sheet="};
+    for (int m = 0; m < 7; ++m) {
+        const double r = DSGRID(entries[m]);
+        if (!(r >= 1.0 && r < kMaxGrowthRatio))
+            refuse(std::string(names[m]) + num(r) +
+                   ": a growth ratio of the normal grid spacing must lie in 1 <= r < " +
+                   num(kMaxGrowthRatio) +
+                   " (below 1 the cells would shrink away from the section).");
+    }
+}
+
 void ValidateFlow(const double& mach, const double& alpha, const double& swept,
                   const double& diagDom, const double& maxResidual, const int& linearIterations) {
     if (!(mach >= 0.0 && mach < 1.0))

@@ -16,6 +16,13 @@ void ValidateGrid(const int& NPA, const int& NCO, const int& NBH, const int& Kgr
                   const int& gmresDim, const ContourInput& XCONT, const ContourInput& YCONT,
                   const int& NCONT);
 
+// The growth ratios of the normal grid spacing given on the panels
+// (entries 1, 4, 6, 7, 8, 10, 13): from 1 (even spacing) to below
+// kMaxGrowthRatio.  Throws ParameterError naming the field.
+//   DSGRID [in]
+constexpr double kMaxGrowthRatio = 2.0;
+void ValidateGrowthRatios(const GrowthRatios& DSGRID);
+
 // Limits of the flow and convergence inputs.
 constexpr double kMaxAlpha = 20.0;        // |angle of attack|, degrees
 constexpr double kMaxSweep = 70.0;        // sweep angle, degrees

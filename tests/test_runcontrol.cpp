@@ -190,6 +190,8 @@ TEST(RunControlGrid, ParameterRefusalsTouchNoArray) {
         {"upper surface below the lower one",
          [](RunControl& r) { r.job.YCONT(r.job.NCONT / 4) = -0.2; }},
         {"open trailing edge", [](RunControl& r) { r.job.YCONT(1) += 0.03; }},
+        {"shrinking spacing", [](RunControl& r) { r.job.DSGRID(7) = 0.9; }},
+        {"growth ratio 2", [](RunControl& r) { r.job.DSGRID(13) = 2.0; }},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -819,4 +821,28 @@ TEST(RunControlRun, ImplausibleSurfaceMachIsFlagged) {
     runJob(calm, dir, j, "calm.dat");
     for (const std::string& w : calm.warnings())
         EXPECT_EQ(w.find("not physical"), std::string::npos);
+}
+
+// Growth ratios that do not suit the grid make the spacing interpolation
+// fail at many stations: one warning counts them and shows the first.
+TEST(RunControlGrid, InterpolationFaultsAreSummarised) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 48;
+    j.NCO = 20;
+    j.NBH = 8;
+    j.Kgrid = 4;
+    for (double& r : j.ratios) r = 1.7;
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("x.dat"), j));
+    rc.gridCalculation();
+    int summaries = 0, blocks = 0;
+    for (const std::string& w : rc.warnings()) {
+        if (w.find("interpolation faults") != std::string::npos) ++summaries;
+        if (w.find("***") != std::string::npos) ++blocks;
+    }
+    EXPECT_EQ(summaries, 1);
+    EXPECT_EQ(blocks, 1);                 // the first fault, inside the summary
+    EXPECT_LE(rc.warnings().size(), 2u);  // and the folded grid
 }
