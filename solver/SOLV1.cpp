@@ -199,8 +199,8 @@ void SolveCorrection(const int& NY, const int& k, const int& NX, const double ta
                 inexact && keepResponse, inexact);
     FreezeCirculation(false);
 
-    const double dy = corr(NX - k, 1) - corr(k, 1);
-    const double dh = gammaResponse(NX - k, 1) - gammaResponse(k, 1);
+    const double dy = Circulation(corr, NX, k);
+    const double dh = Circulation(gammaResponse, NX, k);
     const double g = std::fabs(1.0 + dh) > 1.0e-12 ? dy / (1.0 + dh) : 0.0;
     for (int j = 1; j <= NY - 1; ++j) {
         double* c = corr.data() + GridArray::at(0, j);

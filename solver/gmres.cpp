@@ -300,7 +300,7 @@ void FactorLine1(const int NX, const int k);
 //   r [in] right-hand side; z [in,out] preconditioned vector
 void ColumnSweep(const int NY, const int k, const int NX, const GridArray& r, GridArray& z) {
     static double b[kMaxNY + 1], c[kMaxNY + 1], d[kMaxNY + 1];
-    const double circ = g_frozen ? 0.0 : z(NX - k, 1) - z(k, 1);
+    const double circ = g_frozen ? 0.0 : Circulation(z, NX, k);
     const int n = NY - 2;
     const int mid = NX / 2;
     for (int s = 0; s < NX - 1; ++s) {
@@ -377,7 +377,7 @@ void Precondition(const int NY, const int k, const int NX, const GridArray& r, G
         }
     }
     // The second-side cut nodes: partner value plus the circulation change.
-    const double dGamma = g_frozen ? 0.0 : z(NX - k, 1) - z(k, 1);
+    const double dGamma = g_frozen ? 0.0 : Circulation(z, NX, k);
     for (int i = 1; i <= k - 1; ++i) z(NX - i, 1) = z(i, 1) + dGamma;
 
     // 3. Forward sweep with the upper factor, outward from line 3.
