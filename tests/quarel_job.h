@@ -5,6 +5,7 @@
 // beside the input).
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,8 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "message.h"
 
 namespace quarel {
 namespace testjob {
@@ -152,6 +155,35 @@ inline std::string readFile(const std::string& path) {
     s << f.rdbuf();
     return s.str();
 }
+
+// Silences the solver's console for the lifetime of the object.
+struct Quiet {
+    Quiet() { msg::setQuiet(true); }
+    ~Quiet() { msg::setQuiet(false); }
+};
+
+#ifdef QUAREL_BATCH
+// What one run of quarel-batch printed and returned.
+struct BatchResult {
+    int code;
+    std::string out, err;
+};
+
+// Runs quarel-batch with `args` in the current (scratch) directory.
+inline BatchResult runBatch(const std::string& args) {
+    const std::string cmd = std::string("'") + QUAREL_BATCH + "' " + args + " 2>batch.err";
+    BatchResult r{-1, "", ""};
+    FILE* p = popen(cmd.c_str(), "r");
+    if (p == nullptr) return r;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+    const int status = pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = readFile("batch.err");
+    return r;
+}
+#endif
 
 }  // namespace testjob
 }  // namespace quarel

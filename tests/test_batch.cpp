@@ -15,24 +15,10 @@ using quarel::testjob::ScratchDir;
 
 namespace {
 
-struct Result {
-    int code;
-    std::string out, err;
-};
+using Result = quarel::testjob::BatchResult;
 
-// Runs quarel-batch with `args` in the current (scratch) directory.
 Result batch(const std::string& args) {
-    const std::string cmd = std::string("'") + QUAREL_BATCH + "' " + args + " 2>batch.err";
-    Result r{-1, "", ""};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int status = pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = quarel::testjob::readFile("batch.err");
-    return r;
+    return quarel::testjob::runBatch(args);
 }
 
 bool exists(const std::string& path) {

@@ -30,10 +30,7 @@ using testjob::ScratchDir;
 
 namespace {
 
-struct Quiet {
-    Quiet() { msg::setQuiet(true); }
-    ~Quiet() { msg::setQuiet(false); }
-};
+using testjob::Quiet;
 
 // The small grid of the design tests: 64 x 17 nodes on the fine grid.
 Job designJob(double mach, double alpha = 1.0) {
@@ -435,23 +432,10 @@ TEST(DesignRunControl, DesignModePersistsAndLocksTheGridAndTheCpEditor) {
 
 namespace {
 
-struct BatchResult {
-    int code;
-    std::string out, err;
-};
+using testjob::BatchResult;
 
 BatchResult batch(const std::string& args) {
-    const std::string cmd = std::string("'") + QUAREL_BATCH + "' " + args + " 2>batch.err";
-    BatchResult r{-1, "", ""};
-    FILE* p = popen(cmd.c_str(), "r");
-    if (p == nullptr) return r;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-    const int status = pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    r.err = testjob::readFile("batch.err");
-    return r;
+    return testjob::runBatch(args);
 }
 
 bool exists(const std::string& path) {

@@ -20,10 +20,7 @@ using testjob::ScratchDir;
 
 namespace {
 
-struct Quiet {
-    Quiet() { msg::setQuiet(true); }
-    ~Quiet() { msg::setQuiet(false); }
-};
+using testjob::Quiet;
 
 // Analyses a small job; the arrays then hold its fine grid, metrics,
 // densities and potential.

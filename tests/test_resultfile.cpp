@@ -16,10 +16,7 @@ using testjob::ScratchDir;
 
 namespace {
 
-struct Quiet {
-    Quiet() { msg::setQuiet(true); }
-    ~Quiet() { msg::setQuiet(false); }
-};
+using testjob::Quiet;
 
 // Pads a line with blanks to `width` characters.
 std::string padded(std::string s, size_t width) {

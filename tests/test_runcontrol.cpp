@@ -23,10 +23,7 @@ namespace {
 
 constexpr double kPi = 3.14159265358979323846;
 
-struct Quiet {
-    Quiet() { msg::setQuiet(true); }
-    ~Quiet() { msg::setQuiet(false); }
-};
+using testjob::Quiet;
 
 // Opens and calculates a job in the scratch directory.
 void runJob(RunControl& rc, const ScratchDir& dir, const Job& j, const char* name = "x.dat") {
