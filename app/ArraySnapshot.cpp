@@ -14,33 +14,35 @@ ArraySnapshot::ArraySnapshot(std::vector<Span> spans) : spans_(std::move(spans))
     for (const Span& s : spans_) data_.insert(data_.end(), s.data, s.data + s.size);
 }
 
+namespace {
+
+constexpr std::size_t kGrid = kGridSize, kContour = kContourSize;
+
+// The arrays a new grid overwrites.
+std::vector<std::pair<double*, std::size_t>> gridArrays() {
+    return {{xg.data(), kGrid},  {yg.data(), kGrid},     {xgs.data(), kGrid},
+            {ygs.data(), kGrid}, {vfx.data(), kContour}, {vdu.data(), kContour}};
+}
+
+}  // namespace
+
 ArraySnapshot ArraySnapshot::ofGrid() {
-    const std::size_t g = kGridSize, c = kContourSize;
-    return ArraySnapshot({{xg.data(), g},
-                          {yg.data(), g},
-                          {xgs.data(), g},
-                          {ygs.data(), g},
-                          {vfx.data(), c},
-                          {vdu.data(), c}});
+    std::vector<Span> spans;
+    for (const auto& a : gridArrays()) spans.push_back({a.first, a.second});
+    return ArraySnapshot(std::move(spans));
 }
 
 ArraySnapshot ArraySnapshot::ofResults() {
-    const std::size_t g = kGridSize, c = kContourSize;
-    return ArraySnapshot({{xg.data(), g},
-                          {yg.data(), g},
-                          {xgs.data(), g},
-                          {ygs.data(), g},
-                          {vfx.data(), c},
-                          {vdu.data(), c},
-                          {phi.data(), g},
-                          {phis.data(), g},
-                          {amach.data(), g},
-                          {cpf.data(), static_cast<std::size_t>(kCpSize)},
-                          {qsf.data(), c},
-                          {q2f.data(), c},
-                          {cps.data(), c},
-                          {qq2.data(), c},
-                          {ptc.data(), c}});
+    std::vector<Span> spans;
+    for (const auto& a : gridArrays()) spans.push_back({a.first, a.second});
+    const std::vector<std::pair<double*, std::size_t>> more = {
+        {phi.data(), kGrid},    {phis.data(), kGrid},
+        {amach.data(), kGrid},  {cpf.data(), static_cast<std::size_t>(kCpSize)},
+        {qsf.data(), kContour}, {q2f.data(), kContour},
+        {cps.data(), kContour}, {qq2.data(), kContour},
+        {ptc.data(), kContour}};
+    for (const auto& a : more) spans.push_back({a.first, a.second});
+    return ArraySnapshot(std::move(spans));
 }
 
 void ArraySnapshot::restore() const {
