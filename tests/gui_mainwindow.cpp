@@ -21,6 +21,7 @@
 
 // After fx.h, which it needs.
 #include <FXPNGImage.h>
+#include <fxkeys.h>
 
 namespace {
 
@@ -629,4 +630,19 @@ TEST_F(MainWindow, ProgressStopStaleResultsAndExport) {
     EXPECT_EQ(rows[1], "face,surface,x,y,Cp,Mach");
     EXPECT_EQ(rows[2].rfind("1,upper,", 0), 0u);
     EXPECT_EQ(rows.back().rfind("64,lower,", 0), 0u);
+}
+
+// Escape in the progress window stops the run as its button does.
+TEST_F(MainWindow, EscapeInTheProgressWindowStops) {
+    RunProgress progress(window);
+    progress.create();
+    EXPECT_FALSE(progress.stopRequested());
+    FXEvent event;
+    event.type = SEL_KEYPRESS;
+    event.code = KEY_Escape;
+    event.state = 0;
+    event.text = "";
+    progress.handle(window, FXSEL(SEL_KEYPRESS, 0), &event);
+    EXPECT_TRUE(progress.stopRequested());
+    EXPECT_FALSE(progress.stopButton()->isEnabled());
 }
