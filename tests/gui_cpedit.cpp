@@ -17,20 +17,11 @@
 #include "CpEdit.h"
 #include "Quarel.h"
 #include "gui_app.h"
+#include "gui_window.h"
 #include "quarel_job.h"
 #include "state.h"
 
 namespace {
-
-class RecordingQuarel : public Quarel {
-public:
-    explicit RecordingQuarel(FXApp* app) : Quarel(app) {}
-    void inform(const FXString& caption, const FXString& text) override {
-        captions.push_back(caption.text());
-        texts.push_back(text.text());
-    }
-    std::vector<std::string> captions, texts;
-};
 
 // Lets the windows be mapped, exposed and painted, and the fields take
 // their values from the bound variables.

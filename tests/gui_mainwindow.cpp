@@ -17,6 +17,7 @@
 #include "Quarel.h"
 #include "RunProgress.h"
 #include "gui_app.h"
+#include "gui_window.h"
 #include "state.h"
 
 // After fx.h, which it needs.
@@ -25,15 +26,10 @@
 
 namespace {
 
-// A main window that records its information boxes instead of running a
-// modal dialog.
-class RecordingQuarel : public Quarel {
+// The recording window that can also press "Stop" during a run.
+class TestQuarel : public RecordingQuarel {
 public:
-    explicit RecordingQuarel(FXApp* app) : Quarel(app) {}
-    void inform(const FXString& caption, const FXString& text) override {
-        captions.push_back(caption.text());
-        texts.push_back(text.text());
-    }
+    explicit TestQuarel(FXApp* app) : RecordingQuarel(app) {}
     // Presses "Stop" in the progress window after step `stopAfter` of the
     // run (0: never), and records what the window showed meanwhile.
     void afterStep(RunProgress& progress) override {
@@ -44,7 +40,6 @@ public:
                             nullptr);
         }
     }
-    std::vector<std::string> captions, texts;
     int steps = 0, stopAfter = 0;
     std::string statusDuringRun;
 };
@@ -105,7 +100,7 @@ protected:
         if (testApp() == nullptr) GTEST_SKIP() << "no X display";
         app = testApp();
         dir = makeTempDir();
-        window = new RecordingQuarel(app);
+        window = new TestQuarel(app);
         window->create();
         settle();
     }
@@ -152,7 +147,7 @@ protected:
     }
 
     FXApp* app = nullptr;
-    RecordingQuarel* window = nullptr;
+    TestQuarel* window = nullptr;
     std::string dir;
 };
 
