@@ -95,6 +95,9 @@ public:
     // The fine level of the last calculation met the tolerance with a
     // settled lift.
     bool converged() const { return hasResults_ && status_.converged; }
+    // The last calculation's result was flagged as one the isentropic
+    // model does not carry, or as far from the coarser grid's.
+    bool resultFlagged() const { return hasResults_ && status_.implausible; }
 
     // Called after every Newton step of a calculation (progress display,
     // stop request); an empty hook removes it.

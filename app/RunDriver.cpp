@@ -44,6 +44,7 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     double previousLift = 0.0;  // lift at the end of the next coarser level
     std::string previousTitle;
     status_.converged = false;
+    status_.implausible = false;
     try {
         for (;;) {
             prepareLevel(flow);
@@ -234,6 +235,7 @@ void RunDriver::checkPlausibility(const FreeStream& flow, double previousLift,
         }
     }
     auto warn = [this](const std::string& text) {
+        status_.implausible = true;
         msg::warning(text);
         log_.append(" Warning: " + text);
     };

@@ -27,6 +27,9 @@ struct RunStatus {
     // The fine level ended with the largest residual below the tolerance and
     // a settled lift (LevelConvergence).
     bool converged = false;
+    // The fine-grid result was flagged as implausible (surface Mach number,
+    // lift jump between the grids).
+    bool implausible = false;
 };
 
 // One Newton step done, as a progress display shows it.

@@ -97,17 +97,6 @@ const char* const kHelp =
     "about the result (a surface Mach number beyond what the isentropic model\n"
     "carries, or a fine-grid lift far from the coarser grid's).\n";
 
-// True when a warning of the calculation is about the result itself (an
-// implausible surface Mach number, a lift jump between the grids).
-bool hasResultWarning(const std::vector<std::string>& warnings) {
-    for (const std::string& w : warnings) {
-        if (w.find("isentropic potential model no longer describes") != std::string::npos ||
-            w.find("The lift jumped") != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
 int fail(int code, const std::string& text) {
     std::fprintf(stderr, "quarel-batch: %s\n", text.c_str());
     return code;
@@ -377,7 +366,7 @@ int main(int argc, char** argv) {
             }
             if (designIterations == 0 && !run.converged()) {
                 code = fail(kNotConverged, "the solution is not converged.");
-            } else if (designIterations == 0 && hasResultWarning(run.warnings())) {
+            } else if (designIterations == 0 && run.resultFlagged()) {
                 code = kWarnings;
             }
             if (save) {

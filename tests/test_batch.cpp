@@ -170,3 +170,22 @@ TEST(Batch, NotConvergedExitCodeAndLinearMethods) {
         << r.err;
     EXPECT_TRUE(exists("y.ptl"));  // the run itself completed
 }
+
+// A converged result the isentropic model cannot carry exits with 6 and
+// says why.
+TEST(Batch, ImplausibleResultExitCode) {
+    ScratchDir dir;
+    Job j = smallJob();
+    j.NPA = 16;
+    j.NCO = 4;
+    j.NBH = 4;
+    j.Kgrid = 2;
+    j.mach = 0.8;
+    j.alpha = 6.0;
+    j.maxResidual = 1e-7;
+    quarel::testjob::writeJob("x.dat", j);
+    const Result r = batch("--quiet x.dat");
+    EXPECT_EQ(r.code, 6) << r.err;
+    EXPECT_NE(r.out.find("Clift="), std::string::npos);
+    EXPECT_NE(r.err.find("not physical"), std::string::npos);
+}
