@@ -151,6 +151,9 @@ void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
                  const double& gamma, const double& diagFactor, const double& s2,
                  const int& designFlag, const int& firstOnly, const int& L) {
     const double circ = Circulation(NX, k);
+    // The rows below are the whole (approximate) matrix.
+    extraCouplings.count = 0;
+    extraCouplings.moment = false;
 
     // Factors beyond the last line and the two downstream columns are 0.
     for (int i = 1; i <= NX - 1; ++i) pce(i, NY) = pcs(i, NY) = pcw(i, NY) = pcee(i, NY) = 0.0;

@@ -528,6 +528,25 @@ void OperatorPass(const int NY, const int k, const int NX, const double* pv, dou
 void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v, GridArray& av) {
     double s1, s2;
     OperatorPass<true, false>(NY, k, NX, v.data(), av.data(), nullptr, s1, s2);
+    // Couplings of the exact Newton matrix that the stencil has no slot
+    // for (none with the approximate matrix).
+    const ExtraCouplings& x = extraCouplings;
+    const double* pv = v.data();
+    double* pa = av.data();
+    for (int n = 0; n < x.count; ++n) pa[x.row[n]] += x.value[n] * pv[x.node[n]];
+    if (x.moment) {
+        double m = 0.0;
+        for (int i = k; i <= NX - k; ++i) m += fmw(i) * v(i, 1);
+        // adq is 0 but on the rows within four nodes of the far boundary.
+        for (int j = 1; j <= NY - 1; ++j) {
+            const int last = j == 1 ? NX - k : NX - 1;
+            for (int i = 1; i <= last; ++i) {
+                if (i == 5 && j < NY - 1) i = NX - 4 > i ? NX - 4 : i;
+                if (i > last) break;
+                av(i, j) += adq(i, j) * m;
+            }
+        }
+    }
 }
 
 void BlockSolveLine1(const int& NX, const int& k) {

@@ -551,4 +551,192 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
     }
 }
 
+// ---------------------------------------------------------------------
+// Exact Newton matrix
+// ---------------------------------------------------------------------
+
+namespace {
+
+// Unscaled residual of every unknown node (with its share of the
+// shock-point correction), the densities computed from phi with the
+// circulation circ; with diag, also the diagonal of the approximate row
+// (the scale of the stored rows).
+void Residuals(const int NY, const int k, const int NX, const double mach, const double gamma,
+               const double s2, const int designFlag, const int firstOnly, const int L,
+               const double circ, GridArray& res, GridArray* diag) {
+    for (int i = 1; i <= NX - 1; ++i) JFaceDensities(i, NY, mach, gamma, s2);
+    for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+    Row row;
+    auto store = [&](int i, int j, double share) {
+        const double shock = share * shk(i, j);
+        res(i, j) = row.res + shock;
+        if (diag) (*diag)(i, j) = row.slot[1] - (shock != 0.0 ? share * ssc(i, j) : 0.0);
+    };
+    for (int j = 2; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i) {
+            InteriorRow(NX, NY, i, j, row);
+            store(i, j, 1.0);
+        }
+    for (int i = 1; i <= k - 1; ++i) {
+        WakeRow(i, NX, circ, row);
+        store(i, 1, 1.0);
+    }
+    for (int i = k; i <= NX - k; ++i) {
+        BodyRow(i, NX, k, designFlag, firstOnly, L, row);
+        store(i, 1, IsDesignRow(i, NX, k, designFlag, firstOnly, L) ? 0.0 : 0.5);
+    }
+}
+
+// Colour of node (i, j) for the differenced columns: nodes of one colour
+// are at least nine apart along the lines or three across them, more than
+// the reach of a residual (four nodes along the line through the upwind
+// density and the shock point, one across it).  Near the trailing edge
+// the rows of line 1 also reach lines 1 and 2 across the cut (the wake-cut
+// faces' cross derivative, and the second side's line-1 faces, which are
+// the first side's seen backwards): the nodes of lines 1 and 2 at the
+// second side therefore have colours of their own, counted from the cut's
+// far end, up to nine nodes beyond the trailing edge.
+int Colour(const int i, const int j, const int NX, const int k) {
+    if (j <= 2 && i >= NX - k - 9) return 27 + (NX - i) % 9 + 9 * (j - 1);
+    return i % 9 + 9 * (j % 3);
+}
+constexpr int kColours = 45;
+
+GridArray baseRes, colourRes, rowScale, basePhi;
+
+}  // namespace
+
+void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
+               const double& s2, const int& designFlag, const int& firstOnly, const int& L) {
+    const double circ = Circulation(NX, k);
+    const int mid = NX / 2;
+    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
+    for (int j = 1; j <= NY; ++j)
+        for (int i = 0; i <= NX; ++i) basePhi(i, j) = phi(i, j);
+
+    // The rows are rebuilt from the differences.
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i) {
+            ad1(i, j) = ad2(i, j) = ad3(i, j) = ad4(i, j) = ad5(i, j) = 0.0;
+            ad6(i, j) = ad7(i, j) = ad8(i, j) = ad9(i, j) = 0.0;
+            adm(i, j) = adp(i, j) = adg(i, j) = adq(i, j) = 0.0;
+        }
+    ExtraCouplings& x = extraCouplings;
+    x.count = 0;
+    x.moment = true;
+    // Change of the first moment of the bound circulation per unit change
+    // of each body potential (see FarFieldValues), the circulation's share
+    // circ x_TE left to the circulation column.
+    for (int i = 0; i < kContourSize; ++i) fmw(i) = 0.0;
+    for (int i = k; i < mid; ++i) {
+        const double dx = 0.5 * (xg(i, 1) - xg(i + 1, 1));
+        fmw(i) += dx;
+        fmw(i + 1) += dx;
+    }
+    for (int i = mid; i < NX - k; ++i) {
+        const double dx = 0.5 * (xg(i + 1, 1) - xg(i, 1));
+        fmw(i) -= dx;
+        fmw(i + 1) -= dx;
+    }
+    const double xTE = xg(k, 1);
+
+    auto isUnknownRow = [&](int i, int j) {
+        return j >= 1 && j <= NY - 1 && i >= 1 && (j == 1 ? i <= NX - k : i <= NX - 1);
+    };
+    // Entry D = -dR(i, j)/dphi(p, q) / scale of row (i, j) into the matrix.
+    auto add = [&](int i, int j, int p, int q, double D) {
+        if (D == 0.0) return;
+        if (p == 0 || p == NX || q == NY) {
+            // A far-field node: its value moves with the circulation (vortex
+            // and the circulation's share of the doublet) and with the body
+            // potentials (the rest of the doublet).
+            const double ff = q == NY ? ffo(p) : (p == 0 ? ff0(q) : ffn(q));
+            const double fd = q == NY ? fdo(p) : (p == 0 ? fd0(q) : fdn(q));
+            adg(i, j) -= D * (ff + fd * xTE);
+            adq(i, j) += D * fd;
+            return;
+        }
+        const int di = p - i, dj = q - j;
+        const bool wake = j == 1 && i < k;
+        if (dj == 0 && di == 0) {
+            ad1(i, j) += D;
+        } else if (dj == 0 && di == -1) {
+            ad2(i, j) += D;
+        } else if (dj == 0 && di == 1) {
+            ad3(i, j) += D;
+        } else if (dj == 1 && di == 0) {
+            ad4(i, j) += D;
+        } else if (dj == 1 && di == 1) {
+            ad6(i, j) += D;
+        } else if (dj == 1 && di == -1) {
+            ad7(i, j) += D;
+        } else if (!wake && j >= 2 && dj == -1 && di == 0) {
+            ad5(i, j) += D;
+        } else if (!wake && j >= 2 && dj == -1 && di == 1) {
+            ad8(i, j) += D;
+        } else if (!wake && j >= 2 && dj == -1 && di == -1) {
+            ad9(i, j) += D;
+        } else if (wake && q == 2 && p == NX - i) {
+            ad5(i, j) += D;
+        } else if (wake && q == 2 && p == NX - i - 1) {
+            ad8(i, j) += D;
+        } else if (wake && q == 2 && p == NX - i + 1) {
+            ad9(i, j) += D;
+        } else if (dj == 0 && di == -2 && i > 2) {
+            // adm (v(i-1) - v(i-2))
+            adm(i, j) -= D;
+            ad2(i, j) += D;
+        } else if (dj == 0 && di == 2 && i < NX - 2) {
+            // adp (v(i+2) - v(i+1))
+            adp(i, j) += D;
+            ad3(i, j) += D;
+        } else if (x.count < kMaxExtraCouplings) {
+            x.row[x.count] = GridArray::at(i, j);
+            x.node[x.count] = GridArray::at(p, q);
+            x.value[x.count] = D;
+            ++x.count;
+        }
+    };
+
+    for (int colour = 0; colour < kColours; ++colour) {
+        bool any = false;
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 0; i <= NX; ++i)
+                if (Colour(i, j, NX, k) == colour) {
+                    phi(i, j) = basePhi(i, j) + 1.0e-7 * std::fmax(1.0, std::fabs(basePhi(i, j)));
+                    any = true;
+                }
+        if (!any) continue;
+        Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr);
+        // Each row takes the column of this colour within its reach.
+        auto take = [&](int i, int j, int p, int q) {
+            if (p < 0 || p > NX || q < 1 || q > NY) return;
+            if (Colour(p, q, NX, k) != colour) return;
+            const double h = phi(p, q) - basePhi(p, q);
+            add(i, j, p, q, -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
+        };
+        for (int j = 1; j <= NY - 1; ++j)
+            for (int i = 1; i <= NX - 1; ++i) {
+                if (!isUnknownRow(i, j)) continue;
+                for (int q = j - 1; q <= j + 1; ++q)
+                    for (int p = i - 4; p <= i + 4; ++p) take(i, j, p, q);
+                if (j == 1 && (i < k + 5 || i > NX - k - 5))
+                    for (int q = 1; q <= 2; ++q)
+                        for (int p = NX - i - 5; p <= NX - i + 5; ++p)
+                            if (p < i - 4 || p > i + 4) take(i, j, p, q);
+            }
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 0; i <= NX; ++i) phi(i, j) = basePhi(i, j);
+    }
+    // The circulation as it enters the wake-cut faces and rows.
+    const double hc = 1.0e-7;
+    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes, nullptr);
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i)
+            if (isUnknownRow(i, j))
+                adg(i, j) += (colourRes(i, j) - baseRes(i, j)) / hc / rowScale(i, j);
+    // The face arrays of the potential itself.
+    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr);
+}
+
 }  // namespace quarel

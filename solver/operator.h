@@ -80,4 +80,16 @@ void InitialiseFlowArrays(const int& NY, const int& NX);
 //   k, NX, NY, cu, su [in]
 void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu, const double& su);
 
+// Replaces the stored rows of the Newton matrix (ad1 .. ad9, adm, adp,
+// adg) by the derivative of the residual that sp0 holds, scaled as sp0,
+// formed by one-sided differences of the whole residual with the columns
+// taken in colour groups; the couplings the stencil has no slot for go to
+// adq, fmw and extraCouplings.  sp0 and the preconditioner factors stay
+// as BuildSystem left them; the face arrays are those of phi again on
+// return.
+//   NY, k, NX, mach, gamma, s2 [in]; designFlag, firstOnly, L [in] as for
+//   BodyRow
+void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
+               const double& s2, const int& designFlag, const int& firstOnly, const int& L);
+
 }  // namespace quarel

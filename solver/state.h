@@ -200,6 +200,28 @@ extern GridArray sp0;
 // differences phi(i-1)-phi(i-2) and phi(i+2)-phi(i+1); adg the
 // circulation column.
 extern GridArray ad1, ad2, ad3, ad4, ad5, ad6, ad7, ad8, ad9, adm, adp, adg;
+// The Newton matrix beyond the stencil above, written only when the step
+// uses the exact (differenced) matrix, see ExactRows:
+//   adq  column of the first moment of the bound circulation: the far-field
+//        doublet moves with every body potential, so row (i, j) adds
+//        adq(i, j) times the sum of fmw(i) v(i, 1) over the body nodes
+//        i = k .. NX-k (fmw: the change of the moment per unit change of
+//        the body potential, the circulation's share excluded);
+//   extra couplings of a row to nodes that the stencil has no slot for
+//        (shock points and upwind densities reach two to four nodes
+//        upstream, and across the line), as (row, node, value) with flat
+//        grid offsets: row += value v(node).
+extern GridArray adq;
+extern ContourArray fmw;
+constexpr int kMaxExtraCouplings = 1 << 16;
+struct ExtraCouplings {
+    int count = 0;
+    int row[kMaxExtraCouplings];
+    int node[kMaxExtraCouplings];
+    double value[kMaxExtraCouplings];
+    bool moment = false;  // adq and fmw are in use
+};
+extern ExtraCouplings extraCouplings;
 // Factors of the line-by-line approximate factorisation.
 extern GridArray pcw, pcs, pce, pmw, pme, pcn, ppv;
 // Its upwind factors: pww couples node (i, j) to (i-2, j) in the lower
