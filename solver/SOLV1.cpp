@@ -101,6 +101,9 @@ constexpr double kForcingStart = 0.1;
 constexpr double kForcingGamma = 0.9;
 constexpr double kForcingMax = 0.1;
 double lastForcingRes = 0.0;
+// Share of the residual that the linear solve may leave with the exact
+// matrix.
+constexpr double kExactForcing = 1.0e-2;
 double lastEta = kForcingStart;
 
 }  // namespace
@@ -164,9 +167,12 @@ namespace {
 // largest linear residual the solve of the held-circulation system may
 // leave; with inexact the solves stop inside their cycles and the
 // circulation response starts from gammaResponse when keepResponse says it
-// belongs to the system before (same grid).
+// belongs to the system before (same grid).  With accurateResponse the
+// circulation response is solved as far as the whole correction needs to
+// meet tau (the exact matrix), else to a fixed relative accuracy.
 void SolveCorrection(const int& NY, const int& k, const int& NX, const double tau,
-                     const int& cycles, const int& m, const bool inexact, const bool keepResponse) {
+                     const int& cycles, const int& m, const bool inexact, const bool keepResponse,
+                     const bool accurateResponse = false) {
     // The circulation Gamma = phi(NX-k, 1) - phi(k, 1) couples every node
     // to the trailing edge, and the error of a wrong circulation is a
     // smooth field whose residual restarted GMRES does not reduce at all.
@@ -194,9 +200,18 @@ void SolveCorrection(const int& NY, const int& k, const int& NX, const double ta
     const double cMax = MaxAbsUnknowns(NY, k, NX, gammaColumn);
     const double rMax = MaxAbsUnknowns(NY, k, NX, sp0);
     const double relative = rMax > 0.0 ? std::fmin(1.0e-3, tau / rMax) : 1.0e-3;
-    const int hCycles = cycles < 3 ? cycles : 3;
-    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, relative * cMax, hCycles, m,
-                inexact && keepResponse, inexact);
+    const int hCycles = cycles < 3 || accurateResponse ? cycles : 3;
+    double hTol = relative * cMax;
+    if (accurateResponse) {
+        // The error of h enters the correction times the change of
+        // circulation g, about dy: with the exact matrix the whole
+        // correction must meet tau, or the circulation, and with it the
+        // lift, converges only linearly (at the share of h's error).
+        const double dy = std::fabs(Circulation(corr, NX, k));
+        if (dy > 0.0) hTol = std::fmin(hTol, 0.5 * tau / dy);
+    }
+    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, hTol, hCycles, m, inexact && keepResponse,
+                inexact);
     FreezeCirculation(false);
 
     const double dy = Circulation(corr, NX, k);
@@ -360,8 +375,26 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
         acceptedNorm[0] = norm;
     }
 
-    // 3. Correction.
-    if (options.method == LinearMethod::Inexact) {
+    // 3. Correction.  Near the solution the matrix is the exact derivative
+    //    of the residual, so that the iteration converges quadratically
+    //    instead of at the rate the approximate matrix leaves (some 0.8 per
+    //    step on the fine grid of a transonic case).
+    const bool exact = std::fabs(RES) <= options.exactBelow;
+    if (exact) ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
+    if (exact) {
+        // Newton's rate needs a solve that reduces the residual by a fixed
+        // share at least.  The circulation is the weak mode of the system
+        // (a small residual can hide a sizeable error of the circulation,
+        // and with it of the lift), so the solve also goes down to the
+        // linear tolerance of the run, as in the line method: a looser
+        // solve (a share of the residual only) leaves the circulation
+        // creeping on the middle level of the transonic sample for its 50
+        // steps.
+        lastForcingRes = 0.0;
+        const double tau = std::fmin(kExactForcing * std::fabs(RES), 0.75 * linTol);
+        SolveCorrection(NY, k, NX, tau, cycles, m, options.method == LinearMethod::Inexact, false,
+                        true);
+    } else if (options.method == LinearMethod::Inexact) {
         // Forcing term of the inexact Newton iteration (Eisenstat and
         // Walker, choice 2): far from the solution a rough correction is as
         // good as an exact one, near it the solve tightens with the square

@@ -15,6 +15,7 @@
 // routines here write.
 #include "gmres.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace quarel {
@@ -537,15 +538,15 @@ void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& 
     if (x.moment) {
         double m = 0.0;
         for (int i = k; i <= NX - k; ++i) m += fmw(i) * v(i, 1);
-        // adq is 0 but on the rows within four nodes of the far boundary.
-        for (int j = 1; j <= NY - 1; ++j) {
+        // adq is 0 but on the rows within a few nodes of the far boundary:
+        // near the downstream ends and on the last line.
+        auto add = [&](int i, int j) { av(i, j) += adq(i, j) * m; };
+        for (int j = 1; j <= NY - 2; ++j) {
             const int last = j == 1 ? NX - k : NX - 1;
-            for (int i = 1; i <= last; ++i) {
-                if (i == 5 && j < NY - 1) i = NX - 4 > i ? NX - 4 : i;
-                if (i > last) break;
-                av(i, j) += adq(i, j) * m;
-            }
+            for (int i = 1; i <= 4 && i <= last; ++i) add(i, j);
+            for (int i = std::max(5, NX - 4); i <= last; ++i) add(i, j);
         }
+        for (int i = 1; i <= NX - 1; ++i) add(i, NY - 1);
     }
 }
 

@@ -26,6 +26,12 @@ bool ParseLinearMethod(const char* name, LinearMethod& method);
 // Options of the Newton step, set by the caller.
 struct NewtonOptions {
     LinearMethod method = LinearMethod::Line;
+    // The step solves with the exact Newton matrix (the derivative of the
+    // residual, see ExactRows) once the largest residual it starts from is
+    // at most this; above it, and far from the solution, the approximate
+    // matrix of the node rows, whose diagonal dominance carries the early
+    // steps through large changes of the flow.  0: never.
+    double exactBelow = 1.0e-3;
 };
 
 }  // namespace quarel

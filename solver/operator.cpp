@@ -587,20 +587,26 @@ void Residuals(const int NY, const int k, const int NX, const double mach, const
     }
 }
 
+// Reach of a residual along the grid lines: the upwind density of a face
+// comes from its upstream neighbour, and the shock-point correction of a
+// face looks up to three faces upstream for the end of the supersonic
+// region; across the lines a residual reaches one node.
+constexpr int kReach = 3;
+constexpr int kPeriod = 2 * kReach + 1;
+
 // Colour of node (i, j) for the differenced columns: nodes of one colour
-// are at least nine apart along the lines or three across them, more than
-// the reach of a residual (four nodes along the line through the upwind
-// density and the shock point, one across it).  Near the trailing edge
-// the rows of line 1 also reach lines 1 and 2 across the cut (the wake-cut
-// faces' cross derivative, and the second side's line-1 faces, which are
-// the first side's seen backwards): the nodes of lines 1 and 2 at the
-// second side therefore have colours of their own, counted from the cut's
-// far end, up to nine nodes beyond the trailing edge.
-int Colour(const int i, const int j, const int NX, const int k) {
-    if (j <= 2 && i >= NX - k - 9) return 27 + (NX - i) % 9 + 9 * (j - 1);
-    return i % 9 + 9 * (j % 3);
+// are `period` apart along the lines or three across them, so that no
+// residual depends on two of them.  Near the trailing edge the rows of
+// line 1 also reach lines 1 and 2 across the cut (the wake-cut faces'
+// cross derivative, and the second side's line-1 faces, which are the
+// first side's seen backwards): there node p of the second side acts as
+// node NX-p of the first.  The nodes of lines 1 and 2 at the second side
+// therefore have colours of their own, counted from the cut's far end, up
+// to `period` nodes beyond the trailing edge.  There are 5 period colours.
+int Colour(const int i, const int j, const int NX, const int k, const int period) {
+    if (j <= 2 && i >= NX - k - period) return 3 * period + (NX - i) % period + period * (j - 1);
+    return i % period + period * (j % 3);
 }
-constexpr int kColours = 45;
 
 GridArray baseRes, colourRes, rowScale, basePhi;
 
@@ -698,11 +704,16 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         }
     };
 
-    for (int colour = 0; colour < kColours; ++colour) {
+    // The colours hold as long as the rows near the trailing edge reach no
+    // node of the other side's colours on their own side, i.e. the section
+    // has more than period + 2 kReach panels; on smaller grids every node
+    // of a line has a colour of its own.
+    const int period = NX - 2 * k > kPeriod + 2 * kReach ? kPeriod : NX + 1;
+    for (int colour = 0; colour < 5 * period; ++colour) {
         bool any = false;
         for (int j = 1; j <= NY; ++j)
             for (int i = 0; i <= NX; ++i)
-                if (Colour(i, j, NX, k) == colour) {
+                if (Colour(i, j, NX, k, period) == colour) {
                     phi(i, j) = basePhi(i, j) + 1.0e-7 * std::fmax(1.0, std::fabs(basePhi(i, j)));
                     any = true;
                 }
@@ -711,7 +722,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         // Each row takes the column of this colour within its reach.
         auto take = [&](int i, int j, int p, int q) {
             if (p < 0 || p > NX || q < 1 || q > NY) return;
-            if (Colour(p, q, NX, k) != colour) return;
+            if (Colour(p, q, NX, k, period) != colour) return;
             const double h = phi(p, q) - basePhi(p, q);
             add(i, j, p, q, -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
         };
@@ -719,11 +730,12 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
             for (int i = 1; i <= NX - 1; ++i) {
                 if (!isUnknownRow(i, j)) continue;
                 for (int q = j - 1; q <= j + 1; ++q)
-                    for (int p = i - 4; p <= i + 4; ++p) take(i, j, p, q);
-                if (j == 1 && (i < k + 5 || i > NX - k - 5))
+                    for (int p = i - kReach; p <= i + kReach; ++p) take(i, j, p, q);
+                // Across the cut.
+                if (j == 1 && (i <= k + kReach || i >= NX - k - kReach))
                     for (int q = 1; q <= 2; ++q)
-                        for (int p = NX - i - 5; p <= NX - i + 5; ++p)
-                            if (p < i - 4 || p > i + 4) take(i, j, p, q);
+                        for (int p = NX - i - kReach; p <= NX - i + kReach; ++p)
+                            if (p < i - kReach || p > i + kReach) take(i, j, p, q);
             }
         for (int j = 1; j <= NY; ++j)
             for (int i = 0; i <= NX; ++i) phi(i, j) = basePhi(i, j);

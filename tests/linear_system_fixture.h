@@ -181,6 +181,9 @@ inline void FillBlocks(const Layout& L) {
 // factors of the line preconditioner computed from it (diagonal factor
 // dprime), so that P is a sound approximation of A.
 inline void FillRandomSystem(const Layout& L, unsigned seed, double dprime = 1.0) {
+    // The stored rows are the whole matrix (no couplings of an exact one).
+    extraCouplings.count = 0;
+    extraCouplings.moment = false;
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     GridArray* all[] = {&ad1, &ad2, &ad3, &ad4, &ad5, &ad6, &ad7, &ad8, &ad9, &adm,  &adp,

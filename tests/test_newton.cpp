@@ -243,10 +243,12 @@ TEST(NewtonStep, ConvergesAndGuardsAgainstNonFinitePotential) {
             // ends a level whose solves leave it all in place).
             EXPECT_LT(LastLinearReduction(), 1e-2) << "M = " << mach << ", step " << itr;
         }
-        // The approximate wall rows next to the singular leading edge of
-        // this grid make the convergence linear: the residual falls at
-        // every step.
-        for (size_t q = 1; q < res.size(); ++q) EXPECT_LT(res[q], res[q - 1]) << "M = " << mach;
+        // The residual falls at every step until it reaches rounding (once
+        // it is small the step solves with the exact matrix).
+        for (size_t q = 1; q < res.size(); ++q)
+            if (res[q - 1] > 1e-13) {
+                EXPECT_LT(res[q], res[q - 1]) << "M = " << mach;
+            }
         EXPECT_LT(res.back(), 0.25 * res.front()) << "M = " << mach;
         // The corrections keep the jump across the cut equal to the
         // circulation.

@@ -1,20 +1,27 @@
 // quarel-jacobian: checks the Newton matrix of the full-potential operator
 // against the finite-difference Jacobian of the scaled residual on a small
-// grid, and runs Newton's method with each of them and a dense direct
-// solve.
+// grid, and runs Newton's method with each of them.
 //
-//   quarel-jacobian [M alpha NPA NCO NBH Kgrid tol]
+//   quarel-jacobian [M alpha NPA NCO NBH Kgrid tol [trim [exact]]]
 //
-// The case is run through the run control to the tolerance tol (a state
-// near, but not at, the solution); from there the tool
-//   - forms the assembled matrix column by column (the operator product
-//     with unit vectors) and the central-difference Jacobian of the scaled
+// The case (the transonic sample's section and settings with the given
+// flow and grid) is run through the run control to the tolerance tol, a
+// state near but not at the solution.  From there the tool
+//   - forms the stored matrix column by column (the operator product with
+//     unit vectors) and the central-difference Jacobian of the scaled
 //     residual, the far-field values recomputed with every perturbation,
-//     and prints their largest difference by row kind and by neighbour
-//     offset;
-//   - runs ten Newton steps with the finite-difference Jacobian and ten
-//     with the assembled matrix, each solved directly, and prints the
-//     largest residual and the circulation after each step.
+//     and prints their largest difference by row kind and neighbour
+//     offset ("far": beyond the node's stencil, e.g. the far-field
+//     doublet's dependence on the body potentials);
+//   - runs eight Newton steps with the difference Jacobian and eight with
+//     the stored matrix, each solved directly (dense LU), and prints the
+//     largest residual and the circulation after each step.  With the
+//     environment variable JAC_GMRES=tol the stored matrix's steps use the
+//     program's GMRES driver with that linear tolerance instead.
+// trim 1 drops the entries of the difference Jacobian that the stencil of
+// the rows cannot hold (far-field doublet and beyond the stencil), 2 only
+// those beyond the stencil, 3 only the far-field doublet; exact 1 stores
+// the exact rows (ExactRows) instead of the approximate ones.
 // Every unknown counts, the circulation included: a column of (k, 1) or
 // (NX-k, 1) also moves the second side of the wake cut.
 #include <algorithm>
@@ -30,6 +37,7 @@
 
 #include "CDEF1.h"
 #include "RunControl.h"
+#include "SOLV1.h"
 #include "gmres.h"
 #include "message.h"
 #include "operator.h"
@@ -182,6 +190,24 @@ void newton(bool exact, int steps) {
     build();
     for (int s = 1; s <= steps; ++s) {
         std::vector<double> r = residualVector();
+        if (!exact && std::getenv("JAC_GMRES")) {
+            buildMatrix();
+            GmresDriver(NY, K, NX, std::atof(std::getenv("JAC_GMRES")), 20, 30);
+            std::vector<double> rr = residualVector();
+            double lr = 0.0;
+            for (size_t n = 0; n < unknowns.size(); ++n)
+                lr = std::max(lr, std::fabs(gmr(unknowns[n].first, unknowns[n].second)));
+            std::printf("  linear residual left %.3e\n", lr);
+            for (int j = 1; j <= NY - 1; ++j)
+                for (int i = 1; i <= NX - 1; ++i) phi(i, j) += corr(i, j);
+            build();
+            double cm = 0.0;
+            for (int j = 1; j <= NY - 1; ++j)
+                for (int i = 1; i <= NX - 1; ++i) cm = std::max(cm, std::fabs(corr(i, j)));
+            std::printf("  step %2d  res before %.3e  max corr %.3e  circulation %.12f (gmres)\n",
+                        s, maxAbs(rr), cm, Circulation(NX, K));
+            continue;
+        }
         std::vector<double> a;
         if (exact) {
             a = differences();
@@ -202,7 +228,8 @@ void newton(bool exact, int steps) {
         }
         static GridArray c;
         clear(c);
-        for (size_t n = 0; n < unknowns.size(); ++n) c(unknowns[n].first, unknowns[n].second) = r[n];
+        for (size_t n = 0; n < unknowns.size(); ++n)
+            c(unknowns[n].first, unknowns[n].second) = r[n];
         fillSecondSide(c);
         for (int j = 1; j <= NY - 1; ++j)
             for (int i = 1; i <= NX - 1; ++i) phi(i, j) += c(i, j);
@@ -295,7 +322,8 @@ int main(int argc, char** argv) {
         }
     }
     std::printf("largest |FD entry| %.3e; differences above 1e-7:\n", scale);
-    for (auto& [key, v] : worst) std::printf("  %-22s %.3e  %s\n", key.c_str(), v, where[key].c_str());
+    for (auto& [key, v] : worst)
+        std::printf("  %-22s %.3e  %s\n", key.c_str(), v, where[key].c_str());
     if (argc >= 9) gMode = std::atoi(argv[8]);
     newton(true, 8);
     if (gMode == 0) newton(false, 8);

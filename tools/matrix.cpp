@@ -7,7 +7,10 @@
 // fine level's lift settled.
 //
 //   quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases LIST] [--method M]
-//                 [--dir DIR] [--list]
+//                 [--exact-below R] [--dir DIR] [--list]
+//
+// --exact-below R: the Newton steps use the exact matrix once the residual
+// is at most R (0: the approximate matrix throughout).
 //
 // Grids (Kgrid 4, three levels; growth ratios r0^(40/(NY-1)) with r0 the
 // samples' 1.10 at the vortex sheet and the leading edge and 1.12 elsewhere):
@@ -168,6 +171,7 @@ bool parseLine(const std::string& l, double& res, double& cl) {
 int main(int argc, char** argv) {
     std::string grids = "ABCDE", tols = "5,7,9", only, dir = "/tmp/quarel-matrix";
     std::string method;
+    double exactBelow = quarel::NewtonOptions().exactBelow;
     bool list = false;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -188,12 +192,15 @@ int main(int argc, char** argv) {
             dir = value();
         } else if (arg == "--method") {
             method = value();
+        } else if (arg == "--exact-below") {
+            exactBelow = std::atof(value().c_str());
         } else if (arg == "--list") {
             list = true;
         } else {
             std::fprintf(stderr,
                          "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
-                         "[--method M] [--dir DIR] [--list]\n  cases are numbered from 1 in "
+                         "[--method M] [--exact-below R] [--dir DIR] [--list]\n  cases are "
+                         "numbered from 1 in "
                          "--list order\n");
             return 1;
         }
@@ -254,6 +261,7 @@ int main(int argc, char** argv) {
                 quarel::RunControl rc;
                 quarel::NewtonOptions options;
                 options.method = linearMethod;
+                options.exactBelow = exactBelow;
                 rc.setNewtonOptions(options);
                 std::vector<int> fineIterations;
                 quarel::SetNewtonStepObserver([&]() {
