@@ -165,7 +165,7 @@ namespace {
 
 // The correction for the Newton residual sp0 (see GmresDriver).  tau is the
 // largest linear residual the solve of the held-circulation system may
-// leave; with inexact the solves stop inside their cycles and the
+// leave; with inexact the solves stop inside their cycles.  The
 // circulation response starts from gammaResponse when keepResponse says it
 // belongs to the system before (same grid).  With accurateResponse the
 // circulation response is solved as far as the whole correction needs to
@@ -196,7 +196,8 @@ void SolveCorrection(const int& NY, const int& k, const int& NX, const double ta
     for (int i = NX - k + 1; i <= NX - 1; ++i) gammaColumn(i, 1) = 0.0;
     // h is solved to the relative accuracy asked of y (at least 1e-3).
     // The matrix changes little from one Newton step to the next, nor
-    // does h: the inexact solve starts from the h of the step before.
+    // does h: the inexact solve, and the solve of a step with the exact
+    // matrix, start from the h of the step before on the same grid.
     const double cMax = MaxAbsUnknowns(NY, k, NX, gammaColumn);
     const double rMax = MaxAbsUnknowns(NY, k, NX, sp0);
     const double relative = rMax > 0.0 ? std::fmin(1.0e-3, tau / rMax) : 1.0e-3;
@@ -210,8 +211,7 @@ void SolveCorrection(const int& NY, const int& k, const int& NX, const double ta
         const double dy = std::fabs(Circulation(corr, NX, k));
         if (dy > 0.0) hTol = std::fmin(hTol, 0.5 * tau / dy);
     }
-    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, hTol, hCycles, m, inexact && keepResponse,
-                inexact);
+    SolveLinear(NY, k, NX, gammaColumn, gammaResponse, hTol, hCycles, m, keepResponse, inexact);
     FreezeCirculation(false);
 
     const double dy = Circulation(corr, NX, k);
@@ -392,8 +392,8 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
         // steps.
         lastForcingRes = 0.0;
         const double tau = std::fmin(kExactForcing * std::fabs(RES), 0.75 * linTol);
-        SolveCorrection(NY, k, NX, tau, cycles, m, options.method == LinearMethod::Inexact, false,
-                        true);
+        SolveCorrection(NY, k, NX, tau, cycles, m, options.method == LinearMethod::Inexact,
+                        sameLevel, true);
     } else if (options.method == LinearMethod::Inexact) {
         // Forcing term of the inexact Newton iteration (Eisenstat and
         // Walker, choice 2): far from the solution a rough correction is as
