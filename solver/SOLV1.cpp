@@ -3,16 +3,21 @@
 #include "SOLV1.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "CDEF1.h"
 #include "SRV11.h"
+#include "fgmres.h"
 #include "fixedformat.h"
 #include "gmres.h"
+#include "ilu.h"
 #include "message.h"
 #include "operator.h"
 #include "state.h"
@@ -226,6 +231,55 @@ void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau
     SolveCorrection(NY, k, NX, tau, cycles, m, true, keepResponse);
 }
 
+namespace {
+
+// Factors and Krylov storage of the incomplete-factorisation solve, kept
+// from step to step so that their storage is reused.
+struct IluSolver {
+    FlowOrderedIlu ilu;
+    FgmresWorkspace work;
+    std::vector<double> b, x;
+};
+IluSolver iluSolver;
+
+}  // namespace
+
+void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
+               const int& m, const int& fill) {
+    IluSolver& s = iluSolver;
+    s.ilu.Build(NY, k, NX, fill);
+    const int n = s.ilu.size();
+    s.b.assign(n, 0.0);
+    s.x.assign(n, 0.0);
+    s.ilu.Gather(sp0, s.b.data());
+    const FlowOrderedIlu& ilu = s.ilu;
+    // Each cycle stops once its residual has fallen by the share that the
+    // largest residual still has to fall (the 2-norm and the largest entry
+    // fall alike once the error is smooth), and the solve ends when the
+    // largest residual is at most tau.
+    auto target = [&](const double* r, double norm2) {
+        double left = 0.0;
+        for (int q = 0; q < n; ++q) left = std::fmax(left, std::fabs(r[q]));
+        return left <= tau ? -1.0 : 0.5 * norm2 * tau / left;
+    };
+    linearIterations = Fgmres(
+        n, m, cycles, [&](const double* x, double* y) { ilu.Multiply(x, y); },
+        [&](const double* v, double* z, int) { ilu.Precondition(v, z); }, target, s.b.data(),
+        s.x.data(), s.work);
+    if (std::getenv("QDBG")) {
+        std::vector<double> r(n);
+        ilu.Multiply(s.x.data(), r.data());
+        double bm = 0, rm = 0;
+        for (int q = 0; q < n; ++q) bm = std::fmax(bm, std::fabs(s.b[q])), rm = std::fmax(rm, std::fabs(s.b[q] - r[q]));
+        std::fprintf(stderr, "DBG n=%d it=%d b=%.2e tau=%.2e r=%.2e nnzLU=%d\n", n, linearIterations, bm, tau, rm, s.ilu.factorEntries());
+    }
+    s.ilu.Scatter(s.x.data(), corr);
+    // The linear residual of the whole system, for the record.
+    ApplyOperator(NY, k, NX, corr, gmw);
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i) gmr(i, j) = sp0(i, j) - gmw(i, j);
+}
+
 double LastLinearReduction() {
     return linearReduction;
 }
@@ -361,7 +415,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     }
 
     // 3. Correction.
-    if (options.method == LinearMethod::Inexact) {
+    if (options.method != LinearMethod::Line) {
         // Forcing term of the inexact Newton iteration (Eisenstat and
         // Walker, choice 2): far from the solution a rough correction is as
         // good as an exact one, near it the solve tightens with the square
@@ -381,7 +435,11 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
         lastEta = eta;
         lastForcingRes = std::fabs(RES);
         const double tau = std::fmax(eta * std::fabs(RES), 0.05 * linTol);
-        InexactDriver(NY, k, NX, tau, cycles, m, sameLevel);
+        if (options.method == LinearMethod::Ilu) {
+            IluDriver(NY, k, NX, tau, cycles, m, options.fill);
+        } else {
+            InexactDriver(NY, k, NX, tau, cycles, m, sameLevel);
+        }
     } else {
         lastForcingRes = 0.0;
         GmresDriver(NY, k, NX, linTol, cycles, m);

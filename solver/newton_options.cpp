@@ -6,7 +6,14 @@
 namespace quarel {
 
 const char* LinearMethodName(LinearMethod method) {
-    return method == LinearMethod::Inexact ? "inexact" : "line";
+    switch (method) {
+        case LinearMethod::Inexact:
+            return "inexact";
+        case LinearMethod::Ilu:
+            return "ilu";
+        default:
+            return "line";
+    }
 }
 
 bool ParseLinearMethod(const char* name, LinearMethod& method) {
@@ -17,6 +24,10 @@ bool ParseLinearMethod(const char* name, LinearMethod& method) {
     }
     if (std::strcmp(name, "inexact") == 0) {
         method = LinearMethod::Inexact;
+        return true;
+    }
+    if (std::strcmp(name, "ilu") == 0) {
+        method = LinearMethod::Ilu;
         return true;
     }
     return false;

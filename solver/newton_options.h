@@ -16,9 +16,13 @@ enum class LinearMethod {
     // the circulation response starts from that of the step before, and
     // the Krylov basis is built without the rescaling product.
     Inexact,
+    // Inexact Newton as above, with flexible GMRES on the whole system (the
+    // circulation included) preconditioned by an incomplete factorisation
+    // of the Newton matrix ordered with the flow (ilu.h).
+    Ilu,
 };
 
-// Name used by the batch option and the tools ("line", "inexact"), and the
+// Name used by the batch option and the tools ("line", "inexact", "ilu"), and the
 // reverse; ParseLinearMethod returns false for an unknown name.
 const char* LinearMethodName(LinearMethod method);
 bool ParseLinearMethod(const char* name, LinearMethod& method);
@@ -26,6 +30,8 @@ bool ParseLinearMethod(const char* name, LinearMethod& method);
 // Options of the Newton step, set by the caller.
 struct NewtonOptions {
     LinearMethod method = LinearMethod::Line;
+    // Level of fill of the incomplete factorisation (ilu method).
+    int fill = 1;
 };
 
 }  // namespace quarel

@@ -168,6 +168,7 @@ bool parseLine(const std::string& l, double& res, double& cl) {
 int main(int argc, char** argv) {
     std::string grids = "ABCDE", tols = "5,7,9", only, dir = "/tmp/quarel-matrix";
     std::string method;
+    int fill = quarel::NewtonOptions().fill;
     bool list = false;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -188,12 +189,14 @@ int main(int argc, char** argv) {
             dir = value();
         } else if (arg == "--method") {
             method = value();
+        } else if (arg == "--fill") {
+            fill = std::atoi(value().c_str());
         } else if (arg == "--list") {
             list = true;
         } else {
             std::fprintf(stderr,
                          "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
-                         "[--method M] [--dir DIR] [--list]\n  cases are numbered from 1 in "
+                         "[--method M] [--fill N] [--dir DIR] [--list]\n  cases are numbered from 1 in "
                          "--list order\n");
             return 1;
         }
@@ -222,7 +225,7 @@ int main(int argc, char** argv) {
     }
     quarel::LinearMethod linearMethod = quarel::NewtonOptions().method;
     if (!method.empty() && !quarel::ParseLinearMethod(method.c_str(), linearMethod)) {
-        std::fprintf(stderr, "unknown method %s (line, inexact)\n", method.c_str());
+        std::fprintf(stderr, "unknown method %s (line, inexact, ilu)\n", method.c_str());
         return 1;
     }
 
@@ -254,6 +257,7 @@ int main(int argc, char** argv) {
                 quarel::RunControl rc;
                 quarel::NewtonOptions options;
                 options.method = linearMethod;
+                options.fill = fill;
                 rc.setNewtonOptions(options);
                 std::vector<int> fineIterations;
                 quarel::SetNewtonStepObserver([&]() {

@@ -1,0 +1,73 @@
+// Incomplete factorisation of the Newton matrix, ordered with the flow.
+//
+// The Newton matrix of a Newton step (the scaled rows ad1 .. ad9, adm, adp,
+// adg of BuildSystem) is copied into compressed rows over the unknowns,
+// numbered column by column of the C-grid (j fastest, from the body out),
+// the columns taken outward from the leading edge in pairs i, NX-i: each
+// surface, and the wake, is then ordered from its upstream end, so the
+// upwind differences of supersonic rows fall in the lower factor and the
+// factorisation marches with the characteristics, and the two sides of the
+// wake cut, which are coupled, are neighbours in the ordering.
+//
+// The unknowns are the first-side nodes (line 1, i = 1 .. NX-k, and lines
+// 2 .. NY-1); a second-side cut node is its partner NX-i plus the
+// circulation Gamma = x(NX-k, 1) - x(k, 1).  The matrix is therefore
+// A = A0 + c d^T: A0 with the circulation held, c the column of a unit
+// change of circulation and d^T x = x(NX-k, 1) - x(k, 1).  The
+// preconditioner factors A0 incompletely (ILU with the fill of a given
+// level) and removes the rank-one term exactly (Sherman-Morrison), with
+// h = M0^-1 c computed once per factorisation:
+//   M^-1 r = y - h (d^T y) / (1 + d^T h),   y = M0^-1 r.
+#pragma once
+
+#include <vector>
+
+#include "state.h"
+
+namespace quarel {
+
+class FlowOrderedIlu {
+public:
+    // Copies the Newton matrix of the NX x NY grid with cut index k from the
+    // coefficient arrays and factors it with fill level `level` (0: the
+    // pattern of A0 itself).  NY, k, NX, level [in]
+    void Build(const int& NY, const int& k, const int& NX, const int& level);
+
+    // Number of unknowns.
+    int size() const { return n_; }
+    // Nonzeros of the factors (L and U together, diagonal included).
+    int factorEntries() const { return static_cast<int>(luVal_.size()); }
+
+    // y = A x, the Newton matrix itself.  x [in]; y [out]
+    void Multiply(const double* x, double* y) const;
+    // z = M^-1 r.  r [in]; z [out] (may be r)
+    void Precondition(const double* r, double* z) const;
+
+    // Compact vector of a grid vector over the unknowns, and back (second
+    // side of the cut = partner + circulation, boundary 0).
+    //   v [in]; x [out]
+    void Gather(const GridArray& v, double* x) const;
+    //   x [in]; v [out]
+    void Scatter(const double* x, GridArray& v) const;
+
+private:
+    // y = M0^-1 r.  r [in]; y [out] (may be r)
+    void SolveFactors(const double* r, double* y) const;
+    double Jump(const double* x) const { return x[last_] - x[first_]; }
+
+    int NX_ = 0, NY_ = 0, k_ = 0, n_ = 0;
+    int first_ = 0, last_ = 0;  // compact index of (k, 1) and (NX-k, 1)
+    std::vector<int> node_;     // grid offset of each compact unknown
+    std::vector<int> index_;    // compact index of each grid offset (-1: none)
+    // A0 in compressed rows (columns in ascending compact order) and c.
+    std::vector<int> aStart_, aCol_;
+    std::vector<double> aVal_, gammaCol_;
+    // Factors: row r holds L (columns < r, unit diagonal implied), the
+    // inverse diagonal at diag_[r] and U (columns > r).
+    std::vector<int> luStart_, luCol_, diag_;
+    std::vector<double> luVal_;
+    std::vector<double> response_;  // h = M0^-1 c
+    double responseJump_ = 0.0;     // 1 + d^T h
+};
+
+}  // namespace quarel
