@@ -3,8 +3,6 @@
 #include "SOLV1.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -266,13 +264,6 @@ void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, co
         n, m, cycles, [&](const double* x, double* y) { ilu.Multiply(x, y); },
         [&](const double* v, double* z, int) { ilu.Precondition(v, z); }, target, s.b.data(),
         s.x.data(), s.work);
-    if (std::getenv("QDBG")) {
-        std::vector<double> r(n);
-        ilu.Multiply(s.x.data(), r.data());
-        double bm = 0, rm = 0;
-        for (int q = 0; q < n; ++q) bm = std::fmax(bm, std::fabs(s.b[q])), rm = std::fmax(rm, std::fabs(s.b[q] - r[q]));
-        std::fprintf(stderr, "DBG n=%d it=%d b=%.2e tau=%.2e r=%.2e nnzLU=%d\n", n, linearIterations, bm, tau, rm, s.ilu.factorEntries());
-    }
     s.ilu.Scatter(s.x.data(), corr);
     // The linear residual of the whole system, for the record.
     ApplyOperator(NY, k, NX, corr, gmw);
