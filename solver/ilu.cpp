@@ -123,7 +123,25 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
 
     // Pattern of the factors by levels of fill: an entry of A0 has level 0,
     // a fill entry made by eliminating with row q has level
-    // lev(r, q) + lev(q, c) + 1 and is kept up to `level`.
+    // lev(r, q) + lev(q, c) + 1 and is kept up to `level`.  The pattern of
+    // A0 changes only where a node turns supersonic or subsonic, so the
+    // pattern of the factors is usually that of the step before.
+    const bool samePattern = level == level_ && aStart_ == patternStart_ && aCol_ == patternCol_;
+    if (!samePattern) {
+        level_ = level;
+        patternStart_ = aStart_;
+        patternCol_ = aCol_;
+        FactorPattern(level);
+    }
+    FactorValues();
+
+    // Response of the factors to the circulation column.
+    response_.assign(n_, 0.0);
+    SolveFactors(gammaCol_.data(), response_.data());
+    responseJump_ = 1.0 + Jump(response_.data());
+}
+
+void FlowOrderedIlu::FactorPattern(const int level) {
     std::vector<int> lev(n_, -1);  // level of column c in the current row
     std::vector<int> luLev;        // levels of the kept U entries
     std::vector<int> cols;
@@ -157,8 +175,10 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
         }
         luStart_.push_back(static_cast<int>(luCol_.size()));
     }
+}
 
-    // Numerical factorisation, row by row (IKJ), on that pattern.
+void FlowOrderedIlu::FactorValues() {
+    // Numerical factorisation, row by row (IKJ), on the pattern.
     luVal_.assign(luCol_.size(), 0.0);
     for (int r = 0; r < n_; ++r) {
         int e = luStart_[r];
@@ -167,7 +187,8 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
             luVal_[e] = aVal_[a];
         }
     }
-    std::vector<int> pos(n_, -1);
+    pos_.assign(n_, -1);
+    int* pos = pos_.data();
     for (int r = 0; r < n_; ++r) {
         for (int e = luStart_[r]; e < luStart_[r + 1]; ++e) pos[luCol_[e]] = e;
         for (int e = luStart_[r]; e < diag_[r]; ++e) {
@@ -187,11 +208,6 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
         luVal_[diag_[r]] = std::fabs(d) > 1.0e-14 ? 1.0 / d : 1.0;
         for (int e = luStart_[r]; e < luStart_[r + 1]; ++e) pos[luCol_[e]] = -1;
     }
-
-    // Response of the factors to the circulation column.
-    response_.assign(n_, 0.0);
-    SolveFactors(gammaCol_.data(), response_.data());
-    responseJump_ = 1.0 + Jump(response_.data());
 }
 
 void FlowOrderedIlu::Multiply(const double* x, double* y) const {

@@ -51,6 +51,11 @@ public:
     void Scatter(const double* x, GridArray& v) const;
 
 private:
+    // Pattern of the factors with fill up to `level` (luStart_, luCol_,
+    // diag_) from that of A0.  level [in]
+    void FactorPattern(const int level);
+    // Values of the factors on their pattern from A0 (luVal_).
+    void FactorValues();
     // y = M0^-1 r.  r [in]; y [out] (may be r)
     void SolveFactors(const double* r, double* y) const;
     double Jump(const double* x) const { return x[last_] - x[first_]; }
@@ -66,6 +71,10 @@ private:
     // inverse diagonal at diag_[r] and U (columns > r).
     std::vector<int> luStart_, luCol_, diag_;
     std::vector<double> luVal_;
+    // The pattern of A0 and the level the factor pattern was made for.
+    std::vector<int> patternStart_, patternCol_;
+    int level_ = -1;
+    std::vector<int> pos_;  // work: position of each column in a row
     std::vector<double> response_;  // h = M0^-1 c
     double responseJump_ = 0.0;     // 1 + d^T h
 };
