@@ -235,7 +235,8 @@ int main(int argc, char** argv) {
             if (a + 1 >= argc) return fail(kUsage, arg + " needs a value.");
             const char* text = argv[++a];
             if (!quarel::ParseLinearMethod(text, method)) {
-                return fail(kUsage, arg + " " + text + ": the method must be line, inexact or ilu.");
+                return fail(kUsage,
+                            arg + " " + text + ": the method must be line, inexact or ilu.");
             }
             continue;
         }

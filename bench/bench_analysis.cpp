@@ -62,8 +62,9 @@ namespace fs = std::filesystem;
 
 // The linear method of a benchmark argument: 0 line, 1 inexact, 2 ilu.
 quarel::LinearMethod MethodOf(const int64_t arg) {
-    return arg == 2 ? quarel::LinearMethod::Ilu
-                    : arg == 1 ? quarel::LinearMethod::Inexact : quarel::LinearMethod::Line;
+    return arg == 2   ? quarel::LinearMethod::Ilu
+           : arg == 1 ? quarel::LinearMethod::Inexact
+                      : quarel::LinearMethod::Line;
 }
 
 // Copies the sample into a scratch directory (the run writes its restart

@@ -74,7 +74,7 @@ private:
     // The pattern of A0 and the level the factor pattern was made for.
     std::vector<int> patternStart_, patternCol_;
     int level_ = -1;
-    std::vector<int> pos_;  // work: position of each column in a row
+    std::vector<int> pos_;          // work: position of each column in a row
     std::vector<double> response_;  // h = M0^-1 c
     double responseJump_ = 0.0;     // 1 + d^T h
 };

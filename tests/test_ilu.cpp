@@ -52,7 +52,8 @@ std::vector<double> Compact(const FlowOrderedIlu& ilu, const Layout& L,
     ilu.Gather(v, c.data());
     return c;
 }
-std::vector<double> Dense(const FlowOrderedIlu& ilu, const Layout& L, const std::vector<double>& c) {
+std::vector<double> Dense(const FlowOrderedIlu& ilu, const Layout& L,
+                          const std::vector<double>& c) {
     static GridArray v;
     ilu.Scatter(c.data(), v);
     return L.fromGrid(v);

@@ -194,10 +194,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--list") {
             list = true;
         } else {
-            std::fprintf(stderr,
-                         "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
-                         "[--method M] [--fill N] [--dir DIR] [--list]\n  cases are numbered from 1 in "
-                         "--list order\n");
+            std::fprintf(
+                stderr,
+                "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
+                "[--method M] [--fill N] [--dir DIR] [--list]\n  cases are numbered from 1 in "
+                "--list order\n");
             return 1;
         }
     }
