@@ -34,6 +34,119 @@ struct RowBuilder {
 
 }  // namespace
 
+void SparseRows::Multiply(const double* x, double* y) const {
+    for (int r = 0; r < n; ++r) {
+        double s = 0.0;
+        for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
+        y[r] = s;
+    }
+}
+
+void SparseIlu::Factor(const SparseRows& a, const int& level) {
+    // Pattern of the factors by levels of fill: an entry of the matrix has
+    // level 0, a fill entry made by eliminating with row q has level
+    // lev(r, q) + lev(q, c) + 1 and is kept up to `level`.  The pattern of
+    // the Newton matrix changes only where a node turns supersonic or
+    // subsonic, so the pattern of the factors is usually that of the step
+    // before.
+    const bool samePattern =
+        a.n == n_ && level == level_ && a.start == patternStart_ && a.col == patternCol_;
+    if (!samePattern) {
+        n_ = a.n;
+        level_ = level;
+        patternStart_ = a.start;
+        patternCol_ = a.col;
+        FactorPattern(a, level);
+    }
+    FactorValues(a);
+}
+
+void SparseIlu::FactorPattern(const SparseRows& a, const int level) {
+    std::vector<int> lev(n_, -1);  // level of column c in the current row
+    std::vector<int> luLev;        // levels of the kept U entries
+    std::vector<int> cols;
+    start_.assign(1, 0);
+    col_.clear();
+    luLev.clear();
+    diag_.assign(n_, 0);
+    for (int r = 0; r < n_; ++r) {
+        cols.assign(a.col.begin() + a.start[r], a.col.begin() + a.start[r + 1]);
+        for (int c : cols) lev[c] = 0;
+        for (size_t p = 0; p < cols.size() && cols[p] < r; ++p) {
+            const int q = cols[p];
+            const int lq = lev[q];
+            for (int e = diag_[q] + 1; e < start_[q + 1]; ++e) {
+                const int c = col_[e];
+                const int l = lq + luLev[e] + 1;
+                if (l > level) continue;
+                if (lev[c] < 0) {
+                    lev[c] = l;
+                    cols.insert(std::upper_bound(cols.begin() + p + 1, cols.end(), c), c);
+                } else if (l < lev[c]) {
+                    lev[c] = l;
+                }
+            }
+        }
+        for (int c : cols) {
+            if (c == r) diag_[r] = static_cast<int>(col_.size());
+            col_.push_back(c);
+            luLev.push_back(lev[c]);
+            lev[c] = -1;
+        }
+        start_.push_back(static_cast<int>(col_.size()));
+    }
+}
+
+void SparseIlu::FactorValues(const SparseRows& a) {
+    // Numerical factorisation, row by row (IKJ), on the pattern.
+    val_.assign(col_.size(), 0.0);
+    for (int r = 0; r < n_; ++r) {
+        int e = start_[r];
+        for (int q = a.start[r]; q < a.start[r + 1]; ++q) {
+            while (col_[e] < a.col[q]) ++e;
+            val_[e] = a.val[q];
+        }
+    }
+    pos_.assign(n_, -1);
+    int* pos = pos_.data();
+    for (int r = 0; r < n_; ++r) {
+        for (int e = start_[r]; e < start_[r + 1]; ++e) pos[col_[e]] = e;
+        for (int e = start_[r]; e < diag_[r]; ++e) {
+            const int q = col_[e];
+            const double f = val_[e] * val_[diag_[q]];  // diag holds the inverse
+            val_[e] = f;
+            for (int u = diag_[q] + 1; u < start_[q + 1]; ++u) {
+                const int p = pos[col_[u]];
+                if (p >= 0) val_[p] -= f * val_[u];
+            }
+        }
+        // A vanishing pivot (not met on a sound system, whose rows are
+        // scaled to a unit diagonal) is replaced by 1 rather than divided
+        // by: the preconditioner then stays finite and GMRES still
+        // converges, only more slowly.
+        const double d = val_[diag_[r]];
+        val_[diag_[r]] = std::fabs(d) > 1.0e-14 ? 1.0 / d : 1.0;
+        for (int e = start_[r]; e < start_[r + 1]; ++e) pos[col_[e]] = -1;
+    }
+}
+
+void SparseIlu::Solve(const double* r, double* y) const {
+    const int* start = start_.data();
+    const int* col = col_.data();
+    const int* diag = diag_.data();
+    const double* val = val_.data();
+    for (int q = 0; q < n_; ++q) {
+        double s = r[q];
+        for (int e = start[q]; e < diag[q]; ++e) s -= val[e] * y[col[e]];
+        y[q] = s;
+    }
+    for (int q = n_ - 1; q >= 0; --q) {
+        double s = y[q];
+        for (int e = diag[q] + 1; e < start[q + 1]; ++e) s -= val[e] * y[col[e]];
+        y[q] = s * val[diag[q]];
+    }
+}
+
 void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int& level) {
     NX_ = NX;
     NY_ = NY;
@@ -74,9 +187,10 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
         }
         row.add(index_[GridArray::at(i, j)], coef);
     };
-    aStart_.assign(1, 0);
-    aCol_.clear();
-    aVal_.clear();
+    a0_.n = n_;
+    a0_.start.assign(1, 0);
+    a0_.col.clear();
+    a0_.val.clear();
     gammaCol_.assign(n_, 0.0);
     std::vector<std::pair<int, double>> sorted;
     for (int r = 0; r < n_; ++r) {
@@ -115,106 +229,25 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
         for (size_t p = 0; p < row.col.size(); ++p) sorted.emplace_back(row.col[p], row.val[p]);
         std::sort(sorted.begin(), sorted.end());
         for (const auto& e : sorted) {
-            aCol_.push_back(e.first);
-            aVal_.push_back(e.second);
+            a0_.col.push_back(e.first);
+            a0_.val.push_back(e.second);
         }
-        aStart_.push_back(static_cast<int>(aCol_.size()));
+        a0_.start.push_back(static_cast<int>(a0_.col.size()));
     }
 
-    // Pattern of the factors by levels of fill: an entry of A0 has level 0,
-    // a fill entry made by eliminating with row q has level
-    // lev(r, q) + lev(q, c) + 1 and is kept up to `level`.  The pattern of
-    // A0 changes only where a node turns supersonic or subsonic, so the
-    // pattern of the factors is usually that of the step before.
-    const bool samePattern = level == level_ && aStart_ == patternStart_ && aCol_ == patternCol_;
-    if (!samePattern) {
-        level_ = level;
-        patternStart_ = aStart_;
-        patternCol_ = aCol_;
-        FactorPattern(level);
-    }
-    FactorValues();
+    factors_.Factor(a0_, level);
 
     // Response of the factors to the circulation column.
     response_.assign(n_, 0.0);
-    SolveFactors(gammaCol_.data(), response_.data());
+    factors_.Solve(gammaCol_.data(), response_.data());
     responseJump_ = 1.0 + Jump(response_.data());
-}
-
-void FlowOrderedIlu::FactorPattern(const int level) {
-    std::vector<int> lev(n_, -1);  // level of column c in the current row
-    std::vector<int> luLev;        // levels of the kept U entries
-    std::vector<int> cols;
-    luStart_.assign(1, 0);
-    luCol_.clear();
-    luLev.clear();
-    diag_.assign(n_, 0);
-    for (int r = 0; r < n_; ++r) {
-        cols.assign(aCol_.begin() + aStart_[r], aCol_.begin() + aStart_[r + 1]);
-        for (int c : cols) lev[c] = 0;
-        for (size_t p = 0; p < cols.size() && cols[p] < r; ++p) {
-            const int q = cols[p];
-            const int lq = lev[q];
-            for (int e = diag_[q] + 1; e < luStart_[q + 1]; ++e) {
-                const int c = luCol_[e];
-                const int l = lq + luLev[e] + 1;
-                if (l > level) continue;
-                if (lev[c] < 0) {
-                    lev[c] = l;
-                    cols.insert(std::upper_bound(cols.begin() + p + 1, cols.end(), c), c);
-                } else if (l < lev[c]) {
-                    lev[c] = l;
-                }
-            }
-        }
-        for (int c : cols) {
-            if (c == r) diag_[r] = static_cast<int>(luCol_.size());
-            luCol_.push_back(c);
-            luLev.push_back(lev[c]);
-            lev[c] = -1;
-        }
-        luStart_.push_back(static_cast<int>(luCol_.size()));
-    }
-}
-
-void FlowOrderedIlu::FactorValues() {
-    // Numerical factorisation, row by row (IKJ), on the pattern.
-    luVal_.assign(luCol_.size(), 0.0);
-    for (int r = 0; r < n_; ++r) {
-        int e = luStart_[r];
-        for (int a = aStart_[r]; a < aStart_[r + 1]; ++a) {
-            while (luCol_[e] < aCol_[a]) ++e;
-            luVal_[e] = aVal_[a];
-        }
-    }
-    pos_.assign(n_, -1);
-    int* pos = pos_.data();
-    for (int r = 0; r < n_; ++r) {
-        for (int e = luStart_[r]; e < luStart_[r + 1]; ++e) pos[luCol_[e]] = e;
-        for (int e = luStart_[r]; e < diag_[r]; ++e) {
-            const int q = luCol_[e];
-            const double f = luVal_[e] * luVal_[diag_[q]];  // diag holds the inverse
-            luVal_[e] = f;
-            for (int u = diag_[q] + 1; u < luStart_[q + 1]; ++u) {
-                const int p = pos[luCol_[u]];
-                if (p >= 0) luVal_[p] -= f * luVal_[u];
-            }
-        }
-        // A vanishing pivot (not met on a sound system, whose rows are
-        // scaled to a unit diagonal) is replaced by 1 rather than divided
-        // by: the preconditioner then stays finite and GMRES still
-        // converges, only more slowly.
-        const double d = luVal_[diag_[r]];
-        luVal_[diag_[r]] = std::fabs(d) > 1.0e-14 ? 1.0 / d : 1.0;
-        for (int e = luStart_[r]; e < luStart_[r + 1]; ++e) pos[luCol_[e]] = -1;
-    }
 }
 
 void FlowOrderedIlu::Multiply(const double* x, double* y) const {
     const double g = Jump(x);
-    const int* start = aStart_.data();
-    const int* col = aCol_.data();
-    const double* val = aVal_.data();
+    const int* start = a0_.start.data();
+    const int* col = a0_.col.data();
+    const double* val = a0_.val.data();
     for (int r = 0; r < n_; ++r) {
         double s = gammaCol_[r] * g;
         for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
@@ -222,25 +255,8 @@ void FlowOrderedIlu::Multiply(const double* x, double* y) const {
     }
 }
 
-void FlowOrderedIlu::SolveFactors(const double* r, double* y) const {
-    const int* start = luStart_.data();
-    const int* col = luCol_.data();
-    const int* diag = diag_.data();
-    const double* val = luVal_.data();
-    for (int q = 0; q < n_; ++q) {
-        double s = r[q];
-        for (int e = start[q]; e < diag[q]; ++e) s -= val[e] * y[col[e]];
-        y[q] = s;
-    }
-    for (int q = n_ - 1; q >= 0; --q) {
-        double s = y[q];
-        for (int e = diag[q] + 1; e < start[q + 1]; ++e) s -= val[e] * y[col[e]];
-        y[q] = s * val[diag[q]];
-    }
-}
-
 void FlowOrderedIlu::Precondition(const double* r, double* z) const {
-    SolveFactors(r, z);
+    factors_.Solve(r, z);
     // A vanishing 1 + d^T h would make the circulation singular in the
     // preconditioner; the circulation is then left as M0 gives it.
     if (std::fabs(responseJump_) <= 1.0e-12) return;

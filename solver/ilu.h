@@ -26,6 +26,43 @@
 
 namespace quarel {
 
+// A sparse matrix in compressed rows, columns ascending in each row.
+struct SparseRows {
+    int n = 0;
+    std::vector<int> start{0}, col;
+    std::vector<double> val;
+    // y = A x.  x [in]; y [out]
+    void Multiply(const double* x, double* y) const;
+};
+
+// Incomplete LU factors of a sparse matrix with the fill of a given level,
+// in the order of its rows, without pivoting.
+class SparseIlu {
+public:
+    // Factors a [in] with fill level `level` [in] (0: the pattern of a).
+    // The pattern of the factors is kept while that of a stays the same.
+    void Factor(const SparseRows& a, const int& level);
+    // y = (L U)^-1 r.  r [in]; y [out] (may be r)
+    void Solve(const double* r, double* y) const;
+    // Nonzeros of the factors (L and U together, diagonal included).
+    int entries() const { return static_cast<int>(val_.size()); }
+
+private:
+    void FactorPattern(const SparseRows& a, const int level);
+    void FactorValues(const SparseRows& a);
+
+    int n_ = 0;
+    // Row r holds L (columns < r, unit diagonal implied), the inverse
+    // diagonal at diag_[r] and U (columns > r).
+    std::vector<int> start_, col_, diag_;
+    std::vector<double> val_;
+    // The pattern of the matrix and the level the factor pattern was made
+    // for.
+    std::vector<int> patternStart_, patternCol_;
+    int level_ = -1;
+    std::vector<int> pos_;  // work: position of each column in a row
+};
+
 class FlowOrderedIlu {
 public:
     // Copies the Newton matrix of the NX x NY grid with cut index k from the
@@ -36,7 +73,7 @@ public:
     // Number of unknowns.
     int size() const { return n_; }
     // Nonzeros of the factors (L and U together, diagonal included).
-    int factorEntries() const { return static_cast<int>(luVal_.size()); }
+    int factorEntries() const { return factors_.entries(); }
 
     // y = A x, the Newton matrix itself.  x [in]; y [out]
     void Multiply(const double* x, double* y) const;
@@ -51,30 +88,15 @@ public:
     void Scatter(const double* x, GridArray& v) const;
 
 private:
-    // Pattern of the factors with fill up to `level` (luStart_, luCol_,
-    // diag_) from that of A0.  level [in]
-    void FactorPattern(const int level);
-    // Values of the factors on their pattern from A0 (luVal_).
-    void FactorValues();
-    // y = M0^-1 r.  r [in]; y [out] (may be r)
-    void SolveFactors(const double* r, double* y) const;
     double Jump(const double* x) const { return x[last_] - x[first_]; }
 
     int NX_ = 0, NY_ = 0, k_ = 0, n_ = 0;
-    int first_ = 0, last_ = 0;  // compact index of (k, 1) and (NX-k, 1)
-    std::vector<int> node_;     // grid offset of each compact unknown
-    std::vector<int> index_;    // compact index of each grid offset (-1: none)
-    // A0 in compressed rows (columns in ascending compact order) and c.
-    std::vector<int> aStart_, aCol_;
-    std::vector<double> aVal_, gammaCol_;
-    // Factors: row r holds L (columns < r, unit diagonal implied), the
-    // inverse diagonal at diag_[r] and U (columns > r).
-    std::vector<int> luStart_, luCol_, diag_;
-    std::vector<double> luVal_;
-    // The pattern of A0 and the level the factor pattern was made for.
-    std::vector<int> patternStart_, patternCol_;
-    int level_ = -1;
-    std::vector<int> pos_;          // work: position of each column in a row
+    int first_ = 0, last_ = 0;      // compact index of (k, 1) and (NX-k, 1)
+    std::vector<int> node_;         // grid offset of each compact unknown
+    std::vector<int> index_;        // compact index of each grid offset (-1: none)
+    SparseRows a0_;                 // A0
+    std::vector<double> gammaCol_;  // c
+    SparseIlu factors_;
     std::vector<double> response_;  // h = M0^-1 c
     double responseJump_ = 0.0;     // 1 + d^T h
 };
