@@ -246,9 +246,9 @@ IluSolver iluSolver;
 }  // namespace
 
 void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
-               const int& m, const int& fill) {
+               const int& m, const int& fill, const int& gridLevels) {
     IluSolver& s = iluSolver;
-    s.ilu.Build(NY, k, NX, fill);
+    s.ilu.Build(NY, k, NX, fill, gridLevels);
     const int n = s.ilu.size();
     s.b.assign(n, 0.0);
     s.x.assign(n, 0.0);
@@ -430,7 +430,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
         lastForcingRes = std::fabs(RES);
         const double tau = std::fmax(eta * std::fabs(RES), 0.05 * linTol);
         if (options.method == LinearMethod::Ilu) {
-            IluDriver(NY, k, NX, tau, cycles, m, options.fill);
+            IluDriver(NY, k, NX, tau, cycles, m, options.fill, options.gridLevels);
         } else {
             InexactDriver(NY, k, NX, tau, cycles, m, sameLevel);
         }

@@ -28,7 +28,7 @@ void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau
 //   NY, k, NX [in]; tau [in] absolute linear tolerance; cycles, m [in];
 //   fill [in]
 void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
-               const int& m, const int& fill);
+               const int& m, const int& fill, const int& gridLevels = 1);
 
 // The largest linear residual that the last Newton step's GMRES solve left,
 // divided by the largest Newton residual it started from (0 when that was

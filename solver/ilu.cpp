@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 
 namespace quarel {
 
@@ -147,7 +148,8 @@ void SparseIlu::Solve(const double* r, double* y) const {
     }
 }
 
-void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int& level) {
+void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int& level,
+                           const int& gridLevels) {
     NX_ = NX;
     NY_ = NY;
     k_ = k;
@@ -236,10 +238,11 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
     }
 
     factors_.Factor(a0_, level);
+    BuildCoarseLevels(level, gridLevels);
 
-    // Response of the factors to the circulation column.
+    // Response of the preconditioner to the circulation column.
     response_.assign(n_, 0.0);
-    factors_.Solve(gammaCol_.data(), response_.data());
+    Cycle(0, gammaCol_.data(), response_.data());
     responseJump_ = 1.0 + Jump(response_.data());
 }
 
@@ -256,13 +259,200 @@ void FlowOrderedIlu::Multiply(const double* x, double* y) const {
 }
 
 void FlowOrderedIlu::Precondition(const double* r, double* z) const {
-    factors_.Solve(r, z);
+    if (r == z && coarseCount_ > 0) {
+        // The cycle reads r after writing z.
+        copy_.assign(r, r + n_);
+        r = copy_.data();
+    }
+    Cycle(0, r, z);
     // A vanishing 1 + d^T h would make the circulation singular in the
     // preconditioner; the circulation is then left as M0 gives it.
     if (std::fabs(responseJump_) <= 1.0e-12) return;
     const double g = Jump(z) / responseJump_;
     const double* h = response_.data();
     for (int q = 0; q < n_; ++q) z[q] -= g * h[q];
+}
+
+namespace {
+
+// Z = X Y.  X, Y [in]; Z [out]
+void Product(const SparseRows& X, const SparseRows& Y, const int columns, SparseRows& Z) {
+    std::vector<double> acc(columns, 0.0);
+    std::vector<int> where(columns, -1), used;
+    Z.n = X.n;
+    Z.start.assign(1, 0);
+    Z.col.clear();
+    Z.val.clear();
+    for (int r = 0; r < X.n; ++r) {
+        used.clear();
+        for (int e = X.start[r]; e < X.start[r + 1]; ++e) {
+            const int q = X.col[e];
+            const double x = X.val[e];
+            for (int f = Y.start[q]; f < Y.start[q + 1]; ++f) {
+                const int c = Y.col[f];
+                if (where[c] < 0) {
+                    where[c] = 1;
+                    used.push_back(c);
+                }
+                acc[c] += x * Y.val[f];
+            }
+        }
+        std::sort(used.begin(), used.end());
+        for (int c : used) {
+            Z.col.push_back(c);
+            Z.val.push_back(acc[c]);
+            acc[c] = 0.0;
+            where[c] = -1;
+        }
+        Z.start.push_back(static_cast<int>(Z.col.size()));
+    }
+}
+
+// T = X^T for X with `columns` columns.  X [in]; T [out]
+void Transpose(const SparseRows& X, const int columns, SparseRows& T) {
+    T.n = columns;
+    T.start.assign(columns + 1, 0);
+    for (int c : X.col) ++T.start[c + 1];
+    for (int c = 0; c < columns; ++c) T.start[c + 1] += T.start[c];
+    T.col.assign(X.col.size(), 0);
+    T.val.assign(X.col.size(), 0.0);
+    std::vector<int> next(T.start.begin(), T.start.end() - 1);
+    for (int r = 0; r < X.n; ++r) {
+        for (int e = X.start[r]; e < X.start[r + 1]; ++e) {
+            const int p = next[X.col[e]]++;
+            T.col[p] = r;
+            T.val[p] = X.val[e];
+        }
+    }
+}
+
+}  // namespace
+
+void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
+    // The levels are kept from call to call, so that their factor patterns
+    // can be reused.
+    coarseCount_ = 0;
+    if (gridLevels <= 1) return;
+    if (static_cast<int>(coarse_.size()) < gridLevels - 1) coarse_.resize(gridLevels - 1);
+    // Position of every unknown relative to the leading edge, (a, b) =
+    // (i - NX/2, j - 1); a coarse level keeps the nodes with even a and b,
+    // as the run's own coarse grids do, and numbers them in the order of
+    // the level above, so that it is ordered with the flow too.
+    const int mid = NX_ / 2;
+    std::vector<int> posA(n_), posB(n_);
+    for (int r = 0; r < n_; ++r) {
+        posA[r] = node_[r] % kGridStride - mid;
+        posB[r] = node_[r] / kGridStride;
+    }
+    // Unknown of the fine level at (a, b): -1 on the boundary, the partner
+    // on the second side of the cut (the correction there is the
+    // partner's, the circulation held).
+    auto fineAt = [&](int a, int b) -> int {
+        const int i = a + mid, j = b + 1;
+        if (i <= 0 || i >= NX_ || j >= NY_ || j < 1) return -1;
+        if (j == 1 && i > NX_ - k_) return index_[GridArray::at(NX_ - i, 1)];
+        return index_[GridArray::at(i, j)];
+    };
+    // coarseOf[c][q]: index on level c+1 of unknown q of level c, or -1.
+    std::vector<std::vector<int>> coarseOf;
+    std::function<int(int, int, int)> at = [&](int c, int a, int b) -> int {
+        if (c == 0) return fineAt(a, b);
+        const int q = at(c - 1, 2 * a, 2 * b);
+        return q < 0 ? -1 : coarseOf[c - 1][q];
+    };
+    const SparseRows* a = &a0_;
+    for (int c = 0; c + 1 < gridLevels; ++c) {
+        const int n = a->n;
+        std::vector<int> map(n, -1), nextA, nextB;
+        int nc = 0;
+        for (int r = 0; r < n; ++r) {
+            if (posA[r] % 2 == 0 && posB[r] % 2 == 0) {
+                map[r] = nc++;
+                nextA.push_back(posA[r] / 2);
+                nextB.push_back(posB[r] / 2);
+            }
+        }
+        if (nc < 4 || nc == n) break;
+        coarseOf.push_back(map);
+        Level& L = coarse_[coarseCount_++];
+        // Bilinear prolongation: a node between coarse nodes takes their
+        // mean; a coarse node missing (the boundary, where corrections
+        // vanish) counts as 0.
+        L.p.n = n;
+        L.p.start.assign(1, 0);
+        L.p.col.clear();
+        L.p.val.clear();
+        RowBuilder row;
+        for (int r = 0; r < n; ++r) {
+            row.clear();
+            const int pa = posA[r], pb = posB[r];
+            const int na = pa % 2 == 0 ? 1 : 2, nb = pb % 2 == 0 ? 1 : 2;
+            const double w = 1.0 / (na * nb);
+            for (int da = 0; da < na; ++da) {
+                for (int db = 0; db < nb; ++db) {
+                    const int xa = na == 1 ? pa : pa - 1 + 2 * da;
+                    const int xb = nb == 1 ? pb : pb - 1 + 2 * db;
+                    const int q = at(c, xa, xb);
+                    if (q < 0 || map[q] < 0) continue;
+                    row.add(map[q], w);
+                }
+            }
+            std::vector<std::pair<int, double>> sorted;
+            for (size_t e = 0; e < row.col.size(); ++e) sorted.emplace_back(row.col[e], row.val[e]);
+            std::sort(sorted.begin(), sorted.end());
+            for (const auto& e : sorted) {
+                L.p.col.push_back(e.first);
+                L.p.val.push_back(e.second);
+            }
+            L.p.start.push_back(static_cast<int>(L.p.col.size()));
+        }
+        Transpose(L.p, nc, L.pt);
+        // Galerkin operator of the coarse level: P^T A P.
+        SparseRows ap;
+        Product(*a, L.p, nc, ap);
+        Product(L.pt, ap, nc, L.a);
+        // Every row keeps its diagonal for the factorisation.
+        for (int r = 0; r < nc; ++r) {
+            bool has = false;
+            for (int e = L.a.start[r]; e < L.a.start[r + 1]; ++e) has = has || L.a.col[e] == r;
+            if (!has) {
+                // Not met on a connected grid; an empty coarse row would
+                // leave its unknown undetermined.
+                L.a.col.insert(L.a.col.begin() + L.a.start[r], r);
+                L.a.val.insert(L.a.val.begin() + L.a.start[r], 1.0);
+                for (int q = r + 1; q <= nc; ++q) ++L.a.start[q];
+            }
+        }
+        L.smoother.Factor(L.a, level);
+        L.t.assign(n, 0.0);
+        L.rc.assign(nc, 0.0);
+        L.zc.assign(nc, 0.0);
+        posA = nextA;
+        posB = nextB;
+        a = &L.a;
+    }
+}
+
+void FlowOrderedIlu::Cycle(const int c, const double* r, double* z) const {
+    const SparseRows& a = c == 0 ? a0_ : coarse_[c - 1].a;
+    const SparseIlu& smoother = c == 0 ? factors_ : coarse_[c - 1].smoother;
+    smoother.Solve(r, z);
+    if (c >= coarseCount_) return;
+    // Coarse-grid correction of the smoothed residual, then one more
+    // smoothing step.
+    const Level& L = coarse_[c];
+    const int n = a.n;
+    double* t = L.t.data();
+    a.Multiply(z, t);
+    for (int q = 0; q < n; ++q) t[q] = r[q] - t[q];
+    L.pt.Multiply(t, L.rc.data());
+    Cycle(c + 1, L.rc.data(), L.zc.data());
+    L.p.Multiply(L.zc.data(), t);
+    for (int q = 0; q < n; ++q) z[q] += t[q];
+    a.Multiply(z, t);
+    for (int q = 0; q < n; ++q) t[q] = r[q] - t[q];
+    smoother.Solve(t, t);
+    for (int q = 0; q < n; ++q) z[q] += t[q];
 }
 
 void FlowOrderedIlu::Gather(const GridArray& v, double* x) const {

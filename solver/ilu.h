@@ -68,7 +68,12 @@ public:
     // Copies the Newton matrix of the NX x NY grid with cut index k from the
     // coefficient arrays and factors it with fill level `level` (0: the
     // pattern of A0 itself).  NY, k, NX, level [in]
-    void Build(const int& NY, const int& k, const int& NX, const int& level);
+    // With gridLevels > 1 the preconditioner is a V-cycle over that many
+    // levels of the grid (every other node in both directions, Galerkin
+    // operators P^T A P with bilinear prolongation P), the incomplete
+    // factors of each level as smoother.  gridLevels [in]
+    void Build(const int& NY, const int& k, const int& NX, const int& level,
+               const int& gridLevels = 1);
 
     // Number of unknowns.
     int size() const { return n_; }
@@ -88,6 +93,16 @@ public:
     void Scatter(const double* x, GridArray& v) const;
 
 private:
+    // A coarse level: its operator and factors, the prolongation from it to
+    // the level above and its transpose, and work vectors.
+    struct Level {
+        SparseRows a, p, pt;
+        SparseIlu smoother;
+        mutable std::vector<double> t, rc, zc;
+    };
+    void BuildCoarseLevels(const int level, const int gridLevels);
+    // z = (V-cycle from level c) r.  c [in]; r [in]; z [out]
+    void Cycle(const int c, const double* r, double* z) const;
     double Jump(const double* x) const { return x[last_] - x[first_]; }
 
     int NX_ = 0, NY_ = 0, k_ = 0, n_ = 0;
@@ -97,6 +112,9 @@ private:
     SparseRows a0_;                 // A0
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
+    std::vector<Level> coarse_;
+    int coarseCount_ = 0;  // levels of coarse_ in use
+    mutable std::vector<double> copy_;  // r when the caller passes z = r
     std::vector<double> response_;  // h = M0^-1 c
     double responseJump_ = 0.0;     // 1 + d^T h
 };

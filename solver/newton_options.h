@@ -34,6 +34,8 @@ struct NewtonOptions {
     // kept restarted GMRES from stalling on the transonic cases where level
     // 1 did, at about 1.7 times the entries of level 0.
     int fill = 2;
+    // Grid levels of the multilevel preconditioner (1: the factors alone).
+    int gridLevels = 1;
 };
 
 }  // namespace quarel

@@ -169,6 +169,7 @@ int main(int argc, char** argv) {
     std::string grids = "ABCDE", tols = "5,7,9", only, dir = "/tmp/quarel-matrix";
     std::string method;
     int fill = quarel::NewtonOptions().fill;
+    int gridLevels = quarel::NewtonOptions().gridLevels;
     bool list = false;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -189,6 +190,8 @@ int main(int argc, char** argv) {
             dir = value();
         } else if (arg == "--method") {
             method = value();
+        } else if (arg == "--levels") {
+            gridLevels = std::atoi(value().c_str());
         } else if (arg == "--fill") {
             fill = std::atoi(value().c_str());
         } else if (arg == "--list") {
@@ -259,6 +262,7 @@ int main(int argc, char** argv) {
                 quarel::NewtonOptions options;
                 options.method = linearMethod;
                 options.fill = fill;
+                options.gridLevels = gridLevels;
                 rc.setNewtonOptions(options);
                 std::vector<int> fineIterations;
                 quarel::SetNewtonStepObserver([&]() {
