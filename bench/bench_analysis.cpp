@@ -10,8 +10,8 @@
 // which all three levels run through.
 //
 // The full analysis runs at Max.residual 1e-5, 1e-7 and 1e-9 (the first
-// argument is the exponent) with the line method, the inexact method and the
-// ilu method (second argument 0, 1 and 2).  Each level ends when its residual is below the
+// argument is the exponent) with the line, inexact, ilu and multilevel
+// methods (second argument 0, 1, 2 and 3).  Each level ends when its residual is below the
 // tolerance and the lift has settled; a run whose fine level does not get
 // there within 50 steps reports converged = 0.
 //
@@ -60,11 +60,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The linear method of a benchmark argument: 0 line, 1 inexact, 2 ilu.
+// The linear method of a benchmark argument: 0 line, 1 inexact, 2 ilu,
+// 3 multilevel.
 quarel::LinearMethod MethodOf(const int64_t arg) {
-    return arg == 2   ? quarel::LinearMethod::Ilu
-           : arg == 1 ? quarel::LinearMethod::Inexact
-                      : quarel::LinearMethod::Line;
+    switch (arg) {
+        case 1:
+            return quarel::LinearMethod::Inexact;
+        case 2:
+            return quarel::LinearMethod::Ilu;
+        case 3:
+            return quarel::LinearMethod::Multilevel;
+        default:
+            return quarel::LinearMethod::Line;
+    }
 }
 
 // Copies the sample into a scratch directory (the run writes its restart
@@ -136,10 +144,13 @@ BENCHMARK(BM_FullAnalysis)->Args({7, 1})->Unit(benchmark::kMillisecond)->Iterati
 BENCHMARK(BM_FullAnalysis)->Args({5, 2})->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FullAnalysis)->Args({7, 2})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_FullAnalysis)->Args({9, 2})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FullAnalysis)->Args({5, 3})->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FullAnalysis)->Args({7, 3})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FullAnalysis)->Args({9, 3})->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The transonic sample as shipped (224 x 33, Max.residual 1e-7, 20 GMRES
 // cycles of dimension 30); the argument selects the method (0 line,
-// 1 inexact, 2 ilu).
+// 1 inexact, 2 ilu, 3 multilevel).
 void BM_SampleTransonic(benchmark::State& state) {
     quarel::msg::setQuiet(true);
     static const fs::path dir = fs::temp_directory_path() / "quarel-bench";
@@ -165,7 +176,13 @@ void BM_SampleTransonic(benchmark::State& state) {
     state.counters["Cdrag"] = rc.results.cdrag;
     state.counters["converged"] = rc.converged() ? 1 : 0;
 }
-BENCHMARK(BM_SampleTransonic)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SampleTransonic)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 // One Newton step on the fine grid, started from a converged solution; the
 // argument selects the method as above.
@@ -205,7 +222,7 @@ void BM_NewtonStepFine(benchmark::State& state) {
     state.counters["NY"] = l.NY;
     state.counters["peak_MB"] = peakMegabytes();
 }
-BENCHMARK(BM_NewtonStepFine)->Arg(0)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NewtonStepFine)->Arg(0)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -425,11 +425,14 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             const double kept = kForcingGamma * lastEta * lastEta;
             if (kept > 0.1) eta = std::fmax(eta, kept);
         }
-        eta = std::fmin(eta, options.method == LinearMethod::Ilu ? kForcingMaxIlu : kForcingMax);
+        eta =
+            std::fmin(eta, options.method == LinearMethod::Inexact ? kForcingMax : kForcingMaxIlu);
         lastEta = eta;
         lastForcingRes = std::fabs(RES);
         const double tau = std::fmax(eta * std::fabs(RES), 0.05 * linTol);
         if (options.method == LinearMethod::Ilu) {
+            IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1);
+        } else if (options.method == LinearMethod::Multilevel) {
             IluDriver(NY, k, NX, tau, cycles, m, options.fill, options.gridLevels);
         } else {
             InexactDriver(NY, k, NX, tau, cycles, m, sameLevel);

@@ -113,10 +113,10 @@ private:
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
     std::vector<Level> coarse_;
-    int coarseCount_ = 0;  // levels of coarse_ in use
+    int coarseCount_ = 0;               // levels of coarse_ in use
     mutable std::vector<double> copy_;  // r when the caller passes z = r
-    std::vector<double> response_;  // h = M0^-1 c
-    double responseJump_ = 0.0;     // 1 + d^T h
+    std::vector<double> response_;      // h = M0^-1 c
+    double responseJump_ = 0.0;         // 1 + d^T h
 };
 
 }  // namespace quarel

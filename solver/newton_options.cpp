@@ -11,6 +11,8 @@ const char* LinearMethodName(LinearMethod method) {
             return "inexact";
         case LinearMethod::Ilu:
             return "ilu";
+        case LinearMethod::Multilevel:
+            return "multilevel";
         default:
             return "line";
     }
@@ -28,6 +30,10 @@ bool ParseLinearMethod(const char* name, LinearMethod& method) {
     }
     if (std::strcmp(name, "ilu") == 0) {
         method = LinearMethod::Ilu;
+        return true;
+    }
+    if (std::strcmp(name, "multilevel") == 0) {
+        method = LinearMethod::Multilevel;
         return true;
     }
     return false;

@@ -20,9 +20,14 @@ enum class LinearMethod {
     // circulation included) preconditioned by an incomplete factorisation
     // of the Newton matrix ordered with the flow (ilu.h).
     Ilu,
+    // The ilu method with a multilevel preconditioner: a V-cycle over the
+    // coarse levels of the grid (every other node in both directions,
+    // Galerkin operators), the incomplete factors of each level as
+    // smoother.
+    Multilevel,
 };
 
-// Name used by the batch option and the tools ("line", "inexact", "ilu"), and the
+// Name used by the batch option and the tools ("line", "inexact", "ilu", "multilevel"), and the
 // reverse; ParseLinearMethod returns false for an unknown name.
 const char* LinearMethodName(LinearMethod method);
 bool ParseLinearMethod(const char* name, LinearMethod& method);
@@ -34,8 +39,8 @@ struct NewtonOptions {
     // kept restarted GMRES from stalling on the transonic cases where level
     // 1 did, at about 1.7 times the entries of level 0.
     int fill = 2;
-    // Grid levels of the multilevel preconditioner (1: the factors alone).
-    int gridLevels = 1;
+    // Grid levels of the multilevel preconditioner (multilevel method).
+    int gridLevels = 2;
 };
 
 }  // namespace quarel

@@ -197,11 +197,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--list") {
             list = true;
         } else {
-            std::fprintf(
-                stderr,
-                "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
-                "[--method M] [--fill N] [--dir DIR] [--list]\n  cases are numbered from 1 in "
-                "--list order\n");
+            std::fprintf(stderr,
+                         "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
+                         "[--method M] [--fill N] [--levels N] [--dir DIR] [--list]\n  cases are "
+                         "numbered from 1 in "
+                         "--list order\n");
             return 1;
         }
     }
@@ -229,7 +229,8 @@ int main(int argc, char** argv) {
     }
     quarel::LinearMethod linearMethod = quarel::NewtonOptions().method;
     if (!method.empty() && !quarel::ParseLinearMethod(method.c_str(), linearMethod)) {
-        std::fprintf(stderr, "unknown method %s (line, inexact, ilu)\n", method.c_str());
+        std::fprintf(stderr, "unknown method %s (line, inexact, ilu, multilevel)\n",
+                     method.c_str());
         return 1;
     }
 
