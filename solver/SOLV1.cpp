@@ -258,10 +258,17 @@ void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, co
     // largest residual still has to fall (the 2-norm and the largest entry
     // fall alike once the error is smooth), and the solve ends when the
     // largest residual is at most tau.
+    // A cycle that has not reduced the residual by a hundredth has stalled
+    // (a system far from a flow, or one the preconditioner does not reach):
+    // further cycles would not do better, and the Newton step goes on with
+    // what it has, as a step of a weak solve.
+    double lastNorm = HUGE_VAL;
     auto target = [&](const double* r, double norm2) {
         double left = 0.0;
         for (int q = 0; q < n; ++q) left = std::fmax(left, std::fabs(r[q]));
-        return left <= tau ? -1.0 : 0.5 * norm2 * tau / left;
+        const bool stalled = norm2 > 0.99 * lastNorm;
+        lastNorm = norm2;
+        return left <= tau || stalled ? -1.0 : 0.5 * norm2 * tau / left;
     };
     linearIterations = Fgmres(
         n, m, cycles, [&](const double* x, double* y) { ilu.Multiply(x, y); },
