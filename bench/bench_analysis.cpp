@@ -218,6 +218,7 @@ void BM_NewtonStepFine(benchmark::State& state) {
     state.counters["allocs_per_step"] =
         static_cast<double>(g_allocations.load() - allocationsBefore) /
         static_cast<double>(state.iterations());
+    state.counters["gmres_its"] = quarel::LastLinearIterations();
     state.counters["NX"] = l.NX;
     state.counters["NY"] = l.NY;
     state.counters["peak_MB"] = peakMegabytes();

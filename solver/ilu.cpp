@@ -383,6 +383,7 @@ void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
         L.p.col.clear();
         L.p.val.clear();
         RowBuilder row;
+        std::vector<std::pair<int, double>> sorted;
         for (int r = 0; r < n; ++r) {
             row.clear();
             const int pa = posA[r], pb = posB[r];
@@ -397,7 +398,7 @@ void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
                     row.add(map[q], w);
                 }
             }
-            std::vector<std::pair<int, double>> sorted;
+            sorted.clear();
             for (size_t e = 0; e < row.col.size(); ++e) sorted.emplace_back(row.col[e], row.val[e]);
             std::sort(sorted.begin(), sorted.end());
             for (const auto& e : sorted) {
