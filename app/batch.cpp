@@ -58,7 +58,10 @@ const char* const kHelp =
     "  --method M    linear solve of the Newton steps: line (restarted GMRES with\n"
     "                the line preconditioner, the default) or inexact (fewer GMRES\n"
     "                iterations, for comparison: on transonic cases it can end with\n"
-    "                a lift several per cent off and still pass the level test)\n"
+    "                a lift several per cent off and still pass the level test) or\n"
+    "                ilu (flexible GMRES with an incomplete factorisation of the\n"
+    "                Newton matrix ordered with the flow) or multilevel (the same\n"
+    "                with a two-level V-cycle: fewest iterations)\n"
     "  --save        also write the result file FILE_1.out\n"
     "  --quiet       do not print the iteration lines\n"
     "  --alpha-sweep A0:A1:STEP  a polar: one calculation per angle, each started\n"
@@ -233,7 +236,8 @@ int main(int argc, char** argv) {
             if (a + 1 >= argc) return fail(kUsage, arg + " needs a value.");
             const char* text = argv[++a];
             if (!quarel::ParseLinearMethod(text, method)) {
-                return fail(kUsage, arg + " " + text + ": the method must be line or inexact.");
+                return fail(kUsage, arg + " " + text +
+                                        ": the method must be line, inexact, ilu or multilevel.");
             }
             continue;
         }

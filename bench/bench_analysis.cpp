@@ -9,9 +9,9 @@
 // leading edge) and 1.04 (trailing edge, mid-chord) gives a sound grid on
 // which all three levels run through.
 //
-// The full analysis runs at Max.residual 1e-5 and 1e-7 (the first argument
-// is the exponent) with the line method and with the inexact method (second
-// argument 0 and 1).  Each level ends when its residual is below the
+// The full analysis runs at Max.residual 1e-5, 1e-7 and 1e-9 (the first
+// argument is the exponent) with the line, inexact, ilu and multilevel
+// methods (second argument 0, 1, 2 and 3).  Each level ends when its residual is below the
 // tolerance and the lift has settled; a run whose fine level does not get
 // there within 50 steps reports converged = 0.
 //
@@ -25,6 +25,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -58,6 +59,21 @@ void operator delete(void* p, std::size_t) noexcept {
 namespace {
 
 namespace fs = std::filesystem;
+
+// The linear method of a benchmark argument: 0 line, 1 inexact, 2 ilu,
+// 3 multilevel.
+quarel::LinearMethod MethodOf(const int64_t arg) {
+    switch (arg) {
+        case 1:
+            return quarel::LinearMethod::Inexact;
+        case 2:
+            return quarel::LinearMethod::Ilu;
+        case 3:
+            return quarel::LinearMethod::Multilevel;
+        default:
+            return quarel::LinearMethod::Line;
+    }
+}
 
 // Copies the sample into a scratch directory (the run writes its restart
 // and Cp files beside the input and the grid listing into the current
@@ -101,8 +117,7 @@ void BM_FullAnalysis(benchmark::State& state) {
     setUp(rc);
     rc.job.maxResidual = std::pow(10.0, -static_cast<double>(state.range(0)));
     quarel::NewtonOptions options;
-    options.method =
-        state.range(1) == 1 ? quarel::LinearMethod::Inexact : quarel::LinearMethod::Line;
+    options.method = MethodOf(state.range(1));
     rc.setNewtonOptions(options);
     int steps = 0;
     for (auto _ : state) {
@@ -126,10 +141,16 @@ BENCHMARK(BM_FullAnalysis)->Args({5, 0})->Unit(benchmark::kMillisecond)->Iterati
 BENCHMARK(BM_FullAnalysis)->Args({5, 1})->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FullAnalysis)->Args({7, 0})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_FullAnalysis)->Args({7, 1})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FullAnalysis)->Args({5, 2})->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FullAnalysis)->Args({7, 2})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FullAnalysis)->Args({9, 2})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FullAnalysis)->Args({5, 3})->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FullAnalysis)->Args({7, 3})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FullAnalysis)->Args({9, 3})->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The transonic sample as shipped (224 x 33, Max.residual 1e-7, 20 GMRES
 // cycles of dimension 30); the argument selects the method (0 line,
-// 1 inexact).
+// 1 inexact, 2 ilu, 3 multilevel).
 void BM_SampleTransonic(benchmark::State& state) {
     quarel::msg::setQuiet(true);
     static const fs::path dir = fs::temp_directory_path() / "quarel-bench";
@@ -140,8 +161,7 @@ void BM_SampleTransonic(benchmark::State& state) {
     quarel::RunControl rc;
     rc.open((dir / "sample.dat").string());
     quarel::NewtonOptions options;
-    options.method =
-        state.range(0) == 1 ? quarel::LinearMethod::Inexact : quarel::LinearMethod::Line;
+    options.method = MethodOf(state.range(0));
     rc.setNewtonOptions(options);
     for (auto _ : state) {
         rc.flowChanged();
@@ -156,13 +176,23 @@ void BM_SampleTransonic(benchmark::State& state) {
     state.counters["Cdrag"] = rc.results.cdrag;
     state.counters["converged"] = rc.converged() ? 1 : 0;
 }
-BENCHMARK(BM_SampleTransonic)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SampleTransonic)
+    ->Arg(0)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
-// One Newton step on the fine grid, started from a converged solution.
+// One Newton step on the fine grid, started from a converged solution; the
+// argument selects the method as above.
 void BM_NewtonStepFine(benchmark::State& state) {
     quarel::msg::setQuiet(true);
     quarel::RunControl rc;
     setUp(rc);
+    quarel::NewtonOptions options;
+    options.method = MethodOf(state.range(0));
+    rc.setNewtonOptions(options);
     try {
         rc.calculate();
     } catch (const std::exception& e) {
@@ -182,17 +212,18 @@ void BM_NewtonStepFine(benchmark::State& state) {
         quarel::NewtonStep(l.NY, l.k, l.NX, f.mach, f.gamma, diagFactor, job.maxResidual,
                            job.linearIterations, job.gmresDim, designFlag, job.designRegime,
                            rc.design.designEnd, itr, res, cd, cl, f.cu, f.su, f.cosSweep,
-                           f.sin2Sweep, line);
+                           f.sin2Sweep, line, options);
     }
     // Heap allocations per step: the iteration line's formatting only.
     state.counters["allocs_per_step"] =
         static_cast<double>(g_allocations.load() - allocationsBefore) /
         static_cast<double>(state.iterations());
+    state.counters["gmres_its"] = quarel::LastLinearIterations();
     state.counters["NX"] = l.NX;
     state.counters["NY"] = l.NY;
     state.counters["peak_MB"] = peakMegabytes();
 }
-BENCHMARK(BM_NewtonStepFine)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NewtonStepFine)->Arg(0)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

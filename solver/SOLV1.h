@@ -22,6 +22,14 @@ void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTo
 void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
                    const int& m, const bool& keepResponse);
 
+// The solve of the ilu method for A corr = sp0: flexible GMRES on the whole
+// system with the flow-ordered incomplete factorisation of fill level
+// `fill`, until the largest linear residual is at most tau.
+//   NY, k, NX [in]; tau [in] absolute linear tolerance; cycles, m [in];
+//   fill [in]
+void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
+               const int& m, const int& fill, const int& gridLevels = 1);
+
 // The largest linear residual that the last Newton step's GMRES solve left,
 // divided by the largest Newton residual it started from (0 when that was
 // 0): near 1 when the solve could not reduce the residual at all.

@@ -22,15 +22,6 @@ namespace quarel {
 
 namespace {
 
-// While set, vectors carry no circulation change: their second-side cut
-// values equal their partners', the operator leaves out the circulation
-// column and the preconditioner keeps the second side equal to the first.
-bool g_frozen = false;
-
-// While set, the preconditioner follows its line factorisation with one
-// sweep of exact column solves (see ColumnSweep).
-bool g_columns = false;
-
 constexpr int S = kGridStride;
 
 // Inverse of a 3 x 3 matrix by cofactors (adjugate over determinant).
@@ -148,21 +139,21 @@ void ClearBoundary(const int& NY, const int& NX, GridArray& v) {
 }
 
 template <bool Store, bool Dots>
-void OperatorPass(int NY, int k, int NX, const double* pv, double* pa, const double* pw, double& s1,
-                  double& s2);
+void OperatorPass(const LineSolver& ls, int NY, int k, int NX, const double* pv, double* pa,
+                  const double* pw, double& s1, double& s2);
 template <bool Factored>
-void Precondition(int NY, int k, int NX, const GridArray& r, GridArray& z);
+void Precondition(LineSolver& ls, int NY, int k, int NX, const GridArray& r, GridArray& z);
 
 // B(x) of the GMRES cycle: w = A x, z = P^-1 w, result (s2/s1) z with
 // s1 = |A z|^2 and s2 = (A z, w).  Leaves z in out and returns the factor
 // s2/s1, which the caller applies.  Uses gmw as
 // a work vector.
-double ScaledPreconditionedOperator(const int& NY, const int& k, const int& NX, const GridArray& x,
-                                    GridArray& out) {
-    ApplyOperator(NY, k, NX, x, gmw);
-    Precondition<true>(NY, k, NX, gmw, out);
+double ScaledPreconditionedOperator(LineSolver& ls, const int& NY, const int& k, const int& NX,
+                                    const GridArray& x, GridArray& out) {
+    ApplyOperator(ls, NY, k, NX, x, gmw);
+    Precondition<true>(ls, NY, k, NX, gmw, out);
     double s1, s2;
-    OperatorPass<false, true>(NY, k, NX, out.data(), nullptr, gmw.data(), s1, s2);
+    OperatorPass<false, true>(ls, NY, k, NX, out.data(), nullptr, gmw.data(), s1, s2);
     // A vanishing A z (only for x = 0) gives B(x) = 0: the Arnoldi
     // process then stops at this dimension.
     return s1 > 0.0 ? s2 / s1 : 0.0;
@@ -286,8 +277,8 @@ namespace {
 
 // Line-1 solve with the block factors kept by FactorLine1 (used inside a
 // GMRES cycle, where the blocks do not change).
-void SolveLine1Factored(const int NX, const int k);
-void FactorLine1(const int NX, const int k);
+void SolveLine1Factored(LineSolver& ls, const int NX, const int k);
+void FactorLine1(LineSolver& ls, const int NX, const int k);
 
 // One Gauss-Seidel sweep over the grid columns, after the line
 // factorisation: each column i (lines j = 2 .. NY-1) is solved exactly in
@@ -299,9 +290,12 @@ void FactorLine1(const int NX, const int k);
 // region); the sweep marches with the characteristics and removes them.
 // Line 1 keeps the values of the block solve.
 //   r [in] right-hand side; z [in,out] preconditioned vector
-void ColumnSweep(const int NY, const int k, const int NX, const GridArray& r, GridArray& z) {
-    static double b[kMaxNY + 1], c[kMaxNY + 1], d[kMaxNY + 1];
-    const double circ = g_frozen ? 0.0 : Circulation(z, NX, k);
+void ColumnSweep(LineSolver& ls, const int NY, const int k, const int NX, const GridArray& r,
+                 GridArray& z) {
+    double* b = ls.colB;
+    double* c = ls.colC;
+    double* d = ls.colD;
+    const double circ = ls.frozen ? 0.0 : Circulation(z, NX, k);
     const int n = NY - 2;
     const int mid = NX / 2;
     for (int s = 0; s < NX - 1; ++s) {
@@ -333,13 +327,12 @@ void ColumnSweep(const int NY, const int k, const int NX, const GridArray& r, Gr
     }
 }
 
-GridArray columnRhs;  // copy of r for the column sweep (r and z may coincide)
-
 // z = P^-1 r; Factored selects the line-1 solve with the kept factors.
 template <bool Factored>
-void Precondition(const int NY, const int k, const int NX, const GridArray& r, GridArray& z) {
-    const bool columns = g_columns && NY >= 4;
-    if (columns) columnRhs = r;
+void Precondition(LineSolver& ls, const int NY, const int k, const int NX, const GridArray& r,
+                  GridArray& z) {
+    const bool columns = ls.columns && NY >= 4;
+    if (columns) ls.columnRhs = r;
     // r and z may be the same array: every r(i, j) is read before z(i, j)
     // is written.  The boundary values of z must be 0 for the sweeps.
     const double* pr = r.data();
@@ -366,9 +359,9 @@ void Precondition(const int NY, const int k, const int NX, const GridArray& r, G
         }
     }
     if (Factored) {
-        SolveLine1Factored(NX, k);
+        SolveLine1Factored(ls, NX, k);
     } else {
-        BlockSolveLine1(NX, k);
+        BlockSolveLine1(ls, NX, k);
     }
     for (int i = 1; i <= N; ++i) {
         z(i, 1) = btr(1, i);
@@ -378,33 +371,43 @@ void Precondition(const int NY, const int k, const int NX, const GridArray& r, G
         }
     }
     // The second-side cut nodes: partner value plus the circulation change.
-    const double dGamma = g_frozen ? 0.0 : Circulation(z, NX, k);
+    const double dGamma = ls.frozen ? 0.0 : Circulation(z, NX, k);
     for (int i = 1; i <= k - 1; ++i) z(NX - i, 1) = z(i, 1) + dGamma;
 
     // 3. Forward sweep with the upper factor, outward from line 3.
     ForwardSweep(NY, NX, pz);
 
     // 4. Column sweep, when asked for.
-    if (columns) ColumnSweep(NY, k, NX, columnRhs, z);
+    if (columns) ColumnSweep(ls, NY, k, NX, ls.columnRhs, z);
 }
 
 }  // namespace
 
+LineSolver& NewtonLineSolver() {
+    static LineSolver solver;
+    return solver;
+}
+
 void FreezeCirculation(const bool frozen) {
-    g_frozen = frozen;
+    NewtonLineSolver().frozen = frozen;
 }
 
 void AddColumnSweep(const bool on) {
-    g_columns = on;
+    NewtonLineSolver().columns = on;
 }
 
 bool ColumnSweepAdded() {
-    return g_columns;
+    return NewtonLineSolver().columns;
+}
+
+void ApplyPreconditioner(LineSolver& ls, const int& NY, const int& k, const int& NX,
+                         const GridArray& r, GridArray& z) {
+    Precondition<false>(ls, NY, k, NX, r, z);
 }
 
 void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,
                          GridArray& z) {
-    Precondition<false>(NY, k, NX, r, z);
+    ApplyPreconditioner(NewtonLineSolver(), NY, k, NX, r, z);
 }
 
 namespace {
@@ -448,9 +451,9 @@ inline void InteriorRows(const int o, const int lo, const int hi, const double* 
 // s2 = sum (A v) w over the unknowns in the same order as DotUnknowns, so
 // the sums are bit-for-bit those of a separate product and dot products.
 template <bool Store, bool Dots>
-void OperatorPass(const int NY, const int k, const int NX, const double* pv, double* pa,
-                  const double* pw, double& s1, double& s2) {
-    const double dGamma = g_frozen ? 0.0 : pv[GridArray::at(NX - k, 1)] - pv[GridArray::at(k, 1)];
+void OperatorPass(const LineSolver& ls, const int NY, const int k, const int NX, const double* pv,
+                  double* pa, const double* pw, double& s1, double& s2) {
+    const double dGamma = ls.frozen ? 0.0 : pv[GridArray::at(NX - k, 1)] - pv[GridArray::at(k, 1)];
     double t1 = 0.0, t2 = 0.0;
 
     // Line 1: wake-cut nodes (south neighbours across the cut on line 2),
@@ -526,9 +529,10 @@ void OperatorPass(const int NY, const int k, const int NX, const double* pv, dou
 
 }  // namespace
 
-void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v, GridArray& av) {
+void ApplyOperator(const LineSolver& ls, const int& NY, const int& k, const int& NX,
+                   const GridArray& v, GridArray& av) {
     double s1, s2;
-    OperatorPass<true, false>(NY, k, NX, v.data(), av.data(), nullptr, s1, s2);
+    OperatorPass<true, false>(ls, NY, k, NX, v.data(), av.data(), nullptr, s1, s2);
     // Couplings of the exact Newton matrix that the stencil has no slot
     // for (none with the approximate matrix).
     const ExtraCouplings& x = extraCouplings;
@@ -550,11 +554,19 @@ void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& 
     }
 }
 
-void BlockSolveLine1(const int& NX, const int& k) {
+void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v, GridArray& av) {
+    ApplyOperator(NewtonLineSolver(), NY, k, NX, v, av);
+}
+
+void BlockSolveLine1(LineSolver& ls, const int& NX, const int& k) {
     // The factors serve one solve here; a GMRES cycle keeps them for all
     // its preconditioner applications.
-    FactorLine1(NX, k);
-    SolveLine1Factored(NX, k);
+    FactorLine1(ls, NX, k);
+    SolveLine1Factored(ls, NX, k);
+}
+
+void BlockSolveLine1(const int& NX, const int& k) {
+    BlockSolveLine1(NewtonLineSolver(), NX, k);
 }
 
 namespace {
@@ -568,12 +580,8 @@ namespace {
 // cofactors; the border unknowns dGamma = u2(NX-k) - u2(k) (0 while the
 // circulation is held), w2 = z(NX-k+1, 1) = u2(k-1) + dGamma and
 // w3 = z(NX-k+1, 2) = u3(k-1) close the system.
-double f_inv[kBlockStations + 1][3][3];
-double f_x[kBlockStations + 1][3][3];
-double f_y[kBlockStations + 1][3][4];
-double f_binv[3][3];
 
-void FactorLine1(const int NX, const int k) {
+void FactorLine1(LineSolver& ls, const int NX, const int k) {
     const int N = NX - k;
     if (N < 1) return;
     for (int s = 1; s <= N; ++s) {
@@ -589,8 +597,8 @@ void FactorLine1(const int NX, const int k) {
             double cb[3][3];
             for (int r = 0; r < 3; ++r)
                 for (int c = 0; c < 3; ++c) cb[r][c] = btc(r, c, s);
-            const double(&xp)[3][3] = f_x[s - 1];
-            const double(&yp)[3][4] = f_y[s - 1];
+            const double(&xp)[3][3] = ls.x[s - 1];
+            const double(&yp)[3][4] = ls.y[s - 1];
             for (int r = 0; r < 3; ++r) {
                 for (int c = 0; c < 3; ++c)
                     m[r][c] -= cb[r][0] * xp[0][c] + cb[r][1] * xp[1][c] + cb[r][2] * xp[2][c];
@@ -598,7 +606,7 @@ void FactorLine1(const int NX, const int k) {
                     rhs[r][c] -= cb[r][0] * yp[0][c] + cb[r][1] * yp[1][c] + cb[r][2] * yp[2][c];
             }
         }
-        double(&inv)[3][3] = f_inv[s];
+        double(&inv)[3][3] = ls.inv[s];
         Inverse3(m, inv);
         if (s < N) {
             double a[3][3];
@@ -606,30 +614,30 @@ void FactorLine1(const int NX, const int k) {
                 for (int c = 0; c < 3; ++c) a[r][c] = bta(r, c, s);
             for (int r = 0; r < 3; ++r)
                 for (int c = 0; c < 3; ++c)
-                    f_x[s][r][c] = inv[r][0] * a[0][c] + inv[r][1] * a[1][c] + inv[r][2] * a[2][c];
+                    ls.x[s][r][c] = inv[r][0] * a[0][c] + inv[r][1] * a[1][c] + inv[r][2] * a[2][c];
         }
         for (int r = 0; r < 3; ++r)
             for (int c = 1; c < 4; ++c)
-                f_y[s][r][c] =
+                ls.y[s][r][c] =
                     inv[r][0] * rhs[0][c] + inv[r][1] * rhs[1][c] + inv[r][2] * rhs[2][c];
     }
     for (int s = N - 1; s >= 1; --s) {
-        const double(&xs)[3][3] = f_x[s];
-        const double(&yn)[3][4] = f_y[s + 1];
+        const double(&xs)[3][3] = ls.x[s];
+        const double(&yn)[3][4] = ls.y[s + 1];
         for (int r = 0; r < 3; ++r)
             for (int c = 1; c < 4; ++c)
-                f_y[s][r][c] -= xs[r][0] * yn[0][c] + xs[r][1] * yn[1][c] + xs[r][2] * yn[2][c];
+                ls.y[s][r][c] -= xs[r][0] * yn[0][c] + xs[r][1] * yn[1][c] + xs[r][2] * yn[2][c];
     }
     double m[3][3];
     {
-        const double(&yn)[3][4] = f_y[N];
-        const double(&yk)[3][4] = f_y[k];
+        const double(&yn)[3][4] = ls.y[N];
+        const double(&yk)[3][4] = ls.y[k];
         m[0][0] = 1.0 - (yn[1][1] - yk[1][1]);
         m[0][1] = -(yn[1][2] - yk[1][2]);
         m[0][2] = -(yn[1][3] - yk[1][3]);
-        if (g_frozen) m[0][0] = 1.0, m[0][1] = m[0][2] = 0.0;  // dGamma = 0
+        if (ls.frozen) m[0][0] = 1.0, m[0][1] = m[0][2] = 0.0;  // dGamma = 0
         if (k >= 2) {
-            const double(&yc)[3][4] = f_y[k - 1];
+            const double(&yc)[3][4] = ls.y[k - 1];
             m[1][0] = -1.0 - yc[1][1];
             m[1][1] = 1.0 - yc[1][2];
             m[1][2] = -yc[1][3];
@@ -641,45 +649,45 @@ void FactorLine1(const int NX, const int k) {
             m[2][0] = 0.0, m[2][1] = 0.0, m[2][2] = 1.0;
         }
     }
-    Inverse3(m, f_binv);
+    Inverse3(m, ls.binv);
 }
 
-void SolveLine1Factored(const int NX, const int k) {
+void SolveLine1Factored(LineSolver& ls, const int NX, const int k) {
     const int N = NX - k;
     if (N < 1) return;
     for (int s = 1; s <= N; ++s) {
         double rhs[3];
         for (int r = 0; r < 3; ++r) rhs[r] = btr(r, s);
         if (s > 1) {
-            const double(&yp)[3][4] = f_y[s - 1];
+            const double(&yp)[3][4] = ls.y[s - 1];
             for (int r = 0; r < 3; ++r)
                 rhs[r] -=
                     btc(r, 0, s) * yp[0][0] + btc(r, 1, s) * yp[1][0] + btc(r, 2, s) * yp[2][0];
         }
-        const double(&inv)[3][3] = f_inv[s];
+        const double(&inv)[3][3] = ls.inv[s];
         for (int r = 0; r < 3; ++r)
-            f_y[s][r][0] = inv[r][0] * rhs[0] + inv[r][1] * rhs[1] + inv[r][2] * rhs[2];
+            ls.y[s][r][0] = inv[r][0] * rhs[0] + inv[r][1] * rhs[1] + inv[r][2] * rhs[2];
     }
     for (int s = N - 1; s >= 1; --s) {
-        const double(&xs)[3][3] = f_x[s];
-        const double(&yn)[3][4] = f_y[s + 1];
+        const double(&xs)[3][3] = ls.x[s];
+        const double(&yn)[3][4] = ls.y[s + 1];
         for (int r = 0; r < 3; ++r)
-            f_y[s][r][0] -= xs[r][0] * yn[0][0] + xs[r][1] * yn[1][0] + xs[r][2] * yn[2][0];
+            ls.y[s][r][0] -= xs[r][0] * yn[0][0] + xs[r][1] * yn[1][0] + xs[r][2] * yn[2][0];
     }
     double rhs[3];
-    rhs[0] = g_frozen ? 0.0 : f_y[N][1][0] - f_y[k][1][0];
+    rhs[0] = ls.frozen ? 0.0 : ls.y[N][1][0] - ls.y[k][1][0];
     if (k >= 2) {
-        rhs[1] = f_y[k - 1][1][0];
-        rhs[2] = f_y[k - 1][2][0];
+        rhs[1] = ls.y[k - 1][1][0];
+        rhs[2] = ls.y[k - 1][2][0];
     } else {
         rhs[1] = 0.0;
         rhs[2] = 0.0;
     }
     double b[3];
     for (int r = 0; r < 3; ++r)
-        b[r] = f_binv[r][0] * rhs[0] + f_binv[r][1] * rhs[1] + f_binv[r][2] * rhs[2];
+        b[r] = ls.binv[r][0] * rhs[0] + ls.binv[r][1] * rhs[1] + ls.binv[r][2] * rhs[2];
     for (int s = 1; s <= N; ++s) {
-        const double(&ys)[3][4] = f_y[s];
+        const double(&ys)[3][4] = ls.y[s];
         for (int r = 0; r < 3; ++r)
             btr(r, s) = ys[r][0] + ys[r][1] * b[0] + ys[r][2] * b[1] + ys[r][3] * b[2];
     }
@@ -689,6 +697,11 @@ void SolveLine1Factored(const int NX, const int k) {
 
 int GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b,
                const double& target, const bool& rescale) {
+    return GmresCycle(NewtonLineSolver(), NY, k, NX, m, b, target, rescale);
+}
+
+int GmresCycle(LineSolver& ls, const int& NY, const int& k, const int& NX, const int& m,
+               GridArray& b, const double& target, const bool& rescale) {
     const int mMax = m < 1 ? 1 : (m > kMaxKrylov ? kMaxKrylov : m);
     double h[kMaxKrylov + 1][kMaxKrylov] = {};  // h[row][column], 0-based
     double g[kMaxKrylov + 1] = {};
@@ -703,7 +716,7 @@ int GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArr
     Scale(NY, NX, 1.0 / beta, b, krylov[1]);
     g[0] = beta;
     // The blocks of line 1 stay the same for the whole cycle.
-    FactorLine1(NX, k);
+    FactorLine1(ls, NX, k);
 
     // Arnoldi process with modified Gram-Schmidt; each new column of H is
     // reduced to upper-triangular form at once by the Givens rotations of
@@ -717,10 +730,10 @@ int GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArr
         GridArray& w = krylov[l + 1];
         double c = 1.0;
         if (rescale) {
-            c = ScaledPreconditionedOperator(NY, k, NX, krylov[l], w);
+            c = ScaledPreconditionedOperator(ls, NY, k, NX, krylov[l], w);
         } else {
-            ApplyOperator(NY, k, NX, krylov[l], gmw);
-            Precondition<true>(NY, k, NX, gmw, w);
+            ApplyOperator(ls, NY, k, NX, krylov[l], gmw);
+            Precondition<true>(ls, NY, k, NX, gmw, w);
         }
         scale[l - 1] = c;
         // Each pass over w applies one update and forms the next inner

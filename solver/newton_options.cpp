@@ -6,7 +6,16 @@
 namespace quarel {
 
 const char* LinearMethodName(LinearMethod method) {
-    return method == LinearMethod::Inexact ? "inexact" : "line";
+    switch (method) {
+        case LinearMethod::Inexact:
+            return "inexact";
+        case LinearMethod::Ilu:
+            return "ilu";
+        case LinearMethod::Multilevel:
+            return "multilevel";
+        default:
+            return "line";
+    }
 }
 
 bool ParseLinearMethod(const char* name, LinearMethod& method) {
@@ -17,6 +26,14 @@ bool ParseLinearMethod(const char* name, LinearMethod& method) {
     }
     if (std::strcmp(name, "inexact") == 0) {
         method = LinearMethod::Inexact;
+        return true;
+    }
+    if (std::strcmp(name, "ilu") == 0) {
+        method = LinearMethod::Ilu;
+        return true;
+    }
+    if (std::strcmp(name, "multilevel") == 0) {
+        method = LinearMethod::Multilevel;
         return true;
     }
     return false;

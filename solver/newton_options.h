@@ -16,9 +16,18 @@ enum class LinearMethod {
     // the circulation response starts from that of the step before, and
     // the Krylov basis is built without the rescaling product.
     Inexact,
+    // Inexact Newton as above, with flexible GMRES on the whole system (the
+    // circulation included) preconditioned by an incomplete factorisation
+    // of the Newton matrix ordered with the flow (ilu.h).
+    Ilu,
+    // The ilu method with a multilevel preconditioner: a V-cycle over the
+    // coarse levels of the grid (every other node in both directions,
+    // Galerkin operators), the incomplete factors of each level as
+    // smoother.
+    Multilevel,
 };
 
-// Name used by the batch option and the tools ("line", "inexact"), and the
+// Name used by the batch option and the tools ("line", "inexact", "ilu", "multilevel"), and the
 // reverse; ParseLinearMethod returns false for an unknown name.
 const char* LinearMethodName(LinearMethod method);
 bool ParseLinearMethod(const char* name, LinearMethod& method);
@@ -32,6 +41,12 @@ struct NewtonOptions {
     // matrix of the node rows, whose diagonal dominance carries the early
     // steps through large changes of the flow.  0: never.
     double exactBelow = 1.0e-3;
+    // Level of fill of the incomplete factorisation (ilu method): level 2
+    // kept restarted GMRES from stalling on the transonic cases where level
+    // 1 did, at about 1.7 times the entries of level 0.
+    int fill = 2;
+    // Grid levels of the multilevel preconditioner (multilevel method).
+    int gridLevels = 2;
 };
 
 }  // namespace quarel

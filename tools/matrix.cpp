@@ -172,6 +172,8 @@ int main(int argc, char** argv) {
     std::string grids = "ABCDE", tols = "5,7,9", only, dir = "/tmp/quarel-matrix";
     std::string method;
     double exactBelow = quarel::NewtonOptions().exactBelow;
+    int fill = quarel::NewtonOptions().fill;
+    int gridLevels = quarel::NewtonOptions().gridLevels;
     bool list = false;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -194,12 +196,16 @@ int main(int argc, char** argv) {
             method = value();
         } else if (arg == "--exact-below") {
             exactBelow = std::atof(value().c_str());
+        } else if (arg == "--levels") {
+            gridLevels = std::atoi(value().c_str());
+        } else if (arg == "--fill") {
+            fill = std::atoi(value().c_str());
         } else if (arg == "--list") {
             list = true;
         } else {
             std::fprintf(stderr,
                          "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
-                         "[--method M] [--exact-below R] [--dir DIR] [--list]\n  cases are "
+                         "[--method M] [--exact-below R] [--fill N] [--levels N] [--dir DIR] [--list]\n  cases are "
                          "numbered from 1 in "
                          "--list order\n");
             return 1;
@@ -229,7 +235,8 @@ int main(int argc, char** argv) {
     }
     quarel::LinearMethod linearMethod = quarel::NewtonOptions().method;
     if (!method.empty() && !quarel::ParseLinearMethod(method.c_str(), linearMethod)) {
-        std::fprintf(stderr, "unknown method %s (line, inexact)\n", method.c_str());
+        std::fprintf(stderr, "unknown method %s (line, inexact, ilu, multilevel)\n",
+                     method.c_str());
         return 1;
     }
 
@@ -262,6 +269,8 @@ int main(int argc, char** argv) {
                 quarel::NewtonOptions options;
                 options.method = linearMethod;
                 options.exactBelow = exactBelow;
+                options.fill = fill;
+                options.gridLevels = gridLevels;
                 rc.setNewtonOptions(options);
                 std::vector<int> fineIterations;
                 quarel::SetNewtonStepObserver([&]() {

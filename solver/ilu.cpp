@@ -1,0 +1,473 @@
+// Incomplete factorisation of the Newton matrix, ordered with the flow (see
+// ilu.h).
+#include "ilu.h"
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+namespace quarel {
+
+namespace {
+
+// One row under construction: columns (compact indices) with their
+// coefficients, merged when two grid neighbours map to the same unknown.
+struct RowBuilder {
+    std::vector<int> col;
+    std::vector<double> val;
+    double gamma = 0.0;  // coefficient of the circulation
+    void clear() {
+        col.clear();
+        val.clear();
+        gamma = 0.0;
+    }
+    void add(int c, double v) {
+        for (size_t p = 0; p < col.size(); ++p) {
+            if (col[p] == c) {
+                val[p] += v;
+                return;
+            }
+        }
+        col.push_back(c);
+        val.push_back(v);
+    }
+};
+
+}  // namespace
+
+void SparseRows::Multiply(const double* x, double* y) const {
+    for (int r = 0; r < n; ++r) {
+        double s = 0.0;
+        for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
+        y[r] = s;
+    }
+}
+
+void SparseIlu::Factor(const SparseRows& a, const int& level) {
+    // Pattern of the factors by levels of fill: an entry of the matrix has
+    // level 0, a fill entry made by eliminating with row q has level
+    // lev(r, q) + lev(q, c) + 1 and is kept up to `level`.  The pattern of
+    // the Newton matrix changes only where a node turns supersonic or
+    // subsonic, so the pattern of the factors is usually that of the step
+    // before.
+    const bool samePattern =
+        a.n == n_ && level == level_ && a.start == patternStart_ && a.col == patternCol_;
+    if (!samePattern) {
+        n_ = a.n;
+        level_ = level;
+        patternStart_ = a.start;
+        patternCol_ = a.col;
+        FactorPattern(a, level);
+    }
+    FactorValues(a);
+}
+
+void SparseIlu::FactorPattern(const SparseRows& a, const int level) {
+    std::vector<int> lev(n_, -1);  // level of column c in the current row
+    std::vector<int> luLev;        // levels of the kept U entries
+    std::vector<int> cols;
+    start_.assign(1, 0);
+    col_.clear();
+    luLev.clear();
+    diag_.assign(n_, 0);
+    for (int r = 0; r < n_; ++r) {
+        cols.assign(a.col.begin() + a.start[r], a.col.begin() + a.start[r + 1]);
+        for (int c : cols) lev[c] = 0;
+        for (size_t p = 0; p < cols.size() && cols[p] < r; ++p) {
+            const int q = cols[p];
+            const int lq = lev[q];
+            for (int e = diag_[q] + 1; e < start_[q + 1]; ++e) {
+                const int c = col_[e];
+                const int l = lq + luLev[e] + 1;
+                if (l > level) continue;
+                if (lev[c] < 0) {
+                    lev[c] = l;
+                    cols.insert(std::upper_bound(cols.begin() + p + 1, cols.end(), c), c);
+                } else if (l < lev[c]) {
+                    lev[c] = l;
+                }
+            }
+        }
+        for (int c : cols) {
+            if (c == r) diag_[r] = static_cast<int>(col_.size());
+            col_.push_back(c);
+            luLev.push_back(lev[c]);
+            lev[c] = -1;
+        }
+        start_.push_back(static_cast<int>(col_.size()));
+    }
+}
+
+void SparseIlu::FactorValues(const SparseRows& a) {
+    // Numerical factorisation, row by row (IKJ), on the pattern.
+    val_.assign(col_.size(), 0.0);
+    for (int r = 0; r < n_; ++r) {
+        int e = start_[r];
+        for (int q = a.start[r]; q < a.start[r + 1]; ++q) {
+            while (col_[e] < a.col[q]) ++e;
+            val_[e] = a.val[q];
+        }
+    }
+    pos_.assign(n_, -1);
+    int* pos = pos_.data();
+    for (int r = 0; r < n_; ++r) {
+        for (int e = start_[r]; e < start_[r + 1]; ++e) pos[col_[e]] = e;
+        for (int e = start_[r]; e < diag_[r]; ++e) {
+            const int q = col_[e];
+            const double f = val_[e] * val_[diag_[q]];  // diag holds the inverse
+            val_[e] = f;
+            for (int u = diag_[q] + 1; u < start_[q + 1]; ++u) {
+                const int p = pos[col_[u]];
+                if (p >= 0) val_[p] -= f * val_[u];
+            }
+        }
+        // A vanishing pivot (not met on a sound system, whose rows are
+        // scaled to a unit diagonal) is replaced by 1 rather than divided
+        // by: the preconditioner then stays finite and GMRES still
+        // converges, only more slowly.
+        const double d = val_[diag_[r]];
+        val_[diag_[r]] = std::fabs(d) > 1.0e-14 ? 1.0 / d : 1.0;
+        for (int e = start_[r]; e < start_[r + 1]; ++e) pos[col_[e]] = -1;
+    }
+}
+
+void SparseIlu::Solve(const double* r, double* y) const {
+    const int* start = start_.data();
+    const int* col = col_.data();
+    const int* diag = diag_.data();
+    const double* val = val_.data();
+    for (int q = 0; q < n_; ++q) {
+        double s = r[q];
+        for (int e = start[q]; e < diag[q]; ++e) s -= val[e] * y[col[e]];
+        y[q] = s;
+    }
+    for (int q = n_ - 1; q >= 0; --q) {
+        double s = y[q];
+        for (int e = diag[q] + 1; e < start[q + 1]; ++e) s -= val[e] * y[col[e]];
+        y[q] = s * val[diag[q]];
+    }
+}
+
+void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int& level,
+                           const int& gridLevels) {
+    NX_ = NX;
+    NY_ = NY;
+    k_ = k;
+    index_.assign(static_cast<size_t>(GridArray::at(0, NY + 1)), -1);
+    node_.clear();
+
+    // Columns outward from the leading edge, each from the body (or the
+    // cut) to the last line before the far boundary.
+    const int mid = NX / 2;
+    auto addColumn = [&](int i) {
+        if (i < 1 || i > NX - 1) return;
+        for (int j = 1; j <= NY - 1; ++j) {
+            if (j == 1 && i > NX - k) continue;  // second side of the cut
+            index_[GridArray::at(i, j)] = static_cast<int>(node_.size());
+            node_.push_back(GridArray::at(i, j));
+        }
+    };
+    addColumn(mid);
+    for (int d = 1; mid - d >= 1 || mid + d <= NX - 1; ++d) {
+        addColumn(mid - d);
+        addColumn(mid + d);
+    }
+    n_ = static_cast<int>(node_.size());
+    first_ = index_[GridArray::at(k, 1)];
+    last_ = index_[GridArray::at(NX - k, 1)];
+
+    // Rows of A0 and the circulation column c, from the same terms as the
+    // operator product: a second-side cut node counts for its partner and
+    // for the circulation, a boundary node not at all.
+    RowBuilder row;
+    auto add = [&](int i, int j, double coef) {
+        if (coef == 0.0 || i <= 0 || i >= NX || j >= NY) return;
+        if (j == 1 && i > NX - k) {
+            row.add(index_[GridArray::at(NX - i, 1)], coef);
+            row.gamma += coef;
+            return;
+        }
+        row.add(index_[GridArray::at(i, j)], coef);
+    };
+    a0_.n = n_;
+    a0_.start.assign(1, 0);
+    a0_.col.clear();
+    a0_.val.clear();
+    gammaCol_.assign(n_, 0.0);
+    std::vector<std::pair<int, double>> sorted;
+    for (int r = 0; r < n_; ++r) {
+        const int o = node_[r];
+        const int i = o % kGridStride, j = o / kGridStride + 1;
+        row.clear();
+        add(i, j, ad1(i, j));
+        add(i - 1, j, ad2(i, j));
+        add(i + 1, j, ad3(i, j));
+        add(i, j + 1, ad4(i, j));
+        add(i + 1, j + 1, ad6(i, j));
+        add(i - 1, j + 1, ad7(i, j));
+        if (j == 1) {
+            if (i < k) {
+                // South neighbours across the cut, on line 2.
+                add(NX - i, 2, ad5(i, j));
+                add(NX - i - 1, 2, ad8(i, j));
+                add(NX - i + 1, 2, ad9(i, j));
+            }
+        } else {
+            add(i, j - 1, ad5(i, j));
+            add(i + 1, j - 1, ad8(i, j));
+            add(i - 1, j - 1, ad9(i, j));
+        }
+        if (i > 2) {
+            add(i - 1, j, adm(i, j));
+            add(i - 2, j, -adm(i, j));
+        }
+        if (i < NX - 2) {
+            add(i + 2, j, adp(i, j));
+            add(i + 1, j, -adp(i, j));
+        }
+        row.add(r, 0.0);  // the diagonal is always in the pattern
+        gammaCol_[r] = row.gamma - adg(i, j);
+        sorted.clear();
+        for (size_t p = 0; p < row.col.size(); ++p) sorted.emplace_back(row.col[p], row.val[p]);
+        std::sort(sorted.begin(), sorted.end());
+        for (const auto& e : sorted) {
+            a0_.col.push_back(e.first);
+            a0_.val.push_back(e.second);
+        }
+        a0_.start.push_back(static_cast<int>(a0_.col.size()));
+    }
+
+    factors_.Factor(a0_, level);
+    BuildCoarseLevels(level, gridLevels);
+
+    // Response of the preconditioner to the circulation column.
+    response_.assign(n_, 0.0);
+    Cycle(0, gammaCol_.data(), response_.data());
+    responseJump_ = 1.0 + Jump(response_.data());
+}
+
+void FlowOrderedIlu::Multiply(const double* x, double* y) const {
+    const double g = Jump(x);
+    const int* start = a0_.start.data();
+    const int* col = a0_.col.data();
+    const double* val = a0_.val.data();
+    for (int r = 0; r < n_; ++r) {
+        double s = gammaCol_[r] * g;
+        for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
+        y[r] = s;
+    }
+}
+
+void FlowOrderedIlu::Precondition(const double* r, double* z) const {
+    if (r == z && coarseCount_ > 0) {
+        // The cycle reads r after writing z.
+        copy_.assign(r, r + n_);
+        r = copy_.data();
+    }
+    Cycle(0, r, z);
+    // A vanishing 1 + d^T h would make the circulation singular in the
+    // preconditioner; the circulation is then left as M0 gives it.
+    if (std::fabs(responseJump_) <= 1.0e-12) return;
+    const double g = Jump(z) / responseJump_;
+    const double* h = response_.data();
+    for (int q = 0; q < n_; ++q) z[q] -= g * h[q];
+}
+
+namespace {
+
+// Z = X Y.  X, Y [in]; Z [out]
+void Product(const SparseRows& X, const SparseRows& Y, const int columns, SparseRows& Z) {
+    std::vector<double> acc(columns, 0.0);
+    std::vector<int> where(columns, -1), used;
+    Z.n = X.n;
+    Z.start.assign(1, 0);
+    Z.col.clear();
+    Z.val.clear();
+    for (int r = 0; r < X.n; ++r) {
+        used.clear();
+        for (int e = X.start[r]; e < X.start[r + 1]; ++e) {
+            const int q = X.col[e];
+            const double x = X.val[e];
+            for (int f = Y.start[q]; f < Y.start[q + 1]; ++f) {
+                const int c = Y.col[f];
+                if (where[c] < 0) {
+                    where[c] = 1;
+                    used.push_back(c);
+                }
+                acc[c] += x * Y.val[f];
+            }
+        }
+        std::sort(used.begin(), used.end());
+        for (int c : used) {
+            Z.col.push_back(c);
+            Z.val.push_back(acc[c]);
+            acc[c] = 0.0;
+            where[c] = -1;
+        }
+        Z.start.push_back(static_cast<int>(Z.col.size()));
+    }
+}
+
+// T = X^T for X with `columns` columns.  X [in]; T [out]
+void Transpose(const SparseRows& X, const int columns, SparseRows& T) {
+    T.n = columns;
+    T.start.assign(columns + 1, 0);
+    for (int c : X.col) ++T.start[c + 1];
+    for (int c = 0; c < columns; ++c) T.start[c + 1] += T.start[c];
+    T.col.assign(X.col.size(), 0);
+    T.val.assign(X.col.size(), 0.0);
+    std::vector<int> next(T.start.begin(), T.start.end() - 1);
+    for (int r = 0; r < X.n; ++r) {
+        for (int e = X.start[r]; e < X.start[r + 1]; ++e) {
+            const int p = next[X.col[e]]++;
+            T.col[p] = r;
+            T.val[p] = X.val[e];
+        }
+    }
+}
+
+}  // namespace
+
+void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
+    // The levels are kept from call to call, so that their factor patterns
+    // can be reused.
+    coarseCount_ = 0;
+    if (gridLevels <= 1) return;
+    if (static_cast<int>(coarse_.size()) < gridLevels - 1) coarse_.resize(gridLevels - 1);
+    // Position of every unknown relative to the leading edge, (a, b) =
+    // (i - NX/2, j - 1); a coarse level keeps the nodes with even a and b,
+    // as the run's own coarse grids do, and numbers them in the order of
+    // the level above, so that it is ordered with the flow too.
+    const int mid = NX_ / 2;
+    std::vector<int> posA(n_), posB(n_);
+    for (int r = 0; r < n_; ++r) {
+        posA[r] = node_[r] % kGridStride - mid;
+        posB[r] = node_[r] / kGridStride;
+    }
+    // Unknown of the fine level at (a, b): -1 on the boundary, the partner
+    // on the second side of the cut (the correction there is the
+    // partner's, the circulation held).
+    auto fineAt = [&](int a, int b) -> int {
+        const int i = a + mid, j = b + 1;
+        if (i <= 0 || i >= NX_ || j >= NY_ || j < 1) return -1;
+        if (j == 1 && i > NX_ - k_) return index_[GridArray::at(NX_ - i, 1)];
+        return index_[GridArray::at(i, j)];
+    };
+    // coarseOf[c][q]: index on level c+1 of unknown q of level c, or -1.
+    std::vector<std::vector<int>> coarseOf;
+    std::function<int(int, int, int)> at = [&](int c, int a, int b) -> int {
+        if (c == 0) return fineAt(a, b);
+        const int q = at(c - 1, 2 * a, 2 * b);
+        return q < 0 ? -1 : coarseOf[c - 1][q];
+    };
+    const SparseRows* a = &a0_;
+    for (int c = 0; c + 1 < gridLevels; ++c) {
+        const int n = a->n;
+        std::vector<int> map(n, -1), nextA, nextB;
+        int nc = 0;
+        for (int r = 0; r < n; ++r) {
+            if (posA[r] % 2 == 0 && posB[r] % 2 == 0) {
+                map[r] = nc++;
+                nextA.push_back(posA[r] / 2);
+                nextB.push_back(posB[r] / 2);
+            }
+        }
+        if (nc < 4 || nc == n) break;
+        coarseOf.push_back(map);
+        Level& L = coarse_[coarseCount_++];
+        // Bilinear prolongation: a node between coarse nodes takes their
+        // mean; a coarse node missing (the boundary, where corrections
+        // vanish) counts as 0.
+        L.p.n = n;
+        L.p.start.assign(1, 0);
+        L.p.col.clear();
+        L.p.val.clear();
+        RowBuilder row;
+        std::vector<std::pair<int, double>> sorted;
+        for (int r = 0; r < n; ++r) {
+            row.clear();
+            const int pa = posA[r], pb = posB[r];
+            const int na = pa % 2 == 0 ? 1 : 2, nb = pb % 2 == 0 ? 1 : 2;
+            const double w = 1.0 / (na * nb);
+            for (int da = 0; da < na; ++da) {
+                for (int db = 0; db < nb; ++db) {
+                    const int xa = na == 1 ? pa : pa - 1 + 2 * da;
+                    const int xb = nb == 1 ? pb : pb - 1 + 2 * db;
+                    const int q = at(c, xa, xb);
+                    if (q < 0 || map[q] < 0) continue;
+                    row.add(map[q], w);
+                }
+            }
+            sorted.clear();
+            for (size_t e = 0; e < row.col.size(); ++e) sorted.emplace_back(row.col[e], row.val[e]);
+            std::sort(sorted.begin(), sorted.end());
+            for (const auto& e : sorted) {
+                L.p.col.push_back(e.first);
+                L.p.val.push_back(e.second);
+            }
+            L.p.start.push_back(static_cast<int>(L.p.col.size()));
+        }
+        Transpose(L.p, nc, L.pt);
+        // Galerkin operator of the coarse level: P^T A P.
+        SparseRows ap;
+        Product(*a, L.p, nc, ap);
+        Product(L.pt, ap, nc, L.a);
+        // Every row keeps its diagonal for the factorisation.
+        for (int r = 0; r < nc; ++r) {
+            bool has = false;
+            for (int e = L.a.start[r]; e < L.a.start[r + 1]; ++e) has = has || L.a.col[e] == r;
+            if (!has) {
+                // Not met on a connected grid; an empty coarse row would
+                // leave its unknown undetermined.
+                L.a.col.insert(L.a.col.begin() + L.a.start[r], r);
+                L.a.val.insert(L.a.val.begin() + L.a.start[r], 1.0);
+                for (int q = r + 1; q <= nc; ++q) ++L.a.start[q];
+            }
+        }
+        L.smoother.Factor(L.a, level);
+        L.t.assign(n, 0.0);
+        L.rc.assign(nc, 0.0);
+        L.zc.assign(nc, 0.0);
+        posA = nextA;
+        posB = nextB;
+        a = &L.a;
+    }
+}
+
+void FlowOrderedIlu::Cycle(const int c, const double* r, double* z) const {
+    const SparseRows& a = c == 0 ? a0_ : coarse_[c - 1].a;
+    const SparseIlu& smoother = c == 0 ? factors_ : coarse_[c - 1].smoother;
+    smoother.Solve(r, z);
+    if (c >= coarseCount_) return;
+    // Coarse-grid correction of the smoothed residual, then one more
+    // smoothing step.
+    const Level& L = coarse_[c];
+    const int n = a.n;
+    double* t = L.t.data();
+    a.Multiply(z, t);
+    for (int q = 0; q < n; ++q) t[q] = r[q] - t[q];
+    L.pt.Multiply(t, L.rc.data());
+    Cycle(c + 1, L.rc.data(), L.zc.data());
+    L.p.Multiply(L.zc.data(), t);
+    for (int q = 0; q < n; ++q) z[q] += t[q];
+    a.Multiply(z, t);
+    for (int q = 0; q < n; ++q) t[q] = r[q] - t[q];
+    smoother.Solve(t, t);
+    for (int q = 0; q < n; ++q) z[q] += t[q];
+}
+
+void FlowOrderedIlu::Gather(const GridArray& v, double* x) const {
+    const double* p = v.data();
+    for (int q = 0; q < n_; ++q) x[q] = p[node_[q]];
+}
+
+void FlowOrderedIlu::Scatter(const double* x, GridArray& v) const {
+    for (int j = 1; j <= NY_; ++j)
+        for (int i = 0; i <= NX_; ++i) v(i, j) = 0.0;
+    double* p = v.data();
+    for (int q = 0; q < n_; ++q) p[node_[q]] = x[q];
+    const double g = Jump(x);
+    for (int i = 1; i <= k_ - 1; ++i) v(NX_ - i, 1) = v(i, 1) + g;
+}
+
+}  // namespace quarel
