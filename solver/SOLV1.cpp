@@ -261,10 +261,15 @@ IluSolver iluSolver;
 
 }  // namespace
 
+void BuildIluFactors(const int& NY, const int& k, const int& NX, const int& fill,
+                     const int& gridLevels) {
+    iluSolver.ilu.Build(NY, k, NX, fill, gridLevels);
+}
+
 void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
-               const int& m, const int& fill, const int& gridLevels) {
+               const int& m, const int& fill, const int& gridLevels, const bool& factorsBuilt) {
     IluSolver& s = iluSolver;
-    s.ilu.Build(NY, k, NX, fill, gridLevels);
+    if (!factorsBuilt) s.ilu.Build(NY, k, NX, fill, gridLevels);
     const int n = s.ilu.size();
     s.b.assign(n, 0.0);
     s.x.assign(n, 0.0);
@@ -450,6 +455,13 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     //    instead of at the rate the approximate matrix leaves (some 0.8 per
     //    step on the fine grid of a transonic case).
     const bool exact = std::fabs(RES) <= options.exactBelow;
+    const bool iluMethod =
+        options.method == LinearMethod::Ilu || options.method == LinearMethod::Multilevel;
+    const int iluLevels = options.method == LinearMethod::Ilu ? 1 : options.gridLevels;
+    // The incomplete factors are those of the approximate rows, whose
+    // diagonal dominance suits an incomplete factorisation: factors of the
+    // exact rows stall the solve near a shock.
+    if (exact && iluMethod) BuildIluFactors(NY, k, NX, options.fill, iluLevels);
     if (exact) ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
     if (exact) {
         // Newton's rate needs a solve that reduces the residual by a fixed
@@ -462,11 +474,10 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
         // steps.
         lastForcingRes = 0.0;
         const double tau = std::fmin(kExactForcing * std::fabs(RES), 0.75 * linTol);
-        if (options.method == LinearMethod::Ilu || options.method == LinearMethod::Multilevel) {
+        if (iluMethod) {
             // The incomplete factors hold the circulation column exactly,
             // so the same tolerance reaches the circulation too.
-            IluDriver(NY, k, NX, tau, cycles, m, options.fill,
-                      options.method == LinearMethod::Ilu ? 1 : options.gridLevels);
+            IluDriver(NY, k, NX, tau, cycles, m, options.fill, iluLevels, true);
         } else {
             SolveCorrection(NY, k, NX, tau, cycles, m, options.method == LinearMethod::Inexact,
                             sameLevel, true);

@@ -26,9 +26,16 @@ void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau
 // system with the flow-ordered incomplete factorisation of fill level
 // `fill`, until the largest linear residual is at most tau.
 //   NY, k, NX [in]; tau [in] absolute linear tolerance; cycles, m [in];
-//   fill [in]
+//   fill [in]; gridLevels [in] levels of the preconditioner;
+//   factorsBuilt [in] the factors are those of the present rows already
+//   (see BuildIluFactors)
 void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
-               const int& m, const int& fill, const int& gridLevels = 1);
+               const int& m, const int& fill, const int& gridLevels = 1,
+               const bool& factorsBuilt = false);
+// Builds the factors of the ilu solve from the rows of the Newton matrix as
+// they stand.  NY, k, NX, fill, gridLevels [in]
+void BuildIluFactors(const int& NY, const int& k, const int& NX, const int& fill,
+                     const int& gridLevels);
 
 // The largest linear residual that the last Newton step's GMRES solve left,
 // divided by the largest Newton residual it started from (0 when that was
