@@ -204,15 +204,16 @@ TEST(ExactIncompressible, CamberedKarmanTrefftzConvergesToTheExactSolution) {
             "%.5f), pressure drag %.1e\n",
             e.lift, e.liftExact, 100.0 * e.liftError(), e.cpRms, e.moment, e.momentExact,
             e.pressureDrag);
-    // Halving the mesh width cuts the lift error by about four, towards
-    // zero: no bias of the far field or of the bent wake cut is left.
+    // The lift error falls from -0.6 per cent on the coarse grid to within
+    // 0.1 per cent of the exact lift.
     EXPECT_LT(r[0].liftError(), -0.004);
-    EXPECT_GT(r[0].liftError() / r[1].liftError(), 3.0);
-    EXPECT_LT(std::fabs(r[1].liftError()), 1.5e-3);
+    EXPECT_LT(std::fabs(r[1].liftError()), 1.0e-3);
     // The surface pressures converge; the coarse level carries most of
-    // the error at the leading edge, so the ratio exceeds two.
+    // the error at the leading edge, so the ratio exceeds two.  A far field
+    // without the thickness doublet slows the flow round the whole section
+    // and leaves 3.8e-3 on the finer grid.
     EXPECT_GT(r[0].cpRms / r[1].cpRms, 1.9);
-    EXPECT_LT(r[1].cpRms, 6.0e-3);
+    EXPECT_LT(r[1].cpRms, 3.3e-3);
     // Moment about the quarter chord (nose-down from the camber) and
     // d'Alembert's zero drag.
     EXPECT_LT(r[1].momentExact, -0.08);
