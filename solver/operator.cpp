@@ -469,7 +469,9 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
         return;
     }
 
-    // Half cell on the wall with the transpiration flux.
+    // Half cell on the wall with the transpiration flux.  The half cells
+    // of the two trailing-edge nodes end on the first face of the cut,
+    // which is no wall: the flux through it is that of the cut face.
     double vE, vW;
     if (i < mid) {
         vE = vfx(i);
@@ -482,10 +484,20 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
         vW = vfx(i - 1);
     }
     const int E = i, W = i - 1;
-    row.res = northFlux(i, 1) +
-              0.5 * rhoi(E, 1) * (aji(E, 1) / g22i(E, 1)) * (phi(i + 1, 1) - phi(i, 1)) -
-              0.5 * rhoi(W, 1) * (aji(W, 1) / g22i(W, 1)) * (phi(i, 1) - phi(i - 1, 1)) -
-              0.5 * vE * rhoi(E, 1) / aji(E, 1) - 0.5 * vW * rhoi(W, 1) / aji(W, 1);
+    const bool upperTE = i == k, lowerTE = i == NX - k;
+    row.res = northFlux(i, 1);
+    if (lowerTE) {
+        row.res += TrailingEdgeCutOutflow(i, NX, k);
+    } else {
+        row.res += 0.5 * rhoi(E, 1) * (aji(E, 1) / g22i(E, 1)) * (phi(i + 1, 1) - phi(i, 1)) -
+                   0.5 * vE * rhoi(E, 1) / aji(E, 1);
+    }
+    if (upperTE) {
+        row.res += TrailingEdgeCutOutflow(i, NX, k);
+    } else {
+        row.res -= 0.5 * rhoi(W, 1) * (aji(W, 1) / g22i(W, 1)) * (phi(i, 1) - phi(i - 1, 1)) +
+                   0.5 * vW * rhoi(W, 1) / aji(W, 1);
+    }
 
     const double e = 0.5 * (cfi(E, 1) - dsi(i - 1, 1));
     const double w = 0.5 * (cfi(W, 1) - dri(i, 1));
@@ -499,6 +511,40 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
     a[8] = -0.5 * dsi(i, 1);
     a[11] = x;
     a[12] = -x;
+    // The cross derivative of a trailing-edge cut face: this side's
+    // line-2 nodes, the circulation, and the other side's line-2 nodes in
+    // the partner slots of the cut rows (5 for the node NX-i, 13 and 14
+    // for NX-i+1 and NX-i-1).
+    if (upperTE) {
+        const double xW = crossI(W, 1, w);
+        a[4] += xW;
+        a[11] += xW;
+        a[5] = -xW;
+        a[13] = -xW;
+        a[0] = -2.0 * xW;
+    } else if (lowerTE) {
+        const double xE = crossI(E, 1, e);
+        a[4] -= xE;
+        a[12] -= xE;
+        a[5] = xE;
+        a[14] = xE;
+        a[0] = -2.0 * xE;
+    }
+}
+
+double TrailingEdgeCutOutflow(const int& i, const int& NX, const int& k) {
+    // Across the cut the potential is higher on the lower side by the
+    // circulation; the face's eta-derivative is the central one of the
+    // two line-2 pairs, as in the cut rows.
+    const double circ = Circulation(NX, k);
+    if (i == k) {
+        const int p = NX - k;  // the same point on the lower side
+        const double pEta =
+            0.25 * (phi(k - 1, 2) + phi(k, 2) - phi(p + 1, 2) - phi(p, 2) + 2.0 * circ);
+        return -0.5 * eastFlux(k - 1, 1, pEta);
+    }
+    const double pEta = 0.25 * (phi(i, 2) + phi(i + 1, 2) - phi(k - 1, 2) - phi(k, 2) - 2.0 * circ);
+    return 0.5 * eastFlux(i, 1, pEta);
 }
 
 // ---------------------------------------------------------------------

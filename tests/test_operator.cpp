@@ -890,3 +890,76 @@ TEST(FarFieldValues, ThicknessDoubletOfACircle) {
     EXPECT_GT(bare, 0.025);
     EXPECT_LT(worst, 2.5e-3);
 }
+
+// The half cells of the two trailing-edge nodes end on the first face of
+// the cut, whose flux has its eta-derivative across the cut: together they
+// take the flux the first cut cell gives off (no direction is imposed on
+// the flow leaving the trailing edge), and their Newton rows carry the
+// derivatives of that flux, the circulation and the line-2 nodes on the
+// far side of the cut included.
+TEST(BodyRow, TrailingEdgeRowsShareTheFluxOfTheFirstCutFace) {
+    const int NX = 14, NY = 5, k = 3;
+    for (int j = 1; j <= NY; ++j)
+        for (int i = 0; i <= NX; ++i) {
+            xg(i, j) = yg(i, j) = 0.0;
+            aji(i, j) = ajj(i, j) = -2.0;
+            g11i(i, j) = g11j(i, j) = 1.3;
+            g22i(i, j) = g22j(i, j) = 0.9;
+            g12i(i, j) = g12j(i, j) = 0.35;
+        }
+    initFlow(NX, NY);
+    for (int j = 1; j <= NY; ++j)
+        for (int i = 0; i <= NX; ++i) phi(i, j) = randomish(i, j);
+    // The circulation is phi(NX-k, 1) - phi(k, 1); the second-side cut
+    // nodes follow their partners.
+    auto tie = [&] {
+        const double circ = Circulation(NX, k);
+        for (int m = 1; m < k; ++m) phi(NX - m, 1) = phi(m, 1) + circ;
+    };
+    tie();
+    const double circ = Circulation(NX, k);
+    const double F =
+        (1.3 * (phi(k, 1) - phi(k - 1, 1)) +
+         0.35 * 0.25 *
+             (phi(k - 1, 2) + phi(k, 2) - phi(NX - k + 1, 2) - phi(NX - k, 2) + 2.0 * circ)) /
+        -2.0;
+    EXPECT_NEAR(TrailingEdgeCutOutflow(k, NX, k), -0.5 * F, 1e-14);
+    EXPECT_NEAR(TrailingEdgeCutOutflow(NX - k, NX, k), -0.5 * F, 1e-14);
+
+    for (int i0 : {k, NX - k}) {
+        const int p = NX - i0;
+        auto res = [&] {
+            tie();
+            Row t;
+            BodyRow(i0, NX, k, 0, 0, 0, t);
+            return t.res;
+        };
+        auto dNode = [&](int i, int j) { return minusDerivative(i, j, 0, 0, res, 0.5); };
+        Row r;
+        BodyRow(i0, NX, k, 0, 0, 0, r);
+        EXPECT_NEAR(r.slot[4], dNode(i0, 2), 1e-12) << i0;
+        EXPECT_NEAR(r.slot[11], dNode(i0 - 1, 2), 1e-12) << i0;
+        EXPECT_NEAR(r.slot[12], dNode(i0 + 1, 2), 1e-12) << i0;
+        EXPECT_NEAR(r.slot[5], dNode(p, 2), 1e-12) << i0;
+        EXPECT_NEAR(r.slot[13], dNode(p + 1, 2), 1e-12) << i0;
+        EXPECT_NEAR(r.slot[14], dNode(p - 1, 2), 1e-12) << i0;
+        // Slot 0 holds +dR/dGamma.  The upper row sees the circulation
+        // only through the lower trailing-edge node; the lower row sees it
+        // through the upper one (its second-side neighbour held).
+        const int other = i0 == k ? NX - k : k;
+        const double sign = i0 == k ? 1.0 : -1.0;
+        const double c0 = phi(other, 1);
+        auto resHeld = [&] {
+            Row t;
+            BodyRow(i0, NX, k, 0, 0, 0, t);
+            return t.res;
+        };
+        phi(other, 1) = c0 + 0.5;
+        const double rp = i0 == k ? res() : resHeld();
+        phi(other, 1) = c0 - 0.5;
+        const double rm = i0 == k ? res() : resHeld();
+        phi(other, 1) = c0;
+        EXPECT_NEAR(r.slot[0], sign * (rp - rm), 1e-12) << i0;
+        tie();
+    }
+}
