@@ -590,23 +590,36 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
     // The cross-stream first moment about the vortex centre (0, yg(0, 1)),
     // circ (y_TE - y_c) minus the contour integral of phi dy (anticlockwise
     // round the section).  Through the free-stream part of phi it carries
-    // the section's thickness: the doublet of the displaced fluid, about
-    // twice the area of the section, whose absence from the boundary
-    // slows the flow round the section by some 1e-3 at seven chords.
-    double rise = 0.0;
-    for (int i = k; i < NX - k; ++i)
-        rise += 0.5 * (phi(i, 1) + phi(i + 1, 1)) * (yg(i + 1, 1) - yg(i, 1));
-    const double cross = circ * (yg(k, 1) - yg(0, 1)) - rise;
+    // the section's displacement: for a circle in a uniform stream the
+    // whole doublet a^2 U, for a thin section U times its area.  In
+    // compressible flow the far field is harmonic in the Prandtl-Glauert
+    // plane (x, beta y), where the wall is no longer a streamline: its
+    // stream function grows along the wall by (beta - 1/beta) u dy, which
+    // adds (1 - 1/beta^2) times the integral of x u dy to the moment (u the
+    // x-velocity along the wall), so that the displacement doublet of a
+    // thin section becomes U A / beta, as that of its source distribution.
+    double rise = 0.0, push = 0.0;
+    for (int i = k; i < NX - k; ++i) {
+        const double dx = xg(i + 1, 1) - xg(i, 1), dy = yg(i + 1, 1) - yg(i, 1);
+        const double dphi = phi(i + 1, 1) - phi(i, 1);
+        rise += 0.5 * (phi(i, 1) + phi(i + 1, 1)) * dy;
+        // u dy on a face along which the flow runs: dphi dx dy / ds^2.
+        const double ds2 = dx * dx + dy * dy;
+        if (ds2 > 0.0) push += 0.5 * (xg(i, 1) + xg(i + 1, 1)) * dphi * dx * dy / ds2;
+    }
+    const double cross = circ * (yg(k, 1) - yg(0, 1)) - rise + push;
+    // cross fso - push fto: the moment with the factor (1 - 1/beta^2) on
+    // the wall-stream-function part (fto = fso / beta^2).
     for (int i = 0; i <= NX; ++i) {
-        phi(i, NY) =
-            cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i) + moment * fdo(i) - cross * fso(i);
+        phi(i, NY) = cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i) + moment * fdo(i) -
+                     cross * fso(i) + push * fto(i);
     }
     if (NY < 2) return;
     for (int j = 1; j <= NY - 1; ++j) {
-        phi(0, j) =
-            cu * xg(0, j) + su * yg(0, j) + circ * ff0(j) + moment * fd0(j) - cross * fs0(j);
-        phi(NX, j) =
-            cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j) + moment * fdn(j) - cross * fsn(j);
+        phi(0, j) = cu * xg(0, j) + su * yg(0, j) + circ * ff0(j) + moment * fd0(j) -
+                    cross * fs0(j) + push * ft0(j);
+        phi(NX, j) = cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j) + moment * fdn(j) -
+                     cross * fsn(j) + push * ftn(j);
     }
 }
 
