@@ -45,13 +45,19 @@ double tangential(int i, int k, int NX, double vw) {
 // rho (J/g22) phi_xi + rho (g12/g22) V/J.  Its V part enters with the
 // sign of its face (+E, -W), so the defect of a section and that of its
 // mirror image are the same.
-double fluxDefect(int i, double vE, double vW) {
+double fluxDefect(int i, double vE, double vW, int k, int NX) {
     const int E = i, W = i - 1;
-    return 0.5 * rhoi(E, 1) * (aji(E, 1) / g22i(E, 1)) * (phi(i + 1, 1) - phi(i, 1)) -
-           0.5 * rhoi(W, 1) * (aji(W, 1) / g22i(W, 1)) * (phi(i, 1) - phi(i - 1, 1)) +
-           0.5 * vE * rhoi(E, 1) * (g12i(E, 1) / g22i(E, 1)) / aji(E, 1) -
-           0.5 * vW * rhoi(W, 1) * (g12i(W, 1) / g22i(W, 1)) / aji(W, 1) +
-           rhoj(i, 1) * (g22j(i, 1) / ajj(i, 1)) * (phi(i, 2) - phi(i, 1)) +
+    // A trailing-edge half cell ends on the first face of the wake cut,
+    // whose flux is that of the cut face, as in the analysis rows.
+    const double east =
+        i == NX - k ? TrailingEdgeCutOutflow(i, NX, k)
+                    : 0.5 * rhoi(E, 1) * (aji(E, 1) / g22i(E, 1)) * (phi(i + 1, 1) - phi(i, 1)) +
+                          0.5 * vE * rhoi(E, 1) * (g12i(E, 1) / g22i(E, 1)) / aji(E, 1);
+    const double west =
+        i == k ? TrailingEdgeCutOutflow(i, NX, k)
+               : -0.5 * rhoi(W, 1) * (aji(W, 1) / g22i(W, 1)) * (phi(i, 1) - phi(i - 1, 1)) -
+                     0.5 * vW * rhoi(W, 1) * (g12i(W, 1) / g22i(W, 1)) / aji(W, 1);
+    return east + west + rhoj(i, 1) * (g22j(i, 1) / ajj(i, 1)) * (phi(i, 2) - phi(i, 1)) +
            0.25 * rhoj(i, 1) * (g12j(i, 1) / ajj(i, 1)) *
                (phi(i + 1, 2) + phi(i + 1, 1) - phi(i - 1, 2) - phi(i - 1, 1));
 }
@@ -100,10 +106,10 @@ void DesignTranspiration(const int& NX, const int& k, const int& NY, const doubl
     std::vector<double> D(static_cast<size_t>(NX + 1), 0.0);
     auto shock = [&mach](int i) { return mach > 0.0 ? 0.5 * shk(i, 1) : 0.0; };
     for (int i = k; i <= mid - 1; ++i)
-        D[static_cast<size_t>(i)] = fluxDefect(i, vfx(i), vfx(i - 1)) + shock(i);
+        D[static_cast<size_t>(i)] = fluxDefect(i, vfx(i), vfx(i - 1), k, NX) + shock(i);
     if (mode == 0) {
         for (int i = mid + 1; i <= NX - k; ++i)
-            D[static_cast<size_t>(i)] = fluxDefect(i, vfx(i + 1), vfx(i)) + shock(i);
+            D[static_cast<size_t>(i)] = fluxDefect(i, vfx(i + 1), vfx(i), k, NX) + shock(i);
     }
     auto defect = [&D](int i) { return D[static_cast<size_t>(i)]; };
 

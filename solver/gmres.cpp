@@ -464,7 +464,9 @@ void OperatorPass(const LineSolver& ls, const int NY, const int k, const int NX,
         for (int i = 1; i <= NX - k; ++i) {
             double sum = ad1(i, 1) * c[i] + ad2(i, 1) * c[i - 1] + ad3(i, 1) * c[i + 1] +
                          ad4(i, 1) * n[i] + ad6(i, 1) * n[i + 1] + ad7(i, 1) * n[i - 1];
-            if (i < k) {
+            // Cut nodes and the two trailing-edge nodes, whose first cut
+            // face reaches across the cut.
+            if (i <= k || i == NX - k) {
                 sum +=
                     ad5(i, 1) * n[NX - i] + ad8(i, 1) * n[NX - i - 1] + ad9(i, 1) * n[NX - i + 1];
             }

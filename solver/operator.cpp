@@ -469,7 +469,9 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
         return;
     }
 
-    // Half cell on the wall with the transpiration flux.
+    // Half cell on the wall with the transpiration flux.  The half cells
+    // of the two trailing-edge nodes end on the first face of the cut,
+    // which is no wall: the flux through it is that of the cut face.
     double vE, vW;
     if (i < mid) {
         vE = vfx(i);
@@ -482,10 +484,20 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
         vW = vfx(i - 1);
     }
     const int E = i, W = i - 1;
-    row.res = northFlux(i, 1) +
-              0.5 * rhoi(E, 1) * (aji(E, 1) / g22i(E, 1)) * (phi(i + 1, 1) - phi(i, 1)) -
-              0.5 * rhoi(W, 1) * (aji(W, 1) / g22i(W, 1)) * (phi(i, 1) - phi(i - 1, 1)) -
-              0.5 * vE * rhoi(E, 1) / aji(E, 1) - 0.5 * vW * rhoi(W, 1) / aji(W, 1);
+    const bool upperTE = i == k, lowerTE = i == NX - k;
+    row.res = northFlux(i, 1);
+    if (lowerTE) {
+        row.res += TrailingEdgeCutOutflow(i, NX, k);
+    } else {
+        row.res += 0.5 * rhoi(E, 1) * (aji(E, 1) / g22i(E, 1)) * (phi(i + 1, 1) - phi(i, 1)) -
+                   0.5 * vE * rhoi(E, 1) / aji(E, 1);
+    }
+    if (upperTE) {
+        row.res += TrailingEdgeCutOutflow(i, NX, k);
+    } else {
+        row.res -= 0.5 * rhoi(W, 1) * (aji(W, 1) / g22i(W, 1)) * (phi(i, 1) - phi(i - 1, 1)) +
+                   0.5 * vW * rhoi(W, 1) / aji(W, 1);
+    }
 
     const double e = 0.5 * (cfi(E, 1) - dsi(i - 1, 1));
     const double w = 0.5 * (cfi(W, 1) - dri(i, 1));
@@ -499,6 +511,40 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
     a[8] = -0.5 * dsi(i, 1);
     a[11] = x;
     a[12] = -x;
+    // The cross derivative of a trailing-edge cut face: this side's
+    // line-2 nodes, the circulation, and the other side's line-2 nodes in
+    // the partner slots of the cut rows (5 for the node NX-i, 13 and 14
+    // for NX-i+1 and NX-i-1).
+    if (upperTE) {
+        const double xW = crossI(W, 1, w);
+        a[4] += xW;
+        a[11] += xW;
+        a[5] = -xW;
+        a[13] = -xW;
+        a[0] = -2.0 * xW;
+    } else if (lowerTE) {
+        const double xE = crossI(E, 1, e);
+        a[4] -= xE;
+        a[12] -= xE;
+        a[5] = xE;
+        a[14] = xE;
+        a[0] = -2.0 * xE;
+    }
+}
+
+double TrailingEdgeCutOutflow(const int& i, const int& NX, const int& k) {
+    // Across the cut the potential is higher on the lower side by the
+    // circulation; the face's eta-derivative is the central one of the
+    // two line-2 pairs, as in the cut rows.
+    const double circ = Circulation(NX, k);
+    if (i == k) {
+        const int p = NX - k;  // the same point on the lower side
+        const double pEta =
+            0.25 * (phi(k - 1, 2) + phi(k, 2) - phi(p + 1, 2) - phi(p, 2) + 2.0 * circ);
+        return -0.5 * eastFlux(k - 1, 1, pEta);
+    }
+    const double pEta = 0.25 * (phi(i, 2) + phi(i + 1, 2) - phi(k - 1, 2) - phi(k, 2) - 2.0 * circ);
+    return 0.5 * eastFlux(i, 1, pEta);
 }
 
 // ---------------------------------------------------------------------
@@ -541,13 +587,39 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
     for (int i = mid; i < NX - k; ++i)
         lower += 0.5 * (phi(i, 1) + phi(i + 1, 1)) * (xg(i + 1, 1) - xg(i, 1));
     const double moment = circ * xg(k, 1) - (lower - upper);
+    // The cross-stream first moment about the vortex centre (0, yg(0, 1)),
+    // circ (y_TE - y_c) minus the contour integral of phi dy (anticlockwise
+    // round the section).  Through the free-stream part of phi it carries
+    // the section's displacement: for a circle in a uniform stream the
+    // whole doublet a^2 U, for a thin section U times its area.  In
+    // compressible flow the far field is harmonic in the Prandtl-Glauert
+    // plane (x, beta y), where the wall is no longer a streamline: its
+    // stream function grows along the wall by (beta - 1/beta) u dy, which
+    // adds (1 - 1/beta^2) times the integral of x u dy to the moment (u the
+    // x-velocity along the wall), so that the displacement doublet of a
+    // thin section becomes U A / beta, as that of its source distribution.
+    double rise = 0.0, push = 0.0;
+    for (int i = k; i < NX - k; ++i) {
+        const double dx = xg(i + 1, 1) - xg(i, 1), dy = yg(i + 1, 1) - yg(i, 1);
+        const double dphi = phi(i + 1, 1) - phi(i, 1);
+        rise += 0.5 * (phi(i, 1) + phi(i + 1, 1)) * dy;
+        // u dy on a face along which the flow runs: dphi dx dy / ds^2.
+        const double ds2 = dx * dx + dy * dy;
+        if (ds2 > 0.0) push += 0.5 * (xg(i, 1) + xg(i + 1, 1)) * dphi * dx * dy / ds2;
+    }
+    const double cross = circ * (yg(k, 1) - yg(0, 1)) - rise + push;
+    // cross fso - push fto: the moment with the factor (1 - 1/beta^2) on
+    // the wall-stream-function part (fto = fso / beta^2).
     for (int i = 0; i <= NX; ++i) {
-        phi(i, NY) = cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i) + moment * fdo(i);
+        phi(i, NY) = cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i) + moment * fdo(i) -
+                     cross * fso(i) + push * fto(i);
     }
     if (NY < 2) return;
     for (int j = 1; j <= NY - 1; ++j) {
-        phi(0, j) = cu * xg(0, j) + su * yg(0, j) + circ * ff0(j) + moment * fd0(j);
-        phi(NX, j) = cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j) + moment * fdn(j);
+        phi(0, j) = cu * xg(0, j) + su * yg(0, j) + circ * ff0(j) + moment * fd0(j) -
+                    cross * fs0(j) + push * ft0(j);
+        phi(NX, j) = cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j) + moment * fdn(j) -
+                     cross * fsn(j) + push * ftn(j);
     }
 }
 

@@ -61,6 +61,14 @@ void WakeRow(const int& i, const int& NX, const double& circ, Row& row);
 bool IsDesignRow(const int& i, const int& NX, const int& k, const int& designFlag,
                  const int& firstOnly, const int& L);
 
+// Flux out of the half cell of a trailing-edge node through the first
+// face of the wake cut beside it (i = k: face k-1, i = NX-k: face NX-k):
+// half the xi-flux of that face, whose eta-derivative is taken across the
+// cut as on every cut face, so that the two trailing-edge half cells
+// together take exactly the flux the first cut cell gives off.
+//   i, NX, k [in] (i = k or NX-k)
+double TrailingEdgeCutOutflow(const int& i, const int& NX, const int& k);
+
 // Row of a body node (j = 1, k <= i <= NX-k).
 //   i, NX, k [in]; designFlag [in] 1 selects the design rows;
 //   firstOnly [in] 0: design rows on both stretches; L [in] stretch end

@@ -147,6 +147,18 @@ extern LineArray ff0, ffn;
 // the first moment of the bound circulation.
 extern ContourArray fdo;
 extern LineArray fd0, fdn;
+// The companion doublet factors beta X / (2 pi (X^2 + beta^2 Y^2)) on the
+// same nodes: the doublet whose axis lies along the free stream, i.e. the
+// cross-stream first moment of the bound circulation (the section's
+// thickness and the camber line's rise).  Written by FarField.
+extern ContourArray fso;
+extern LineArray fs0, fsn;
+// The same factors divided by beta^2: in compressible flow the body's
+// displacement enters the cross-stream moment once more, through the
+// stream function of the Prandtl-Glauert plane (see FarFieldValues).
+// Written by FarField; equal to fso, fs0, fsn at M = 0.
+extern ContourArray fto;
+extern LineArray ft0, ftn;
 
 // ---------------------------------------------------------------------
 // Flow state (free-stream speed in the section plane 1, density 1)

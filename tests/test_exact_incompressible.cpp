@@ -191,12 +191,15 @@ Result solve(int npa, int nco, int nbh, int kgrid, double ratio, double alphaDeg
 TEST(ExactIncompressible, CamberedKarmanTrefftzConvergesToTheExactSolution) {
     quarel::msg::setQuiet(true);
     fs::path cwd = fs::current_path();
-    // Nested grids 120 x 21 and 240 x 41 at 4 degrees (lift 0.81 of which
-    // 0.31 from the camber).  Nested: the finer grid halves every cell, so
-    // its normal growth ratio is the square root of the coarser one's.
+    // Nested grids 120 x 21 and 240 x 41 (the finer grid halves every cell,
+    // so its normal growth ratio is the square root of the coarser one's)
+    // at 0 degrees, where all the lift (0.31) comes from the camber, and at
+    // 8 degrees (lift 1.31).
     std::vector<Result> r;
-    r.push_back(solve(80, 20, 20, 1, 1.15, 4.0));
-    r.push_back(solve(160, 40, 40, 1, 1.072, 4.0));
+    for (double alpha : {0.0, 8.0}) {
+        r.push_back(solve(80, 20, 20, 1, 1.15, alpha));
+        r.push_back(solve(160, 40, 40, 1, 1.072, alpha));
+    }
     fs::current_path(cwd);
     for (const Result& e : r)
         std::printf(
@@ -204,21 +207,32 @@ TEST(ExactIncompressible, CamberedKarmanTrefftzConvergesToTheExactSolution) {
             "%.5f), pressure drag %.1e\n",
             e.lift, e.liftExact, 100.0 * e.liftError(), e.cpRms, e.moment, e.momentExact,
             e.pressureDrag);
-    // Halving the mesh width cuts the lift error by about four, towards
-    // zero: no bias of the far field or of the bent wake cut is left.
-    EXPECT_LT(r[0].liftError(), -0.004);
-    EXPECT_GT(r[0].liftError() / r[1].liftError(), 3.0);
-    EXPECT_LT(std::fabs(r[1].liftError()), 1.5e-3);
-    // The surface pressures converge; the coarse level carries most of
-    // the error at the leading edge, so the ratio exceeds two.
-    EXPECT_GT(r[0].cpRms / r[1].cpRms, 1.9);
-    EXPECT_LT(r[1].cpRms, 6.0e-3);
-    // Moment about the quarter chord (nose-down from the camber) and
-    // d'Alembert's zero drag.
-    EXPECT_LT(r[1].momentExact, -0.08);
-    EXPECT_NEAR(r[1].moment, r[1].momentExact, 1.0e-3);
-    EXPECT_GT(std::fabs(r[0].pressureDrag) / std::fabs(r[1].pressureDrag), 3.0);
-    EXPECT_LT(std::fabs(r[1].pressureDrag), 2.0e-3);
+    for (int a = 0; a < 2; ++a) {
+        const Result& coarse = r[2 * a];
+        const Result& fine = r[2 * a + 1];
+        // Halving the mesh width cuts the lift error by more than three,
+        // towards zero from below: the lift converges to the exact value.
+        // A bias of the trailing edge or of the far field that does not
+        // fall with the mesh width shows as a smaller ratio or as an
+        // error that changes sign (a trailing edge that imposes the
+        // direction of the cut on the flow: +0.02 and +0.50 per cent at
+        // 0 degrees).
+        EXPECT_LT(coarse.liftError(), -0.008) << a;
+        EXPECT_LT(fine.liftError(), 0.0) << a;
+        EXPECT_GT(coarse.liftError() / fine.liftError(), 3.0) << a;
+        // The surface pressures converge; the coarse level carries most of
+        // the error at the leading edge, so the ratio exceeds two.  A far
+        // field without the thickness doublet slows the flow round the whole
+        // section and leaves 4e-3 at 0 degrees on the finer grid.
+        EXPECT_GT(coarse.cpRms / fine.cpRms, 1.9) << a;
+        EXPECT_LT(fine.cpRms, a == 0 ? 3.5e-3 : 5.0e-3) << a;
+        // Moment about the quarter chord (nose-down from the camber) and
+        // d'Alembert's zero drag.
+        EXPECT_LT(fine.momentExact, -0.07) << a;
+        EXPECT_NEAR(fine.moment, fine.momentExact, a == 0 ? 2.0e-4 : 4.0e-4) << a;
+        EXPECT_GT(std::fabs(coarse.pressureDrag) / std::fabs(fine.pressureDrag), 3.0) << a;
+        EXPECT_LT(std::fabs(fine.pressureDrag), 3.0e-3) << a;
+    }
 }
 
 // The section analysed is the one given: at incidence the body row of the
