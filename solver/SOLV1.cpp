@@ -306,9 +306,8 @@ void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, co
         ilu.Gather(s.av, y);
     };
     linearIterations = Fgmres(
-        n, m, cycles, multiply,
-        [&](const double* v, double* z, int) { ilu.Precondition(v, z); }, target, s.b.data(),
-        s.x.data(), s.work);
+        n, m, cycles, multiply, [&](const double* v, double* z, int) { ilu.Precondition(v, z); },
+        target, s.b.data(), s.x.data(), s.work);
     s.ilu.Scatter(s.x.data(), corr);
     // The linear residual of the whole system, for the record.
     ApplyOperator(NY, k, NX, corr, gmw);

@@ -698,6 +698,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
             ad1(i, j) = ad2(i, j) = ad3(i, j) = ad4(i, j) = ad5(i, j) = 0.0;
             ad6(i, j) = ad7(i, j) = ad8(i, j) = ad9(i, j) = 0.0;
             adm(i, j) = adp(i, j) = adg(i, j) = adq(i, j) = 0.0;
+            adqy(i, j) = adqp(i, j) = 0.0;
         }
     ExtraCouplings& x = extraCouplings;
     x.count = 0;
@@ -717,6 +718,24 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         fmw(i + 1) -= dx;
     }
     const double xTE = xg(k, 1);
+    // The same for the cross-stream moment (see FarFieldValues): the
+    // integral of phi dy round the section, and that of x u dy along the
+    // wall, whose change per unit change of the body potentials goes to fmy
+    // and fmp; the circulation's share circ (y_TE - y_c) to the circulation
+    // column.
+    for (int i = 0; i < kContourSize; ++i) fmy(i) = fmp(i) = 0.0;
+    for (int i = k; i < NX - k; ++i) {
+        const double dx = xg(i + 1, 1) - xg(i, 1), dy = yg(i + 1, 1) - yg(i, 1);
+        fmy(i) += 0.5 * dy;
+        fmy(i + 1) += 0.5 * dy;
+        const double ds2 = dx * dx + dy * dy;
+        if (ds2 > 0.0) {
+            const double c = 0.5 * (xg(i, 1) + xg(i + 1, 1)) * dx * dy / ds2;
+            fmp(i) -= c;
+            fmp(i + 1) += c;
+        }
+    }
+    const double yArm = yg(k, 1) - yg(0, 1);
 
     auto isUnknownRow = [&](int i, int j) {
         return j >= 1 && j <= NY - 1 && i >= 1 && (j == 1 ? i <= NX - k : i <= NX - 1);
@@ -730,8 +749,13 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
             // potentials (the rest of the doublet).
             const double ff = q == NY ? ffo(p) : (p == 0 ? ff0(q) : ffn(q));
             const double fd = q == NY ? fdo(p) : (p == 0 ? fd0(q) : fdn(q));
-            adg(i, j) -= D * (ff + fd * xTE);
+            const double fs = q == NY ? fso(p) : (p == 0 ? fs0(q) : fsn(q));
+            const double ft = q == NY ? fto(p) : (p == 0 ? ft0(q) : ftn(q));
+            // value = ... + fd (circ x_TE + m) - fs (circ yArm - my + mp) + ft mp
+            adg(i, j) -= D * (ff + fd * xTE - fs * yArm);
             adq(i, j) += D * fd;
+            adqy(i, j) += D * fs;
+            adqp(i, j) += D * (ft - fs);
             return;
         }
         const int di = p - i, dj = q - j;

@@ -223,15 +223,18 @@ extern GridArray ad1, ad2, ad3, ad4, ad5, ad6, ad7, ad8, ad9, adm, adp, adg;
 //        (shock points and upwind densities reach two to four nodes
 //        upstream, and across the line), as (row, node, value) with flat
 //        grid offsets: row += value v(node).
-extern GridArray adq;
-extern ContourArray fmw;
+//   adqy, fmy and adqp, fmp  the same for the two parts of the
+//        cross-stream doublet: the contour integral of phi dy, and that of
+//        x u dy along the wall (its compressible correction);
+extern GridArray adq, adqy, adqp;
+extern ContourArray fmw, fmy, fmp;
 constexpr int kMaxExtraCouplings = 1 << 16;
 struct ExtraCouplings {
     int count = 0;
     int row[kMaxExtraCouplings];
     int node[kMaxExtraCouplings];
     double value[kMaxExtraCouplings];
-    bool moment = false;  // adq and fmw are in use
+    bool moment = false;  // adq, adqy, adqp and their weights are in use
 };
 extern ExtraCouplings extraCouplings;
 // Factors of the line-by-line approximate factorisation.

@@ -205,7 +205,8 @@ int main(int argc, char** argv) {
         } else {
             std::fprintf(stderr,
                          "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
-                         "[--method M] [--exact-below R] [--fill N] [--levels N] [--dir DIR] [--list]\n  cases are "
+                         "[--method M] [--exact-below R] [--fill N] [--levels N] [--dir DIR] "
+                         "[--list]\n  cases are "
                          "numbered from 1 in "
                          "--list order\n");
             return 1;
