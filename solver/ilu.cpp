@@ -206,8 +206,10 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
         add(i + 1, j + 1, ad6(i, j));
         add(i - 1, j + 1, ad7(i, j));
         if (j == 1) {
-            if (i < k) {
-                // South neighbours across the cut, on line 2.
+            if (i <= k || i == NX - k) {
+                // South neighbours across the cut, on line 2 (cut nodes, and
+                // the trailing-edge nodes whose first cut face reaches
+                // across it).
                 add(NX - i, 2, ad5(i, j));
                 add(NX - i - 1, 2, ad8(i, j));
                 add(NX - i + 1, 2, ad9(i, j));

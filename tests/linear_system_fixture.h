@@ -114,7 +114,7 @@ inline Matrix DenseOperator(const Layout& L) {
                 L.add(row, i, j - 1, ad5(i, j));
                 L.add(row, i + 1, j - 1, ad8(i, j));
                 L.add(row, i - 1, j - 1, ad9(i, j));
-            } else if (i < L.k) {
+            } else if (i <= L.k || i == L.NX - L.k) {
                 const int p = L.NX - i;
                 L.add(row, p, 2, ad5(i, j));
                 L.add(row, p - 1, 2, ad8(i, j));
