@@ -152,12 +152,6 @@ void FarField(const double& mach, const int& NX, const int& NY, const double& co
         fsn(j) = streamwise(NX, j);
     }
     fs0(NY) = fsn(NY) = 0.0;
-    const double b2 = beta * beta;
-    for (int i = 0; i <= NX; ++i) fto(i) = fso(i) / b2;
-    for (int j = 1; j <= NY; ++j) {
-        ft0(j) = fs0(j) / b2;
-        ftn(j) = fsn(j) / b2;
-    }
 }
 
 }  // namespace quarel

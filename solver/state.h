@@ -153,12 +153,6 @@ extern LineArray fd0, fdn;
 // thickness and the camber line's rise).  Written by FarField.
 extern ContourArray fso;
 extern LineArray fs0, fsn;
-// The same factors divided by beta^2: in compressible flow the body's
-// displacement enters the cross-stream moment once more, through the
-// stream function of the Prandtl-Glauert plane (see FarFieldValues).
-// Written by FarField; equal to fso, fs0, fsn at M = 0.
-extern ContourArray fto;
-extern LineArray ft0, ftn;
 
 // ---------------------------------------------------------------------
 // Flow state (free-stream speed in the section plane 1, density 1)
@@ -223,18 +217,17 @@ extern GridArray ad1, ad2, ad3, ad4, ad5, ad6, ad7, ad8, ad9, adm, adp, adg;
 //        (shock points and upwind densities reach two to four nodes
 //        upstream, and across the line), as (row, node, value) with flat
 //        grid offsets: row += value v(node).
-//   adqy, fmy and adqp, fmp  the same for the two parts of the
-//        cross-stream doublet: the contour integral of phi dy, and that of
-//        x u dy along the wall (its compressible correction);
-extern GridArray adq, adqy, adqp;
-extern ContourArray fmw, fmy, fmp;
+//   adqy, fmy  the same for the cross-stream doublet (the contour
+//        integral of phi dy);
+extern GridArray adq, adqy;
+extern ContourArray fmw, fmy;
 constexpr int kMaxExtraCouplings = 1 << 16;
 struct ExtraCouplings {
     int count = 0;
     int row[kMaxExtraCouplings];
     int node[kMaxExtraCouplings];
     double value[kMaxExtraCouplings];
-    bool moment = false;  // adq, adqy, adqp and their weights are in use
+    bool moment = false;  // adq, adqy and their weights are in use
 };
 extern ExtraCouplings extraCouplings;
 // Factors of the line-by-line approximate factorisation.

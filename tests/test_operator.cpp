@@ -55,9 +55,6 @@ void noDoublet() {
     std::fill(fso.data(), fso.data() + fso.size(), 0.0);
     std::fill(fs0.data(), fs0.data() + fs0.size(), 0.0);
     std::fill(fsn.data(), fsn.data() + fsn.size(), 0.0);
-    std::fill(fto.data(), fto.data() + fto.size(), 0.0);
-    std::fill(ft0.data(), ft0.data() + ft0.size(), 0.0);
-    std::fill(ftn.data(), ftn.data() + ftn.size(), 0.0);
 }
 
 // State of an analysis start: unit densities and the incompressible
@@ -964,62 +961,5 @@ TEST(BodyRow, TrailingEdgeRowsShareTheFluxOfTheFirstCutFace) {
         phi(other, 1) = c0;
         EXPECT_NEAR(r.slot[0], sign * (rp - rm), 1e-12) << i0;
         tie();
-    }
-}
-
-// A thin symmetric section in linearised compressible flow: its thickness
-// is a source distribution 2 U y_t'(x) along the chord, whose far field in
-// the Prandtl-Glauert plane is the doublet U A X / (2 pi beta R^2) (A the
-// area).  The far-field values must find it from the body potential, the
-// free stream on a thin body, at M 0 and at M 0.6, where a doublet
-// computed as in incompressible flow would be beta^2 = 0.64 times too weak.
-// The chord runs from -1/2 to 1/2 about the vortex centre, so that the
-// next term (an octupole) is 1e-3 of the doublet.
-TEST(FarFieldValues, ThicknessDoubletOfAThinSectionInCompressibleFlow) {
-    const double kPi = 3.141592653589793;
-    const int k = 10, npa = 400, NX = npa + 2 * k, NY = 12, mid = NX / 2;
-    const double R = 8.0, tau = 0.1, cu = 1.0, su = 0.0;
-    auto thickness = [&](double x) { return 2.0 * tau * (0.5 - x) * (0.5 + x); };
-    for (int i = k; i <= NX - k; ++i) {
-        const double x = 0.5 * std::cos(kPi * (i - k) / (mid - k));
-        xg(i, 1) = x;
-        yg(i, 1) = i <= mid ? thickness(x) : -thickness(x);
-    }
-    for (int m = 0; m < k; ++m) {
-        xg(m, 1) = xg(NX - m, 1) = 0.5 + 7.0 * (k - m) / k;
-        yg(m, 1) = yg(NX - m, 1) = 0.0;
-    }
-    const double t0 = 0.05;
-    for (int i = 0; i <= NX; ++i) {
-        const double t = t0 + (2.0 * kPi - 2.0 * t0) * i / NX;
-        xg(i, NY) = R * std::cos(t);
-        yg(i, NY) = R * std::sin(t);
-    }
-    for (int j = 2; j <= NY - 1; ++j) {
-        const double h = R * std::sin(t0) * (j - 1) / (NY - 1);
-        xg(0, j) = xg(NX, j) = R * std::cos(t0);
-        yg(0, j) = h;
-        yg(NX, j) = -h;
-    }
-    for (int i = k; i <= NX - k; ++i) phi(i, 1) = cu * xg(i, 1) + su * yg(i, 1);
-    const double area = 4.0 * tau / 6.0;
-    for (double mach : {0.0, 0.6}) {
-        const double beta = std::sqrt(1.0 - mach * mach);
-        FarField(mach, NX, NY, 1.0);
-        FarFieldValues(k, NX, NY, cu, su);
-        double worst = 0.0, largest = 0.0;
-        auto check = [&](int i, int j) {
-            const double X = xg(i, j), Y = beta * yg(i, j);
-            const double doublet = cu * area * X / (2.0 * kPi * beta * (X * X + Y * Y));
-            largest = std::max(largest, std::fabs(doublet));
-            worst = std::max(worst, std::fabs(phi(i, j) - cu * xg(i, j) - doublet));
-        };
-        for (int i = 0; i <= NX; ++i) check(i, NY);
-        for (int j = 1; j <= NY - 1; ++j) {
-            check(0, j);
-            check(NX, j);
-        }
-        // The thin-body approximation leaves terms of order tau^2 / 8.
-        EXPECT_LT(worst, 0.02 * largest) << mach;
     }
 }
