@@ -526,15 +526,20 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     for (int j = 1; j <= NY - 1; ++j) {
         const double* c = corr.data() + GridArray::at(0, j);
         const double* p = phi.data() + GridArray::at(0, j);
+        const double* r = sp0.data() + GridArray::at(0, j);
         for (int i = 1; i <= NX - 1; ++i) {
-            if (!std::isfinite(p[i] + c[i])) {
-                throw SolverError("Newton step " + std::to_string(ITR) + " on the " +
-                                  std::to_string(NX) + " x " + std::to_string(NY) +
-                                  " grid produced a potential that is infinite or not a "
-                                  "number at node (" +
-                                  std::to_string(i) + ", " + std::to_string(j) +
-                                  "); the calculation was stopped and the potential of the "
-                                  "previous step kept.");
+            // A residual that is not a number (a poisoned metric or flow
+            // array) leaves a solve that need not pass the NaN on: the
+            // ilu methods can return a finite correction of the rest.
+            if (!std::isfinite(p[i] + c[i]) || !std::isfinite(r[i])) {
+                throw SolverError(
+                    "Newton step " + std::to_string(ITR) + " on the " + std::to_string(NX) + " x " +
+                    std::to_string(NY) +
+                    " grid produced a potential or a residual that is infinite or not a "
+                    "number at node (" +
+                    std::to_string(i) + ", " + std::to_string(j) +
+                    "); the calculation was stopped and the potential of the "
+                    "previous step kept.");
             }
         }
     }
