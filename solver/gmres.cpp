@@ -542,14 +542,11 @@ void ApplyOperator(const LineSolver& ls, const int& NY, const int& k, const int&
     double* pa = av.data();
     for (int n = 0; n < x.count; ++n) pa[x.row[n]] += x.value[n] * pv[x.node[n]];
     if (x.moment) {
-        double m = 0.0, my = 0.0;
-        for (int i = k; i <= NX - k; ++i) {
-            m += fmw(i) * v(i, 1);
-            my += fmy(i) * v(i, 1);
-        }
-        // adq and adqy are 0 but on the rows within a few nodes of the
+        double m = 0.0;
+        for (int i = k; i <= NX - k; ++i) m += fmw(i) * v(i, 1);
+        // adq is 0 but on the rows within a few nodes of the
         // far boundary: near the downstream ends and on the last line.
-        auto add = [&](int i, int j) { av(i, j) += adq(i, j) * m + adqy(i, j) * my; };
+        auto add = [&](int i, int j) { av(i, j) += adq(i, j) * m; };
         for (int j = 1; j <= NY - 2; ++j) {
             const int last = j == 1 ? NX - k : NX - 1;
             for (int i = 1; i <= 4 && i <= last; ++i) add(i, j);

@@ -136,22 +136,6 @@ void FarField(const double& mach, const int& NX, const int& NY, const double& co
         fdn(j) = doublet(NX, j);
     }
     fd0(NY) = fdn(NY) = 0.0;
-
-    // The doublet with its axis along the free stream: moving the vortex
-    // up by dy changes its angle term by dy times -beta X / (2 pi R^2) in
-    // the stretched plane (Y = beta y), so a cross-stream first moment m of
-    // the bound circulation adds -m times this factor.
-    auto streamwise = [&](int i, int j) {
-        const double X = xg(i, j), Y = beta * (yg(i, j) - yr0);
-        const double r2 = X * X + Y * Y;
-        return r2 > 0.0 ? beta * X / (kTwoPi * r2) : 0.0;
-    };
-    for (int i = 0; i <= NX; ++i) fso(i) = streamwise(i, NY);
-    for (int j = 1; j <= NY - 1; ++j) {
-        fs0(j) = streamwise(0, j);
-        fsn(j) = streamwise(NX, j);
-    }
-    fs0(NY) = fsn(NY) = 0.0;
 }
 
 }  // namespace quarel

@@ -10,8 +10,7 @@ void GridMetric(const int& NY, const int& NX);
 // Polar angle / 2 pi of the far-boundary and downstream nodes in the
 // Prandtl-Glauert plane about the vortex centre (0, yg(0,1)), and the
 // doublet factors about the same centre.
-//   mach, NX, NY, cosSweep [in]; writes ffo, ff0, ffn, fdo, fd0, fdn,
-//   fso, fs0, fsn.
+//   mach, NX, NY, cosSweep [in]; writes ffo, ff0, ffn, fdo, fd0, fdn.
 void FarField(const double& mach, const int& NX, const int& NY, const double& cosSweep);
 
 }  // namespace quarel

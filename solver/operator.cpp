@@ -587,26 +587,13 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
     for (int i = mid; i < NX - k; ++i)
         lower += 0.5 * (phi(i, 1) + phi(i + 1, 1)) * (xg(i + 1, 1) - xg(i, 1));
     const double moment = circ * xg(k, 1) - (lower - upper);
-    // The cross-stream first moment about the vortex centre (0, yg(0, 1)),
-    // circ (y_TE - y_c) minus the contour integral of phi dy (anticlockwise
-    // round the section).  Through the free-stream part of phi it carries
-    // the section's thickness: the doublet of the displaced fluid, about
-    // twice the area of the section, whose absence from the boundary
-    // slows the flow round the section by some 1e-3 at seven chords.
-    double rise = 0.0;
-    for (int i = k; i < NX - k; ++i)
-        rise += 0.5 * (phi(i, 1) + phi(i + 1, 1)) * (yg(i + 1, 1) - yg(i, 1));
-    const double cross = circ * (yg(k, 1) - yg(0, 1)) - rise;
     for (int i = 0; i <= NX; ++i) {
-        phi(i, NY) =
-            cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i) + moment * fdo(i) - cross * fso(i);
+        phi(i, NY) = cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i) + moment * fdo(i);
     }
     if (NY < 2) return;
     for (int j = 1; j <= NY - 1; ++j) {
-        phi(0, j) =
-            cu * xg(0, j) + su * yg(0, j) + circ * ff0(j) + moment * fd0(j) - cross * fs0(j);
-        phi(NX, j) =
-            cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j) + moment * fdn(j) - cross * fsn(j);
+        phi(0, j) = cu * xg(0, j) + su * yg(0, j) + circ * ff0(j) + moment * fd0(j);
+        phi(NX, j) = cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j) + moment * fdn(j);
     }
 }
 
@@ -685,7 +672,6 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
             ad1(i, j) = ad2(i, j) = ad3(i, j) = ad4(i, j) = ad5(i, j) = 0.0;
             ad6(i, j) = ad7(i, j) = ad8(i, j) = ad9(i, j) = 0.0;
             adm(i, j) = adp(i, j) = adg(i, j) = adq(i, j) = 0.0;
-            adqy(i, j) = 0.0;
         }
     ExtraCouplings& x = extraCouplings;
     x.count = 0;
@@ -705,17 +691,6 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         fmw(i + 1) -= dx;
     }
     const double xTE = xg(k, 1);
-    // The same for the cross-stream moment (see FarFieldValues): the
-    // integral of phi dy round the section, whose change per unit change of
-    // the body potentials goes to fmy; the circulation's share
-    // circ (y_TE - y_c) to the circulation column.
-    for (int i = 0; i < kContourSize; ++i) fmy(i) = 0.0;
-    for (int i = k; i < NX - k; ++i) {
-        const double dy = yg(i + 1, 1) - yg(i, 1);
-        fmy(i) += 0.5 * dy;
-        fmy(i + 1) += 0.5 * dy;
-    }
-    const double yArm = yg(k, 1) - yg(0, 1);
 
     auto isUnknownRow = [&](int i, int j) {
         return j >= 1 && j <= NY - 1 && i >= 1 && (j == 1 ? i <= NX - k : i <= NX - 1);
@@ -729,11 +704,8 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
             // potentials (the rest of the doublet).
             const double ff = q == NY ? ffo(p) : (p == 0 ? ff0(q) : ffn(q));
             const double fd = q == NY ? fdo(p) : (p == 0 ? fd0(q) : fdn(q));
-            const double fs = q == NY ? fso(p) : (p == 0 ? fs0(q) : fsn(q));
-            // value = ... + fd (circ x_TE + m) - fs (circ yArm - my)
-            adg(i, j) -= D * (ff + fd * xTE - fs * yArm);
+            adg(i, j) -= D * (ff + fd * xTE);
             adq(i, j) += D * fd;
-            adqy(i, j) += D * fs;
             return;
         }
         const int di = p - i, dj = q - j;

@@ -147,12 +147,6 @@ extern LineArray ff0, ffn;
 // the first moment of the bound circulation.
 extern ContourArray fdo;
 extern LineArray fd0, fdn;
-// The companion doublet factors beta X / (2 pi (X^2 + beta^2 Y^2)) on the
-// same nodes: the doublet whose axis lies along the free stream, i.e. the
-// cross-stream first moment of the bound circulation (the section's
-// thickness and the camber line's rise).  Written by FarField.
-extern ContourArray fso;
-extern LineArray fs0, fsn;
 
 // ---------------------------------------------------------------------
 // Flow state (free-stream speed in the section plane 1, density 1)
@@ -217,17 +211,15 @@ extern GridArray ad1, ad2, ad3, ad4, ad5, ad6, ad7, ad8, ad9, adm, adp, adg;
 //        (shock points and upwind densities reach two to four nodes
 //        upstream, and across the line), as (row, node, value) with flat
 //        grid offsets: row += value v(node).
-//   adqy, fmy  the same for the cross-stream doublet (the contour
-//        integral of phi dy);
-extern GridArray adq, adqy;
-extern ContourArray fmw, fmy;
+extern GridArray adq;
+extern ContourArray fmw;
 constexpr int kMaxExtraCouplings = 1 << 16;
 struct ExtraCouplings {
     int count = 0;
     int row[kMaxExtraCouplings];
     int node[kMaxExtraCouplings];
     double value[kMaxExtraCouplings];
-    bool moment = false;  // adq, adqy and their weights are in use
+    bool moment = false;  // adq and fmw are in use
 };
 extern ExtraCouplings extraCouplings;
 // Factors of the line-by-line approximate factorisation.
