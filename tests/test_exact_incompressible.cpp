@@ -239,6 +239,30 @@ TEST(ExactIncompressible, CamberedKarmanTrefftzConvergesToTheExactSolution) {
 // The section analysed is the one given: at incidence the body row of the
 // grid carries the file's ordinates (the contour spline between them), not
 // ordinates stretched by the incidence.
+// The convergence table of the README: nested grids 60 x 11 .. 480 x 81 at
+// 0, 4 and 8 degrees.  Slow (about a minute); run with
+// --gtest_also_run_disabled_tests --gtest_filter='*ConvergenceTable*'.
+TEST(ExactIncompressible, DISABLED_ConvergenceTable) {
+    quarel::msg::setQuiet(true);
+    fs::path cwd = fs::current_path();
+    struct Grid {
+        const char* name;
+        int npa, nco, nbh, kgrid;
+        double ratio;
+    };
+    const Grid grids[] = {{"60 x 11", 40, 10, 10, 1, 1.3225},
+                          {"120 x 21", 80, 20, 20, 1, 1.15},
+                          {"240 x 41", 160, 40, 40, 1, std::sqrt(1.15)},
+                          {"480 x 81", 80, 20, 20, 4, 1.15}};
+    for (double alpha : {0.0, 4.0, 8.0})
+        for (const Grid& g : grids) {
+            const Result e = solve(g.npa, g.nco, g.nbh, g.kgrid, g.ratio, alpha);
+            std::printf("| %g | %s | %+.3f %% | %.2e | %.5f (%.5f) | %.4f |\n", alpha, g.name,
+                        100.0 * e.liftError(), e.cpRms, e.moment, e.momentExact, e.pressureDrag);
+        }
+    fs::current_path(cwd);
+}
+
 TEST(ExactIncompressible, GridCarriesTheGivenSection) {
     quarel::msg::setQuiet(true);
     fs::path cwd = fs::current_path();
