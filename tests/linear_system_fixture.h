@@ -9,12 +9,46 @@
 #include <vector>
 
 #include "CDEF1.h"
+#include "metrics.h"
 #include "state.h"
 
 namespace quarel {
 namespace testing {
 
 using Matrix = std::vector<std::vector<double>>;
+
+// C-grid of the parabolic coordinates x = xi^2 - eta^2 + 1/2, y = 2 xi eta:
+// line j = 1 (eta = 0) is the slit y = 0, both sides of the cut coincide
+// (xi and -xi), and the body is a plate; metrics and far-field factors
+// computed.
+inline void ParabolicPlateGrid(int NX, int NY) {
+    for (int j = 1; j <= NY; ++j) {
+        for (int i = 0; i <= NX; ++i) {
+            const double xi = 1.6 * (0.5 - static_cast<double>(i) / NX);
+            const double eta = 1.2 * (j - 1) / (NY - 1);
+            xg(i, j) = xi * xi - eta * eta + 0.5;
+            yg(i, j) = 2.0 * xi * eta;
+        }
+    }
+    GridMetric(NY, NX);
+    FarField(0.0, NX, NY, 1.0);
+}
+
+// Largest |a - b| over two vectors of the same length.
+inline double MaxAbsDiff(const std::vector<double>& a, const std::vector<double>& b) {
+    double m = 0.0;
+    for (size_t q = 0; q < a.size(); ++q) m = std::fmax(m, std::fabs(a[q] - b[q]));
+    return m;
+}
+
+// A reproducible vector of entries in [-1, 1].
+inline std::vector<double> RandomVector(int n, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    std::vector<double> x(n);
+    for (double& v : x) v = u(gen);
+    return x;
+}
 
 // Unknown numbering of a C-grid: line 1, i = 1 .. NX-k, then lines
 // j = 2 .. NY-1, i = 1 .. NX-1.

@@ -18,14 +18,6 @@ namespace {
 
 const Layout kGrid{12, 5, 3};
 
-std::vector<double> RandomVector(int n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    std::vector<double> x(n);
-    for (double& v : x) v = u(gen);
-    return x;
-}
-
 // Largest |A corr - sp0| over the unknowns, with the dense matrix.
 double LinearResidual(const Matrix& a, const Layout& L) {
     const std::vector<double> x = L.fromGrid(corr);

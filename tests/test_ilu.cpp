@@ -29,20 +29,6 @@ namespace {
 
 const Layout kGrid{12, 5, 3};
 
-double MaxAbsDiff(const std::vector<double>& a, const std::vector<double>& b) {
-    double m = 0.0;
-    for (size_t q = 0; q < a.size(); ++q) m = std::fmax(m, std::fabs(a[q] - b[q]));
-    return m;
-}
-
-std::vector<double> RandomVector(int n, unsigned seed) {
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
-    std::vector<double> x(n);
-    for (double& v : x) v = u(gen);
-    return x;
-}
-
 // The compact vector of a dense-layout vector, through the grid.
 std::vector<double> Compact(const FlowOrderedIlu& ilu, const Layout& L,
                             const std::vector<double>& x) {
@@ -65,16 +51,7 @@ std::vector<double> Dense(const FlowOrderedIlu& ilu, const Layout& L,
 // x = 0.5 and the free stream's behind it; the Newton system assembled.
 void PlateSystem(const Layout& L, double mach, double speed) {
     const int NX = L.NX, NY = L.NY;
-    for (int j = 1; j <= NY; ++j) {
-        for (int i = 0; i <= NX; ++i) {
-            const double xi = 1.6 * (0.5 - static_cast<double>(i) / NX);
-            const double eta = 1.2 * (j - 1) / (NY - 1);
-            xg(i, j) = xi * xi - eta * eta + 0.5;
-            yg(i, j) = 2.0 * xi * eta;
-        }
-    }
-    GridMetric(NY, NX);
-    FarField(0.0, NX, NY, 1.0);
+    ParabolicPlateGrid(NX, NY);
     const double cu = std::cos(0.03), su = std::sin(0.03);
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) {

@@ -18,12 +18,6 @@ namespace {
 
 const Layout kGrid{12, 5, 3};
 
-double MaxAbsDiff(const std::vector<double>& a, const std::vector<double>& b) {
-    double m = 0.0;
-    for (size_t q = 0; q < a.size(); ++q) m = std::fmax(m, std::fabs(a[q] - b[q]));
-    return m;
-}
-
 // Largest |A corr - sp0| over the unknowns, with the dense matrix.
 double LinearResidual(const Matrix& a, const Layout& L) {
     const std::vector<double> ax = MatVec(a, L.fromGrid(corr));

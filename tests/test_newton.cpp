@@ -24,20 +24,9 @@ namespace {
 
 constexpr int NX = 12, NY = 5, K = 3;
 
-// C-grid of the parabolic coordinates x = xi^2 - eta^2, y = 2 xi eta: line
-// j = 1 (eta = 0) is the slit y = 0, both sides of the cut coincide
-// (xi and -xi), and the body is the plate 0 <= x <= xi_k^2.
+// The plate of the parabolic C-grid (the body 0.5 <= x <= 0.5 + xi_k^2).
 void PlateGrid() {
-    for (int j = 1; j <= NY; ++j) {
-        for (int i = 0; i <= NX; ++i) {
-            const double xi = 1.6 * (0.5 - static_cast<double>(i) / NX);
-            const double eta = 1.2 * (j - 1) / (NY - 1);
-            xg(i, j) = xi * xi - eta * eta + 0.5;
-            yg(i, j) = 2.0 * xi * eta;
-        }
-    }
-    GridMetric(NY, NX);
-    FarField(0.0, NX, NY, 1.0);
+    ParabolicPlateGrid(NX, NY);
 }
 
 // The flow arrays as the analysis run initialises them, the potential
