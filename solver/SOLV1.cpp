@@ -122,6 +122,54 @@ double lastEta = kForcingStart;
 constexpr double kFallbackShare = 2.0;
 bool fellBack = false;  // the last step's solve was repeated on one level
 
+// Limit on the growth of the supersonic regions.  A correction from a
+// start far from the solution (the first steps of a level, the fine level
+// started from the coarser one's shock) can accelerate the flow far beyond
+// any Mach number of the flow sought: the densities of such a state are
+// close to vacuum, its rows hardly diagonally dominant, and the iteration
+// does not find its way back.  The correction is therefore cut back by
+// halving, at most kMachHalvings times, until the largest local Mach number
+// after the step is at most kMachRise above the larger of the one before
+// and kMachFree.  A converging iteration changes the Mach numbers by little
+// and never meets the limit; a flow that really goes on accelerating still
+// gets there, by kMachRise per step.
+constexpr double kMachFree = 1.55;
+constexpr double kMachRise = 0.15;
+constexpr int kMachHalvings = 6;
+double machFraction = 1.0;  // share of its correction the last step kept by this limit
+
+// Largest local Mach number of the section-plane velocity over the
+// i-faces of lines 1 .. NY-1 with the current potential; HUGE_VAL where
+// the speed reaches the limit of the isentropic model (no speed of sound
+// left).  0 in incompressible flow.
+//   NY, k, NX, mach, gamma, s2 [in]
+double LargestMach(const int& NY, const int& k, const int& NX, const double& mach,
+                   const double& gamma, const double& s2) {
+    if (mach <= 0.0) return 0.0;
+    const double ainf2 = 1.0 / (mach * mach);
+    const double h = 0.5 * (gamma - 1.0);
+    double largest = 0.0;
+    auto take = [&](double q2) {
+        const double a2 = ainf2 + h * (1.0 - q2 - s2);
+        largest = a2 > 0.0 ? std::fmax(largest, std::sqrt(std::fmax(q2, 0.0) / a2)) : HUGE_VAL;
+    };
+    for (int i = 0; i <= NX - 1; ++i) {
+        double U, V, u, v, q2;
+        FaceVelocity(i, k, NX, 0.0, U, V, u, v, q2);
+        take(q2);
+    }
+    for (int j = 2; j <= NY - 1; ++j) {
+        for (int i = 0; i <= NX - 1; ++i) {
+            const double pXi = phi(i + 1, j) - phi(i, j);
+            const double pEta =
+                0.25 * (phi(i, j + 1) + phi(i + 1, j + 1) - phi(i, j - 1) - phi(i + 1, j - 1));
+            take(pXi * (g11i(i, j) * pXi + g12i(i, j) * pEta) +
+                 pEta * (g12i(i, j) * pXi + g22i(i, j) * pEta));
+        }
+    }
+    return largest;
+}
+
 }  // namespace
 
 namespace {
@@ -571,15 +619,38 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             }
         }
     }
-    for (int j = 1; j <= NY - 1; ++j) {
-        const double* c = corr.data() + GridArray::at(0, j);
-        double* p = phi.data() + GridArray::at(0, j);
-        double* b = phiBefore.data() + GridArray::at(0, j);
-        for (int i = 1; i <= NX - 1; ++i) {
-            b[i] = p[i];
-            p[i] += c[i];
+    auto update = [&](double factor) {
+        for (int j = 1; j <= NY - 1; ++j) {
+            const double* c = corr.data() + GridArray::at(0, j);
+            const double* b = phiBefore.data() + GridArray::at(0, j);
+            double* p = phi.data() + GridArray::at(0, j);
+            for (int i = 1; i <= NX - 1; ++i) p[i] = b[i] + factor * c[i];
         }
+    };
+    for (int j = 1; j <= NY - 1; ++j) {
+        const int o = GridArray::at(0, j);
+        std::memcpy(phiBefore.data() + o, phi.data() + o, sizeof(double) * (NX + 1));
     }
+    // The correction, cut back where it would accelerate the flow beyond
+    // the limit on the growth of the supersonic regions.
+    machFraction = 1.0;
+    const double machAllowed =
+        std::fmax(LargestMach(NY, k, NX, mach, gamma, s2), kMachFree) + kMachRise;
+    for (int h = 0; mach > 0.0; ++h) {
+        update(machFraction);
+        FarFieldValues(k, NX, NY, cu, su);
+        if (h == kMachHalvings || LargestMach(NY, k, NX, mach, gamma, s2) <= machAllowed) break;
+        machFraction *= 0.5;
+    }
+    if (machFraction < 1.0) {
+        for (int j = 1; j <= NY - 1; ++j) {
+            double* c = corr.data() + GridArray::at(0, j);
+            for (int i = 1; i <= NX - 1; ++i) c[i] *= machFraction;
+        }
+        LargestEntry(NY, NX, corr, cor, corI, corJ);
+        largestCorrection = std::fabs(cor);
+    }
+    update(1.0);
     haveBefore = true;
     lastItr = ITR;
     lastNX = NX;
