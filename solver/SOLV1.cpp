@@ -111,6 +111,64 @@ double lastForcingRes = 0.0;
 // matrix.
 constexpr double kExactForcing = 1.0e-2;
 double lastEta = kForcingStart;
+// Fallback of the multilevel method.  Far from the solution, or with a
+// shock that the coarse levels of the V-cycle do not resolve, the
+// multilevel preconditioner can leave flexible GMRES stalled (on the
+// 496 x 97 grid of a transonic NACA 0012 the solves ended with most of
+// the residual left, and the Newton iteration wandered for its 50 steps).
+// A solve that leaves more than kFallbackShare times its tolerance is
+// repeated with the incomplete factors of the fine grid alone, which do
+// not depend on the coarse levels.
+constexpr double kFallbackShare = 2.0;
+bool fellBack = false;  // the last step's solve was repeated on one level
+
+// Limit on the growth of the supersonic regions.  A correction from a
+// start far from the solution (the first steps of a level, the fine level
+// started from the coarser one's shock) can accelerate the flow far beyond
+// any Mach number of the flow sought: the densities of such a state are
+// close to vacuum, its rows hardly diagonally dominant, and the iteration
+// does not find its way back.  The correction is therefore cut back by
+// halving, at most kMachHalvings times, until the largest local Mach number
+// after the step is at most kMachRise above the larger of the one before
+// and kMachFree.  A converging iteration changes the Mach numbers by little
+// and never meets the limit; a flow that really goes on accelerating still
+// gets there, by kMachRise per step.
+constexpr double kMachFree = 1.55;
+constexpr double kMachRise = 0.15;
+constexpr int kMachHalvings = 6;
+double machFraction = 1.0;  // share of its correction the last step kept by this limit
+
+// Largest local Mach number of the section-plane velocity over the
+// i-faces of lines 1 .. NY-1 with the current potential; HUGE_VAL where
+// the speed reaches the limit of the isentropic model (no speed of sound
+// left).  0 in incompressible flow.
+//   NY, k, NX, mach, gamma, s2 [in]
+double LargestMach(const int& NY, const int& k, const int& NX, const double& mach,
+                   const double& gamma, const double& s2) {
+    if (mach <= 0.0) return 0.0;
+    const double ainf2 = 1.0 / (mach * mach);
+    const double h = 0.5 * (gamma - 1.0);
+    double largest = 0.0;
+    auto take = [&](double q2) {
+        const double a2 = ainf2 + h * (1.0 - q2 - s2);
+        largest = a2 > 0.0 ? std::fmax(largest, std::sqrt(std::fmax(q2, 0.0) / a2)) : HUGE_VAL;
+    };
+    for (int i = 0; i <= NX - 1; ++i) {
+        double U, V, u, v, q2;
+        FaceVelocity(i, k, NX, 0.0, U, V, u, v, q2);
+        take(q2);
+    }
+    for (int j = 2; j <= NY - 1; ++j) {
+        for (int i = 0; i <= NX - 1; ++i) {
+            const double pXi = phi(i + 1, j) - phi(i, j);
+            const double pEta =
+                0.25 * (phi(i, j + 1) + phi(i + 1, j + 1) - phi(i, j - 1) - phi(i + 1, j - 1));
+            take(pXi * (g11i(i, j) * pXi + g12i(i, j) * pEta) +
+                 pEta * (g12i(i, j) * pXi + g22i(i, j) * pEta));
+        }
+    }
+    return largest;
+}
 
 }  // namespace
 
@@ -454,6 +512,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     //    instead of at the rate the approximate matrix leaves (some 0.8 per
     //    step on the fine grid of a transonic case).
     const bool exact = std::fabs(RES) <= options.exactBelow;
+    fellBack = false;
     const bool iluMethod =
         options.method == LinearMethod::Ilu || options.method == LinearMethod::Multilevel;
     const int iluLevels = options.method == LinearMethod::Ilu ? 1 : options.gridLevels;
@@ -477,6 +536,17 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             // The incomplete factors hold the circulation column exactly,
             // so the same tolerance reaches the circulation too.
             IluDriver(NY, k, NX, tau, cycles, m, options.fill, iluLevels, true);
+            if (iluLevels > 1 && MaxAbsUnknowns(NY, k, NX, gmr) > kFallbackShare * tau) {
+                // The factors are those of the approximate rows: build
+                // them anew, on one level, and the exact rows again.
+                const int before = linearIterations;
+                BuildSystem(NY, k, NX, mach, gamma, diagFactor, s2, designFlag, firstOnly, L);
+                BuildIluFactors(NY, k, NX, options.fill, 1);
+                ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
+                IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1, true);
+                linearIterations += before;
+                fellBack = true;
+            }
         } else {
             SolveCorrection(NY, k, NX, tau, cycles, m, options.method == LinearMethod::Inexact,
                             sameLevel, true);
@@ -506,6 +576,12 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1);
         } else if (options.method == LinearMethod::Multilevel) {
             IluDriver(NY, k, NX, tau, cycles, m, options.fill, options.gridLevels);
+            if (options.gridLevels > 1 && MaxAbsUnknowns(NY, k, NX, gmr) > kFallbackShare * tau) {
+                const int before = linearIterations;
+                IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1);
+                linearIterations += before;
+                fellBack = true;
+            }
         } else {
             InexactDriver(NY, k, NX, tau, cycles, m, sameLevel);
         }
@@ -543,15 +619,38 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             }
         }
     }
-    for (int j = 1; j <= NY - 1; ++j) {
-        const double* c = corr.data() + GridArray::at(0, j);
-        double* p = phi.data() + GridArray::at(0, j);
-        double* b = phiBefore.data() + GridArray::at(0, j);
-        for (int i = 1; i <= NX - 1; ++i) {
-            b[i] = p[i];
-            p[i] += c[i];
+    auto update = [&](double factor) {
+        for (int j = 1; j <= NY - 1; ++j) {
+            const double* c = corr.data() + GridArray::at(0, j);
+            const double* b = phiBefore.data() + GridArray::at(0, j);
+            double* p = phi.data() + GridArray::at(0, j);
+            for (int i = 1; i <= NX - 1; ++i) p[i] = b[i] + factor * c[i];
         }
+    };
+    for (int j = 1; j <= NY - 1; ++j) {
+        const int o = GridArray::at(0, j);
+        std::memcpy(phiBefore.data() + o, phi.data() + o, sizeof(double) * (NX + 1));
     }
+    // The correction, cut back where it would accelerate the flow beyond
+    // the limit on the growth of the supersonic regions.
+    machFraction = 1.0;
+    const double machAllowed =
+        std::fmax(LargestMach(NY, k, NX, mach, gamma, s2), kMachFree) + kMachRise;
+    for (int h = 0; mach > 0.0; ++h) {
+        update(machFraction);
+        FarFieldValues(k, NX, NY, cu, su);
+        if (h == kMachHalvings || LargestMach(NY, k, NX, mach, gamma, s2) <= machAllowed) break;
+        machFraction *= 0.5;
+    }
+    if (machFraction < 1.0) {
+        for (int j = 1; j <= NY - 1; ++j) {
+            double* c = corr.data() + GridArray::at(0, j);
+            for (int i = 1; i <= NX - 1; ++i) c[i] *= machFraction;
+        }
+        LargestEntry(NY, NX, corr, cor, corI, corJ);
+        largestCorrection = std::fabs(cor);
+    }
+    update(1.0);
     haveBefore = true;
     lastItr = ITR;
     lastNX = NX;
