@@ -16,6 +16,7 @@
 #include <sstream>
 #include <string>
 
+#include "../tools/naca4.h"
 #include "message.h"
 
 namespace quarel {
@@ -51,20 +52,8 @@ inline void naca(const Job& j, double x, double& yu, double& yl) {
         t = j.noseThickness + (j.thickness - j.noseThickness) * w * w;
         m = j.noseCamber + (j.camber - j.noseCamber) * w * w;
     }
-    const double yt = 5.0 * t *
-                      (0.2969 * std::sqrt(x) - 0.1260 * x - 0.3516 * x * x + 0.2843 * x * x * x -
-                       0.1036 * x * x * x * x);
-    double yc = 0.0, dyc = 0.0;
-    const double p = j.camberPos;
-    if (m > 0.0) {
-        if (x < p) {
-            yc = m / (p * p) * (2 * p * x - x * x);
-            dyc = 2 * m / (p * p) * (p - x);
-        } else {
-            yc = m / ((1 - p) * (1 - p)) * (1 - 2 * p + 2 * p * x - x * x);
-            dyc = 2 * m / ((1 - p) * (1 - p)) * (p - x);
-        }
-    }
+    double yc, dyc, yt;
+    Naca4(m, j.camberPos, t, x, yc, dyc, yt);
     const double th = std::atan(dyc);
     yu = yc + yt * std::cos(th);
     yl = yc - yt * std::cos(th);

@@ -36,6 +36,7 @@
 #include "RunControl.h"
 #include "SOLV1.h"
 #include "message.h"
+#include "naca4.h"
 
 namespace {
 
@@ -79,19 +80,8 @@ std::vector<Case> allCases() {
 void naca(int digits, double x, double& xu, double& yu, double& xl, double& yl) {
     const double m = (digits / 1000) / 100.0, p = ((digits / 100) % 10) / 10.0;
     const double t = (digits % 100) / 100.0;
-    const double yt = 5.0 * t *
-                      (0.2969 * std::sqrt(x) - 0.1260 * x - 0.3516 * x * x + 0.2843 * x * x * x -
-                       0.1036 * x * x * x * x);
-    double yc = 0.0, dyc = 0.0;
-    if (m > 0.0 && p > 0.0) {
-        if (x < p) {
-            yc = m / (p * p) * (2 * p * x - x * x);
-            dyc = 2 * m / (p * p) * (p - x);
-        } else {
-            yc = m / ((1 - p) * (1 - p)) * (1 - 2 * p + 2 * p * x - x * x);
-            dyc = 2 * m / ((1 - p) * (1 - p)) * (p - x);
-        }
-    }
+    double yc, dyc, yt;
+    quarel::Naca4(m, p, t, x, yc, dyc, yt);
     const double th = std::atan(dyc);
     xu = x - yt * std::sin(th);
     yu = yc + yt * std::cos(th);
