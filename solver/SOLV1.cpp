@@ -520,6 +520,23 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     // diagonal dominance suits an incomplete factorisation: factors of the
     // exact rows stall the solve near a shock.
     if (exact && iluMethod) BuildIluFactors(NY, k, NX, options.fill, iluLevels);
+    // A multilevel solve that leaves more than kFallbackShare times its
+    // tolerance (the coarse level can stall once the state has drifted) is
+    // repeated with the fine-grid incomplete factors alone.  With the exact
+    // matrix the factors are those of the approximate rows: they are built
+    // anew, on one level, and the exact rows again.
+    auto fallBackIfStalled = [&](double tau, bool exactRows) {
+        if (iluLevels <= 1 || MaxAbsUnknowns(NY, k, NX, gmr) <= kFallbackShare * tau) return;
+        const int before = linearIterations;
+        if (exactRows) {
+            BuildSystem(NY, k, NX, mach, gamma, diagFactor, s2, designFlag, firstOnly, L);
+            BuildIluFactors(NY, k, NX, options.fill, 1);
+            ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
+        }
+        IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1, exactRows);
+        linearIterations += before;
+        fellBack = true;
+    };
     if (exact) ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
     if (exact) {
         // Newton's rate needs a solve that reduces the residual by a fixed
@@ -536,17 +553,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             // The incomplete factors hold the circulation column exactly,
             // so the same tolerance reaches the circulation too.
             IluDriver(NY, k, NX, tau, cycles, m, options.fill, iluLevels, true);
-            if (iluLevels > 1 && MaxAbsUnknowns(NY, k, NX, gmr) > kFallbackShare * tau) {
-                // The factors are those of the approximate rows: build
-                // them anew, on one level, and the exact rows again.
-                const int before = linearIterations;
-                BuildSystem(NY, k, NX, mach, gamma, diagFactor, s2, designFlag, firstOnly, L);
-                BuildIluFactors(NY, k, NX, options.fill, 1);
-                ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
-                IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1, true);
-                linearIterations += before;
-                fellBack = true;
-            }
+            fallBackIfStalled(tau, true);
         } else {
             SolveCorrection(NY, k, NX, tau, cycles, m, options.method == LinearMethod::Inexact,
                             sameLevel, true);
@@ -576,12 +583,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1);
         } else if (options.method == LinearMethod::Multilevel) {
             IluDriver(NY, k, NX, tau, cycles, m, options.fill, options.gridLevels);
-            if (options.gridLevels > 1 && MaxAbsUnknowns(NY, k, NX, gmr) > kFallbackShare * tau) {
-                const int before = linearIterations;
-                IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1);
-                linearIterations += before;
-                fellBack = true;
-            }
+            fallBackIfStalled(tau, false);
         } else {
             InexactDriver(NY, k, NX, tau, cycles, m, sameLevel);
         }
