@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
+#include <vector>
 
 #include "state.h"
 
@@ -655,6 +657,9 @@ int Colour(const int i, const int j, const int NX, const int k, const int period
 }
 
 GridArray baseRes, colourRes, rowScale, basePhi;
+// Nodes of the colours (colourFirst[c] .. colourFirst[c + 1] - 1).
+std::vector<int> colourFirst;
+std::vector<std::pair<int, int>> colourNodes;
 
 }  // namespace
 
@@ -755,36 +760,49 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     // has more than period + 2 kReach panels; on smaller grids every node
     // of a line has a colour of its own.
     const int period = NX - 2 * k > kPeriod + 2 * kReach ? kPeriod : NX + 1;
-    for (int colour = 0; colour < 5 * period; ++colour) {
-        bool any = false;
+    // The nodes of each colour, in one list ordered by colour.
+    const int colours = 5 * period;
+    std::vector<int>& first = colourFirst;
+    std::vector<std::pair<int, int>>& nodes = colourNodes;
+    first.assign(colours + 1, 0);
+    nodes.resize(static_cast<size_t>(NY) * (NX + 1));
+    for (int j = 1; j <= NY; ++j)
+        for (int i = 0; i <= NX; ++i) ++first[Colour(i, j, NX, k, period) + 1];
+    for (int c = 0; c < colours; ++c) first[c + 1] += first[c];
+    {
+        std::vector<int> next(first.begin(), first.end() - 1);
         for (int j = 1; j <= NY; ++j)
-            for (int i = 0; i <= NX; ++i)
-                if (Colour(i, j, NX, k, period) == colour) {
-                    phi(i, j) = basePhi(i, j) + 1.0e-7 * std::fmax(1.0, std::fabs(basePhi(i, j)));
-                    any = true;
-                }
-        if (!any) continue;
+            for (int i = 0; i <= NX; ++i) nodes[next[Colour(i, j, NX, k, period)]++] = {i, j};
+    }
+    for (int colour = 0; colour < colours; ++colour) {
+        if (first[colour] == first[colour + 1]) continue;
+        for (int n = first[colour]; n < first[colour + 1]; ++n) {
+            const auto [p, q] = nodes[n];
+            phi(p, q) = basePhi(p, q) + 1.0e-7 * std::fmax(1.0, std::fabs(basePhi(p, q)));
+        }
         Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr);
-        // Each row takes the column of this colour within its reach.
-        auto take = [&](int i, int j, int p, int q) {
-            if (p < 0 || p > NX || q < 1 || q > NY) return;
-            if (Colour(p, q, NX, k, period) != colour) return;
+        // Each perturbed node gives its column to the rows within their
+        // reach: along the lines kReach nodes, across them one, and, near
+        // the trailing edge, the line-1 rows across the cut.
+        for (int n = first[colour]; n < first[colour + 1]; ++n) {
+            const auto [p, q] = nodes[n];
             const double h = phi(p, q) - basePhi(p, q);
-            add(i, j, p, q, -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
-        };
-        for (int j = 1; j <= NY - 1; ++j)
-            for (int i = 1; i <= NX - 1; ++i) {
-                if (!isUnknownRow(i, j)) continue;
-                for (int q = j - 1; q <= j + 1; ++q)
-                    for (int p = i - kReach; p <= i + kReach; ++p) take(i, j, p, q);
-                // Across the cut.
-                if (j == 1 && (i <= k + kReach || i >= NX - k - kReach))
-                    for (int q = 1; q <= 2; ++q)
-                        for (int p = NX - i - kReach; p <= NX - i + kReach; ++p)
-                            if (p < i - kReach || p > i + kReach) take(i, j, p, q);
+            auto take = [&](int i, int j) {
+                if (!isUnknownRow(i, j)) return;
+                add(i, j, p, q, -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
+            };
+            for (int j = std::max(q - 1, 1); j <= std::min(q + 1, NY - 1); ++j)
+                for (int i = std::max(p - kReach, 1); i <= std::min(p + kReach, NX - 1); ++i)
+                    take(i, j);
+            if (q <= 2) {
+                for (int i = std::max(NX - p - kReach, 1); i <= std::min(NX - p + kReach, NX - 1);
+                     ++i)
+                    if ((i <= k + kReach || i >= NX - k - kReach) &&
+                        (p < i - kReach || p > i + kReach))
+                        take(i, 1);
             }
-        for (int j = 1; j <= NY; ++j)
-            for (int i = 0; i <= NX; ++i) phi(i, j) = basePhi(i, j);
+            phi(p, q) = basePhi(p, q);
+        }
     }
     // The circulation as it enters the wake-cut faces and rows.
     const double hc = 1.0e-7;
