@@ -53,6 +53,7 @@ void ScaleAndStore(const int kind, const int i, const int j, const double shock,
                           "parameters.");
     }
     for (double& s : row.slot) s /= d;
+    rsc(i, j) = d;
     row.res = (shock + row.res) / d;
     sp0(i, j) = row.res;
     adg(i, j) = row.slot[0];

@@ -122,6 +122,69 @@ double lastEta = kForcingStart;
 constexpr double kFallbackShare = 2.0;
 bool fellBack = false;  // the last step's solve was repeated on one level
 
+// Chord steps.  Forming the exact matrix costs some forty residual
+// evaluations, more than all the rest of a step.  Near the solution it
+// changes little from step to step: a step whose largest residual has
+// fallen to at most NewtonOptions::chordRate times that of the step before
+// keeps the exact rows of that step (brought to the present row scale) and
+// their incomplete factors.  The iteration then converges at the rate by
+// which the held matrix differs from the present one, and a step that
+// falls short of the rate forms the matrix anew.  The converged potential
+// does not depend on it: the residual is always that of the present
+// potential.
+struct HeldExactRows {
+    bool valid = false;
+    int NX = 0, NY = 0, k = 0;
+    int itr = 0;       // the last step that used them
+    double res = 0.0;  // largest residual of that step
+    std::vector<double> rows[13];
+    std::vector<double> scale;  // row scale they were formed with
+    std::vector<double> extra;  // values of the couplings beyond the stencil
+    int extraCount = 0;
+    bool moment = false;
+};
+HeldExactRows heldRows;
+GridArray* const kHeldArrays[13] = {&ad1, &ad2, &ad3, &ad4, &ad5, &ad6, &ad7,
+                                    &ad8, &ad9, &adm, &adp, &adg, &adq};
+
+// Keeps the present exact rows (after ExactRows) for chord steps.
+void HoldExactRows(int NY, int k, int NX, int itr, double res) {
+    HeldExactRows& h = heldRows;
+    const size_t n = static_cast<size_t>(GridArray::at(NX, NY - 1)) + 1;
+    for (int a = 0; a < 13; ++a)
+        h.rows[a].assign(kHeldArrays[a]->data(), kHeldArrays[a]->data() + n);
+    h.scale.assign(rsc.data(), rsc.data() + n);
+    h.extraCount = extraCouplings.count;
+    h.moment = extraCouplings.moment;
+    h.extra.assign(extraCouplings.value, extraCouplings.value + extraCouplings.count);
+    h.valid = true;
+    h.NX = NX;
+    h.NY = NY;
+    h.k = k;
+    h.itr = itr;
+    h.res = res;
+}
+
+// Puts the held exact rows in place of the approximate ones that
+// BuildSystem has just formed, each row multiplied by the ratio of its
+// held scale to its present one.
+void RestoreExactRows(int NY, int NX, int itr, double res) {
+    HeldExactRows& h = heldRows;
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i) {
+            const int o = GridArray::at(i, j);
+            const double f = h.scale[o] / rsc(i, j);
+            for (int a = 0; a < 13; ++a) kHeldArrays[a]->data()[o] = h.rows[a][o] * f;
+        }
+    ExtraCouplings& x = extraCouplings;
+    x.count = h.extraCount;
+    x.moment = h.moment;
+    for (int n = 0; n < x.count; ++n)
+        x.value[n] = h.extra[n] * h.scale[x.row[n]] / rsc.data()[x.row[n]];
+    h.itr = itr;
+    h.res = res;
+}
+
 // Limit on the growth of the supersonic regions.  A correction from a
 // start far from the solution (the first steps of a level, the fine level
 // started from the coarser one's shock) can accelerate the flow far beyond
@@ -519,7 +582,11 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     // The incomplete factors are those of the approximate rows, whose
     // diagonal dominance suits an incomplete factorisation: factors of the
     // exact rows stall the solve near a shock.
-    if (exact && iluMethod) BuildIluFactors(NY, k, NX, options.fill, iluLevels);
+    const bool chord = exact && sameLevel && keptFraction == 1.0 && heldRows.valid &&
+                       heldRows.NX == NX && heldRows.NY == NY && heldRows.k == k &&
+                       heldRows.itr == ITR - 1 &&
+                       std::fabs(RES) <= options.chordRate * heldRows.res;
+    if (exact && iluMethod && !chord) BuildIluFactors(NY, k, NX, options.fill, iluLevels);
     // A multilevel solve that leaves more than kFallbackShare times its
     // tolerance (the coarse level can stall once the state has drifted) is
     // repeated with the fine-grid incomplete factors alone.  With the exact
@@ -532,12 +599,20 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
             BuildSystem(NY, k, NX, mach, gamma, diagFactor, s2, designFlag, firstOnly, L);
             BuildIluFactors(NY, k, NX, options.fill, 1);
             ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
+            HoldExactRows(NY, k, NX, ITR, std::fabs(RES));
         }
         IluDriver(NY, k, NX, tau, cycles, m, options.fill, 1, exactRows);
         linearIterations += before;
         fellBack = true;
     };
-    if (exact) ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
+    if (chord) {
+        RestoreExactRows(NY, NX, ITR, std::fabs(RES));
+    } else if (exact) {
+        ExactRows(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L);
+        HoldExactRows(NY, k, NX, ITR, std::fabs(RES));
+    } else {
+        heldRows.valid = false;
+    }
     if (exact) {
         // Newton's rate needs a solve that reduces the residual by a fixed
         // share at least.  The circulation is the weak mode of the system

@@ -41,6 +41,10 @@ struct NewtonOptions {
     // matrix of the node rows, whose diagonal dominance carries the early
     // steps through large changes of the flow.  0: never.
     double exactBelow = 1.0e-3;
+    // A step with the exact matrix keeps the exact rows of the step before
+    // (a chord step) when its largest residual has fallen to at most this
+    // share of that step's; 0: the matrix is formed at every step.
+    double chordRate = 0.05;
     // Level of fill of the incomplete factorisation (ilu method): level 2
     // kept restarted GMRES from stalling on the transonic cases where level
     // 1 did, at about 1.7 times the entries of level 0.

@@ -13,6 +13,13 @@ struct FlowConstants {
     double q3sq;             // total speed squared at local Mach 3
     double rho3;             // density at that speed
     double qstar, rhostar;   // sonic speed in the section plane, its density
+    // The density exponent 1/(gamma-1) as halfPowers/2 + excess, with
+    // halfPowers a whole number and excess below 1e-6 (gamma 1.4 held in
+    // single precision: 5/2 + 1.5e-7), so that the isentropic law is a
+    // power of a square root times a factor close to 1; halfPowers 0 where
+    // no such split exists.
+    int halfPowers;
+    double excess;
     // Speed of sound squared for a section-plane speed squared q2.
     double a2(double q2) const;
     // Density with the exponential continuation beyond local Mach 3.

@@ -200,6 +200,10 @@ extern GridArray sp0;
 // differences phi(i-1)-phi(i-2) and phi(i+2)-phi(i+1); adg the
 // circulation column.
 extern GridArray ad1, ad2, ad3, ad4, ad5, ad6, ad7, ad8, ad9, adm, adp, adg;
+// Row scale of node (i, j): the diagonal of its approximate Jacobian row
+// (shock-point share included), by which BuildSystem divides the row and
+// the residual; written by BuildSystem for the unknown nodes.
+extern GridArray rsc;
 // The Newton matrix beyond the stencil above, written only when the step
 // uses the exact (differenced) matrix, see ExactRows:
 //   adq  column of the first moment of the bound circulation: the far-field

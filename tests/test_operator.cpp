@@ -156,6 +156,24 @@ TEST(DensityLaw, SonicSpeedMachThreeLimitAndExponentialContinuation) {
     EXPECT_TRUE(std::isfinite(c0.rho3));
 }
 
+// The isentropic law is evaluated as a power of a square root where the
+// exponent allows it (gamma 1.4 as the input file holds it, in single
+// precision, and exactly); it must agree with pow to rounding over the
+// whole subsonic and supersonic range, and another gamma must take pow.
+TEST(DensityLaw, SquareRootFormAgreesWithPow) {
+    for (double gamma : {static_cast<double>(1.4f), 1.4, 1.3, 5.0 / 3.0}) {
+        SCOPED_TRACE(gamma);
+        const FlowConstants c = MakeFlowConstants(0.8, gamma, 0.1);
+        EXPECT_EQ(c.halfPowers, gamma == 1.3 ? 0 : (gamma > 1.5 ? 3 : 5));
+        double worst = 0.0;
+        for (double q2 = 0.0; q2 + c.s2 < c.q3sq; q2 += 0.01) {
+            const double exact = std::pow(1.0 + c.kappa * (1.0 - q2 - c.s2), 1.0 / (gamma - 1.0));
+            worst = std::fmax(worst, std::fabs(c.density(q2) / exact - 1.0));
+        }
+        EXPECT_LT(worst, 1.0e-15);
+    }
+}
+
 TEST(DensityLaw, EntropyJumpOfNormalShock) {
     const double e = 1.0 / (kGamma - 1.0);
     EXPECT_NEAR(EntropyJump(1.0, e, kGamma), 0.0, 1e-15);
