@@ -138,25 +138,43 @@ bool fellBack = false;  // the last step's solve was repeated
 // which the held matrix differs from the present one, and a step that
 // falls short of the rate forms the matrix anew.  The converged potential
 // does not depend on it: the residual is always that of the present
-// potential.
+// potential.  The derivative jumps where a face turns supersonic or subsonic
+// or a shock point moves (the upwind and shock-point terms switch on or
+// off): the rows are held only while every face has the pattern it had
+// when they were formed (on the 496 x 77 grid of a transonic case, chord
+// steps across such a switch raised the residual 15-fold).
 struct HeldExactRows {
     bool valid = false;
     int NX = 0, NY = 0, k = 0;
     int itr = 0;       // the last step that used them
     double res = 0.0;  // largest residual of that step
     std::vector<double> rows[13];
-    std::vector<double> scale;  // row scale they were formed with
-    std::vector<double> extra;  // values of the couplings beyond the stencil
+    std::vector<double> scale;         // row scale they were formed with
+    std::vector<double> extra;         // values of the couplings beyond the stencil
+    std::vector<unsigned char> faces;  // upwind and shock-point pattern of the i-faces
     int extraCount = 0;
     bool moment = false;
 };
 HeldExactRows heldRows;
+std::vector<unsigned char> facePatternNow;
 GridArray* const kHeldArrays[13] = {&ad1, &ad2, &ad3, &ad4, &ad5, &ad6, &ad7,
                                     &ad8, &ad9, &adm, &adp, &adg, &adq};
+
+// Which terms of the Newton rows are switched on at each i-face: upwind
+// density from the face before or after, shock-point correction.
+void FacePattern(int NY, int NX, std::vector<unsigned char>& faces) {
+    faces.clear();
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int f = 0; f <= NX - 1; ++f)
+            faces.push_back(static_cast<unsigned char>((dsi(f, j) != 0.0 ? 1 : 0) |
+                                                       (dri(f, j) != 0.0 ? 2 : 0) |
+                                                       (shk(f, j) != 0.0 ? 4 : 0)));
+}
 
 // Keeps the present exact rows (after ExactRows) for chord steps.
 void HoldExactRows(int NY, int k, int NX, int itr, double res) {
     HeldExactRows& h = heldRows;
+    FacePattern(NY, NX, h.faces);
     const size_t n = static_cast<size_t>(GridArray::at(NX, NY - 1)) + 1;
     for (int a = 0; a < 13; ++a)
         h.rows[a].assign(kHeldArrays[a]->data(), kHeldArrays[a]->data() + n);
@@ -592,7 +610,10 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     const bool chord = exact && sameLevel && keptFraction == 1.0 && heldRows.valid &&
                        heldRows.NX == NX && heldRows.NY == NY && heldRows.k == k &&
                        heldRows.itr == ITR - 1 &&
-                       std::fabs(RES) <= options.chordRate * heldRows.res;
+                       std::fabs(RES) <= options.chordRate * heldRows.res && [&] {
+                           FacePattern(NY, NX, facePatternNow);
+                           return facePatternNow == heldRows.faces;
+                       }();
     if (exact && iluMethod && !chord) BuildIluFactors(NY, k, NX, options.fill, iluLevels);
     // A solve that leaves more than kFallbackShare times its tolerance is
     // repeated with a wider Krylov space, then on the fine grid alone; for
