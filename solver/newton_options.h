@@ -45,6 +45,10 @@ struct NewtonOptions {
     // (a chord step) when its largest residual has fallen to at most this
     // share of that step's; 0: the matrix is formed at every step.
     double chordRate = 0.05;
+    // The linear solve of a step with the exact matrix need not reduce the
+    // residual below this share of it; 0: down to the linear tolerance
+    // (Newton's quadratic rate, at a cost in Krylov iterations).
+    double exactSolveFloor = 1.0e-3;
     // Level of fill of the incomplete factorisation (ilu method): level 2
     // kept restarted GMRES from stalling on the transonic cases where level
     // 1 did, at about 1.7 times the entries of level 0.

@@ -340,6 +340,7 @@ TEST(NewtonMatrix, ExactMatrixConvergesQuadratically) {
         NewtonOptions options;
         options.exactBelow = exactBelow;
         options.chordRate = 0.0;
+        options.exactSolveFloor = 0.0;
         options.method = method;
         std::vector<double> res;
         char line[81];
