@@ -2,10 +2,11 @@
 #include "LevelConvergence.h"
 
 #include <cmath>
+#include <limits>
 
 namespace quarel {
 
-void LevelConvergence::step(double residual, double lift, double keptFraction) {
+void LevelConvergence::step(double residual, double lift, double keptFraction, double linearShare) {
     ++steps_;
     residual_ = std::fabs(residual);
     for (int q = kChanges - 1; q > 0; --q) change_[q] = change_[q - 1];
@@ -14,6 +15,7 @@ void LevelConvergence::step(double residual, double lift, double keptFraction) {
     const double f =
         keptFraction > 0.0 && keptFraction < 1.0 ? std::fmax(keptFraction, 1.0 / 64.0) : 1.0;
     change_[0] = steps_ > 1 ? std::fabs(lift - lift_) / f : 0.0;
+    if (linearShare > kSolvedShare) change_[0] = std::numeric_limits<double>::infinity();
     lift_ = lift;
 }
 

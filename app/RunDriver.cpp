@@ -136,7 +136,7 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
                    lineBuffer, options_);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
         log_.append(lineBuffer);
-        test.step(status_.residual, results_.clift, LastKeptFraction());
+        test.step(status_.residual, results_.clift, LastKeptFraction(), LastLinearReduction());
         if (progress) {
             Progress p;
             for (int s = job.Kgrid; s > 1; s /= 2) ++p.levels;

@@ -120,3 +120,23 @@ TEST(LevelConvergence, OscillatingLiftAndItsLimits) {
     for (int s = 0; s < 4; ++s) n.step(1e-9, std::numeric_limits<double>::quiet_NaN());
     EXPECT_FALSE(n.converged());
 }
+
+TEST(LevelConvergence, StepsWhoseSolveStalledProveNothing) {
+    // The residual below the tolerance and the lift steady, but the last
+    // solves left all of their residual: the steps changed nothing, so the
+    // steady lift is no evidence.  Three good steps after the last stalled
+    // one are needed.
+    LevelConvergence t(1e-7);
+    for (int s = 0; s < 6; ++s) t.step(7e-8, 0.626, 1.0, 0.9998);
+    EXPECT_TRUE(t.residualMet());
+    EXPECT_FALSE(t.liftSettled());
+    t.step(7e-8, 0.626, 1.0, 0.001);
+    t.step(7e-8, 0.626, 1.0, 0.001);
+    EXPECT_FALSE(t.converged());
+    t.step(7e-8, 0.626, 1.0, 0.001);
+    EXPECT_TRUE(t.converged());
+    // A solve that leaves half of the residual still counts.
+    LevelConvergence h(1e-7);
+    for (int s = 0; s < 4; ++s) h.step(1e-8, 0.5, 1.0, LevelConvergence::kSolvedShare);
+    EXPECT_TRUE(h.converged());
+}
