@@ -487,9 +487,9 @@ std::string fmtE(double value, int w, int d) {
     } else {
         // d.ddd...e+XX from the C library, rounded exactly; as 0.ddd the
         // exponent is one larger.
-        int size = std::snprintf(nullptr, 0, "%.*e", d - 1, std::fabs(value));
-        std::string text(static_cast<size_t>(size) + 1, '\0');
-        std::snprintf(&text[0], text.size(), "%.*e", d - 1, std::fabs(value));
+        // One call into a buffer that holds any double with d digits.
+        std::string text(static_cast<size_t>(d) + 16, '\0');
+        const int size = std::snprintf(&text[0], text.size(), "%.*e", d - 1, std::fabs(value));
         text.resize(static_cast<size_t>(size));
         size_t ePos = text.find('e');
         for (size_t n = 0; n < ePos; ++n)
