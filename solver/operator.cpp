@@ -634,8 +634,12 @@ namespace {
 // (the scale of the stored rows).
 void Residuals(const int NY, const int k, const int NX, const double mach, const double gamma,
                const double s2, const int designFlag, const int firstOnly, const int L,
-               const double circ, GridArray& res, GridArray* diag) {
-    for (int i = 1; i <= NX - 1; ++i) JFaceDensities(i, NY, mach, gamma, s2);
+               const double circ, GridArray& res, GridArray* diag,
+               const std::vector<unsigned char>* jLines = nullptr) {
+    // With jLines, the j-face densities of the lines i it marks only; the
+    // others hold those of the potential at hand already.
+    for (int i = 1; i <= NX - 1; ++i)
+        if (!jLines || (*jLines)[i]) JFaceDensities(i, NY, mach, gamma, s2);
     for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
     Row row;
     auto store = [&](int i, int j, double share) {
@@ -687,6 +691,9 @@ GridArray baseRes, colourRes, rowScale, basePhi;
 // Nodes of the colours (colourFirst[c] .. colourFirst[c + 1] - 1).
 std::vector<int> colourFirst;
 std::vector<std::pair<int, int>> colourNodes;
+// j-face densities of the base potential, and the lines a colour changes.
+GridArray baseRhoj;
+std::vector<unsigned char> colourLines;
 
 }  // namespace
 
@@ -801,13 +808,26 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         for (int j = 1; j <= NY; ++j)
             for (int i = 0; i <= NX; ++i) nodes[next[Colour(i, j, NX, k, period)]++] = {i, j};
     }
+    // The j-face densities of line i depend on the potential of lines
+    // i-1 .. i+1 only: a colour leaves those of most lines as they are at
+    // the base potential, and only the lines next to its nodes are
+    // computed anew (and put back afterwards).
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 1; i <= NX - 1; ++i) baseRhoj(i, j) = rhoj(i, j);
+    std::vector<unsigned char>& jLines = colourLines;
     for (int colour = 0; colour < colours; ++colour) {
         if (first[colour] == first[colour + 1]) continue;
+        jLines.assign(NX + 1, 0);
         for (int n = first[colour]; n < first[colour + 1]; ++n) {
             const auto [p, q] = nodes[n];
             phi(p, q) = basePhi(p, q) + 1.0e-7 * std::fmax(1.0, std::fabs(basePhi(p, q)));
+            for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
         }
-        Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr);
+        Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
+                  &jLines);
+        for (int i = 1; i <= NX - 1; ++i)
+            if (jLines[i])
+                for (int j = 1; j <= NY - 1; ++j) rhoj(i, j) = baseRhoj(i, j);
         // Each perturbed node gives its column to the rows within their
         // reach: along the lines kReach nodes, across them one, and, near
         // the trailing edge, the line-1 rows across the cut.
@@ -833,7 +853,10 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     }
     // The circulation as it enters the wake-cut faces and rows.
     const double hc = 1.0e-7;
-    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes, nullptr);
+    // (The j-faces do not see the circulation.)
+    jLines.assign(NX + 1, 0);
+    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes, nullptr,
+              &jLines);
     for (int j = 1; j <= NY - 1; ++j)
         for (int i = 1; i <= NX - 1; ++i)
             if (isUnknownRow(i, j))
