@@ -7,10 +7,14 @@
 // fine level's lift settled.
 //
 //   quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases LIST] [--method M]
-//                 [--exact-below R] [--dir DIR] [--list]
+//                 [--exact-below R] [--chord-rate R] [--solve-floor R] [--dir DIR] [--list]
 //
 // --exact-below R: the Newton steps use the exact matrix once the residual
 // is at most R (0: the approximate matrix throughout).
+// --chord-rate R: a step keeps the exact rows of the step before while the
+// residual falls to R times its value or less (0: formed at every step).
+// --solve-floor R: the solves with the exact matrix stop at R times the
+// residual (0: down to the linear tolerance).
 //
 // Grids (Kgrid 4, three levels; growth ratios r0^(40/(NY-1)) with r0 the
 // samples' 1.10 at the vortex sheet and the leading edge and 1.12 elsewhere):
@@ -162,6 +166,8 @@ int main(int argc, char** argv) {
     std::string grids = "ABCDE", tols = "5,7,9", only, dir = "/tmp/quarel-matrix";
     std::string method;
     double exactBelow = quarel::NewtonOptions().exactBelow;
+    double chordRate = quarel::NewtonOptions().chordRate;
+    double solveFloor = quarel::NewtonOptions().exactSolveFloor;
     int fill = quarel::NewtonOptions().fill;
     int gridLevels = quarel::NewtonOptions().gridLevels;
     bool list = false;
@@ -186,6 +192,10 @@ int main(int argc, char** argv) {
             method = value();
         } else if (arg == "--exact-below") {
             exactBelow = std::atof(value().c_str());
+        } else if (arg == "--chord-rate") {
+            chordRate = std::atof(value().c_str());
+        } else if (arg == "--solve-floor") {
+            solveFloor = std::atof(value().c_str());
         } else if (arg == "--levels") {
             gridLevels = std::atoi(value().c_str());
         } else if (arg == "--fill") {
@@ -193,12 +203,14 @@ int main(int argc, char** argv) {
         } else if (arg == "--list") {
             list = true;
         } else {
-            std::fprintf(stderr,
-                         "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
-                         "[--method M] [--exact-below R] [--fill N] [--levels N] [--dir DIR] "
-                         "[--list]\n  cases are "
-                         "numbered from 1 in "
-                         "--list order\n");
+            std::fprintf(
+                stderr,
+                "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
+                "[--method M] [--exact-below R] [--chord-rate R] [--solve-floor R] [--fill N] "
+                "[--levels N] [--dir DIR] "
+                "[--list]\n  cases are "
+                "numbered from 1 in "
+                "--list order\n");
             return 1;
         }
     }
@@ -260,6 +272,8 @@ int main(int argc, char** argv) {
                 quarel::NewtonOptions options;
                 options.method = linearMethod;
                 options.exactBelow = exactBelow;
+                options.chordRate = chordRate;
+                options.exactSolveFloor = solveFloor;
                 options.fill = fill;
                 options.gridLevels = gridLevels;
                 rc.setNewtonOptions(options);
