@@ -820,6 +820,57 @@ TEST(RunControlRun, ImplausibleSurfaceMachIsFlagged) {
         EXPECT_EQ(w.find("not physical"), std::string::npos);
 }
 
+// NACA 0012 at M 0.9 and 7 degrees: the supersonic region of the upper
+// surface runs into the trailing edge at Mach 1.7 and more, with no shock on
+// the section to end it, and the isentropic model has no steady flow there.
+// The run says so in plain words, besides the surface Mach warning, and
+// flags the result; a breakdown in such a flow says so too.  A transonic
+// flow with its shock on the section (M 0.8, 1 degree) is not flagged.
+TEST(RunControlRun, SupersonicTrailingEdgeHasNoSteadySolution) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 24;
+    j.NCO = 6;
+    j.NBH = 6;
+    j.Kgrid = 2;
+    j.mach = 0.9;
+    j.alpha = 7.0;
+    j.maxResidual = 1e-6;
+    auto said = [](const RunControl& rc, const char* text) {
+        int n = 0;
+        for (const std::string& w : rc.warnings()) n += w.find(text) != std::string::npos;
+        return n;
+    };
+    const char* noSolution = "The flow has no steady isentropic solution at these conditions";
+    RunControl rc;
+    runJob(rc, dir, j);
+    EXPECT_EQ(said(rc, noSolution), 1);
+    EXPECT_EQ(said(rc, "not physical"), 1);
+    EXPECT_TRUE(rc.resultFlagged());
+    bool logged = false;
+    for (const std::string& l : rc.log())
+        logged |= l.find(std::string(" Warning: ") + noSolution) == 0;
+    EXPECT_TRUE(logged);
+
+    // A breakdown late on the fine level of the same flow.
+    RunControl broken;
+    broken.open(testjob::writeJob(dir.file("broken.dat"), j));
+    broken.setProgressHook([](const Progress& p) -> bool {
+        if (p.level == p.levels && p.step == 8) throw SolverError("zero diagonal (test)");
+        return true;
+    });
+    EXPECT_THROW(broken.calculate(), SolverError);
+    EXPECT_EQ(said(broken, "The calculation broke down in a flow that is strongly supersonic"), 1);
+
+    j.mach = 0.8;
+    j.alpha = 1.0;
+    RunControl calm;
+    runJob(calm, dir, j, "calm.dat");
+    EXPECT_EQ(said(calm, noSolution), 0);
+    EXPECT_FALSE(calm.resultFlagged());
+}
+
 // Growth ratios that do not suit the grid make the spacing interpolation
 // fail at many stations: one warning counts them and shows the first.
 TEST(RunControlGrid, InterpolationFaultsAreSummarised) {
