@@ -877,7 +877,8 @@ TEST(RunControlRun, SupersonicTrailingEdgeHasNoSteadySolution) {
 // residual norm.  When the step control took back every such step to the
 // fraction that kept the norm at the reference, the shock crept by
 // fractions of a cell and the level ran out of its 50 steps; with the norm
-// allowed to double, the level reaches the tolerance.
+// allowed to double after three steps in a row cut back, the level reaches
+// the tolerance.
 TEST(RunControlRun, MovingShockReachesTheToleranceOnTheCoarseLevel) {
     Quiet q;
     ScratchDir dir;
