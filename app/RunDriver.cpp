@@ -62,6 +62,7 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
             status_.iterCount = 0;
         }
     } catch (const SolverError&) {
+        reportSupersonicBreakdown(flow);
         // Leave a consistent job behind: the fine grid with its sizes, so
         // the grid picture and a new grid calculation start from sound data.
         RestoreFineGrid(level_);
@@ -250,6 +251,44 @@ void RunDriver::checkPlausibility(const FreeStream& flow, double previousLift,
                       kPlausibleSurfaceMach);
         warn(b);
     }
+    // A supersonic region that reaches the trailing edge strongly
+    // supersonic has no shock on the section to end it: the isentropic
+    // model has no steady flow to offer there, only the discrete equations'
+    // solution with its shock at the trailing edge.  The region reaches the
+    // edge when the faces from the edge up to its peak are all supersonic.
+    auto sectionMach = [&](int i) {
+        const double q2 = q2f(i);
+        return flow.mach == 0.0 ? 0.0 : amach(i, 1) * std::sqrt(q2 / (q2 + flow.sin2Sweep));
+    };
+    auto peakAtEdge = [&](int edge, int step) {
+        double peak = 0.0;
+        for (int i = edge; i >= k && i <= NX - k - 1; i += step) {
+            const double m = sectionMach(i);
+            if (!(m > 1.0)) break;
+            peak = std::max(peak, m);
+        }
+        return peak;
+    };
+    const double upperTE = peakAtEdge(k, 1);
+    const double lowerTE = peakAtEdge(NX - k - 1, -1);
+    const double machTE = std::max(upperTE, lowerTE);
+    if (machTE > kPlausibleSurfaceMach) {
+        std::snprintf(b, sizeof b,
+                      "The flow has no steady isentropic solution at these conditions: the "
+                      "supersonic region on the %s surface reaches the trailing edge at Mach "
+                      "%.2f, so no shock on the section ends it. Clift and Cdrag are those of "
+                      "the discrete equations, not of a flow.",
+                      upperTE >= lowerTE ? "upper" : "lower", machTE);
+        warn(b);
+    } else if (!status_.converged && machMax > kPlausibleSurfaceMach) {
+        std::snprintf(b, sizeof b,
+                      "No steady solution was found, and the flow the iteration ended with is "
+                      "strongly supersonic (surface Mach number %.2f at x = %.3f): at these "
+                      "conditions the isentropic potential model probably has no steady "
+                      "solution.",
+                      machMax, 0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)));
+        warn(b);
+    }
     const double lift = results_.clift;
     if (!previousTitle.empty() &&
         std::fabs(lift - previousLift) > std::max(kLiftJump * std::fabs(lift), kLiftJumpFloor)) {
@@ -260,6 +299,32 @@ void RunDriver::checkPlausibility(const FreeStream& flow, double previousLift,
                       previousLift, previousTitle.substr(7).c_str(), lift);
         warn(b);
     }
+}
+
+void RunDriver::reportSupersonicBreakdown(const FreeStream& flow) {
+    if (flow.mach == 0.0) return;
+    const int NX = level_.NX, NY = level_.NY, k = level_.k;
+    // The Mach numbers of the potential the failed step left in place.
+    MachField(flow.gamma, flow.mach2, flow.sin2Sweep, k, NY, NX);
+    double machMax = 0.0;
+    int iMax = k;
+    for (int i = k; i <= NX - k - 1; ++i) {
+        const double m = std::isnan(amach(i, 1)) ? HUGE_VAL : amach(i, 1);
+        if (m > machMax) {
+            machMax = m;
+            iMax = i;
+        }
+    }
+    if (machMax <= kPlausibleSurfaceMach) return;
+    char b[512];
+    std::snprintf(b, sizeof b,
+                  "The calculation broke down in a flow that is strongly supersonic (surface "
+                  "Mach number %.2f at x = %.3f on the %d x %d grid): at these conditions the "
+                  "isentropic potential model probably has no steady solution.",
+                  machMax, 0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)), NX, NY);
+    status_.implausible = true;
+    msg::warning(b);
+    log_.append(std::string(" Warning: ") + b);
 }
 
 double CpDeviation(const GridLevel& level, const DesignRows& design) {

@@ -77,6 +77,9 @@ public:
 
 private:
     void prepareLevel(const FreeStream& flow);
+    // After a breakdown: says so in plain words when the flow it broke down
+    // in was strongly supersonic at the surface.
+    void reportSupersonicBreakdown(const FreeStream& flow);
     void iterateLevel(const JobParameters& job, const FreeStream& flow, const DesignRows& design,
                       const ProgressHook& progress);
     void finishLevel();

@@ -820,6 +820,103 @@ TEST(RunControlRun, ImplausibleSurfaceMachIsFlagged) {
         EXPECT_EQ(w.find("not physical"), std::string::npos);
 }
 
+// NACA 0012 at M 0.9 and 7 degrees: the supersonic region of the upper
+// surface runs into the trailing edge at Mach 1.7 and more, with no shock on
+// the section to end it, and the isentropic model has no steady flow there.
+// The run says so in plain words, besides the surface Mach warning, and
+// flags the result; a breakdown in such a flow says so too.  A transonic
+// flow with its shock on the section (M 0.8, 1 degree) is not flagged.
+TEST(RunControlRun, SupersonicTrailingEdgeHasNoSteadySolution) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 24;
+    j.NCO = 6;
+    j.NBH = 6;
+    j.Kgrid = 2;
+    j.mach = 0.9;
+    j.alpha = 7.0;
+    j.maxResidual = 1e-6;
+    auto said = [](const RunControl& rc, const char* text) {
+        int n = 0;
+        for (const std::string& w : rc.warnings()) n += w.find(text) != std::string::npos;
+        return n;
+    };
+    const char* noSolution = "The flow has no steady isentropic solution at these conditions";
+    RunControl rc;
+    runJob(rc, dir, j);
+    EXPECT_EQ(said(rc, noSolution), 1);
+    EXPECT_EQ(said(rc, "not physical"), 1);
+    EXPECT_TRUE(rc.resultFlagged());
+    bool logged = false;
+    for (const std::string& l : rc.log())
+        logged |= l.find(std::string(" Warning: ") + noSolution) == 0;
+    EXPECT_TRUE(logged);
+
+    // A breakdown late on the fine level of the same flow.
+    RunControl broken;
+    broken.open(testjob::writeJob(dir.file("broken.dat"), j));
+    broken.setProgressHook([](const Progress& p) -> bool {
+        if (p.level == p.levels && p.step == 8) throw SolverError("zero diagonal (test)");
+        return true;
+    });
+    EXPECT_THROW(broken.calculate(), SolverError);
+    EXPECT_EQ(said(broken, "The calculation broke down in a flow that is strongly supersonic"), 1);
+
+    j.mach = 0.8;
+    j.alpha = 1.0;
+    RunControl calm;
+    runJob(calm, dir, j, "calm.dat");
+    EXPECT_EQ(said(calm, noSolution), 0);
+    EXPECT_FALSE(calm.resultFlagged());
+}
+
+// NACA 0012 at M 0.85 and 1 degree, first level (92 x 15) of a 368 x 57
+// grid: from the free stream the shock forms and moves aft through the
+// field by about a cell per Newton step, each step first raising the
+// residual norm.  When the step control took back every such step to the
+// fraction that kept the norm at the reference, the shock crept by
+// fractions of a cell and the level ran out of its 50 steps; with the norm
+// allowed to double after three steps in a row cut back, the level reaches
+// the tolerance.
+TEST(RunControlRun, MovingShockReachesTheToleranceOnTheCoarseLevel) {
+    Quiet q;
+    ScratchDir dir;
+    Job j;
+    j.NPA = 68;
+    j.NCO = 14;
+    j.NBH = 12;
+    j.Kgrid = 4;
+    j.mach = 0.85;
+    j.alpha = 1.0;
+    j.maxResidual = 1e-7;
+    j.linearIterations = 20;
+    j.gmresDim = 30;
+    for (double& r : j.ratios) r = std::pow(r, 40.0 / 56.0);
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("x.dat"), j));
+    // Stop when the second level begins.
+    rc.setProgressHook([](const Progress& p) { return p.level == 1; });
+    EXPECT_EQ(rc.calculate(), RunControl::CalcOutcome::Stopped);
+    rc.setProgressHook(nullptr);
+    int steps = 0;
+    double res = 1.0;
+    for (const std::string& l : rc.log()) {
+        if (l.rfind(" Grid: ", 0) == 0) {
+            if (steps > 0) break;
+            continue;
+        }
+        int itr;
+        double cor, r;
+        if (std::sscanf(l.c_str(), "%d %lf %*d %*d %lf", &itr, &cor, &r) == 3) {
+            ++steps;
+            res = r;
+        }
+    }
+    EXPECT_LT(steps, 50);
+    EXPECT_LE(std::fabs(res), 1e-7);
+}
+
 // Growth ratios that do not suit the grid make the spacing interpolation
 // fail at many stations: one warning counts them and shows the first.
 TEST(RunControlGrid, InterpolationFaultsAreSummarised) {
