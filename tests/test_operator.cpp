@@ -495,7 +495,7 @@ TEST(WakeRow, JacobianIsDerivativeOfResidualAcrossTheCut) {
             auto res = [&] {
                 tie(circ);
                 Row t;
-                WakeRow(i0, NX, circ, t);
+                WakeRow(i0, NX, k, circ, t);
                 return t.res;
             };
             // -dR/d(node) by central differences; first-side nodes of line 1
@@ -515,7 +515,7 @@ TEST(WakeRow, JacobianIsDerivativeOfResidualAcrossTheCut) {
             };
             tie(circ);
             Row r;
-            WakeRow(i0, NX, circ, r);
+            WakeRow(i0, NX, k, circ, r);
             EXPECT_NEAR(r.slot[1], dUpper(i0), 1e-12);
             if (variant == 0) {
                 EXPECT_NEAR(r.slot[3], dUpper(i0 + 1), 1e-12);
