@@ -509,6 +509,19 @@ void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4])
     for (int m = 0; m < 4; ++m) corr[m] = 0.0;
     if (k < 1 || NX - 2 * k < 2) return;
     const EdgeCorner c = edgeCorner(k, NX);
+    // The two modes describe the flow only where the edge cells are small
+    // against the chord, the scale on which the section's curvature and the
+    // outer flow change; on coarser grids (the coarse levels of a run) the
+    // amplitudes measured over the first cells are not those of the modes,
+    // and the correction fades out.  An edge whose two nodes do not
+    // coincide (an open trailing edge) is no corner.
+    auto distance = [&](int i) { return std::hypot(xg(i, 1) - c.x, yg(i, 1) - c.y); };
+    const double first = std::fmin(distance(k + 1), distance(NX - k - 1));
+    const double reach =
+        std::fmax(std::fmax(distance(k + 1), distance(NX - k - 1)), distance(k - 1));
+    const double gap = std::hypot(xg(k, 1) - xg(NX - k, 1), yg(k, 1) - yg(NX - k, 1));
+    const double weight = std::fmin(1.0, std::fmax(0.0, (2.0 * kEdgeCell - reach) / kEdgeCell));
+    if (!(weight > 0.0) || gap > 0.01 * first) return;
     // The nodes of the four faces' stencils.
     const int nodes[][2] = {{k - 1, 1},      {k, 1},          {k + 1, 1},      {k - 1, 2},
                             {k, 2},          {k + 1, 2},      {NX - k - 1, 1}, {NX - k, 1},
@@ -571,16 +584,6 @@ void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4])
     if (!(std::fabs(det) > 1.0e-12 * std::fabs(a00 * a11))) return;
     const double A = (phiMeasure[0] * a11 - a01 * phiMeasure[1]) / det;
     const double B = (a00 * phiMeasure[1] - a10 * phiMeasure[0]) / det;
-    // The two modes describe the flow only where the edge cells are small
-    // against the chord, the scale on which the section's curvature and the
-    // outer flow change; on coarser grids (the coarse levels of a run) the
-    // amplitudes measured over the first cells are not those of the modes,
-    // and the correction fades out.
-    const double reach =
-        std::fmax(std::fmax(std::hypot(xg(k + 1, 1) - c.x, yg(k + 1, 1) - c.y),
-                            std::hypot(xg(NX - k - 1, 1) - c.x, yg(NX - k - 1, 1) - c.y)),
-                  std::hypot(xg(k - 1, 1) - c.x, yg(k - 1, 1) - c.y));
-    const double weight = std::fmin(1.0, std::fmax(0.0, (2.0 * kEdgeCell - reach) / kEdgeCell));
     for (int m = 0; m < 4; ++m) corr[m] = weight * (A * defect[0][m] + B * defect[1][m]);
 }
 
