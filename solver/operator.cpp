@@ -522,6 +522,12 @@ void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4])
     const double gap = std::hypot(xg(k, 1) - xg(NX - k, 1), yg(k, 1) - yg(NX - k, 1));
     const double weight = std::fmin(1.0, std::fmax(0.0, (2.0 * kEdgeCell - reach) / kEdgeCell));
     if (!(weight > 0.0) || gap > 0.01 * first) return;
+    // The modes are those of subsonic flow: where the faces at the edge
+    // take a density from a supersonic face upstream the edge is left
+    // without them.
+    for (int f : {k - 3, k - 2, k - 1, k, k + 1, k + 2, NX - k - 3, NX - k - 2, NX - k - 1, NX - k,
+                  NX - k + 1, NX - k + 2})
+        if (f >= 0 && f <= NX - 1 && (dsi(f, 1) != 0.0 || dri(f, 1) != 0.0)) return;
     // The nodes of the four faces' stencils.
     const int nodes[][2] = {{k - 1, 1},      {k, 1},          {k + 1, 1},      {k - 1, 2},
                             {k, 2},          {k + 1, 2},      {NX - k - 1, 1}, {NX - k, 1},
