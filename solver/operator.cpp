@@ -795,13 +795,26 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
     for (int i = mid; i < NX - k; ++i)
         lower += 0.5 * (phi(i, 1) + phi(i + 1, 1)) * (xg(i + 1, 1) - xg(i, 1));
     const double moment = circ * xg(k, 1) - (lower - upper);
+    // The section's volume displaces the stream: a doublet along the chord
+    // of strength (chordwise free stream) x (area) / (2 pi beta), that of
+    // the sources of the thickness in linear theory.  Its strength follows
+    // from the grid alone, so the boundary values add no coupling to the
+    // Newton matrix.  Without it the flow round the whole section is some
+    // 1e-3 in Cp too slow and the lift 0.06 to 0.08 per cent low.
+    double area = 0.0;  // the contour integral of x dy, anticlockwise round the body
+    for (int i = k; i < NX - k; ++i)
+        area += 0.5 * (xg(i, 1) + xg(i + 1, 1)) * (yg(i + 1, 1) - yg(i, 1));
+    const double volume = cu * area;
     for (int i = 0; i <= NX; ++i) {
-        phi(i, NY) = cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i) + moment * fdo(i);
+        phi(i, NY) =
+            cu * xg(i, NY) + su * yg(i, NY) + circ * ffo(i) + moment * fdo(i) + volume * fto(i);
     }
     if (NY < 2) return;
     for (int j = 1; j <= NY - 1; ++j) {
-        phi(0, j) = cu * xg(0, j) + su * yg(0, j) + circ * ff0(j) + moment * fd0(j);
-        phi(NX, j) = cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j) + moment * fdn(j);
+        phi(0, j) =
+            cu * xg(0, j) + su * yg(0, j) + circ * ff0(j) + moment * fd0(j) + volume * ft0(j);
+        phi(NX, j) =
+            cu * xg(NX, j) + su * yg(NX, j) + circ * ffn(j) + moment * fdn(j) + volume * ftn(j);
     }
 }
 

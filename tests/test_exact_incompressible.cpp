@@ -217,23 +217,24 @@ TEST(ExactIncompressible, CamberedKarmanTrefftzConvergesToTheExactSolution) {
         // a bias that does not fall with the mesh width: at 0 degrees it
         // crosses zero near 240 x 41 and ends 0.5 per cent high (-1.43 and
         // -0.24 per cent here), at 8 degrees the errors fall by only three
-        // per halving (-1.20 and -0.39 per cent).  With it: +0.05 and -0.04
-        // per cent at 0 degrees, -0.38 and -0.12 at 8 degrees.
+        // per halving (-1.20 and -0.39 per cent).  With it and the far
+        // field's thickness doublet: +0.13 and +0.03 per cent at 0 degrees,
+        // -0.33 and -0.07 at 8 degrees.
         if (a == 0) {
-            EXPECT_LT(std::fabs(coarse.liftError()), 1.0e-3);
-            EXPECT_LT(std::fabs(fine.liftError()), 1.0e-3);
+            EXPECT_LT(std::fabs(coarse.liftError()), 1.5e-3);
+            EXPECT_LT(std::fabs(fine.liftError()), 0.6e-3);
         } else {
             EXPECT_LT(coarse.liftError(), -0.002);
-            EXPECT_LT(std::fabs(fine.liftError()), 1.5e-3);
+            EXPECT_LT(std::fabs(fine.liftError()), 1.0e-3);
             EXPECT_GT(coarse.liftError() / fine.liftError(), 3.0);
         }
         // The surface pressures converge; the coarse level carries most of
-        // the error at the leading edge, so the ratio exceeds two.  The far
-        // field holds no thickness doublet, which slows the flow round the
-        // whole section by some 1e-3 in Cp (3.8e-3 and 4.3e-3 rms on the
-        // finer grid).
+        // the error at the leading edge, so the ratio exceeds two.  Without
+        // the thickness doublet in the far field the flow round the whole
+        // section is some 1e-3 in Cp too slow (3.8e-3 and 4.3e-3 rms on the
+        // finer grid instead of 3.2e-3 and 3.6e-3).
         EXPECT_GT(coarse.cpRms / fine.cpRms, 1.9) << a;
-        EXPECT_LT(fine.cpRms, a == 0 ? 4.5e-3 : 5.0e-3) << a;
+        EXPECT_LT(fine.cpRms, a == 0 ? 3.5e-3 : 4.0e-3) << a;
         // Moment about the quarter chord (nose-down from the camber),
         // converging at second order (at 8 degrees 1.9e-3 and 4.8e-4 off),
         // and d'Alembert's zero drag.
@@ -393,7 +394,7 @@ TEST(TrailingEdgeCorner, SupersonicEdgeKeepsThePlainFaces) {
     ASSERT_EQ(steps.size(), 3u);
     EXPECT_LT(steps.back(), 50);
     EXPECT_TRUE(rc.converged());
-    EXPECT_NEAR(rc.results.clift, 1.2468, 0.002);
+    EXPECT_NEAR(rc.results.clift, 1.2431, 0.002);
 }
 
 // The section analysed is the one given: at incidence the body row of the
