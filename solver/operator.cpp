@@ -590,7 +590,17 @@ void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4])
     if (!(std::fabs(det) > 1.0e-12 * std::fabs(a00 * a11))) return;
     const double A = (phiMeasure[0] * a11 - a01 * phiMeasure[1]) / det;
     const double B = (a00 * phiMeasure[1] - a10 * phiMeasure[0]) / det;
-    for (int m = 0; m < 4; ++m) corr[m] = weight * (A * defect[0][m] + B * defect[1][m]);
+    // The antisymmetric mode is that of incompressible flow, and it alone
+    // changes the split of the flow at the edge: with it in flows near
+    // sonic speed the discrete equations gain solutions of their own, which
+    // runs from the free stream find.  It fades out between the local Mach
+    // numbers 0.1 and 0.3 of the edge faces (from their linearised
+    // coefficient, rho (g11 - U^2/a^2) / J); the symmetric mode stays.
+    double m2 = 0.0;
+    for (int f : {k - 1, k, NX - k - 1, NX - k})
+        m2 = std::fmax(m2, 1.0 - cfi(f, 1) * aji(f, 1) / (rhoi(f, 1) * g11i(f, 1)));
+    const double turning = std::fmin(1.0, std::fmax(0.0, (0.09 - m2) / (0.09 - 0.01)));
+    for (int m = 0; m < 4; ++m) corr[m] = weight * (A * defect[0][m] + turning * B * defect[1][m]);
 }
 
 void WakeRow(const int& i, const int& NX, const int& k, const double& circ, Row& row) {
