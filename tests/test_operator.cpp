@@ -52,6 +52,9 @@ void noDoublet() {
     std::fill(fdo.data(), fdo.data() + fdo.size(), 0.0);
     std::fill(fd0.data(), fd0.data() + fd0.size(), 0.0);
     std::fill(fdn.data(), fdn.data() + fdn.size(), 0.0);
+    std::fill(fto.data(), fto.data() + fto.size(), 0.0);
+    std::fill(ft0.data(), ft0.data() + ft0.size(), 0.0);
+    std::fill(ftn.data(), ftn.data() + ftn.size(), 0.0);
 }
 
 // State of an analysis start: unit densities and the incompressible
