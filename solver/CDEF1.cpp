@@ -184,7 +184,7 @@ void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
         }
     }
     for (int i = 1; i <= k - 1; ++i) {
-        WakeRow(i, NX, circ, row);
+        WakeRow(i, NX, k, circ, row);
         ScaleAndStore(kWakeCut, i, 1, shocks ? shk(i, 1) : 0.0, row);
         StationBlocks(i, k, NX);
     }

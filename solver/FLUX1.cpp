@@ -57,7 +57,20 @@ double fluxDefect(int i, double vE, double vW, int k, int NX) {
         i == k ? TrailingEdgeCutOutflow(i, NX, k)
                : -0.5 * rhoi(W, 1) * (aji(W, 1) / g22i(W, 1)) * (phi(i, 1) - phi(i - 1, 1)) -
                      0.5 * vW * rhoi(W, 1) * (g12i(W, 1) / g22i(W, 1)) / aji(W, 1);
-    return east + west + rhoj(i, 1) * (g22j(i, 1) / ajj(i, 1)) * (phi(i, 2) - phi(i, 1)) +
+    // The faces that end at the trailing edge carry the corner flow's
+    // correction, as in the analysis rows.
+    double edge = 0.0;
+    if (i == k || i == k + 1 || i == NX - k - 1 || i == NX - k) {
+        double corr[4];
+        TrailingEdgeFaceCorrections(k, NX, corr);
+        if (E == k) edge += corr[2];
+        if (W == k) edge -= corr[2];
+        if (E == NX - k - 1) edge += corr[3];
+        if (W == NX - k - 1) edge -= corr[3];
+        if (i == k) edge -= corr[0];
+        if (i == NX - k) edge -= corr[1];
+    }
+    return east + west + edge + rhoj(i, 1) * (g22j(i, 1) / ajj(i, 1)) * (phi(i, 2) - phi(i, 1)) +
            0.25 * rhoj(i, 1) * (g12j(i, 1) / ajj(i, 1)) *
                (phi(i + 1, 2) + phi(i + 1, 1) - phi(i - 1, 2) - phi(i - 1, 1));
 }

@@ -136,6 +136,21 @@ void FarField(const double& mach, const int& NX, const int& NY, const double& co
         fdn(j) = doublet(NX, j);
     }
     fd0(NY) = fdn(NY) = 0.0;
+
+    // Thickness doublet factors about the same centre, axis along the
+    // chord: the far field of the sources sigma = U t'(x) of a section of
+    // thickness t, whose first moment is minus U times the area.
+    auto thickness = [&](int i, int j) {
+        const double X = xg(i, j), Y = beta * (yg(i, j) - yr0);
+        const double r2 = X * X + Y * Y;
+        return r2 > 0.0 ? X / (kTwoPi * beta * r2) : 0.0;
+    };
+    for (int i = 0; i <= NX; ++i) fto(i) = thickness(i, NY);
+    for (int j = 1; j <= NY - 1; ++j) {
+        ft0(j) = thickness(0, j);
+        ftn(j) = thickness(NX, j);
+    }
+    ft0(NY) = ftn(NY) = 0.0;
 }
 
 }  // namespace quarel

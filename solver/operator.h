@@ -57,8 +57,8 @@ double EntropyJump(const double& m2, const double& e, const double& gamma);
 void InteriorRow(const int& NX, const int& NY, const int& i, const int& j, Row& row);
 
 // Row of a wake-cut node (j = 1, 1 <= i <= k-1).
-//   i, NX [in]; circ [in] circulation; row [out]
-void WakeRow(const int& i, const int& NX, const double& circ, Row& row);
+//   i, NX, k [in]; circ [in] circulation; row [out]
+void WakeRow(const int& i, const int& NX, const int& k, const double& circ, Row& row);
 
 // True when body node i carries a design row (a prescribed potential
 // increment instead of the wall condition): designFlag 1 and i on the
@@ -67,6 +67,17 @@ void WakeRow(const int& i, const int& NX, const double& circ, Row& row);
 //   i, NX, k, designFlag, firstOnly, L [in]
 bool IsDesignRow(const int& i, const int& NX, const int& k, const int& designFlag,
                  const int& firstOnly, const int& L);
+
+// Corrections of the four faces that end at the trailing edge for the
+// corner flow there (the exact minus the discrete flux of the two corner
+// modes, times their amplitudes in phi; see operator.cpp): [0] the upper
+// half of the first cut face and [1] its lower half, both in the upper
+// side's xi-direction (from node k-1 to k), [2] the half of the upper
+// surface face k and [3] that of the lower surface face NX-k-1 that the
+// body rows take, each in its own xi-direction.  Linear in phi; 0 where the
+// edge cells are not small against the chord.
+//   k, NX [in]; corr [out]
+void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4]);
 
 // Flux out of the half cell of a trailing-edge node through the first
 // face of the wake cut beside it (i = k: face k-1, i = NX-k: face NX-k):

@@ -10,8 +10,8 @@ GridArray xg, yg, xgs, ygs, aji, g11i, g12i, g22i, ajj, g11j, g12j, g22j, phi, p
 ContourArray fmw;
 ExtraCouplings extraCouplings;
 GridArray krylov[kMaxKrylov + 2];
-ContourArray ffo, fdo;
-LineArray ff0, ffn, fd0, fdn;
+ContourArray ffo, fdo, fto;
+LineArray ff0, ffn, fd0, fdn, ft0, ftn;
 BlockArray bta, btb, btc;
 StationVector btg, btr;
 ContourArray sp1;

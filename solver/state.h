@@ -147,6 +147,14 @@ extern LineArray ff0, ffn;
 // the first moment of the bound circulation.
 extern ContourArray fdo;
 extern LineArray fd0, fdn;
+// Thickness doublet factors on the same nodes: X / (2 pi beta (X^2 +
+// beta^2 Y^2)), the potential of the doublet that the section's volume
+// gives in a unit stream along the chord, per unit section area (linear
+// theory: the source distribution of the thickness).  Written by FarField;
+// the far-field values multiply them by the chordwise free stream and the
+// area of the section on the grid.
+extern ContourArray fto;
+extern LineArray ft0, ftn;
 
 // ---------------------------------------------------------------------
 // Flow state (free-stream speed in the section plane 1, density 1)

@@ -15,6 +15,7 @@
 #include "RunControl.h"
 #include "fixedformat.h"
 #include "message.h"
+#include "operator.h"
 #include "state.h"
 
 namespace {
@@ -210,30 +211,216 @@ TEST(ExactIncompressible, CamberedKarmanTrefftzConvergesToTheExactSolution) {
     for (int a = 0; a < 2; ++a) {
         const Result& coarse = r[2 * a];
         const Result& fine = r[2 * a + 1];
-        // Halving the mesh width cuts the lift error by more than three,
-        // towards zero from below: the lift converges to the exact value.
-        // A bias of the trailing edge or of the far field that does not
-        // fall with the mesh width shows as a smaller ratio or as an
-        // error that changes sign (a trailing edge that imposes the
-        // direction of the cut on the flow: +0.02 and +0.50 per cent at
-        // 0 degrees).
-        EXPECT_LT(coarse.liftError(), -0.008) << a;
-        EXPECT_LT(fine.liftError(), 0.0) << a;
-        EXPECT_GT(coarse.liftError() / fine.liftError(), 3.0) << a;
+        // The lift converges to the exact value.  Without the corner flow at
+        // the trailing edge (the faces that end at the 15-degree edge come
+        // out several per cent low whatever the mesh width) the lift carries
+        // a bias that does not fall with the mesh width: at 0 degrees it
+        // crosses zero near 240 x 41 and ends 0.5 per cent high (-1.43 and
+        // -0.24 per cent here), at 8 degrees the errors fall by only three
+        // per halving (-1.20 and -0.39 per cent).  With it and the far
+        // field's thickness doublet: +0.13 and +0.03 per cent at 0 degrees,
+        // -0.33 and -0.07 at 8 degrees.
+        if (a == 0) {
+            EXPECT_LT(std::fabs(coarse.liftError()), 1.5e-3);
+            EXPECT_LT(std::fabs(fine.liftError()), 0.6e-3);
+        } else {
+            EXPECT_LT(coarse.liftError(), -0.002);
+            EXPECT_LT(std::fabs(fine.liftError()), 1.0e-3);
+            EXPECT_GT(coarse.liftError() / fine.liftError(), 3.0);
+        }
         // The surface pressures converge; the coarse level carries most of
-        // the error at the leading edge, so the ratio exceeds two.  The far
-        // field holds no thickness doublet, which slows the flow round the
-        // whole section by some 1e-3 in Cp (3.9e-3 and 5.7e-3 rms on the
-        // finer grid).
+        // the error at the leading edge, so the ratio exceeds two.  Without
+        // the thickness doublet in the far field the flow round the whole
+        // section is some 1e-3 in Cp too slow (3.8e-3 and 4.3e-3 rms on the
+        // finer grid instead of 3.2e-3 and 3.6e-3).
         EXPECT_GT(coarse.cpRms / fine.cpRms, 1.9) << a;
-        EXPECT_LT(fine.cpRms, a == 0 ? 4.5e-3 : 6.5e-3) << a;
-        // Moment about the quarter chord (nose-down from the camber) and
-        // d'Alembert's zero drag.
+        EXPECT_LT(fine.cpRms, a == 0 ? 3.5e-3 : 4.0e-3) << a;
+        // Moment about the quarter chord (nose-down from the camber),
+        // converging at second order (at 8 degrees 1.9e-3 and 4.8e-4 off),
+        // and d'Alembert's zero drag.
         EXPECT_LT(fine.momentExact, -0.07) << a;
-        EXPECT_NEAR(fine.moment, fine.momentExact, a == 0 ? 2.0e-4 : 4.0e-4) << a;
+        EXPECT_LT(std::fabs(fine.moment - fine.momentExact),
+                  0.3 * std::fabs(coarse.moment - coarse.momentExact) + 5.0e-5)
+            << a;
+        EXPECT_NEAR(fine.moment, fine.momentExact, a == 0 ? 2.0e-4 : 6.0e-4) << a;
         EXPECT_GT(std::fabs(coarse.pressureDrag) / std::fabs(fine.pressureDrag), 3.0) << a;
         EXPECT_LT(std::fabs(fine.pressureDrag), 3.0e-3) << a;
     }
+}
+
+// The exact potential of the section's flow on the nodes of the current
+// grid (i = 0..NX, j = 1..NY), with the program's conventions: unit
+// free stream at alpha to the chord, the jump across the wake cut equal to
+// the circulation (lower minus upper side).  The angle term is followed
+// continuously along each grid line from the cut's downstream end.
+struct ExactPotential {
+    KarmanTrefftz kt;
+    Section s = section(kt, 359);
+    double alphaZ = 0.0;  // free-stream angle in the map's own plane
+    // zeta - mu of a point of the normalised plane: of the roots of the
+    // Karman-Trefftz map the one outside the circle.
+    cplx circlePoint(double x, double y) const {
+        const cplx z = s.zLE + s.chord * std::exp(cplx(0.0, s.angle)) * cplx(x, y);
+        const cplx w = (z - kt.n) / (z + kt.n);
+        double best = -1.0;
+        cplx pick;
+        for (int m = -2; m <= 2; ++m) {
+            const cplx lr = (std::log(w) + cplx(0.0, 2.0 * kPi * m)) / kt.n;
+            if (std::fabs(lr.imag()) > kPi) continue;
+            const cplx r = std::exp(lr);
+            const cplx zt = (1.0 + r) / (1.0 - r) - kt.mu;
+            if (std::abs(zt) > best) {
+                best = std::abs(zt);
+                pick = zt;
+            }
+        }
+        return pick;
+    }
+    // Circulation in the program's convention.
+    double circulation() const { return -kt.circulation(alphaZ) / s.chord; }
+    void fill(int NX, int NY) const {
+        using quarel::xg;
+        using quarel::yg;
+        const double a2 = kt.a() * kt.a(), circ = circulation();
+        auto value = [&](cplx zt, double angle) {
+            const cplx W =
+                std::exp(cplx(0.0, -alphaZ)) * zt + a2 * std::exp(cplx(0.0, alphaZ)) / zt;
+            return W.real() / s.chord + circ * angle / (2.0 * kPi);
+        };
+        auto follow = [](double previous, double angle) {
+            return previous + std::remainder(angle - previous, 2.0 * kPi);
+        };
+        double column = 0.0;
+        for (int j = 1; j <= NY; ++j) {
+            cplx zt = circlePoint(xg(0, j), yg(0, j));
+            column = j == 1 ? std::arg(zt) : follow(column, std::arg(zt));
+            double angle = column;
+            quarel::phi(0, j) = value(zt, angle);
+            for (int i = 1; i <= NX; ++i) {
+                zt = circlePoint(xg(i, j), yg(i, j));
+                angle = follow(angle, std::arg(zt));
+                quarel::phi(i, j) = value(zt, angle);
+            }
+        }
+    }
+};
+
+// The rows of the two trailing-edge nodes are consistent: on the exact
+// flow their residual (the truncation error of the half cells' flux
+// balance) falls faster than the mesh width.  Those two rows decide the
+// circulation, whose sensitivity to them grows as the mesh width falls, so
+// an error that falls only like h there (as it does without the corner
+// flow: the faces that end at a 15-degree edge come out several per cent
+// low whatever the mesh width, and the residuals fall by 2.1 and 2.4 per
+// halving) leaves a lift error that does not fall with the mesh width.
+TEST(ExactIncompressible, TrailingEdgeRowsAreConsistentOnTheExactFlow) {
+    quarel::msg::setQuiet(true);
+    fs::path cwd = fs::current_path();
+    fs::path dir = fs::temp_directory_path() / "quarel-kt";
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    ExactPotential exact;
+    const double alpha = 4.0;
+    exact.alphaZ = alpha * kPi / 180.0 + exact.s.angle;
+    struct Grid {
+        int npa, nco, nbh;
+        double ratio;
+    };
+    double upper[3], lower[3], interior[3];
+    const Grid grids[] = {{80, 20, 20, 1.15}, {160, 40, 40, std::sqrt(1.15)}};
+    for (int g = 0; g < 2; ++g) {
+        const std::string path = (dir / ("kt-edge" + std::to_string(g) + ".dat")).string();
+        writeInput(path, exact.s, grids[g].npa, grids[g].nco, grids[g].nbh, 1, grids[g].ratio);
+        quarel::RunControl rc;
+        rc.open(path);
+        rc.job.alpha = alpha;
+        rc.job.mach = 0.0;
+        rc.job.maxResidual = 1.0e-6;  // the level's metrics are what counts
+        rc.calculate();
+        const int NX = rc.level().NX, NY = rc.level().NY, k = rc.level().k;
+        exact.fill(NX, NY);
+        // The two edge nodes coincide up to the rounding of the grid.
+        ASSERT_NEAR(quarel::Circulation(NX, k), exact.circulation(), 1e-7);
+        quarel::Row row;
+        quarel::BodyRow(k, NX, k, 0, 0, 0, row);
+        upper[g] = row.res;
+        quarel::BodyRow(NX - k, NX, k, 0, 0, 0, row);
+        lower[g] = row.res;
+        // An interior node at mid-chord, the fifth line out (on the finer
+        // grid the same point: the indices from the cut's end and the body
+        // double).
+        const int i = (g + 1) * 40, j = g == 0 ? 5 : 9;
+        quarel::InteriorRow(NX, NY, i, j, row);
+        interior[g] = row.res;
+        std::printf(
+            "%d x %d: residual of the exact flow, upper edge %.2e, lower edge %.2e, "
+            "interior %.2e\n",
+            NX, NY, upper[g], lower[g], interior[g]);
+    }
+    fs::current_path(cwd);
+    EXPECT_GT(std::fabs(upper[0] / upper[1]), 3.0);
+    EXPECT_GT(std::fabs(lower[0] / lower[1]), 3.0);
+    // The interior rows, for scale: third order (the flux balance of a
+    // cell of area h^2).
+    EXPECT_GT(std::fabs(interior[0] / interior[1]), 6.0);
+}
+
+// The corner modes at the trailing edge are those of subsonic flow.  With
+// a supersonic region that reaches the edge (NACA 2412 at M 0.8 and 2
+// degrees: Mach 1.68 at x = 0.991) the faces at the edge keep their plain
+// fluxes; with the modes there the fine level ran out its 50 steps with the
+// lift still changing by 0.016 per step.
+TEST(TrailingEdgeCorner, SupersonicEdgeKeepsThePlainFaces) {
+    quarel::msg::setQuiet(true);
+    const fs::path cwd = fs::current_path();
+    const fs::path dir = fs::temp_directory_path() / "quarel-kt";
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca2412.dat", dir / "s.dat",
+                  fs::copy_options::overwrite_existing);
+    quarel::RunControl rc;
+    rc.open((dir / "s.dat").string());
+    rc.job.alpha = 2.0;
+    rc.job.mach = 0.8;
+    EXPECT_NO_THROW(rc.calculate());
+    fs::current_path(cwd);
+    std::vector<int> steps;
+    for (const std::string& line : rc.log()) {
+        if (line.rfind(" Grid: ", 0) == 0)
+            steps.push_back(0);
+        else if (!steps.empty())
+            ++steps.back();
+    }
+    ASSERT_EQ(steps.size(), 3u);
+    EXPECT_LT(steps.back(), 50);
+    EXPECT_TRUE(rc.converged());
+    EXPECT_NEAR(rc.results.clift, 1.2431, 0.002);
+}
+
+// A transonic run from the free stream on a single grid (the transonic
+// sample's section at M 0.8 on 128 x 17, Kgrid 1) converges to the lift it
+// has without the corner flow at the edge (0.58).  With the antisymmetric
+// mode at this speed it ended its 50 steps unconverged, and with that mode
+// held to a share of the symmetric one it converged to other solutions
+// (0.39, -0.29).
+TEST(TrailingEdgeCorner, TransonicStartOnOneGridFindsTheSolution) {
+    quarel::msg::setQuiet(true);
+    const fs::path cwd = fs::current_path();
+    const fs::path dir = fs::temp_directory_path() / "quarel-kt";
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "t.dat",
+                  fs::copy_options::overwrite_existing);
+    quarel::RunControl rc;
+    rc.open((dir / "t.dat").string());
+    rc.job.NPA = 112;
+    rc.job.NCO = 16;
+    rc.job.NBH = 8;
+    rc.job.Kgrid = 1;
+    EXPECT_NO_THROW(rc.calculate());
+    fs::current_path(cwd);
+    EXPECT_TRUE(rc.converged());
+    EXPECT_NEAR(rc.results.clift, 0.583, 0.01);
 }
 
 // The section analysed is the one given: at incidence the body row of the

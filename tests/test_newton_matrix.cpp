@@ -176,9 +176,10 @@ TEST(MachLimit, SupersonicRegionGrowsByBoundedSteps) {
 // where the remaining residual is the smooth field of a wrong circulation,
 // and the level runs out its 50 steps with the lift some ten per cent
 // short.  With the circulation split off, every level reaches the
-// tolerance and the lift is within half a per cent of its limit (0.616 at
+// tolerance and the lift is within half a per cent of its limit (0.617 at
 // 1e-7; the far-field doublet of the aft-loaded transonic section takes
-// some 0.02 off the 0.636 of a vortex-only far field).
+// some 0.02 off the 0.636 of a vortex-only far field, the corner flow at
+// the trailing edge another 0.002, and the thickness doublet adds 0.006).
 TEST(CirculationSplit, TransonicSampleConvergesOnEveryLevel) {
     RunControl rc;
     const std::vector<int> steps = runSample(rc, "quarel-circulation", 1.25);
@@ -186,7 +187,7 @@ TEST(CirculationSplit, TransonicSampleConvergesOnEveryLevel) {
     ASSERT_EQ(steps.size(), 3u);
     for (int n : steps) EXPECT_LT(n, 50);
     EXPECT_LE(std::fabs(rc.status().residual), 1.0e-7);
-    EXPECT_NEAR(rc.results.clift, 0.616, 0.003);
+    EXPECT_NEAR(rc.results.clift, 0.617, 0.003);
 }
 
 // Restarted GMRES can stagnate outright on the exact matrix: every cycle
