@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "../tools/naca4.h"
 #include "message.h"
@@ -173,6 +174,20 @@ inline BatchResult runBatch(const std::string& args) {
     return r;
 }
 #endif
+
+// Newton steps of each grid level, counted from a run's iteration log (a
+// " Grid: " line opens a level).
+template <class Log>
+std::vector<int> stepsPerLevel(const Log& log) {
+    std::vector<int> steps;
+    for (const std::string& line : log) {
+        if (line.rfind(" Grid: ", 0) == 0)
+            steps.push_back(0);
+        else if (!steps.empty())
+            ++steps.back();
+    }
+    return steps;
+}
 
 }  // namespace testjob
 }  // namespace quarel

@@ -16,6 +16,7 @@
 #include "fixedformat.h"
 #include "message.h"
 #include "operator.h"
+#include "quarel_job.h"
 #include "state.h"
 
 namespace {
@@ -384,13 +385,7 @@ TEST(TrailingEdgeCorner, SupersonicEdgeKeepsThePlainFaces) {
     rc.job.mach = 0.8;
     EXPECT_NO_THROW(rc.calculate());
     fs::current_path(cwd);
-    std::vector<int> steps;
-    for (const std::string& line : rc.log()) {
-        if (line.rfind(" Grid: ", 0) == 0)
-            steps.push_back(0);
-        else if (!steps.empty())
-            ++steps.back();
-    }
+    std::vector<int> steps = quarel::testjob::stepsPerLevel(rc.log());
     ASSERT_EQ(steps.size(), 3u);
     EXPECT_LT(steps.back(), 50);
     EXPECT_TRUE(rc.converged());

@@ -16,6 +16,7 @@
 #include "message.h"
 #include "metrics.h"
 #include "operator.h"
+#include "quarel_job.h"
 #include "state.h"
 
 using namespace quarel;
@@ -91,13 +92,7 @@ std::vector<int> runSample(RunControl& rc, const char* scratch, double alpha, do
     if (gmresDim > 0) rc.job.gmresDim = gmresDim;
     EXPECT_NO_THROW(rc.calculate());
     fs::current_path(cwd);
-    std::vector<int> steps;
-    for (const std::string& line : rc.log()) {
-        if (line.rfind(" Grid: ", 0) == 0)
-            steps.push_back(0);
-        else if (!steps.empty())
-            ++steps.back();
-    }
+    std::vector<int> steps = testjob::stepsPerLevel(rc.log());
     return steps;
 }
 
@@ -262,6 +257,25 @@ struct SmallTransonicCase {
         for (int p = NX - k + 1; p <= NX - 1; ++p) v(p, 1) = v(NX - p, 1) + dG;
     }
     bool unknown(int i, int j) const { return j == 1 ? i <= NX - k : true; }
+    // Runs `steps` Newton steps from the potential start [in] with the
+    // options given (linear tolerance 1e-14) and returns the largest
+    // residual each started from.
+    std::vector<double> newtonSteps(const GridArray& start, const NewtonOptions& options,
+                                    int steps) {
+        const FreeStream& f = rc.freeStream();
+        phi = start;
+        FarFieldValues(k, NX, NY, f.cu, f.su);
+        std::vector<double> res;
+        char line[81];
+        double cd = 0.0, cl = 0.0;
+        for (int itr = 1; itr <= steps; ++itr) {
+            double r = 0.0;
+            NewtonStep(NY, k, NX, f.mach, f.gamma, 1.2, 1.0e-14, 20, 30, 0, 0, 0, itr, r, cd, cl,
+                       f.cu, f.su, f.cosSweep, f.sin2Sweep, line, options);
+            res.push_back(std::fabs(r));
+        }
+        return res;
+    }
 };
 
 }  // namespace
@@ -338,25 +352,13 @@ TEST(NewtonMatrix, ExactMatrixConvergesQuadratically) {
     SmallTransonicCase c;
     static GridArray start;
     start = phi;
-    const FreeStream& f = c.rc.freeStream();
     auto run = [&](double exactBelow, LinearMethod method) {
-        phi = start;
-        FarFieldValues(c.k, c.NX, c.NY, f.cu, f.su);
         NewtonOptions options;
         options.exactBelow = exactBelow;
         options.chordRate = 0.0;
         options.exactSolveFloor = 0.0;
         options.method = method;
-        std::vector<double> res;
-        char line[81];
-        double cd = 0.0, cl = 0.0;
-        for (int itr = 1; itr <= 5; ++itr) {
-            double r = 0.0;
-            NewtonStep(c.NY, c.k, c.NX, f.mach, f.gamma, 1.2, 1.0e-14, 20, 30, 0, 0, 0, itr, r, cd,
-                       cl, f.cu, f.su, f.cosSweep, f.sin2Sweep, line, options);
-            res.push_back(std::fabs(r));
-        }
-        return res;
+        return c.newtonSteps(start, options, 5);
     };
     for (LinearMethod method : {LinearMethod::Line, LinearMethod::Multilevel}) {
         SCOPED_TRACE(LinearMethodName(method));
@@ -385,23 +387,11 @@ TEST(NewtonMatrix, ChordStepsReachTheNewtonSolution) {
     SmallTransonicCase c;
     static GridArray start, newton;
     start = phi;
-    const FreeStream& f = c.rc.freeStream();
     auto run = [&](double chordRate, int steps) {
-        phi = start;
-        FarFieldValues(c.k, c.NX, c.NY, f.cu, f.su);
         NewtonOptions options;
         options.exactBelow = 1.0;
         options.chordRate = chordRate;
-        std::vector<double> res;
-        char line[81];
-        double cd = 0.0, cl = 0.0;
-        for (int itr = 1; itr <= steps; ++itr) {
-            double r = 0.0;
-            NewtonStep(c.NY, c.k, c.NX, f.mach, f.gamma, 1.2, 1.0e-14, 20, 30, 0, 0, 0, itr, r, cd,
-                       cl, f.cu, f.su, f.cosSweep, f.sin2Sweep, line, options);
-            res.push_back(std::fabs(r));
-        }
-        return res;
+        return c.newtonSteps(start, options, steps);
     };
     const std::vector<double> full = run(0.0, 6);
     newton = phi;
