@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -174,6 +175,14 @@ inline BatchResult runBatch(const std::string& args) {
     return r;
 }
 #endif
+
+// A scratch directory of this process under the system's temporary
+// directory: ctest runs the tests in parallel processes, and a fixed name
+// would let two of them write the same files at once.
+inline std::string scratchPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid())))
+        .string();
+}
 
 // Newton steps of each grid level, counted from a run's iteration log (a
 // " Grid: " line opens a level).

@@ -159,7 +159,7 @@ Result solve(int npa, int nco, int nbh, int kgrid, double ratio, double alphaDeg
     KarmanTrefftz kt;
     Section s = section(kt, 359);
 
-    fs::path dir = fs::temp_directory_path() / "quarel-kt";
+    fs::path dir = fs::path(quarel::testjob::scratchPath("quarel-kt"));
     fs::create_directories(dir);
     fs::current_path(dir);
     std::string path = (dir / ("kt" + std::to_string(npa) + ".dat")).string();
@@ -317,7 +317,7 @@ struct ExactPotential {
 TEST(ExactIncompressible, TrailingEdgeRowsAreConsistentOnTheExactFlow) {
     quarel::msg::setQuiet(true);
     fs::path cwd = fs::current_path();
-    fs::path dir = fs::temp_directory_path() / "quarel-kt";
+    fs::path dir = fs::path(quarel::testjob::scratchPath("quarel-kt"));
     fs::create_directories(dir);
     fs::current_path(dir);
     ExactPotential exact;
@@ -374,7 +374,7 @@ TEST(ExactIncompressible, TrailingEdgeRowsAreConsistentOnTheExactFlow) {
 TEST(TrailingEdgeCorner, SupersonicEdgeKeepsThePlainFaces) {
     quarel::msg::setQuiet(true);
     const fs::path cwd = fs::current_path();
-    const fs::path dir = fs::temp_directory_path() / "quarel-kt";
+    const fs::path dir = fs::path(quarel::testjob::scratchPath("quarel-kt"));
     fs::create_directories(dir);
     fs::current_path(dir);
     fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca2412.dat", dir / "s.dat",
@@ -401,7 +401,7 @@ TEST(TrailingEdgeCorner, SupersonicEdgeKeepsThePlainFaces) {
 TEST(TrailingEdgeCorner, TransonicStartOnOneGridFindsTheSolution) {
     quarel::msg::setQuiet(true);
     const fs::path cwd = fs::current_path();
-    const fs::path dir = fs::temp_directory_path() / "quarel-kt";
+    const fs::path dir = fs::path(quarel::testjob::scratchPath("quarel-kt"));
     fs::create_directories(dir);
     fs::current_path(dir);
     fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "t.dat",
@@ -450,7 +450,7 @@ TEST(ExactIncompressible, GridCarriesTheGivenSection) {
     fs::path cwd = fs::current_path();
     KarmanTrefftz kt;
     Section s = section(kt, 359);
-    fs::path dir = fs::temp_directory_path() / "quarel-kt";
+    fs::path dir = fs::path(quarel::testjob::scratchPath("quarel-kt"));
     fs::create_directories(dir);
     fs::current_path(dir);
     std::string path = (dir / "kt-grid.dat").string();

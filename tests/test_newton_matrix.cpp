@@ -81,7 +81,7 @@ std::vector<int> runSample(RunControl& rc, const char* scratch, double alpha, do
     namespace fs = std::filesystem;
     msg::setQuiet(true);
     const fs::path cwd = fs::current_path();
-    const fs::path dir = fs::temp_directory_path() / scratch;
+    const fs::path dir = fs::path(testjob::scratchPath(scratch));
     fs::create_directories(dir);
     fs::current_path(dir);
     fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "m.dat",
@@ -217,7 +217,7 @@ struct SmallTransonicCase {
         namespace fs = std::filesystem;
         msg::setQuiet(true);
         const fs::path cwd = fs::current_path();
-        const fs::path dir = fs::temp_directory_path() / "quarel-exact-matrix";
+        const fs::path dir = fs::path(testjob::scratchPath("quarel-exact-matrix"));
         fs::create_directories(dir);
         fs::current_path(dir);
         fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "m.dat",
