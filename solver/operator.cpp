@@ -929,7 +929,8 @@ std::vector<unsigned char> colourLines;
 }  // namespace
 
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-               const double& s2, const int& designFlag, const int& firstOnly, const int& L) {
+               const double& s2, const int& designFlag, const int& firstOnly, const int& L,
+               const double& step) {
     const double circ = Circulation(NX, k);
     const int mid = NX / 2;
     Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
@@ -1051,7 +1052,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         jLines.assign(NX + 1, 0);
         for (int n = first[colour]; n < first[colour + 1]; ++n) {
             const auto [p, q] = nodes[n];
-            phi(p, q) = basePhi(p, q) + 1.0e-7 * std::fmax(1.0, std::fabs(basePhi(p, q)));
+            phi(p, q) = basePhi(p, q) + step * std::fmax(1.0, std::fabs(basePhi(p, q)));
             for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
         }
         Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,

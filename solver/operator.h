@@ -114,8 +114,9 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
 // as BuildSystem left them; the face arrays are those of phi again on
 // return.
 //   NY, k, NX, mach, gamma, s2 [in]; designFlag, firstOnly, L [in] as for
-//   BodyRow
+//   BodyRow; step [in] the difference step relative to max(1, |phi|)
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-               const double& s2, const int& designFlag, const int& firstOnly, const int& L);
+               const double& s2, const int& designFlag, const int& firstOnly, const int& L,
+               const double& step = 1.0e-7);
 
 }  // namespace quarel
