@@ -5,6 +5,7 @@
 // beside the input).
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -182,6 +183,27 @@ inline BatchResult runBatch(const std::string& args) {
 inline std::string scratchPath(const std::string& name) {
     return (std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid())))
         .string();
+}
+
+// Runs the shipped example `sample` from a copy in a scratch directory of
+// this process (the run control writes its files beside the input and the
+// grid listing into the current directory), after adjust(rc.job) has
+// changed its settings; the calculation must not throw.  rc [in,out] a run
+// control.
+template <class Run, class Adjust>
+void runExample(Run& rc, const std::string& scratch, const std::string& sample, Adjust adjust) {
+    namespace fs = std::filesystem;
+    msg::setQuiet(true);
+    const fs::path cwd = fs::current_path();
+    const fs::path dir = fs::path(scratchPath(scratch));
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / sample, dir / "m.dat",
+                  fs::copy_options::overwrite_existing);
+    rc.open((dir / "m.dat").string());
+    adjust(rc.job);
+    EXPECT_NO_THROW(rc.calculate());
+    fs::current_path(cwd);
 }
 
 // Newton steps of each grid level, counted from a run's iteration log (a

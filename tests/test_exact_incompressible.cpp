@@ -372,20 +372,12 @@ TEST(ExactIncompressible, TrailingEdgeRowsAreConsistentOnTheExactFlow) {
 // fluxes; with the modes there the fine level ran out its 50 steps with the
 // lift still changing by 0.016 per step.
 TEST(TrailingEdgeCorner, SupersonicEdgeKeepsThePlainFaces) {
-    quarel::msg::setQuiet(true);
-    const fs::path cwd = fs::current_path();
-    const fs::path dir = fs::path(quarel::testjob::scratchPath("quarel-kt"));
-    fs::create_directories(dir);
-    fs::current_path(dir);
-    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca2412.dat", dir / "s.dat",
-                  fs::copy_options::overwrite_existing);
     quarel::RunControl rc;
-    rc.open((dir / "s.dat").string());
-    rc.job.alpha = 2.0;
-    rc.job.mach = 0.8;
-    EXPECT_NO_THROW(rc.calculate());
-    fs::current_path(cwd);
-    std::vector<int> steps = quarel::testjob::stepsPerLevel(rc.log());
+    quarel::testjob::runExample(rc, "quarel-kt", "naca2412.dat", [](quarel::JobParameters& job) {
+        job.alpha = 2.0;
+        job.mach = 0.8;
+    });
+    const std::vector<int> steps = quarel::testjob::stepsPerLevel(rc.log());
     ASSERT_EQ(steps.size(), 3u);
     EXPECT_LT(steps.back(), 50);
     EXPECT_TRUE(rc.converged());
@@ -399,28 +391,18 @@ TEST(TrailingEdgeCorner, SupersonicEdgeKeepsThePlainFaces) {
 // held to a share of the symmetric one it converged to other solutions
 // (0.39, -0.29).
 TEST(TrailingEdgeCorner, TransonicStartOnOneGridFindsTheSolution) {
-    quarel::msg::setQuiet(true);
-    const fs::path cwd = fs::current_path();
-    const fs::path dir = fs::path(quarel::testjob::scratchPath("quarel-kt"));
-    fs::create_directories(dir);
-    fs::current_path(dir);
-    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012_m080.dat", dir / "t.dat",
-                  fs::copy_options::overwrite_existing);
     quarel::RunControl rc;
-    rc.open((dir / "t.dat").string());
-    rc.job.NPA = 112;
-    rc.job.NCO = 16;
-    rc.job.NBH = 8;
-    rc.job.Kgrid = 1;
-    EXPECT_NO_THROW(rc.calculate());
-    fs::current_path(cwd);
+    quarel::testjob::runExample(rc, "quarel-kt", "naca0012_m080.dat",
+                                [](quarel::JobParameters& job) {
+                                    job.NPA = 112;
+                                    job.NCO = 16;
+                                    job.NBH = 8;
+                                    job.Kgrid = 1;
+                                });
     EXPECT_TRUE(rc.converged());
     EXPECT_NEAR(rc.results.clift, 0.583, 0.01);
 }
 
-// The section analysed is the one given: at incidence the body row of the
-// grid carries the file's ordinates (the contour spline between them), not
-// ordinates stretched by the incidence.
 // The convergence table of the README: nested grids 60 x 11 .. 480 x 81 at
 // 0, 4 and 8 degrees.  Slow (about a minute); run with
 // --gtest_also_run_disabled_tests --gtest_filter='*ConvergenceTable*'.
@@ -445,6 +427,9 @@ TEST(ExactIncompressible, DISABLED_ConvergenceTable) {
     fs::current_path(cwd);
 }
 
+// The section analysed is the one given: at incidence the body row of the
+// grid carries the file's ordinates (the contour spline between them), not
+// ordinates stretched by the incidence.
 TEST(ExactIncompressible, GridCarriesTheGivenSection) {
     quarel::msg::setQuiet(true);
     fs::path cwd = fs::current_path();

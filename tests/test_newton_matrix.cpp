@@ -72,28 +72,17 @@ double minusDerivative(int i, int j, int di) {
     return -(rp - rm) / (2.0 * d);
 }
 
-// Runs a copy of the transonic sample in a scratch directory (the run
-// writes its files beside the input and the grid listing into the current
-// directory), with the given angle of attack.  Returns the steps of each
-// level.
+// Runs a shipped example (the transonic sample unless said otherwise) at
+// the given angle of attack and Mach number (and Krylov dimension, if not
+// 0).  Returns the steps of each level.
 std::vector<int> runSample(RunControl& rc, const char* scratch, double alpha, double mach = 0.8,
                            int gmresDim = 0, const char* sample = "naca0012_m080.dat") {
-    namespace fs = std::filesystem;
-    msg::setQuiet(true);
-    const fs::path cwd = fs::current_path();
-    const fs::path dir = fs::path(testjob::scratchPath(scratch));
-    fs::create_directories(dir);
-    fs::current_path(dir);
-    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / sample, dir / "m.dat",
-                  fs::copy_options::overwrite_existing);
-    rc.open((dir / "m.dat").string());
-    rc.job.alpha = alpha;
-    rc.job.mach = mach;
-    if (gmresDim > 0) rc.job.gmresDim = gmresDim;
-    EXPECT_NO_THROW(rc.calculate());
-    fs::current_path(cwd);
-    std::vector<int> steps = testjob::stepsPerLevel(rc.log());
-    return steps;
+    testjob::runExample(rc, scratch, sample, [&](JobParameters& job) {
+        job.alpha = alpha;
+        job.mach = mach;
+        if (gmresDim > 0) job.gmresDim = gmresDim;
+    });
+    return testjob::stepsPerLevel(rc.log());
 }
 
 }  // namespace

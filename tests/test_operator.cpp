@@ -120,6 +120,25 @@ double randomish(int i, int j) {
     return std::sin(1.3 * i + 0.7 * j * j) + 0.3 * std::cos(2.1 * j);
 }
 
+// Far boundary of a test C-grid on a circle of radius R, from the angle t0
+// above the cut round to t0 below it (line NY), and the downstream ends
+// i = 0 and NX of lines 2 .. NY-1 on the vertical through the circle's
+// ends.  Writes xg, yg there.
+void CircularFarBoundary(int NX, int NY, double R, double t0) {
+    const double kTwoPi = 6.283185307179586;
+    for (int i = 0; i <= NX; ++i) {
+        const double t = t0 + (kTwoPi - 2.0 * t0) * i / NX;
+        xg(i, NY) = R * std::cos(t);
+        yg(i, NY) = R * std::sin(t);
+    }
+    for (int j = 2; j <= NY - 1; ++j) {
+        const double h = R * std::sin(t0) * (j - 1) / (NY - 1);
+        xg(0, j) = xg(NX, j) = R * std::cos(t0);
+        yg(0, j) = h;
+        yg(NX, j) = -h;
+    }
+}
+
 }  // namespace
 
 TEST(DensityLaw, SonicSpeedMachThreeLimitAndExponentialContinuation) {
@@ -782,13 +801,6 @@ TEST(IFaceDensities, SupersonicBiasAndShockPointCorrection) {
     }
 }
 
-// A section whose circulation is all bound at one point x_c of the chord
-// (the potential jumps by Gamma there) has the far field of a vortex at
-// x_c.  The far-field values put their vortex at x = 0 and add the
-// doublet of the first moment of the bound circulation: on a boundary R
-// chords out they must match the vortex at x_c to O((x_c/R)^2), and be
-// far from the vortex at x = 0, at M = 0 and in the Prandtl-Glauert plane
-// at M = 0.6.
 // The far field carries the thickness of the section: a symmetric
 // biconvex section at zero incidence (no circulation) gives the far
 // boundary the potential of its thickness sources sigma = U dt/dx, here
@@ -809,17 +821,7 @@ TEST(FarFieldValues, ThicknessDoubletIsTheFarFieldOfTheThicknessSources) {
         xg(m, 1) = xg(NX - m, 1) = 1.0 + (R * std::cos(t0) - 1.0) * (k - m) / k;
         yg(m, 1) = yg(NX - m, 1) = 0.0;
     }
-    for (int i = 0; i <= NX; ++i) {
-        const double t = t0 + (kTwoPi - 2.0 * t0) * i / NX;
-        xg(i, NY) = R * std::cos(t);
-        yg(i, NY) = R * std::sin(t);
-    }
-    for (int j = 2; j <= NY - 1; ++j) {
-        const double h = R * std::sin(t0) * (j - 1) / (NY - 1);
-        xg(0, j) = xg(NX, j) = R * std::cos(t0);
-        yg(0, j) = h;
-        yg(NX, j) = -h;
-    }
+    CircularFarBoundary(NX, NY, R, t0);
     for (int i = k; i <= NX - k; ++i) phi(i, 1) = cu * xg(i, 1);
 
     for (double mach : {0.0, 0.6}) {
@@ -858,6 +860,13 @@ TEST(FarFieldValues, ThicknessDoubletIsTheFarFieldOfTheThicknessSources) {
     }
 }
 
+// A section whose circulation is all bound at one point x_c of the chord
+// (the potential jumps by Gamma there) has the far field of a vortex at
+// x_c.  The far-field values put their vortex at x = 0 and add the
+// doublet of the first moment of the bound circulation: on a boundary R
+// chords out they must match the vortex at x_c to O((x_c/R)^2), and be
+// far from the vortex at x = 0, at M = 0 and in the Prandtl-Glauert plane
+// at M = 0.6.
 TEST(FarFieldValues, DoubletMovesTheVortexToTheCentreOfCirculation) {
     const double kTwoPi = 6.283185307179586;
     const int k = 10, npa = 400, NX = npa + 2 * k, NY = 12, mid = NX / 2;
@@ -874,17 +883,7 @@ TEST(FarFieldValues, DoubletMovesTheVortexToTheCentreOfCirculation) {
         yg(m, 1) = yg(NX - m, 1) = 0.0;
     }
     const double t0 = 0.05;
-    for (int i = 0; i <= NX; ++i) {
-        const double t = t0 + (kTwoPi - 2.0 * t0) * i / NX;
-        xg(i, NY) = R * std::cos(t);
-        yg(i, NY) = R * std::sin(t);
-    }
-    for (int j = 2; j <= NY - 1; ++j) {
-        const double h = R * std::sin(t0) * (j - 1) / (NY - 1);
-        xg(0, j) = xg(NX, j) = R * std::cos(t0);
-        yg(0, j) = h;
-        yg(NX, j) = -h;
-    }
+    CircularFarBoundary(NX, NY, R, t0);
     // Body potential: the free stream, and on the lower surface aft of
     // x_c the jump Gamma (lower minus upper is the circulation).
     for (int i = k; i <= NX - k; ++i)

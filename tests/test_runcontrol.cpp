@@ -783,19 +783,30 @@ TEST(RunControlRun, KgridEightRunsFourLevelsAndAFoldedGridIsRefused) {
     EXPECT_NE(bad.warnings().back().find("folded"), std::string::npos);
 }
 
-// A result the isentropic model cannot carry is flagged in the warnings and
-// in the iteration log.
-TEST(RunControlRun, ImplausibleSurfaceMachIsFlagged) {
-    Quiet q;
-    ScratchDir dir;
+namespace {
+
+// A small two-level grid for flows with strong supersonic regions, run to
+// 1e-6.
+Job strongFlowJob(double mach, double alpha) {
     Job j;
     j.NPA = 24;
     j.NCO = 6;
     j.NBH = 6;
     j.Kgrid = 2;
-    j.mach = 0.8;
-    j.alpha = 6.0;
+    j.mach = mach;
+    j.alpha = alpha;
     j.maxResidual = 1e-6;
+    return j;
+}
+
+}  // namespace
+
+// A result the isentropic model cannot carry is flagged in the warnings and
+// in the iteration log.
+TEST(RunControlRun, ImplausibleSurfaceMachIsFlagged) {
+    Quiet q;
+    ScratchDir dir;
+    Job j = strongFlowJob(0.8, 6.0);
     RunControl rc;
     rc.open(testjob::writeJob(dir.file("x.dat"), j));
     try {
@@ -829,14 +840,7 @@ TEST(RunControlRun, ImplausibleSurfaceMachIsFlagged) {
 TEST(RunControlRun, SupersonicTrailingEdgeHasNoSteadySolution) {
     Quiet q;
     ScratchDir dir;
-    Job j;
-    j.NPA = 24;
-    j.NCO = 6;
-    j.NBH = 6;
-    j.Kgrid = 2;
-    j.mach = 0.9;
-    j.alpha = 7.0;
-    j.maxResidual = 1e-6;
+    Job j = strongFlowJob(0.9, 7.0);
     auto said = [](const RunControl& rc, const char* text) {
         int n = 0;
         for (const std::string& w : rc.warnings()) n += w.find(text) != std::string::npos;
