@@ -170,7 +170,7 @@ int main(int argc, char** argv) {
     double solveFloor = quarel::NewtonOptions().exactSolveFloor;
     int fill = quarel::NewtonOptions().fill;
     int gridLevels = quarel::NewtonOptions().gridLevels;
-    bool list = false;
+    bool list = false, trace = false;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
         auto value = [&]() -> std::string {
@@ -202,13 +202,16 @@ int main(int argc, char** argv) {
             fill = std::atoi(value().c_str());
         } else if (arg == "--list") {
             list = true;
+        } else if (arg == "--trace") {
+            trace = true;
         } else {
             std::fprintf(
                 stderr,
                 "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
                 "[--method M] [--exact-below R] [--chord-rate R] [--solve-floor R] [--fill N] "
                 "[--levels N] [--dir DIR] "
-                "[--list]\n  cases are "
+                "[--list] [--trace]\n  --trace prints every step's GMRES iterations and time on "
+                "stderr\n  cases are "
                 "numbered from 1 in "
                 "--list order\n");
             return 1;
@@ -278,9 +281,23 @@ int main(int argc, char** argv) {
                 options.gridLevels = gridLevels;
                 rc.setNewtonOptions(options);
                 std::vector<int> fineIterations;
+                auto stepStart = std::chrono::steady_clock::now();
+                std::string lastLine;
+                if (trace)
+                    quarel::msg::setSink([&](quarel::msg::Kind, const std::string& l) {
+                        lastLine = l;
+                    });
                 quarel::SetNewtonStepObserver([&]() {
                     if (rc.level().isFine())
                         fineIterations.push_back(quarel::LastLinearIterations());
+                    if (trace) {
+                        const auto now = std::chrono::steady_clock::now();
+                        std::fprintf(stderr, "%4dx%-3d %s  GMRES %4d  %.3f s\n", rc.level().NX,
+                                     rc.level().NY, lastLine.c_str(),
+                                     quarel::LastLinearIterations(),
+                                     std::chrono::duration<double>(now - stepStart).count());
+                        stepStart = now;
+                    }
                 });
                 std::string error;
                 const auto t0 = std::chrono::steady_clock::now();
@@ -293,6 +310,7 @@ int main(int argc, char** argv) {
                 const double seconds =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
                 quarel::SetNewtonStepObserver(nullptr);
+                quarel::msg::setSink(nullptr);
                 // Steps and last residual of each level from the log.
                 std::vector<Level> levels;
                 double lastCl = 0.0, dCl = 0.0;
