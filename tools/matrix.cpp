@@ -284,9 +284,8 @@ int main(int argc, char** argv) {
                 auto stepStart = std::chrono::steady_clock::now();
                 std::string lastLine;
                 if (trace)
-                    quarel::msg::setSink([&](quarel::msg::Kind, const std::string& l) {
-                        lastLine = l;
-                    });
+                    quarel::msg::setSink(
+                        [&](quarel::msg::Kind, const std::string& l) { lastLine = l; });
                 quarel::SetNewtonStepObserver([&]() {
                     if (rc.level().isFine())
                         fineIterations.push_back(quarel::LastLinearIterations());
@@ -335,6 +334,18 @@ int main(int argc, char** argv) {
                     steps += std::to_string(lv.steps);
                     if (std::fabs(lv.res) > tol) converged = false;
                 }
+                // Why not: a breakdown, or the levels that ran out of steps
+                // (a coarse level that does is refined anyway, and the fine
+                // level may still converge).
+                std::string why;
+                if (!error.empty()) {
+                    why = " (breakdown)";
+                } else {
+                    for (size_t n = 0; n < levels.size(); ++n)
+                        if (std::fabs(levels[n].res) > tol)
+                            why += (why.empty() ? " (level " : ", ") + std::to_string(n + 1);
+                    if (!why.empty()) why += " unconverged)";
+                }
                 std::sort(fineIterations.begin(), fineIterations.end());
                 const int median =
                     fineIterations.empty() ? 0 : fineIterations[fineIterations.size() / 2];
@@ -346,13 +357,11 @@ int main(int argc, char** argv) {
                     std::snprintf(gridText, sizeof gridText, "%c %dx%d", g->name,
                                   4 * (g->NPA + 2 * g->NBH), 4 * g->NCO + 1);
                 }
-                std::printf(
-                    "| %s | %s | 1e-%d | %s | %d | %.2f | %.5f | %.5f | %.1e | %s |\n",
-                    c.name.c_str(), gridText, e, steps.c_str(), median, seconds,
-                    error.empty() ? rc.results.clift : std::nan(""),
-                    error.empty() ? rc.results.cdrag : std::nan(""), dCl,
-                    converged ? "yes"
-                              : ("no" + (error.empty() ? std::string() : " (breakdown)")).c_str());
+                std::printf("| %s | %s | 1e-%d | %s | %d | %.2f | %.5f | %.5f | %.1e | %s |\n",
+                            c.name.c_str(), gridText, e, steps.c_str(), median, seconds,
+                            error.empty() ? rc.results.clift : std::nan(""),
+                            error.empty() ? rc.results.cdrag : std::nan(""), dCl,
+                            converged ? "yes" : ("no" + why).c_str());
                 std::fflush(stdout);
             }
         }
