@@ -291,9 +291,9 @@ int main(int argc, char** argv) {
                         fineIterations.push_back(quarel::LastLinearIterations());
                     if (trace) {
                         const auto now = std::chrono::steady_clock::now();
-                        std::fprintf(stderr, "%4dx%-3d %s  GMRES %4d  %.3f s\n", rc.level().NX,
-                                     rc.level().NY, lastLine.c_str(),
-                                     quarel::LastLinearIterations(),
+                        std::fprintf(stderr, "%4dx%-3d %s  GMRES %4d  kept %.3f  %.3f s\n",
+                                     rc.level().NX, rc.level().NY, lastLine.c_str(),
+                                     quarel::LastLinearIterations(), quarel::LastKeptFraction(),
                                      std::chrono::duration<double>(now - stepStart).count());
                         stepStart = now;
                     }
