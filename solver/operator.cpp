@@ -862,23 +862,26 @@ namespace {
 // Unscaled residual of every unknown node (with its share of the
 // shock-point correction), the densities computed from phi with the
 // circulation circ; with diag, also the diagonal of the approximate row
-// (the scale of the stored rows).
+// (the scale of the stored rows).  Only the i-face lines and the rows of
+// the lines jFirst .. jLast are computed (a residual of line j depends on
+// the i-faces of line j alone); the others keep what they hold.
 void Residuals(const int NY, const int k, const int NX, const double mach, const double gamma,
                const double s2, const int designFlag, const int firstOnly, const int L,
                const double circ, GridArray& res, GridArray* diag,
-               const std::vector<unsigned char>* jLines = nullptr) {
+               const std::vector<unsigned char>* jLines = nullptr, int jFirst = 1, int jLast = -1) {
+    if (jLast < 0) jLast = NY - 1;
     // With jLines, the j-face densities of the lines i it marks only; the
     // others hold those of the potential at hand already.
     for (int i = 1; i <= NX - 1; ++i)
         if (!jLines || (*jLines)[i]) JFaceDensities(i, NY, mach, gamma, s2);
-    for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+    for (int j = jFirst; j <= jLast; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
     Row row;
     auto store = [&](int i, int j, double share) {
         const double shock = share * shk(i, j);
         res(i, j) = row.res + shock;
         if (diag) (*diag)(i, j) = row.slot[1] - (shock != 0.0 ? share * ssc(i, j) : 0.0);
     };
-    for (int j = 2; j <= NY - 1; ++j)
+    for (int j = std::max(jFirst, 2); j <= jLast; ++j)
         for (int i = 1; i <= NX - 1; ++i) {
             if (diag) {
                 InteriorRow(NX, NY, i, j, row);
@@ -887,6 +890,7 @@ void Residuals(const int NY, const int k, const int NX, const double mach, const
             }
             store(i, j, 1.0);
         }
+    if (jFirst > 1) return;
     for (int i = 1; i <= k - 1; ++i) {
         WakeRow(i, NX, k, circ, row);
         store(i, 1, 1.0);
@@ -894,6 +898,27 @@ void Residuals(const int NY, const int k, const int NX, const double mach, const
     for (int i = k; i <= NX - k; ++i) {
         BodyRow(i, NX, k, designFlag, firstOnly, L, row);
         store(i, 1, IsDesignRow(i, NX, k, designFlag, firstOnly, L) ? 0.0 : 0.5);
+    }
+}
+
+// The face arrays that Residuals fills, kept for the base potential and
+// put back at the end instead of being computed once more.
+GridArray* const faceArrays[] = {&rhoi, &rsi, &cfi, &dsi,  &dri, &shk,
+                                 &ssw,  &ssc, &sse, &rhoj, &cfj};
+constexpr int kFaceArrays = sizeof(faceArrays) / sizeof(faceArrays[0]);
+GridArray baseFaces[kFaceArrays];
+
+// Copies lines 1 .. NY, columns 0 .. NX, of the face arrays into the
+// kept ones (save) or back.
+void copyFaceArrays(const bool save, const int NX, const int NY) {
+    for (int a = 0; a < kFaceArrays; ++a) {
+        GridArray& kept = baseFaces[a];
+        GridArray& face = *faceArrays[a];
+        for (int j = 1; j <= NY; ++j) {
+            double* to = save ? &kept(0, j) : &face(0, j);
+            const double* from = save ? &face(0, j) : &kept(0, j);
+            std::memcpy(to, from, sizeof(double) * (NX + 1));
+        }
     }
 }
 
@@ -934,6 +959,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     const double circ = Circulation(NX, k);
     const int mid = NX / 2;
     Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
+    copyFaceArrays(true, NX, NY);
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) basePhi(i, j) = phi(i, j);
 
@@ -1050,13 +1076,19 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     for (int colour = 0; colour < colours; ++colour) {
         if (first[colour] == first[colour + 1]) continue;
         jLines.assign(NX + 1, 0);
+        int qFirst = NY, qLast = 1;
         for (int n = first[colour]; n < first[colour + 1]; ++n) {
             const auto [p, q] = nodes[n];
             phi(p, q) = basePhi(p, q) + step * std::fmax(1.0, std::fabs(basePhi(p, q)));
             for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
+            qFirst = std::min(qFirst, q);
+            qLast = std::max(qLast, q);
         }
+        // The residuals that can change are those of the lines next to the
+        // perturbed nodes (the colours of the trailing-edge region hold
+        // nodes of lines 1 and 2 only); the rows taken below lie there.
         Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
-                  &jLines);
+                  &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1));
         for (int i = 1; i <= NX - 1; ++i)
             if (jLines[i])
                 for (int j = 1; j <= NY - 1; ++j) rhoj(i, j) = baseRhoj(i, j);
@@ -1085,16 +1117,19 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     }
     // The circulation as it enters the wake-cut faces and rows.
     const double hc = 1.0e-7;
-    // (The j-faces do not see the circulation.)
+    // The j-faces do not see the circulation, and of the i-faces only those
+    // of line 1 (the cut faces): the rows of lines 3 and beyond keep their
+    // residuals exactly, their differences vanish and add nothing.
     jLines.assign(NX + 1, 0);
+    const int circLast = std::min(2, NY - 1);
     Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes, nullptr,
-              &jLines);
-    for (int j = 1; j <= NY - 1; ++j)
+              &jLines, 1, circLast);
+    for (int j = 1; j <= circLast; ++j)
         for (int i = 1; i <= NX - 1; ++i)
             if (isUnknownRow(i, j))
                 adg(i, j) += (colourRes(i, j) - baseRes(i, j)) / hc / rowScale(i, j);
-    // The face arrays of the potential itself.
-    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr);
+    // The face arrays of the potential itself, as the first pass left them.
+    copyFaceArrays(false, NX, NY);
 }
 
 }  // namespace quarel
