@@ -114,12 +114,31 @@ const FlowConstants& CachedFlowConstants(const double& mach, const double& gamma
     return c;
 }
 
+// While the exact rows are differenced, the residual passes of the
+// perturbed potentials recompute only the faces whose stencil holds a
+// perturbed node: the i-face states (faceState) of the base potential are
+// recorded, and a face whose stencil is untouched takes them back, which
+// gives the same numbers as computing them again.
+enum class FaceReuse { None, Record, Reuse };
+FaceReuse faceReuse = FaceReuse::None;
+// Perturbed nodes of the present pass, by grid offset (FaceReuse::Reuse).
+std::vector<unsigned char> movedNodes;
+bool moved(int i, int j) {
+    return movedNodes[GridArray::at(i, j)] != 0;
+}
+
 }  // namespace
 
 void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
                     const double& s2) {
     const FlowConstants& c = CachedFlowConstants(mach, gamma, s2);
+    const bool reuse = faceReuse == FaceReuse::Reuse;
     for (int j = 1; j <= NY - 1; ++j) {
+        // A face with its stencil untouched keeps the density of the base
+        // potential, which rhoj holds between the passes.
+        if (reuse && !moved(i - 1, j) && !moved(i, j) && !moved(i + 1, j) && !moved(i - 1, j + 1) &&
+            !moved(i, j + 1) && !moved(i + 1, j + 1))
+            continue;
         const double pEta = phi(i, j + 1) - phi(i, j);
         const double pXi =
             0.25 * (phi(i + 1, j) + phi(i + 1, j + 1) - phi(i - 1, j + 1) - phi(i - 1, j));
@@ -206,11 +225,43 @@ void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
     }
 }
 
+// The state of one i-face as faceState leaves it, recorded for the base
+// potential by grid offset.
+struct FaceRecord {
+    double rsi, eta, uj, q, m2, sonic, flux, uq, coef, der;
+};
+std::vector<FaceRecord> faceRecords;
+
+// faceState of face f on line j, or its recorded state when `clean` (its
+// stencil untouched) and faces are reused.
+void faceStateOrRecord(const FlowConstants& c, int f, int j, double pXi, double pEta, bool clean) {
+    if (faceReuse == FaceReuse::Reuse && clean) {
+        const FaceRecord& r = faceRecords[GridArray::at(f, j)];
+        rsi(f, j) = r.rsi;
+        wEta[f] = r.eta;
+        wUJ[f] = r.uj;
+        wQ[f] = r.q;
+        wM2[f] = r.m2;
+        wSonic[f] = r.sonic;
+        wFlux[f] = r.flux;
+        wUq[f] = r.uq;
+        wCoef[f] = r.coef;
+        wDer[f] = r.der;
+        return;
+    }
+    faceState(c, f, j, pXi, pEta);
+    if (faceReuse == FaceReuse::Record) {
+        faceRecords[GridArray::at(f, j)] = {rsi(f, j), wEta[f],  wUJ[f], wQ[f],    wM2[f],
+                                            wSonic[f], wFlux[f], wUq[f], wCoef[f], wDer[f]};
+    }
+}
+
 }  // namespace
 
 void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
                     const double& mach, const double& gamma, const double& s2) {
     const FlowConstants& c = CachedFlowConstants(mach, gamma, s2);
+    const bool reuse = faceReuse == FaceReuse::Reuse;
 
     // Face pass: gradients, isentropic densities and the per-face data.
     if (j >= 2) {
@@ -218,7 +269,9 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             const double pXi = phi(f + 1, j) - phi(f, j);
             const double pEta =
                 0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
-            faceState(c, f, j, pXi, pEta);
+            const bool clean = reuse && !moved(f, j) && !moved(f + 1, j) && !moved(f, j + 1) &&
+                               !moved(f + 1, j + 1) && !moved(f, j - 1) && !moved(f + 1, j - 1);
+            faceStateOrRecord(c, f, j, pXi, pEta, clean);
         }
     } else {
         // First side of the wake cut: the row below is the other side of
@@ -227,7 +280,9 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = 0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) -
                                         phi(NX - f - 1, 2) + 2.0 * circ);
-            faceState(c, f, 1, pXi, pEta);
+            const bool clean = reuse && !moved(f, 1) && !moved(f + 1, 1) && !moved(f, 2) &&
+                               !moved(f + 1, 2) && !moved(NX - f, 2) && !moved(NX - f - 1, 2);
+            faceStateOrRecord(c, f, 1, pXi, pEta, clean);
         }
         // Body faces: the normal derivative follows from the wall condition
         // V = V_w (transpiration).
@@ -236,7 +291,7 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             const double vw = f < mid ? vfx(f) : vfx(f + 1);
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = (vw - g12i(f, 1) * pXi) / g22i(f, 1);
-            faceState(c, f, 1, pXi, pEta);
+            faceStateOrRecord(c, f, 1, pXi, pEta, reuse && !moved(f, 1) && !moved(f + 1, 1));
         }
         // Second side of the cut: the same faces seen in the opposite xi
         // direction, so U and everything odd in U change sign.
@@ -958,7 +1013,17 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
                const double& step) {
     const double circ = Circulation(NX, k);
     const int mid = NX / 2;
+    // The face states of the base potential are recorded for the passes of
+    // the colours (the guard puts the face passes back to plain whatever
+    // way this returns).
+    struct PlainFaces {
+        ~PlainFaces() { faceReuse = FaceReuse::None; }
+    } plainAfterwards;
+    faceRecords.resize(kGridSize);
+    movedNodes.assign(kGridSize, 0);
+    faceReuse = FaceReuse::Record;
     Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
+    faceReuse = FaceReuse::None;
     copyFaceArrays(true, NX, NY);
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) basePhi(i, j) = phi(i, j);
@@ -1083,12 +1148,15 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
             for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
             qFirst = std::min(qFirst, q);
             qLast = std::max(qLast, q);
+            movedNodes[GridArray::at(p, q)] = 1;
         }
         // The residuals that can change are those of the lines next to the
         // perturbed nodes (the colours of the trailing-edge region hold
         // nodes of lines 1 and 2 only); the rows taken below lie there.
+        faceReuse = FaceReuse::Reuse;
         Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
                   &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1));
+        faceReuse = FaceReuse::None;
         for (int i = 1; i <= NX - 1; ++i)
             if (jLines[i])
                 for (int j = 1; j <= NY - 1; ++j) rhoj(i, j) = baseRhoj(i, j);
@@ -1113,6 +1181,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
                         take(i, 1);
             }
             phi(p, q) = basePhi(p, q);
+            movedNodes[GridArray::at(p, q)] = 0;
         }
     }
     // The circulation as it enters the wake-cut faces and rows.
