@@ -49,36 +49,65 @@ void SparseIlu::Factor(const SparseRows& a, const int& level) {
     // lev(r, q) + lev(q, c) + 1 and is kept up to `level`.  The pattern of
     // the Newton matrix changes only where a node turns supersonic or
     // subsonic, so the pattern of the factors is usually that of the step
-    // before.
+    // before, or differs from it in some rows only.
     const bool samePattern =
         a.n == n_ && level == level_ && a.start == patternStart_ && a.col == patternCol_;
     if (!samePattern) {
+        FactorPattern(a, level);
         n_ = a.n;
         level_ = level;
         patternStart_ = a.start;
         patternCol_ = a.col;
-        FactorPattern(a, level);
     }
     FactorValues(a);
 }
 
 void SparseIlu::FactorPattern(const SparseRows& a, const int level) {
-    std::vector<int> lev(n_, -1);  // level of column c in the current row
-    std::vector<int> luLev;        // levels of the kept U entries
-    std::vector<int> cols;
+    // Row r of the factors follows from row r of the matrix and the U parts
+    // (columns and levels) of the rows q of its L part.  With the pattern
+    // of the factors at hand for a matrix of the same size and fill level,
+    // a row whose matrix row is the same and whose L part holds no row that
+    // came out different is the same as before and is copied; the others
+    // are computed and compared.
+    const int n = a.n;
+    const bool update = n == n_ && level == level_;
+    std::swap(start_, oldStart_);
+    std::swap(col_, oldCol_);
+    std::swap(diag_, oldDiag_);
+    std::swap(luLev_, oldLuLev_);
+    changed_.assign(n, 1);
+    lev_.assign(n, -1);  // level of column c in the current row
+    int* lev = lev_.data();
+    std::vector<int>& cols = rowCols_;
     start_.assign(1, 0);
     col_.clear();
-    luLev.clear();
-    diag_.assign(n_, 0);
-    for (int r = 0; r < n_; ++r) {
-        cols.assign(a.col.begin() + a.start[r], a.col.begin() + a.start[r + 1]);
+    luLev_.clear();
+    diag_.assign(n, 0);
+    for (int r = 0; r < n; ++r) {
+        const int a0 = a.start[r], a1 = a.start[r + 1];
+        if (update) {
+            const int p0 = patternStart_[r], p1 = patternStart_[r + 1];
+            bool same = a1 - a0 == p1 - p0 && std::equal(a.col.begin() + a0, a.col.begin() + a1,
+                                                         patternCol_.begin() + p0);
+            for (int e = oldStart_[r]; same && e < oldDiag_[r]; ++e) same = !changed_[oldCol_[e]];
+            if (same) {
+                const int o0 = oldStart_[r], o1 = oldStart_[r + 1];
+                diag_[r] = static_cast<int>(col_.size()) + (oldDiag_[r] - o0);
+                col_.insert(col_.end(), oldCol_.begin() + o0, oldCol_.begin() + o1);
+                luLev_.insert(luLev_.end(), oldLuLev_.begin() + o0, oldLuLev_.begin() + o1);
+                start_.push_back(static_cast<int>(col_.size()));
+                changed_[r] = 0;
+                continue;
+            }
+        }
+        cols.assign(a.col.begin() + a0, a.col.begin() + a1);
         for (int c : cols) lev[c] = 0;
         for (size_t p = 0; p < cols.size() && cols[p] < r; ++p) {
             const int q = cols[p];
             const int lq = lev[q];
             for (int e = diag_[q] + 1; e < start_[q + 1]; ++e) {
                 const int c = col_[e];
-                const int l = lq + luLev[e] + 1;
+                const int l = lq + luLev_[e] + 1;
                 if (l > level) continue;
                 if (lev[c] < 0) {
                     lev[c] = l;
@@ -88,13 +117,21 @@ void SparseIlu::FactorPattern(const SparseRows& a, const int level) {
                 }
             }
         }
+        const int row0 = static_cast<int>(col_.size());
         for (int c : cols) {
             if (c == r) diag_[r] = static_cast<int>(col_.size());
             col_.push_back(c);
-            luLev.push_back(lev[c]);
+            luLev_.push_back(lev[c]);
             lev[c] = -1;
         }
         start_.push_back(static_cast<int>(col_.size()));
+        if (update) {
+            const int o0 = oldStart_[r], o1 = oldStart_[r + 1];
+            changed_[r] =
+                !(o1 - o0 == static_cast<int>(cols.size()) &&
+                  std::equal(col_.begin() + row0, col_.end(), oldCol_.begin() + o0) &&
+                  std::equal(luLev_.begin() + row0, luLev_.end(), oldLuLev_.begin() + o0));
+        }
     }
 }
 

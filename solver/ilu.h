@@ -60,6 +60,12 @@ private:
     // for.
     std::vector<int> patternStart_, patternCol_;
     int level_ = -1;
+    // Fill levels of the factor entries, and the factor pattern before
+    // the last change (work of FactorPattern).
+    std::vector<int> luLev_;
+    std::vector<int> oldStart_, oldCol_, oldDiag_, oldLuLev_;
+    std::vector<char> changed_;  // rows of the factors that came out different
+    std::vector<int> lev_, rowCols_;
     std::vector<int> pos_;  // work: position of each column in a row
 };
 

@@ -5,6 +5,7 @@
 // in transonic flow.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numeric>
 #include <random>
@@ -124,6 +125,75 @@ TEST(FlowOrderedIlu, CompleteFillSolvesTheSystemExactly) {
     PlateSystem(plate, 0.8, 1.35);
     ASSERT_TRUE(HasUpwindRows(plate));
     check(plate, "transonic");
+}
+
+namespace {
+
+// A sparse matrix of an nx x ny grid of unknowns numbered line by line:
+// the 5-point couplings, random values, a dominant diagonal, and the
+// entries `extra` (row, column) on top.
+SparseRows GridMatrix(int nx, int ny, unsigned seed,
+                      const std::vector<std::pair<int, int>>& extra = {}) {
+    std::mt19937 gen(seed);
+    std::uniform_real_distribution<double> u(-1.0, 1.0);
+    SparseRows a;
+    a.n = nx * ny;
+    for (int r = 0; r < a.n; ++r) {
+        const int x = r % nx, y = r / nx;
+        std::vector<int> cols;
+        if (y > 0) cols.push_back(r - nx);
+        if (x > 0) cols.push_back(r - 1);
+        cols.push_back(r);
+        if (x < nx - 1) cols.push_back(r + 1);
+        if (y < ny - 1) cols.push_back(r + nx);
+        for (const auto& e : extra)
+            if (e.first == r) cols.push_back(e.second);
+        std::sort(cols.begin(), cols.end());
+        for (int c : cols) {
+            a.col.push_back(c);
+            a.val.push_back(c == r ? 6.0 + u(gen) : u(gen));
+        }
+        a.start.push_back(static_cast<int>(a.col.size()));
+    }
+    return a;
+}
+
+}  // namespace
+
+TEST(SparseIlu, PatternCarriedOverGivesTheFactorsOfAFreshOne) {
+    // Successive matrices whose patterns differ in some rows (an entry
+    // added, one removed, the size changed, back to the first): factors
+    // whose pattern is updated from the one before must be those of a
+    // fresh factorisation to the last bit, whatever the fill level.
+    const std::vector<double> r = RandomVector(64, 5);
+    const std::vector<SparseRows> matrices = {
+        GridMatrix(8, 8, 1),
+        GridMatrix(8, 8, 2, {{20, 27}, {27, 20}}),  // a far coupling in the middle
+        GridMatrix(8, 8, 3, {{20, 27}, {27, 20}, {60, 1}}),
+        GridMatrix(8, 8, 4, {{3, 50}}),  // an early row: the change runs on
+        GridMatrix(8, 8, 5),
+        GridMatrix(7, 9, 6),
+        GridMatrix(8, 8, 7)};
+    for (int level : {0, 1, 2, 4}) {
+        SparseIlu carried;
+        for (size_t m = 0; m < matrices.size(); ++m) {
+            const SparseRows& a = matrices[m];
+            SparseIlu fresh;
+            carried.Factor(a, level);
+            fresh.Factor(a, level);
+            ASSERT_EQ(carried.entries(), fresh.entries()) << "level " << level << " matrix " << m;
+            std::vector<double> yc(a.n), yf(a.n);
+            carried.Solve(r.data(), yc.data());
+            fresh.Solve(r.data(), yf.data());
+            for (int q = 0; q < a.n; ++q)
+                ASSERT_EQ(yc[q], yf[q]) << "level " << level << " matrix " << m << " row " << q;
+        }
+    }
+    // The added coupling does change the factors at fill level 2.
+    SparseIlu plain, coupled;
+    plain.Factor(matrices[0], 2);
+    coupled.Factor(matrices[1], 2);
+    EXPECT_NE(plain.entries(), coupled.entries());
 }
 
 TEST(IluDriver, MeetsItsToleranceOnAssembledSystems) {
