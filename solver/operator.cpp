@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -914,16 +915,56 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
 
 namespace {
 
+// The face arrays that Residuals fills, kept for the base potential and
+// put back at the end instead of being computed once more.
+GridArray* const faceArrays[] = {&rhoi, &rsi, &cfi, &dsi,  &dri, &shk,
+                                 &ssw,  &ssc, &sse, &rhoj, &cfj};
+constexpr int kFaceArrays = sizeof(faceArrays) / sizeof(faceArrays[0]);
+GridArray baseFaces[kFaceArrays];
+// The kept copy of face array a.
+const GridArray& kept(const GridArray& a) {
+    int n = 0;
+    while (faceArrays[n] != &a) ++n;
+    return baseFaces[n];
+}
+
+// Copies lines 1 .. NY, columns 0 .. NX, of the face arrays into the
+// kept ones (save) or back.
+void copyFaceArrays(const bool save, const int NX, const int NY) {
+    for (int a = 0; a < kFaceArrays; ++a) {
+        GridArray& copy = baseFaces[a];
+        GridArray& face = *faceArrays[a];
+        for (int j = 1; j <= NY; ++j) {
+            double* to = save ? &copy(0, j) : &face(0, j);
+            const double* from = save ? &face(0, j) : &copy(0, j);
+            std::memcpy(to, from, sizeof(double) * (NX + 1));
+        }
+    }
+}
+
+// Bit-for-bit equality of two numbers.
+bool same(double a, double b) {
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
 // Unscaled residual of every unknown node (with its share of the
 // shock-point correction), the densities computed from phi with the
 // circulation circ; with diag, also the diagonal of the approximate row
 // (the scale of the stored rows).  Only the i-face lines and the rows of
 // the lines jFirst .. jLast are computed (a residual of line j depends on
 // the i-faces of line j alone); the others keep what they hold.
+// With base, the residuals of the base potential whose face arrays
+// baseFaces holds: an interior row whose stencil holds no perturbed node
+// (movedNodes) and whose face densities and shock term are those of the
+// base has the base's residual, and takes it.
 void Residuals(const int NY, const int k, const int NX, const double mach, const double gamma,
                const double s2, const int designFlag, const int firstOnly, const int L,
                const double circ, GridArray& res, GridArray* diag,
-               const std::vector<unsigned char>* jLines = nullptr, int jFirst = 1, int jLast = -1) {
+               const std::vector<unsigned char>* jLines = nullptr, int jFirst = 1, int jLast = -1,
+               const GridArray* base = nullptr) {
     if (jLast < 0) jLast = NY - 1;
     // With jLines, the j-face densities of the lines i it marks only; the
     // others hold those of the potential at hand already.
@@ -936,8 +977,20 @@ void Residuals(const int NY, const int k, const int NX, const double mach, const
         res(i, j) = row.res + shock;
         if (diag) (*diag)(i, j) = row.slot[1] - (shock != 0.0 ? share * ssc(i, j) : 0.0);
     };
+    const GridArray &baseRhoi = kept(rhoi), &baseShk = kept(shk), &baseRhoj = kept(rhoj);
+    auto unchanged = [&](int i, int j) {
+        for (int q = j - 1; q <= j + 1; ++q)
+            if (moved(i - 1, q) || moved(i, q) || moved(i + 1, q)) return false;
+        return same(rhoi(i, j), baseRhoi(i, j)) && same(rhoi(i - 1, j), baseRhoi(i - 1, j)) &&
+               same(rhoj(i, j), baseRhoj(i, j)) && same(rhoj(i, j - 1), baseRhoj(i, j - 1)) &&
+               same(shk(i, j), baseShk(i, j));
+    };
     for (int j = std::max(jFirst, 2); j <= jLast; ++j)
         for (int i = 1; i <= NX - 1; ++i) {
+            if (base && unchanged(i, j)) {
+                res(i, j) = (*base)(i, j);
+                continue;
+            }
             if (diag) {
                 InteriorRow(NX, NY, i, j, row);
             } else {
@@ -953,27 +1006,6 @@ void Residuals(const int NY, const int k, const int NX, const double mach, const
     for (int i = k; i <= NX - k; ++i) {
         BodyRow(i, NX, k, designFlag, firstOnly, L, row);
         store(i, 1, IsDesignRow(i, NX, k, designFlag, firstOnly, L) ? 0.0 : 0.5);
-    }
-}
-
-// The face arrays that Residuals fills, kept for the base potential and
-// put back at the end instead of being computed once more.
-GridArray* const faceArrays[] = {&rhoi, &rsi, &cfi, &dsi,  &dri, &shk,
-                                 &ssw,  &ssc, &sse, &rhoj, &cfj};
-constexpr int kFaceArrays = sizeof(faceArrays) / sizeof(faceArrays[0]);
-GridArray baseFaces[kFaceArrays];
-
-// Copies lines 1 .. NY, columns 0 .. NX, of the face arrays into the
-// kept ones (save) or back.
-void copyFaceArrays(const bool save, const int NX, const int NY) {
-    for (int a = 0; a < kFaceArrays; ++a) {
-        GridArray& kept = baseFaces[a];
-        GridArray& face = *faceArrays[a];
-        for (int j = 1; j <= NY; ++j) {
-            double* to = save ? &kept(0, j) : &face(0, j);
-            const double* from = save ? &face(0, j) : &kept(0, j);
-            std::memcpy(to, from, sizeof(double) * (NX + 1));
-        }
     }
 }
 
@@ -1002,8 +1034,7 @@ GridArray baseRes, colourRes, rowScale, basePhi;
 // Nodes of the colours (colourFirst[c] .. colourFirst[c + 1] - 1).
 std::vector<int> colourFirst;
 std::vector<std::pair<int, int>> colourNodes;
-// j-face densities of the base potential, and the lines a colour changes.
-GridArray baseRhoj;
+// The lines a colour changes.
 std::vector<unsigned char> colourLines;
 
 }  // namespace
@@ -1135,8 +1166,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     // i-1 .. i+1 only: a colour leaves those of most lines as they are at
     // the base potential, and only the lines next to its nodes are
     // computed anew (and put back afterwards).
-    for (int j = 1; j <= NY - 1; ++j)
-        for (int i = 1; i <= NX - 1; ++i) baseRhoj(i, j) = rhoj(i, j);
+    const GridArray& baseRhoj = kept(rhoj);
     std::vector<unsigned char>& jLines = colourLines;
     for (int colour = 0; colour < colours; ++colour) {
         if (first[colour] == first[colour + 1]) continue;
@@ -1155,7 +1185,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         // nodes of lines 1 and 2 only); the rows taken below lie there.
         faceReuse = FaceReuse::Reuse;
         Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
-                  &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1));
+                  &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1), &baseRes);
         faceReuse = FaceReuse::None;
         for (int i = 1; i <= NX - 1; ++i)
             if (jLines[i])
