@@ -187,11 +187,65 @@ void SparseIlu::Solve(const double* r, double* y) const {
 
 void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int& level,
                            const int& gridLevels) {
-    NX_ = NX;
-    NY_ = NY;
-    k_ = k;
-    index_.assign(static_cast<size_t>(GridArray::at(0, NY + 1)), -1);
+    if (NX != NX_ || NY != NY_ || k != k_ || n_ == 0) {
+        NX_ = NX;
+        NY_ = NY;
+        k_ = k;
+        Number();
+        coarseKey_ = -1;  // the coarse levels follow the numbering
+    }
+
+    // Rows of A0 and the circulation column c from the table of terms: the
+    // coefficients of each row, added up per column in the order of the
+    // terms, a zero coefficient dropped, the diagonal always kept.
+    a0_.n = n_;
+    a0_.start.assign(1, 0);
+    a0_.col.clear();
+    a0_.val.clear();
+    gammaCol_.assign(n_, 0.0);
+    std::vector<double>& acc = rowSum_;
+    std::vector<char>& present = rowPresent_;
+    for (int r = 0; r < n_; ++r) {
+        const int s0 = slotStart_[r], s1 = slotStart_[r + 1];
+        for (int q = s0; q < s1; ++q) {
+            acc[q] = 0.0;
+            present[q] = 0;
+        }
+        double gamma = 0.0;  // coefficient of the circulation
+        for (int t = termStart_[r]; t < termStart_[r + 1]; ++t) {
+            const Term& term = terms_[t];
+            double coef = term.array->data()[term.offset];
+            if (term.negate) coef = -coef;
+            if (coef == 0.0) continue;
+            acc[term.slot] += coef;
+            present[term.slot] = 1;
+            if (term.gamma) gamma += coef;
+        }
+        acc[diagSlot_[r]] += 0.0;
+        present[diagSlot_[r]] = 1;
+        for (int q = s0; q < s1; ++q) {
+            if (!present[q]) continue;
+            a0_.col.push_back(slotCol_[q]);
+            a0_.val.push_back(acc[q]);
+        }
+        a0_.start.push_back(static_cast<int>(a0_.col.size()));
+        const int o = node_[r];
+        gammaCol_[r] = gamma - adg(o % kGridStride, o / kGridStride + 1);
+    }
+
+    factors_.Factor(a0_, level);
+    BuildCoarseLevels(level, gridLevels);
+
+    // Response of the preconditioner to the circulation column.
+    response_.assign(n_, 0.0);
+    Cycle(0, gammaCol_.data(), response_.data());
+    responseJump_ = 1.0 + Jump(response_.data());
+}
+
+void FlowOrderedIlu::Number() {
+    index_.assign(static_cast<size_t>(GridArray::at(0, NY_ + 1)), -1);
     node_.clear();
+    const int NX = NX_, NY = NY_, k = k_;
 
     // Columns outward from the leading edge, each from the body (or the
     // cut) to the last line before the far boundary.
@@ -213,76 +267,78 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
     first_ = index_[GridArray::at(k, 1)];
     last_ = index_[GridArray::at(NX - k, 1)];
 
-    // Rows of A0 and the circulation column c, from the same terms as the
-    // operator product: a second-side cut node counts for its partner and
-    // for the circulation, a boundary node not at all.
-    RowBuilder row;
-    auto add = [&](int i, int j, double coef) {
-        if (coef == 0.0 || i <= 0 || i >= NX || j >= NY) return;
-        if (j == 1 && i > NX - k) {
-            row.add(index_[GridArray::at(NX - i, 1)], coef);
-            row.gamma += coef;
-            return;
-        }
-        row.add(index_[GridArray::at(i, j)], coef);
-    };
-    a0_.n = n_;
-    a0_.start.assign(1, 0);
-    a0_.col.clear();
-    a0_.val.clear();
-    gammaCol_.assign(n_, 0.0);
-    std::vector<std::pair<int, double>> sorted;
+    // The terms of each row, from the same couplings as the operator
+    // product: a second-side cut node counts for its partner and for the
+    // circulation, a boundary node not at all.  Each term adds its
+    // coefficient (or its negative) to the slot of its column; the slots
+    // of a row are its columns in ascending order.
+    terms_.clear();
+    termStart_.assign(1, 0);
+    slotCol_.clear();
+    slotStart_.assign(1, 0);
+    diagSlot_.assign(n_, 0);
+    std::vector<int> cols;
     for (int r = 0; r < n_; ++r) {
         const int o = node_[r];
         const int i = o % kGridStride, j = o / kGridStride + 1;
-        row.clear();
-        add(i, j, ad1(i, j));
-        add(i - 1, j, ad2(i, j));
-        add(i + 1, j, ad3(i, j));
-        add(i, j + 1, ad4(i, j));
-        add(i + 1, j + 1, ad6(i, j));
-        add(i - 1, j + 1, ad7(i, j));
+        const size_t t0 = terms_.size();
+        cols.clear();
+        auto add = [&](int p, int q, const GridArray& a, bool negate = false) {
+            if (p <= 0 || p >= NX || q >= NY) return;
+            Term term{&a, GridArray::at(i, j), negate, false, 0};
+            if (q == 1 && p > NX - k) {
+                term.gamma = true;
+                term.slot = index_[GridArray::at(NX - p, 1)];
+            } else {
+                term.slot = index_[GridArray::at(p, q)];
+            }
+            cols.push_back(term.slot);  // the column, until the slots are known
+            terms_.push_back(term);
+        };
+        add(i, j, ad1);
+        add(i - 1, j, ad2);
+        add(i + 1, j, ad3);
+        add(i, j + 1, ad4);
+        add(i + 1, j + 1, ad6);
+        add(i - 1, j + 1, ad7);
         if (j == 1) {
             if (i <= k || i == NX - k) {
                 // South neighbours across the cut, on line 2 (cut nodes, and
                 // the trailing-edge nodes whose first cut face reaches
                 // across it).
-                add(NX - i, 2, ad5(i, j));
-                add(NX - i - 1, 2, ad8(i, j));
-                add(NX - i + 1, 2, ad9(i, j));
+                add(NX - i, 2, ad5);
+                add(NX - i - 1, 2, ad8);
+                add(NX - i + 1, 2, ad9);
             }
         } else {
-            add(i, j - 1, ad5(i, j));
-            add(i + 1, j - 1, ad8(i, j));
-            add(i - 1, j - 1, ad9(i, j));
+            add(i, j - 1, ad5);
+            add(i + 1, j - 1, ad8);
+            add(i - 1, j - 1, ad9);
         }
         if (i > 2) {
-            add(i - 1, j, adm(i, j));
-            add(i - 2, j, -adm(i, j));
+            add(i - 1, j, adm);
+            add(i - 2, j, adm, true);
         }
         if (i < NX - 2) {
-            add(i + 2, j, adp(i, j));
-            add(i + 1, j, -adp(i, j));
+            add(i + 2, j, adp);
+            add(i + 1, j, adp, true);
         }
-        row.add(r, 0.0);  // the diagonal is always in the pattern
-        gammaCol_[r] = row.gamma - adg(i, j);
-        sorted.clear();
-        for (size_t p = 0; p < row.col.size(); ++p) sorted.emplace_back(row.col[p], row.val[p]);
-        std::sort(sorted.begin(), sorted.end());
-        for (const auto& e : sorted) {
-            a0_.col.push_back(e.first);
-            a0_.val.push_back(e.second);
-        }
-        a0_.start.push_back(static_cast<int>(a0_.col.size()));
+        cols.push_back(r);  // the diagonal is always in the pattern
+        std::sort(cols.begin(), cols.end());
+        cols.erase(std::unique(cols.begin(), cols.end()), cols.end());
+        const int base = static_cast<int>(slotCol_.size());
+        auto slotOf = [&](int c) {
+            return base +
+                   static_cast<int>(std::lower_bound(cols.begin(), cols.end(), c) - cols.begin());
+        };
+        for (size_t t = t0; t < terms_.size(); ++t) terms_[t].slot = slotOf(terms_[t].slot);
+        diagSlot_[r] = slotOf(r);
+        slotCol_.insert(slotCol_.end(), cols.begin(), cols.end());
+        slotStart_.push_back(static_cast<int>(slotCol_.size()));
+        termStart_.push_back(static_cast<int>(terms_.size()));
     }
-
-    factors_.Factor(a0_, level);
-    BuildCoarseLevels(level, gridLevels);
-
-    // Response of the preconditioner to the circulation column.
-    response_.assign(n_, 0.0);
-    Cycle(0, gammaCol_.data(), response_.data());
-    responseJump_ = 1.0 + Jump(response_.data());
+    rowSum_.assign(slotCol_.size(), 0.0);
+    rowPresent_.assign(slotCol_.size(), 0);
 }
 
 void FlowOrderedIlu::Multiply(const double* x, double* y) const {

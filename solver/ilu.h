@@ -106,15 +106,35 @@ private:
         SparseIlu smoother;
         mutable std::vector<double> t, rc, zc;
     };
+    // Numbers the unknowns of the NX_ x NY_ grid and makes the table of
+    // terms from which Build assembles the rows of A0.
+    void Number();
     void BuildCoarseLevels(const int level, const int gridLevels);
     // z = (V-cycle from level c) r.  c [in]; r [in]; z [out]
     void Cycle(const int c, const double* r, double* z) const;
     double Jump(const double* x) const { return x[last_] - x[first_]; }
 
     int NX_ = 0, NY_ = 0, k_ = 0, n_ = 0;
-    int first_ = 0, last_ = 0;      // compact index of (k, 1) and (NX-k, 1)
-    std::vector<int> node_;         // grid offset of each compact unknown
-    std::vector<int> index_;        // compact index of each grid offset (-1: none)
+    int first_ = 0, last_ = 0;  // compact index of (k, 1) and (NX-k, 1)
+    std::vector<int> node_;     // grid offset of each compact unknown
+    std::vector<int> index_;    // compact index of each grid offset (-1: none)
+    // One coefficient of a row of A0: array(i, j) of the row's node at
+    // `offset` (negated if `negate`), added to slot `slot` of the row and,
+    // for a second-side cut node, to the circulation column.
+    struct Term {
+        const GridArray* array;
+        int offset;
+        bool negate, gamma;
+        int slot;
+    };
+    std::vector<Term> terms_;
+    std::vector<int> termStart_;  // terms of row r: termStart_[r] .. termStart_[r+1]-1
+    std::vector<int> slotCol_;    // column of each slot, ascending in a row
+    std::vector<int> slotStart_;  // slots of row r
+    std::vector<int> diagSlot_;   // slot of the diagonal of row r
+    std::vector<double> rowSum_;  // work: the sums of the slots
+    std::vector<char> rowPresent_;
+    int coarseKey_ = -1;            // gridLevels the coarse levels were numbered for
     SparseRows a0_;                 // A0
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
