@@ -425,9 +425,42 @@ void Transpose(const SparseRows& X, const int columns, SparseRows& T) {
 
 void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
     // The levels are kept from call to call, so that their factor patterns
-    // can be reused.
+    // can be reused; their nodes and prolongations depend on the grid
+    // alone and are made when it changes.
+    if (gridLevels <= 1) {
+        coarseCount_ = 0;
+        return;
+    }
+    if (coarseKey_ != gridLevels) {
+        NumberCoarseLevels(gridLevels);
+        coarseKey_ = gridLevels;
+    }
+    const SparseRows* a = &a0_;
+    for (int c = 0; c < coarseCount_; ++c) {
+        Level& L = coarse_[c];
+        const int nc = L.pt.n;
+        // Galerkin operator of the coarse level: P^T A P.
+        Product(*a, L.p, nc, L.ap);
+        Product(L.pt, L.ap, nc, L.a);
+        // Every row keeps its diagonal for the factorisation.
+        for (int r = 0; r < nc; ++r) {
+            bool has = false;
+            for (int e = L.a.start[r]; e < L.a.start[r + 1]; ++e) has = has || L.a.col[e] == r;
+            if (!has) {
+                // Not met on a connected grid; an empty coarse row would
+                // leave its unknown undetermined.
+                L.a.col.insert(L.a.col.begin() + L.a.start[r], r);
+                L.a.val.insert(L.a.val.begin() + L.a.start[r], 1.0);
+                for (int q = r + 1; q <= nc; ++q) ++L.a.start[q];
+            }
+        }
+        L.smoother.Factor(L.a, level);
+        a = &L.a;
+    }
+}
+
+void FlowOrderedIlu::NumberCoarseLevels(const int gridLevels) {
     coarseCount_ = 0;
-    if (gridLevels <= 1) return;
     if (static_cast<int>(coarse_.size()) < gridLevels - 1) coarse_.resize(gridLevels - 1);
     // Position of every unknown relative to the leading edge, (a, b) =
     // (i - NX/2, j - 1); a coarse level keeps the nodes with even a and b,
@@ -455,9 +488,8 @@ void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
         const int q = at(c - 1, 2 * a, 2 * b);
         return q < 0 ? -1 : coarseOf[c - 1][q];
     };
-    const SparseRows* a = &a0_;
+    int n = n_;  // unknowns of level c
     for (int c = 0; c + 1 < gridLevels; ++c) {
-        const int n = a->n;
         std::vector<int> map(n, -1), nextA, nextB;
         int nc = 0;
         for (int r = 0; r < n; ++r) {
@@ -503,29 +535,12 @@ void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
             L.p.start.push_back(static_cast<int>(L.p.col.size()));
         }
         Transpose(L.p, nc, L.pt);
-        // Galerkin operator of the coarse level: P^T A P.
-        SparseRows ap;
-        Product(*a, L.p, nc, ap);
-        Product(L.pt, ap, nc, L.a);
-        // Every row keeps its diagonal for the factorisation.
-        for (int r = 0; r < nc; ++r) {
-            bool has = false;
-            for (int e = L.a.start[r]; e < L.a.start[r + 1]; ++e) has = has || L.a.col[e] == r;
-            if (!has) {
-                // Not met on a connected grid; an empty coarse row would
-                // leave its unknown undetermined.
-                L.a.col.insert(L.a.col.begin() + L.a.start[r], r);
-                L.a.val.insert(L.a.val.begin() + L.a.start[r], 1.0);
-                for (int q = r + 1; q <= nc; ++q) ++L.a.start[q];
-            }
-        }
-        L.smoother.Factor(L.a, level);
         L.t.assign(n, 0.0);
         L.rc.assign(nc, 0.0);
         L.zc.assign(nc, 0.0);
         posA = nextA;
         posB = nextB;
-        a = &L.a;
+        n = nc;
     }
 }
 

@@ -103,13 +103,18 @@ private:
     // the level above and its transpose, and work vectors.
     struct Level {
         SparseRows a, p, pt;
+        SparseRows ap;  // work: A P of the level above
         SparseIlu smoother;
         mutable std::vector<double> t, rc, zc;
     };
     // Numbers the unknowns of the NX_ x NY_ grid and makes the table of
     // terms from which Build assembles the rows of A0.
     void Number();
+    // Forms the operators of the coarse levels and their factors.
     void BuildCoarseLevels(const int level, const int gridLevels);
+    // Numbers the nodes of up to gridLevels - 1 coarse levels and makes
+    // their prolongations.
+    void NumberCoarseLevels(const int gridLevels);
     // z = (V-cycle from level c) r.  c [in]; r [in]; z [out]
     void Cycle(const int c, const double* r, double* z) const;
     double Jump(const double* x) const { return x[last_] - x[first_]; }
