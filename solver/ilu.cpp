@@ -43,7 +43,7 @@ void SparseRows::Multiply(const double* x, double* y) const {
     }
 }
 
-void SparseIlu::Factor(const SparseRows& a, const int& level) {
+void SparseIlu::Factor(const SparseRows& a, const int& level, const std::vector<int>* segments) {
     // Pattern of the factors by levels of fill: an entry of the matrix has
     // level 0, a fill entry made by eliminating with row q has level
     // lev(r, q) + lev(q, c) + 1 and is kept up to `level`.  The pattern of
@@ -59,7 +59,75 @@ void SparseIlu::Factor(const SparseRows& a, const int& level) {
         patternStart_ = a.start;
         patternCol_ = a.col;
     }
+    std::vector<int> groups = segments ? *segments : std::vector<int>{0};
+    if (!samePattern || groups != segments_) {
+        segments_ = groups;
+        PlanSweeps();
+    }
     FactorValues(a);
+}
+
+void SparseIlu::PlanSweeps() {
+    // Two groups A (rows a0 .. a1-1) and B (b0 .. b1-1, after A) can be
+    // swept forward side by side, A `lead` rows ahead (row a0+lead+t beside
+    // row b0+t), when no row b0+t needs a row of A from a0+lead+t on;
+    // backward, B ahead (row a1-1-t beside b1-1-lead-t), when no row
+    // a1-1-t needs a row of B up to b1-1-lead-t.  The rows of the lead and
+    // those left over are swept alone, as are groups that cannot be
+    // paired with a lead up to kMaxLead (the columns on the two sides of
+    // a wake cut are coupled near the cut).
+    constexpr int kMaxLead = 8;
+    std::vector<int> seg;
+    for (int s : segments_)
+        if (s >= 0 && s < n_ && (seg.empty() || s > seg.back())) seg.push_back(s);
+    if (seg.empty() || seg[0] != 0) seg.insert(seg.begin(), 0);
+    seg.push_back(n_);
+    const int groups = static_cast<int>(seg.size()) - 1;
+    // The smallest lead that pairs groups g and g+1, or -1.
+    auto forwardLead = [&](int g) {
+        const int a0 = seg[g], a1 = seg[g + 1], b0 = seg[g + 1], b1 = seg[g + 2];
+        for (int lead = 0; lead <= kMaxLead && lead < a1 - a0; ++lead) {
+            bool ok = true;
+            for (int t = 0; ok && t < std::min(a1 - a0 - lead, b1 - b0); ++t)
+                for (int e = start_[b0 + t]; ok && e < diag_[b0 + t]; ++e)
+                    ok = !(col_[e] >= a0 + lead + t && col_[e] < a1);
+            if (ok) return lead;
+        }
+        return -1;
+    };
+    auto backwardLead = [&](int g) {
+        const int a0 = seg[g], a1 = seg[g + 1], b0 = seg[g + 1], b1 = seg[g + 2];
+        for (int lead = 0; lead <= kMaxLead && lead < b1 - b0; ++lead) {
+            bool ok = true;
+            for (int t = 0; ok && t < std::min(a1 - a0, b1 - b0 - lead); ++t)
+                for (int e = diag_[a1 - 1 - t] + 1; ok && e < start_[a1 - t]; ++e)
+                    ok = !(col_[e] >= b0 && col_[e] <= b1 - 1 - lead - t);
+            if (ok) return lead;
+        }
+        return -1;
+    };
+    forward_.clear();
+    for (int g = 0; g < groups;) {
+        const int lead = g + 1 < groups ? forwardLead(g) : -1;
+        if (lead >= 0) {
+            forward_.push_back({seg[g], seg[g + 1], seg[g + 1], seg[g + 2], lead});
+            g += 2;
+        } else {
+            forward_.push_back({seg[g], seg[g + 1], seg[g + 1], seg[g + 1], 0});
+            g += 1;
+        }
+    }
+    backward_.clear();
+    for (int g = groups - 1; g >= 0;) {
+        const int lead = g >= 1 ? backwardLead(g - 1) : -1;
+        if (lead >= 0) {
+            backward_.push_back({seg[g - 1], seg[g], seg[g], seg[g + 1], lead});
+            g -= 2;
+        } else {
+            backward_.push_back({seg[g], seg[g + 1], seg[g + 1], seg[g + 1], 0});
+            g -= 1;
+        }
+    }
 }
 
 void SparseIlu::FactorPattern(const SparseRows& a, const int level) {
@@ -173,15 +241,61 @@ void SparseIlu::Solve(const double* r, double* y) const {
     const int* col = col_.data();
     const int* diag = diag_.data();
     const double* val = val_.data();
-    for (int q = 0; q < n_; ++q) {
+    // Each row sums its terms in the order of its columns, whether it is
+    // swept alone or beside a row of another group.
+    auto lower = [&](int q) {
         double s = r[q];
         for (int e = start[q]; e < diag[q]; ++e) s -= val[e] * y[col[e]];
         y[q] = s;
-    }
-    for (int q = n_ - 1; q >= 0; --q) {
+    };
+    auto upper = [&](int q) {
         double s = y[q];
         for (int e = diag[q] + 1; e < start[q + 1]; ++e) s -= val[e] * y[col[e]];
         y[q] = s * val[diag[q]];
+    };
+    // s -= the terms e0 .. e1-1 and u -= the terms f0 .. f1-1, the two sums
+    // advanced together.
+    auto sumPair = [&](double& s, double& u, int e0, const int e1, int f0, const int f1) {
+        const int common = std::min(e1 - e0, f1 - f0);
+        const double *ve = val + e0, *vf = val + f0;
+        const int *ce = col + e0, *cf = col + f0;
+        double a = s, b = u;
+        for (int t = 0; t < common; ++t) {
+            a -= ve[t] * y[ce[t]];
+            b -= vf[t] * y[cf[t]];
+        }
+        for (int e = e0 + common; e < e1; ++e) a -= val[e] * y[col[e]];
+        for (int f = f0 + common; f < f1; ++f) b -= val[f] * y[col[f]];
+        s = a;
+        u = b;
+    };
+    for (const Sweep& w : forward_) {
+        const int ahead = w.b0 < w.b1 ? w.lead : 0;
+        const int m = std::min(w.a1 - w.a0 - ahead, w.b1 - w.b0);
+        for (int p = w.a0; p < w.a0 + ahead; ++p) lower(p);
+        for (int t = 0; t < m; ++t) {
+            const int p = w.a0 + ahead + t, q = w.b0 + t;
+            double s = r[p], u = r[q];
+            sumPair(s, u, start[p], diag[p], start[q], diag[q]);
+            y[p] = s;
+            y[q] = u;
+        }
+        for (int p = w.a0 + ahead + m; p < w.a1; ++p) lower(p);
+        for (int q = w.b0 + m; q < w.b1; ++q) lower(q);
+    }
+    for (const Sweep& w : backward_) {
+        const int ahead = w.lead;
+        const int m = std::min(w.a1 - w.a0, w.b1 - w.b0 - ahead);
+        for (int q = w.b1 - 1; q >= w.b1 - ahead; --q) upper(q);
+        for (int t = 0; t < m; ++t) {
+            const int p = w.a1 - 1 - t, q = w.b1 - 1 - ahead - t;
+            double s = y[p], u = y[q];
+            sumPair(s, u, diag[p] + 1, start[p + 1], diag[q] + 1, start[q + 1]);
+            y[p] = s * val[diag[p]];
+            y[q] = u * val[diag[q]];
+        }
+        for (int q = w.b1 - 1 - ahead - m; q >= w.b0; --q) upper(q);
+        for (int p = w.a1 - 1 - m; p >= w.a0; --p) upper(p);
     }
 }
 
@@ -233,7 +347,7 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
         gammaCol_[r] = gamma - adg(o % kGridStride, o / kGridStride + 1);
     }
 
-    factors_.Factor(a0_, level);
+    factors_.Factor(a0_, level, &columns_);
     BuildCoarseLevels(level, gridLevels);
 
     // Response of the preconditioner to the circulation column.
@@ -264,6 +378,9 @@ void FlowOrderedIlu::Number() {
         addColumn(mid + d);
     }
     n_ = static_cast<int>(node_.size());
+    columns_.clear();
+    for (int r = 0; r < n_; ++r)
+        if (r == 0 || node_[r] % kGridStride != node_[r - 1] % kGridStride) columns_.push_back(r);
     first_ = index_[GridArray::at(k, 1)];
     last_ = index_[GridArray::at(NX - k, 1)];
 
@@ -454,7 +571,7 @@ void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
                 for (int q = r + 1; q <= nc; ++q) ++L.a.start[q];
             }
         }
-        L.smoother.Factor(L.a, level);
+        L.smoother.Factor(L.a, level, &L.columns);
         a = &L.a;
     }
 }
@@ -502,6 +619,9 @@ void FlowOrderedIlu::NumberCoarseLevels(const int gridLevels) {
         if (nc < 4 || nc == n) break;
         coarseOf.push_back(map);
         Level& L = coarse_[coarseCount_++];
+        L.columns.clear();
+        for (int r = 0; r < nc; ++r)
+            if (r == 0 || nextA[r] != nextA[r - 1]) L.columns.push_back(r);
         // Bilinear prolongation: a node between coarse nodes takes their
         // mean; a coarse node missing (the boundary, where corrections
         // vanish) counts as 0.

@@ -41,7 +41,12 @@ class SparseIlu {
 public:
     // Factors a [in] with fill level `level` [in] (0: the pattern of a).
     // The pattern of the factors is kept while that of a stays the same.
-    void Factor(const SparseRows& a, const int& level);
+    // segments [in], if given, are the first rows of groups of consecutive
+    // rows (grid columns) of which two neighbouring groups are often
+    // independent of each other; Solve then sweeps such pairs of groups
+    // together, row beside row, which keeps two sums in flight.  The
+    // results do not depend on it.
+    void Factor(const SparseRows& a, const int& level, const std::vector<int>* segments = nullptr);
     // y = (L U)^-1 r.  r [in]; y [out] (may be r)
     void Solve(const double* r, double* y) const;
     // Nonzeros of the factors (L and U together, diagonal included).
@@ -50,6 +55,17 @@ public:
 private:
     void FactorPattern(const SparseRows& a, const int level);
     void FactorValues(const SparseRows& a);
+    // Plans the paired sweeps of Solve over segments_.
+    void PlanSweeps();
+
+    // One step of a sweep: rows a0 .. a1-1 and b0 .. b1-1 (a1 <= b0), swept
+    // side by side, the one swept first `lead` rows ahead; b0 == b1 for
+    // rows swept alone.
+    struct Sweep {
+        int a0, a1, b0, b1, lead;
+    };
+    std::vector<Sweep> forward_, backward_;
+    std::vector<int> segments_;
 
     int n_ = 0;
     // Row r holds L (columns < r, unit diagonal implied), the inverse
@@ -103,7 +119,8 @@ private:
     // the level above and its transpose, and work vectors.
     struct Level {
         SparseRows a, p, pt;
-        SparseRows ap;  // work: A P of the level above
+        SparseRows ap;             // work: A P of the level above
+        std::vector<int> columns;  // first unknown of each grid column
         SparseIlu smoother;
         mutable std::vector<double> t, rc, zc;
     };
@@ -140,6 +157,7 @@ private:
     std::vector<double> rowSum_;  // work: the sums of the slots
     std::vector<char> rowPresent_;
     int coarseKey_ = -1;            // gridLevels the coarse levels were numbered for
+    std::vector<int> columns_;      // first unknown of each grid column
     SparseRows a0_;                 // A0
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
