@@ -233,23 +233,23 @@ struct FaceRecord {
 };
 std::vector<FaceRecord> faceRecords;
 
-// faceState of face f on line j, or its recorded state when `clean` (its
-// stencil untouched) and faces are reused.
-void faceStateOrRecord(const FlowConstants& c, int f, int j, double pXi, double pEta, bool clean) {
-    if (faceReuse == FaceReuse::Reuse && clean) {
-        const FaceRecord& r = faceRecords[GridArray::at(f, j)];
-        rsi(f, j) = r.rsi;
-        wEta[f] = r.eta;
-        wUJ[f] = r.uj;
-        wQ[f] = r.q;
-        wM2[f] = r.m2;
-        wSonic[f] = r.sonic;
-        wFlux[f] = r.flux;
-        wUq[f] = r.uq;
-        wCoef[f] = r.coef;
-        wDer[f] = r.der;
-        return;
-    }
+// Takes the recorded state of face f on line j (its stencil untouched).
+void recordedFaceState(int f, int j) {
+    const FaceRecord& r = faceRecords[GridArray::at(f, j)];
+    rsi(f, j) = r.rsi;
+    wEta[f] = r.eta;
+    wUJ[f] = r.uj;
+    wQ[f] = r.q;
+    wM2[f] = r.m2;
+    wSonic[f] = r.sonic;
+    wFlux[f] = r.flux;
+    wUq[f] = r.uq;
+    wCoef[f] = r.coef;
+    wDer[f] = r.der;
+}
+
+// faceState of face f on line j, recorded when faces are recorded.
+void faceStateAndRecord(const FlowConstants& c, int f, int j, double pXi, double pEta) {
     faceState(c, f, j, pXi, pEta);
     if (faceReuse == FaceReuse::Record) {
         faceRecords[GridArray::at(f, j)] = {rsi(f, j), wEta[f],  wUJ[f], wQ[f],    wM2[f],
@@ -267,32 +267,42 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
     // Face pass: gradients, isentropic densities and the per-face data.
     if (j >= 2) {
         for (int f = 0; f <= NX - 1; ++f) {
+            if (reuse && !moved(f, j) && !moved(f + 1, j) && !moved(f, j + 1) &&
+                !moved(f + 1, j + 1) && !moved(f, j - 1) && !moved(f + 1, j - 1)) {
+                recordedFaceState(f, j);
+                continue;
+            }
             const double pXi = phi(f + 1, j) - phi(f, j);
             const double pEta =
                 0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
-            const bool clean = reuse && !moved(f, j) && !moved(f + 1, j) && !moved(f, j + 1) &&
-                               !moved(f + 1, j + 1) && !moved(f, j - 1) && !moved(f + 1, j - 1);
-            faceStateOrRecord(c, f, j, pXi, pEta, clean);
+            faceStateAndRecord(c, f, j, pXi, pEta);
         }
     } else {
         // First side of the wake cut: the row below is the other side of
         // the cut, whose potential is higher by the circulation.
         for (int f = 0; f <= k - 1; ++f) {
+            if (reuse && !moved(f, 1) && !moved(f + 1, 1) && !moved(f, 2) && !moved(f + 1, 2) &&
+                !moved(NX - f, 2) && !moved(NX - f - 1, 2)) {
+                recordedFaceState(f, 1);
+                continue;
+            }
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = 0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) -
                                         phi(NX - f - 1, 2) + 2.0 * circ);
-            const bool clean = reuse && !moved(f, 1) && !moved(f + 1, 1) && !moved(f, 2) &&
-                               !moved(f + 1, 2) && !moved(NX - f, 2) && !moved(NX - f - 1, 2);
-            faceStateOrRecord(c, f, 1, pXi, pEta, clean);
+            faceStateAndRecord(c, f, 1, pXi, pEta);
         }
         // Body faces: the normal derivative follows from the wall condition
         // V = V_w (transpiration).
         const int mid = NX / 2;
         for (int f = k; f <= NX - k - 1; ++f) {
+            if (reuse && !moved(f, 1) && !moved(f + 1, 1)) {
+                recordedFaceState(f, 1);
+                continue;
+            }
             const double vw = f < mid ? vfx(f) : vfx(f + 1);
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = (vw - g12i(f, 1) * pXi) / g22i(f, 1);
-            faceStateOrRecord(c, f, 1, pXi, pEta, reuse && !moved(f, 1) && !moved(f + 1, 1));
+            faceStateAndRecord(c, f, 1, pXi, pEta);
         }
         // Second side of the cut: the same faces seen in the opposite xi
         // direction, so U and everything odd in U change sign.
