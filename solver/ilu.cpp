@@ -485,19 +485,53 @@ void FlowOrderedIlu::Precondition(const double* r, double* z) const {
     for (int q = 0; q < n_; ++q) z[q] -= g * h[q];
 }
 
-namespace {
+namespace {}  // namespace
 
-// Z = X Y.  X, Y [in]; Z [out]
-void Product(const SparseRows& X, const SparseRows& Y, const int columns, SparseRows& Z) {
-    std::vector<double> acc(columns, 0.0);
-    std::vector<int> where(columns, -1), used;
+// Z = X Y.  X, Y [in]; Z [out]; memo [in,out]
+// memo keeps the patterns of X and Z of the call before.  A row of Z whose
+// row of X has the same pattern as then, and whose rows of Y all have the
+// same pattern too (yChanged [in]: the rows of Y whose pattern changed
+// since, or null if none did), has the pattern it had: its sums are formed
+// in the same order as before and stored in that pattern, without
+// gathering and sorting its columns afresh.
+void FlowOrderedIlu::Product(const SparseRows& X, const SparseRows& Y,
+                             const std::vector<char>* yChanged, const int columns, SparseRows& Z,
+                             ProductMemo& memo) {
+    std::vector<double>& acc = memo.acc;
+    std::vector<int>& where = memo.where;
+    acc.assign(columns, 0.0);
+    where.assign(columns, -1);
+    std::vector<int> used;
+    const bool known = memo.valid && memo.xStart.size() == X.start.size();
+    memo.zChanged.assign(X.n, 1);
     Z.n = X.n;
     Z.start.assign(1, 0);
     Z.col.clear();
     Z.val.clear();
     for (int r = 0; r < X.n; ++r) {
+        const int x0 = X.start[r], x1 = X.start[r + 1];
+        bool same =
+            known && x1 - x0 == memo.xStart[r + 1] - memo.xStart[r] &&
+            std::equal(X.col.begin() + x0, X.col.begin() + x1, memo.xCol.begin() + memo.xStart[r]);
+        for (int e = x0; same && yChanged && e < x1; ++e) same = !(*yChanged)[X.col[e]];
+        if (same) {
+            for (int e = x0; e < x1; ++e) {
+                const int q = X.col[e];
+                const double x = X.val[e];
+                for (int f = Y.start[q]; f < Y.start[q + 1]; ++f) acc[Y.col[f]] += x * Y.val[f];
+            }
+            for (int e = memo.zStart[r]; e < memo.zStart[r + 1]; ++e) {
+                const int c = memo.zCol[e];
+                Z.col.push_back(c);
+                Z.val.push_back(acc[c]);
+                acc[c] = 0.0;
+            }
+            Z.start.push_back(static_cast<int>(Z.col.size()));
+            memo.zChanged[r] = 0;
+            continue;
+        }
         used.clear();
-        for (int e = X.start[r]; e < X.start[r + 1]; ++e) {
+        for (int e = x0; e < x1; ++e) {
             const int q = X.col[e];
             const double x = X.val[e];
             for (int f = Y.start[q]; f < Y.start[q + 1]; ++f) {
@@ -510,6 +544,7 @@ void Product(const SparseRows& X, const SparseRows& Y, const int columns, Sparse
             }
         }
         std::sort(used.begin(), used.end());
+        const int z0 = static_cast<int>(Z.col.size());
         for (int c : used) {
             Z.col.push_back(c);
             Z.val.push_back(acc[c]);
@@ -517,8 +552,19 @@ void Product(const SparseRows& X, const SparseRows& Y, const int columns, Sparse
             where[c] = -1;
         }
         Z.start.push_back(static_cast<int>(Z.col.size()));
+        if (known && r < static_cast<int>(memo.zStart.size()) - 1)
+            memo.zChanged[r] =
+                !(memo.zStart[r + 1] - memo.zStart[r] == static_cast<int>(used.size()) &&
+                  std::equal(Z.col.begin() + z0, Z.col.end(), memo.zCol.begin() + memo.zStart[r]));
     }
+    memo.xStart = X.start;
+    memo.xCol = X.col;
+    memo.zStart = Z.start;
+    memo.zCol = Z.col;
+    memo.valid = true;
 }
+
+namespace {
 
 // T = X^T for X with `columns` columns.  X [in]; T [out]
 void Transpose(const SparseRows& X, const int columns, SparseRows& T) {
@@ -557,8 +603,10 @@ void FlowOrderedIlu::BuildCoarseLevels(const int level, const int gridLevels) {
         Level& L = coarse_[c];
         const int nc = L.pt.n;
         // Galerkin operator of the coarse level: P^T A P.
-        Product(*a, L.p, nc, L.ap);
-        Product(L.pt, L.ap, nc, L.a);
+        // (The prolongation's pattern is that of the call before: the
+        // memos are cleared when the levels are numbered.)
+        Product(*a, L.p, nullptr, nc, L.ap, L.apMemo);
+        Product(L.pt, L.ap, &L.apMemo.zChanged, nc, L.a, L.aMemo);
         // Every row keeps its diagonal for the factorisation.
         for (int r = 0; r < nc; ++r) {
             bool has = false;
@@ -619,6 +667,7 @@ void FlowOrderedIlu::NumberCoarseLevels(const int gridLevels) {
         if (nc < 4 || nc == n) break;
         coarseOf.push_back(map);
         Level& L = coarse_[coarseCount_++];
+        L.apMemo.valid = L.aMemo.valid = false;
         L.columns.clear();
         for (int r = 0; r < nc; ++r)
             if (r == 0 || nextA[r] != nextA[r - 1]) L.columns.push_back(r);

@@ -115,9 +115,22 @@ public:
     void Scatter(const double* x, GridArray& v) const;
 
 private:
+    // The patterns of the factors and the product of the last Product
+    // call into one matrix, the rows of the product whose pattern changed
+    // then, and work vectors.
+    struct ProductMemo {
+        bool valid = false;
+        std::vector<int> xStart, xCol, zStart, zCol;
+        std::vector<char> zChanged;
+        std::vector<double> acc;
+        std::vector<int> where;
+    };
+    static void Product(const SparseRows& X, const SparseRows& Y, const std::vector<char>* yChanged,
+                        const int columns, SparseRows& Z, ProductMemo& memo);
     // A coarse level: its operator and factors, the prolongation from it to
     // the level above and its transpose, and work vectors.
     struct Level {
+        ProductMemo apMemo, aMemo;  // of A P and of P^T (A P)
         SparseRows a, p, pt;
         SparseRows ap;             // work: A P of the level above
         std::vector<int> columns;  // first unknown of each grid column
