@@ -122,10 +122,38 @@ const FlowConstants& CachedFlowConstants(const double& mach, const double& gamma
 // gives the same numbers as computing them again.
 enum class FaceReuse { None, Record, Reuse };
 FaceReuse faceReuse = FaceReuse::None;
-// Perturbed nodes of the present pass, by grid offset (FaceReuse::Reuse).
-std::vector<unsigned char> movedNodes;
+// Perturbed nodes of the present pass, by grid offset (FaceReuse::Reuse),
+// and the rows, i-faces and j-faces whose stencils hold one: row (i, j)
+// the nodes i-1 .. i+1 of lines j-1 .. j+1, i-face (f, j) of a line j >= 2
+// the nodes f, f+1 of lines j-1 .. j+1, j-face (i, j) the nodes i-1 .. i+1
+// of lines j, j+1.
+std::vector<unsigned char> movedNodes, touchedRows, touchedIFaces, touchedJFaces;
 bool moved(int i, int j) {
     return movedNodes[GridArray::at(i, j)] != 0;
+}
+bool touchedRow(int i, int j) {
+    return touchedRows[GridArray::at(i, j)] != 0;
+}
+bool touchedIFace(int f, int j) {
+    return touchedIFaces[GridArray::at(f, j)] != 0;
+}
+bool touchedJFace(int i, int j) {
+    return touchedJFaces[GridArray::at(i, j)] != 0;
+}
+
+// Marks node (p, q) as perturbed (mark 1) or no longer (mark 0), with the
+// rows and faces whose stencils hold it.
+void markMoved(int p, int q, unsigned char mark) {
+    auto set = [&](std::vector<unsigned char>& v, int i, int j) {
+        if (i >= 0 && i <= kMaxNX && j >= 1 && j <= kMaxNY) v[GridArray::at(i, j)] = mark;
+    };
+    set(movedNodes, p, q);
+    for (int j = q - 1; j <= q + 1; ++j)
+        for (int i = p - 1; i <= p + 1; ++i) {
+            set(touchedRows, i, j);
+            if (i <= p) set(touchedIFaces, i, j);
+            if (j <= q) set(touchedJFaces, i, j);
+        }
 }
 
 }  // namespace
@@ -137,9 +165,7 @@ void JFaceDensities(const int& i, const int& NY, const double& mach, const doubl
     for (int j = 1; j <= NY - 1; ++j) {
         // A face with its stencil untouched keeps the density of the base
         // potential, which rhoj holds between the passes.
-        if (reuse && !moved(i - 1, j) && !moved(i, j) && !moved(i + 1, j) && !moved(i - 1, j + 1) &&
-            !moved(i, j + 1) && !moved(i + 1, j + 1))
-            continue;
+        if (reuse && !touchedJFace(i, j)) continue;
         const double pEta = phi(i, j + 1) - phi(i, j);
         const double pXi =
             0.25 * (phi(i + 1, j) + phi(i + 1, j + 1) - phi(i - 1, j + 1) - phi(i - 1, j));
@@ -267,8 +293,7 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
     // Face pass: gradients, isentropic densities and the per-face data.
     if (j >= 2) {
         for (int f = 0; f <= NX - 1; ++f) {
-            if (reuse && !moved(f, j) && !moved(f + 1, j) && !moved(f, j + 1) &&
-                !moved(f + 1, j + 1) && !moved(f, j - 1) && !moved(f + 1, j - 1)) {
+            if (reuse && !touchedIFace(f, j)) {
                 recordedFaceState(f, j);
                 continue;
             }
@@ -989,8 +1014,7 @@ void Residuals(const int NY, const int k, const int NX, const double mach, const
     };
     const GridArray &baseRhoi = kept(rhoi), &baseShk = kept(shk), &baseRhoj = kept(rhoj);
     auto unchanged = [&](int i, int j) {
-        for (int q = j - 1; q <= j + 1; ++q)
-            if (moved(i - 1, q) || moved(i, q) || moved(i + 1, q)) return false;
+        if (touchedRow(i, j)) return false;
         return same(rhoi(i, j), baseRhoi(i, j)) && same(rhoi(i - 1, j), baseRhoi(i - 1, j)) &&
                same(rhoj(i, j), baseRhoj(i, j)) && same(rhoj(i, j - 1), baseRhoj(i, j - 1)) &&
                same(shk(i, j), baseShk(i, j));
@@ -1062,6 +1086,9 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     } plainAfterwards;
     faceRecords.resize(kGridSize);
     movedNodes.assign(kGridSize, 0);
+    touchedRows.assign(kGridSize, 0);
+    touchedIFaces.assign(kGridSize, 0);
+    touchedJFaces.assign(kGridSize, 0);
     faceReuse = FaceReuse::Record;
     Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
     faceReuse = FaceReuse::None;
@@ -1188,7 +1215,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
             for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
             qFirst = std::min(qFirst, q);
             qLast = std::max(qLast, q);
-            movedNodes[GridArray::at(p, q)] = 1;
+            markMoved(p, q, 1);
         }
         // The residuals that can change are those of the lines next to the
         // perturbed nodes (the colours of the trailing-edge region hold
@@ -1221,7 +1248,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
                         take(i, 1);
             }
             phi(p, q) = basePhi(p, q);
-            movedNodes[GridArray::at(p, q)] = 0;
+            markMoved(p, q, 0);
         }
     }
     // The circulation as it enters the wake-cut faces and rows.
