@@ -115,9 +115,9 @@ public:
     void Scatter(const double* x, GridArray& v) const;
 
 private:
-    // The patterns of the factors and the product of the last Product
-    // call into one matrix, the rows of the product whose pattern changed
-    // then, and work vectors.
+    // What Product keeps of its last call into one matrix: the patterns of
+    // the left operand X and of the product Z, the rows of Z whose pattern
+    // changed then, and work vectors.
     struct ProductMemo {
         bool valid = false;
         std::vector<int> xStart, xCol, zStart, zCol;
@@ -125,6 +125,9 @@ private:
         std::vector<double> acc;
         std::vector<int> where;
     };
+    // Z = X Y (Y with `columns` columns), reusing the patterns of the last
+    // call (see ilu.cpp).  X, Y, yChanged, columns [in]; Z [out];
+    // memo [in,out]
     static void Product(const SparseRows& X, const SparseRows& Y, const std::vector<char>* yChanged,
                         const int columns, SparseRows& Z, ProductMemo& memo);
     // A coarse level: its operator and factors, the prolongation from it to
