@@ -993,7 +993,7 @@ bool same(double a, double b) {
 // the i-faces of line j alone); the others keep what they hold.
 // With base, the residuals of the base potential whose face arrays
 // baseFaces holds: an interior row whose stencil holds no perturbed node
-// (movedNodes) and whose face densities and shock term are those of the
+// (touchedRows) and whose face densities and shock term are those of the
 // base has the base's residual, and takes it.
 void Residuals(const int NY, const int k, const int NX, const double mach, const double gamma,
                const double s2, const int designFlag, const int firstOnly, const int L,
