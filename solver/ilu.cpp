@@ -43,6 +43,22 @@ void SparseRows::Multiply(const double* x, double* y) const {
     }
 }
 
+void SparseRows::Residual(const double* b, const double* x, double* t) const {
+    for (int r = 0; r < n; ++r) {
+        double s = 0.0;
+        for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
+        t[r] = b[r] - s;
+    }
+}
+
+void SparseRows::MultiplyAdd(const double* x, double* y) const {
+    for (int r = 0; r < n; ++r) {
+        double s = 0.0;
+        for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
+        y[r] += s;
+    }
+}
+
 void SparseIlu::Factor(const SparseRows& a, const int& level, const std::vector<int>* segments) {
     // Pattern of the factors by levels of fill: an entry of the matrix has
     // level 0, a fill entry made by eliminating with row q has level
@@ -723,14 +739,11 @@ void FlowOrderedIlu::Cycle(const int c, const double* r, double* z) const {
     const Level& L = coarse_[c];
     const int n = a.n;
     double* t = L.t.data();
-    a.Multiply(z, t);
-    for (int q = 0; q < n; ++q) t[q] = r[q] - t[q];
+    a.Residual(r, z, t);
     L.pt.Multiply(t, L.rc.data());
     Cycle(c + 1, L.rc.data(), L.zc.data());
-    L.p.Multiply(L.zc.data(), t);
-    for (int q = 0; q < n; ++q) z[q] += t[q];
-    a.Multiply(z, t);
-    for (int q = 0; q < n; ++q) t[q] = r[q] - t[q];
+    L.p.MultiplyAdd(L.zc.data(), z);
+    a.Residual(r, z, t);
     smoother.Solve(t, t);
     for (int q = 0; q < n; ++q) z[q] += t[q];
 }

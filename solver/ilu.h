@@ -33,6 +33,10 @@ struct SparseRows {
     std::vector<double> val;
     // y = A x.  x [in]; y [out]
     void Multiply(const double* x, double* y) const;
+    // t = b - A x.  b, x [in]; t [out] (not x)
+    void Residual(const double* b, const double* x, double* t) const;
+    // y += A x.  x [in]; y [in,out] (not x)
+    void MultiplyAdd(const double* x, double* y) const;
 };
 
 // Incomplete LU factors of a sparse matrix with the fill of a given level,
