@@ -33,6 +33,10 @@ struct SparseRows {
     std::vector<double> val;
     // y = A x.  x [in]; y [out]
     void Multiply(const double* x, double* y) const;
+    // t = b - A x.  b, x [in]; t [out] (not x)
+    void Residual(const double* b, const double* x, double* t) const;
+    // y += A x.  x [in]; y [in,out] (not x)
+    void MultiplyAdd(const double* x, double* y) const;
 };
 
 // Incomplete LU factors of a sparse matrix with the fill of a given level,
@@ -41,7 +45,12 @@ class SparseIlu {
 public:
     // Factors a [in] with fill level `level` [in] (0: the pattern of a).
     // The pattern of the factors is kept while that of a stays the same.
-    void Factor(const SparseRows& a, const int& level);
+    // segments [in], if given, are the first rows of groups of consecutive
+    // rows (grid columns) of which two neighbouring groups are often
+    // independent of each other; Solve then sweeps such pairs of groups
+    // together, row beside row, which keeps two sums in flight.  The
+    // results do not depend on it.
+    void Factor(const SparseRows& a, const int& level, const std::vector<int>* segments = nullptr);
     // y = (L U)^-1 r.  r [in]; y [out] (may be r)
     void Solve(const double* r, double* y) const;
     // Nonzeros of the factors (L and U together, diagonal included).
@@ -50,6 +59,17 @@ public:
 private:
     void FactorPattern(const SparseRows& a, const int level);
     void FactorValues(const SparseRows& a);
+    // Plans the paired sweeps of Solve over segments_.
+    void PlanSweeps();
+
+    // One step of a sweep: rows a0 .. a1-1 and b0 .. b1-1 (a1 <= b0), swept
+    // side by side, the one swept first `lead` rows ahead; b0 == b1 for
+    // rows swept alone.
+    struct Sweep {
+        int a0, a1, b0, b1, lead;
+    };
+    std::vector<Sweep> forward_, backward_;
+    std::vector<int> segments_;
 
     int n_ = 0;
     // Row r holds L (columns < r, unit diagonal implied), the inverse
@@ -60,6 +80,12 @@ private:
     // for.
     std::vector<int> patternStart_, patternCol_;
     int level_ = -1;
+    // Fill levels of the factor entries, and the factor pattern before
+    // the last change (work of FactorPattern).
+    std::vector<int> luLev_;
+    std::vector<int> oldStart_, oldCol_, oldDiag_, oldLuLev_;
+    std::vector<char> changed_;  // rows of the factors that came out different
+    std::vector<int> lev_, rowCols_;
     std::vector<int> pos_;  // work: position of each column in a row
 };
 
@@ -93,22 +119,65 @@ public:
     void Scatter(const double* x, GridArray& v) const;
 
 private:
+    // What Product keeps of its last call into one matrix: the patterns of
+    // the left operand X and of the product Z, the rows of Z whose pattern
+    // changed then, and work vectors.
+    struct ProductMemo {
+        bool valid = false;
+        std::vector<int> xStart, xCol, zStart, zCol;
+        std::vector<char> zChanged;
+        std::vector<double> acc;
+        std::vector<int> where;
+    };
+    // Z = X Y (Y with `columns` columns), reusing the patterns of the last
+    // call (see ilu.cpp).  X, Y, yChanged, columns [in]; Z [out];
+    // memo [in,out]
+    static void Product(const SparseRows& X, const SparseRows& Y, const std::vector<char>* yChanged,
+                        const int columns, SparseRows& Z, ProductMemo& memo);
     // A coarse level: its operator and factors, the prolongation from it to
     // the level above and its transpose, and work vectors.
     struct Level {
+        ProductMemo apMemo, aMemo;  // of A P and of P^T (A P)
         SparseRows a, p, pt;
+        SparseRows ap;             // work: A P of the level above
+        std::vector<int> columns;  // first unknown of each grid column
         SparseIlu smoother;
         mutable std::vector<double> t, rc, zc;
     };
+    // Numbers the unknowns of the NX_ x NY_ grid and makes the table of
+    // terms from which Build assembles the rows of A0.
+    void Number();
+    // Forms the operators of the coarse levels and their factors.
     void BuildCoarseLevels(const int level, const int gridLevels);
+    // Numbers the nodes of up to gridLevels - 1 coarse levels and makes
+    // their prolongations.
+    void NumberCoarseLevels(const int gridLevels);
     // z = (V-cycle from level c) r.  c [in]; r [in]; z [out]
     void Cycle(const int c, const double* r, double* z) const;
     double Jump(const double* x) const { return x[last_] - x[first_]; }
 
     int NX_ = 0, NY_ = 0, k_ = 0, n_ = 0;
-    int first_ = 0, last_ = 0;      // compact index of (k, 1) and (NX-k, 1)
-    std::vector<int> node_;         // grid offset of each compact unknown
-    std::vector<int> index_;        // compact index of each grid offset (-1: none)
+    int first_ = 0, last_ = 0;  // compact index of (k, 1) and (NX-k, 1)
+    std::vector<int> node_;     // grid offset of each compact unknown
+    std::vector<int> index_;    // compact index of each grid offset (-1: none)
+    // One coefficient of a row of A0: array(i, j) of the row's node at
+    // `offset` (negated if `negate`), added to slot `slot` of the row and,
+    // for a second-side cut node, to the circulation column.
+    struct Term {
+        const GridArray* array;
+        int offset;
+        bool negate, gamma;
+        int slot;
+    };
+    std::vector<Term> terms_;
+    std::vector<int> termStart_;  // terms of row r: termStart_[r] .. termStart_[r+1]-1
+    std::vector<int> slotCol_;    // column of each slot, ascending in a row
+    std::vector<int> slotStart_;  // slots of row r
+    std::vector<int> diagSlot_;   // slot of the diagonal of row r
+    std::vector<double> rowSum_;  // work: the sums of the slots
+    std::vector<char> rowPresent_;
+    int coarseKey_ = -1;            // gridLevels the coarse levels were numbered for
+    std::vector<int> columns_;      // first unknown of each grid column
     SparseRows a0_;                 // A0
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -114,12 +115,57 @@ const FlowConstants& CachedFlowConstants(const double& mach, const double& gamma
     return c;
 }
 
+// While the exact rows are differenced, the residual passes of the
+// perturbed potentials recompute only the faces whose stencil holds a
+// perturbed node: the i-face states (faceState) of the base potential are
+// recorded, and a face whose stencil is untouched takes them back, which
+// gives the same numbers as computing them again.
+enum class FaceReuse { None, Record, Reuse };
+FaceReuse faceReuse = FaceReuse::None;
+// Perturbed nodes of the present pass, by grid offset (FaceReuse::Reuse),
+// and the rows, i-faces and j-faces whose stencils hold one: row (i, j)
+// the nodes i-1 .. i+1 of lines j-1 .. j+1, i-face (f, j) of a line j >= 2
+// the nodes f, f+1 of lines j-1 .. j+1, j-face (i, j) the nodes i-1 .. i+1
+// of lines j, j+1.
+std::vector<unsigned char> movedNodes, touchedRows, touchedIFaces, touchedJFaces;
+bool moved(int i, int j) {
+    return movedNodes[GridArray::at(i, j)] != 0;
+}
+bool touchedRow(int i, int j) {
+    return touchedRows[GridArray::at(i, j)] != 0;
+}
+bool touchedIFace(int f, int j) {
+    return touchedIFaces[GridArray::at(f, j)] != 0;
+}
+bool touchedJFace(int i, int j) {
+    return touchedJFaces[GridArray::at(i, j)] != 0;
+}
+
+// Marks node (p, q) as perturbed (mark 1) or no longer (mark 0), with the
+// rows and faces whose stencils hold it.
+void markMoved(int p, int q, unsigned char mark) {
+    auto set = [&](std::vector<unsigned char>& v, int i, int j) {
+        if (i >= 0 && i <= kMaxNX && j >= 1 && j <= kMaxNY) v[GridArray::at(i, j)] = mark;
+    };
+    set(movedNodes, p, q);
+    for (int j = q - 1; j <= q + 1; ++j)
+        for (int i = p - 1; i <= p + 1; ++i) {
+            set(touchedRows, i, j);
+            if (i <= p) set(touchedIFaces, i, j);
+            if (j <= q) set(touchedJFaces, i, j);
+        }
+}
+
 }  // namespace
 
 void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
                     const double& s2) {
     const FlowConstants& c = CachedFlowConstants(mach, gamma, s2);
+    const bool reuse = faceReuse == FaceReuse::Reuse;
     for (int j = 1; j <= NY - 1; ++j) {
+        // A face with its stencil untouched keeps the density of the base
+        // potential, which rhoj holds between the passes.
+        if (reuse && !touchedJFace(i, j)) continue;
         const double pEta = phi(i, j + 1) - phi(i, j);
         const double pXi =
             0.25 * (phi(i + 1, j) + phi(i + 1, j + 1) - phi(i - 1, j + 1) - phi(i - 1, j));
@@ -206,37 +252,82 @@ void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
     }
 }
 
+// The state of one i-face as faceState leaves it, recorded for the base
+// potential by grid offset.
+struct FaceRecord {
+    double rsi, eta, uj, q, m2, sonic, flux, uq, coef, der;
+};
+std::vector<FaceRecord> faceRecords;
+
+// Takes the recorded state of face f on line j (its stencil untouched).
+void recordedFaceState(int f, int j) {
+    const FaceRecord& r = faceRecords[GridArray::at(f, j)];
+    rsi(f, j) = r.rsi;
+    wEta[f] = r.eta;
+    wUJ[f] = r.uj;
+    wQ[f] = r.q;
+    wM2[f] = r.m2;
+    wSonic[f] = r.sonic;
+    wFlux[f] = r.flux;
+    wUq[f] = r.uq;
+    wCoef[f] = r.coef;
+    wDer[f] = r.der;
+}
+
+// faceState of face f on line j, recorded when faces are recorded.
+void faceStateAndRecord(const FlowConstants& c, int f, int j, double pXi, double pEta) {
+    faceState(c, f, j, pXi, pEta);
+    if (faceReuse == FaceReuse::Record) {
+        faceRecords[GridArray::at(f, j)] = {rsi(f, j), wEta[f],  wUJ[f], wQ[f],    wM2[f],
+                                            wSonic[f], wFlux[f], wUq[f], wCoef[f], wDer[f]};
+    }
+}
+
 }  // namespace
 
 void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
                     const double& mach, const double& gamma, const double& s2) {
     const FlowConstants& c = CachedFlowConstants(mach, gamma, s2);
+    const bool reuse = faceReuse == FaceReuse::Reuse;
 
     // Face pass: gradients, isentropic densities and the per-face data.
     if (j >= 2) {
         for (int f = 0; f <= NX - 1; ++f) {
+            if (reuse && !touchedIFace(f, j)) {
+                recordedFaceState(f, j);
+                continue;
+            }
             const double pXi = phi(f + 1, j) - phi(f, j);
             const double pEta =
                 0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
-            faceState(c, f, j, pXi, pEta);
+            faceStateAndRecord(c, f, j, pXi, pEta);
         }
     } else {
         // First side of the wake cut: the row below is the other side of
         // the cut, whose potential is higher by the circulation.
         for (int f = 0; f <= k - 1; ++f) {
+            if (reuse && !moved(f, 1) && !moved(f + 1, 1) && !moved(f, 2) && !moved(f + 1, 2) &&
+                !moved(NX - f, 2) && !moved(NX - f - 1, 2)) {
+                recordedFaceState(f, 1);
+                continue;
+            }
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = 0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) -
                                         phi(NX - f - 1, 2) + 2.0 * circ);
-            faceState(c, f, 1, pXi, pEta);
+            faceStateAndRecord(c, f, 1, pXi, pEta);
         }
         // Body faces: the normal derivative follows from the wall condition
         // V = V_w (transpiration).
         const int mid = NX / 2;
         for (int f = k; f <= NX - k - 1; ++f) {
+            if (reuse && !moved(f, 1) && !moved(f + 1, 1)) {
+                recordedFaceState(f, 1);
+                continue;
+            }
             const double vw = f < mid ? vfx(f) : vfx(f + 1);
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = (vw - g12i(f, 1) * pXi) / g22i(f, 1);
-            faceState(c, f, 1, pXi, pEta);
+            faceStateAndRecord(c, f, 1, pXi, pEta);
         }
         // Second side of the cut: the same faces seen in the opposite xi
         // direction, so U and everything odd in U change sign.
@@ -859,27 +950,81 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
 
 namespace {
 
+// The face arrays that Residuals fills, kept for the base potential and
+// put back at the end instead of being computed once more.
+GridArray* const faceArrays[] = {&rhoi, &rsi, &cfi, &dsi,  &dri, &shk,
+                                 &ssw,  &ssc, &sse, &rhoj, &cfj};
+constexpr int kFaceArrays = sizeof(faceArrays) / sizeof(faceArrays[0]);
+GridArray baseFaces[kFaceArrays];
+// The kept copy of face array a.
+const GridArray& kept(const GridArray& a) {
+    int n = 0;
+    while (faceArrays[n] != &a) ++n;
+    return baseFaces[n];
+}
+
+// Copies lines 1 .. NY, columns 0 .. NX, of the face arrays into the
+// kept ones (save) or back.
+void copyFaceArrays(const bool save, const int NX, const int NY) {
+    for (int a = 0; a < kFaceArrays; ++a) {
+        GridArray& copy = baseFaces[a];
+        GridArray& face = *faceArrays[a];
+        for (int j = 1; j <= NY; ++j) {
+            double* to = save ? &copy(0, j) : &face(0, j);
+            const double* from = save ? &face(0, j) : &copy(0, j);
+            std::memcpy(to, from, sizeof(double) * (NX + 1));
+        }
+    }
+}
+
+// Bit-for-bit equality of two numbers.
+bool same(double a, double b) {
+    std::uint64_t x, y;
+    std::memcpy(&x, &a, sizeof x);
+    std::memcpy(&y, &b, sizeof y);
+    return x == y;
+}
+
 // Unscaled residual of every unknown node (with its share of the
 // shock-point correction), the densities computed from phi with the
 // circulation circ; with diag, also the diagonal of the approximate row
-// (the scale of the stored rows).
+// (the scale of the stored rows).  Only the i-face lines and the rows of
+// the lines jFirst .. jLast are computed (a residual of line j depends on
+// the i-faces of line j alone); the others keep what they hold.
+// With base, the residuals of the base potential whose face arrays
+// baseFaces holds: an interior row whose stencil holds no perturbed node
+// (touchedRows) and whose face densities and shock term are those of the
+// base has the base's residual, and takes it.
 void Residuals(const int NY, const int k, const int NX, const double mach, const double gamma,
                const double s2, const int designFlag, const int firstOnly, const int L,
                const double circ, GridArray& res, GridArray* diag,
-               const std::vector<unsigned char>* jLines = nullptr) {
+               const std::vector<unsigned char>* jLines = nullptr, int jFirst = 1, int jLast = -1,
+               const GridArray* base = nullptr) {
+    if (jLast < 0) jLast = NY - 1;
     // With jLines, the j-face densities of the lines i it marks only; the
     // others hold those of the potential at hand already.
     for (int i = 1; i <= NX - 1; ++i)
         if (!jLines || (*jLines)[i]) JFaceDensities(i, NY, mach, gamma, s2);
-    for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+    for (int j = jFirst; j <= jLast; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
     Row row;
     auto store = [&](int i, int j, double share) {
         const double shock = share * shk(i, j);
         res(i, j) = row.res + shock;
         if (diag) (*diag)(i, j) = row.slot[1] - (shock != 0.0 ? share * ssc(i, j) : 0.0);
     };
-    for (int j = 2; j <= NY - 1; ++j)
+    const GridArray &baseRhoi = kept(rhoi), &baseShk = kept(shk), &baseRhoj = kept(rhoj);
+    auto unchanged = [&](int i, int j) {
+        if (touchedRow(i, j)) return false;
+        return same(rhoi(i, j), baseRhoi(i, j)) && same(rhoi(i - 1, j), baseRhoi(i - 1, j)) &&
+               same(rhoj(i, j), baseRhoj(i, j)) && same(rhoj(i, j - 1), baseRhoj(i, j - 1)) &&
+               same(shk(i, j), baseShk(i, j));
+    };
+    for (int j = std::max(jFirst, 2); j <= jLast; ++j)
         for (int i = 1; i <= NX - 1; ++i) {
+            if (base && unchanged(i, j)) {
+                res(i, j) = (*base)(i, j);
+                continue;
+            }
             if (diag) {
                 InteriorRow(NX, NY, i, j, row);
             } else {
@@ -887,6 +1032,7 @@ void Residuals(const int NY, const int k, const int NX, const double mach, const
             }
             store(i, j, 1.0);
         }
+    if (jFirst > 1) return;
     for (int i = 1; i <= k - 1; ++i) {
         WakeRow(i, NX, k, circ, row);
         store(i, 1, 1.0);
@@ -922,8 +1068,7 @@ GridArray baseRes, colourRes, rowScale, basePhi;
 // Nodes of the colours (colourFirst[c] .. colourFirst[c + 1] - 1).
 std::vector<int> colourFirst;
 std::vector<std::pair<int, int>> colourNodes;
-// j-face densities of the base potential, and the lines a colour changes.
-GridArray baseRhoj;
+// The lines a colour changes.
 std::vector<unsigned char> colourLines;
 
 }  // namespace
@@ -933,7 +1078,21 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
                const double& step) {
     const double circ = Circulation(NX, k);
     const int mid = NX / 2;
+    // The face states of the base potential are recorded for the passes of
+    // the colours (the guard puts the face passes back to plain whatever
+    // way this returns).
+    struct PlainFaces {
+        ~PlainFaces() { faceReuse = FaceReuse::None; }
+    } plainAfterwards;
+    faceRecords.resize(kGridSize);
+    movedNodes.assign(kGridSize, 0);
+    touchedRows.assign(kGridSize, 0);
+    touchedIFaces.assign(kGridSize, 0);
+    touchedJFaces.assign(kGridSize, 0);
+    faceReuse = FaceReuse::Record;
     Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
+    faceReuse = FaceReuse::None;
+    copyFaceArrays(true, NX, NY);
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) basePhi(i, j) = phi(i, j);
 
@@ -1044,19 +1203,27 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     // i-1 .. i+1 only: a colour leaves those of most lines as they are at
     // the base potential, and only the lines next to its nodes are
     // computed anew (and put back afterwards).
-    for (int j = 1; j <= NY - 1; ++j)
-        for (int i = 1; i <= NX - 1; ++i) baseRhoj(i, j) = rhoj(i, j);
+    const GridArray& baseRhoj = kept(rhoj);
     std::vector<unsigned char>& jLines = colourLines;
     for (int colour = 0; colour < colours; ++colour) {
         if (first[colour] == first[colour + 1]) continue;
         jLines.assign(NX + 1, 0);
+        int qFirst = NY, qLast = 1;
         for (int n = first[colour]; n < first[colour + 1]; ++n) {
             const auto [p, q] = nodes[n];
             phi(p, q) = basePhi(p, q) + step * std::fmax(1.0, std::fabs(basePhi(p, q)));
             for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
+            qFirst = std::min(qFirst, q);
+            qLast = std::max(qLast, q);
+            markMoved(p, q, 1);
         }
+        // The residuals that can change are those of the lines next to the
+        // perturbed nodes (the colours of the trailing-edge region hold
+        // nodes of lines 1 and 2 only); the rows taken below lie there.
+        faceReuse = FaceReuse::Reuse;
         Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
-                  &jLines);
+                  &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1), &baseRes);
+        faceReuse = FaceReuse::None;
         for (int i = 1; i <= NX - 1; ++i)
             if (jLines[i])
                 for (int j = 1; j <= NY - 1; ++j) rhoj(i, j) = baseRhoj(i, j);
@@ -1081,20 +1248,24 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
                         take(i, 1);
             }
             phi(p, q) = basePhi(p, q);
+            markMoved(p, q, 0);
         }
     }
     // The circulation as it enters the wake-cut faces and rows.
     const double hc = 1.0e-7;
-    // (The j-faces do not see the circulation.)
+    // The j-faces do not see the circulation, and of the i-faces only those
+    // of line 1 (the cut faces): the rows of lines 3 and beyond keep their
+    // residuals exactly, their differences vanish and add nothing.
     jLines.assign(NX + 1, 0);
+    const int circLast = std::min(2, NY - 1);
     Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes, nullptr,
-              &jLines);
-    for (int j = 1; j <= NY - 1; ++j)
+              &jLines, 1, circLast);
+    for (int j = 1; j <= circLast; ++j)
         for (int i = 1; i <= NX - 1; ++i)
             if (isUnknownRow(i, j))
                 adg(i, j) += (colourRes(i, j) - baseRes(i, j)) / hc / rowScale(i, j);
-    // The face arrays of the potential itself.
-    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr);
+    // The face arrays of the potential itself, as the first pass left them.
+    copyFaceArrays(false, NX, NY);
 }
 
 }  // namespace quarel
