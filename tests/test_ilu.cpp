@@ -129,33 +129,42 @@ TEST(FlowOrderedIlu, CompleteFillSolvesTheSystemExactly) {
 
 namespace {
 
-// A sparse matrix of an nx x ny grid of unknowns numbered line by line:
-// the 5-point couplings, random values, a dominant diagonal, and the
-// entries `extra` (row, column) on top.
-SparseRows GridMatrix(int nx, int ny, unsigned seed,
-                      const std::vector<std::pair<int, int>>& extra = {}) {
+// A sparse matrix with the columns cols[r] in row r (in any order, repeats
+// allowed): random values and a dominant diagonal.
+SparseRows RandomRows(std::vector<std::vector<int>> cols, unsigned seed) {
     std::mt19937 gen(seed);
     std::uniform_real_distribution<double> u(-1.0, 1.0);
     SparseRows a;
-    a.n = nx * ny;
+    a.n = static_cast<int>(cols.size());
     for (int r = 0; r < a.n; ++r) {
-        const int x = r % nx, y = r / nx;
-        std::vector<int> cols;
-        if (y > 0) cols.push_back(r - nx);
-        if (x > 0) cols.push_back(r - 1);
-        cols.push_back(r);
-        if (x < nx - 1) cols.push_back(r + 1);
-        if (y < ny - 1) cols.push_back(r + nx);
-        for (const auto& e : extra)
-            if (e.first == r) cols.push_back(e.second);
-        std::sort(cols.begin(), cols.end());
-        for (int c : cols) {
+        std::sort(cols[r].begin(), cols[r].end());
+        cols[r].erase(std::unique(cols[r].begin(), cols[r].end()), cols[r].end());
+        for (int c : cols[r]) {
             a.col.push_back(c);
             a.val.push_back(c == r ? 6.0 + u(gen) : u(gen));
         }
         a.start.push_back(static_cast<int>(a.col.size()));
     }
     return a;
+}
+
+// A sparse matrix of an nx x ny grid of unknowns numbered line by line:
+// the 5-point couplings, random values, a dominant diagonal, and the
+// entries `extra` (row, column) on top.
+SparseRows GridMatrix(int nx, int ny, unsigned seed,
+                      const std::vector<std::pair<int, int>>& extra = {}) {
+    std::vector<std::vector<int>> cols(nx * ny);
+    for (int r = 0; r < nx * ny; ++r) {
+        const int x = r % nx, y = r / nx;
+        if (y > 0) cols[r].push_back(r - nx);
+        if (x > 0) cols[r].push_back(r - 1);
+        cols[r].push_back(r);
+        if (x < nx - 1) cols[r].push_back(r + 1);
+        if (y < ny - 1) cols[r].push_back(r + nx);
+        for (const auto& e : extra)
+            if (e.first == r) cols[r].push_back(e.second);
+    }
+    return RandomRows(std::move(cols), seed);
 }
 
 }  // namespace
@@ -221,8 +230,6 @@ SparseRows PairedColumnsMatrix(int m, int height, unsigned seed, std::vector<int
     auto at = [&](int x, int y) {
         return x < -m || x > m || y < 0 || y >= rows(x) ? -1 : first[x + m] + y;
     };
-    std::mt19937 gen(seed);
-    std::uniform_real_distribution<double> u(-1.0, 1.0);
     std::vector<std::vector<int>> cols(n);
     for (int x = -m; x <= m; ++x)
         for (int y = 0; y < rows(x); ++y) {
@@ -233,18 +240,7 @@ SparseRows PairedColumnsMatrix(int m, int height, unsigned seed, std::vector<int
                 for (int q : {at(-x, 0), at(-x, 1)})
                     if (q >= 0) c.push_back(q);
         }
-    SparseRows a;
-    a.n = n;
-    for (int r = 0; r < n; ++r) {
-        std::sort(cols[r].begin(), cols[r].end());
-        cols[r].erase(std::unique(cols[r].begin(), cols[r].end()), cols[r].end());
-        for (int c : cols[r]) {
-            a.col.push_back(c);
-            a.val.push_back(c == r ? 6.0 + u(gen) : u(gen));
-        }
-        a.start.push_back(static_cast<int>(a.col.size()));
-    }
-    return a;
+    return RandomRows(std::move(cols), seed);
 }
 
 }  // namespace

@@ -165,11 +165,7 @@ bool parseLine(const std::string& l, double& res, double& cl) {
 int main(int argc, char** argv) {
     std::string grids = "ABCDE", tols = "5,7,9", only, dir = "/tmp/quarel-matrix";
     std::string method;
-    double exactBelow = quarel::NewtonOptions().exactBelow;
-    double chordRate = quarel::NewtonOptions().chordRate;
-    double solveFloor = quarel::NewtonOptions().exactSolveFloor;
-    int fill = quarel::NewtonOptions().fill;
-    int gridLevels = quarel::NewtonOptions().gridLevels;
+    quarel::NewtonOptions options;  // the program's, but for the options given
     bool list = false, trace = false;
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -191,15 +187,15 @@ int main(int argc, char** argv) {
         } else if (arg == "--method") {
             method = value();
         } else if (arg == "--exact-below") {
-            exactBelow = std::atof(value().c_str());
+            options.exactBelow = std::atof(value().c_str());
         } else if (arg == "--chord-rate") {
-            chordRate = std::atof(value().c_str());
+            options.chordRate = std::atof(value().c_str());
         } else if (arg == "--solve-floor") {
-            solveFloor = std::atof(value().c_str());
+            options.exactSolveFloor = std::atof(value().c_str());
         } else if (arg == "--levels") {
-            gridLevels = std::atoi(value().c_str());
+            options.gridLevels = std::atoi(value().c_str());
         } else if (arg == "--fill") {
-            fill = std::atoi(value().c_str());
+            options.fill = std::atoi(value().c_str());
         } else if (arg == "--list") {
             list = true;
         } else if (arg == "--trace") {
@@ -239,8 +235,7 @@ int main(int argc, char** argv) {
         exps.push_back(std::atoi(tols.substr(p, q - p).c_str()));
         p = q == std::string::npos ? tols.size() : q + 1;
     }
-    quarel::LinearMethod linearMethod = quarel::NewtonOptions().method;
-    if (!method.empty() && !quarel::ParseLinearMethod(method.c_str(), linearMethod)) {
+    if (!method.empty() && !quarel::ParseLinearMethod(method.c_str(), options.method)) {
         std::fprintf(stderr, "unknown method %s (line, inexact, ilu, multilevel)\n",
                      method.c_str());
         return 1;
@@ -272,13 +267,6 @@ int main(int argc, char** argv) {
                     writeNaca(path, c, *g, tol);
                 }
                 quarel::RunControl rc;
-                quarel::NewtonOptions options;
-                options.method = linearMethod;
-                options.exactBelow = exactBelow;
-                options.chordRate = chordRate;
-                options.exactSolveFloor = solveFloor;
-                options.fill = fill;
-                options.gridLevels = gridLevels;
                 rc.setNewtonOptions(options);
                 std::vector<int> fineIterations;
                 auto stepStart = std::chrono::steady_clock::now();
