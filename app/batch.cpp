@@ -58,7 +58,8 @@ const char* const kHelp =
     "  --method M    linear solve of the Newton steps: multilevel (flexible GMRES\n"
     "                with an incomplete factorisation of the Newton matrix ordered\n"
     "                with the flow and a two-level V-cycle, the default) or ilu\n"
-    "                (the same on one level) or line (restarted GMRES with the\n"
+    "                (the same on one level) or direct (the same with complete\n"
+    "                sparse LU factors) or line (restarted GMRES with the\n"
     "                line preconditioner) or inexact (the line preconditioner with\n"
     "                a loose solve, for comparison: on transonic cases it can end\n"
     "                with a lift several per cent off)\n"
@@ -236,8 +237,9 @@ int main(int argc, char** argv) {
             if (a + 1 >= argc) return fail(kUsage, arg + " needs a value.");
             const char* text = argv[++a];
             if (!quarel::ParseLinearMethod(text, method)) {
-                return fail(kUsage, arg + " " + text +
-                                        ": the method must be line, inexact, ilu or multilevel.");
+                return fail(kUsage,
+                            arg + " " + text +
+                                ": the method must be line, inexact, ilu, multilevel or direct.");
             }
             continue;
         }

@@ -10,10 +10,10 @@
 // which all three levels run through.
 //
 // The full analysis runs at Max.residual 1e-5, 1e-7 and 1e-9 (the first
-// argument is the exponent) with the line, inexact, ilu and multilevel
-// methods (second argument 0, 1, 2 and 3).  Each level ends when its residual is below the
-// tolerance and the lift has settled; a run whose fine level does not get
-// there within 50 steps reports converged = 0.
+// argument is the exponent) with the line, inexact, ilu, multilevel and
+// direct methods (second argument 0, 1, 2, 3 and 4).  Each level ends when its residual is below
+// the tolerance and the lift has settled; a run whose fine level does not get there within 50 steps
+// reports converged = 0.
 //
 //   build/quarel_bench                    all benchmarks
 //   build/quarel_bench --benchmark_filter=Newton
@@ -61,7 +61,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // The linear method of a benchmark argument: 0 line, 1 inexact, 2 ilu,
-// 3 multilevel.
+// 3 multilevel, 4 direct.
 quarel::LinearMethod MethodOf(const int64_t arg) {
     switch (arg) {
         case 1:
@@ -70,6 +70,8 @@ quarel::LinearMethod MethodOf(const int64_t arg) {
             return quarel::LinearMethod::Ilu;
         case 3:
             return quarel::LinearMethod::Multilevel;
+        case 4:
+            return quarel::LinearMethod::Direct;
         default:
             return quarel::LinearMethod::Line;
     }
@@ -147,10 +149,13 @@ BENCHMARK(BM_FullAnalysis)->Args({9, 2})->Unit(benchmark::kMillisecond)->Iterati
 BENCHMARK(BM_FullAnalysis)->Args({5, 3})->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_FullAnalysis)->Args({7, 3})->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_FullAnalysis)->Args({9, 3})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FullAnalysis)->Args({5, 4})->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_FullAnalysis)->Args({7, 4})->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_FullAnalysis)->Args({9, 4})->Unit(benchmark::kMillisecond)->Iterations(1);
 
 // The transonic sample as shipped (224 x 33, Max.residual 1e-7, 20 GMRES
 // cycles of dimension 30); the argument selects the method (0 line,
-// 1 inexact, 2 ilu, 3 multilevel).
+// 1 inexact, 2 ilu, 3 multilevel, 4 direct).
 void BM_SampleTransonic(benchmark::State& state) {
     quarel::msg::setQuiet(true);
     static const fs::path dir = fs::temp_directory_path() / "quarel-bench";
@@ -181,6 +186,7 @@ BENCHMARK(BM_SampleTransonic)
     ->Arg(1)
     ->Arg(2)
     ->Arg(3)
+    ->Arg(4)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
@@ -223,7 +229,7 @@ void BM_NewtonStepFine(benchmark::State& state) {
     state.counters["NY"] = l.NY;
     state.counters["peak_MB"] = peakMegabytes();
 }
-BENCHMARK(BM_NewtonStepFine)->Arg(0)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NewtonStepFine)->Arg(0)->Arg(2)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -28,14 +28,17 @@ void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau
 //   NY, k, NX [in]; tau [in] absolute linear tolerance; cycles, m [in];
 //   fill [in]; gridLevels [in] levels of the preconditioner;
 //   factorsBuilt [in] the factors are those of the present rows already
-//   (see BuildIluFactors)
+//   (see BuildIluFactors); complete [in] complete instead of incomplete
+//   factors (when factorsBuilt is false)
 void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
                const int& m, const int& fill, const int& gridLevels = 1,
-               const bool& factorsBuilt = false);
+               const bool& factorsBuilt = false, const bool& complete = false);
 // Builds the factors of the ilu solve from the rows of the Newton matrix as
-// they stand.  NY, k, NX, fill, gridLevels [in]
+// they stand: complete LU factors when `complete`, or when that finds the
+// matrix singular, the incomplete ones.  NY, k, NX, fill, gridLevels,
+// complete [in]
 void BuildIluFactors(const int& NY, const int& k, const int& NX, const int& fill,
-                     const int& gridLevels);
+                     const int& gridLevels, const bool& complete = false);
 
 // The largest linear residual that the last Newton step's GMRES solve left,
 // divided by the largest Newton residual it started from (0 when that was

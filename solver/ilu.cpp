@@ -6,6 +6,8 @@
 #include <cmath>
 #include <functional>
 
+#include "sparse_lu.h"
+
 namespace quarel {
 
 namespace {
@@ -315,8 +317,11 @@ void SparseIlu::Solve(const double* r, double* y) const {
     }
 }
 
+FlowOrderedIlu::FlowOrderedIlu() = default;
+FlowOrderedIlu::~FlowOrderedIlu() = default;
+
 void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int& level,
-                           const int& gridLevels) {
+                           const int& gridLevels, const bool& complete) {
     if (NX != NX_ || NY != NY_ || k != k_ || n_ == 0) {
         NX_ = NX;
         NY_ = NY;
@@ -327,7 +332,10 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
 
     // Rows of A0 and the circulation column c from the table of terms: the
     // coefficients of each row, added up per column in the order of the
-    // terms, a zero coefficient dropped, the diagonal always kept.
+    // terms, a zero coefficient dropped, the diagonal always kept.  For the
+    // complete factors every slot is kept, zero or not, so that the
+    // pattern, and with it the analysis of the factorisation, stays that of
+    // the grid.
     a0_.n = n_;
     a0_.start.assign(1, 0);
     a0_.col.clear();
@@ -346,7 +354,7 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
             const Term& term = terms_[t];
             double coef = term.array->data()[term.offset];
             if (term.negate) coef = -coef;
-            if (coef == 0.0) continue;
+            if (coef == 0.0 && !complete) continue;
             acc[term.slot] += coef;
             present[term.slot] = 1;
             if (term.gamma) gamma += coef;
@@ -363,8 +371,15 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
         gammaCol_[r] = gamma - adg(o % kGridStride, o / kGridStride + 1);
     }
 
-    factors_.Factor(a0_, level, &columns_);
-    BuildCoarseLevels(level, gridLevels);
+    complete_ = false;
+    if (complete) {
+        if (!direct_) direct_ = std::make_unique<SparseLu>();
+        complete_ = direct_->Factor(a0_);
+    }
+    if (!complete_) {
+        factors_.Factor(a0_, level, &columns_);
+        BuildCoarseLevels(level, gridLevels);
+    }
 
     // Response of the preconditioner to the circulation column.
     response_.assign(n_, 0.0);
@@ -487,7 +502,7 @@ void FlowOrderedIlu::Multiply(const double* x, double* y) const {
 }
 
 void FlowOrderedIlu::Precondition(const double* r, double* z) const {
-    if (r == z && coarseCount_ > 0) {
+    if (r == z && (coarseCount_ > 0 || complete_)) {
         // The cycle reads r after writing z.
         copy_.assign(r, r + n_);
         r = copy_.data();
@@ -731,6 +746,10 @@ void FlowOrderedIlu::NumberCoarseLevels(const int gridLevels) {
 
 void FlowOrderedIlu::Cycle(const int c, const double* r, double* z) const {
     const SparseRows& a = c == 0 ? a0_ : coarse_[c - 1].a;
+    if (c == 0 && complete_) {
+        direct_->Solve(r, z);
+        return;
+    }
     const SparseIlu& smoother = c == 0 ? factors_ : coarse_[c - 1].smoother;
     smoother.Solve(r, z);
     if (c >= coarseCount_) return;

@@ -20,11 +20,14 @@
 //   M^-1 r = y - h (d^T y) / (1 + d^T h),   y = M0^-1 r.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "state.h"
 
 namespace quarel {
+
+class SparseLu;
 
 // A sparse matrix in compressed rows, columns ascending in each row.
 struct SparseRows {
@@ -91,6 +94,8 @@ private:
 
 class FlowOrderedIlu {
 public:
+    FlowOrderedIlu();
+    ~FlowOrderedIlu();
     // Copies the Newton matrix of the NX x NY grid with cut index k from the
     // coefficient arrays and factors it with fill level `level` (0: the
     // pattern of A0 itself).  NY, k, NX, level [in]
@@ -98,8 +103,14 @@ public:
     // levels of the grid (every other node in both directions, Galerkin
     // operators P^T A P with bilinear prolongation P), the incomplete
     // factors of each level as smoother.  gridLevels [in]
+    // With `complete` [in] the preconditioner is instead the complete LU
+    // factorisation of A0 (sparse_lu.h), and with it M = A exactly; should
+    // A0 be singular, Build falls back to the incomplete factors and
+    // complete() says so.
     void Build(const int& NY, const int& k, const int& NX, const int& level,
-               const int& gridLevels = 1);
+               const int& gridLevels = 1, const bool& complete = false);
+    // Whether the last Build made complete factors.
+    bool complete() const { return complete_; }
 
     // Number of unknowns.
     int size() const { return n_; }
@@ -181,6 +192,8 @@ private:
     SparseRows a0_;                 // A0
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
+    std::unique_ptr<SparseLu> direct_;  // complete factors (made on first use)
+    bool complete_ = false;             // the last Build factored completely
     std::vector<Level> coarse_;
     int coarseCount_ = 0;               // levels of coarse_ in use
     mutable std::vector<double> copy_;  // r when the caller passes z = r

@@ -13,6 +13,8 @@ const char* LinearMethodName(LinearMethod method) {
             return "ilu";
         case LinearMethod::Multilevel:
             return "multilevel";
+        case LinearMethod::Direct:
+            return "direct";
         default:
             return "line";
     }
@@ -34,6 +36,10 @@ bool ParseLinearMethod(const char* name, LinearMethod& method) {
     }
     if (std::strcmp(name, "multilevel") == 0) {
         method = LinearMethod::Multilevel;
+        return true;
+    }
+    if (std::strcmp(name, "direct") == 0) {
+        method = LinearMethod::Direct;
         return true;
     }
     return false;

@@ -194,6 +194,8 @@ int main(int argc, char** argv) {
             options.exactSolveFloor = std::atof(value().c_str());
         } else if (arg == "--levels") {
             options.gridLevels = std::atoi(value().c_str());
+        } else if (arg == "--direct-from") {
+            options.directFrom = std::atoi(value().c_str());
         } else if (arg == "--fill") {
             options.fill = std::atoi(value().c_str());
         } else if (arg == "--list") {
@@ -205,7 +207,7 @@ int main(int argc, char** argv) {
                 stderr,
                 "usage: quarel-matrix [--grids ABCDE] [--tols 5,7,9] [--cases a,b] "
                 "[--method M] [--exact-below R] [--chord-rate R] [--solve-floor R] [--fill N] "
-                "[--levels N] [--dir DIR] "
+                "[--levels N] [--direct-from N] [--dir DIR] "
                 "[--list] [--trace]\n  --trace prints every step's GMRES iterations and time on "
                 "stderr\n  cases are "
                 "numbered from 1 in "
@@ -236,7 +238,7 @@ int main(int argc, char** argv) {
         p = q == std::string::npos ? tols.size() : q + 1;
     }
     if (!method.empty() && !quarel::ParseLinearMethod(method.c_str(), options.method)) {
-        std::fprintf(stderr, "unknown method %s (line, inexact, ilu, multilevel)\n",
+        std::fprintf(stderr, "unknown method %s (line, inexact, ilu, multilevel, direct)\n",
                      method.c_str());
         return 1;
     }
