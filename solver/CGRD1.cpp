@@ -7,7 +7,9 @@
 // geometric normal spacings, the other columns are interpolated between
 // them line by line, and the surface offset is added on top.  Squaring
 // back gives a smooth C-grid that wraps round the section and follows
-// both sides of the wake cut.
+// both sides of the wake cut.  Where the interpolation between the
+// stations makes two lines cross, those lines are interpolated again with
+// monotone slopes (repairFolds); every other grid is left as built.
 #include "CGRD1.h"
 
 #include <algorithm>
@@ -221,11 +223,11 @@ bool monotoneLine(int j, int NY, const int* ib) {
 // to concave (NACA 2412 on 496 x 97: lines 15 and 16 get slopes -0.025 and
 // +0.019 at the leading edge where 14 and 17 have -0.007 and +0.008; line
 // 15 overshoots the leading-edge ordinate on the lower side and crosses
-// line 16 over 26 cells).  The repair makes the
-// slopes of both lines of each folded cell monotone at the two stations of
-// its interval (blended back into Akima's slopes over the next
-// kRepairTaper lines on either side), rebuilds the physical grid and
-// repeats until no cell is folded or no further slope can be changed.
+// line 16 over 26 cells).  The repair makes the slopes of both lines of
+// each folded cell monotone at the two stations of its interval (blended
+// back into Akima's slopes over the next kRepairTaper lines on either
+// side), rebuilds the physical grid and repeats until no cell is folded or
+// no further slope can be changed.
 //   NX, NY, k, x0 [in]; ib [in] station columns; lines [out] number of
 //   lines interpolated again
 // Returns true when no cell is folded.  xg, yg hold the repaired grid then,
@@ -479,9 +481,11 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
         int firstI = 0, firstJ = 0, lines = 0;
         const int folded = FoldedCells(NX, NY, firstI, firstJ);
         if (folded > 0 && repairFolds(NX, NY, k, x0, ib, lines)) {
-            msg::console("Grid: " + std::to_string(folded) +
-                         " folded cells repaired (the first at i=" + std::to_string(firstI) +
-                         ", j=" + std::to_string(firstJ) + ") by a monotone interpolation of " +
+            msg::console("The grid had " + std::to_string(folded) +
+                         " folded cells (the first at i=" + std::to_string(firstI) +
+                         ", j=" + std::to_string(firstJ) +
+                         "); they were repaired by a monotone "
+                         "interpolation of " +
                          std::to_string(lines) + " grid lines between their station columns.");
         }
     }
