@@ -7,9 +7,12 @@
 // geometric normal spacings, the other columns are interpolated between
 // them line by line, and the surface offset is added on top.  Squaring
 // back gives a smooth C-grid that wraps round the section and follows
-// both sides of the wake cut.
+// both sides of the wake cut.  Where the interpolation between the
+// stations makes two lines cross, those lines are interpolated again with
+// monotone slopes (repairFolds); every other grid is left as built.
 #include "CGRD1.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -50,6 +53,235 @@ double geometricSum(double r, int n) {
 double etaBody[kMaxNX + 1];  // surface offset eta_b(i) in the transformed plane
 double lineEta[kLineWork];   // result of the per-line interpolation
 double lineXi[kLineWork];    // abscissae of one line
+
+// Whether GridGen repairs a folded grid (see SetGridRepair).
+bool repairEnabled = true;
+
+// Steps 10-13: surface offset, squaring back to the physical plane, and the
+// trailing-edge offset and bending of the cut.  xg, yg hold xi and eta on
+// entry (eta without the surface offset), x and y on return.
+void toPhysicalPlane(int NX, int NY, int k, double x0) {
+    // 10. Surface offset.
+    for (int j = 1; j <= NY; ++j)
+        for (int i = k; i <= NX - k; ++i) yg(i, j) += etaBody[i];
+
+    // 11. Back to the physical plane.
+    for (int j = 1; j <= NY; ++j)
+        for (int i = 0; i <= NX; ++i) {
+            const double xi = xg(i, j), eta = yg(i, j);
+            xg(i, j) = x0 + (1.0 - x0) * (xi * xi - eta * eta);
+            yg(i, j) = 2.0 * xi * eta;
+        }
+
+    // 12. Each side of the cut starts at its own trailing-edge point.
+    const double yUpperTE = yg(k, 1), yLowerTE = yg(NX - k, 1);
+    for (int j = 1; j <= NY; ++j)
+        for (int m = 0; m <= k - 1; ++m) {
+            yg(m, j) += yUpperTE;
+            yg(NX - m, j) += yLowerTE;
+        }
+
+    // 13. Bend the cut: it leaves the trailing edge along the bisector of
+    // the two surfaces and turns back to the free-stream direction
+    // downstream.
+    {
+        // The bisector of the two surface directions (the mean of their
+        // angles; the mean of the slopes turns it by 0.0015 rad on a
+        // cambered 15-degree trailing edge).  The flow leaves a
+        // finite-angle trailing edge along it, and the body rows impose
+        // that direction on the first cut faces: the lift follows it
+        // closely (on 240 x 41, 0.26 per cent of the lift per 10 per cent
+        // of t).
+        const double sUpper = (yg(k, 1) - yg(k + 1, 1)) / (xg(k, 1) - xg(k + 1, 1));
+        const double sLower =
+            (yg(NX - k, 1) - yg(NX - k - 1, 1)) / (xg(NX - k, 1) - xg(NX - k - 1, 1));
+        const double t = std::tan(0.5 * (std::atan(sUpper) + std::atan(sLower)));
+        const double L = 0.4 * (xg(0, 1) - xg(k - 1, 1));
+        const double xStart = xg(k - 1, 1);
+        for (int m = 0; m <= k - 1; ++m) {
+            const double xm = xg(m, 1);
+            const double delta = std::exp((xStart - xm) / L) * (xm - 1.0) * t;
+            for (int j = 1; j <= NY; ++j) {
+                yg(m, j) += delta;
+                yg(NX - m, j) += delta;
+            }
+        }
+    }
+}
+
+// Twice the signed area of cell (i, j) from its diagonals: negative for a
+// sound cell (i runs clockwise round the section, j outward).
+inline double cellArea(int i, int j) {
+    return (xg(i + 1, j + 1) - xg(i, j)) * (yg(i, j + 1) - yg(i + 1, j)) -
+           (yg(i + 1, j + 1) - yg(i, j)) * (xg(i, j + 1) - xg(i + 1, j));
+}
+
+// Akima's slope at a data point from the chord slopes, two on its left (ma,
+// mb) and two on its right (mc, md), as the interpolation forms it.
+inline double akimaSlope(double ma, double mb, double mc, double md) {
+    double w1 = std::fabs(md - mc);
+    double w2 = std::fabs(mb - ma);
+    if (w1 == 0.0 && w2 == 0.0) {
+        w1 = 0.5;
+        w2 = 0.5;
+    }
+    return (w1 * mb + w2 * mc) / (w1 + w2);
+}
+
+// The transformed plane as the construction left it after the per-line
+// interpolation (xi, and eta without the surface offset), and the eta of a
+// repair in progress.
+GridArray xiPlane, etaPlane, etaRepair;
+// repairFlag[j][p]: the slope of line j at its p-th station point (in
+// increasing xi) is made monotone.
+bool repairFlag[kMaxNY + 1][kStations];
+// Lines over which a repaired slope blends back into Akima's slope on
+// either side of the repaired lines, so that the normal spacing keeps
+// varying smoothly from line to line.
+constexpr int kRepairTaper = 3;
+
+// Interpolates line j of etaRepair again between its station points, with
+// the slopes at flagged stations made monotone: zero where the station is a
+// local extremum of the station ordinates, otherwise Akima's slope, at most
+// three times the smaller neighbouring chord slope.  Between two stations
+// with such slopes the cubic stays within the ordinates of its ends.  Lines
+// up to kRepairTaper from a flagged one take the blend (1 - d/(taper + 1))
+// of the monotone and (d/(taper + 1)) of Akima's slope at distance d.  Only
+// the intervals next to a changed slope are evaluated again; the station
+// columns keep their own ordinates.
+//   j [in] line (2..NY), NY [in]; ib [in] station columns (1..13);
+//   the line's xi, eta in xiPlane, etaPlane [in]
+// Returns true when a slope of the line was changed.
+bool monotoneLine(int j, int NY, const int* ib) {
+    double sx[kStations], sy[kStations];
+    for (int p = 0; p < kStations; ++p) {
+        sx[p] = xiPlane(ib[kStations - p], j);
+        sy[p] = etaPlane(ib[kStations - p], j);
+    }
+    // Chord slopes, two extrapolated at either end as the interpolation
+    // does: chord[q + 2] joins points q and q + 1.
+    double chord[kStations + 3];
+    for (int q = 0; q < kStations - 1; ++q)
+        chord[q + 2] = (sy[q + 1] - sy[q]) / (sx[q + 1] - sx[q]);
+    chord[1] = 2.0 * chord[2] - chord[3];
+    chord[0] = 2.0 * chord[1] - chord[2];
+    chord[kStations + 1] = 2.0 * chord[kStations] - chord[kStations - 1];
+    chord[kStations + 2] = 2.0 * chord[kStations + 1] - chord[kStations];
+    double slope[kStations];
+    bool changed[kStations];
+    for (int p = 0; p < kStations; ++p) {
+        const double left = chord[p + 1], right = chord[p + 2];
+        const double akima = akimaSlope(chord[p], left, right, chord[p + 3]);
+        slope[p] = akima;
+        changed[p] = false;
+        double share = 0.0;  // share of the monotone slope
+        for (int d = 0; d <= kRepairTaper; ++d)
+            if ((j - d >= 2 && repairFlag[j - d][p]) || (j + d <= NY && repairFlag[j + d][p])) {
+                share = 1.0 - double(d) / (kRepairTaper + 1);
+                break;
+            }
+        if (share == 0.0) continue;
+        double t = 0.0;
+        if (left * right > 0.0) {
+            const double bound = 3.0 * std::min(std::fabs(left), std::fabs(right));
+            t = std::copysign(std::min(std::fabs(akima), bound), left);
+        }
+        t = akima + share * (t - akima);
+        if (t != akima) {
+            slope[p] = t;
+            changed[p] = true;
+        }
+    }
+    bool any = false;
+    for (int q = 0; q + 1 < kStations; ++q) {
+        if (!changed[q] && !changed[q + 1]) continue;
+        any = true;
+        // Cubic of interval q in power form (as the interpolation writes it).
+        const double a = sx[q + 1] - sx[q], m = chord[q + 2];
+        const double p1 = slope[q];
+        const double p2 = (3.0 * m - 2.0 * slope[q] - slope[q + 1]) / a;
+        const double p3 = (slope[q] + slope[q + 1] - 2.0 * m) / (a * a);
+        // Point q is station 13 - q: columns decrease as xi increases.
+        for (int i = ib[kStations - q - 1] + 1; i < ib[kStations - q]; ++i) {
+            const double d = xiPlane(i, j) - sx[q];
+            etaRepair(i, j) = ((p3 * d + p2) * d + p1) * d + sy[q];
+        }
+    }
+    return any;
+}
+
+// Repairs the folded cells of the grid in xg, yg (physical plane) built
+// from xiPlane, etaPlane.  The per-line interpolation between the 13
+// stations can make two neighbouring lines cross.  Akima's slope at a
+// station weights the chord slopes on its two sides by the jumps of the
+// chord slopes further out; where both weights pass through zero on nearly
+// the same line the slope is ill-conditioned and, for a line or two, jumps
+// to the full chord slope of one side.  On a cambered section this happens
+// at the leading-edge station: its neighbouring mid-chord stations have
+// equal ordinates on slightly different abscissae, and the growth ratio of
+// the leading edge, smaller than theirs, turns the line there from convex
+// to concave (NACA 2412 on 496 x 97: lines 15 and 16 get slopes -0.025 and
+// +0.019 at the leading edge where 14 and 17 have -0.007 and +0.008; line
+// 15 overshoots the leading-edge ordinate on the lower side and crosses
+// line 16 over 26 cells).  The repair makes the slopes of both lines of
+// each folded cell monotone at the two stations of its interval (blended
+// back into Akima's slopes over the next kRepairTaper lines on either
+// side), rebuilds the physical grid and repeats until no cell is folded or
+// no further slope can be changed.
+//   NX, NY, k, x0 [in]; ib [in] station columns; lines [out] number of
+//   lines interpolated again
+// Returns true when no cell is folded.  xg, yg hold the repaired grid then,
+// otherwise the grid of the construction.
+bool repairFolds(int NX, int NY, int k, double x0, const int* ib, int& lines) {
+    for (int j = 0; j <= NY; ++j)
+        for (int p = 0; p < kStations; ++p) repairFlag[j][p] = false;
+    lines = 0;
+    bool sound = false;
+    while (true) {
+        // Flag both lines of every folded cell at the two stations of its
+        // interval; the surface line (j = 1) is never changed.
+        bool any = false;
+        for (int j = 1; j <= NY - 1; ++j)
+            for (int i = 0; i <= NX - 1; ++i) {
+                if (cellArea(i, j) < 0.0) continue;
+                int q = 0;  // interval q: columns ib[13 - q - 1] .. ib[13 - q]
+                while (q + 1 < kStations - 1 && i + 1 <= ib[kStations - q - 1]) ++q;
+                for (int jj = std::max(j, 2); jj <= j + 1; ++jj)
+                    for (int p = q; p <= q + 1; ++p)
+                        if (!repairFlag[jj][p]) {
+                            repairFlag[jj][p] = true;
+                            any = true;
+                        }
+            }
+        if (!any) break;  // folded still, and nothing left to change
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 0; i <= NX; ++i) etaRepair(i, j) = etaPlane(i, j);
+        lines = 0;
+        for (int j = 2; j <= NY; ++j)
+            if (monotoneLine(j, NY, ib)) ++lines;
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 0; i <= NX; ++i) {
+                xg(i, j) = xiPlane(i, j);
+                yg(i, j) = etaRepair(i, j);
+            }
+        toPhysicalPlane(NX, NY, k, x0);
+        int firstI = 0, firstJ = 0;
+        if (FoldedCells(NX, NY, firstI, firstJ) == 0) {
+            sound = true;
+            break;
+        }
+    }
+    if (!sound) {
+        // Beyond repair: the grid of the construction, as it was.
+        for (int j = 1; j <= NY; ++j)
+            for (int i = 0; i <= NX; ++i) {
+                xg(i, j) = xiPlane(i, j);
+                yg(i, j) = etaPlane(i, j);
+            }
+        toPhysicalPlane(NX, NY, k, x0);
+    }
+    return sound;
+}
 
 void writeListing(const int& NX, const int& NY) {
     std::FILE* f = std::fopen("grid.out", "w");
@@ -231,50 +463,30 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
         }
     }
 
-    // 10. Surface offset.
-    for (int j = 1; j <= NY; ++j)
-        for (int i = k; i <= NX - k; ++i) yg(i, j) += etaBody[i];
-
-    // 11. Back to the physical plane.
+    // 10-13. Surface offset, back to the physical plane, the cut offset
+    // and bent.  The transformed plane is kept for a repair.
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) {
-            const double xi = xg(i, j), eta = yg(i, j);
-            xg(i, j) = x0 + (1.0 - x0) * (xi * xi - eta * eta);
-            yg(i, j) = 2.0 * xi * eta;
+            xiPlane(i, j) = xg(i, j);
+            etaPlane(i, j) = yg(i, j);
         }
+    toPhysicalPlane(NX, NY, k, x0);
 
-    // 12. Each side of the cut starts at its own trailing-edge point.
-    const double yUpperTE = yg(k, 1), yLowerTE = yg(NX - k, 1);
-    for (int j = 1; j <= NY; ++j)
-        for (int m = 0; m <= k - 1; ++m) {
-            yg(m, j) += yUpperTE;
-            yg(NX - m, j) += yLowerTE;
-        }
-
-    // 13. Bend the cut: it leaves the trailing edge along the bisector of
-    // the two surfaces and turns back to the free-stream direction
-    // downstream.
-    {
-        // The bisector of the two surface directions (the mean of their
-        // angles; the mean of the slopes turns it by 0.0015 rad on a
-        // cambered 15-degree trailing edge).  The flow leaves a
-        // finite-angle trailing edge along it, and the body rows impose
-        // that direction on the first cut faces: the lift follows it
-        // closely (on 240 x 41, 0.26 per cent of the lift per 10 per cent
-        // of t).
-        const double sUpper = (yg(k, 1) - yg(k + 1, 1)) / (xg(k, 1) - xg(k + 1, 1));
-        const double sLower =
-            (yg(NX - k, 1) - yg(NX - k - 1, 1)) / (xg(NX - k, 1) - xg(NX - k - 1, 1));
-        const double t = std::tan(0.5 * (std::atan(sUpper) + std::atan(sLower)));
-        const double L = 0.4 * (xg(0, 1) - xg(k - 1, 1));
-        const double xStart = xg(k - 1, 1);
-        for (int m = 0; m <= k - 1; ++m) {
-            const double xm = xg(m, 1);
-            const double delta = std::exp((xStart - xm) / L) * (xm - 1.0) * t;
-            for (int j = 1; j <= NY; ++j) {
-                yg(m, j) += delta;
-                yg(NX - m, j) += delta;
-            }
+    // A grid that the construction folds is repaired where the per-line
+    // interpolation made it fold (see repairFolds); a sound grid is left
+    // exactly as built.  Lines that the interpolation could not build (their
+    // stations out of order) hold copies of the line before and are not
+    // repaired.
+    if (repairEnabled && faults == 0) {
+        int firstI = 0, firstJ = 0, lines = 0;
+        const int folded = FoldedCells(NX, NY, firstI, firstJ);
+        if (folded > 0 && repairFolds(NX, NY, k, x0, ib, lines)) {
+            msg::console("The grid had " + std::to_string(folded) +
+                         " folded cells (the first at i=" + std::to_string(firstI) +
+                         ", j=" + std::to_string(firstJ) +
+                         "); they were repaired by a monotone "
+                         "interpolation of " +
+                         std::to_string(lines) + " grid lines between their station columns.");
         }
     }
 
@@ -297,14 +509,16 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
     return faults;
 }
 
+void SetGridRepair(const bool& on) {
+    repairEnabled = on;
+}
+
 int FoldedCells(const int& NX, const int& NY, int& firstI, int& firstJ) {
     int folded = 0;
     firstI = firstJ = 0;
     for (int j = 1; j <= NY - 1; ++j)
         for (int i = 0; i <= NX - 1; ++i) {
-            const double area = (xg(i + 1, j + 1) - xg(i, j)) * (yg(i, j + 1) - yg(i + 1, j)) -
-                                (yg(i + 1, j + 1) - yg(i, j)) * (xg(i, j + 1) - xg(i + 1, j));
-            if (!(area < 0.0) && folded++ == 0) {
+            if (!(cellArea(i, j) < 0.0) && folded++ == 0) {
                 firstI = i;
                 firstJ = j;
             }

@@ -13,9 +13,18 @@ namespace quarel {
 //   DSGRID [in,out] user ratios at stations 1,4,6,7,8,10,13 in, the other
 //                six computed
 // Writes xg, yg for i = 0..NX, j = 1..NY (NX = npa + 2k) and the listing
-// "grid.out" into the current directory.  Returns the number of fault
-// reports of the interpolation (0 for a sound grid).
+// "grid.out" into the current directory.  A grid whose lines cross because
+// the interpolation between the station columns overshoots is repaired by
+// a monotone interpolation of the lines concerned (a console line says how
+// many cells were folded); every other grid is left as constructed.
+// Returns the number of fault reports of the interpolation, plus one when
+// the grid is still folded (0 for a sound grid).
 int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID);
+
+// Switches the repair of folded grids in GridGen on (the default) or off,
+// to look at the grid of the construction itself.
+//   on [in]
+void SetGridRepair(const bool& on);
 
 // Counts the cells of the grid in xg, yg that are turned over or
 // degenerate.  i runs clockwise round the section and j outward, so every
