@@ -3,6 +3,7 @@
 // included, or Newton's method overshoots at every shock point.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -215,6 +216,32 @@ TEST(NewtonStepControl, CycleOnAKinkIsBroken) {
     EXPECT_NEAR(up.results.clift, -down.results.clift, 1.0e-4);
 }
 
+// The converged solution is that of the discrete equations, whatever
+// solves the linear systems on the way: complete factors on every level
+// (the direct method below its size threshold) reach the lift and moment
+// of the multilevel method, with every level converged, and each fine
+// step's solve needs only the few iterations that the couplings beyond
+// the factored stencil ask for.
+TEST(NewtonStepControl, CompleteFactorsReachTheSameSolution) {
+    RunControl multilevel, direct;
+    testjob::runExample(multilevel, "quarel-direct", "naca0012_m080.dat", [](JobParameters&) {});
+    NewtonOptions options;
+    options.method = LinearMethod::Direct;
+    options.directFrom = 0;
+    direct.setNewtonOptions(options);
+    std::vector<int> iterations;
+    SetNewtonStepObserver([&] { iterations.push_back(LastLinearIterations()); });
+    testjob::runExample(direct, "quarel-direct", "naca0012_m080.dat", [](JobParameters&) {});
+    SetNewtonStepObserver(nullptr);
+    ASSERT_TRUE(multilevel.status().converged);
+    EXPECT_TRUE(direct.status().converged);
+    EXPECT_NEAR(direct.results.clift, multilevel.results.clift, 2.0e-5);
+    EXPECT_NEAR(direct.results.cmoment, multilevel.results.cmoment, 2.0e-5);
+    ASSERT_FALSE(iterations.empty());
+    std::sort(iterations.begin(), iterations.end());
+    EXPECT_LE(iterations[iterations.size() / 2], 8);
+}
+
 // A looser tolerance must not make the steps worse: the solves with the
 // exact matrix resolve the circulation as at the tolerance 1e-7, so a run
 // at 1e-5 takes the same steps as one at 1e-7 until its levels end.  (With
@@ -402,9 +429,11 @@ TEST(NewtonMatrix, ExactMatrixConvergesQuadratically) {
         options.chordRate = 0.0;
         options.exactSolveFloor = 0.0;
         options.method = method;
+        options.directFrom = 0;
         return c.newtonSteps(start, options, 5);
     };
-    for (LinearMethod method : {LinearMethod::Line, LinearMethod::Multilevel}) {
+    for (LinearMethod method :
+         {LinearMethod::Line, LinearMethod::Multilevel, LinearMethod::Direct}) {
         SCOPED_TRACE(LinearMethodName(method));
         const std::vector<double> exact = run(1.0, method);
         const std::vector<double> approx = run(0.0, method);
