@@ -55,12 +55,14 @@ const char* const kHelp =
     "  --alpha DEG   angle of attack, -85 .. 85 degrees\n"
     "  --mach M      free-stream Mach number, 0 .. 0.9\n"
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
-    "  --method M    linear solve of the Newton steps: multilevel (flexible GMRES\n"
-    "                with an incomplete factorisation of the Newton matrix ordered\n"
-    "                with the flow and a two-level V-cycle, the default) or ilu\n"
-    "                (the same on one level) or direct (the same with complete\n"
-    "                sparse LU factors) or line (restarted GMRES with the\n"
-    "                line preconditioner) or inexact (the line preconditioner with\n"
+    "  --method M    linear solve of the Newton steps: direct (flexible GMRES\n"
+    "                preconditioned by complete sparse LU factors of the Newton\n"
+    "                matrix on grids of 20000 unknowns or more, by the multilevel\n"
+    "                preconditioner on smaller ones; the default) or multilevel\n"
+    "                (an incomplete factorisation ordered with the flow and a\n"
+    "                two-level V-cycle on every grid) or ilu (the same on one\n"
+    "                level) or line (restarted GMRES with the line\n"
+    "                preconditioner) or inexact (the line preconditioner with\n"
     "                a loose solve, for comparison: on transonic cases it can end\n"
     "                with a lift several per cent off)\n"
     "  --save        also write the result file FILE_1.out\n"
@@ -239,7 +241,7 @@ int main(int argc, char** argv) {
             if (!quarel::ParseLinearMethod(text, method)) {
                 return fail(kUsage,
                             arg + " " + text +
-                                ": the method must be line, inexact, ilu, multilevel or direct.");
+                                ": the method must be direct, multilevel, ilu, line or inexact.");
             }
             continue;
         }

@@ -43,7 +43,7 @@ bool ParseLinearMethod(const char* name, LinearMethod& method);
 
 // Options of the Newton step, set by the caller.
 struct NewtonOptions {
-    LinearMethod method = LinearMethod::Multilevel;
+    LinearMethod method = LinearMethod::Direct;
     // The step solves with the exact Newton matrix (the derivative of the
     // residual, see ExactRows) once the largest residual it starts from is
     // at most this; above it, and far from the solution, the approximate
