@@ -116,18 +116,6 @@ inline double cellArea(int i, int j) {
            (yg(i + 1, j + 1) - yg(i, j)) * (xg(i, j + 1) - xg(i + 1, j));
 }
 
-// Akima's slope at a data point from the chord slopes, two on its left (ma,
-// mb) and two on its right (mc, md), as the interpolation forms it.
-inline double akimaSlope(double ma, double mb, double mc, double md) {
-    double w1 = std::fabs(md - mc);
-    double w2 = std::fabs(mb - ma);
-    if (w1 == 0.0 && w2 == 0.0) {
-        w1 = 0.5;
-        w2 = 0.5;
-    }
-    return (w1 * mb + w2 * mc) / (w1 + w2);
-}
-
 // The transformed plane as the construction left it after the per-line
 // interpolation (xi, and eta without the surface offset), and the eta of a
 // repair in progress.

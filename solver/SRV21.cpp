@@ -31,19 +31,6 @@ void report(int iu, const std::string& text) {
     }
 }
 
-// Slope at a data point from the chord slopes on either side: the weights
-// are the jumps of the chord slopes further out, an equal mean where the
-// data are locally straight.
-inline double akimaSlope(double ma, double mb, double mc, double md) {
-    double w1 = std::fabs(md - mc);
-    double w2 = std::fabs(mb - ma);
-    if (w1 == 0.0 && w2 == 0.0) {
-        w1 = 0.5;
-        w2 = 0.5;
-    }
-    return (w1 * mb + w2 * mc) / (w1 + w2);
-}
-
 }  // namespace
 
 bool AkimaInterp(const int& iu, const int& L, const double* X, const double* Y, const int& N,

@@ -1,6 +1,8 @@
 // Akima's local interpolation.
 #pragma once
 
+#include <cmath>
+
 namespace quarel {
 
 // Interpolates the points X(1..L), Y(1..L) (pointers to entry 1) at
@@ -11,5 +13,19 @@ namespace quarel {
 // Returns true when V was filled, false after a fault report.
 bool AkimaInterp(const int& iu, const int& L, const double* X, const double* Y, const int& N,
                  const double* U, double* V);
+
+// Akima's slope at a data point from the chord slopes, two on its left
+// (ma, mb) and two on its right (mc, md): the weights are the jumps of the
+// chord slopes further out, an equal mean where the data are locally
+// straight.
+inline double akimaSlope(double ma, double mb, double mc, double md) {
+    double w1 = std::fabs(md - mc);
+    double w2 = std::fabs(mb - ma);
+    if (w1 == 0.0 && w2 == 0.0) {
+        w1 = 0.5;
+        w2 = 0.5;
+    }
+    return (w1 * mb + w2 * mc) / (w1 + w2);
+}
 
 }  // namespace quarel

@@ -77,6 +77,22 @@ bool HasUpwindRows(const Layout& L) {
     return false;
 }
 
+// Assembles three systems in turn, a random one on kGrid and the subsonic
+// and transonic plate systems, and hands each to check(layout, name);
+// returns the plate's layout (its transonic system assembled).
+template <class Check>
+Layout ForEachSystem(Check check) {
+    FillRandomSystem(kGrid, 31, 1.0);
+    check(kGrid, "random");
+    const Layout plate{24, 7, 5};
+    PlateSystem(plate, 0.5, 1.0);
+    check(plate, "subsonic");
+    PlateSystem(plate, 0.8, 1.35);
+    EXPECT_TRUE(HasUpwindRows(plate));
+    check(plate, "transonic");
+    return plate;
+}
+
 }  // namespace
 
 TEST(FlowOrderedIlu, MultiplyIsTheNewtonOperator) {
@@ -118,14 +134,7 @@ TEST(FlowOrderedIlu, CompleteFillSolvesTheSystemExactly) {
         ilu0.Build(L.NY, L.k, L.NX, 0);
         EXPECT_LT(ilu0.factorEntries(), ilu.factorEntries()) << what;
     };
-    FillRandomSystem(kGrid, 31, 1.0);
-    check(kGrid, "random");
-    const Layout plate{24, 7, 5};
-    PlateSystem(plate, 0.5, 1.0);
-    check(plate, "subsonic");
-    PlateSystem(plate, 0.8, 1.35);
-    ASSERT_TRUE(HasUpwindRows(plate));
-    check(plate, "transonic");
+    ForEachSystem(check);
 }
 
 TEST(FlowOrderedIlu, CompleteFactorsAreTheInverse) {
@@ -143,14 +152,7 @@ TEST(FlowOrderedIlu, CompleteFactorsAreTheInverse) {
         ilu.Precondition(z.data(), z.data());
         EXPECT_LT(MaxAbsDiff(Dense(ilu, L, z), exact), 1e-10 * MaxAbs(exact)) << what;
     };
-    FillRandomSystem(kGrid, 31, 1.0);
-    check(kGrid, "random");
-    const Layout plate{24, 7, 5};
-    PlateSystem(plate, 0.5, 1.0);
-    check(plate, "subsonic");
-    PlateSystem(plate, 0.8, 1.35);
-    ASSERT_TRUE(HasUpwindRows(plate));
-    check(plate, "transonic");
+    const Layout plate = ForEachSystem(check);
     // A linear solve with them needs a single iteration.
     IluDriver(plate.NY, plate.k, plate.NX, 1e-12 * MaxAbs(plate.fromGrid(sp0)), 20, 10, 2, 2, false,
               true);
