@@ -57,7 +57,7 @@ const char* const kHelp =
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
     "  --method M    linear solve of the Newton steps: direct (flexible GMRES\n"
     "                preconditioned by complete sparse LU factors of the Newton\n"
-    "                matrix on grids of 20000 unknowns or more, by the multilevel\n"
+    "                matrix on grids of 10000 unknowns or more, by the multilevel\n"
     "                preconditioner on smaller ones; the default) or multilevel\n"
     "                (an incomplete factorisation ordered with the flow and a\n"
     "                two-level V-cycle on every grid) or ilu (the same on one\n"
