@@ -127,8 +127,8 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     // residual, ten times the tolerance, is not above it); such a level has
     // not converged.
     const bool anyStep = std::fabs(status_.residual) > maxResidual;
-    // The first level of a run on a coarser grid starts from the free
-    // stream; its shocks travel furthest.
+    // The first level of a run on a coarser grid: in an analysis it starts
+    // from the free stream, and its shocks travel furthest.
     NewtonOptions stepOptions = options_;
     stepOptions.startLevel = level_.gridStep > 1 && level_.gridStep == job.Kgrid;
     while (anyStep && !test.converged() && status_.iterCount < kMaxLevelSteps) {
