@@ -127,6 +127,10 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     // residual, ten times the tolerance, is not above it); such a level has
     // not converged.
     const bool anyStep = std::fabs(status_.residual) > maxResidual;
+    // The first level of a run on a coarser grid: in an analysis it starts
+    // from the free stream, and its shocks travel furthest.
+    NewtonOptions stepOptions = options_;
+    stepOptions.startLevel = level_.gridStep > 1 && level_.gridStep == job.Kgrid;
     while (anyStep && !test.converged() && status_.iterCount < kMaxLevelSteps) {
         ++status_.iterTotal;
         ++status_.iterCount;
@@ -134,7 +138,7 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
                    linearTolerance, job.linearIterations, job.gmresDim, designFlag,
                    design.designRegime, design.designEnd, status_.iterCount, status_.residual,
                    results_.cdrag, results_.clift, flow.cu, flow.su, flow.cosSweep, flow.sin2Sweep,
-                   lineBuffer, options_);
+                   lineBuffer, stepOptions);
         lineBuffer[sizeof lineBuffer - 1] = '\0';
         log_.append(lineBuffer);
         test.step(status_.residual, results_.clift, LastKeptFraction(), LastLinearReduction());

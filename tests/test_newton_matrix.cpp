@@ -135,22 +135,27 @@ TEST(NewtonStepControl, StronglyTransonicRunReachesTheFineGrid) {
 // allows 0.15 above the larger of it and 1.55; the step control may take
 // back part of a step, which moves the reference), every level reaches its
 // tolerance, and the run ends with the solution of the isentropic model,
-// whose shock at the trailing edge the plausibility check reports.
+// whose shock at the trailing edge the plausibility check reports.  On the
+// first level, where the shock travels far aft from where it forms, the
+// limit allows a rise of 1 once one of the first two steps has met it, but
+// never beyond Mach 3.
 TEST(MachLimit, SupersonicRegionGrowsByBoundedSteps) {
     RunControl rc;
-    double largest = 0.0;
+    double largestFirst = 0.0, largest = 0.0;
     SetNewtonStepObserver([&]() {
         const int NX = rc.level().NX, NY = rc.level().NY;
         MachField(1.4, 0.75 * 0.75, 0.0, rc.level().k, NY, NX);
+        double& l = rc.level().gridStep == rc.job.Kgrid ? largestFirst : largest;
         for (int j = 1; j <= NY - 1; ++j)
             for (int i = 0; i <= NX - 1; ++i)
-                largest = std::isfinite(amach(i, j)) ? std::fmax(largest, amach(i, j)) : HUGE_VAL;
+                l = std::isfinite(amach(i, j)) ? std::fmax(l, amach(i, j)) : HUGE_VAL;
     });
     const std::vector<int> steps = runSample(rc, "quarel-mach-limit", 6.0, 0.75);
     SetNewtonStepObserver(nullptr);
     ASSERT_EQ(steps.size(), 3u);
     for (int n : steps) EXPECT_LT(n, 50);
     EXPECT_LE(std::fabs(rc.status().residual), rc.job.maxResidual);
+    EXPECT_LT(largestFirst, 3.0);
     EXPECT_LT(largest, 2.2);
     EXPECT_TRUE(rc.resultFlagged());
     EXPECT_GT(rc.results.clift, 1.5);
