@@ -771,8 +771,8 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     // exact rows stall the solve near a shock.  The complete factors are
     // those of the approximate rows too: on 496 x 97 at M 0.8 they
     // precondition the exact matrix in 4 to 7 iterations, where complete
-    // factors of the exact rows' stencil took 60 to 180 (the pivots of a
-    // nearly singular matrix).
+    // factors of the exact rows' stencil took 60 to 180 (that stencil,
+    // without the couplings beyond it, appears to be nearly singular).
     // A chord step that raised the largest residual ends chord steps on
     // this level: near a shock the exact matrix can be nearly singular in
     // the direction of the circulation, and the held rows of a state only
