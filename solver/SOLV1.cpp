@@ -533,11 +533,6 @@ struct IluSolver {
 };
 IluSolver iluSolver;
 
-// Whether the factors held are complete ones.
-bool iluSolverComplete() {
-    return iluSolver.ilu.size() > 0 && iluSolver.ilu.complete();
-}
-
 }  // namespace
 
 void BuildIluFactors(const int& NY, const int& k, const int& NX, const int& fill,
@@ -764,8 +759,8 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
                            options.method == LinearMethod::Multilevel ||
                            options.method == LinearMethod::Direct;
     const int iluLevels = options.method == LinearMethod::Ilu ? 1 : options.gridLevels;
-    const bool keepFactors = direct && exact && sameLevel && !fellBack && iluSolverComplete() &&
-                             linearIterations <= kReuseIterations;
+    const bool keepFactors = direct && exact && sameLevel && !fellBack &&
+                             iluSolver.ilu.complete() && linearIterations <= kReuseIterations;
     // The incomplete factors are those of the approximate rows, whose
     // diagonal dominance suits an incomplete factorisation: factors of the
     // exact rows stall the solve near a shock.  The complete factors are
