@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 
+#include "nested_dissection.h"
 #include "sparse_lu.h"
 
 namespace quarel {
@@ -374,7 +375,18 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
     complete_ = false;
     if (complete) {
         if (!direct_) direct_ = std::make_unique<SparseLu>();
-        complete_ = direct_->Factor(a0_);
+        if (directOrder_.empty()) {
+            // Nested dissection along the grid lines; the pattern of the
+            // complete factors' matrix is that of the grid (every slot
+            // kept), so the order holds until the grid changes.
+            std::vector<int> gi(n_), gj(n_);
+            for (int r = 0; r < n_; ++r) {
+                gi[r] = node_[r] % kGridStride;
+                gj[r] = node_[r] / kGridStride + 1;
+            }
+            directOrder_ = GridNestedDissection(a0_, gi, gj);
+        }
+        complete_ = direct_->Factor(a0_, &directOrder_);
     }
     if (!complete_) {
         factors_.Factor(a0_, level, &columns_);
@@ -388,6 +400,7 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
 }
 
 void FlowOrderedIlu::Number() {
+    directOrder_.clear();
     index_.assign(static_cast<size_t>(GridArray::at(0, NY_ + 1)), -1);
     node_.clear();
     const int NX = NX_, NY = NY_, k = k_;

@@ -193,6 +193,7 @@ private:
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
     std::unique_ptr<SparseLu> direct_;  // complete factors (made on first use)
+    std::vector<int> directOrder_;      // their order of elimination (made once per grid)
     bool complete_ = false;             // the last Build factored completely
     std::vector<Level> coarse_;
     int coarseCount_ = 0;               // levels of coarse_ in use

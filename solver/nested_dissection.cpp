@@ -1,0 +1,116 @@
+// Nested dissection of a structured grid's unknowns along its grid lines.
+#include "nested_dissection.h"
+
+#include <algorithm>
+
+namespace quarel {
+
+namespace {
+
+class Dissection {
+public:
+    Dissection(const SparseRows& a, const std::vector<int>& gi, const std::vector<int>& gj,
+               int leaf)
+        : gi_(gi), gj_(gj), leaf_(std::max(leaf, 1)), side_(a.n, kOutside) {
+        // Couplings of a + a^T, the diagonal left out.
+        std::vector<int> count(a.n + 1, 0);
+        for (int r = 0; r < a.n; ++r)
+            for (int p = a.start[r]; p < a.start[r + 1]; ++p)
+                if (a.col[p] != r) {
+                    ++count[r + 1];
+                    ++count[a.col[p] + 1];
+                }
+        for (int r = 0; r < a.n; ++r) count[r + 1] += count[r];
+        start_ = count;
+        adj_.resize(count[a.n]);
+        for (int r = 0; r < a.n; ++r)
+            for (int p = a.start[r]; p < a.start[r + 1]; ++p)
+                if (a.col[p] != r) {
+                    adj_[count[r]++] = a.col[p];
+                    adj_[count[a.col[p]]++] = r;
+                }
+        order_.reserve(a.n);
+    }
+
+    std::vector<int> Order(std::vector<int> nodes) {
+        Split(nodes);
+        return std::move(order_);
+    }
+
+private:
+    static constexpr char kOutside = 0, kFirst = 1, kSecond = 2, kSeparator = 3;
+
+    // Marks the nodes on either side of the median grid line of the
+    // direction (i or j) and moves into the separator every node of the
+    // second half coupled to the first; returns the separator's size, or
+    // nodes.size() when the cut leaves a half empty.
+    size_t Cut(const std::vector<int>& nodes, bool alongI) {
+        const std::vector<int>& g = alongI ? gi_ : gj_;
+        key_.resize(nodes.size());
+        for (size_t q = 0; q < nodes.size(); ++q) key_[q] = g[nodes[q]];
+        std::nth_element(key_.begin(), key_.begin() + key_.size() / 2, key_.end());
+        const int median = key_[key_.size() / 2];
+        size_t first = 0, second = 0;
+        for (int v : nodes) {
+            side_[v] = g[v] < median ? kFirst : g[v] > median ? kSecond : kSeparator;
+            first += side_[v] == kFirst;
+            second += side_[v] == kSecond;
+        }
+        if (first == 0 || second == 0) return nodes.size();
+        for (int v : nodes) {
+            if (side_[v] != kFirst) continue;
+            for (int p = start_[v]; p < start_[v + 1]; ++p)
+                if (side_[adj_[p]] == kSecond) side_[adj_[p]] = kSeparator;
+        }
+        size_t separator = 0;
+        for (int v : nodes) separator += side_[v] == kSeparator;
+        return separator;
+    }
+
+    void Split(std::vector<int>& nodes) {
+        if (nodes.size() <= static_cast<size_t>(leaf_)) {
+            order_.insert(order_.end(), nodes.begin(), nodes.end());
+            for (int v : nodes) side_[v] = kOutside;
+            return;
+        }
+        // The direction with the smaller separator; a cut that leaves a
+        // half empty (all nodes on one line of that direction) is no cut.
+        const size_t acrossI = Cut(nodes, true);
+        const size_t acrossJ = Cut(nodes, false);
+        if (std::min(acrossI, acrossJ) >= nodes.size()) {
+            order_.insert(order_.end(), nodes.begin(), nodes.end());
+            for (int v : nodes) side_[v] = kOutside;
+            return;
+        }
+        if (acrossI < acrossJ) Cut(nodes, true);
+        std::vector<int> first, second, separator;
+        for (int v : nodes) {
+            (side_[v] == kFirst ? first : side_[v] == kSecond ? second : separator).push_back(v);
+            side_[v] = kOutside;
+        }
+        nodes.clear();
+        nodes.shrink_to_fit();
+        Split(first);
+        Split(second);
+        order_.insert(order_.end(), separator.begin(), separator.end());
+    }
+
+    const std::vector<int>& gi_;
+    const std::vector<int>& gj_;
+    const int leaf_;
+    std::vector<char> side_;
+    std::vector<int> start_, adj_;
+    std::vector<int> key_;
+    std::vector<int> order_;
+};
+
+}  // namespace
+
+std::vector<int> GridNestedDissection(const SparseRows& a, const std::vector<int>& gi,
+                                      const std::vector<int>& gj, int leaf) {
+    std::vector<int> all(a.n);
+    for (int r = 0; r < a.n; ++r) all[r] = r;
+    return Dissection(a, gi, gj, leaf).Order(std::move(all));
+}
+
+}  // namespace quarel

@@ -1,0 +1,31 @@
+// Fill-reducing elimination order for a matrix whose unknowns are the
+// nodes of a structured grid, by nested dissection along the grid lines.
+//
+// The unknowns are split by a grid line (a column of constant i or a row of
+// constant j, whichever gives the smaller separator) into two halves that
+// share no coupling once every node of one half coupled to the other has
+// joined the separator; each half is ordered the same way, and the
+// separator comes last.  On the C-grid the couplings across the wake cut
+// join the separators automatically, like any other coupling.
+//
+// Knowing the grid, this costs a few milliseconds where a general graph
+// partitioner takes a third of a second on 496 x 97, and its separators
+// are the grid lines themselves: the complete factors of a transonic
+// Newton matrix on that grid hold 4.2 million entries instead of 5.6
+// million, with half the floating-point work.
+#pragma once
+
+#include <vector>
+
+#include "ilu.h"
+
+namespace quarel {
+
+// Order of elimination of the rows of a (order[q] = the row eliminated
+// q-th), from the pattern of a + a^T and the grid indices of each row.
+//   a, gi, gj [in] (gi, gj of size a.n); leaf [in]: parts of at most this
+//   many rows are not split further
+std::vector<int> GridNestedDissection(const SparseRows& a, const std::vector<int>& gi,
+                                      const std::vector<int>& gj, int leaf = 16);
+
+}  // namespace quarel
