@@ -375,7 +375,7 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
     complete_ = false;
     if (complete) {
         if (!direct_) direct_ = std::make_unique<SparseLu>();
-        if (directOrder_.empty()) {
+        if (!dissection_) {
             // Nested dissection along the grid lines; the pattern of the
             // complete factors' matrix is that of the grid (every slot
             // kept), so the order holds until the grid changes.
@@ -384,9 +384,9 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
                 gi[r] = node_[r] % kGridStride;
                 gj[r] = node_[r] / kGridStride + 1;
             }
-            directOrder_ = GridNestedDissection(a0_, gi, gj);
+            dissection_ = std::make_unique<Dissection>(GridNestedDissection(a0_, gi, gj));
         }
-        complete_ = direct_->Factor(a0_, &directOrder_);
+        complete_ = direct_->Factor(a0_, dissection_.get());
     }
     if (!complete_) {
         factors_.Factor(a0_, level, &columns_);
@@ -400,7 +400,7 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
 }
 
 void FlowOrderedIlu::Number() {
-    directOrder_.clear();
+    dissection_.reset();
     index_.assign(static_cast<size_t>(GridArray::at(0, NY_ + 1)), -1);
     node_.clear();
     const int NX = NX_, NY = NY_, k = k_;

@@ -28,6 +28,7 @@
 namespace quarel {
 
 class SparseLu;
+struct Dissection;
 
 // A sparse matrix in compressed rows, columns ascending in each row.
 struct SparseRows {
@@ -192,9 +193,9 @@ private:
     SparseRows a0_;                 // A0
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
-    std::unique_ptr<SparseLu> direct_;  // complete factors (made on first use)
-    std::vector<int> directOrder_;      // their order of elimination (made once per grid)
-    bool complete_ = false;             // the last Build factored completely
+    std::unique_ptr<SparseLu> direct_;        // complete factors (made on first use)
+    std::unique_ptr<Dissection> dissection_;  // their order of elimination (made once per grid)
+    bool complete_ = false;                   // the last Build factored completely
     std::vector<Level> coarse_;
     int coarseCount_ = 0;               // levels of coarse_ in use
     mutable std::vector<double> copy_;  // r when the caller passes z = r

@@ -7,10 +7,9 @@ namespace quarel {
 
 namespace {
 
-class Dissection {
+class Dissector {
 public:
-    Dissection(const SparseRows& a, const std::vector<int>& gi, const std::vector<int>& gj,
-               int leaf)
+    Dissector(const SparseRows& a, const std::vector<int>& gi, const std::vector<int>& gj, int leaf)
         : gi_(gi), gj_(gj), leaf_(std::max(leaf, 1)), side_(a.n, kOutside) {
         // Couplings of a + a^T, the diagonal left out.
         std::vector<int> count(a.n + 1, 0);
@@ -29,12 +28,12 @@ public:
                     adj_[count[r]++] = a.col[p];
                     adj_[count[a.col[p]]++] = r;
                 }
-        order_.reserve(a.n);
+        result_.order.reserve(a.n);
     }
 
-    std::vector<int> Order(std::vector<int> nodes) {
-        Split(nodes);
-        return std::move(order_);
+    Dissection Run(std::vector<int> nodes) {
+        if (!nodes.empty()) Split(nodes);
+        return std::move(result_);
     }
 
 private:
@@ -67,21 +66,21 @@ private:
         return separator;
     }
 
-    void Split(std::vector<int>& nodes) {
-        if (nodes.size() <= static_cast<size_t>(leaf_)) {
-            order_.insert(order_.end(), nodes.begin(), nodes.end());
-            for (int v : nodes) side_[v] = kOutside;
-            return;
+    // Orders the nodes, the halves before their separator; returns the
+    // index of the block that comes last.
+    int Split(std::vector<int>& nodes) {
+        // A part too small to split, or one that no cut splits (all its
+        // nodes on one line of each direction), is one block.
+        size_t acrossI = nodes.size(), acrossJ = nodes.size();
+        if (nodes.size() > static_cast<size_t>(leaf_)) {
+            acrossI = Cut(nodes, true);
+            acrossJ = Cut(nodes, false);
         }
-        // The direction with the smaller separator; a cut that leaves a
-        // half empty (all nodes on one line of that direction) is no cut.
-        const size_t acrossI = Cut(nodes, true);
-        const size_t acrossJ = Cut(nodes, false);
         if (std::min(acrossI, acrossJ) >= nodes.size()) {
-            order_.insert(order_.end(), nodes.begin(), nodes.end());
             for (int v : nodes) side_[v] = kOutside;
-            return;
+            return Append(nodes);
         }
+        // The direction with the smaller separator.
         if (acrossI < acrossJ) Cut(nodes, true);
         std::vector<int> first, second, separator;
         for (int v : nodes) {
@@ -90,9 +89,22 @@ private:
         }
         nodes.clear();
         nodes.shrink_to_fit();
-        Split(first);
-        Split(second);
-        order_.insert(order_.end(), separator.begin(), separator.end());
+        int below[2] = {-1, -1};
+        if (!first.empty()) below[0] = Split(first);
+        if (!second.empty()) below[1] = Split(second);
+        const int block = Append(separator);
+        for (int b : below)
+            if (b >= 0) result_.blocks[b].parent = block;
+        return block;
+    }
+
+    int Append(const std::vector<int>& nodes) {
+        DissectionBlock b;
+        b.first = static_cast<int>(result_.order.size());
+        result_.order.insert(result_.order.end(), nodes.begin(), nodes.end());
+        b.last = static_cast<int>(result_.order.size());
+        result_.blocks.push_back(b);
+        return static_cast<int>(result_.blocks.size()) - 1;
     }
 
     const std::vector<int>& gi_;
@@ -101,16 +113,16 @@ private:
     std::vector<char> side_;
     std::vector<int> start_, adj_;
     std::vector<int> key_;
-    std::vector<int> order_;
+    Dissection result_;
 };
 
 }  // namespace
 
-std::vector<int> GridNestedDissection(const SparseRows& a, const std::vector<int>& gi,
-                                      const std::vector<int>& gj, int leaf) {
+Dissection GridNestedDissection(const SparseRows& a, const std::vector<int>& gi,
+                                const std::vector<int>& gj, int leaf) {
     std::vector<int> all(a.n);
     for (int r = 0; r < a.n; ++r) all[r] = r;
-    return Dissection(a, gi, gj, leaf).Order(std::move(all));
+    return Dissector(a, gi, gj, leaf).Run(std::move(all));
 }
 
 }  // namespace quarel

@@ -21,11 +21,26 @@
 
 namespace quarel {
 
-// Order of elimination of the rows of a (order[q] = the row eliminated
-// q-th), from the pattern of a + a^T and the grid indices of each row.
+// One block of the dissection: the rows at positions first .. last-1 of
+// the order (a separator, or a part that was not split further), and the
+// block whose separator split the part it belongs to (-1: none).  The
+// blocks come in the order of elimination, every block after the blocks
+// below it.
+struct DissectionBlock {
+    int first = 0, last = 0;
+    int parent = -1;
+};
+
+struct Dissection {
+    std::vector<int> order;  // order[q] = the row eliminated q-th
+    std::vector<DissectionBlock> blocks;
+};
+
+// Order of elimination of the rows of a and its blocks, from the pattern of
+// a + a^T and the grid indices of each row.
 //   a, gi, gj [in] (gi, gj of size a.n); leaf [in]: parts of at most this
 //   many rows are not split further
-std::vector<int> GridNestedDissection(const SparseRows& a, const std::vector<int>& gi,
-                                      const std::vector<int>& gj, int leaf = 16);
+Dissection GridNestedDissection(const SparseRows& a, const std::vector<int>& gi,
+                                const std::vector<int>& gj, int leaf = 16);
 
 }  // namespace quarel

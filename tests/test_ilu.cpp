@@ -9,6 +9,7 @@
 #include <cmath>
 #include <numeric>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "CDEF1.h"
@@ -19,6 +20,7 @@
 #include "linear_system_fixture.h"
 #include "message.h"
 #include "metrics.h"
+#include "multifrontal.h"
 #include "nested_dissection.h"
 #include "newton_options.h"
 #include "operator.h"
@@ -333,59 +335,155 @@ SparseRows PairedColumnsMatrix(int m, int height, unsigned seed, std::vector<int
 
 }  // namespace
 
-TEST(GridNestedDissection, OrdersEveryRowOnceAndCutsTheFillOfTheGridLines) {
-    // On a square grid and on a C-grid-like one (columns coupled in pairs
-    // across a cut), the order is a permutation, the factors with it solve
-    // the system, and they hold fewer entries than with the order of the
-    // grid lines, which fills the band between neighbouring lines.
-    std::vector<int> segments, gi, gj;
-    const SparseRows cut = PairedColumnsMatrix(24, 40, 3, segments, &gi, &gj);
-    // The square grid's rows also reach two nodes along x (as the upwind
-    // terms do), so that a single line does not separate its halves.
-    std::vector<std::pair<int, int>> reach2;
-    for (int r = 0; r < 48 * 48; ++r)
-        for (int d : {-2, 2})
-            if (r % 48 + d >= 0 && r % 48 + d < 48) reach2.push_back({r, r + d});
-    const SparseRows square = GridMatrix(48, 48, 4, reach2);
-    std::vector<int> si(square.n), sj(square.n);
-    for (int r = 0; r < square.n; ++r) {
-        si[r] = r % 48;
-        sj[r] = r / 48;
+namespace {
+
+// Entries below the diagonal of the Cholesky factor of the pattern of
+// a + a^T eliminated in the order `order` (the elimination game).
+double FillOf(const SparseRows& a, const std::vector<int>& order) {
+    std::vector<std::set<int>> adj(a.n);
+    for (int r = 0; r < a.n; ++r)
+        for (int e = a.start[r]; e < a.start[r + 1]; ++e)
+            if (a.col[e] != r) {
+                adj[r].insert(a.col[e]);
+                adj[a.col[e]].insert(r);
+            }
+    std::vector<char> gone(a.n, 0);
+    double fill = 0.0;
+    for (int v : order) {
+        std::vector<int> later;
+        for (int u : adj[v])
+            if (!gone[u]) later.push_back(u);
+        fill += static_cast<double>(later.size());
+        for (int u : later)
+            for (int w : later)
+                if (u != w) adj[u].insert(w);
+        gone[v] = 1;
     }
+    return fill;
+}
+
+// A square grid whose rows also reach two nodes along x (as the upwind
+// terms do), so that one grid line does not separate its halves, and
+// the grid indices of its rows.
+SparseRows WideSquare(int size, unsigned seed, std::vector<int>& gi, std::vector<int>& gj) {
+    std::vector<std::pair<int, int>> reach2;
+    gi.resize(size * size);
+    gj.resize(size * size);
+    for (int r = 0; r < size * size; ++r) {
+        gi[r] = r % size;
+        gj[r] = r / size;
+        for (int d : {-2, 2})
+            if (r % size + d >= 0 && r % size + d < size) reach2.push_back({r, r + d});
+    }
+    return GridMatrix(size, size, seed, reach2);
+}
+
+}  // namespace
+
+TEST(GridNestedDissection, BlocksCoverTheOrderAndCutTheFillOfTheGridLines) {
+    // On a C-grid-like grid (columns coupled in pairs across a cut) and on
+    // a square one with rows two nodes wide, the order is a permutation,
+    // the blocks cover it one after the other with every block before its
+    // parent, and the factors hold far fewer entries than with the order
+    // of the grid lines, which fills the band between neighbouring lines.
+    std::vector<int> segments, ci, cj, si, sj;
+    const SparseRows cut = PairedColumnsMatrix(24, 40, 3, segments, &ci, &cj);
+    const SparseRows square = WideSquare(48, 4, si, sj);
     struct Case {
         const char* name;
         const SparseRows& a;
         const std::vector<int>& gi;
         const std::vector<int>& gj;
     };
-    for (const Case& c : {Case{"cut", cut, gi, gj}, Case{"square", square, si, sj}}) {
+    for (const Case& c : {Case{"cut", cut, ci, cj}, Case{"square", square, si, sj}}) {
         const SparseRows& a = c.a;
-        const std::vector<int> order = GridNestedDissection(a, c.gi, c.gj);
-        ASSERT_EQ(static_cast<int>(order.size()), a.n) << c.name;
+        const Dissection d = GridNestedDissection(a, c.gi, c.gj);
+        ASSERT_EQ(static_cast<int>(d.order.size()), a.n) << c.name;
         std::vector<int> seen(a.n, 0);
-        for (int q : order) {
+        for (int q : d.order) {
             ASSERT_TRUE(q >= 0 && q < a.n) << c.name;
             ++seen[q];
         }
         EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), a.n) << c.name;
+        ASSERT_FALSE(d.blocks.empty());
+        int next = 0, roots = 0;
+        for (size_t t = 0; t < d.blocks.size(); ++t) {
+            const DissectionBlock& b = d.blocks[t];
+            EXPECT_EQ(b.first, next) << c.name << " block " << t;
+            EXPECT_GT(b.last, b.first) << c.name << " block " << t;
+            EXPECT_TRUE(b.parent == -1 || b.parent > static_cast<int>(t)) << c.name;
+            roots += b.parent == -1;
+            next = b.last;
+        }
+        EXPECT_EQ(next, a.n) << c.name;
+        EXPECT_EQ(roots, 1) << c.name;
 
-        std::vector<double> x(a.n), b(a.n), y(a.n);
-        for (int q = 0; q < a.n; ++q) x[q] = std::cos(0.2 * q) - 0.01 * q;
-        a.Multiply(x.data(), b.data());
-        SparseLu dissected, lines;
-        ASSERT_TRUE(dissected.Factor(a, &order)) << c.name;
-        dissected.Solve(b.data(), y.data());
-        double err = 0.0;
-        for (int q = 0; q < a.n; ++q) err = std::fmax(err, std::fabs(y[q] - x[q]));
-        EXPECT_LT(err, 1e-12) << c.name;
-
+        // (0.26 and 0.63 of them; without the separators widened to the
+        // reach of the rows the square's are 1.7 times as many)
         std::vector<int> byLines(a.n);
         std::iota(byLines.begin(), byLines.end(), 0);
-        ASSERT_TRUE(lines.Factor(a, &byLines)) << c.name;
-        // (0.27 and 0.63 of them; without the separators widened to the
-        // reach of the rows the square's are 1.7 times as many)
-        EXPECT_LT(dissected.entries(), 0.7 * lines.entries()) << c.name;
+        EXPECT_LT(FillOf(a, d.order), 0.7 * FillOf(a, byLines)) << c.name;
     }
+}
+
+TEST(MultifrontalLu, SolvesOnTheDissectionAndRefusesWhatItCannotFactor) {
+    // Known solutions of the dissected systems: with new values on the
+    // same pattern, with a zero on a diagonal (pivoting inside a block),
+    // in place; a matrix with a zero row and a dissection that does not
+    // separate its blocks are refused.
+    std::vector<int> segments, gi, gj, si, sj;
+    SparseRows a = PairedColumnsMatrix(20, 30, 5, segments, &gi, &gj);
+    const Dissection d = GridNestedDissection(a, gi, gj);
+    std::vector<double> x(a.n), b(a.n), y(a.n);
+    for (int q = 0; q < a.n; ++q) x[q] = std::cos(0.2 * q) - 0.01 * q;
+    MultifrontalLu lu;
+    auto solves = [&](const SparseRows& m) {
+        if (!lu.Factor(m)) return false;
+        m.Multiply(x.data(), b.data());
+        lu.Solve(b.data(), y.data());
+        double err = 0.0;
+        for (int q = 0; q < m.n; ++q) err = std::fmax(err, std::fabs(y[q] - x[q]));
+        lu.Solve(b.data(), b.data());
+        for (int q = 0; q < m.n; ++q) err = std::fmax(err, std::fabs(b[q] - x[q]));
+        return err < 1e-12;
+    };
+    ASSERT_TRUE(lu.Analyse(a, d));
+    EXPECT_TRUE(solves(a));
+    EXPECT_GT(lu.entries(), static_cast<double>(a.val.size()));
+    for (double& v : a.val) v *= -1.3;
+    EXPECT_TRUE(solves(a));
+    // A zero diagonal in a separator's row: its block's other rows pivot.
+    const int row = d.order[d.blocks.back().first];
+    for (int e = a.start[row]; e < a.start[row + 1]; ++e)
+        if (a.col[e] == row) a.val[e] = 0.0;
+    EXPECT_TRUE(solves(a));
+
+    SparseRows singular = a;
+    for (int e = singular.start[7]; e < singular.start[8]; ++e) singular.val[e] = 0.0;
+    EXPECT_FALSE(lu.Factor(singular));
+    EXPECT_TRUE(solves(a));
+
+    // The same through SparseLu, which keeps its analysis while the
+    // pattern and the dissection stay, on a second grid.
+    const SparseRows square = WideSquare(30, 6, si, sj);
+    const Dissection ds = GridNestedDissection(square, si, sj);
+    SparseLu direct;
+    for (const auto& [m, dm] : {std::pair<const SparseRows*, const Dissection*>{&square, &ds},
+                                {&a, &d},
+                                {&square, &ds}}) {
+        std::vector<double> xs(m->n), bs(m->n), ys(m->n);
+        for (int q = 0; q < m->n; ++q) xs[q] = std::sin(0.1 * q);
+        m->Multiply(xs.data(), bs.data());
+        ASSERT_TRUE(direct.Factor(*m, dm));
+        direct.Solve(bs.data(), ys.data());
+        for (int q = 0; q < m->n; ++q) ASSERT_NEAR(ys[q], xs[q], 1e-12);
+    }
+
+    // Two rows of sibling blocks exchanged: those blocks are coupled.
+    Dissection swapped = d;
+    std::swap(swapped.order[swapped.blocks[0].first], swapped.order[swapped.blocks[1].first]);
+    MultifrontalLu other;
+    EXPECT_FALSE(other.Analyse(a, swapped));
 }
 
 TEST(SparseIlu, ColumnsSweptInPairsGiveTheSameSolve) {
