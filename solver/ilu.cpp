@@ -386,7 +386,7 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
             }
             dissection_ = std::make_unique<Dissection>(GridNestedDissection(a0_, gi, gj));
         }
-        complete_ = direct_->Factor(a0_, dissection_.get());
+        complete_ = direct_->Factor(a0_, *dissection_);
     }
     if (!complete_) {
         factors_.Factor(a0_, level, &columns_);

@@ -2,7 +2,7 @@
 # Installs what Quarel needs to build, run and test on Debian 12.
 set -euo pipefail
 PACKAGES=(g++ cmake make pkg-config libfox-1.6-dev libgl1-mesa-dev libglu1-mesa-dev
-          libsuitesparse-dev libblas-dev liblapack-dev libopenblas0-serial
+          libblas-dev liblapack-dev libopenblas0-serial
           libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils imagemagick)
 missing=()
 for p in "${PACKAGES[@]}"; do
