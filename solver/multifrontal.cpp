@@ -32,8 +32,8 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
     int next = 0;
     for (int t = 0; t < blocks; ++t) {
         const DissectionBlock& b = d.blocks[t];
-        if (b.first != next || b.last <= b.first || b.parent >= blocks ||
-            (b.parent >= 0 && b.parent <= t))
+        if (b.first != next || b.last <= b.first || b.last > n || b.parent < -1 ||
+            b.parent >= blocks || (b.parent >= 0 && b.parent <= t))
             return false;
         next = b.last;
         for (int q = b.first; q < b.last; ++q) blockOf[q] = t;

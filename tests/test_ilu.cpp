@@ -478,6 +478,12 @@ TEST(MultifrontalLu, SolvesOnTheDissectionAndRefusesWhatItCannotFactor) {
     std::swap(swapped.order[swapped.blocks[0].first], swapped.order[swapped.blocks[1].first]);
     MultifrontalLu other;
     EXPECT_FALSE(other.Analyse(a, swapped));
+    // Blocks that do not cover the order, or run past its end.
+    Dissection shortBlocks = d, longBlocks = d;
+    shortBlocks.blocks.back().last -= 1;
+    longBlocks.blocks.back().last += 5;
+    EXPECT_FALSE(other.Analyse(a, shortBlocks));
+    EXPECT_FALSE(other.Analyse(a, longBlocks));
 }
 
 TEST(SparseIlu, ColumnsSweptInPairsGiveTheSameSolve) {
