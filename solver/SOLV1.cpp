@@ -171,17 +171,19 @@ constexpr double kFallbackShare = 2.0;
 constexpr int kFallbackDimension = 4;
 bool fellBack = false;  // the last step's solve was repeated
 
-// Complete factors cost more than the rest of a step on the large grids
-// (on 496 x 97 0.13 s, against five solves of 0.025 s with them), and those
-// of the step before precondition the next step's matrix nearly as well:
-// in the steps with the exact matrix they are kept while the solve with
-// them takes at most kReuseIterations iterations, and made anew after a
-// solve that took more (NACA 0012 at M 0.8 on 496 x 97 to 1e-9: the fine
+// Complete factors cost a good part of a step on the large grids (on
+// 496 x 97 0.09 s, against 0.005 s for a solve with them and 0.05 s for
+// the exact matrix), and those of the step before precondition the next
+// step's matrix nearly as well: in the steps with the exact matrix they
+// are kept while the solve with them takes at most kReuseIterations
+// iterations, and made anew after a solve that took more (NACA 0012 at
+// M 0.8 on 496 x 97 to 1e-9, with factors that then took 0.13 s: the fine
 // level's 11 steps took 4.3 s with new factors at every step and 2.8 s
 // with this, the same steps and lift, 4 to 12 iterations per solve instead
-// of 4 to 7).  The steps with the approximate matrix always factor it
-// anew: kept factors there change the path of the early steps (a step
-// more on each of the finer levels).
+// of 4 to 7; with the present factors a limit of 15, 20 or none costs more
+// than the factorisations it saves).  The steps with the approximate
+// matrix always factor it anew: kept factors there change the path of the
+// early steps (a step more on each of the finer levels).
 constexpr int kReuseIterations = 10;
 
 // Chord steps.  Forming the exact matrix costs some forty residual

@@ -72,8 +72,10 @@ struct NewtonOptions {
     // exact solves take fewer steps and end the cycle of NACA 0012 at
     // M 0.75 and -4 degrees, which ran out of its 50 fine-grid steps at
     // 1e-9; on 368 x 57 the two cost the same per step, and on 496 x 77
-    // the complete factors take a quarter of the time.  The transonic
-    // sample's 224 x 33 (7 000 unknowns) keeps the incomplete factors.
+    // the complete factors take a quarter of the time (all measured with
+    // the factors of a general-purpose sparse LU, slower than the present
+    // ones).  The transonic sample's 224 x 33 (7 000 unknowns) keeps the
+    // incomplete factors: with complete ones it takes as long.
     // 0: every grid.
     int directFrom = 10000;
     // The level is the first of a run on a grid coarser than the fine one:
