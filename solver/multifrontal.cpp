@@ -45,15 +45,8 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
         for (int c : kids[t]) low[t] = std::min(low[t], low[c]);
     }
 
-    // Columns of the pattern (the couplings of a^T).
-    std::vector<int> colStart(n + 1, 0), colRow(a.start[n]);
-    for (int e = 0; e < a.start[n]; ++e) ++colStart[a.col[e] + 1];
-    for (int c = 0; c < n; ++c) colStart[c + 1] += colStart[c];
-    {
-        std::vector<int> fill(colStart.begin(), colStart.end() - 1);
-        for (int r = 0; r < n; ++r)
-            for (int e = a.start[r]; e < a.start[r + 1]; ++e) colRow[fill[a.col[e]]++] = r;
-    }
+    std::vector<int> adjStart, adj;
+    Couplings(a, adjStart, adj);
 
     // Boundaries: the later positions coupled to a block's rows or to the
     // boundaries of the blocks below it.  An earlier position must lie in
@@ -77,8 +70,7 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
         };
         for (int q = f; q < l; ++q) {
             const int r = d.order[q];
-            for (int e = a.start[r]; e < a.start[r + 1]; ++e) add(pos[a.col[e]]);
-            for (int e = colStart[r]; e < colStart[r + 1]; ++e) add(pos[colRow[e]]);
+            for (int e = adjStart[r]; e < adjStart[r + 1]; ++e) add(pos[adj[e]]);
         }
         for (int c : kids[t])
             for (int q : bound[c]) {

@@ -11,23 +11,7 @@ class Dissector {
 public:
     Dissector(const SparseRows& a, const std::vector<int>& gi, const std::vector<int>& gj, int leaf)
         : gi_(gi), gj_(gj), leaf_(std::max(leaf, 1)), side_(a.n, kOutside) {
-        // Couplings of a + a^T, the diagonal left out.
-        std::vector<int> count(a.n + 1, 0);
-        for (int r = 0; r < a.n; ++r)
-            for (int p = a.start[r]; p < a.start[r + 1]; ++p)
-                if (a.col[p] != r) {
-                    ++count[r + 1];
-                    ++count[a.col[p] + 1];
-                }
-        for (int r = 0; r < a.n; ++r) count[r + 1] += count[r];
-        start_ = count;
-        adj_.resize(count[a.n]);
-        for (int r = 0; r < a.n; ++r)
-            for (int p = a.start[r]; p < a.start[r + 1]; ++p)
-                if (a.col[p] != r) {
-                    adj_[count[r]++] = a.col[p];
-                    adj_[count[a.col[p]]++] = r;
-                }
+        Couplings(a, start_, adj_);
         result_.order.reserve(a.n);
     }
 
@@ -117,6 +101,25 @@ private:
 };
 
 }  // namespace
+
+void Couplings(const SparseRows& a, std::vector<int>& start, std::vector<int>& adj) {
+    start.assign(a.n + 1, 0);
+    for (int r = 0; r < a.n; ++r)
+        for (int p = a.start[r]; p < a.start[r + 1]; ++p)
+            if (a.col[p] != r) {
+                ++start[r + 1];
+                ++start[a.col[p] + 1];
+            }
+    for (int r = 0; r < a.n; ++r) start[r + 1] += start[r];
+    std::vector<int> next(start.begin(), start.end() - 1);
+    adj.resize(start[a.n]);
+    for (int r = 0; r < a.n; ++r)
+        for (int p = a.start[r]; p < a.start[r + 1]; ++p)
+            if (a.col[p] != r) {
+                adj[next[r]++] = a.col[p];
+                adj[next[a.col[p]]++] = r;
+            }
+}
 
 Dissection GridNestedDissection(const SparseRows& a, const std::vector<int>& gi,
                                 const std::vector<int>& gj, int leaf) {

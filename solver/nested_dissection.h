@@ -38,6 +38,11 @@ struct Dissection {
     std::vector<DissectionBlock> blocks;
 };
 
+// Couplings of a + a^T without the diagonal: the rows coupled to row r are
+// adj[start[r]] .. adj[start[r+1]-1] (a row coupled both ways is listed
+// twice).  a [in]; start, adj [out]
+void Couplings(const SparseRows& a, std::vector<int>& start, std::vector<int>& adj);
+
 // Order of elimination of the rows of a and its blocks, from the pattern of
 // a + a^T and the grid indices of each row.
 //   a, gi, gj [in] (gi, gj of size a.n); leaf [in]: parts of at most this
