@@ -59,6 +59,7 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_GRID_WHOLE,       Quarel::onCmdWholeGrid),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_GRID_WHOLE,       Quarel::onUpdGridView),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_STATUS,           Quarel::onUpdStatus),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CP_DEVIATION,     Quarel::onUpdCpDeviation),
 };
 // clang-format on
 
@@ -71,6 +72,10 @@ constexpr int kPad = 4;
 
 // Options of a parameter field.
 constexpr FXuint kFieldOptions = JUSTIFY_RIGHT | FRAME_SUNKEN | FRAME_THICK;
+// The largest Mach number the Mach spinner takes: the solver takes any
+// subsonic free stream, and a typed 0.95 must not become 0.9 unseen.
+constexpr double kMaxMach = 0.99;
+
 // Width of an output field in columns.
 constexpr int kOutputColumns = 13;
 
@@ -236,7 +241,7 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     const SpinnerRow rows[3] = {
         {"Alpha=", ID_ALPHA, ID_ALPHA_STEP, -85.0, 85.0, 0.1, rc_.job.alpha, 0.0001, 5.0, 0.01, 0.1,
          "Increment for Alpha", &w_.alphaSpinner, &w_.alphaStepSpinner},
-        {"Mach=", ID_MACH, ID_MACH_STEP, 0.0, 0.9, 0.02, rc_.job.mach, 0.0001, 0.1, 0.01, 0.01,
+        {"Mach=", ID_MACH, ID_MACH_STEP, 0.0, kMaxMach, 0.02, rc_.job.mach, 0.0001, 0.1, 0.01, 0.01,
          "Increment for Mach", &w_.machSpinner, &w_.machStepSpinner},
         {"Swept=", ID_SWEPT, ID_SWEPT_STEP, 0.0, 85.0, 1.0, rc_.job.swept, 0.0001, 5.0, 0.01, 0.1,
          "Increment for Swept", &w_.sweptSpinner, &w_.sweptStepSpinner},
@@ -318,6 +323,10 @@ void Quarel::buildInverseTab(FXComposite* page) {
         addField(progress, "Global iteration=", globalIterationTarget_, 3, true);
     w_.cpDeviationField =
         addField(progress, "Cp deviation=", cpDeviationTarget_, kOutputColumns, false);
+    // Before the first design iteration there is no deviation to show: the
+    // window's own handler leaves the field empty until then.
+    w_.cpDeviationField->setTarget(this);
+    w_.cpDeviationField->setSelector(ID_CP_DEVIATION);
     w_.cliftCurrentField =
         addField(progress, "Clift current=", cliftCurrentTarget_, kOutputColumns, false);
     w_.cliftTargetField =
@@ -343,11 +352,27 @@ void Quarel::refreshState() {
     w_.fileMenu->forceRefresh();
 }
 
-void Quarel::inform(const FXString& caption, const FXString& text) {
+void Quarel::inform(const FXString& caption, const FXString& text, Notice kind) {
     // The box shows every line at its full length: long messages are
     // wrapped so that it fits on the screen.
     const std::string wrapped = quarel::wrapText(text.text(), 90);
-    FXMessageBox::information(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
+    switch (kind) {
+        case Notice::Info:
+            FXMessageBox::information(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
+            break;
+        case Notice::Warning:
+            FXMessageBox::warning(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
+            break;
+        case Notice::Error:
+            FXMessageBox::error(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
+            break;
+    }
+}
+
+bool Quarel::confirm(const FXString& caption, const FXString& text) {
+    const std::string wrapped = quarel::wrapText(text.text(), 90);
+    return FXMessageBox::question(this, MBOX_YES_NO, caption.text(), "%s", wrapped.c_str()) ==
+           MBOX_CLICKED_YES;
 }
 
 // ---- Open ------------------------------------------------------------------
@@ -368,14 +393,11 @@ bool Quarel::openFile(const FXString& path) {
     try {
         rc_.open(path.text());
     } catch (const quarel::FileError& e) {
-        inform("Open Input Geometry file", e.what());
+        inform("Open Input Geometry file", e.what(), Notice::Error);
         return false;
     }
     showWarnings();  // what was changed on a coordinate file's section
-    const quarel::JobParameters& job = rc_.job;
-    w_.alphaSpinner->setValue(job.alpha);
-    w_.machSpinner->setValue(job.mach);
-    w_.sweptSpinner->setValue(job.swept);
+    showFlowInputs();
 
     const std::size_t buffer = 500;
     bodyX_.assign(buffer, 0.0);
@@ -448,14 +470,15 @@ void Quarel::showWarnings() {
         if (!text.empty()) text += "\n\n";
         text += w;
     }
-    inform("Warning", text.c_str());
+    inform("Warning", text.c_str(), Notice::Warning);
 }
 
 long Quarel::onCmdSave(FXObject*, FXSelector, void*) {
     try {
-        rc_.saveResult();
+        const std::string path = rc_.saveResult();
+        w_.statusLine->setText(("Saved " + path).c_str());
     } catch (const quarel::FileError& e) {
-        inform("Save Result", e.what());
+        inform("Save Result", e.what(), Notice::Error);
     }
     return 1;
 }
@@ -465,13 +488,13 @@ bool Quarel::runGridCalculation() {
     try {
         rc_.gridCalculation();
     } catch (const quarel::ParameterError& e) {
-        inform("Grid Calculation", e.what());
+        inform("Grid Calculation", e.what(), Notice::Error);
         return false;
     } catch (const quarel::FileError& e) {
-        inform("Grid Calculation", e.what());
+        inform("Grid Calculation", e.what(), Notice::Error);
         return false;
     } catch (const quarel::SolverError& e) {
-        inform("Grid Calculation", e.what());
+        inform("Grid Calculation", e.what(), Notice::Error);
         return false;
     }
     gridExtents = quarel::plot::sectionExtents(rc_.level());
@@ -493,9 +516,14 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
     // While the run goes on, a small window shows its progress and offers
     // "Stop"; the main window repaints but takes no input.
     RunProgress progress(this);
+    takeTargetCurve();
     running_ = true;
     progress.create();
     progress.show(PLACEMENT_OWNER);
+    // The design step and the grid come before the first Newton step: the
+    // window and its Stop button are painted now, not at that step.
+    progress.report(rc_.design.designMode == 1 ? "Design global iteration ...\n\n"
+                                               : "Grid calculation ...\n\n");
     getApp()->beginWaitCursor();
     rc_.setProgressHook(
         [this, &progress](const quarel::Progress& p) { return onRunProgress(progress, p); });
@@ -505,6 +533,9 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
             window->running_ = false;
             window->rc_.setProgressHook(nullptr);
             window->getApp()->endWaitCursor();
+            // A design iteration turns the angle of attack; a stopped one
+            // puts it back.  The spinners show the angle of the job.
+            window->showFlowInputs();
         }
     } done{this};
 
@@ -515,16 +546,18 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
         progress.hide();
         // The run control has put back what the run changed: the fields,
         // the plot and the files are those of before the command.
-        inform("Calculation", FXString("The calculation was abandoned: ") + e.what() +
-                                  "\nThe results of the previous calculation (if any) are kept. "
-                                  "Change the parameters and run the calculation again.");
+        inform("Calculation",
+               FXString("The calculation was abandoned: ") + e.what() +
+                   "\nThe results of the previous calculation (if any) are kept. "
+                   "Change the parameters and run the calculation again.",
+               Notice::Error);
         w_.statusLine->setText(statusText());
         refreshState();
         w_.canvas->update();
         return 1;
     } catch (const std::exception& e) {  // ParameterError, FileError
         progress.hide();
-        inform("Calculation", e.what());
+        inform("Calculation", e.what(), Notice::Error);
         refreshState();
         w_.canvas->update();
         return 1;
@@ -551,6 +584,7 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
             break;
     }
     gridExtents = quarel::plot::sectionExtents(rc_.level());
+    takeTargetCurve();
     showWarnings();
     drawCpPlot();
     refreshState();
@@ -596,16 +630,27 @@ long Quarel::onCmdSavePlot(FXObject*, FXSelector, void*) {
     dialog.setPatternList("PNG image (*.png)");
     const std::string input = rc_.files().inputPath;
     dialog.setFilename((input.substr(0, input.size() - 4) + "_cp.png").c_str());
-    if (!dialog.execute(PLACEMENT_CURSOR)) return 1;
-    FXString path = dialog.getFilename();
+    if (dialog.execute(PLACEMENT_CURSOR)) savePlotAs(dialog.getFilename());
+    return 1;
+}
+
+bool Quarel::savePlotAs(FXString path) {
     if (FXPath::extension(path).lower() != "png") path += ".png";
+    const FXString csv = FXPath::stripExtension(path) + ".csv";
+    if (FXStat::exists(path) || FXStat::exists(csv)) {
+        if (!confirm("Save Plot", path + " or " + csv + " exists already. Replace it?")) {
+            w_.statusLine->setText("Nothing saved: " + path + " exists.");
+            return false;
+        }
+    }
     try {
         savePlot(path);
-        w_.statusLine->setText("Saved " + path + " and " + FXPath::stripExtension(path) + ".csv");
+        w_.statusLine->setText("Saved " + path + " and " + csv);
     } catch (const std::exception& e) {
-        inform("Save Plot", e.what());
+        inform("Save Plot", e.what(), Notice::Error);
+        return false;
     }
-    return 1;
+    return true;
 }
 
 long Quarel::onCmdCpView(FXObject*, FXSelector, void*) {
@@ -615,6 +660,7 @@ long Quarel::onCmdCpView(FXObject*, FXSelector, void*) {
 
 long Quarel::onCmdMView(FXObject*, FXSelector, void*) {
     GLView3D* view = new GLView3D(this, &rc_.level());
+    view->hasField = [this]() { return rc_.hasResults(); };
     view->create();
     view->show(PLACEMENT_OWNER);
     return 1;
@@ -660,6 +706,7 @@ long Quarel::onChgCpEdit(FXObject*, FXSelector, void* ptr) {
     }
     // Design mode: the widgets follow the run control's state.
     rc_.acceptTarget();
+    takeTargetCurve();
     refreshState();
     drawCpPlot();
     w_.tabBook->setCurrent(2);
@@ -784,6 +831,32 @@ long Quarel::onUpdStatus(FXObject*, FXSelector, void*) {
     return 1;
 }
 
+long Quarel::onUpdCpDeviation(FXObject* sender, FXSelector, void*) {
+    FXTextField* field = static_cast<FXTextField*>(sender);
+    if (rc_.design.globalIteration == 0) {
+        if (!field->getText().empty()) field->setText("");
+        return 1;
+    }
+    // The value as the data targets show theirs.
+    double value = rc_.results.cpDeviation;
+    return field->handle(this, FXSEL(SEL_COMMAND, FXWindow::ID_SETREALVALUE), &value);
+}
+
+// The spinners after a command that may change the flow inputs, without
+// notification (nothing has changed for the user to calculate again).
+void Quarel::showFlowInputs() {
+    w_.alphaSpinner->setValue(rc_.job.alpha);
+    w_.machSpinner->setValue(rc_.job.mach);
+    w_.sweptSpinner->setValue(rc_.job.swept);
+}
+
+void Quarel::takeTargetCurve() {
+    quarel::RunControl::Outline t = rc_.designTarget();
+    if (t.x.empty()) return;
+    targetX = std::move(t.x);
+    targetCp = std::move(t.y);
+}
+
 FXString Quarel::statusText() const {
     if (!rc_.fileOpen()) return "Open an input file (File > Open...).";
     const quarel::JobParameters& in = rc_.resultsInputs();
@@ -794,6 +867,11 @@ FXString Quarel::statusText() const {
     } else if (rc_.hasResults()) {
         text.format("M %g, alpha %g, sweep %g, %d x %d: Clift %.5f", in.mach, in.alpha, in.swept,
                     rc_.level().NX, rc_.level().NY, rc_.results.clift);
+        // A warning of the run stays in view with its result.
+        if (!rc_.resultNotes().empty()) {
+            text += ". Warning: ";
+            text += rc_.resultNotes().front().c_str();
+        }
     } else if (rc_.canViewGrid()) {
         text = "Grid ready: press Calculation.";
     } else {

@@ -45,9 +45,10 @@ public:
         ID_CP_VIEW,
         ID_M_VIEW,
         ID_CP_EDIT,
-        ID_SAVE_PLOT,   // "Save Plot": the Cp plot as PNG and its data as CSV
-        ID_GRID_WHOLE,  // "Whole Grid": the grid picture out to the far field
-        ID_STATUS,      // the status line under the canvas
+        ID_SAVE_PLOT,     // "Save Plot": the Cp plot as PNG and its data as CSV
+        ID_GRID_WHOLE,    // "Whole Grid": the grid picture out to the far field
+        ID_STATUS,        // the status line under the canvas
+        ID_CP_DEVIATION,  // "Cp deviation=": empty until a design iteration measured it
         ID_LAST
     };
 
@@ -132,9 +133,18 @@ public:
     // to date with the run control now (the toolkit also does so when idle).
     void refreshState();
 
-    // Shows an information box with an OK button.  The one way the window
-    // reports to the user; tests override it to record the messages.
-    virtual void inform(const FXString& caption, const FXString& text);
+    // Shows a message box with an OK button and the icon of its kind.  The
+    // one way the window reports to the user; tests override it to record
+    // the messages.
+    enum class Notice { Info, Warning, Error };
+    virtual void inform(const FXString& caption, const FXString& text, Notice kind = Notice::Info);
+    // Asks a yes/no question (before a file is overwritten); true for yes.
+    virtual bool confirm(const FXString& caption, const FXString& text);
+
+    // "Save Plot" after its file dialog: asks before an existing picture or
+    // table is replaced, then writes both and says so on the status line.
+    // False when nothing was written.
+    bool savePlotAs(FXString path);
 
     // Which picture a repaint redraws (the Cp plot wins when both are set).
     int gridShown = 0;
@@ -198,6 +208,7 @@ public:
     long onUpdResults(FXObject*, FXSelector, void*);
     long onUpdCpEdit(FXObject*, FXSelector, void*);
     long onUpdStatus(FXObject*, FXSelector, void*);
+    long onUpdCpDeviation(FXObject*, FXSelector, void*);
 
 protected:
     Quarel() {}
@@ -213,6 +224,8 @@ private:
                           bool integerEntry);
     void showWarnings();
     bool runGridCalculation();
+    void showFlowInputs();
+    void takeTargetCurve();
 
     bool onRunProgress(RunProgress& progress, const quarel::Progress& p);
     // The status line's text when no calculation runs.
@@ -244,4 +257,9 @@ private:
 
     // Plot buffers: body x, body y, face-centre x, computed Cp, target Cp.
     std::vector<double> bodyX_, bodyY_, faceX_, cpComputed_, cpTarget_;
+
+public:
+    // The target Cp over the faces of the fine grid, taken when a design
+    // calculation starts: the coarse levels of the run cannot index it.
+    std::vector<double> targetX, targetCp;
 };

@@ -161,6 +161,7 @@ const char* const kLowerColour = "Blue";
 const char* const kTargetColour = "Red";
 const char* const kStaleColour = "Gray60";
 const char* const kCriticalColour = "ForestGreen";
+const char* const kWarningColour = "Firebrick";
 
 }  // namespace
 
@@ -198,10 +199,13 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
         }
     }
 
-    // 2. White background.
+    // 2. White background.  Without results (none yet, or a new grid has
+    // replaced them) there is nothing to plot, except the live curves of a
+    // run.
     dc.setForeground(fxcolorfromname("White"));
     dc.fillRectangle(0, 0, W, H);
     if (npa < 1 || bodyX_.empty()) return;
+    if (!rc_.hasResults() && !running_) return;
 
     // 3.-5. Axis and layout, with room below the axis for the chord
     // numbers and the axis title.
@@ -264,7 +268,8 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     dc.drawText(xLeft + 4, yHigh + textH, "-Cp up", 6);
 
     // The critical Cp (local Mach 1) as a dashed line, where it is known.
-    const bool stale = rc_.resultsStale();
+    // The curves of a running calculation are its own, not stale ones.
+    const bool stale = !running_ && rc_.resultsStale();
     plotStale = stale;
     const double cpStar = rc_.results.cpStar;
     if (rc_.resultsInputs().mach > 0.1 && cpStar < 0.0 && cpStar > cpTop) {
@@ -280,8 +285,9 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     // 8. Target (design mode) and computed pressure distributions: the
     // upper surface from the trailing edge to the leading edge (faces
     // 0 .. npa/2-1), the lower one on to the trailing edge.
-    if (rc_.design.designMode == 1) {
-        polyline(dc, faceX_.data(), cpTarget_.data(), 0, npa, kTargetColour, false, true);
+    if (rc_.design.designMode == 1 && !targetX.empty()) {
+        polyline(dc, targetX.data(), targetCp.data(), 0, static_cast<int>(targetX.size()),
+                 kTargetColour, false, true);
     }
     const int lead = npa / 2;
     polyline(dc, faceX_.data(), cpComputed_.data(), 0, lead, stale ? kStaleColour : kUpperColour,
@@ -305,6 +311,24 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
         dc.setForeground(fxcolorfromname("Black"));
         dc.drawText(X, Y, e.text, static_cast<FXuint>(std::strlen(e.text)));
         Y += textH + 2;
+    }
+    // Warnings of the calculation (a strong shock, a lift jump) stay on the
+    // plot of its result.
+    if (!running_) {
+        int line = 0;
+        dc.setForeground(fxcolorfromname(kWarningColour));
+        for (const std::string& note : rc_.resultNotes()) {
+            std::string first = note.substr(
+                0, note.find(". ") == std::string::npos ? note.size() : note.find(". ") + 1);
+            first = "Warning: " + first;
+            FXString text(first.c_str());
+            while (text.length() > 4 && font->getTextWidth(text) > W - xLeft - 8) {
+                text.trunc(text.length() - 4);
+                text += "...";
+            }
+            dc.drawText(xLeft + 4, yHigh + (3 + line) * (textH + 2), text.text(), text.length());
+            ++line;
+        }
     }
     if (stale) {
         // Above the chord axis, where the distribution leaves room.

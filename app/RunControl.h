@@ -36,6 +36,8 @@ struct DesignState {
     double chordInclination = 0.0;  // chord inclination of the input contour, degrees
     // Body ordinates yg(i, 1), i = k .. NX-k, of the fine grid as generated.
     std::vector<double> yBody0;
+    // Their abscissae: with yBody0 the start section of a design.
+    std::vector<double> xBody0;
     // Change of the section ordinates made by a design global iteration,
     // per contour node 0..500; cleared by every grid calculation.
     std::vector<double> dyCorr = std::vector<double>(501, 0.0);
@@ -104,7 +106,8 @@ public:
     void setProgressHook(ProgressHook hook) { progress_ = std::move(hook); }
 
     // "Save Result": advances the save counter, writes NAME_N.out.  Returns
-    // the path; throws FileError when the file cannot be written.
+    // the path; throws FileError when the file cannot be written or there
+    // are no results (a new grid has replaced them).
     std::string saveResult();
 
     // Writes the iteration-log file (header and every log line).  Returns
@@ -146,6 +149,30 @@ public:
     bool resultsStale() const;
     // What the last design global iteration did.
     const DesignReport& lastDesign() const { return lastDesign_; }
+    // Warnings of the calculation whose results are kept (a flagged result
+    // keeps saying why, whatever was shown since).
+    const std::vector<std::string>& resultNotes() const { return resultNotes_; }
+
+    // A section outline in chord units with true ordinates, from the
+    // trailing edge over the upper side to the leading edge and back.
+    struct Outline {
+        std::vector<double> x, y;
+    };
+    // The contour of the input file (empty before "Open").
+    Outline inputSection() const;
+    // The section the last grid was generated on (empty before a grid).
+    Outline startSection() const;
+    // The section now in the saved fine grid: after design iterations the
+    // designed one (empty before a grid).
+    Outline currentSection() const;
+    // In design mode on the fine grid, the target Cp (y) over the face
+    // centres (x) of the section; empty otherwise.
+    Outline designTarget() const;
+    // Writes the current section as an input file (the job's parameters,
+    // so that opening it gives this section again) at `inputPath` and as a
+    // plain list of x y lines at `coordinatePath` (either may be empty).
+    // Throws FileError.
+    void saveSection(const std::string& inputPath, const std::string& coordinatePath) const;
 
     // ---- What the window offers ---------------------------------------------
     // One file per program run.
@@ -189,6 +216,7 @@ private:
     ProgressHook progress_;
     NewtonOptions newtonOptions_;
     DesignReport lastDesign_;
+    std::vector<std::string> resultNotes_;
 };
 
 // Reads the program's own input file at `path` (the job and its title).

@@ -276,7 +276,7 @@ void GLView3D::drawPicture() {
 }
 
 void GLView3D::drawField() {
-    if (level == nullptr) return;
+    if (level == nullptr || (hasField && !hasField())) return;
     // Never read past the storage, whatever the sizes say.
     const int nx = std::min(level->NX, quarel::kMaxNX);
     const int ny = std::min(level->NY, quarel::kMaxNY);

@@ -10,6 +10,8 @@
 #include <fx.h>
 #include <fx3d.h>
 
+#include <functional>
+
 namespace quarel {
 struct GridLevel;
 }
@@ -59,6 +61,9 @@ public:
     FXint dragStartX = 0, dragStartY = 0;  // pointer at the last left press (pixels)
     // 1: draw the colour bar.  One switch for every view.
     static FXint showLegend;
+    // When set and false, the arrays hold no Mach field of the level (a
+    // new grid has replaced the results): only the colour bar is drawn.
+    std::function<bool()> hasField;
 
 private:
     void build(const quarel::GridLevel* level);

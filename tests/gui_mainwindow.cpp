@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -18,6 +19,7 @@
 #include "RunProgress.h"
 #include "gui_app.h"
 #include "gui_window.h"
+#include "message.h"
 #include "state.h"
 
 // After fx.h, which it needs.
@@ -34,6 +36,7 @@ public:
     // run (0: never), and records what the window showed meanwhile.
     void afterStep(RunProgress& progress) override {
         ++steps;
+        if (onStep) onStep(progress);
         statusDuringRun = widgets().statusLine->getText().text();
         if (steps == stopAfter) {
             progress.handle(progress.stopButton(), FXSEL(SEL_COMMAND, RunProgress::ID_STOP),
@@ -42,6 +45,7 @@ public:
     }
     int steps = 0, stopAfter = 0;
     std::string statusDuringRun;
+    std::function<void(RunProgress&)> onStep;
 };
 
 std::string makeTempDir() {
@@ -186,7 +190,7 @@ TEST_F(MainWindow, InitialStateMessagesAndWidgets) {
     EXPECT_DOUBLE_EQ(hi, 85.0);
     EXPECT_DOUBLE_EQ(w().alphaSpinner->getIncrement(), 0.1);
     w().machSpinner->getRange(lo, hi);
-    EXPECT_DOUBLE_EQ(hi, 0.9);
+    EXPECT_DOUBLE_EQ(hi, 0.99);  // any subsonic Mach number the solver takes
     EXPECT_DOUBLE_EQ(w().machSpinner->getIncrement(), 0.02);
     EXPECT_DOUBLE_EQ(w().machSpinner->getValue(), 0.5);
     EXPECT_DOUBLE_EQ(w().sweptSpinner->getIncrement(), 1.0);
@@ -640,4 +644,206 @@ TEST_F(MainWindow, EscapeInTheProgressWindowStops) {
     progress.handle(window, FXSEL(SEL_KEYPRESS, 0), &event);
     EXPECT_TRUE(progress.stopRequested());
     EXPECT_FALSE(progress.stopButton()->isEnabled());
+}
+
+namespace {
+
+// Pixels of `colour` in the Cp plot saved as a 600 x 400 picture.
+int plotPixels(FXApp* app, Quarel* window, const std::string& png, FXColor colour) {
+    window->savePlot(png.c_str(), 600, 400);
+    FXPNGImage image(app);
+    FXFileStream stream;
+    if (!stream.open(png.c_str(), FXStreamLoad) || !image.loadPixels(stream)) return -1;
+    int count = 0;
+    for (int y = 0; y < image.getHeight(); ++y)
+        for (int x = 0; x < image.getWidth(); ++x)
+            count +=
+                (image.getPixel(x, y) & FXRGB(255, 255, 255)) == (colour & FXRGB(255, 255, 255));
+    return count;
+}
+
+// Runs the rest of a scope in `dir` (the grid listing goes to the current
+// folder).
+struct InDir {
+    explicit InDir(const std::string& dir) : back(std::filesystem::current_path()) {
+        std::filesystem::current_path(dir);
+    }
+    ~InDir() { std::filesystem::current_path(back); }
+    std::filesystem::path back;
+};
+
+// Types `text` into a text field and presses Return, as a user does.
+void typeInto(FXTextField* field, const char* text) {
+    field->setFocus();
+    field->selectAll();
+    field->handle(field, FXSEL(SEL_COMMAND, FXTextField::ID_DELETE_SEL), nullptr);
+    for (const char* c = text; *c; ++c) {
+        FXEvent ev;
+        ev.type = SEL_KEYPRESS;
+        ev.code = static_cast<FXuint>(*c);
+        ev.state = 0;
+        ev.text = FXString(*c, 1);
+        field->handle(field, FXSEL(SEL_KEYPRESS, 0), &ev);
+    }
+    FXEvent ret;
+    ret.type = SEL_KEYPRESS;
+    ret.code = KEY_Return;
+    ret.state = 0;
+    ret.text = "\r";
+    field->handle(field, FXSEL(SEL_KEYPRESS, 0), &ret);
+}
+
+}  // namespace
+
+// A grid calculation after a run replaces the grid under the results: the
+// Cp plot, the Mach view and "Save Result" are out of reach until the next
+// calculation, and nothing writes wake rows as surface rows.  The same
+// after a new grid whose calculation is stopped.
+TEST_F(MainWindow, GridCalculationAfterARunRetiresTheResults) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    InDir inDir(dir);
+    command(Quarel::ID_CALCULATE);
+    ASSERT_TRUE(rc.hasResults());
+    auto retired = [&]() {
+        settle();
+        EXPECT_FALSE(rc.hasResults());
+        EXPECT_FALSE(w().cpViewButton->isEnabled());
+        EXPECT_FALSE(w().mViewButton->isEnabled());
+        EXPECT_FALSE(w().saveButton->isEnabled());
+        EXPECT_FALSE(w().savePlotButton->isEnabled());
+        EXPECT_THROW(rc.saveResult(), quarel::FileError);
+        // Even asked directly, the canvas draws no curve of the old run.
+        command(Quarel::ID_CP_VIEW);
+        EXPECT_EQ(countPixels(fxcolorfromname("Blue")), 0);
+        EXPECT_EQ(countPixels(FXRGB(0, 0, 0)), 0);
+    };
+    command(Quarel::ID_GRID);  // NPA unchanged
+    retired();
+
+    w().npaField->setText("36", TRUE);
+    command(Quarel::ID_GRID);
+    window->stopAfter = 2;
+    window->steps = 0;
+    command(Quarel::ID_CALCULATE);
+    EXPECT_EQ(window->steps, 2);
+    retired();
+    EXPECT_FALSE(fileExists(dir + "/wing_1.out"));
+}
+
+// A design global iteration: the progress window and its Stop are up from
+// the start, the live curves are not drawn as stale ones, the target stays
+// the fine grid's on the coarse levels, the Alpha spinner shows the angle
+// the run used and "Cp deviation=" is empty until an iteration measured it.
+// Stop during the next iteration puts everything back.
+TEST_F(MainWindow, DesignIterationProgressStopAndAngle) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    InDir inDir(dir);
+    command(Quarel::ID_CALCULATE);
+    ASSERT_TRUE(window->captions.empty()) << window->texts.front();
+    // A target with more lift: the iteration turns the angle of attack.
+    for (int i = 0; i <= rc.level().NX; ++i) quarel::cps(i) = 1.15 * quarel::cpf(i);
+    rc.acceptTarget();
+    window->refreshState();
+    settle();
+    EXPECT_STREQ(w().cpDeviationField->getText().text(), "");
+    const std::size_t fineFaces = static_cast<std::size_t>(rc.level().npa);
+
+    int blue = 1 << 30, coarseSteps = 0;
+    bool targetFine = true, stopShown = true;
+    window->stopAfter = 0;
+    window->steps = 0;
+    window->onStep = [&](RunProgress& progress) {
+        stopShown = stopShown && progress.shown() && progress.stopButton()->shown();
+        // The live plot as the window draws it (the canvas itself may be
+        // covered by the progress window): the curves are the run's own.
+        blue = std::min(blue, plotPixels(app, window, dir + "/live.png", fxcolorfromname("Blue")));
+        if (!rc.level().isFine()) {
+            ++coarseSteps;
+            targetFine = targetFine && window->targetX.size() == fineFaces;
+        }
+    };
+    command(Quarel::ID_CALCULATE);
+    for (Quarel::Notice kind : window->kinds) EXPECT_EQ(kind, Quarel::Notice::Warning);
+    EXPECT_EQ(rc.design.globalIteration, 1);
+    EXPECT_TRUE(stopShown);
+    EXPECT_GT(blue, 50);  // the lower surface in its own colour, not greyed
+    EXPECT_GT(coarseSteps, 0);
+    EXPECT_TRUE(targetFine);
+    settle();
+    EXPECT_NE(rc.job.alpha, 1.5);
+    EXPECT_DOUBLE_EQ(w().alphaSpinner->getValue(), rc.job.alpha);
+    EXPECT_NE(w().cpDeviationField->getText(), "");
+    EXPECT_NEAR(FXDoubleVal(w().cpDeviationField->getText()), rc.results.cpDeviation,
+                1e-5 * rc.results.cpDeviation);
+    EXPECT_GT(countPixels(fxcolorfromname("Red")), 50);  // the target
+    // A warning of the run (here the lift jump of the small grid) stays on
+    // the plot after its box was closed.
+    ASSERT_FALSE(rc.resultNotes().empty());
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("Warning: The lift jumped"),
+              std::string::npos);
+
+    // Stop during the second iteration: iteration count, angle and
+    // section stay those of the first.
+    const double alpha = rc.job.alpha;
+    const quarel::RunControl::Outline section = rc.currentSection();
+    window->onStep = nullptr;
+    window->steps = 0;
+    window->stopAfter = 2;
+    window->captions.clear();
+    window->texts.clear();
+    command(Quarel::ID_CALCULATE);
+    EXPECT_EQ(window->steps, 2);
+    ASSERT_FALSE(window->captions.empty());
+    EXPECT_NE(window->texts.back().find("stopped"), std::string::npos);
+    EXPECT_EQ(rc.design.globalIteration, 1);
+    EXPECT_EQ(rc.job.alpha, alpha);
+    EXPECT_EQ(rc.currentSection().y, section.y);
+    settle();
+    EXPECT_DOUBLE_EQ(w().alphaSpinner->getValue(), alpha);
+}
+
+// Errors come with the error icon and name the file; a typed Mach number
+// above 0.9 is taken as typed; saving says where it wrote, and "Save Plot"
+// asks before it replaces a picture.
+TEST_F(MainWindow, ErrorsMachEntryAndSaving) {
+    const std::string bad = dir + "/bad.dat";
+    std::ofstream(bad) << "Bad section\n1.0 0.0\n0.5 0.06\n0.0 0.0\n0.5 -0.06\n0.9 x\n1.0 0.0\n";
+    EXPECT_FALSE(window->openFile(bad.c_str()));
+    ASSERT_EQ(window->kinds.size(), 1u);
+    EXPECT_EQ(window->kinds[0], Quarel::Notice::Error);
+    EXPECT_NE(window->texts[0].find("bad.dat"), std::string::npos);
+
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    typeInto(static_cast<FXTextField*>(w().machSpinner->getFirst()), "0.95");
+    EXPECT_DOUBLE_EQ(rc.job.mach, 0.95);
+    EXPECT_DOUBLE_EQ(w().machSpinner->getValue(), 0.95);
+    typeInto(static_cast<FXTextField*>(w().machSpinner->getFirst()), "0.6");
+    EXPECT_DOUBLE_EQ(rc.job.mach, 0.6);
+
+    InDir inDir(dir);
+    command(Quarel::ID_CALCULATE);
+    command(Quarel::ID_SAVE);
+    EXPECT_EQ(std::string(w().statusLine->getText().text()), "Saved " + dir + "/wing_1.out");
+
+    const std::string png = dir + "/plot.png";
+    EXPECT_TRUE(window->savePlotAs(png.c_str()));
+    EXPECT_TRUE(window->questions.empty());
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("plot.png"), std::string::npos);
+    std::ofstream(png) << "mine";
+    window->answer = false;
+    EXPECT_FALSE(window->savePlotAs(png.c_str()));
+    EXPECT_EQ(window->questions.size(), 1u);
+    EXPECT_EQ(readFile(png), "mine");
+    window->answer = true;
+    EXPECT_TRUE(window->savePlotAs(png.c_str()));
+    EXPECT_EQ(readFile(png).substr(1, 3), "PNG");
 }
