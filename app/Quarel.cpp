@@ -1,6 +1,7 @@
 // The main window: widget tree, data bindings, commands and enabling rules.
 #include "Quarel.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -60,15 +61,32 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_GRID_WHOLE,       Quarel::onUpdGridView),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_STATUS,           Quarel::onUpdStatus),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CP_DEVIATION,     Quarel::onUpdCpDeviation),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_KEEP,             Quarel::onCmdKeep),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_KEEP,             Quarel::onUpdKeep),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_CLEAR_KEPT,       Quarel::onCmdClearKept),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CLEAR_KEPT,       Quarel::onUpdClearKept),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SECTION_VIEW,     Quarel::onCmdSectionView),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SECTION_VIEW,     Quarel::onUpdSection),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SAVE_SECTION,     Quarel::onCmdSaveSection),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SAVE_SECTION,     Quarel::onUpdGridView),
 };
 // clang-format on
 
 FXIMPLEMENT(Quarel, FXMainWindow, QuarelMap, ARRAYNUMBER(QuarelMap))
 
 namespace {
+long enableIf(FXObject* sender, FXObject* self, bool on);
+}
+
+namespace {
 
 // Layout of the frames: 4 pixels of padding and spacing.
 constexpr int kPad = 4;
+
+// The window opens large enough for a Cp plot that can be read; below the
+// minimum the panels would be cut and the plot's labels run together.
+constexpr int kWindowWidth = 1100, kWindowHeight = 800;
+constexpr int kMinWidth = 860, kMinHeight = 660;
 
 // Options of a parameter field.
 constexpr FXuint kFieldOptions = JUSTIFY_RIGHT | FRAME_SUNKEN | FRAME_THICK;
@@ -103,7 +121,8 @@ FXButton* button(FXComposite* parent, const char* text, FXObject* target, FXSele
 }  // namespace
 
 Quarel::Quarel(FXApp* app)
-    : FXMainWindow(app, "Brenvoli Calculation", NULL, NULL, DECOR_ALL, 0, 0, 593, 627) {
+    : FXMainWindow(app, "Brenvoli Calculation", NULL, NULL, DECOR_ALL & ~DECOR_SHRINKABLE, 0, 0,
+                   kWindowWidth, kWindowHeight) {
     quarel::JobParameters& job = rc_.job;
     quarel::Results& res = rc_.results;
     npaTarget_.connect(job.NPA);
@@ -159,12 +178,21 @@ Quarel::Quarel(FXApp* app)
     buildInverseTab(new FXGroupBox(w_.tabBook, "", pageOptions, 0, 0, 0, 0, kPad, kPad, kPad, kPad,
                                    kPad, kPad));
 
-    FXHorizontalFrame* saveFrame =
-        new FXHorizontalFrame(left, LAYOUT_FILL_X, 0, 0, 0, 0, kPad, kPad, kPad, kPad, kPad, kPad);
-    w_.saveButton = new FXButton(saveFrame, "Save Result", NULL, this, ID_SAVE, BUTTON_NORMAL);
+    FXMatrix* saveFrame = twoColumns(left);
+    w_.saveButton = button(saveFrame, "Save Result", this, ID_SAVE);
     w_.savePlotButton =
-        new FXButton(saveFrame, "Save Plot\tSave the Cp plot as a PNG picture and its data as CSV",
-                     NULL, this, ID_SAVE_PLOT, BUTTON_NORMAL);
+        button(saveFrame, "Save Plot\tSave the Cp plot as a PNG picture and its data as CSV", this,
+               ID_SAVE_PLOT);
+    w_.keepButton = button(
+        saveFrame, "Keep Cp\tKeep the current Cp as a reference curve (up to six)", this, ID_KEEP);
+    w_.clearKeptButton =
+        button(saveFrame, "Clear Kept\tRemove the reference curves", this, ID_CLEAR_KEPT);
+    w_.sectionViewButton =
+        button(saveFrame, "Section View\tThe section; after a design the start section too", this,
+               ID_SECTION_VIEW);
+    w_.saveSectionButton =
+        button(saveFrame, "Save Section\tThe section as an input file and as a list of x y lines",
+               this, ID_SAVE_SECTION);
 
     FXVerticalFrame* right =
         new FXVerticalFrame(columns, FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0,
@@ -341,6 +369,16 @@ Quarel::~Quarel() {
     delete w_.fileMenu;
 }
 
+// Without shrinking decorations the window manager keeps the window at
+// least this large.
+FXint Quarel::getDefaultWidth() {
+    return std::max(FXMainWindow::getDefaultWidth(), kMinWidth);
+}
+
+FXint Quarel::getDefaultHeight() {
+    return std::max(FXMainWindow::getDefaultHeight(), kMinHeight);
+}
+
 void Quarel::create() {
     FXMainWindow::create();
     show(PLACEMENT_SCREEN);
@@ -398,6 +436,11 @@ bool Quarel::openFile(const FXString& path) {
     }
     showWarnings();  // what was changed on a coordinate file's section
     showFlowInputs();
+    kept.clear();
+    cpZoomed = false;
+    gridShown = cpShown = 0;
+    sectionShown = 1;
+    drawSection();
 
     const std::size_t buffer = 500;
     bodyX_.assign(buffer, 0.0);
@@ -720,21 +763,128 @@ long Quarel::onLeftPress(FXObject*, FXSelector, void* ptr) {
     pressX = event->last_x;
     pressY = event->last_y;
     dragX = dragY = -1;
+    // A double click on the Cp plot shows all of it again.
+    if (cpShown && event->click_count == 2 && cpZoomed) {
+        cpZoomed = false;
+        drawCpPlot();
+    }
     return 1;
 }
 
 long Quarel::onLeftRelease(FXObject*, FXSelector, void* ptr) {
     const FXEvent* event = static_cast<const FXEvent*>(ptr);
+    if (cpShown) {
+        // The box dragged on the Cp plot becomes the plot.
+        quarel::plot::Frame f = cpFrame;
+        if (f.contains(pressX, pressY) &&
+            quarel::plot::zoomToBox(f, pressX, pressY, event->last_x, event->last_y)) {
+            cpFrame = f;
+            cpZoomed = true;
+        }
+        dragX = dragY = -1;
+        drawCpPlot();
+        return 1;
+    }
     panOrZoom(event->last_x, event->last_y, (event->state & CONTROLMASK) != 0);
     return 1;
 }
 
 long Quarel::onMotion(FXObject*, FXSelector, void* ptr) {
     const FXEvent* event = static_cast<const FXEvent*>(ptr);
+    if (cpShown) {
+        if (event->state & LEFTBUTTONMASK) {
+            zoomFeedback(event->win_x, event->win_y);
+        } else if (cpFrame.contains(event->win_x, event->win_y) && !running_) {
+            FXString text;
+            text.format("x/c %.4f   Cp %.4f", cpFrame.xAt(event->win_x), cpFrame.yAt(event->win_y));
+            w_.statusLine->setText(text);
+        }
+        return 1;
+    }
     if (event->state & LEFTBUTTONMASK) {
         dragFeedback(event->win_x, event->win_y, (event->state & CONTROLMASK) != 0);
     }
     return 1;
+}
+
+// ---- Reference curves and the section -----------------------------------------
+
+bool Quarel::keepCurrentCp() {
+    if (!rc_.hasResults()) return false;
+    if (kept.full()) {
+        w_.statusLine->setText("Six Cp curves are kept already: Clear Kept first.");
+        return false;
+    }
+    const quarel::RunControl::Outline cp = rc_.surfaceCp();
+    const quarel::JobParameters& in = rc_.resultsInputs();
+    quarel::plot::KeptCurve c;
+    char label[128];
+    std::snprintf(label, sizeof label, "M %.3f, alpha %.2f: Clift %.4f", in.mach, in.alpha,
+                  rc_.results.clift);
+    c.label = label;
+    c.x = cp.x;
+    c.cp = cp.y;
+    kept.add(std::move(c));
+    if (cpShown) drawCpPlot();
+    return true;
+}
+
+long Quarel::onCmdKeep(FXObject*, FXSelector, void*) {
+    keepCurrentCp();
+    return 1;
+}
+
+long Quarel::onCmdClearKept(FXObject*, FXSelector, void*) {
+    kept.clear();
+    if (cpShown) drawCpPlot();
+    return 1;
+}
+
+long Quarel::onCmdSectionView(FXObject*, FXSelector, void*) {
+    gridShown = cpShown = 0;
+    sectionShown = 1;
+    drawSection();
+    return 1;
+}
+
+long Quarel::onCmdSaveSection(FXObject*, FXSelector, void*) {
+    FXFileDialog dialog(this, "Save Section");
+    dialog.setPatternList("Input files (*.dat)");
+    const std::string input = rc_.files().inputPath;
+    dialog.setFilename((input.substr(0, input.size() - 4) + "_section.dat").c_str());
+    if (dialog.execute(PLACEMENT_CURSOR)) saveSectionAs(dialog.getFilename());
+    return 1;
+}
+
+bool Quarel::saveSectionAs(FXString path) {
+    if (FXPath::extension(path).lower() != "dat") path += ".dat";
+    const FXString txt = FXPath::stripExtension(path) + ".txt";
+    if (FXStat::exists(path) || FXStat::exists(txt)) {
+        if (!confirm("Save Section", path + " or " + txt + " exists already. Replace it?")) {
+            w_.statusLine->setText("Nothing saved: " + path + " exists.");
+            return false;
+        }
+    }
+    try {
+        rc_.saveSection(path.text(), txt.text());
+    } catch (const std::exception& e) {
+        inform("Save Section", e.what(), Notice::Error);
+        return false;
+    }
+    w_.statusLine->setText("Saved " + path + " and " + txt);
+    return true;
+}
+
+long Quarel::onUpdKeep(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.hasResults() && !kept.full());
+}
+
+long Quarel::onUpdClearKept(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, !kept.curves().empty());
+}
+
+long Quarel::onUpdSection(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.fileOpen());
 }
 
 // ---- Enabling: every widget follows the state of the run control ------------

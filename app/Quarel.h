@@ -49,6 +49,12 @@ public:
         ID_GRID_WHOLE,    // "Whole Grid": the grid picture out to the far field
         ID_STATUS,        // the status line under the canvas
         ID_CP_DEVIATION,  // "Cp deviation=": empty until a design iteration measured it
+        ID_KEEP,          // "Keep Cp": the current Cp becomes a reference curve
+        ID_CLEAR_KEPT,    // "Clear Kept": no reference curves
+        ID_SECTION_VIEW,  // "Section View": the section (start and designed) on the canvas
+        ID_SAVE_SECTION,  // "Save Section": the section as an input file and as x y lines
+        ID_SWEEP,         // "Sweep...": a range of angles or Mach numbers, into the polar view
+        ID_POLAR_VIEW,    // "Polar View": the polar of the last sweep
         ID_LAST
     };
 
@@ -79,6 +85,12 @@ public:
         FXButton* saveButton = nullptr;
         FXButton* savePlotButton = nullptr;
         FXButton* wholeGridButton = nullptr;
+        FXButton* keepButton = nullptr;
+        FXButton* clearKeptButton = nullptr;
+        FXButton* sectionViewButton = nullptr;
+        FXButton* saveSectionButton = nullptr;
+        FXButton* sweepButton = nullptr;
+        FXButton* polarViewButton = nullptr;
         FXCanvas* canvas = nullptr;
         FXLabel* statusLine = nullptr;
         // Text fields in panel order: NPA, NCO, NBH, Kgrid, the seven growth
@@ -104,6 +116,8 @@ public:
     virtual ~Quarel();
 
     virtual void create();
+    virtual FXint getDefaultWidth();
+    virtual FXint getDefaultHeight();
 
     // The job: parameters, run variables, iteration log.
     quarel::RunControl& runControl() { return rc_; }
@@ -119,6 +133,7 @@ public:
     // Drawings on the canvas.
     void drawGrid();
     void drawCpPlot();
+    void drawSection();
 
     // Writes the Cp plot as a PNG picture of `width` x `height` pixels
     // (the canvas size when 0) and the plotted data as CSV beside it (the
@@ -146,9 +161,24 @@ public:
     // False when nothing was written.
     bool savePlotAs(FXString path);
 
-    // Which picture a repaint redraws (the Cp plot wins when both are set).
+    // Which picture a repaint redraws (the Cp plot wins when both are set,
+    // the section shows when neither is).
     int gridShown = 0;
     int cpShown = 0;
+    int sectionShown = 0;
+
+    // The Cp plot's data frame as last drawn, and whether it is zoomed.
+    quarel::plot::Frame cpFrame;
+    bool cpZoomed = false;
+    // Reference Cp curves ("Keep Cp").
+    quarel::plot::KeptCurves kept;
+
+    // "Save Section" after its file dialog: the input file at `path` (".dat"
+    // added when missing) and the x y lines beside it with ".txt"; asks
+    // before replacing either.  False when nothing was written.
+    bool saveSectionAs(FXString path);
+    // "Keep Cp": false (and a note on the status line) when six are kept.
+    bool keepCurrentCp();
 
     // Extents of the grid picture (moved by pan and zoom).
     quarel::plot::Extents gridExtents;
@@ -197,6 +227,13 @@ public:
     long onLeftPress(FXObject*, FXSelector, void*);
     long onLeftRelease(FXObject*, FXSelector, void*);
     long onMotion(FXObject*, FXSelector, void*);
+    long onCmdKeep(FXObject*, FXSelector, void*);
+    long onCmdClearKept(FXObject*, FXSelector, void*);
+    long onCmdSectionView(FXObject*, FXSelector, void*);
+    long onCmdSaveSection(FXObject*, FXSelector, void*);
+    long onUpdKeep(FXObject*, FXSelector, void*);
+    long onUpdClearKept(FXObject*, FXSelector, void*);
+    long onUpdSection(FXObject*, FXSelector, void*);
 
     long onUpdOpen(FXObject*, FXSelector, void*);
     long onUpdTabs(FXObject*, FXSelector, void*);
@@ -234,6 +271,22 @@ private:
     // Canvas helpers (QuarelPlot.cpp).
     void paintGrid(FXDC& dc);
     void paintCpPlot(FXDC& dc, int W, int H);
+    void paintSection(FXDC& dc, int W, int H);
+    // The header lines of a picture: text and colour name.
+    struct HeaderLine {
+        FXString text;
+        const char* colour;
+    };
+    std::vector<HeaderLine> cpHeader() const;
+    // Draws the header lines from the top; returns the y below them.
+    int paintHeader(FXDC& dc, const std::vector<HeaderLine>& lines, int W);
+    // Numbered, titled axes with dashed grid lines at the ticks.
+    void paintAxes(FXDC& dc, const quarel::plot::Frame& f, const char* xTitle, const char* yTitle,
+                   bool gridLines);
+    // Draws the section outlines (start dashed, current solid) in `f`.
+    void paintOutlines(FXDC& dc, const quarel::plot::Frame& f, bool legend);
+    // Zoom box on the Cp plot: XOR rectangle from the press to (x, y).
+    void zoomFeedback(int x, int y);
     void writePlotData(const std::string& path) const;
     // Rubber line from the press to the pointer while the grid is dragged.
     void dragFeedback(int x, int y, bool zoom);

@@ -538,6 +538,17 @@ RunControl::Outline RunControl::currentSection() const {
     return o;
 }
 
+RunControl::Outline RunControl::surfaceCp() const {
+    Outline o;
+    const GridLevel& l = level_;
+    if (!hasResults_) return o;
+    for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
+        o.x.push_back(0.5 * (xg(i, 1) + xg(i + 1, 1)));
+        o.y.push_back(cpf(i));
+    }
+    return o;
+}
+
 RunControl::Outline RunControl::designTarget() const {
     Outline o;
     const GridLevel& l = level_;

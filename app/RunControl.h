@@ -165,6 +165,9 @@ public:
     // The section now in the saved fine grid: after design iterations the
     // designed one (empty before a grid).
     Outline currentSection() const;
+    // The computed Cp (y) over the face centres (x) of the section, from the
+    // upper trailing edge round to the lower one (empty without results).
+    Outline surfaceCp() const;
     // In design mode on the fine grid, the target Cp (y) over the face
     // centres (x) of the section; empty otherwise.
     Outline designTarget() const;
