@@ -704,6 +704,15 @@ long Quarel::onCmdCpView(FXObject*, FXSelector, void*) {
 long Quarel::onCmdMView(FXObject*, FXSelector, void*) {
     GLView3D* view = new GLView3D(this, &rc_.level());
     view->hasField = [this]() { return rc_.hasResults(); };
+    view->caption = [this]() {
+        if (!rc_.hasResults()) return FXString("Mach number: no results of the current grid");
+        const quarel::JobParameters& in = rc_.resultsInputs();
+        FXString text;
+        text.format("%s\nMach number at M %.3f, alpha %.3f deg, sweep %.1f deg, grid %d x %d",
+                    rc_.title().c_str(), in.mach, in.alpha, in.swept, rc_.level().NX,
+                    rc_.level().NY);
+        return text;
+    };
     view->create();
     view->show(PLACEMENT_OWNER);
     return 1;

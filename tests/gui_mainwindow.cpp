@@ -963,6 +963,16 @@ TEST_F(MainWindow, DISABLED_Screenshots) {
     shot("grid");
     command(Quarel::ID_CALCULATE);
     shot("cp");
+    {
+        command(Quarel::ID_M_VIEW);
+        FXWindow* view = app->getRootWindow()->getLast();
+        view->move(0, 0);
+        settle();
+        ASSERT_EQ(std::system(("import -window root " + std::string(shots) + "/mach.png").c_str()),
+                  0);
+        delete view;
+        settle();
+    }
     window->keepCurrentCp();
     w().alphaSpinner->setValue(0.5);
     command(Quarel::ID_ALPHA);
