@@ -3,11 +3,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "CpEdit.h"
 #include "GLView3D.h"
+#include "PolarView.h"
 #include "RunProgress.h"
+#include "Sweep.h"
+#include "SweepDialog.h"
 #include "message.h"
 #include "state.h"
 #include "textwrap.h"
@@ -69,6 +73,10 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SECTION_VIEW,     Quarel::onUpdSection),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SAVE_SECTION,     Quarel::onCmdSaveSection),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SAVE_SECTION,     Quarel::onUpdGridView),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SWEEP,            Quarel::onCmdSweep),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SWEEP,            Quarel::onUpdSweep),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_POLAR_VIEW,       Quarel::onCmdPolarView),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_POLAR_VIEW,       Quarel::onUpdPolarView),
 };
 // clang-format on
 
@@ -193,6 +201,10 @@ Quarel::Quarel(FXApp* app)
     w_.saveSectionButton =
         button(saveFrame, "Save Section\tThe section as an input file and as a list of x y lines",
                this, ID_SAVE_SECTION);
+    w_.sweepButton =
+        button(saveFrame, "Sweep...\tA range of angles of attack or Mach numbers", this, ID_SWEEP);
+    w_.polarViewButton =
+        button(saveFrame, "Polar View\tThe polar of the last sweep", this, ID_POLAR_VIEW);
 
     FXVerticalFrame* right =
         new FXVerticalFrame(columns, FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0,
@@ -366,6 +378,7 @@ void Quarel::buildInverseTab(FXComposite* page) {
 Quarel::~Quarel() {
     rc_.writeIterationLog();
     delete cpEdit_;
+    delete polar_;
     delete w_.fileMenu;
 }
 
@@ -643,6 +656,7 @@ bool Quarel::onRunProgress(RunProgress& progress, const quarel::Progress& p) {
         "Grid %d x %d (level %d of %d), Newton step %d\n"
         "Largest residual %.3E (Max.residual %.1E)\nClift %.5f",
         p.NX, p.NY, p.level, p.levels, p.step, std::fabs(p.residual), p.maxResidual, p.clift);
+    text = progressPrefix_ + text;
     w_.statusLine->setText(line);
     // The Cp plot of the level being solved: the surface Cp is computed at
     // every Newton step, so drawing it costs one polyline.
@@ -814,6 +828,94 @@ long Quarel::onMotion(FXObject*, FXSelector, void* ptr) {
         dragFeedback(event->win_x, event->win_y, (event->state & CONTROLMASK) != 0);
     }
     return 1;
+}
+
+// ---- Sweeps -----------------------------------------------------------------------
+
+long Quarel::onCmdSweep(FXObject*, FXSelector, void*) {
+    quarel::SweepSpec start;
+    start.from = rc_.job.alpha;
+    start.to = rc_.job.alpha + 4.0;
+    start.step = 0.5;
+    SweepDialog dialog(this, start);
+    quarel::SweepSpec spec;
+    std::string error;
+    if (dialog.execute(PLACEMENT_OWNER) && dialog.range(spec, error)) runSweep(spec);
+    return 1;
+}
+
+int Quarel::runSweep(const quarel::SweepSpec& spec) {
+    if (!rc_.fileOpen()) return 0;
+    if (polar_ == nullptr) {
+        polar_ = new PolarView(this);
+        polar_->create();
+    }
+    const bool alpha = spec.variable == quarel::SweepSpec::Variable::Alpha;
+    char title[256];
+    if (alpha) {
+        std::snprintf(title, sizeof title, "%s: polar at M %.3f, sweep %.1f deg",
+                      rc_.title().c_str(), rc_.job.mach, rc_.job.swept);
+    } else {
+        std::snprintf(title, sizeof title, "%s: Mach sweep at alpha %.3f deg, sweep %.1f deg",
+                      rc_.title().c_str(), rc_.job.alpha, rc_.job.swept);
+    }
+    polar_->setPoints({}, spec.variable, title);
+    polar_->show(PLACEMENT_OWNER);
+
+    // The same progress window and Stop as a calculation.
+    RunProgress progress(this);
+    running_ = true;
+    progress.create();
+    progress.show(PLACEMENT_OWNER);
+    progress.report("Sweep ...\n\n");
+    getApp()->beginWaitCursor();
+    rc_.setProgressHook(
+        [this, &progress](const quarel::Progress& p) { return onRunProgress(progress, p); });
+    const std::size_t total = quarel::SweepValues(spec).size();
+    std::vector<quarel::SweepPoint> done;
+    progressPrefix_.format("Sweep point 1 of %d\n", static_cast<int>(total));
+    const std::vector<quarel::SweepPoint> points =
+        quarel::RunSweep(rc_, spec, true, [&](const quarel::SweepPoint& p) {
+            done.push_back(p);
+            polar_->setPoints(done, spec.variable, title);
+            progressPrefix_.format("Sweep point %d of %d\n", p.index + 1, static_cast<int>(total));
+        });
+    progressPrefix_ = "";
+    running_ = false;
+    rc_.setProgressHook(nullptr);
+    getApp()->endWaitCursor();
+    progress.hide();
+    showFlowInputs();
+    int computed = 0, converged = 0;
+    for (const quarel::SweepPoint& p : points) {
+        computed += p.done;
+        converged += p.converged;
+    }
+    FXString text;
+    text.format("Sweep: %d of %d points computed, %d converged%s", computed,
+                static_cast<int>(total), converged,
+                !points.empty() && points.back().stopped ? "; stopped" : "");
+    if (rc_.hasResults()) {
+        gridExtents = quarel::plot::sectionExtents(rc_.level());
+        drawCpPlot();
+    }
+    refreshState();
+    w_.statusLine->setText(text);
+    return computed;
+}
+
+long Quarel::onCmdPolarView(FXObject*, FXSelector, void*) {
+    if (polar_ != nullptr) polar_->show(PLACEMENT_OWNER);
+    return 1;
+}
+
+long Quarel::onUpdSweep(FXObject* sender, FXSelector, void*) {
+    // A sweep is an analysis: not in design mode.
+    return enableIf(sender, this, rc_.fileOpen() && rc_.design.designMode == 0);
+}
+
+long Quarel::onUpdPolarView(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, polar_ != nullptr);
 }
 
 // ---- Reference curves and the section -----------------------------------------

@@ -16,7 +16,11 @@
 #include "plotmath.h"
 
 class CpEdit;
+class PolarView;
 class RunProgress;
+namespace quarel {
+struct SweepSpec;
+}
 
 class Quarel : public FXMainWindow {
     FXDECLARE(Quarel)
@@ -180,6 +184,13 @@ public:
     // "Keep Cp": false (and a note on the status line) when six are kept.
     bool keepCurrentCp();
 
+    // "Sweep..." after its dialog: the batch program's sweep in the window,
+    // with the progress window and Stop, into the polar view.  Returns the
+    // number of points computed.
+    int runSweep(const quarel::SweepSpec& spec);
+    // The polar view of the last sweep (null before the first).
+    PolarView* polarView() const { return polar_; }
+
     // Extents of the grid picture (moved by pan and zoom).
     quarel::plot::Extents gridExtents;
 
@@ -234,6 +245,10 @@ public:
     long onUpdKeep(FXObject*, FXSelector, void*);
     long onUpdClearKept(FXObject*, FXSelector, void*);
     long onUpdSection(FXObject*, FXSelector, void*);
+    long onCmdSweep(FXObject*, FXSelector, void*);
+    long onCmdPolarView(FXObject*, FXSelector, void*);
+    long onUpdSweep(FXObject*, FXSelector, void*);
+    long onUpdPolarView(FXObject*, FXSelector, void*);
 
     long onUpdOpen(FXObject*, FXSelector, void*);
     long onUpdTabs(FXObject*, FXSelector, void*);
@@ -298,6 +313,10 @@ private:
     Widgets w_;
     // The one Cp editor: the target has a single author.
     CpEdit* cpEdit_ = nullptr;
+    // The one polar view, refilled by every sweep.
+    PolarView* polar_ = nullptr;
+    // What the progress window says before the step (the sweep point).
+    FXString progressPrefix_;
 
     // One data target per text field.
     FXDataTarget npaTarget_, ncoTarget_, nbhTarget_, kgridTarget_;

@@ -13,6 +13,7 @@
 // After fx.h (through Quarel.h), which it needs.
 #include <FXPNGImage.h>
 
+#include "plotdraw.h"
 #include "plotmath.h"
 #include "state.h"
 
@@ -167,40 +168,6 @@ const char* const kKeptColours[quarel::plot::KeptCurves::kMax] = {
     "Magenta3", "DarkCyan", "SaddleBrown", "Purple", "OliveDrab", "DeepPink"};
 const char* const kStartSectionColour = "SteelBlue";
 
-// Lines through (x(n), y(n)) mapped by `f` and clipped to its rectangle.
-void framedPolyline(FXDC& dc, const quarel::plot::Frame& f, const double* x, const double* y,
-                    int count, const char* colour, bool dashed) {
-    std::vector<FXSegment> segments;
-    for (int n = 0; n + 1 < count; ++n) {
-        double x0 = f.px(x[n]), y0 = f.py(y[n]), x1 = f.px(x[n + 1]), y1 = f.py(y[n + 1]);
-        if (!std::isfinite(x0 + y0 + x1 + y1)) continue;
-        if (!clipSegment(x0, y0, x1, y1, f.left, f.right, f.top, f.bottom)) continue;
-        FXSegment s;
-        s.x1 = static_cast<FXshort>(std::lround(x0));
-        s.y1 = static_cast<FXshort>(std::lround(y0));
-        s.x2 = static_cast<FXshort>(std::lround(x1));
-        s.y2 = static_cast<FXshort>(std::lround(y1));
-        segments.push_back(s);
-    }
-    dc.setLineStyle(dashed ? LINE_ONOFF_DASH : LINE_SOLID);
-    dc.setForeground(fxcolorfromname(colour));
-    if (!segments.empty())
-        dc.drawLineSegments(segments.data(), static_cast<FXuint>(segments.size()));
-    dc.setLineStyle(LINE_SOLID);
-}
-
-// A tick label: as few decimals as the step needs.
-FXString tickLabel(double v, double step) {
-    int decimals = 0;
-    while (decimals < 6 && std::fabs(step * std::pow(10.0, decimals) -
-                                     std::round(step * std::pow(10.0, decimals))) > 1e-6)
-        ++decimals;
-    FXString s;
-    s.format("%.*f", decimals, v);
-    if (s == "-0" || s == "-0.0" || s == "-0.00") s = s.mid(1, s.length() - 1);
-    return s;
-}
-
 // The first sentence of a message.
 std::string firstSentence(const std::string& text) {
     const std::size_t end = text.find(". ");
@@ -285,68 +252,17 @@ int Quarel::paintHeader(FXDC& dc, const std::vector<HeaderLine>& lines, int W) {
     return y + 6;
 }
 
-void Quarel::paintAxes(FXDC& dc, const quarel::plot::Frame& f, const char* xTitle,
-                       const char* yTitle, bool gridLines) {
-    using namespace quarel;
-    FXFont* font = getApp()->getNormalFont();
-    const int textH = font->getFontHeight(), ascent = font->getFontAscent();
-    double xStep = 1.0, yStep = 1.0;
-    const int xTicks = std::max(2, (f.right - f.left) / (font->getTextWidth("-0.00") + 14));
-    const int yTicks = std::max(2, (f.bottom - f.top) / (2 * textH));
-    const std::vector<double> xs = plot::niceTicks(f.x0, f.x1, xTicks, &xStep);
-    const std::vector<double> ys = plot::niceTicks(f.yTop, f.yBottom, yTicks, &yStep);
-    if (gridLines) {
-        dc.setForeground(fxcolorfromname("Orange"));
-        dc.setLineStyle(LINE_ONOFF_DASH);
-        for (double x : xs) {
-            const int X = static_cast<int>(std::lround(f.px(x)));
-            dc.drawLine(X, f.top, X, f.bottom);
-        }
-        for (double y : ys) {
-            const int Y = static_cast<int>(std::lround(f.py(y)));
-            dc.drawLine(f.left, Y, f.right, Y);
-        }
-        dc.setLineStyle(LINE_SOLID);
-    }
-    dc.setForeground(fxcolorfromname("Black"));
-    dc.drawRectangle(f.left, f.top, f.right - f.left, f.bottom - f.top);
-    dc.setFont(font);
-    int lastRight = -100000;
-    for (double x : xs) {
-        const FXString label = tickLabel(x, xStep);
-        const int X = static_cast<int>(std::lround(f.px(x)));
-        const int tw = font->getTextWidth(label);
-        dc.drawLine(X, f.bottom, X, f.bottom + 4);
-        if (X - tw / 2 <= lastRight + 4) continue;
-        dc.drawText(X - tw / 2, f.bottom + 5 + ascent, label.text(), label.length());
-        lastRight = X + tw / 2;
-    }
-    for (double y : ys) {
-        const FXString label = tickLabel(y, yStep);
-        const int Y = static_cast<int>(std::lround(f.py(y)));
-        dc.drawLine(f.left - 4, Y, f.left, Y);
-        dc.drawText(f.left - 6 - font->getTextWidth(label), Y + ascent / 2, label.text(),
-                    label.length());
-    }
-    const int xtw = font->getTextWidth(xTitle, static_cast<FXuint>(std::strlen(xTitle)));
-    dc.drawText((f.left + f.right - xtw) / 2, f.bottom + 7 + textH + ascent, xTitle,
-                static_cast<FXuint>(std::strlen(xTitle)));
-    // The y title stands above the tick labels, left of the frame's top.
-    dc.drawText(std::max(2, f.left - font->getTextWidth(yTitle, std::strlen(yTitle)) - 6),
-                f.top - 4, yTitle, static_cast<FXuint>(std::strlen(yTitle)));
-}
-
 void Quarel::paintOutlines(FXDC& dc, const quarel::plot::Frame& f, bool legend) {
     const quarel::RunControl::Outline current =
         rc_.canViewGrid() ? rc_.currentSection() : rc_.inputSection();
     const bool designed = rc_.design.globalIteration > 0;
     if (designed) {
         const quarel::RunControl::Outline start = rc_.startSection();
-        framedPolyline(dc, f, start.x.data(), start.y.data(), static_cast<int>(start.x.size()),
-                       kStartSectionColour, true);
+        quarel::draw::polyline(dc, f, start.x.data(), start.y.data(),
+                               static_cast<int>(start.x.size()), kStartSectionColour, true);
     }
-    framedPolyline(dc, f, current.x.data(), current.y.data(), static_cast<int>(current.x.size()),
-                   "Black", false);
+    quarel::draw::polyline(dc, f, current.x.data(), current.y.data(),
+                           static_cast<int>(current.x.size()), "Black", false);
     if (!legend) return;
     FXFont* font = getApp()->getNormalFont();
     const int textH = font->getFontHeight();
@@ -470,7 +386,7 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     plotXMax = f.x1;
     plotYMin = f.yBottom;
     plotYMax = f.yTop;
-    paintAxes(dc, f, "x/c", "Cp", true);
+    quarel::draw::axes(dc, getApp()->getNormalFont(), f, "x/c", "Cp", true);
     dc.setForeground(fxcolorfromname("Black"));
     dc.drawText(f.left + 4, f.top + textH, "-Cp up", 6);
 
@@ -497,18 +413,18 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     // edge.
     for (std::size_t n = 0; n < kept.curves().size(); ++n) {
         const plot::KeptCurve& c = kept.curves()[n];
-        framedPolyline(dc, f, c.x.data(), c.cp.data(), static_cast<int>(c.x.size()),
-                       kKeptColours[n], false);
+        quarel::draw::polyline(dc, f, c.x.data(), c.cp.data(), static_cast<int>(c.x.size()),
+                               kKeptColours[n], false);
     }
     if (rc_.design.designMode == 1 && !targetX.empty()) {
-        framedPolyline(dc, f, targetX.data(), targetCp.data(), static_cast<int>(targetX.size()),
-                       kTargetColour, false);
+        quarel::draw::polyline(dc, f, targetX.data(), targetCp.data(),
+                               static_cast<int>(targetX.size()), kTargetColour, false);
     }
     const int lead = npa / 2;
-    framedPolyline(dc, f, faceX_.data(), cpComputed_.data(), lead,
-                   stale ? kStaleColour : kUpperColour, false);
-    framedPolyline(dc, f, faceX_.data() + lead - 1, cpComputed_.data() + lead - 1, npa - lead + 1,
-                   stale ? kStaleColour : kLowerColour, false);
+    quarel::draw::polyline(dc, f, faceX_.data(), cpComputed_.data(), lead,
+                           stale ? kStaleColour : kUpperColour, false);
+    quarel::draw::polyline(dc, f, faceX_.data() + lead - 1, cpComputed_.data() + lead - 1,
+                           npa - lead + 1, stale ? kStaleColour : kLowerColour, false);
 
     // 7. Legend in the lower right corner, where a pressure distribution
     // leaves room, on white.
@@ -599,7 +515,7 @@ void Quarel::paintSection(FXDC& dc, int W, int H) {
     f.yTop = y1;
     f.yBottom = y0;
     plot::equalScales(f);
-    paintAxes(dc, f, "x/c", "y/c", true);
+    quarel::draw::axes(dc, getApp()->getNormalFont(), f, "x/c", "y/c", true);
     paintOutlines(dc, f, true);
 }
 

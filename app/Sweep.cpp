@@ -66,9 +66,15 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
     std::vector<SweepPoint> points;
     const std::string input = run.files().inputPath;
     const std::string stem = input.substr(0, input.size() - 4);
-    run.setWarmStart(warmStart);
     int index = 0;
+    // Only a converged solution of this sweep starts the next point: the
+    // first starts from the free stream whatever was calculated before,
+    // and an unconverged point would hand its error on.  (A point that
+    // broke down has put the one before it back.)
+    bool first = true;
     for (double value : SweepValues(spec)) {
+        run.setWarmStart(warmStart && !first && run.converged());
+        first = false;
         SweepPoint p;
         p.index = ++index;
         if (spec.variable == SweepSpec::Variable::Alpha) {

@@ -1,7 +1,8 @@
 // Polars and Mach sweeps: a run of calculations over a range of angles of
 // attack or Mach numbers, each started from the converged solution of the
 // point before it (the grid stays the same, so only the fine level runs
-// after the first point).
+// after the first point).  The first point, and any after a point whose
+// solution did not converge, start from the free stream.
 #pragma once
 
 #include <functional>

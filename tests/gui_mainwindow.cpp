@@ -15,8 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "PolarView.h"
 #include "Quarel.h"
 #include "RunProgress.h"
+#include "Sweep.h"
 #include "gui_app.h"
 #include "gui_window.h"
 #include "message.h"
@@ -652,6 +654,24 @@ TEST_F(MainWindow, EscapeInTheProgressWindowStops) {
 
 namespace {
 
+// Pixels of `colour` on a canvas as it is now.
+int countCanvasPixels(FXApp* app, FXCanvas* canvas, FXColor colour) {
+    const int W = canvas->getWidth(), H = canvas->getHeight();
+    FXImage image(app, nullptr, IMAGE_KEEP | IMAGE_OWNED, W, H);
+    image.create();
+    {
+        FXDCWindow dc(&image);
+        dc.drawArea(canvas, 0, 0, W, H, 0, 0);
+    }
+    image.restore();
+    int count = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            count +=
+                (image.getPixel(x, y) & FXRGB(255, 255, 255)) == (colour & FXRGB(255, 255, 255));
+    return count;
+}
+
 // Pixels of `colour` in the Cp plot saved as a 600 x 400 picture.
 int plotPixels(FXApp* app, Quarel* window, const std::string& png, FXColor colour) {
     window->savePlot(png.c_str(), 600, 400);
@@ -931,6 +951,44 @@ TEST_F(MainWindow, SectionKeptCurvesZoomAndReadOut) {
     EXPECT_EQ(window->questions.size(), 1u);
 }
 
+// A sweep from the window runs the batch program's sweep with the same
+// progress window: the polar view fills point by point and saves the
+// table; Stop ends the sweep, not just its point.
+TEST_F(MainWindow, SweepIntoThePolarViewAndStop) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    InDir inDir(dir);
+    quarel::SweepSpec spec;
+    std::string error;
+    ASSERT_TRUE(quarel::ParseSweep("0:2:1", quarel::SweepSpec::Variable::Alpha, spec, error));
+    EXPECT_EQ(window->runSweep(spec), 3);
+    ASSERT_NE(window->polarView(), nullptr);
+    EXPECT_TRUE(window->polarView()->shown());
+    const std::vector<quarel::SweepPoint>& points = window->polarView()->points();
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_NEAR(points[0].clift, 0.0, 1e-4);  // the symmetric section at zero incidence
+    EXPECT_GT(points[1].clift, points[0].clift);
+    EXPECT_GT(points[2].clift, points[1].clift);
+    EXPECT_DOUBLE_EQ(w().alphaSpinner->getValue(), 2.0);  // the job of the last point
+    settle();
+    EXPECT_GT(countCanvasPixels(app, window->polarView()->canvas(), fxcolorfromname("Blue")), 50);
+    window->polarView()->saveTable(dir + "/polar.csv");
+    std::istringstream table(readFile(dir + "/polar.csv"));
+    std::vector<std::string> rows;
+    for (std::string l; std::getline(table, l);) rows.push_back(l);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,cmoment,", 0), 0u);
+
+    window->steps = 0;
+    window->stopAfter = 2;
+    EXPECT_EQ(window->runSweep(spec), 0);
+    EXPECT_EQ(window->steps, 2);
+    ASSERT_EQ(window->polarView()->points().size(), 1u);
+    EXPECT_TRUE(window->polarView()->points()[0].stopped);
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("stopped"), std::string::npos);
+}
+
 // Screenshots of every view at the default and at the smallest size, for a
 // look by eye: run with --gtest_also_run_disabled_tests and
 // QUAREL_SHOTS=<folder>.
@@ -995,4 +1053,32 @@ TEST_F(MainWindow, DISABLED_Screenshots) {
     shot("cp_zoomed");
     command(Quarel::ID_SECTION_VIEW);
     shot("section");
+    window->cpZoomed = false;
+    w().tabBook->setCurrent(1);
+    command(Quarel::ID_CP_VIEW);
+    shot("calculation_tab");
+
+    quarel::SweepSpec spec;
+    std::string error;
+    ASSERT_TRUE(quarel::ParseSweep("-1:3:0.5", quarel::SweepSpec::Variable::Alpha, spec, error));
+    window->runSweep(spec);
+    window->polarView()->move(0, 0);
+    settle();
+    ASSERT_EQ(std::system(("import -window root " + std::string(shots) + "/polar.png").c_str()), 0);
+    window->polarView()->resize(600, 320);
+    settle();
+    ASSERT_EQ(
+        std::system(("import -window root " + std::string(shots) + "/polar_small.png").c_str()), 0);
+    window->polarView()->hide();
+
+    // A design iteration towards a target with more lift on the upper side.
+    quarel::RunControl& rc = window->runControl();
+    for (int i = 0; i <= rc.level().NX; ++i) quarel::cps(i) = 1.1 * quarel::cpf(i);
+    rc.acceptTarget();
+    w().tabBook->setCurrent(2);
+    command(Quarel::ID_CALCULATE);
+    command(Quarel::ID_CALCULATE);
+    shot("design_cp");
+    command(Quarel::ID_SECTION_VIEW);
+    shot("design_section");
 }
