@@ -504,19 +504,50 @@ void Quarel::paintSection(FXDC& dc, int W, int H) {
     const int top = paintHeader(dc, header, W);
     FXFont* font = getApp()->getNormalFont();
     const int textH = font->getFontHeight();
+    // After design iterations the change of the ordinates, too small to
+    // see on the section, gets a plot of its own below it.
+    const bool designed = rc_.design.globalIteration > 0 && rc_.canViewGrid();
     plot::Frame f;
-    f.left = font->getTextWidth("-0.000") + 14;
+    f.left = font->getTextWidth("-0.0000") + 14;
     f.right = W - 16;
     f.top = top + textH + 4;
-    f.bottom = H - 2 * textH - 16;
+    f.bottom = designed ? top + (H - top) * 55 / 100 : H - 2 * textH - 16;
     if (f.right - f.left < 60 || f.bottom - f.top < 40) return;
     f.x0 = x0;
     f.x1 = x1;
     f.yTop = y1;
     f.yBottom = y0;
     plot::equalScales(f);
-    quarel::draw::axes(dc, getApp()->getNormalFont(), f, "x/c", "y/c", true);
+    quarel::draw::axes(dc, font, f, "x/c", "y/c", true);
     paintOutlines(dc, f, true);
+    if (!designed) return;
+
+    const RunControl::Outline start = rc_.startSection();
+    if (start.x.size() != shown.x.size()) return;
+    std::vector<double> dy(shown.y.size());
+    for (std::size_t n = 0; n < dy.size(); ++n) dy[n] = shown.y[n] - start.y[n];
+    double d0, d1;
+    if (!plot::paddedRange(dy, 0.1, d0, d1)) return;
+    plot::Frame d;
+    d.left = f.left;
+    d.right = f.right;
+    d.top = f.bottom + 3 * textH + 20;
+    d.bottom = H - 2 * textH - 16;
+    if (d.bottom - d.top < 40) return;
+    d.x0 = x0;
+    d.x1 = x1;
+    d.yTop = d1;
+    d.yBottom = d0;
+    quarel::draw::axes(dc, font, d, "x/c", "y designed - y start", true);
+    // Upper side (trailing edge to leading edge) and lower side apart.
+    const int half = static_cast<int>(dy.size()) / 2;
+    quarel::draw::polyline(dc, d, shown.x.data(), dy.data(), half + 1, "Black", false);
+    quarel::draw::polyline(dc, d, shown.x.data() + half, dy.data() + half,
+                           static_cast<int>(dy.size()) - half, "Blue", false);
+    const char* const note = "black: upper side, blue: lower side";
+    dc.setForeground(fxcolorfromname("Black"));
+    dc.drawText(d.right - font->getTextWidth(note, std::strlen(note)) - 6, d.top + textH + 2, note,
+                static_cast<FXuint>(std::strlen(note)));
 }
 
 void Quarel::savePlot(const FXString& pngPath, int width, int height) {

@@ -1073,11 +1073,18 @@ TEST_F(MainWindow, DISABLED_Screenshots) {
 
     // A design iteration towards a target with more lift on the upper side.
     quarel::RunControl& rc = window->runControl();
-    for (int i = 0; i <= rc.level().NX; ++i) quarel::cps(i) = 1.1 * quarel::cpf(i);
+    w().alphaSpinner->setValue(1.25);
+    command(Quarel::ID_ALPHA);
+    command(Quarel::ID_CALCULATE);
+    for (int i = 0; i <= rc.level().NX; ++i) quarel::cps(i) = 1.03 * quarel::cpf(i);
     rc.acceptTarget();
     w().tabBook->setCurrent(2);
+    window->captions.clear();
+    window->texts.clear();
     command(Quarel::ID_CALCULATE);
     command(Quarel::ID_CALCULATE);
+    for (std::size_t n = 0; n < window->texts.size(); ++n)
+        std::printf("%s: %s\n", window->captions[n].c_str(), window->texts[n].c_str());
     shot("design_cp");
     command(Quarel::ID_SECTION_VIEW);
     shot("design_section");
