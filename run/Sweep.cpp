@@ -63,15 +63,21 @@ std::vector<double> SweepValues(const SweepSpec& spec) {
 
 std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool warmStart,
                                  const std::function<void(const SweepPoint&)>& each) {
+    return RunSweepValues(run, spec.variable, SweepValues(spec), warmStart, each);
+}
+
+std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable variable,
+                                       const std::vector<double>& values, bool warmStart,
+                                       const std::function<void(const SweepPoint&)>& each) {
     std::vector<SweepPoint> points;
     const std::string input = run.files().inputPath;
     const std::string stem = input.substr(0, input.size() - 4);
     run.setWarmStart(warmStart);
     int index = 0;
-    for (double value : SweepValues(spec)) {
+    for (double value : values) {
         SweepPoint p;
         p.index = ++index;
-        if (spec.variable == SweepSpec::Variable::Alpha) {
+        if (variable == SweepSpec::Variable::Alpha) {
             run.job.alpha = value;
         } else {
             run.job.mach = value;

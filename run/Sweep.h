@@ -44,6 +44,11 @@ struct SweepPoint {
 std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool warmStart,
                                  const std::function<void(const SweepPoint&)>& each);
 
+// The same over any list of values of the swept variable.
+std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable variable,
+                                       const std::vector<double>& values, bool warmStart,
+                                       const std::function<void(const SweepPoint&)>& each);
+
 // The table of a sweep as CSV with a header line.
 std::string SweepTable(const std::vector<SweepPoint>& points);
 
