@@ -19,7 +19,7 @@ compare with), ``CDw`` the wave drag as the scheme produces it (``Cdrag=``),
 One analysis at a time per process: the solver keeps its arrays as process
 globals, so every call holds a lock for its whole run (the interpreter is
 released meanwhile, so other threads go on).  Run analyses in parallel in
-separate processes.
+separate processes (``multiprocessing``, Dask: see ``run_cases``).
 
 Every run works in a scratch folder of its own that is removed afterwards;
 only the grid listing ``grid.out`` is written into the current folder, as by
@@ -32,7 +32,7 @@ import numpy as np
 
 from . import _core
 
-__all__ = ["analyse", "polar", "design", "CASE_COLUMNS"]
+__all__ = ["analyse", "polar", "design", "run_cases", "CASE_COLUMNS"]
 
 # The columns of a case table and of its result table.
 CASE_COLUMNS = ("section", "mach", "alpha", "sweep", "re", "ncrit", "xtr_upper", "xtr_lower",
@@ -239,3 +239,8 @@ def design(section, target, mach=None, alpha=None, iterations=5, *, regime=None,
         raise ValueError("regime must be None, 0, 1 or 2")
     return _core.design(*args, tpath, tx, tcp, int(iterations), -1 if regime is None else regime)
 
+
+def run_cases(table, client, **options):
+    """Runs a case table on a Dask cluster; see quarel.cases.run_cases."""
+    from .cases import run_cases as run
+    return run(table, client, **options)
