@@ -192,7 +192,7 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
                                                        : kCaseOk;
                     r.message = r.converged ? p.problem : "the solution is not converged.";
                 } else {
-                    r.exitCode = kCaseSolver;
+                    r.exitCode = p.refused ? kCaseParameter : kCaseSolver;
                     r.message = p.problem;
                 }
                 points.push_back(r);

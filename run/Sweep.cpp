@@ -90,6 +90,9 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
         try {
             const RunControl::CalcOutcome outcome = run.calculate();
             p.done = outcome == RunControl::CalcOutcome::Done;
+        } catch (const ParameterError& e) {
+            p.refused = true;
+            p.problem = e.what();
         } catch (const std::exception& e) {
             p.problem = e.what();
         }

@@ -35,7 +35,8 @@ struct SweepPoint {
     double seconds = 0.0;
     double clift = 0.0, cdrag = 0.0;
     std::string cpFile;   // this point's own copy of the Cp file
-    std::string problem;  // why the point failed, or its warnings
+    bool refused = false;  // failed: its input was refused before any work
+    std::string problem;   // why the point failed, or its warnings
 };
 
 // Runs the sweep on an opened job.  The Cp file of every point is copied to
