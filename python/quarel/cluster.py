@@ -38,7 +38,7 @@ def main(argv=None):
         cluster = None
     else:
         cluster = LocalCluster(n_workers=a.workers, threads_per_worker=1, processes=True,
-                               host="127.0.0.1", dashboard_address=None)
+                               host="127.0.0.1", dashboard_address=":0")
         client = Client(cluster)
     try:
         out, codes = run_cases(a.table, client, timeout=a.timeout, output=a.output,

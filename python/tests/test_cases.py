@@ -35,7 +35,7 @@ def table(tmp_path_factory):
 def client():
     from distributed import Client, LocalCluster
     cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
-                           dashboard_address=None)
+                           dashboard_address=":0")
     c = Client(cluster)
     yield c
     c.close()
