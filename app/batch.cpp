@@ -346,7 +346,14 @@ int main(int argc, char** argv) {
             std::printf("Cmoment= %.6f\nCdrag(p)= %.6f\n", run.results.cmoment,
                         run.results.cdragPressure);
             std::fflush(stdout);
-            if (designIterations > 0) {
+            // A design starts from the analysis and every iteration ends
+            // with one: each must meet the end test, or nothing is vouched
+            // for (no designed section is written).
+            const bool analysed = run.converged();
+            if (designIterations > 0 && !analysed) {
+                code = fail(kNotConverged,
+                            "the analysis is not converged: no design iteration was made.");
+            } else if (designIterations > 0) {
                 // The design: the target on the faces of the analysed
                 // section, then one global iteration per "Calculation".
                 if (designRegime >= 0) run.setDesignRegime(designRegime);
@@ -355,6 +362,7 @@ int main(int argc, char** argv) {
                 run.acceptTarget();
                 std::printf(
                     "  Itr  Cp deviation      Clift  Clift target       Alpha    Largest dy\n");
+                bool flagged = run.resultFlagged();
                 for (int n = 1; n <= designIterations; ++n) {
                     run.calculate();
                     showWarnings(run.warnings(), shown);
@@ -363,18 +371,27 @@ int main(int argc, char** argv) {
                                 run.results.cliftCurrent, run.results.cliftTarget, run.job.alpha,
                                 run.lastDesign().largestOrdinateChange);
                     std::fflush(stdout);
+                    flagged = flagged || run.resultFlagged();
+                    if (!run.converged()) {
+                        code = fail(kNotConverged,
+                                    "the analysis of design iteration " + std::to_string(n) +
+                                        " is not converged: the designed section is not written.");
+                        break;
+                    }
                 }
-                quarel::ReplaceTextFile(
-                    designedPath,
-                    quarel::DesignedInputText(
-                        quarel::nameOf(run.files().names.title, sizeof run.files().names.title),
-                        run.job, run.level(), run.freeStream().ordinateDivisor()),
-                    "designed section");
-                std::printf("Designed section: %s\n", designedPath.c_str());
-            }
-            if (designIterations == 0 && !run.converged()) {
+                if (code == kOk) {
+                    quarel::ReplaceTextFile(
+                        designedPath,
+                        quarel::DesignedInputText(
+                            quarel::nameOf(run.files().names.title, sizeof run.files().names.title),
+                            run.job, run.level(), run.freeStream().ordinateDivisor()),
+                        "designed section");
+                    std::printf("Designed section: %s\n", designedPath.c_str());
+                    if (flagged) code = kWarnings;
+                }
+            } else if (!analysed) {
                 code = fail(kNotConverged, "the solution is not converged.");
-            } else if (designIterations == 0 && run.resultFlagged()) {
+            } else if (run.resultFlagged()) {
                 code = kWarnings;
             }
             if (save) {

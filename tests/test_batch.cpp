@@ -194,6 +194,22 @@ TEST(Batch, ImplausibleResultExitCode) {
     EXPECT_NE(r.err.find("not physical"), std::string::npos);
 }
 
+// A design run vouches for nothing its analyses did not converge to: an
+// unconverged analysis stops it with exit 5 before any designed section is
+// written.
+TEST(Batch, DesignRunMeetsTheEndTestOfEveryAnalysis) {
+    ScratchDir dir;
+    Job j = smallJob();
+    quarel::testjob::writeJob("x.dat", j);
+    ASSERT_EQ(batch("--quiet x.dat").code, 0);
+    j.maxResidual = 1.0e-30;
+    quarel::testjob::writeJob("y.dat", j);
+    const Result r = batch("--quiet --target x.cp --design-iterations 1 y.dat");
+    EXPECT_EQ(r.code, 5) << r.err;
+    EXPECT_NE(r.err.find("not converged"), std::string::npos) << r.err;
+    EXPECT_FALSE(exists("y_design.dat"));
+}
+
 // Simple sweep theory: the swept run at (M, alpha, sweep) is the normal
 // section run at (M cos, alpha / cos) with the ordinates over cos; all four
 // figures refer to the free-stream dynamic pressure, so each is cos^2 times
