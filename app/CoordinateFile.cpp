@@ -8,6 +8,7 @@
 #include "INPT1.h"
 #include "message.h"
 #include "splines.h"
+#include "validate.h"
 
 namespace quarel {
 
@@ -283,6 +284,16 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
     // An open (blunt) trailing edge is closed by shearing each surface
     // linearly from the leading edge, so that both end at the midpoint.
     const double gap = std::hypot(ux.back() - lx.back(), uy.back() - ly.back());
+    if (gap > kMaxTrailingGap * chord) {
+        // Shearing a wide gap shut would analyse another section (a file
+        // cut short leaves one surface ending mid-chord).
+        char b[240];
+        std::snprintf(b, sizeof b,
+                      "the trailing edge is open by %.3g %% of the chord (the surfaces end at x "
+                      "= %.6g and x = %.6g); at most %g %% is closed. Is the file complete?",
+                      100.0 * gap / chord, ux.back(), lx.back(), 100.0 * kMaxTrailingGap);
+        throw FileError(where(fileName, 0) + b);
+    }
     if (gap > tiny) {
         const double xm = 0.5 * (ux.back() + lx.back()), ym = 0.5 * (uy.back() + ly.back());
         for (auto* s : {&ux, &lx}) {

@@ -185,6 +185,29 @@ TEST(CoordinateFile, UnusableFilesAreRefusedNamingTheLine) {
     EXPECT_THROW(ReadSection(zig, "zig"), FileError);
 }
 
+// Damaged coordinate files, found by fuzzing: each is refused as a
+// coordinate file naming what is wrong, never read in the fixed columns of
+// the program's input file (which made coordinates into Mach numbers).
+TEST(CoordinateFile, DamagedFilesAreRefusedAsCoordinateFiles) {
+    const Surfaces s = naca(0.04, 0.4, 0.12, 21, true);
+    const std::string good = pointList(s);
+    auto message = [](const std::string& text) -> std::string {
+        EXPECT_NE(RecogniseCoordinates(text), CoordinateLayout::None);
+        try {
+            ReadSection(text, "f.txt");
+        } catch (const FileError& e) {
+            return e.what();
+        }
+        return "accepted";
+    };
+    // A file cut short: the gap between its ends is named, not sheared shut.
+    std::string cut = good.substr(0, good.find('\n', good.find("0.0000000 0.0000000")));
+    for (int n = 0; n < 6; ++n) cut += "\n" + pair(s.lx[static_cast<size_t>(n + 1)], s.ly[static_cast<size_t>(n + 1)]);
+    const std::string gap = message(cut);
+    EXPECT_NE(gap.find("the trailing edge is open by"), std::string::npos) << gap;
+    EXPECT_NE(gap.find("at most 1 %"), std::string::npos) << gap;
+}
+
 TEST(CoordinateFile, OpenRunsTheSectionWithTheTemplateAndWritesTheInputFile) {
     msg::setQuiet(true);
     ScratchDir dir;
