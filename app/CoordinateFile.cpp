@@ -38,6 +38,25 @@ bool numbers(const std::string& line, std::vector<double>& out) {
     return true;
 }
 
+// The number of words of a line when every one is a number (infinities
+// and NaN included), else 0.
+int numberWords(const std::string& line) {
+    std::string s = line;
+    for (char& c : s) {
+        if (c == ',' || c == '\t' || c == ';') c = ' ';
+    }
+    std::istringstream in(s);
+    std::string word;
+    int count = 0;
+    while (in >> word) {
+        char* end = nullptr;
+        std::strtod(word.c_str(), &end);
+        if (end == word.c_str() || *end != '\0') return 0;
+        ++count;
+    }
+    return count;
+}
+
 bool blank(const std::string& line) {
     return line.find_first_not_of(" \t\r") == std::string::npos;
 }
@@ -53,7 +72,8 @@ bool parse(const std::string& text, std::string& name, std::vector<Row>& rows, i
     while (std::getline(in, line)) {
         ++n;
         if (blank(line) || line[line.find_first_not_of(" \t")] == '#') continue;
-        if (!numbers(line, v)) {
+        const bool pair = numbers(line, v) && v.size() == 2;
+        if (!pair) {
             if (!named && rows.empty()) {
                 name = line;
                 while (!name.empty() && (name.back() == '\r' || name.back() == ' '))
@@ -61,10 +81,6 @@ bool parse(const std::string& text, std::string& name, std::vector<Row>& rows, i
                 named = true;
                 continue;
             }
-            badLine = n;
-            return false;
-        }
-        if (v.size() != 2) {
             badLine = n;
             return false;
         }
@@ -166,11 +182,32 @@ void FitContour(std::vector<double>& x, std::vector<double>& y, std::vector<std:
 }
 
 CoordinateLayout RecogniseCoordinates(const std::string& text) {
-    std::string name;
-    std::vector<Row> rows;
-    int bad = 0;
-    if (!parse(text, name, rows, bad) || rows.size() < 3) return CoordinateLayout::None;
-    return twoBlocks(rows) ? CoordinateLayout::TwoBlocks : CoordinateLayout::PointList;
+    // The layout is that of the file as a whole, decided by its head: the
+    // program's own input file has a caption line and then three numbers
+    // after its title; a coordinate file has a point (or the point counts)
+    // right after its name.  A bad line further down is then reported as a
+    // bad line of the coordinate file instead of being read in the fixed
+    // columns of an input file.
+    std::istringstream in(text);
+    std::string line;
+    int n = 0, nameLine = 0;
+    while (std::getline(in, line)) {
+        ++n;
+        if (blank(line) || line[line.find_first_not_of(" \t")] == '#') continue;
+        const int words = numberWords(line);
+        if (words == 0 || (nameLine == 0 && words != 2)) {
+            if (nameLine != 0) return CoordinateLayout::None;  // a caption
+            nameLine = n;
+            continue;
+        }
+        if (words != 2 && nameLine != 0 && n > nameLine + 1) return CoordinateLayout::None;
+        std::string name;
+        std::vector<Row> rows;
+        int bad = 0;
+        if (parse(text, name, rows, bad) && twoBlocks(rows)) return CoordinateLayout::TwoBlocks;
+        return CoordinateLayout::PointList;
+    }
+    return CoordinateLayout::None;
 }
 
 Section ReadSection(const std::string& text, const std::string& fileName) {
@@ -179,7 +216,7 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
     int bad = 0;
     if (!parse(text, sec.name, rows, bad)) {
         throw FileError(where(fileName, bad) +
-                        "a coordinate line holds two numbers, x and y (this line holds "
+                        "a coordinate line holds two finite numbers, x and y (this line holds "
                         "something else).");
     }
     if (sec.name.empty()) sec.name = fileName;

@@ -116,11 +116,16 @@ TEST(CoordinateFile, BothLayoutsGiveThePointListOfTheSection) {
     EXPECT_GT(a.y[20], 0.0);
     EXPECT_NEAR(a.x[40], 0.0, 1e-12);  // the shared leading edge
 
-    // Not coordinate files: the program's own input, too few points, text.
+    // Not a coordinate file: the program's own input (a caption after the
+    // title).  Numbers right after the name make one, refused when it is
+    // not a section.
     testjob::Job j;
     EXPECT_EQ(RecogniseCoordinates(testjob::jobText(j)), CoordinateLayout::None);
-    EXPECT_EQ(RecogniseCoordinates("name\n0 0\n1 0\n"), CoordinateLayout::None);
-    EXPECT_EQ(RecogniseCoordinates("name\n1 2 3\n4 5 6\n7 8 9\n"), CoordinateLayout::None);
+    EXPECT_EQ(RecogniseCoordinates("name\ncaption\n1 2 3\n"), CoordinateLayout::None);
+    for (const char* text : {"name\n0 0\n1 0\n", "name\n1 2 3\n4 5 6\n7 8 9\n"}) {
+        EXPECT_EQ(RecogniseCoordinates(text), CoordinateLayout::PointList) << text;
+        EXPECT_THROW(ReadSection(text, "x"), FileError) << text;
+    }
 }
 
 TEST(CoordinateFile, VariantsAreBroughtIntoOrderAndSaySo) {
@@ -200,6 +205,16 @@ TEST(CoordinateFile, DamagedFilesAreRefusedAsCoordinateFiles) {
         }
         return "accepted";
     };
+    // Line 6 replaced by a bad line: that line is named.
+    auto withLine6 = [&](const std::string& bad) {
+        std::string t = good;
+        size_t at = 0;
+        for (int n = 1; n < 6; ++n) at = t.find('\n', at) + 1;
+        return t.replace(at, t.find('\n', at) - at, bad);
+    };
+    for (const char* bad : {"NaN NaN", "inf 0.01", "0.9 0.01 0.02", "end"})
+        EXPECT_NE(message(withLine6(bad)).find("line 6"), std::string::npos) << bad;
+    EXPECT_NE(message(good + "end\n").find("line 43"), std::string::npos);
     // A file cut short: the gap between its ends is named, not sheared shut.
     std::string cut = good.substr(0, good.find('\n', good.find("0.0000000 0.0000000")));
     for (int n = 0; n < 6; ++n) cut += "\n" + pair(s.lx[static_cast<size_t>(n + 1)], s.ly[static_cast<size_t>(n + 1)]);
