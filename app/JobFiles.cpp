@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
+#include "file_replace.h"
 #include "message.h"
 #include "state.h"
 
@@ -130,20 +130,19 @@ std::string ResultFileText(const FileNames& names, const GridLevel& level, const
 }
 
 void WriteTextFile(const std::string& path, const std::string& text, const std::string& what) {
-    std::ofstream f(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (f) f << text;
-    if (f) f.close();
-    if (!f) throw FileError("Cannot write the " + what + " \"" + path + "\".");
+    ReplaceFile(path, text, "the " + what);
 }
 
 bool IterationLog::write(const std::string& path) const {
     if (path.empty()) return false;
-    std::ofstream f(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!f) return false;
-    f << "<ITR><    COR    >< I >< J ><    RES    >< I >< J ><   CL   ><  CD(W) >\n";
-    for (const std::string& line : lines_) f << line << '\n';
-    f.close();
-    return static_cast<bool>(f);
+    std::string text = "<ITR><    COR    >< I >< J ><    RES    >< I >< J ><   CL   ><  CD(W) >\n";
+    for (const std::string& line : lines_) text += line + '\n';
+    try {
+        ReplaceFile(path, text, "the iteration log");
+    } catch (const FileError&) {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace quarel

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "SRV21.h"
+#include "file_replace.h"
 #include "fixedformat.h"
 #include "message.h"
 #include "state.h"
@@ -272,34 +273,29 @@ bool repairFolds(int NX, int NY, int k, double x0, const int* ib, int& lines) {
 }
 
 void writeListing(const int& NX, const int& NY) {
-    std::FILE* f = std::fopen("grid.out", "w");
-    if (!f) {
-        // The listing is for the user's inspection only; the grid itself is
-        // complete, so the command goes on and the user is told.
-        msg::warning(std::string("Cannot write the grid listing \"grid.out\" in the current "
-                                 "directory: ") +
-                     std::strerror(errno) + ".");
-        return;
-    }
-    std::string rec = ff::format("(8h NXGRID=,i4,10h   NYGRID=,i4)", {NX, NY - 1});
-    rec += '\n';
-    std::fputs(rec.c_str(), f);
+    std::string text = ff::format("(8h NXGRID=,i4,10h   NYGRID=,i4)", {NX, NY - 1});
+    text += '\n';
+    text.reserve(static_cast<size_t>(NY) * static_cast<size_t>(NX + 2) * 36);
     for (int j = 1; j <= NY - 1; ++j) {
-        rec = ff::format("(5h    i,10x,1hx,14x,1hy,12h      JGRID=,i4)", {j});
-        rec += '\n';
-        std::fputs(rec.c_str(), f);
+        text += ff::format("(5h    i,10x,1hx,14x,1hy,12h      JGRID=,i4)", {j});
+        text += '\n';
         for (int i = 0; i <= NX; ++i) {
             // "(i5,2e15.6)", built field by field: this is the bulk of the file.
-            rec = ff::fmtI(i, 5);
-            rec += ff::fmtE(xg(i, j), 15, 6);
-            rec += ff::fmtE(yg(i, j), 15, 6);
-            rec += '\n';
-            std::fputs(rec.c_str(), f);
+            text += ff::fmtI(i, 5);
+            text += ff::fmtE(xg(i, j), 15, 6);
+            text += ff::fmtE(yg(i, j), 15, 6);
+            text += '\n';
         }
     }
-    const bool failed = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || failed)
-        msg::warning("The grid listing \"grid.out\" could not be written completely.");
+    // Replaced whole, so that a kill or another run in the same directory
+    // never leaves a listing cut short.  The listing is for the user's
+    // inspection only; the grid itself is complete, so the command goes on
+    // and the user is told.
+    try {
+        ReplaceFile("grid.out", text, "the grid listing", false);
+    } catch (const FileError& e) {
+        msg::warning(std::string(e.what()) + ".");
+    }
 }
 
 }  // namespace

@@ -269,6 +269,13 @@ void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int
 
     // 1. The restart file: three counters and (NX+1)*NY potential values.
     const std::string ptl = nameOf(names.ptlName, sizeof names.ptlName);
+    if (std::FILE* marker = std::fopen(PairMarkerPath(ptl).c_str(), "rb")) {
+        std::fclose(marker);
+        throw FileError("Cannot read restart file " + quoted(ptl) +
+                        ": the run that wrote it was ended while it replaced the restart and "
+                        "Cp files, so the two may come from different runs (" +
+                        quoted(PairMarkerPath(ptl)) + " is left); run the analysis again");
+    }
     errno = 0;
     std::ifstream in(ptl, std::ios::in | std::ios::binary);
     if (!in) {

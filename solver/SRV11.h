@@ -68,4 +68,9 @@ void SaveSolution(const FileNames& names, const int& NY, const int& NX, const in
                   const double& mach, const double& alpha, const double& sweepRad,
                   const double& clift, const double& cdrag);
 
+// The marker that exists while SaveSolution renames the two files into
+// place: the restart path with ".pair" appended.  Left behind by a run
+// killed between the renames; the restart reader then refuses the pair.
+std::string PairMarkerPath(const std::string& ptlPath);
+
 }  // namespace quarel

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -242,5 +243,30 @@ TEST(Batch, SweptWingFiguresAreCosSquaredTimesTheNormalSections) {
         const double ratio = valueAfter(s.out, key) / valueAfter(n.out, key);
         EXPECT_NEAR(ratio, c * c, (key[5] == '(' ? 0.05 : 0.01) * c * c) << key;
     }
+}
+
+// Every output is replaced whole, never truncated and rewritten: a hard
+// link to each old file keeps its old content, as a kill during the write
+// would leave it.  Only one process runs a job at a time.
+TEST(Batch, OutputsAreReplacedWholeAndOneProcessRunsAJob) {
+    ScratchDir dir;
+    quarel::testjob::writeJob("x.dat", smallJob());
+    const char* files[] = {"x.itr",        "x.ptl", "x.cp", "x_1.out", "grid.out", "x_sweep.csv",
+                           "x_sweep_01.cp"};
+    for (const char* f : files) {
+        std::FILE* o = std::fopen(f, "w");
+        std::fputs("old\n", o);
+        std::fclose(o);
+        ASSERT_EQ(link(f, (std::string(f) + ".old").c_str()), 0);
+    }
+    ASSERT_EQ(batch("--quiet --save x.dat").code, 0);
+    ASSERT_EQ(batch("--quiet --alpha-sweep 0:1:1 x.dat").code, 0);
+    for (const char* f : files) {
+        EXPECT_EQ(quarel::testjob::readFile(std::string(f) + ".old"), "old\n") << f;
+        EXPECT_GT(quarel::testjob::readFile(f).size(), 10u) << f;
+    }
+    for (const auto& e : std::filesystem::directory_iterator("."))
+        EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
+
 }
 
