@@ -1,6 +1,11 @@
 #include "JobFiles.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -127,6 +132,40 @@ std::string ResultFileText(const FileNames& names, const GridLevel& level, const
         out += line + "\n";
     }
     return out;
+}
+
+void JobLock::acquire(const std::string& path, bool wait, const std::function<void()>& waiting) {
+    release();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A file that cannot be opened is reported by the reader.
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        if (wait && err == EWOULDBLOCK) {
+            if (waiting) waiting();
+            int r;
+            while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            if (r == 0) {
+                fd_ = fd;
+                return;
+            }
+        }
+        ::close(fd);
+        if (err == EWOULDBLOCK) {
+            throw FileError("The job \"" + path +
+                            "\" is being run by another process of this program; two runs of "
+                            "one job would overwrite each other's restart, Cp and log files. "
+                            "Wait until it has ended, or copy the input file under another name.");
+        }
+        throw FileError("Cannot lock \"" + path + "\": " + std::strerror(err));
+    }
+    fd_ = fd;
+}
+
+void JobLock::release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 void WriteTextFile(const std::string& path, const std::string& text, const std::string& what) {

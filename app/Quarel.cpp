@@ -366,8 +366,10 @@ long Quarel::onCmdOpen(FXObject*, FXSelector, void*) {
 bool Quarel::openFile(const FXString& path) {
     // The run control writes the console line "File=<path>".
     try {
+        jobLock_.acquire(path.text(), false);
         rc_.open(path.text());
     } catch (const quarel::FileError& e) {
+        jobLock_.release();
         inform("Open Input Geometry file", e.what());
         return false;
     }

@@ -287,6 +287,7 @@ int main(int argc, char** argv) {
     }
 
     quarel::msg::setQuiet(quiet);
+    quarel::JobLock jobLock;
     quarel::RunControl run;
     // With the output going to a file and standard error to a terminal, a
     // progress line on the terminal that is rewritten after every Newton
@@ -317,6 +318,11 @@ int main(int argc, char** argv) {
         }
         run.open(file, templatePath.empty() ? nullptr : &templ);
         showWarnings(run.warnings(), shown);
+        // One run of a job at a time: a second one waits for the first.
+        jobLock.acquire(file, true, [&file]() {
+            std::fprintf(stderr, "quarel-batch: waiting for another run of %s to end.\n",
+                         file.c_str());
+        });
         if (!writeInput.empty()) {
             quarel::WriteTextFile(writeInput, quarel::InputFileText(run.title(), run.job),
                                   "input file");

@@ -9,6 +9,8 @@
 #include <regex>
 #include <string>
 
+#include "JobFiles.h"
+#include "message.h"
 #include "quarel_job.h"
 
 using quarel::testjob::Job;
@@ -268,5 +270,25 @@ TEST(Batch, OutputsAreReplacedWholeAndOneProcessRunsAJob) {
     for (const auto& e : std::filesystem::directory_iterator("."))
         EXPECT_EQ(e.path().filename().string().find(".part"), std::string::npos) << e.path();
 
+    // The lock on the job: another process is refused (the window) or
+    // waits (the batch program); this process may lock it again.
+    quarel::JobLock held;
+    held.acquire("x.dat", false);
+    const pid_t child = fork();
+    if (child == 0) {
+        quarel::JobLock other;
+        try {
+            other.acquire("x.dat", false);
+        } catch (const quarel::FileError&) {
+            _exit(3);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    held.release();
+    quarel::JobLock again;
+    EXPECT_NO_THROW(again.acquire("x.dat", false));
 }
 
