@@ -322,4 +322,34 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     level = level.coarsened(job.Kgrid);
 }
 
+std::string DesignStallWarning(double before, double after, const GridLevel& level,
+                               const DesignRows& design, double leadBoundary) {
+    if (!(after > kStalledDeviation) || !(before > 0.0) || after <= kStalledRatio * before)
+        return std::string();
+    // Where the deviation is largest: the rows CpDeviation scans.
+    int worst = level.k;
+    double largest = -1.0;
+    auto scan = [&](int from, int to) {
+        for (int i = from; i <= to; ++i) {
+            const double d = std::fabs(cpf(i) - cps(i));
+            if (d > largest) {
+                largest = d;
+                worst = i;
+            }
+        }
+    };
+    scan(level.k, design.designEnd);
+    if (design.designRegime == 0) scan(level.NX - design.designEnd - 1, level.NX - level.k - 1);
+    char b[600];
+    std::snprintf(b, sizeof b,
+                  "The design no longer approaches its target: the Cp deviation is %.3E after "
+                  "%.3E before this iteration, largest at x = %.4f on the %s surface. The "
+                  "section ahead of the design region (x < %.3f) is not changed by the design, "
+                  "so a target whose nose differs from this section's cannot be reached there: "
+                  "the designed section is not the target's.",
+                  after, before, 0.5 * (xg(worst, 1) + xg(worst + 1, 1)),
+                  worst < level.NX / 2 ? "upper" : "lower", leadBoundary);
+    return b;
+}
+
 }  // namespace quarel

@@ -77,4 +77,20 @@ void CorrectTargetLift(int k, int L, double clift, double designLift);
 // power rounded to single precision), or 1 - Cp - s2 when mach = 0.
 double TargetSpeedSquared(double cp, const FreeStream& flow);
 
+// A design whose Cp deviation has stopped falling while still above
+// kStalledDeviation: the deviation after an iteration is more than
+// kStalledRatio times the one before it.
+constexpr double kStalledDeviation = 2.0e-3;
+constexpr double kStalledRatio = 0.9;
+
+// The warning for a design that has stopped approaching its target (empty
+// when it has not): the deviation reached, the face where it is largest,
+// and that the section ahead of the design region cannot change.  Reads
+// cpf, cps and xg of the fine grid held in the arrays.
+//   before, after [in] Cp deviation before and after the iteration
+//   level [in] the fine grid; design [in] the design rows;
+//   leadBoundary [in] the leading boundary of the design region (x/c)
+std::string DesignStallWarning(double before, double after, const GridLevel& level,
+                               const DesignRows& design, double leadBoundary);
+
 }  // namespace quarel

@@ -370,6 +370,7 @@ RunControl::CalcOutcome RunControl::calculate() {
             // One global iteration changes the section and restarts the flow
             // on the coarsest level; a refused one leaves everything as it
             // was.
+            const double before = results.cpDeviation;
             try {
                 DesignGlobalIteration(job, level_, flow_, design, results, status_, log_,
                                       lastDesign_);
@@ -381,6 +382,15 @@ RunControl::CalcOutcome RunControl::calculate() {
             design.globalIteration += 1;
             runDriver();
             takeWarnings();
+            const std::string stall = DesignStallWarning(
+                before, results.cpDeviation, level_,
+                DesignRows{design.designMode, job.designRegime, design.designEnd},
+                job.designLeadBoundary);
+            designStalled_ = !stall.empty();
+            if (designStalled_) {
+                warnings_.push_back(stall);
+                log_.append(" Warning: " + stall);
+            }
             calculationArmed_ = true;
             return CalcOutcome::Done;
         }

@@ -98,6 +98,9 @@ public:
     // The last calculation's result was flagged as one the isentropic
     // model does not carry, or as far from the coarser grid's.
     bool resultFlagged() const { return hasResults_ && status_.implausible; }
+    // The last design global iteration left a Cp deviation that has
+    // stopped falling (DesignStallWarning, among the warnings).
+    bool designStalled() const { return designStalled_; }
 
     // Called after every Newton step of a calculation (progress display,
     // stop request); an empty hook removes it.
@@ -189,6 +192,7 @@ private:
     ProgressHook progress_;
     NewtonOptions newtonOptions_;
     DesignReport lastDesign_;
+    bool designStalled_ = false;
 };
 
 // Reads the program's own input file at `path` (the job and its title).

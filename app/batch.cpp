@@ -377,7 +377,7 @@ int main(int argc, char** argv) {
                                 run.results.cliftCurrent, run.results.cliftTarget, run.job.alpha,
                                 run.lastDesign().largestOrdinateChange);
                     std::fflush(stdout);
-                    flagged = flagged || run.resultFlagged();
+                    flagged = flagged || run.resultFlagged() || run.designStalled();
                     if (!run.converged()) {
                         code = fail(kNotConverged,
                                     "the analysis of design iteration " + std::to_string(n) +
