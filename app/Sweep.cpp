@@ -53,7 +53,7 @@ bool ParseSweep(const std::string& text, SweepSpec::Variable variable, SweepSpec
         error = "\"" + text + "\": the step must lead from FROM to TO.";
         return false;
     }
-    if ((s.to - s.from) / s.step > kMaxSweepPoints) {
+    if (std::floor((s.to - s.from) / s.step + 1e-9) + 1 > kMaxSweepPoints) {
         error = "\"" + text + "\": more than " + std::to_string(kMaxSweepPoints) + " points.";
         return false;
     }

@@ -23,6 +23,7 @@
 #include "cptarget.h"
 #include "message.h"
 #include "state.h"
+#include "validate.h"
 
 namespace {
 
@@ -130,6 +131,21 @@ void showWarnings(const std::vector<std::string>& warnings, std::set<std::string
 // A polar or Mach sweep: one line per point on standard output, the table
 // as CSV beside the input.  Exit 0 when every point converged, 5 otherwise.
 int runSweep(quarel::RunControl& run, const quarel::SweepSpec& spec, bool warm, bool quiet) {
+    // Every point of the range must be one the solver takes: checked before
+    // the first point runs.
+    int index = 0;
+    for (double value : quarel::SweepValues(spec)) {
+        ++index;
+        quarel::JobParameters point = run.job;
+        (spec.variable == quarel::SweepSpec::Variable::Alpha ? point.alpha : point.mach) = value;
+        try {
+            quarel::ValidateFlow(point.mach, point.alpha, point.swept, point.diagDom,
+                                 point.maxResidual, point.linearIterations);
+        } catch (const quarel::ParameterError& e) {
+            throw quarel::ParameterError("sweep point " + std::to_string(index) +
+                                         " cannot be calculated, so no point was run: " + e.what());
+        }
+    }
     quarel::msg::setQuiet(true);  // the iteration lines of every point would drown the table
     std::printf(
         "point     alpha      mach      Clift      Cdrag  converged  levels  steps  time/s\n");
@@ -323,15 +339,16 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "quarel-batch: waiting for another run of %s to end.\n",
                          file.c_str());
         });
+        if (overrides[0].given) run.job.alpha = overrides[0].value;
+        if (overrides[1].given) run.job.mach = overrides[1].value;
+        if (overrides[2].given) run.job.swept = overrides[2].value;
         if (!writeInput.empty()) {
+            // The job as it would run: the overrides are part of it.
             quarel::WriteTextFile(writeInput, quarel::InputFileText(run.title(), run.job),
                                   "input file");
             if (!quiet) std::printf("Input file: %s\n", writeInput.c_str());
             return code;
         }
-        if (overrides[0].given) run.job.alpha = overrides[0].value;
-        if (overrides[1].given) run.job.mach = overrides[1].value;
-        if (overrides[2].given) run.job.swept = overrides[2].value;
         run.flowChanged();
         if (sweeping) return runSweep(run, sweep, !cold, quiet);
         run.gridCalculation();

@@ -163,6 +163,17 @@ void ReadGeom(FileNames& names, double& mach, double& alpha, double& gamma, doub
     const bool commonAbscissa = layout[0] == 1;
     const int n = layout[1];
     const int countLine = in.lineNo() - 1;
+    const std::string file = quoted(nameOf(names.inputName, sizeof names.inputName));
+    if (layout[0] != 0 && layout[0] != 1) {
+        throw FileError("Cannot read " + file + ", line " + std::to_string(countLine) +
+                        ": layout code " + std::to_string(layout[0]) +
+                        "; it is 0 (x, y from the trailing edge round the section) or 1 (x, y1, "
+                        "y2 from the leading edge)");
+    }
+    if (solver[3] < 0 || solver[3] > 2) {
+        throw FileError("Cannot read " + file + ", line " + std::to_string(countLine - 2) +
+                        ": design regime " + std::to_string(solver[3]) + "; it is 0, 1 or 2");
+    }
     if (commonAbscissa && n > kMaxCommonAbscissa) {
         throw FileError("Cannot read " + quoted(nameOf(names.inputName, sizeof names.inputName)) +
                         ", line " + std::to_string(countLine) + ": " + std::to_string(n) +
@@ -304,6 +315,10 @@ void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int
                             std::to_string(r + 1) +
                             " is not an 8-byte record (the file is damaged)");
         values[static_cast<size_t>(r)] = leDouble(p + 4);
+        if (!std::isfinite(values[static_cast<size_t>(r)]))
+            throw FileError("Cannot read restart file " + quoted(ptl) + ": record " +
+                            std::to_string(r + 1) +
+                            " is not a finite number (the file is damaged)");
     }
     const int count = counter(values[0], ptl, 1);
     const int total = counter(values[1], ptl, 2);

@@ -292,3 +292,20 @@ TEST(Batch, OutputsAreReplacedWholeAndOneProcessRunsAJob) {
     EXPECT_NO_THROW(again.acquire("x.dat", false));
 }
 
+// Values to refuse before any work: an override that --write-input once
+// ignored, sweep ranges checked as a whole (a range of 501 points, one
+// whose points the solver cannot take).
+TEST(Batch, WriteInputTakesTheOverridesAndSweepsAreCheckedWhole) {
+    ScratchDir dir;
+    quarel::testjob::writeJob("x.dat", smallJob());
+    ASSERT_EQ(batch("--quiet --alpha 3.5 --mach 0.6 --write-input y.dat x.dat").code, 0);
+    const std::string y = quarel::testjob::readFile("y.dat");
+    EXPECT_NE(y.find("\n   0.60000 3.5000000   0.00000\n"), std::string::npos) << y;
+
+    EXPECT_EQ(batch("--quiet --alpha-sweep 21:521:1 x.dat").code, 1);
+    const Result r = batch("--quiet --alpha-sweep 18:22:1 x.dat");
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("sweep point 4"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.find("18.0000"), std::string::npos) << r.out;  // no point ran
+    EXPECT_FALSE(exists("x_sweep.csv"));
+}

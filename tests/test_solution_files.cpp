@@ -208,6 +208,11 @@ TEST(SolutionFiles, MissingShortOrDamagedFilesLeaveStateAlone) {
     damaged[16 * 20] = 4;
     std::ofstream(n.ptlName, std::ios::binary) << damaged;
     expectFailure("damaged restart", "record 21");
+    damaged = ptl;
+    const double nan = std::nan("");
+    std::memcpy(&damaged[16 * 30 + 4], &nan, 8);
+    std::ofstream(n.ptlName, std::ios::binary) << damaged;
+    expectFailure("restart value not a number", "record 31 is not a finite number");
     // The marker of a save killed between its two renames: the restart and
     // Cp files may come from different runs.
     std::ofstream(n.ptlName, std::ios::binary) << ptl;
