@@ -38,6 +38,20 @@ bool numbers(const std::string& line, std::vector<double>& out) {
     return true;
 }
 
+// CR LF and a CR alone (old Mac files) end a line as LF does.
+std::string unixLineEnds(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t n = 0; n < text.size(); ++n) {
+        if (text[n] != '\r') {
+            out += text[n];
+        } else if (n + 1 >= text.size() || text[n + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
 // The number of words of a line when every one is a number (infinities
 // and NaN included), else 0.
 int numberWords(const std::string& line) {
@@ -64,7 +78,7 @@ bool blank(const std::string& line) {
 // The name line and the numeric rows of a coordinate file; false when a
 // line after the name is neither blank, a comment, nor two numbers.
 bool parse(const std::string& text, std::string& name, std::vector<Row>& rows, int& badLine) {
-    std::istringstream in(text);
+    std::istringstream in(unixLineEnds(text));
     std::string line;
     int n = 0;
     bool named = false;
@@ -188,7 +202,7 @@ CoordinateLayout RecogniseCoordinates(const std::string& text) {
     // right after its name.  A bad line further down is then reported as a
     // bad line of the coordinate file instead of being read in the fixed
     // columns of an input file.
-    std::istringstream in(text);
+    std::istringstream in(unixLineEnds(text));
     std::string line;
     int n = 0, nameLine = 0;
     while (std::getline(in, line)) {
@@ -230,6 +244,16 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
         for (size_t m = 1; m <= nu; ++m) ux.push_back(rows[m].a), uy.push_back(rows[m].b);
         for (size_t m = nu + 1; m <= nu + nl; ++m) lx.push_back(rows[m].a), ly.push_back(rows[m].b);
     } else {
+        // A first line of two whole numbers whose sum misses the number of
+        // points that follow: point counts that do not match.
+        if (rows.size() > 1 && isCount(rows[0].a) && isCount(rows[0].b) && rows[1].a < rows[0].a &&
+            rows[1].a <= 1.0) {
+            throw FileError(where(fileName, rows[0].line) + "the point counts " +
+                            std::to_string(static_cast<long>(rows[0].a)) + " and " +
+                            std::to_string(static_cast<long>(rows[0].b)) + " add up to " +
+                            std::to_string(static_cast<long>(rows[0].a + rows[0].b)) + ", but " +
+                            std::to_string(rows.size() - 1) + " points follow.");
+        }
         if (rows.size() < 5)
             throw FileError(where(fileName, 0) +
                             "a section needs at least 5 points, this file has " +
@@ -276,8 +300,10 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
     for (const std::vector<double>* s : {&ux, &lx}) {
         for (size_t m = 1; m < s->size(); ++m) {
             if ((*s)[m] < (*s)[m - 1] - 1e-12 * std::fabs((*s).back() - (*s).front())) {
+                char x[32];
+                std::snprintf(x, sizeof x, "%.6g", (*s)[m - 1]);
                 throw FileError(where(fileName, 0) + "the " + (s == &ux ? "upper" : "lower") +
-                                " surface turns back at x = " + std::to_string((*s)[m - 1]) +
+                                " surface turns back at x = " + x +
                                 ": x must fall from the trailing edge to the leading edge and "
                                 "rise again.");
             }

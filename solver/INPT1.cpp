@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <vector>
 
 #include "SRV11.h"
@@ -52,22 +53,31 @@ class LineReader {
 public:
     LineReader(const std::string& name, const std::string& kind) : name_(name), kind_(kind) {
         errno = 0;
-        in_.open(name, std::ios::in | std::ios::binary);
-        if (!in_) {
+        std::ifstream file(name, std::ios::in | std::ios::binary);
+        if (!file) {
             int err = errno;
             throw FileError("Cannot open " + kind_ + quoted(name_) + ": " +
                             (err ? std::strerror(err) : "cannot be opened"));
         }
+        // Lines end at LF, CR LF or a CR alone (files of old Mac editors,
+        // which would otherwise read as one line).
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (file.bad()) throw FileError("Cannot read " + kind_ + quoted(name_));
+        std::string lines;
+        lines.reserve(text.size());
+        for (size_t n = 0; n < text.size(); ++n) {
+            if (text[n] != '\r')
+                lines += text[n];
+            else if (n + 1 >= text.size() || text[n + 1] != '\n')
+                lines += '\n';
+        }
+        in_.str(lines);
     }
 
     // The next line, without its line end.
     const std::string& next() {
         ++lineNo_;
-        if (!std::getline(in_, line_)) {
-            if (in_.bad()) fail("the file cannot be read");
-            fail("the file ends before this line");
-        }
-        if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+        if (!std::getline(in_, line_)) fail("the file ends before this line");
         return line_;
     }
 
@@ -128,7 +138,7 @@ private:
                ")";
     }
 
-    std::ifstream in_;
+    std::istringstream in_;
     std::string name_;
     std::string kind_;
     std::string line_;

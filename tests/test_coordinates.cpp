@@ -221,6 +221,20 @@ TEST(CoordinateFile, DamagedFilesAreRefusedAsCoordinateFiles) {
     const std::string gap = message(cut);
     EXPECT_NE(gap.find("the trailing edge is open by"), std::string::npos) << gap;
     EXPECT_NE(gap.find("at most 1 %"), std::string::npos) << gap;
+    // Point counts that do not match the points that follow.
+    std::string blocks = twoBlocks(s);
+    blocks.replace(blocks.find("21. 21."), 7, "22. 21.");
+    EXPECT_NE(message(blocks).find("point counts 22 and 21"), std::string::npos);
+    // A 309-digit abscissa is not echoed back digit by digit.
+    std::string huge = good;
+    huge.replace(huge.find("0.9"), 3, "1e308");
+    EXPECT_LT(message(huge).size(), 300u);
+    // Old Mac line ends (CR alone) read like any other.
+    std::string mac = good;
+    std::replace(mac.begin(), mac.end(), '\n', '\r');
+    const Section a = ReadSection(good, "a"), m = ReadSection(mac, "m");
+    EXPECT_EQ(a.x, m.x);
+    EXPECT_EQ(a.y, m.y);
 }
 
 TEST(CoordinateFile, OpenRunsTheSectionWithTheTemplateAndWritesTheInputFile) {
