@@ -801,5 +801,12 @@ FXString Quarel::statusText() const {
     } else {
         text = "Press Grid Calculation.";
     }
+    // The turn of the section to its chord line, when there is one to tell.
+    if (rc_.canViewGrid() && !rc_.rotationNote().empty()) {
+        FXString turn;
+        turn.format(" (section turned %.3f deg nose %s to its chord)",
+                    std::fabs(rc_.chordRotation()), rc_.chordRotation() < 0.0 ? "down" : "up");
+        text += turn;
+    }
     return text;
 }

@@ -1,5 +1,6 @@
 #include "RunControl.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -26,6 +27,8 @@ namespace {
 
 // The Cp plot buffers of the window hold 500 values: npa + 1 body nodes.
 constexpr int kMaxPlotPanels = 499;
+// A turn of the section to its chord line that is reported (degrees).
+constexpr double kReportedRotation = 0.01;
 
 }  // namespace
 
@@ -106,6 +109,7 @@ void RunControl::open(const std::string& path, const JobParameters* templ) {
     gridMade_ = false;
     calculationArmed_ = false;
     hasResults_ = false;
+    rotationNote_.clear();
     warnings_ = notes;
 }
 
@@ -170,6 +174,24 @@ void RunControl::gridCalculation() {
     const double divisor = flow_.ordinateDivisor();
     PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
                 divisor);
+    rotationNote_.clear();
+    if (std::fabs(design.chordInclination) > kReportedRotation) {
+        // The section is turned to put its chord on the x-axis; users who
+        // measure alpha from the file's x-axis need to know by how much.
+        int le = 1;
+        for (int m = 2; m <= job.NCONT; ++m)
+            if (job.XCONT(m) < job.XCONT(le)) le = m;
+        char b[400];
+        std::snprintf(b, sizeof b,
+                      "The section was turned %.3f degrees nose %s to put its chord on the "
+                      "x-axis: the chord runs from the leading edge (the point of smallest x, "
+                      "x = %.6g, y = %.6g) to the midpoint of the first and the last point, and "
+                      "alpha is measured from it, not from the x-axis of the file.",
+                      std::fabs(design.chordInclination),
+                      design.chordInclination < 0.0 ? "down" : "up", job.XCONT(le), job.YCONT(le));
+        rotationNote_ = b;
+        log_.append(std::string(" Note: ") + b);
+    }
     {
         // Growth ratios that do not suit the grid can make the spacing
         // interpolation fail at many stations, each with a block of text:

@@ -149,6 +149,11 @@ public:
     bool resultsStale() const;
     // What the last design global iteration did.
     const DesignReport& lastDesign() const { return lastDesign_; }
+    // The turn of the section to its chord line made by the last grid
+    // calculation (degrees, positive nose up; design.chordInclination),
+    // and the note that says so when it exceeds 0.01 degrees (else empty).
+    double chordRotation() const { return design.chordInclination; }
+    const std::string& rotationNote() const { return rotationNote_; }
 
     // ---- What the window offers ---------------------------------------------
     // One file per program run.
@@ -192,6 +197,7 @@ private:
     ProgressHook progress_;
     NewtonOptions newtonOptions_;
     DesignReport lastDesign_;
+    std::string rotationNote_;
     bool designStalled_ = false;
 };
 

@@ -353,6 +353,8 @@ int main(int argc, char** argv) {
         if (sweeping) return runSweep(run, sweep, !cold, quiet);
         run.gridCalculation();
         showWarnings(run.warnings(), shown);
+        if (!run.rotationNote().empty())
+            std::fprintf(stderr, "note: %s\n", run.rotationNote().c_str());
         quarel::RunControl::CalcOutcome outcome;
         try {
             outcome = run.calculate();

@@ -281,6 +281,41 @@ TEST(CoordinateFile, OpenRunsTheSectionWithTheTemplateAndWritesTheInputFile) {
     RunControl plain;
     plain.open(dir.file("sec.txt"));
     EXPECT_EQ(plain.job.NPA, DefaultJob().NPA);
+    EXPECT_TRUE(plain.rotationNote().empty());
+
+    // Finely spaced, the formula's smallest-x point lies above the x-axis,
+    // so the chord is turned onto the axis: the turn is reported, in the
+    // log as well.  A symmetric section is not turned, and nothing is said.
+    const Surfaces fine = naca(0.02, 0.4, 0.12, 121, false);
+    {
+        std::FILE* f = std::fopen(dir.file("turn.txt").c_str(), "w");
+        std::fputs(pointList(fine, "NACA 2412 fine").c_str(), f);
+        std::fclose(f);
+    }
+    size_t le = 0;
+    for (size_t i = 0; i < fine.ux.size(); ++i)
+        if (fine.ux[i] < fine.ux[le]) le = i;
+    const double turn = std::atan2(fine.uy[le], 1.0 - fine.ux[le]) * 180.0 / kPi;
+    char degrees[48];
+    std::snprintf(degrees, sizeof degrees, "turned %.3f degrees nose down", turn);
+    RunControl turned;
+    turned.open(dir.file("turn.txt"), &templ);
+    turned.gridCalculation();
+    EXPECT_GT(turn, 0.01);
+    EXPECT_NE(turned.rotationNote().find(degrees), std::string::npos) << turned.rotationNote();
+    EXPECT_NEAR(turned.chordRotation(), -turn, 1e-4);
+    EXPECT_TRUE(std::any_of(turned.log().begin(), turned.log().end(), [&](const std::string& l) {
+        return l.find(degrees) != std::string::npos;
+    }));
+    {
+        std::FILE* f = std::fopen(dir.file("sym.txt").c_str(), "w");
+        std::fputs(pointList(naca(0.0, 0.0, 0.12, 41, false), "NACA 0012").c_str(), f);
+        std::fclose(f);
+    }
+    RunControl sym;
+    sym.open(dir.file("sym.txt"), &templ);
+    sym.gridCalculation();
+    EXPECT_TRUE(sym.rotationNote().empty()) << sym.rotationNote();
     msg::setQuiet(false);
 }
 
