@@ -110,7 +110,8 @@ void CorrectTargetLift(int k, int L, double clift, double designLift) {
 
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
-                           IterationLog& log, DesignReport& report) {
+                           IterationLog& log, DesignReport& report,
+                           const GridOptions& gridOptions) {
     const int NX = level.NX, NY = level.NY, k = level.k, iMid = level.iMid, npa = level.npa;
     // The design stretches end before the leading-edge node, which stays
     // in place (a design region from x = 0 would let them overlap there).
@@ -288,7 +289,7 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
 
     // 10. The grid round the new section.
     int npaFine = npa, nyFine = NY, kFine = k;
-    GridGen(nyFine, kFine, npaFine, design.x0, job.DSGRID);
+    GridGen(nyFine, kFine, npaFine, design.x0, job.DSGRID, gridOptions);
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) {
             if (!std::isfinite(xg(i, j)) || !std::isfinite(yg(i, j)))

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CGRD1.h"
 #include "FreeStream.h"
 #include "GridLevel.h"
 #include "JobFiles.h"
@@ -59,11 +60,12 @@ struct DesignReport {
 //                   iMaxThick, iLead, alphaCorrFactor [in]
 //   results [in]    clift (the lift correction of the target)
 //   status, log [in,out] the design run's steps and log lines
+//   gridOptions [in] those of the grid calculation
 // Modifies cps (lift correction), qq2, ptc, vfx, vdu, phi, phis, xg, yg,
 // xgs, ygs.  Throws DesignRefused with everything restored.
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
-                           IterationLog& log, DesignReport& report);
+                           IterationLog& log, DesignReport& report, const GridOptions& gridOptions);
 
 // Lift correction of the target: a sin^2 hump over the first design
 // stretch k..L (x from x(L,1) to x(k,1)), 2 (clift - designLift)/D high

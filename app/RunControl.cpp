@@ -130,6 +130,10 @@ void RunControl::gridCalculation() {
     ValidateFlow(job.mach, job.alpha, job.swept, job.diagDom, job.maxResidual,
                  job.linearIterations);
     ValidateGrowthRatios(job.DSGRID);
+    if (!(gridOptions_.farBoundary >= kMinFarBoundary &&
+          gridOptions_.farBoundary <= kMaxFarBoundary))
+        throw ParameterError("The far boundary at " + std::to_string(gridOptions_.farBoundary) +
+                             " chords: it lies 7 to 1000 chords from the section.");
     if (static_cast<long>(job.Kgrid) * job.NPA > kMaxPlotPanels) {
         throw ParameterError(
             "Kgrid*NPA = " + std::to_string(static_cast<long>(job.Kgrid) * job.NPA) +
@@ -197,7 +201,7 @@ void RunControl::gridCalculation() {
         // interpolation fail at many stations, each with a block of text:
         // the user gets one message that counts them and shows the first.
         msg::ConsoleHold hold(true);
-        GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
+        GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, gridOptions_);
         foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
         std::vector<std::string> w = msg::takeWarnings();
         std::vector<std::string> faults, others;
@@ -395,7 +399,7 @@ RunControl::CalcOutcome RunControl::calculate() {
             const double before = results.cpDeviation;
             try {
                 DesignGlobalIteration(job, level_, flow_, design, results, status_, log_,
-                                      lastDesign_);
+                                      lastDesign_, gridOptions_);
             } catch (const DesignRefused&) {
                 takeWarnings();
                 throw;

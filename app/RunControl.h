@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "CGRD1.h"
 #include "DesignIteration.h"
 #include "FreeStream.h"
 #include "GridLevel.h"
@@ -92,6 +93,9 @@ public:
     // restarted GMRES unless chosen otherwise).
     void setNewtonOptions(const NewtonOptions& options) { newtonOptions_ = options; }
     const NewtonOptions& newtonOptions() const { return newtonOptions_; }
+    // The grid generation's options (the distance of the far boundary).
+    void setGridOptions(const GridOptions& options) { gridOptions_ = options; }
+    const GridOptions& gridOptions() const { return gridOptions_; }
     // The fine level of the last calculation met the tolerance with a
     // settled lift.
     bool converged() const { return hasResults_ && status_.converged; }
@@ -196,6 +200,7 @@ private:
     JobParameters resultsJob_;
     ProgressHook progress_;
     NewtonOptions newtonOptions_;
+    GridOptions gridOptions_;
     DesignReport lastDesign_;
     std::string rotationNote_;
     bool designStalled_ = false;

@@ -56,6 +56,9 @@ const char* const kHelp =
     "  --alpha DEG   angle of attack, -85 .. 85 degrees\n"
     "  --mach M      free-stream Mach number, 0 .. 0.9\n"
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
+    "  --far-boundary D  distance of the far boundary, 7 (the grid of the input\n"
+    "                file, the default) .. 1000 chords; the same grid lines are\n"
+    "                spread out to it\n"
     "  --method M    linear solve of the Newton steps: direct (flexible GMRES\n"
     "                preconditioned by complete sparse LU factors of the Newton\n"
     "                matrix on grids of 10000 unknowns or more, by the multilevel\n"
@@ -188,7 +191,10 @@ int main(int argc, char** argv) {
         double lo, hi;
         bool given = false;
         double value = 0.0;
-    } overrides[] = {{"--alpha", -85.0, 85.0}, {"--mach", 0.0, 0.9}, {"--swept", 0.0, 85.0}};
+    } overrides[] = {{"--alpha", -85.0, 85.0},
+                     {"--mach", 0.0, 0.9},
+                     {"--swept", 0.0, 85.0},
+                     {"--far-boundary", quarel::kMinFarBoundary, quarel::kMaxFarBoundary}};
     bool save = false, quiet = false;
     std::string templatePath, writeInput;
     quarel::SweepSpec sweep;
@@ -324,6 +330,9 @@ int main(int argc, char** argv) {
     quarel::NewtonOptions options;
     options.method = method;
     run.setNewtonOptions(options);
+    quarel::GridOptions grid;
+    if (overrides[3].given) grid.farBoundary = overrides[3].value;
+    run.setGridOptions(grid);
     int code = kOk;
     std::set<std::string> shown;
     try {

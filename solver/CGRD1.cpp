@@ -322,7 +322,11 @@ double OuterEta(const double& xi, const double& R) {
     return a * a / ax;
 }
 
-int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID) {
+int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID,
+            const GridOptions& options) {
+    // The boundary of the input file's grid at the scale 1 (a factor 1.0
+    // leaves every product exact, so that grid is unchanged).
+    const double scale = options.farBoundary / 7.0, root = std::sqrt(scale);
     const int NX = npa + 2 * k;
     const int mid = NX / 2;
     int faults = 0;
@@ -338,8 +342,8 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
     // 3. Far boundary of the transformed plane (xg holds xi, yg eta until
     // step 11): a circle of radius sqrt 7 continued by hyperbolae.
     for (int i = 0; i <= NX; ++i) {
-        xg(i, NY) = (mid - i) * kTwoSqrt2 / mid;
-        yg(i, NY) = OuterEta(xg(i, NY), kSqrt7);
+        xg(i, NY) = (mid - i) * (kTwoSqrt2 * root) / mid;
+        yg(i, NY) = OuterEta(xg(i, NY), kSqrt7 * root);
     }
 
     // 4. Station columns and their first-cell heights.  The user's ratios
@@ -372,7 +376,7 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
             T += lineEta[m - 1];
             W += lineEta[m - 1] * (k - m);
         }
-        const double g = (7.0 - T) / W;
+        const double g = (7.0 * scale - T) / W;
         for (int qq = 0; qq <= k - 1; ++qq)
             xg(k - qq - 1, 1) = xg(k - qq, 1) + lineEta[k - qq - 1] * (1.0 + qq * g);
         for (int qq = 0; qq <= k - 1; ++qq) {
