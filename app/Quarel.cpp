@@ -801,12 +801,19 @@ FXString Quarel::statusText() const {
     } else {
         text = "Press Grid Calculation.";
     }
-    // The turn of the section to its chord line, when there is one to tell.
+    // The turn of the section to its chord line, when there is one to tell
+    // (first, where the narrow line cuts off nothing else that matters).
     if (rc_.canViewGrid() && !rc_.rotationNote().empty()) {
         FXString turn;
-        turn.format(" (section turned %.3f deg nose %s to its chord)",
-                    std::fabs(rc_.chordRotation()), rc_.chordRotation() < 0.0 ? "down" : "up");
-        text += turn;
+        const double t = std::fabs(rc_.chordRotation());
+        const char* way = rc_.chordRotation() < 0.0 ? "down" : "up";
+        if (rc_.hasResults()) {
+            turn.format(" (turned %.3f deg nose %s)", t, way);
+            text += turn;
+        } else {
+            turn.format("Section turned %.3f deg nose %s to its chord. ", t, way);
+            text = turn + text;
+        }
     }
     return text;
 }
