@@ -98,14 +98,17 @@ const char* const kHelp =
 
     "\n"
     "Exit codes: 0 done; 1 bad command line or value out of range; 2 file error\n"
-    "(input or target unreadable, result, log or designed section not written);\n"
+    "(input or target unreadable or refused, result, log or designed section not\n"
+    "written);\n"
     "3 input the grid or the solver cannot take (checked before any work);\n"
     "4 solver breakdown or a refused design iteration; 5 not converged: the fine\n"
     "grid ended without its largest residual below Max.residual and a settled\n"
     "lift (a warning gives both figures; Clift= and Cdrag= are printed but are not\n"
-    "those of the grid), or a sweep point failed; 6 converged, but with a warning\n"
-    "about the result (a surface Mach number beyond what the isentropic model\n"
-    "carries, or a fine-grid lift far from the coarser grid's).\n";
+    "those of the grid), or a sweep point failed, or in a design run an analysis\n"
+    "did not converge (no designed section is written); 6 converged, but with a\n"
+    "warning about the result (a surface Mach number beyond what the isentropic\n"
+    "model carries, or a fine-grid lift far from the coarser grid's, or a design\n"
+    "whose Cp deviation has stopped falling short of the target).\n";
 
 int fail(int code, const std::string& text) {
     std::fprintf(stderr, "quarel-batch: %s\n", text.c_str());
