@@ -259,8 +259,8 @@ TEST(Batch, SweptWingFiguresAreCosSquaredTimesTheNormalSections) {
 TEST(Batch, OutputsAreReplacedWholeAndOneProcessRunsAJob) {
     ScratchDir dir;
     quarel::testjob::writeJob("x.dat", smallJob());
-    const char* files[] = {"x.itr",        "x.ptl", "x.cp", "x_1.out", "grid.out", "x_sweep.csv",
-                           "x_sweep_01.cp"};
+    const char* files[] = {"x.itr",    "x.ptl",       "x.cp",         "x_1.out",
+                           "grid.out", "x_sweep.csv", "x_sweep_01.cp"};
     for (const char* f : files) {
         std::FILE* o = std::fopen(f, "w");
         std::fputs("old\n", o);

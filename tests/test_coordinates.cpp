@@ -217,7 +217,8 @@ TEST(CoordinateFile, DamagedFilesAreRefusedAsCoordinateFiles) {
     EXPECT_NE(message(good + "end\n").find("line 43"), std::string::npos);
     // A file cut short: the gap between its ends is named, not sheared shut.
     std::string cut = good.substr(0, good.find('\n', good.find("0.0000000 0.0000000")));
-    for (int n = 0; n < 6; ++n) cut += "\n" + pair(s.lx[static_cast<size_t>(n + 1)], s.ly[static_cast<size_t>(n + 1)]);
+    for (int n = 0; n < 6; ++n)
+        cut += "\n" + pair(s.lx[static_cast<size_t>(n + 1)], s.ly[static_cast<size_t>(n + 1)]);
     const std::string gap = message(cut);
     EXPECT_NE(gap.find("the trailing edge is open by"), std::string::npos) << gap;
     EXPECT_NE(gap.find("at most 1 %"), std::string::npos) << gap;

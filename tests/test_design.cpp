@@ -565,8 +565,7 @@ TEST(DesignBatch, StalledDesignIsReported) {
     testjob::writeJob(dir.file("b.dat"), designJob(0.7));
     const BatchResult r = batch("--quiet --target a.cp --design-iterations 5 b.dat");
     EXPECT_EQ(r.code, 6) << r.err;
-    EXPECT_NE(r.err.find("The design no longer approaches its target"), std::string::npos)
-        << r.err;
+    EXPECT_NE(r.err.find("The design no longer approaches its target"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("(x < 0.100) is not changed"), std::string::npos) << r.err;
     EXPECT_TRUE(exists("b_design.dat"));
 }
