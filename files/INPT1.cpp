@@ -14,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <vector>
 
 #include "SRV11.h"
@@ -22,6 +23,8 @@
 #include "message.h"
 
 namespace quarel {
+
+std::string PairMarkerPath(const std::string& ptlPath) { return ptlPath + ".pair"; }
 
 std::string nameOf(const char* field, int fieldSize) {
     int limit = fieldSize < kNameField ? fieldSize : kNameField;
@@ -52,22 +55,31 @@ class LineReader {
 public:
     LineReader(const std::string& name, const std::string& kind) : name_(name), kind_(kind) {
         errno = 0;
-        in_.open(name, std::ios::in | std::ios::binary);
-        if (!in_) {
+        std::ifstream file(name, std::ios::in | std::ios::binary);
+        if (!file) {
             int err = errno;
             throw FileError("Cannot open " + kind_ + quoted(name_) + ": " +
                             (err ? std::strerror(err) : "cannot be opened"));
         }
+        // Lines end at LF, CR LF or a CR alone (files of old Mac editors,
+        // which would otherwise read as one line).
+        std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+        if (file.bad()) throw FileError("Cannot read " + kind_ + quoted(name_));
+        std::string lines;
+        lines.reserve(text.size());
+        for (size_t n = 0; n < text.size(); ++n) {
+            if (text[n] != '\r')
+                lines += text[n];
+            else if (n + 1 >= text.size() || text[n + 1] != '\n')
+                lines += '\n';
+        }
+        in_.str(lines);
     }
 
     // The next line, without its line end.
     const std::string& next() {
         ++lineNo_;
-        if (!std::getline(in_, line_)) {
-            if (in_.bad()) fail("the file cannot be read");
-            fail("the file ends before this line");
-        }
-        if (!line_.empty() && line_.back() == '\r') line_.pop_back();
+        if (!std::getline(in_, line_)) fail("the file ends before this line");
         return line_;
     }
 
@@ -128,7 +140,7 @@ private:
                ")";
     }
 
-    std::ifstream in_;
+    std::istringstream in_;
     std::string name_;
     std::string kind_;
     std::string line_;
@@ -163,6 +175,17 @@ void ReadGeom(FileNames& names, double& mach, double& alpha, double& gamma, doub
     const bool commonAbscissa = layout[0] == 1;
     const int n = layout[1];
     const int countLine = in.lineNo() - 1;
+    const std::string file = quoted(nameOf(names.inputName, sizeof names.inputName));
+    if (layout[0] != 0 && layout[0] != 1) {
+        throw FileError("Cannot read " + file + ", line " + std::to_string(countLine) +
+                        ": layout code " + std::to_string(layout[0]) +
+                        "; it is 0 (x, y from the trailing edge round the section) or 1 (x, y1, "
+                        "y2 from the leading edge)");
+    }
+    if (solver[3] < 0 || solver[3] > 2) {
+        throw FileError("Cannot read " + file + ", line " + std::to_string(countLine - 2) +
+                        ": design regime " + std::to_string(solver[3]) + "; it is 0, 1 or 2");
+    }
     if (commonAbscissa && n > kMaxCommonAbscissa) {
         throw FileError("Cannot read " + quoted(nameOf(names.inputName, sizeof names.inputName)) +
                         ", line " + std::to_string(countLine) + ": " + std::to_string(n) +
@@ -269,6 +292,13 @@ void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int
 
     // 1. The restart file: three counters and (NX+1)*NY potential values.
     const std::string ptl = nameOf(names.ptlName, sizeof names.ptlName);
+    if (std::FILE* marker = std::fopen(PairMarkerPath(ptl).c_str(), "rb")) {
+        std::fclose(marker);
+        throw FileError("Cannot read restart file " + quoted(ptl) +
+                        ": the run that wrote it was ended while it replaced the restart and "
+                        "Cp files, so the two may come from different runs (" +
+                        quoted(PairMarkerPath(ptl)) + " is left); run the analysis again");
+    }
     errno = 0;
     std::ifstream in(ptl, std::ios::in | std::ios::binary);
     if (!in) {
@@ -297,6 +327,10 @@ void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int
                             std::to_string(r + 1) +
                             " is not an 8-byte record (the file is damaged)");
         values[static_cast<size_t>(r)] = leDouble(p + 4);
+        if (!std::isfinite(values[static_cast<size_t>(r)]))
+            throw FileError("Cannot read restart file " + quoted(ptl) + ": record " +
+                            std::to_string(r + 1) +
+                            " is not a finite number (the file is damaged)");
     }
     const int count = counter(values[0], ptl, 1);
     const int total = counter(values[1], ptl, 2);

@@ -53,6 +53,11 @@ void ReadGeom(FileNames& names, double& mach, double& alpha, double& gamma, doub
               double& designLeadBoundary, int& designMode, int& NCONT, ContourInput& XCONT,
               ContourInput& YCONT, GrowthRatios& DSGRID);
 
+// The marker that exists while the solution writer renames the two files into
+// place: the restart path with ".pair" appended.  Left behind by a run
+// killed between the renames; the restart reader then refuses the pair.
+std::string PairMarkerPath(const std::string& ptlPath);
+
 // Loads the potential of the previous analysis for a design run.
 //   names [in]                 restart (.ptl) and Cp (.cp) file names
 //   NY, NX, k [in]             grid sizes of the fine grid

@@ -3,18 +3,16 @@
 // flow results.
 //
 // Each file is first written completely to a temporary file beside it
-// ("<name>.part") and then renamed over the old one, so a failed write
-// (full disk, missing permission) leaves the files of the previous run
-// intact.
-#include <unistd.h>
-
-#include <cerrno>
+// and then renamed over the old one (file_replace.h), so a failed write
+// (full disk, missing permission), a kill or another run leaves the files
+// of the previous run intact.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "file_replace.h"
 #include "solution_files.h"
 #include "fixedformat.h"
 #include "message.h"
@@ -33,46 +31,6 @@ void putRecord(std::string& out, double v) {
     putLe32(out, 8);
     for (int b = 0; b < 8; ++b) out += static_cast<char>((bits >> (8 * b)) & 0xff);
     putLe32(out, 8);
-}
-
-// A file written beside its final place, to be renamed over the old one
-// once complete on disk.
-struct Pending {
-    std::string path, temp, kind;
-};
-
-FileError writeError(const Pending& p, const std::string& what, int err) {
-    return FileError("Cannot write " + p.kind + " \"" + p.path + "\": " + what +
-                     (err ? std::string(": ") + std::strerror(err) : std::string()));
-}
-
-Pending writeTemporary(const std::string& path, const std::string& kind,
-                       const std::string& content) {
-    Pending p{path, path + ".part", kind};
-    if (path.empty()) throw FileError("Cannot write the " + kind + ": it has no file name");
-    std::FILE* f = std::fopen(p.temp.c_str(), "wb");
-    if (!f) throw writeError(p, "cannot create \"" + p.temp + "\"", errno);
-    bool ok = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    ok = ok && std::fflush(f) == 0;
-    ok = ok && fsync(fileno(f)) == 0;
-    int err = ok ? 0 : errno;
-    if (std::fclose(f) != 0 && ok) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        std::remove(p.temp.c_str());
-        throw writeError(p, "the data could not be written", err);
-    }
-    return p;
-}
-
-void commit(const Pending& p) {
-    if (std::rename(p.temp.c_str(), p.path.c_str()) != 0) {
-        int err = errno;
-        std::remove(p.temp.c_str());
-        throw writeError(p, "the new file could not replace the old one", err);
-    }
 }
 
 }  // namespace
@@ -120,23 +78,30 @@ void SaveSolution(const FileNames& names, const int& NY, const int& NX, const in
     line("(50h<  Mach  >< Alpha  ><  Hee   ><   Cy   ><   Cx   >)", {});
     line("(5f10.5)", {mach, alpha, sweepRad, clift, cdrag});
 
-    // Both files are complete before either replaces its predecessor.
-    Pending ptlFile =
-        writeTemporary(nameOf(names.ptlName, sizeof names.ptlName), "restart file", restart);
-    Pending cpFile;
+    // Both files are complete before either replaces its predecessor, and
+    // a marker says that the two renames are under way: a run killed
+    // between them leaves a restart file and a Cp file of different runs,
+    // which the restart reader then refuses instead of combining.
+    const std::string ptlPath = nameOf(names.ptlName, sizeof names.ptlName);
+    const PendingFile ptlFile = WriteBeside(ptlPath, restart, "the restart file");
+    PendingFile cpFile;
     try {
-        cpFile = writeTemporary(nameOf(names.cpName, sizeof names.cpName), "Cp file", cp);
+        cpFile = WriteBeside(nameOf(names.cpName, sizeof names.cpName), cp, "the Cp file");
+        Commit(WriteBeside(PairMarkerPath(ptlPath), "", "the restart marker"));
     } catch (...) {
-        std::remove(ptlFile.temp.c_str());
+        Discard(ptlFile);
+        Discard(cpFile);
         throw;
     }
     try {
-        commit(ptlFile);
+        Commit(ptlFile);
     } catch (...) {
-        std::remove(cpFile.temp.c_str());
+        Discard(cpFile);
+        std::remove(PairMarkerPath(ptlPath).c_str());
         throw;
     }
-    commit(cpFile);
+    Commit(cpFile);
+    std::remove(PairMarkerPath(ptlPath).c_str());
 }
 
 }  // namespace quarel

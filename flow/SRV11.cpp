@@ -150,7 +150,10 @@ void PressureForces(const int& k, const int& NX, const double& cu, const double&
         sy += cpf(i) * dy;
         sm += cpf(i) * ((xm - 0.25) * dx + ym * dy);
     }
-    cmoment = -sm / liftRef;
+    // The lift and the drag carry the cos(sweep) of cu and su over the
+    // lift reference; the moment carries it too, so that on a swept wing
+    // all four scale alike against the normal section.
+    cmoment = -sm * std::hypot(cu, su) / liftRef;
     // Drag: the force component along the free stream (cu, su).
     cdragPressure = (su * sx - cu * sy) / liftRef;
 }

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "SRV21.h"
+#include "file_replace.h"
 #include "fixedformat.h"
 #include "message.h"
 #include "state.h"
@@ -272,34 +273,29 @@ bool repairFolds(int NX, int NY, int k, double x0, const int* ib, int& lines) {
 }
 
 void writeListing(const int& NX, const int& NY) {
-    std::FILE* f = std::fopen("grid.out", "w");
-    if (!f) {
-        // The listing is for the user's inspection only; the grid itself is
-        // complete, so the command goes on and the user is told.
-        msg::warning(std::string("Cannot write the grid listing \"grid.out\" in the current "
-                                 "directory: ") +
-                     std::strerror(errno) + ".");
-        return;
-    }
-    std::string rec = ff::format("(8h NXGRID=,i4,10h   NYGRID=,i4)", {NX, NY - 1});
-    rec += '\n';
-    std::fputs(rec.c_str(), f);
+    std::string text = ff::format("(8h NXGRID=,i4,10h   NYGRID=,i4)", {NX, NY - 1});
+    text += '\n';
+    text.reserve(static_cast<size_t>(NY) * static_cast<size_t>(NX + 2) * 36);
     for (int j = 1; j <= NY - 1; ++j) {
-        rec = ff::format("(5h    i,10x,1hx,14x,1hy,12h      JGRID=,i4)", {j});
-        rec += '\n';
-        std::fputs(rec.c_str(), f);
+        text += ff::format("(5h    i,10x,1hx,14x,1hy,12h      JGRID=,i4)", {j});
+        text += '\n';
         for (int i = 0; i <= NX; ++i) {
             // "(i5,2e15.6)", built field by field: this is the bulk of the file.
-            rec = ff::fmtI(i, 5);
-            rec += ff::fmtE(xg(i, j), 15, 6);
-            rec += ff::fmtE(yg(i, j), 15, 6);
-            rec += '\n';
-            std::fputs(rec.c_str(), f);
+            text += ff::fmtI(i, 5);
+            text += ff::fmtE(xg(i, j), 15, 6);
+            text += ff::fmtE(yg(i, j), 15, 6);
+            text += '\n';
         }
     }
-    const bool failed = std::ferror(f) != 0;
-    if (std::fclose(f) != 0 || failed)
-        msg::warning("The grid listing \"grid.out\" could not be written completely.");
+    // Replaced whole, so that a kill or another run in the same directory
+    // never leaves a listing cut short.  The listing is for the user's
+    // inspection only; the grid itself is complete, so the command goes on
+    // and the user is told.
+    try {
+        ReplaceFile("grid.out", text, "the grid listing", false);
+    } catch (const FileError& e) {
+        msg::warning(std::string(e.what()) + ".");
+    }
 }
 
 }  // namespace
@@ -326,7 +322,11 @@ double OuterEta(const double& xi, const double& R) {
     return a * a / ax;
 }
 
-int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID) {
+int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID,
+            const GridOptions& options) {
+    // The boundary of the input file's grid at the scale 1 (a factor 1.0
+    // leaves every product exact, so that grid is unchanged).
+    const double scale = options.farBoundary / 7.0, root = std::sqrt(scale);
     const int NX = npa + 2 * k;
     const int mid = NX / 2;
     int faults = 0;
@@ -342,8 +342,8 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
     // 3. Far boundary of the transformed plane (xg holds xi, yg eta until
     // step 11): a circle of radius sqrt 7 continued by hyperbolae.
     for (int i = 0; i <= NX; ++i) {
-        xg(i, NY) = (mid - i) * kTwoSqrt2 / mid;
-        yg(i, NY) = OuterEta(xg(i, NY), kSqrt7);
+        xg(i, NY) = (mid - i) * (kTwoSqrt2 * root) / mid;
+        yg(i, NY) = OuterEta(xg(i, NY), kSqrt7 * root);
     }
 
     // 4. Station columns and their first-cell heights.  The user's ratios
@@ -376,7 +376,7 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
             T += lineEta[m - 1];
             W += lineEta[m - 1] * (k - m);
         }
-        const double g = (7.0 - T) / W;
+        const double g = (7.0 * scale - T) / W;
         for (int qq = 0; qq <= k - 1; ++qq)
             xg(k - qq - 1, 1) = xg(k - qq, 1) + lineEta[k - qq - 1] * (1.0 + qq * g);
         for (int qq = 0; qq <= k - 1; ++qq) {

@@ -5,6 +5,18 @@
 
 namespace quarel {
 
+// Options of the grid generation that the input file does not carry.
+struct GridOptions {
+    // Distance of the far boundary from the section, chords: the wake cut
+    // ends this far behind the trailing edge, and the far circle of the
+    // transformed plane has the radius sqrt(farBoundary), so the boundary
+    // lies about this far from the section all round.  7 is the grid of
+    // the input file; a larger distance with the same lines and growth
+    // ratios spreads every line outward (add lines to keep the spacing).
+    double farBoundary = 7.0;
+};
+constexpr double kMinFarBoundary = 7.0, kMaxFarBoundary = 1000.0;
+
 // Builds the C-grid around the surface points in xg, yg(1..npa+1, 1).
 //   NY [in]      last grid line
 //   k [in]       trailing-edge index (intervals along each cut side)
@@ -19,7 +31,9 @@ namespace quarel {
 // many cells were folded); every other grid is left as constructed.
 // Returns the number of fault reports of the interpolation, plus one when
 // the grid is still folded (0 for a sound grid).
-int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID);
+//   options [in] the distance of the far boundary
+int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID,
+            const GridOptions& options);
 
 // Switches the repair of folded grids in GridGen on (the default) or off,
 // to look at the grid of the construction itself.

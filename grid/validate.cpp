@@ -92,6 +92,17 @@ void checkContour(const ContourInput& XCONT, const ContourInput& YCONT, const in
                    "surface, with x falling and then rising and no repeated point.");
         prevTheta = theta;
     }
+    // The contour runs round the section anticlockwise, upper surface
+    // first: listed the other way round, the grid puts the flow on the
+    // wrong side of the cut and the Newton iteration breaks down.
+    double twiceArea = (XCONT(n) - XCONT(1)) * (YCONT(n) + YCONT(1));
+    for (int m = 1; m < n; ++m) twiceArea += (XCONT(m) - XCONT(m + 1)) * (YCONT(m) + YCONT(m + 1));
+    if (twiceArea < 0.0)
+        refuse(
+            "The section contour runs clockwise: from the trailing edge over the lower surface "
+            "first. List the points from the trailing edge over the upper surface to the "
+            "leading edge and back over the lower surface (or open the section as a "
+            "coordinate file, which puts them in this order).");
     // No two edges of the contour may cross (a figure eight, a folded
     // surface).  Neighbouring edges share a point and are skipped.
     auto cross = [](double ax, double ay, double bx, double by, double cx, double cy) {

@@ -442,8 +442,10 @@ long Quarel::onCmdOpen(FXObject*, FXSelector, void*) {
 bool Quarel::openFile(const FXString& path) {
     // The run control writes the console line "File=<path>".
     try {
+        jobLock_.acquire(path.text(), false);
         rc_.open(path.text());
     } catch (const quarel::FileError& e) {
+        jobLock_.release();
         inform("Open Input Geometry file", e.what(), Notice::Error);
         return false;
     }
@@ -1137,6 +1139,20 @@ FXString Quarel::statusText() const {
         text = "Grid ready: press Calculation.";
     } else {
         text = "Press Grid Calculation.";
+    }
+    // The turn of the section to its chord line, when there is one to tell
+    // (first, where the narrow line cuts off nothing else that matters).
+    if (rc_.canViewGrid() && !rc_.rotationNote().empty()) {
+        FXString turn;
+        const double t = std::fabs(rc_.chordRotation());
+        const char* way = rc_.chordRotation() < 0.0 ? "down" : "up";
+        if (rc_.hasResults()) {
+            turn.format(" (turned %.3f deg nose %s)", t, way);
+            text += turn;
+        } else {
+            turn.format("Section turned %.3f deg nose %s to its chord. ", t, way);
+            text = turn + text;
+        }
     }
     return text;
 }

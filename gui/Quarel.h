@@ -310,6 +310,7 @@ private:
     void panOrZoom(int releaseX, int releaseY, bool zoom);
 
     quarel::RunControl rc_;
+    quarel::JobLock jobLock_;  // the open job is run by this window alone
     Widgets w_;
     // The one Cp editor: the target has a single author.
     CpEdit* cpEdit_ = nullptr;

@@ -3,6 +3,7 @@
 #include "SOLV1.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <functional>
@@ -992,6 +993,22 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     }
     std::string line = ff::format("(2x,i2.2,2(2x,e11.4,2x,i3.3,2x,i3.3),2f10.5)",
                                   {ITR, cor, corI, corJ, RES, resI, resJ, last1, last2});
+    // A lift or drag too wide for its column (after a breakdown) would
+    // print as asterisks: exponent form instead, and NaN when it is not a
+    // number.
+    for (int field = 0; field < 2; ++field) {
+        const double v = field == 0 ? last1 : last2;
+        const size_t at = 50 + 10 * static_cast<size_t>(field);
+        if (line.size() >= at + 10 && line.compare(at, 10, "**********") == 0) {
+            char b[32];
+            if (std::isfinite(v)) {
+                std::snprintf(b, sizeof b, "%10.3E", v);
+            } else {
+                std::snprintf(b, sizeof b, "%10s", "NaN");
+            }
+            line.replace(at, 10, b, 10);
+        }
+    }
     if (line.size() > 80) line.resize(80);
     const size_t end = line.find_last_not_of(' ');
     line.resize(end == std::string::npos ? 0 : end + 1);

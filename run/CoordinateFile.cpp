@@ -8,6 +8,7 @@
 #include "INPT1.h"
 #include "message.h"
 #include "splines.h"
+#include "validate.h"
 
 namespace quarel {
 
@@ -37,6 +38,39 @@ bool numbers(const std::string& line, std::vector<double>& out) {
     return true;
 }
 
+// CR LF and a CR alone (old Mac files) end a line as LF does.
+std::string unixLineEnds(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t n = 0; n < text.size(); ++n) {
+        if (text[n] != '\r') {
+            out += text[n];
+        } else if (n + 1 >= text.size() || text[n + 1] != '\n') {
+            out += '\n';
+        }
+    }
+    return out;
+}
+
+// The number of words of a line when every one is a number (infinities
+// and NaN included), else 0.
+int numberWords(const std::string& line) {
+    std::string s = line;
+    for (char& c : s) {
+        if (c == ',' || c == '\t' || c == ';') c = ' ';
+    }
+    std::istringstream in(s);
+    std::string word;
+    int count = 0;
+    while (in >> word) {
+        char* end = nullptr;
+        std::strtod(word.c_str(), &end);
+        if (end == word.c_str() || *end != '\0') return 0;
+        ++count;
+    }
+    return count;
+}
+
 bool blank(const std::string& line) {
     return line.find_first_not_of(" \t\r") == std::string::npos;
 }
@@ -44,7 +78,7 @@ bool blank(const std::string& line) {
 // The name line and the numeric rows of a coordinate file; false when a
 // line after the name is neither blank, a comment, nor two numbers.
 bool parse(const std::string& text, std::string& name, std::vector<Row>& rows, int& badLine) {
-    std::istringstream in(text);
+    std::istringstream in(unixLineEnds(text));
     std::string line;
     int n = 0;
     bool named = false;
@@ -52,7 +86,8 @@ bool parse(const std::string& text, std::string& name, std::vector<Row>& rows, i
     while (std::getline(in, line)) {
         ++n;
         if (blank(line) || line[line.find_first_not_of(" \t")] == '#') continue;
-        if (!numbers(line, v)) {
+        const bool pair = numbers(line, v) && v.size() == 2;
+        if (!pair) {
             if (!named && rows.empty()) {
                 name = line;
                 while (!name.empty() && (name.back() == '\r' || name.back() == ' '))
@@ -60,10 +95,6 @@ bool parse(const std::string& text, std::string& name, std::vector<Row>& rows, i
                 named = true;
                 continue;
             }
-            badLine = n;
-            return false;
-        }
-        if (v.size() != 2) {
             badLine = n;
             return false;
         }
@@ -165,11 +196,32 @@ void FitContour(std::vector<double>& x, std::vector<double>& y, std::vector<std:
 }
 
 CoordinateLayout RecogniseCoordinates(const std::string& text) {
-    std::string name;
-    std::vector<Row> rows;
-    int bad = 0;
-    if (!parse(text, name, rows, bad) || rows.size() < 3) return CoordinateLayout::None;
-    return twoBlocks(rows) ? CoordinateLayout::TwoBlocks : CoordinateLayout::PointList;
+    // The layout is that of the file as a whole, decided by its head: the
+    // program's own input file has a caption line and then three numbers
+    // after its title; a coordinate file has a point (or the point counts)
+    // right after its name.  A bad line further down is then reported as a
+    // bad line of the coordinate file instead of being read in the fixed
+    // columns of an input file.
+    std::istringstream in(unixLineEnds(text));
+    std::string line;
+    int n = 0, nameLine = 0;
+    while (std::getline(in, line)) {
+        ++n;
+        if (blank(line) || line[line.find_first_not_of(" \t")] == '#') continue;
+        const int words = numberWords(line);
+        if (words == 0 || (nameLine == 0 && words != 2)) {
+            if (nameLine != 0) return CoordinateLayout::None;  // a caption
+            nameLine = n;
+            continue;
+        }
+        if (words != 2 && nameLine != 0 && n > nameLine + 1) return CoordinateLayout::None;
+        std::string name;
+        std::vector<Row> rows;
+        int bad = 0;
+        if (parse(text, name, rows, bad) && twoBlocks(rows)) return CoordinateLayout::TwoBlocks;
+        return CoordinateLayout::PointList;
+    }
+    return CoordinateLayout::None;
 }
 
 Section ReadSection(const std::string& text, const std::string& fileName) {
@@ -178,7 +230,7 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
     int bad = 0;
     if (!parse(text, sec.name, rows, bad)) {
         throw FileError(where(fileName, bad) +
-                        "a coordinate line holds two numbers, x and y (this line holds "
+                        "a coordinate line holds two finite numbers, x and y (this line holds "
                         "something else).");
     }
     if (sec.name.empty()) sec.name = fileName;
@@ -192,6 +244,16 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
         for (size_t m = 1; m <= nu; ++m) ux.push_back(rows[m].a), uy.push_back(rows[m].b);
         for (size_t m = nu + 1; m <= nu + nl; ++m) lx.push_back(rows[m].a), ly.push_back(rows[m].b);
     } else {
+        // A first line of two whole numbers whose sum misses the number of
+        // points that follow: point counts that do not match.
+        if (rows.size() > 1 && isCount(rows[0].a) && isCount(rows[0].b) && rows[1].a < rows[0].a &&
+            rows[1].a <= 1.0) {
+            throw FileError(where(fileName, rows[0].line) + "the point counts " +
+                            std::to_string(static_cast<long>(rows[0].a)) + " and " +
+                            std::to_string(static_cast<long>(rows[0].b)) + " add up to " +
+                            std::to_string(static_cast<long>(rows[0].a + rows[0].b)) + ", but " +
+                            std::to_string(rows.size() - 1) + " points follow.");
+        }
         if (rows.size() < 5)
             throw FileError(where(fileName, 0) +
                             "a section needs at least 5 points, this file has " +
@@ -238,8 +300,10 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
     for (const std::vector<double>* s : {&ux, &lx}) {
         for (size_t m = 1; m < s->size(); ++m) {
             if ((*s)[m] < (*s)[m - 1] - 1e-12 * std::fabs((*s).back() - (*s).front())) {
+                char x[32];
+                std::snprintf(x, sizeof x, "%.6g", (*s)[m - 1]);
                 throw FileError(where(fileName, 0) + "the " + (s == &ux ? "upper" : "lower") +
-                                " surface turns back at x = " + std::to_string((*s)[m - 1]) +
+                                " surface turns back at x = " + x +
                                 ": x must fall from the trailing edge to the leading edge and "
                                 "rise again.");
             }
@@ -283,6 +347,16 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
     // An open (blunt) trailing edge is closed by shearing each surface
     // linearly from the leading edge, so that both end at the midpoint.
     const double gap = std::hypot(ux.back() - lx.back(), uy.back() - ly.back());
+    if (gap > kMaxTrailingGap * chord) {
+        // Shearing a wide gap shut would analyse another section (a file
+        // cut short leaves one surface ending mid-chord).
+        char b[240];
+        std::snprintf(b, sizeof b,
+                      "the trailing edge is open by %.3g %% of the chord (the surfaces end at x "
+                      "= %.6g and x = %.6g); at most %g %% is closed. Is the file complete?",
+                      100.0 * gap / chord, ux.back(), lx.back(), 100.0 * kMaxTrailingGap);
+        throw FileError(where(fileName, 0) + b);
+    }
     if (gap > tiny) {
         const double xm = 0.5 * (ux.back() + lx.back()), ym = 0.5 * (uy.back() + ly.back());
         for (auto* s : {&ux, &lx}) {

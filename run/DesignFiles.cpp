@@ -9,18 +9,11 @@
 #include <fstream>
 
 #include "CoordinateFile.h"
+#include "file_replace.h"
 #include "message.h"
 #include "state.h"
 
 namespace quarel {
-
-namespace {
-
-std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
-
-}  // namespace
 
 std::string DesignedInputPath(const std::string& inputPath) {
     return inputPath.substr(0, inputPath.size() >= 4 ? inputPath.size() - 4 : 0) + "_design.dat";
@@ -50,28 +43,7 @@ std::string DesignedInputText(const std::string& title, const JobParameters& job
 }
 
 void ReplaceTextFile(const std::string& path, const std::string& text, const std::string& what) {
-    const std::string temp = path + ".new";
-    bool ok = false;
-    int err = 0;
-    if (std::FILE* f = std::fopen(temp.c_str(), "wb")) {
-        ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-        if (!ok) err = errno;
-        if (std::fclose(f) != 0 && ok) {
-            ok = false;
-            err = errno;
-        }
-    } else {
-        err = errno;
-    }
-    if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
-        ok = false;
-        err = errno;
-    }
-    if (!ok) {
-        std::remove(temp.c_str());
-        throw FileError("Cannot write the " + what + " " + quoted(path) + ": " +
-                        (err ? std::strerror(err) : "the data could not be written") + ".");
-    }
+    ReplaceFile(path, text, "the " + what);
 }
 
 }  // namespace quarel

@@ -109,7 +109,8 @@ void CorrectTargetLift(int k, int L, double clift, double designLift) {
 
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
-                           IterationLog& log, DesignReport& report) {
+                           IterationLog& log, DesignReport& report,
+                           const GridOptions& gridOptions) {
     const int NX = level.NX, NY = level.NY, k = level.k, iMid = level.iMid, npa = level.npa;
     // The design stretches end before the leading-edge node, which stays
     // in place (a design region from x = 0 would let them overlap there).
@@ -287,7 +288,7 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
 
     // 10. The grid round the new section.
     int npaFine = npa, nyFine = NY, kFine = k;
-    GridGen(nyFine, kFine, npaFine, design.x0, job.DSGRID);
+    GridGen(nyFine, kFine, npaFine, design.x0, job.DSGRID, gridOptions);
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) {
             if (!std::isfinite(xg(i, j)) || !std::isfinite(yg(i, j)))
@@ -319,6 +320,36 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
 
     // 13. The run starts again on the coarsest level.
     level = level.coarsened(job.Kgrid);
+}
+
+std::string DesignStallWarning(double before, double after, const GridLevel& level,
+                               const DesignRows& design, double leadBoundary) {
+    if (!(after > kStalledDeviation) || !(before > 0.0) || after <= kStalledRatio * before)
+        return std::string();
+    // Where the deviation is largest: the rows CpDeviation scans.
+    int worst = level.k;
+    double largest = -1.0;
+    auto scan = [&](int from, int to) {
+        for (int i = from; i <= to; ++i) {
+            const double d = std::fabs(cpf(i) - cps(i));
+            if (d > largest) {
+                largest = d;
+                worst = i;
+            }
+        }
+    };
+    scan(level.k, design.designEnd);
+    if (design.designRegime == 0) scan(level.NX - design.designEnd - 1, level.NX - level.k - 1);
+    char b[600];
+    std::snprintf(b, sizeof b,
+                  "The design no longer approaches its target: the Cp deviation is %.3E after "
+                  "%.3E before this iteration, largest at x = %.4f on the %s surface. The "
+                  "section ahead of the design region (x < %.3f) is not changed by the design, "
+                  "so a target whose nose differs from this section's cannot be reached there: "
+                  "the designed section is not the target's.",
+                  after, before, 0.5 * (xg(worst, 1) + xg(worst + 1, 1)),
+                  worst < level.NX / 2 ? "upper" : "lower", leadBoundary);
+    return b;
 }
 
 }  // namespace quarel

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "CGRD1.h"
 #include "FreeStream.h"
 #include "GridLevel.h"
 #include "JobFiles.h"
@@ -81,11 +82,12 @@ struct DesignReport {
 //                   iMaxThick, iLead, alphaCorrFactor [in]
 //   results [in]    clift (the lift correction of the target)
 //   status, log [in,out] the design run's steps and log lines
+//   gridOptions [in] those of the grid calculation
 // Modifies cps (lift correction), qq2, ptc, vfx, vdu, phi, phis, xg, yg,
 // xgs, ygs.  Throws DesignRefused with everything restored.
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
-                           IterationLog& log, DesignReport& report);
+                           IterationLog& log, DesignReport& report, const GridOptions& gridOptions);
 
 // Lift correction of the target: a sin^2 hump over the first design
 // stretch k..L (x from x(L,1) to x(k,1)), 2 (clift - designLift)/D high
@@ -98,5 +100,21 @@ void CorrectTargetLift(int k, int L, double clift, double designLift);
 // spanwise share sin^2(sweep) taken off: the isentropic relation (the
 // power rounded to single precision), or 1 - Cp - s2 when mach = 0.
 double TargetSpeedSquared(double cp, const FreeStream& flow);
+
+// A design whose Cp deviation has stopped falling while still above
+// kStalledDeviation: the deviation after an iteration is more than
+// kStalledRatio times the one before it.
+constexpr double kStalledDeviation = 2.0e-3;
+constexpr double kStalledRatio = 0.9;
+
+// The warning for a design that has stopped approaching its target (empty
+// when it has not): the deviation reached, the face where it is largest,
+// and that the section ahead of the design region cannot change.  Reads
+// cpf, cps and xg of the fine grid held in the arrays.
+//   before, after [in] Cp deviation before and after the iteration
+//   level [in] the fine grid; design [in] the design rows;
+//   leadBoundary [in] the leading boundary of the design region (x/c)
+std::string DesignStallWarning(double before, double after, const GridLevel& level,
+                               const DesignRows& design, double leadBoundary);
 
 }  // namespace quarel

@@ -1,10 +1,15 @@
 #include "JobFiles.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
+#include "file_replace.h"
 #include "message.h"
 #include "state.h"
 
@@ -129,21 +134,54 @@ std::string ResultFileText(const FileNames& names, const GridLevel& level, const
     return out;
 }
 
+void JobLock::acquire(const std::string& path, bool wait, const std::function<void()>& waiting) {
+    release();
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A file that cannot be opened is reported by the reader.
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int err = errno;
+        if (wait && err == EWOULDBLOCK) {
+            if (waiting) waiting();
+            int r;
+            while ((r = ::flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+            }
+            if (r == 0) {
+                fd_ = fd;
+                return;
+            }
+        }
+        ::close(fd);
+        if (err == EWOULDBLOCK) {
+            throw FileError("The job \"" + path +
+                            "\" is being run by another process of this program; two runs of "
+                            "one job would overwrite each other's restart, Cp and log files. "
+                            "Wait until it has ended, or copy the input file under another name.");
+        }
+        throw FileError("Cannot lock \"" + path + "\": " + std::strerror(err));
+    }
+    fd_ = fd;
+}
+
+void JobLock::release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
 void WriteTextFile(const std::string& path, const std::string& text, const std::string& what) {
-    std::ofstream f(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (f) f << text;
-    if (f) f.close();
-    if (!f) throw FileError("Cannot write the " + what + " \"" + path + "\".");
+    ReplaceFile(path, text, "the " + what);
 }
 
 bool IterationLog::write(const std::string& path) const {
     if (path.empty()) return false;
-    std::ofstream f(path, std::ios::out | std::ios::trunc | std::ios::binary);
-    if (!f) return false;
-    f << "<ITR><    COR    >< I >< J ><    RES    >< I >< J ><   CL   ><  CD(W) >\n";
-    for (const std::string& line : lines_) f << line << '\n';
-    f.close();
-    return static_cast<bool>(f);
+    std::string text = "<ITR><    COR    >< I >< J ><    RES    >< I >< J ><   CL   ><  CD(W) >\n";
+    for (const std::string& line : lines_) text += line + '\n';
+    try {
+        ReplaceFile(path, text, "the iteration log");
+    } catch (const FileError&) {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace quarel

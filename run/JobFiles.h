@@ -2,6 +2,7 @@
 // file written by "Save Result" and the iteration log.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,27 @@ struct JobFiles {
     // Name of the result file number `counter`: the input path without
     // its last four characters, "_", the counter, ".out".
     std::string resultName(int counter) const;
+};
+
+// An exclusive lock on a job's input file (flock), held by the batch
+// program and the window for as long as they have the job open, so that
+// two processes never run one job at the same time: their restart, Cp and
+// log files would be mixed.
+class JobLock {
+public:
+    JobLock() = default;
+    JobLock(const JobLock&) = delete;
+    JobLock& operator=(const JobLock&) = delete;
+    ~JobLock() { release(); }
+    // Takes the lock on `path`; with `wait`, waits for another process
+    // to release it (calling `waiting` once first), otherwise throws
+    // FileError when it is held.  Nothing is locked when the file cannot
+    // be opened (its reader says why).  A lock held before is released.
+    void acquire(const std::string& path, bool wait, const std::function<void()>& waiting = {});
+    void release();
+
+private:
+    int fd_ = -1;
 };
 
 // The text of a result file: title, sizes, free stream and coefficients,

@@ -1,5 +1,6 @@
 #include "RunControl.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -28,6 +29,8 @@ namespace {
 
 // The Cp plot buffers of the window hold 500 values: npa + 1 body nodes.
 constexpr int kMaxPlotPanels = 499;
+// A turn of the section to its chord line that is reported (degrees).
+constexpr double kReportedRotation = 0.01;
 
 }  // namespace
 
@@ -108,6 +111,7 @@ void RunControl::open(const std::string& path, const JobParameters* templ) {
     gridMade_ = false;
     calculationArmed_ = false;
     hasResults_ = false;
+    rotationNote_.clear();
     warnings_ = notes;
 }
 
@@ -128,6 +132,10 @@ void RunControl::gridCalculation() {
     ValidateFlow(job.mach, job.alpha, job.swept, job.diagDom, job.maxResidual,
                  job.linearIterations);
     ValidateGrowthRatios(job.DSGRID);
+    if (!(gridOptions_.farBoundary >= kMinFarBoundary &&
+          gridOptions_.farBoundary <= kMaxFarBoundary))
+        throw ParameterError("The far boundary at " + std::to_string(gridOptions_.farBoundary) +
+                             " chords: it lies 7 to 1000 chords from the section.");
     if (static_cast<long>(job.Kgrid) * job.NPA > kMaxPlotPanels) {
         throw ParameterError(
             "Kgrid*NPA = " + std::to_string(static_cast<long>(job.Kgrid) * job.NPA) +
@@ -172,12 +180,30 @@ void RunControl::gridCalculation() {
     const double divisor = flow_.ordinateDivisor();
     PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
                 divisor);
+    rotationNote_.clear();
+    if (std::fabs(design.chordInclination) > kReportedRotation) {
+        // The section is turned to put its chord on the x-axis; users who
+        // measure alpha from the file's x-axis need to know by how much.
+        int le = 1;
+        for (int m = 2; m <= job.NCONT; ++m)
+            if (job.XCONT(m) < job.XCONT(le)) le = m;
+        char b[400];
+        std::snprintf(b, sizeof b,
+                      "The section was turned %.3f degrees nose %s to put its chord on the "
+                      "x-axis: the chord runs from the leading edge (the point of smallest x, "
+                      "x = %.6g, y = %.6g) to the midpoint of the first and the last point, and "
+                      "alpha is measured from it, not from the x-axis of the file.",
+                      std::fabs(design.chordInclination),
+                      design.chordInclination < 0.0 ? "down" : "up", job.XCONT(le), job.YCONT(le));
+        rotationNote_ = b;
+        log_.append(std::string(" Note: ") + b);
+    }
     {
         // Growth ratios that do not suit the grid can make the spacing
         // interpolation fail at many stations, each with a block of text:
         // the user gets one message that counts them and shows the first.
         msg::ConsoleHold hold(true);
-        GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
+        GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, gridOptions_);
         foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
         std::vector<std::string> w = msg::takeWarnings();
         std::vector<std::string> faults, others;
@@ -383,9 +409,10 @@ RunControl::CalcOutcome RunControl::calculate() {
             // One global iteration changes the section and restarts the flow
             // on the coarsest level; a refused one leaves everything as it
             // was.
+            const double before = results.cpDeviation;
             try {
                 DesignGlobalIteration(job, level_, flow_, design, results, status_, log_,
-                                      lastDesign_);
+                                      lastDesign_, gridOptions_);
             } catch (const DesignRefused&) {
                 takeWarnings();
                 throw;
@@ -394,6 +421,15 @@ RunControl::CalcOutcome RunControl::calculate() {
             design.globalIteration += 1;
             runDriver();
             takeWarnings();
+            const std::string stall = DesignStallWarning(
+                before, results.cpDeviation, level_,
+                DesignRows{design.designMode, job.designRegime, design.designEnd},
+                job.designLeadBoundary);
+            designStalled_ = !stall.empty();
+            if (designStalled_) {
+                warnings_.push_back(stall);
+                log_.append(" Warning: " + stall);
+            }
             calculationArmed_ = true;
             resultNotes_ = warnings_;
             return CalcOutcome::Done;

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "CGRD1.h"
 #include "DesignIteration.h"
 #include "FreeStream.h"
 #include "GridLevel.h"
@@ -70,12 +71,18 @@ public:
     // restarted GMRES unless chosen otherwise).
     void setNewtonOptions(const NewtonOptions& options) { newtonOptions_ = options; }
     const NewtonOptions& newtonOptions() const { return newtonOptions_; }
+    // The grid generation's options (the distance of the far boundary).
+    void setGridOptions(const GridOptions& options) { gridOptions_ = options; }
+    const GridOptions& gridOptions() const { return gridOptions_; }
     // The fine level of the last calculation met the tolerance with a
     // settled lift.
     bool converged() const { return hasResults_ && status_.converged; }
     // The last calculation's result was flagged as one the isentropic
     // model does not carry, or as far from the coarser grid's.
     bool resultFlagged() const { return hasResults_ && status_.implausible; }
+    // The last design global iteration left a Cp deviation that has
+    // stopped falling (DesignStallWarning, among the warnings).
+    bool designStalled() const { return designStalled_; }
 
     // Called after every Newton step of a calculation (progress display,
     // stop request); an empty hook removes it.
@@ -152,6 +159,11 @@ public:
     // plain list of x y lines at `coordinatePath` (either may be empty).
     // Throws FileError.
     void saveSection(const std::string& inputPath, const std::string& coordinatePath) const;
+    // The turn of the section to its chord line made by the last grid
+    // calculation (degrees, positive nose up; design.chordInclination),
+    // and the note that says so when it exceeds 0.01 degrees (else empty).
+    double chordRotation() const { return design.chordInclination; }
+    const std::string& rotationNote() const { return rotationNote_; }
 
     // ---- What the window offers ---------------------------------------------
     // One file per program run.
@@ -194,8 +206,11 @@ private:
     JobParameters resultsJob_;
     ProgressHook progress_;
     NewtonOptions newtonOptions_;
+    GridOptions gridOptions_;
     DesignReport lastDesign_;
     std::vector<std::string> resultNotes_;
+    std::string rotationNote_;
+    bool designStalled_ = false;
 };
 
 // Reads the program's own input file at `path` (the job and its title).

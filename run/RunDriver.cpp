@@ -33,6 +33,14 @@ constexpr double kLiftJumpFloor = 0.05;
 
 }  // namespace
 
+std::string MachText(double mach) {
+    if (!std::isfinite(mach))
+        return "beyond any value (the speed exceeds the largest one the gas can reach)";
+    char b[32];
+    std::snprintf(b, sizeof b, "%.2f", mach);
+    return b;
+}
+
 void RunDriver::run(const JobParameters& job, const FreeStream& flow, const DesignRows& design,
                     const ProgressHook& progress) {
     // Every calculation starts with the plain line preconditioner; a level
@@ -185,12 +193,21 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
             char change[32], limit[32];
             std::snprintf(change, sizeof change, "%.3E", test.liftChange());
             std::snprintf(limit, sizeof limit, "%.1E", test.liftLimit());
+            // The change of the last step is not known when its linear
+            // solve left most of its residual; a settled lift is said so.
+            const std::string lift =
+                test.liftSettled() ? " with the lift settled"
+                : std::isfinite(test.liftChange())
+                    ? std::string(" with the lift still changing by ") + change +
+                          " per step (settled below " + limit + ")"
+                    : std::string(
+                          " after a last step whose linear solve left more than half of "
+                          "its residual, so that the change of the lift is not known");
             msg::warning(levelReport("ended after " + std::to_string(status_.iterCount) +
                                          " steps at the residual",
                                      maxResidual) +
-                         " with the lift still changing by " + change +
-                         " per step (settled below " + limit +
-                         "): the solution is not converged, and Clift and Cdrag are not those "
+                         lift +
+                         ": the solution is not converged, and Clift and Cdrag are not those "
                          "of this grid.");
         }
     }
@@ -247,12 +264,12 @@ void RunDriver::checkPlausibility(const FreeStream& flow, double previousLift,
     char b[512];
     if (machMax > kPlausibleSurfaceMach) {
         std::snprintf(b, sizeof b,
-                      "The surface Mach number (in the section plane) reaches %.2f (face %d, "
+                      "The surface Mach number (in the section plane) reaches %s (face %d, "
                       "x = %.3f), beyond %.1f, "
                       "where the isentropic potential model no longer describes the flow: the "
                       "shock is too strong and the result is not physical.",
-                      machMax, iMax - k + 1, 0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)),
-                      kPlausibleSurfaceMach);
+                      MachText(machMax).c_str(), iMax - k + 1,
+                      0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)), kPlausibleSurfaceMach);
         warn(b);
     }
     // A supersonic region that reaches the trailing edge strongly
@@ -280,17 +297,17 @@ void RunDriver::checkPlausibility(const FreeStream& flow, double previousLift,
         std::snprintf(b, sizeof b,
                       "The flow has no steady isentropic solution at these conditions: the "
                       "supersonic region on the %s surface reaches the trailing edge at Mach "
-                      "%.2f, so no shock on the section ends it. Clift and Cdrag are those of "
+                      "%s, so no shock on the section ends it. Clift and Cdrag are those of "
                       "the discrete equations, not of a flow.",
-                      upperTE >= lowerTE ? "upper" : "lower", machTE);
+                      upperTE >= lowerTE ? "upper" : "lower", MachText(machTE).c_str());
         warn(b);
     } else if (!status_.converged && machMax > kPlausibleSurfaceMach) {
         std::snprintf(b, sizeof b,
                       "No steady solution was found, and the flow the iteration ended with is "
-                      "strongly supersonic (surface Mach number %.2f at x = %.3f): at these "
+                      "strongly supersonic (surface Mach number %s at x = %.3f): at these "
                       "conditions the isentropic potential model probably has no steady "
                       "solution.",
-                      machMax, 0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)));
+                      MachText(machMax).c_str(), 0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)));
         warn(b);
     }
     const double lift = results_.clift;
@@ -323,9 +340,9 @@ void RunDriver::reportSupersonicBreakdown(const FreeStream& flow) {
     char b[512];
     std::snprintf(b, sizeof b,
                   "The calculation broke down in a flow that is strongly supersonic (surface "
-                  "Mach number %.2f at x = %.3f on the %d x %d grid): at these conditions the "
+                  "Mach number %s at x = %.3f on the %d x %d grid): at these conditions the "
                   "isentropic potential model probably has no steady solution.",
-                  machMax, 0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)), NX, NY);
+                  MachText(machMax).c_str(), 0.5 * (xg(iMax, 1) + xg(iMax + 1, 1)), NX, NY);
     status_.implausible = true;
     msg::warning(b);
     log_.append(std::string(" Warning: ") + b);

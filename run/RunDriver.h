@@ -131,4 +131,8 @@ private:
     int count_ = 0;
 };
 
+// A Mach number for a message: two decimals, or words when it is not
+// finite (the speed has passed the largest the isentropic model allows).
+std::string MachText(double mach);
+
 }  // namespace quarel

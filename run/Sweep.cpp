@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include "JobFiles.h"
+#include "file_replace.h"
 #include "message.h"
 
 namespace quarel {
@@ -25,9 +27,14 @@ bool number(const std::string& text, double& v) {
 bool copyFile(const std::string& from, const std::string& to) {
     std::ifstream in(from, std::ios::binary);
     if (!in) return false;
-    std::ofstream out(to, std::ios::binary | std::ios::trunc);
-    out << in.rdbuf();
-    return static_cast<bool>(out);
+    std::ostringstream text;
+    text << in.rdbuf();
+    try {
+        ReplaceFile(to, text.str(), "the Cp file of the sweep point");
+    } catch (const FileError&) {
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -46,7 +53,7 @@ bool ParseSweep(const std::string& text, SweepSpec::Variable variable, SweepSpec
         error = "\"" + text + "\": the step must lead from FROM to TO.";
         return false;
     }
-    if ((s.to - s.from) / s.step > kMaxSweepPoints) {
+    if (std::floor((s.to - s.from) / s.step + 1e-9) + 1 > kMaxSweepPoints) {
         error = "\"" + text + "\": more than " + std::to_string(kMaxSweepPoints) + " points.";
         return false;
     }

@@ -24,6 +24,7 @@
 #include "cptarget.h"
 #include "message.h"
 #include "state.h"
+#include "validate.h"
 
 namespace {
 
@@ -56,6 +57,9 @@ const char* const kHelp =
     "  --alpha DEG   angle of attack, -85 .. 85 degrees\n"
     "  --mach M      free-stream Mach number, 0 .. 0.9\n"
     "  --swept DEG   sweep angle, 0 .. 85 degrees\n"
+    "  --far-boundary D  distance of the far boundary, 7 (the grid of the input\n"
+    "                file, the default) .. 1000 chords; the same grid lines are\n"
+    "                spread out to it\n"
     "  --method M    linear solve of the Newton steps: direct (flexible GMRES\n"
     "                preconditioned by complete sparse LU factors of the Newton\n"
     "                matrix on grids of 10000 unknowns or more, by the multilevel\n"
@@ -95,14 +99,17 @@ const char* const kHelp =
 
     "\n"
     "Exit codes: 0 done; 1 bad command line or value out of range; 2 file error\n"
-    "(input or target unreadable, result, log or designed section not written);\n"
+    "(input or target unreadable or refused, result, log or designed section not\n"
+    "written);\n"
     "3 input the grid or the solver cannot take (checked before any work);\n"
     "4 solver breakdown or a refused design iteration; 5 not converged: the fine\n"
     "grid ended without its largest residual below Max.residual and a settled\n"
     "lift (a warning gives both figures; Clift= and Cdrag= are printed but are not\n"
-    "those of the grid), or a sweep point failed; 6 converged, but with a warning\n"
-    "about the result (a surface Mach number beyond what the isentropic model\n"
-    "carries, or a fine-grid lift far from the coarser grid's).\n";
+    "those of the grid), or a sweep point failed, or in a design run an analysis\n"
+    "did not converge (no designed section is written); 6 converged, but with a\n"
+    "warning about the result (a surface Mach number beyond what the isentropic\n"
+    "model carries, or a fine-grid lift far from the coarser grid's, or a design\n"
+    "whose Cp deviation has stopped falling short of the target).\n";
 
 int fail(int code, const std::string& text) {
     std::fprintf(stderr, "quarel-batch: %s\n", text.c_str());
@@ -131,6 +138,21 @@ void showWarnings(const std::vector<std::string>& warnings, std::set<std::string
 // A polar or Mach sweep: one line per point on standard output, the table
 // as CSV beside the input.  Exit 0 when every point converged, 5 otherwise.
 int runSweep(quarel::RunControl& run, const quarel::SweepSpec& spec, bool warm, bool quiet) {
+    // Every point of the range must be one the solver takes: checked before
+    // the first point runs.
+    int index = 0;
+    for (double value : quarel::SweepValues(spec)) {
+        ++index;
+        quarel::JobParameters point = run.job;
+        (spec.variable == quarel::SweepSpec::Variable::Alpha ? point.alpha : point.mach) = value;
+        try {
+            quarel::ValidateFlow(point.mach, point.alpha, point.swept, point.diagDom,
+                                 point.maxResidual, point.linearIterations);
+        } catch (const quarel::ParameterError& e) {
+            throw quarel::ParameterError("sweep point " + std::to_string(index) +
+                                         " cannot be calculated, so no point was run: " + e.what());
+        }
+    }
     quarel::msg::setQuiet(true);  // the iteration lines of every point would drown the table
     std::printf(
         "point     alpha      mach      Clift      Cdrag  converged  levels  steps  time/s\n");
@@ -175,7 +197,10 @@ int main(int argc, char** argv) {
         double lo, hi;
         bool given = false;
         double value = 0.0;
-    } overrides[] = {{"--alpha", -85.0, 85.0}, {"--mach", 0.0, 0.9}, {"--swept", 0.0, 85.0}};
+    } overrides[] = {{"--alpha", -85.0, 85.0},
+                     {"--mach", 0.0, 0.9},
+                     {"--swept", 0.0, 85.0},
+                     {"--far-boundary", quarel::kMinFarBoundary, quarel::kMaxFarBoundary}};
     bool save = false, quiet = false;
     std::string templatePath, writeInput;
     quarel::SweepSpec sweep;
@@ -290,6 +315,7 @@ int main(int argc, char** argv) {
     }
 
     quarel::msg::setQuiet(quiet);
+    quarel::JobLock jobLock;
     quarel::RunControl run;
     // With the output going to a file and standard error to a terminal, a
     // progress line on the terminal that is rewritten after every Newton
@@ -310,6 +336,9 @@ int main(int argc, char** argv) {
     quarel::NewtonOptions options;
     options.method = method;
     run.setNewtonOptions(options);
+    quarel::GridOptions grid;
+    if (overrides[3].given) grid.farBoundary = overrides[3].value;
+    run.setGridOptions(grid);
     int code = kOk;
     std::set<std::string> shown;
     try {
@@ -320,19 +349,27 @@ int main(int argc, char** argv) {
         }
         run.open(file, templatePath.empty() ? nullptr : &templ);
         showWarnings(run.warnings(), shown);
+        // One run of a job at a time: a second one waits for the first.
+        jobLock.acquire(file, true, [&file]() {
+            std::fprintf(stderr, "quarel-batch: waiting for another run of %s to end.\n",
+                         file.c_str());
+        });
+        if (overrides[0].given) run.job.alpha = overrides[0].value;
+        if (overrides[1].given) run.job.mach = overrides[1].value;
+        if (overrides[2].given) run.job.swept = overrides[2].value;
         if (!writeInput.empty()) {
+            // The job as it would run: the overrides are part of it.
             quarel::WriteTextFile(writeInput, quarel::InputFileText(run.title(), run.job),
                                   "input file");
             if (!quiet) std::printf("Input file: %s\n", writeInput.c_str());
             return code;
         }
-        if (overrides[0].given) run.job.alpha = overrides[0].value;
-        if (overrides[1].given) run.job.mach = overrides[1].value;
-        if (overrides[2].given) run.job.swept = overrides[2].value;
         run.flowChanged();
         if (sweeping) return runSweep(run, sweep, !cold, quiet);
         run.gridCalculation();
         showWarnings(run.warnings(), shown);
+        if (!run.rotationNote().empty())
+            std::fprintf(stderr, "note: %s\n", run.rotationNote().c_str());
         quarel::RunControl::CalcOutcome outcome;
         try {
             outcome = run.calculate();
@@ -349,7 +386,14 @@ int main(int argc, char** argv) {
             std::printf("Cmoment= %.6f\nCdrag(p)= %.6f\n", run.results.cmoment,
                         run.results.cdragPressure);
             std::fflush(stdout);
-            if (designIterations > 0) {
+            // A design starts from the analysis and every iteration ends
+            // with one: each must meet the end test, or nothing is vouched
+            // for (no designed section is written).
+            const bool analysed = run.converged();
+            if (designIterations > 0 && !analysed) {
+                code = fail(kNotConverged,
+                            "the analysis is not converged: no design iteration was made.");
+            } else if (designIterations > 0) {
                 // The design: the target on the faces of the analysed
                 // section, then one global iteration per "Calculation".
                 if (designRegime >= 0) run.setDesignRegime(designRegime);
@@ -358,6 +402,7 @@ int main(int argc, char** argv) {
                 run.acceptTarget();
                 std::printf(
                     "  Itr  Cp deviation      Clift  Clift target       Alpha    Largest dy\n");
+                bool flagged = run.resultFlagged();
                 for (int n = 1; n <= designIterations; ++n) {
                     run.calculate();
                     showWarnings(run.warnings(), shown);
@@ -366,18 +411,27 @@ int main(int argc, char** argv) {
                                 run.results.cliftCurrent, run.results.cliftTarget, run.job.alpha,
                                 run.lastDesign().largestOrdinateChange);
                     std::fflush(stdout);
+                    flagged = flagged || run.resultFlagged() || run.designStalled();
+                    if (!run.converged()) {
+                        code = fail(kNotConverged,
+                                    "the analysis of design iteration " + std::to_string(n) +
+                                        " is not converged: the designed section is not written.");
+                        break;
+                    }
                 }
-                quarel::ReplaceTextFile(
-                    designedPath,
-                    quarel::DesignedInputText(
-                        quarel::nameOf(run.files().names.title, sizeof run.files().names.title),
-                        run.job, run.level(), run.freeStream().ordinateDivisor()),
-                    "designed section");
-                std::printf("Designed section: %s\n", designedPath.c_str());
-            }
-            if (designIterations == 0 && !run.converged()) {
+                if (code == kOk) {
+                    quarel::ReplaceTextFile(
+                        designedPath,
+                        quarel::DesignedInputText(
+                            quarel::nameOf(run.files().names.title, sizeof run.files().names.title),
+                            run.job, run.level(), run.freeStream().ordinateDivisor()),
+                        "designed section");
+                    std::printf("Designed section: %s\n", designedPath.c_str());
+                    if (flagged) code = kWarnings;
+                }
+            } else if (!analysed) {
                 code = fail(kNotConverged, "the solution is not converged.");
-            } else if (designIterations == 0 && run.resultFlagged()) {
+            } else if (run.resultFlagged()) {
                 code = kWarnings;
             }
             if (save) {

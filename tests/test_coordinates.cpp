@@ -116,11 +116,16 @@ TEST(CoordinateFile, BothLayoutsGiveThePointListOfTheSection) {
     EXPECT_GT(a.y[20], 0.0);
     EXPECT_NEAR(a.x[40], 0.0, 1e-12);  // the shared leading edge
 
-    // Not coordinate files: the program's own input, too few points, text.
+    // Not a coordinate file: the program's own input (a caption after the
+    // title).  Numbers right after the name make one, refused when it is
+    // not a section.
     testjob::Job j;
     EXPECT_EQ(RecogniseCoordinates(testjob::jobText(j)), CoordinateLayout::None);
-    EXPECT_EQ(RecogniseCoordinates("name\n0 0\n1 0\n"), CoordinateLayout::None);
-    EXPECT_EQ(RecogniseCoordinates("name\n1 2 3\n4 5 6\n7 8 9\n"), CoordinateLayout::None);
+    EXPECT_EQ(RecogniseCoordinates("name\ncaption\n1 2 3\n"), CoordinateLayout::None);
+    for (const char* text : {"name\n0 0\n1 0\n", "name\n1 2 3\n4 5 6\n7 8 9\n"}) {
+        EXPECT_EQ(RecogniseCoordinates(text), CoordinateLayout::PointList) << text;
+        EXPECT_THROW(ReadSection(text, "x"), FileError) << text;
+    }
 }
 
 TEST(CoordinateFile, VariantsAreBroughtIntoOrderAndSaySo) {
@@ -185,6 +190,54 @@ TEST(CoordinateFile, UnusableFilesAreRefusedNamingTheLine) {
     EXPECT_THROW(ReadSection(zig, "zig"), FileError);
 }
 
+// Damaged coordinate files, found by fuzzing: each is refused as a
+// coordinate file naming what is wrong, never read in the fixed columns of
+// the program's input file (which made coordinates into Mach numbers).
+TEST(CoordinateFile, DamagedFilesAreRefusedAsCoordinateFiles) {
+    const Surfaces s = naca(0.04, 0.4, 0.12, 21, true);
+    const std::string good = pointList(s);
+    auto message = [](const std::string& text) -> std::string {
+        EXPECT_NE(RecogniseCoordinates(text), CoordinateLayout::None);
+        try {
+            ReadSection(text, "f.txt");
+        } catch (const FileError& e) {
+            return e.what();
+        }
+        return "accepted";
+    };
+    // Line 6 replaced by a bad line: that line is named.
+    auto withLine6 = [&](const std::string& bad) {
+        std::string t = good;
+        size_t at = 0;
+        for (int n = 1; n < 6; ++n) at = t.find('\n', at) + 1;
+        return t.replace(at, t.find('\n', at) - at, bad);
+    };
+    for (const char* bad : {"NaN NaN", "inf 0.01", "0.9 0.01 0.02", "end"})
+        EXPECT_NE(message(withLine6(bad)).find("line 6"), std::string::npos) << bad;
+    EXPECT_NE(message(good + "end\n").find("line 43"), std::string::npos);
+    // A file cut short: the gap between its ends is named, not sheared shut.
+    std::string cut = good.substr(0, good.find('\n', good.find("0.0000000 0.0000000")));
+    for (int n = 0; n < 6; ++n)
+        cut += "\n" + pair(s.lx[static_cast<size_t>(n + 1)], s.ly[static_cast<size_t>(n + 1)]);
+    const std::string gap = message(cut);
+    EXPECT_NE(gap.find("the trailing edge is open by"), std::string::npos) << gap;
+    EXPECT_NE(gap.find("at most 1 %"), std::string::npos) << gap;
+    // Point counts that do not match the points that follow.
+    std::string blocks = twoBlocks(s);
+    blocks.replace(blocks.find("21. 21."), 7, "22. 21.");
+    EXPECT_NE(message(blocks).find("point counts 22 and 21"), std::string::npos);
+    // A 309-digit abscissa is not echoed back digit by digit.
+    std::string huge = good;
+    huge.replace(huge.find("0.9"), 3, "1e308");
+    EXPECT_LT(message(huge).size(), 300u);
+    // Old Mac line ends (CR alone) read like any other.
+    std::string mac = good;
+    std::replace(mac.begin(), mac.end(), '\n', '\r');
+    const Section a = ReadSection(good, "a"), m = ReadSection(mac, "m");
+    EXPECT_EQ(a.x, m.x);
+    EXPECT_EQ(a.y, m.y);
+}
+
 TEST(CoordinateFile, OpenRunsTheSectionWithTheTemplateAndWritesTheInputFile) {
     msg::setQuiet(true);
     ScratchDir dir;
@@ -229,6 +282,41 @@ TEST(CoordinateFile, OpenRunsTheSectionWithTheTemplateAndWritesTheInputFile) {
     RunControl plain;
     plain.open(dir.file("sec.txt"));
     EXPECT_EQ(plain.job.NPA, DefaultJob().NPA);
+    EXPECT_TRUE(plain.rotationNote().empty());
+
+    // Finely spaced, the formula's smallest-x point lies above the x-axis,
+    // so the chord is turned onto the axis: the turn is reported, in the
+    // log as well.  A symmetric section is not turned, and nothing is said.
+    const Surfaces fine = naca(0.02, 0.4, 0.12, 121, false);
+    {
+        std::FILE* f = std::fopen(dir.file("turn.txt").c_str(), "w");
+        std::fputs(pointList(fine, "NACA 2412 fine").c_str(), f);
+        std::fclose(f);
+    }
+    size_t le = 0;
+    for (size_t i = 0; i < fine.ux.size(); ++i)
+        if (fine.ux[i] < fine.ux[le]) le = i;
+    const double turn = std::atan2(fine.uy[le], 1.0 - fine.ux[le]) * 180.0 / kPi;
+    char degrees[48];
+    std::snprintf(degrees, sizeof degrees, "turned %.3f degrees nose down", turn);
+    RunControl turned;
+    turned.open(dir.file("turn.txt"), &templ);
+    turned.gridCalculation();
+    EXPECT_GT(turn, 0.01);
+    EXPECT_NE(turned.rotationNote().find(degrees), std::string::npos) << turned.rotationNote();
+    EXPECT_NEAR(turned.chordRotation(), -turn, 1e-4);
+    EXPECT_TRUE(std::any_of(turned.log().begin(), turned.log().end(), [&](const std::string& l) {
+        return l.find(degrees) != std::string::npos;
+    }));
+    {
+        std::FILE* f = std::fopen(dir.file("sym.txt").c_str(), "w");
+        std::fputs(pointList(naca(0.0, 0.0, 0.12, 41, false), "NACA 0012").c_str(), f);
+        std::fclose(f);
+    }
+    RunControl sym;
+    sym.open(dir.file("sym.txt"), &templ);
+    sym.gridCalculation();
+    EXPECT_TRUE(sym.rotationNote().empty()) << sym.rotationNote();
     msg::setQuiet(false);
 }
 

@@ -553,6 +553,23 @@ TEST(DesignBatch, FailedDesignKeepsTheEarlierFiles) {
     EXPECT_FALSE(exists("b_design.dat.new"));
 }
 
+// A target whose nose differs from the start section's, ahead of the
+// design region where nothing changes: the deviation stops falling near
+// 5e-3 with the lift 2 % high.  Said so, with exit 6.
+TEST(DesignBatch, StalledDesignIsReported) {
+    ScratchDir dir;
+    Job a = designJob(0.7);
+    a.camber = 0.02;
+    testjob::writeJob(dir.file("a.dat"), a);
+    ASSERT_EQ(batch("--quiet a.dat").code, 0);
+    testjob::writeJob(dir.file("b.dat"), designJob(0.7));
+    const BatchResult r = batch("--quiet --target a.cp --design-iterations 5 b.dat");
+    EXPECT_EQ(r.code, 6) << r.err;
+    EXPECT_NE(r.err.find("The design no longer approaches its target"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("(x < 0.100) is not changed"), std::string::npos) << r.err;
+    EXPECT_TRUE(exists("b_design.dat"));
+}
+
 TEST(DesignRunControl, RestartFileOfAnotherGridIsRefused) {
     // The restart file of a finer analysis holds more records than a
     // coarser grid needs; read in the loop order of the coarser grid they

@@ -89,6 +89,7 @@ struct Job {
     int n = 0;
     int NPA = 48, NCO = 10, NBH = 8, Kgrid = 4;
     double alpha = 0.0, sweep = 0.0;
+    GridOptions options;
     GrowthRatios ds;
     Job() {
         const double r[7] = {1.10, 1.12, 1.12, 1.10, 1.12, 1.12, 1.10};
@@ -116,7 +117,7 @@ Built build(Job& job) {
     double incl;
     const FreeStream flow = FreeStream::of(0.5, kGammaSingle, job.alpha, job.sweep);
     PrepContour(job.X, job.Y, job.n, b.npa, b.x0, incl, flow.ordinateDivisor());
-    b.faults = GridGen(b.NY, b.k, b.npa, b.x0, job.ds);
+    b.faults = GridGen(b.NY, b.k, b.npa, b.x0, job.ds, job.options);
     return b;
 }
 
@@ -247,6 +248,27 @@ TEST(Grid, SymmetricSectionGrid) {
     EXPECT_NEAR(std::atof(lines[2].substr(5, 15).c_str()), xg(0, 1), 1e-6 * xg(0, 1));
     EXPECT_EQ(lines[2 + 70].substr(0, 5), "   70");
     EXPECT_EQ(lines[1 + (NY - 2) * (NX + 2)], "    i          x              y      JGRID=  31");
+}
+
+// The far boundary moved out by the grid option: the cut ends at the
+// distance asked for and the boundary upstream moves out with it; at 7
+// chords the grid is that of the input file to the last bit.
+TEST(Grid, FarBoundaryDistance) {
+    ScratchDir scratch;
+    Job job;
+    nacaContour(0.0, 0.0, 0.12, 61, job.X, job.Y, job.n);
+    const Built a = build(job);
+    const std::vector<double> x7(xg.data(), xg.data() + kGridSize);
+    const double upstream7 = -xg(a.NX / 2, a.NY);
+    job.options.farBoundary = 7.0;
+    build(job);
+    EXPECT_TRUE(std::equal(x7.begin(), x7.end(), xg.data()));
+    job.options.farBoundary = 28.0;
+    const Built b = build(job);
+    EXPECT_NEAR(xg(0, 1), xg(b.k, 1) + 28.0, 1e-11);
+    // Upstream too the boundary is (about) four times as far.
+    EXPECT_NEAR(-xg(b.NX / 2, b.NY) / upstream7, 4.0, 0.25);
+    EXPECT_EQ(a.NY, b.NY);
 }
 
 TEST(Grid, UniformNormalSpacingWithUnitRatios) {

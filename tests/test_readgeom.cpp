@@ -232,6 +232,36 @@ TEST(ReadGeom, BadFilesNameFileLineAndCause) {
     EXPECT_EQ(full.ncont, 359);
 }
 
+// Codes the reader once took for something else (a layout code of 2 read
+// as the point list, a regime of 7 ending in a misleading "would fold"),
+// and files with old Mac line ends (CR alone), once one long line.
+TEST(ReadGeom, CodesOutOfRangeAndCarriageReturnLineEnds) {
+    const std::string path = tempPath("codes.dat");
+    const std::string good = geomFile("        0.        2.", {"  1.000000", "  0.000000"});
+    for (const char* layout : {"        2.", "       -1."}) {
+        std::string s = good;
+        s.replace(s.find("        0.        2."), 10, layout);
+        writeFile(path, s);
+        EXPECT_NE(errorOf(path).find("line 11: layout code"), std::string::npos) << layout;
+    }
+    std::string s = good;
+    s.replace(s.find("        1.        2."), 20, "        1.        7.");
+    writeFile(path, s);
+    EXPECT_NE(errorOf(path).find("line 9: design regime 7"), std::string::npos);
+
+    std::string mac = good;
+    std::replace(mac.begin(), mac.end(), '\n', '\r');
+    writeFile(path, mac);
+    Job a, b;
+    a.read(path);
+    writeFile(path, good);
+    b.read(path);
+    EXPECT_EQ(a.ncont, b.ncont);
+    EXPECT_EQ(a.npa, b.npa);
+    EXPECT_EQ(a.x(2), b.x(2));
+    EXPECT_EQ(std::string(a.names.title), std::string(b.names.title));
+}
+
 TEST(ReadGeom, SampleFiles) {
     Job a;
     a.read(std::string(QUAREL_SOURCE_DIR) + "/examples/naca0012.dat");

@@ -225,6 +225,12 @@ TEST(RunControlGrid, ContourRefusalsNameTheFault) {
               std::string::npos);
     EXPECT_NE(message([](JobParameters& p) { p.alpha = 30.0; }).find("Alpha=30"),
               std::string::npos);
+    // Mirrored: the lower surface first, which once broke the Newton
+    // iteration down instead of being refused.
+    EXPECT_NE(message([](JobParameters& p) {
+                  for (int m = 1; m <= p.NCONT; ++m) p.YCONT(m) = -p.YCONT(m);
+              }).find("runs clockwise"),
+              std::string::npos);
 }
 
 TEST(RunControlGrid, SizesFreeStreamAndFirstLevel) {

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "SRV11.h"
+#include "file_replace.h"
 #include "solution_files.h"
 #include "message.h"
 
@@ -92,6 +94,14 @@ struct Restart {
         EXPECT_EQ(chdir(cwd), 0);
     }
 };
+
+// Files in the temporary directory whose names start with `prefix`.
+int leftovers(const std::string& prefix) {
+    int n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir()))
+        if (e.path().filename().string().rfind(prefix, 0) == 0) ++n;
+    return n;
+}
 
 }  // namespace
 
@@ -199,6 +209,17 @@ TEST(SolutionFiles, MissingShortOrDamagedFilesLeaveStateAlone) {
     damaged[16 * 20] = 4;
     std::ofstream(n.ptlName, std::ios::binary) << damaged;
     expectFailure("damaged restart", "record 21");
+    damaged = ptl;
+    const double nan = std::nan("");
+    std::memcpy(&damaged[16 * 30 + 4], &nan, 8);
+    std::ofstream(n.ptlName, std::ios::binary) << damaged;
+    expectFailure("restart value not a number", "record 31 is not a finite number");
+    // The marker of a save killed between its two renames: the restart and
+    // Cp files may come from different runs.
+    std::ofstream(n.ptlName, std::ios::binary) << ptl;
+    std::ofstream(PairMarkerPath(n.ptlName));
+    expectFailure("half-renamed pair", "may come from different runs");
+    std::remove(PairMarkerPath(n.ptlName).c_str());
 
     std::ofstream(n.ptlName, std::ios::binary) << ptl;
     std::remove(n.cpName);
@@ -231,7 +252,7 @@ TEST(SolutionFiles, FailedWriteKeepsPreviousFiles) {
     EXPECT_THROW(SaveSolution(broken, NY, NX, K, 1, 2, 2, 0.8, 0, 0, 0, 0), FileError);
     EXPECT_EQ(readAll(n.ptlName), ptl);
     EXPECT_EQ(readAll(n.cpName), cp);
-    EXPECT_FALSE(std::ifstream(std::string(n.ptlName) + ".part").good());
+    EXPECT_EQ(leftovers("keep.ptl."), 0);
 
     std::snprintf(broken.ptlName, sizeof broken.ptlName, "%s",
                   (dir() + "no_such_dir/keep.ptl").c_str());
@@ -246,4 +267,36 @@ TEST(SolutionFiles, FailedWriteKeepsPreviousFiles) {
     EXPECT_THROW(SaveSolution(n, NY, NX, K, 100, 1, 1, 0, 0, 0, 0, 0), ParameterError);
     EXPECT_THROW(SaveSolution(n, NY, NX, 6, 1, 1, 1, 0, 0, 0, 0, 0), ParameterError);
     EXPECT_EQ(readAll(n.ptlName), ptl);
+}
+
+// The files are replaced, never rewritten in place: a hard link to the old
+// restart and Cp files keeps their old content (a kill during the write
+// leaves the old file), no temporary file or marker is left, and two
+// writes of one file use different temporary files.
+TEST(SolutionFiles, ReplacedWholeThroughTemporaryFilesOfTheirOwn) {
+    fillState();
+    FileNames n = namesFor("whole");
+    SaveSolution(n, NY, NX, K, 1, 1, 1, 0.75, 1.25, 0.0, 0.5, 0.01);
+    const std::string ptl = readAll(n.ptlName), cp = readAll(n.cpName);
+    for (const char* ext : {".ptl", ".cp"}) {
+        const std::string path = dir() + "whole" + ext;
+        std::remove((path + ".old").c_str());
+        ASSERT_EQ(link(path.c_str(), (path + ".old").c_str()), 0);
+    }
+    phis(0, 1) = 42.0;
+    SaveSolution(n, NY, NX, K, 1, 2, 2, 0.8, 2.0, 0.0, 0.6, 0.02);
+    EXPECT_EQ(readAll(dir() + "whole.ptl.old"), ptl);
+    EXPECT_EQ(readAll(dir() + "whole.cp.old"), cp);
+    EXPECT_NE(readAll(n.ptlName), ptl);
+    EXPECT_NE(readAll(n.cpName), cp);
+    EXPECT_EQ(leftovers("whole.ptl.p"), 0);
+    EXPECT_EQ(leftovers("whole.cp.p"), 0);
+
+    const PendingFile a = WriteBeside(dir() + "whole.txt", "a", "the test file");
+    const PendingFile b = WriteBeside(dir() + "whole.txt", "b", "the test file");
+    EXPECT_NE(a.temp, b.temp);
+    Commit(b);
+    Commit(a);
+    EXPECT_EQ(readAll(dir() + "whole.txt"), "a");
+    EXPECT_EQ(leftovers("whole.txt."), 0);
 }

@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
 
         double x0, incl;
         PrepContour(XCONT, YCONT, NCONT, npa, x0, incl, flow.ordinateDivisor());
-        const int faults = GridGen(NY, k, npa, x0, DSGRID);
+        const int faults = GridGen(NY, k, npa, x0, DSGRID, quarel::GridOptions{});
         std::printf("NX=%d NY=%d k=%d x0=%.6f faults=%d\n", NX, NY, k, x0, faults);
         std::printf("ratios:");
         for (int s = 1; s <= 13; ++s) std::printf(" %.4f", DSGRID(s));
