@@ -36,8 +36,8 @@ struct SweepPoint {
     double seconds = 0.0;
     double clift = 0.0, cdrag = 0.0, cmoment = 0.0;
     bool stopped = false;  // the progress hook asked to stop during this point
-    std::string cpFile;    // this point's own copy of the Cp file
     bool refused = false;  // failed: its input was refused before any work
+    std::string cpFile;    // this point's own copy of the Cp file
     std::string problem;   // why the point failed, or its warnings
 };
 
