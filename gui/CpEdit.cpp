@@ -14,6 +14,7 @@ FXDEFMAP(CpEdit) CpEditMap[] = {
     FXMAPFUNCS(SEL_COMMAND,          CpEdit::ID_UPPER,            CpEdit::ID_LOWER,        CpEdit::onCmdSurface),
     FXMAPFUNCS(SEL_COMMAND,          CpEdit::ID_UP_NO_CORRECTION, CpEdit::ID_LO_CORRECTION, CpEdit::onCmdCorrection),
     FXMAPFUNCS(SEL_COMMAND,          CpEdit::ID_U1,               CpEdit::ID_L2,           CpEdit::onCmdBound),
+    FXMAPFUNCS(SEL_COMMAND,          CpEdit::ID_U1_X,             CpEdit::ID_L2_X,         CpEdit::onCmdBoundX),
     FXMAPFUNCS(SEL_COMMAND,          CpEdit::ID_UP_SPLINE,        CpEdit::ID_LO_SPLINE,    CpEdit::onCmdSpline),
     FXMAPFUNC(SEL_COMMAND,           CpEdit::ID_NSPL,                                      CpEdit::onCmdNspl),
     FXMAPFUNC(SEL_COMMAND,           CpEdit::ID_DESIGN_SAVE,                               CpEdit::onCmdDesignSave),
@@ -89,12 +90,16 @@ CpEdit::CpEdit(FXWindow* owner, const Input& input, FXObject* tgt, FXSelector se
         FXGroupBox* spline = new FXGroupBox(group, "", kGroupOptions);
         w_.splineCheck[s] = new FXCheckButton(spline, "Spl.interp.", this, ID_UP_SPLINE + s);
         FXGroupBox* range = new FXGroupBox(spline, "", kGroupOptions);
-        FXMatrix* bounds = new FXMatrix(range, 2, MATRIX_BY_COLUMNS | LAYOUT_FILL_X);
+        FXMatrix* bounds = new FXMatrix(range, 3, MATRIX_BY_COLUMNS | LAYOUT_FILL_X);
+        const FXuint xOptions = TEXTFIELD_REAL | JUSTIFY_RIGHT | FRAME_SUNKEN | FRAME_THICK;
         new FXLabel(bounds, lastNames[s], NULL, kLabelOptions);
         w_.lastSpinner[s] = new FXSpinner(bounds, 5, this, s == 0 ? ID_U2 : ID_L2, kSpinnerOptions);
+        w_.boundX[2 * s + 1] = new FXTextField(bounds, 6, this, ID_U2_X + 2 * s, xOptions);
         new FXLabel(bounds, firstNames[s], NULL, kLabelOptions);
         w_.firstSpinner[s] =
             new FXSpinner(bounds, 5, this, s == 0 ? ID_U1 : ID_L1, kSpinnerOptions);
+        w_.boundX[2 * s] = new FXTextField(bounds, 6, this, ID_U1_X + 2 * s, xOptions);
+        for (int b = 2 * s; b <= 2 * s + 1; ++b) w_.boundX[b]->setTipText("x/c of the face");
     }
     FXHorizontalFrame* saveRow = new FXHorizontalFrame(controls, LAYOUT_FILL_X);
     w_.designSaveButton = new FXButton(saveRow, "Cp design save", NULL, this, ID_DESIGN_SAVE,
@@ -125,6 +130,8 @@ CpEdit::CpEdit(FXWindow* owner, const Input& input, FXObject* tgt, FXSelector se
         w_.splineCheck[s]->setCheck(FALSE);
         w_.firstSpinner[s]->disable();
         w_.lastSpinner[s]->disable();
+        w_.boundX[2 * s]->disable();
+        w_.boundX[2 * s + 1]->disable();
     }
     w_.loadButton->disable();
     w_.saveButton->disable();
@@ -165,6 +172,11 @@ void CpEdit::updateControls() {
         ed_.boundRange(last[s], lo, hi);
         w_.lastSpinner[s]->setRange(lo, hi);
         w_.lastSpinner[s]->setValue(ed_.stretchLast(s));
+        FXString x;
+        x.format("%.4f", ed_.xMid[ed_.stretchFirst(s)]);
+        w_.boundX[2 * s]->setText(x);
+        x.format("%.4f", ed_.xMid[ed_.stretchLast(s)]);
+        w_.boundX[2 * s + 1]->setText(x);
     }
     w_.nsplSpinner->setValue(ed_.nSpl[cur]);
 
@@ -173,7 +185,8 @@ void CpEdit::updateControls() {
         const bool editable = s == cur && ed_.corrMode[s] == 1;
         for (FXWindow* c :
              {static_cast<FXWindow*>(w_.splineCheck[s]), static_cast<FXWindow*>(w_.firstSpinner[s]),
-              static_cast<FXWindow*>(w_.lastSpinner[s])}) {
+              static_cast<FXWindow*>(w_.lastSpinner[s]), static_cast<FXWindow*>(w_.boundX[2 * s]),
+              static_cast<FXWindow*>(w_.boundX[2 * s + 1])}) {
             if (editable) {
                 c->enable();
             } else {
@@ -223,6 +236,16 @@ long CpEdit::onCmdBound(FXObject*, FXSelector sel, void*) {
                          : which == 2 ? w_.firstSpinner[1]
                                       : w_.lastSpinner[1];
     ed_.setBound(which, spinner->getValue());
+    updateControls();
+    redrawPlot();
+    return 1;
+}
+
+// An x/c typed beside a bound: the nearest face of its range becomes the
+// bound, as if it had been chosen with the spinner.
+long CpEdit::onCmdBoundX(FXObject*, FXSelector sel, void*) {
+    const int which = static_cast<int>(FXSELID(sel) - ID_U1_X);
+    ed_.setBound(which, ed_.faceNear(which, FXDoubleVal(w_.boundX[which]->getText())));
     updateControls();
     redrawPlot();
     return 1;
@@ -402,11 +425,14 @@ void CpEdit::drawControlPoints(FXDC& dc) {
 void CpEdit::redrawPlot() {
     if (!ed_.ready) return;
     const FXint W = w_.canvas->getWidth(), H = w_.canvas->getHeight();
-    const quarel::CpScale scale = quarel::cpScaleFor(ed_.scaleCpMin());
+    // The axis reaches down to the stagnation Cp; the chord numbers go
+    // under it.
+    const quarel::CpScale scale = quarel::cpScaleFor(ed_.scaleCpMin(), ed_.scaleCpMax());
     const double cpStar = quarel::criticalCp(in_.mach);
     const int sonic = ed_.sonicIndex(cpStar);
+    FXFont* font = getApp()->getNormalFont();
     if (W > 0 && H > 0) {
-        const quarel::PlotMapping m = quarel::plotMapping(W, H, scale);
+        const quarel::PlotMapping m = quarel::plotMapping(W, H, scale, font->getFontHeight() + 4);
         plotX0 = m.x0;
         plotCp0 = m.cp0;
         plotSx = m.sx;
@@ -425,7 +451,7 @@ void CpEdit::redrawPlot() {
         dc.setLineStyle(LINE_ONOFF_DASH);
         for (int j = 0; j <= 10; ++j) {
             const int px = m.px(0.1 * j);
-            dc.drawLine(px, m.py(0.5), px, m.py(scale.cpTop));
+            dc.drawLine(px, m.py(scale.bottom), px, m.py(scale.cpTop));
         }
         for (int j = 0; j <= scale.nGridLines; ++j) {
             const int py = m.py(scale.cpTop + 0.1 * j);
@@ -436,10 +462,18 @@ void CpEdit::redrawPlot() {
         // Cp labels, left of the chord.  The top line lies a few pixels
         // below the canvas edge: its label is pushed down just far enough
         // to show whole.
-        FXFont* font = getApp()->getNormalFont();
         dc.setFont(font);
         dc.setForeground(fxcolorfromname("Black"));
         const int ascent = font->getFontAscent();
+        // Chord numbers under the bottom line, and the axis title.
+        for (int j = 0; j <= 10; j += 2) {
+            FXString text;
+            text.format("%.1f", 0.1 * j);
+            dc.drawText(m.px(0.1 * j) - font->getTextWidth(text) / 2,
+                        m.py(scale.bottom) + ascent + 2, text);
+        }
+        dc.drawText(m.px(0.9) - font->getTextWidth("x/c", 3) / 2, m.py(scale.bottom) + ascent + 2,
+                    "x/c", 3);
         for (int j = 0; j <= scale.nGridLines; ++j) {
             const double value = scale.cpTop + 0.1 * j;
             FXString text;
@@ -468,7 +502,7 @@ void CpEdit::redrawPlot() {
         // Stretch of the edited surface: a bar at the top (upper surface)
         // or at the bottom (lower surface) with lines down to the curve.
         const int s = ed_.surface;
-        const double a = s == 0 ? scale.cpTop : 0.5;
+        const double a = s == 0 ? scale.cpTop : scale.bottom;
         const double b = s == 0 ? 0.01 : -0.01;
         const int f = ed_.stretchFirst(s), l = ed_.stretchLast(s);
         const int x1 = m.px(ed_.xMid[f]), x2 = m.px(ed_.xMid[l]);

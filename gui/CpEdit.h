@@ -45,6 +45,10 @@ public:
         ID_DESIGN_SAVE,
         ID_LOAD_TARGET,
         ID_SAVE_TARGET,
+        ID_U1_X,  // the stretch bounds by x/c: U1, U2, L1, L2 in this order
+        ID_U2_X,
+        ID_L1_X,
+        ID_L2_X,
         ID_LAST
     };
 
@@ -78,6 +82,9 @@ public:
         FXCheckButton* splineCheck[2] = {nullptr, nullptr};
         FXSpinner* firstSpinner[2] = {nullptr, nullptr};  // "U1=", "L1="
         FXSpinner* lastSpinner[2] = {nullptr, nullptr};   // "U2=", "L2="
+        // Beside each spinner the x/c of its face; typing an x/c picks the
+        // nearest face.  Order U1, U2, L1, L2.
+        FXTextField* boundX[4] = {nullptr, nullptr, nullptr, nullptr};
         FXButton* designSaveButton = nullptr;
         FXButton* loadButton = nullptr;
         FXButton* saveButton = nullptr;
@@ -89,6 +96,7 @@ public:
     long onCmdSurface(FXObject*, FXSelector, void*);
     long onCmdCorrection(FXObject*, FXSelector, void*);
     long onCmdBound(FXObject*, FXSelector, void*);
+    long onCmdBoundX(FXObject*, FXSelector, void*);
     long onCmdSpline(FXObject*, FXSelector, void*);
     long onCmdNspl(FXObject*, FXSelector, void*);
     long onCmdDesignSave(FXObject*, FXSelector, void*);

@@ -57,7 +57,12 @@ void PolarView::paint(FXDC& dc, int W, int H) {
     const int textH = font->getFontHeight();
     dc.setFont(font);
     dc.setForeground(fxcolorfromname("Black"));
-    dc.drawText(8, textH + 4, title_.c_str(), static_cast<FXuint>(title_.size()));
+    FXString title = title_.c_str();
+    while (title.length() > 4 && font->getTextWidth(title) > W - 16) {
+        title.trunc(title.length() - 4);
+        title += "...";
+    }
+    dc.drawText(8, textH + 4, title.text(), title.length());
 
     const bool alpha = variable_ == SweepSpec::Variable::Alpha;
     std::vector<double> a, m, cl, cd, cm;

@@ -586,7 +586,9 @@ void Quarel::writePlotData(const std::string& path) const {
     out += design ? "face,surface,x,y,Cp,Mach,Cp target\n" : "face,surface,x,y,Cp,Mach\n";
     const int lead = l.NX / 2;
     for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
-        std::snprintf(line, sizeof line, "%d,%s,%.10f,%.10f,%.10f,%.10f", i - l.k + 1,
+        // Faces numbered as the Cp editor numbers them: 0 at the lower
+        // trailing edge, round the leading edge to the upper one.
+        std::snprintf(line, sizeof line, "%d,%s,%.10f,%.10f,%.10f,%.10f", l.NX - l.k - 1 - i,
                       i < lead ? "upper" : "lower", (xg(i, 1) + xg(i + 1, 1)) * 0.5,
                       (yg(i, 1) + yg(i + 1, 1)) * 0.5, cpf(i), amach(i, 1));
         out += line;

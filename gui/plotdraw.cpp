@@ -120,9 +120,9 @@ void axes(FXDC& dc, FXFont* font, const plot::Frame& f, const char* xTitle, cons
     const int xtw = font->getTextWidth(xTitle, static_cast<FXuint>(std::strlen(xTitle)));
     dc.drawText((f.left + f.right - xtw) / 2, f.bottom + 7 + textH + ascent, xTitle,
                 static_cast<FXuint>(std::strlen(xTitle)));
-    // The y title stands above the tick labels, left of the frame's top.
-    dc.drawText(std::max(2, f.left - font->getTextWidth(yTitle, std::strlen(yTitle)) - 6),
-                f.top - 4, yTitle, static_cast<FXuint>(std::strlen(yTitle)));
+    // The y title stands above the frame's top left corner, clear of a
+    // neighbouring plot's numbers.
+    dc.drawText(f.left, f.top - 4, yTitle, static_cast<FXuint>(std::strlen(yTitle)));
 }
 
 void markers(FXDC& dc, const plot::Frame& f, const double* x, const double* y, int count,

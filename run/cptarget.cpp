@@ -42,6 +42,15 @@ CpScale cpScaleFor(double cpMin) {
     return s;
 }
 
+CpScale cpScaleFor(double cpMin, double cpMax) {
+    CpScale s = cpScaleFor(cpMin);
+    if (!(cpMax + 0.05 > s.bottom)) return s;
+    s.bottom = std::ceil((cpMax + 0.05) * 10.0 - 1e-9) / 10.0;
+    s.cpSpan = s.bottom - s.cpTop;
+    s.nGridLines = static_cast<int>(std::floor(s.cpSpan / 0.1 + 1e-9));
+    return s;
+}
+
 double criticalCp(double mach) {
     if (!(mach > 0.0999)) return -67.0;
     // Isentropic Cp at local Mach 1, gamma = 1.4; 0.5282817877171742 is
@@ -50,10 +59,10 @@ double criticalCp(double mach) {
     return (std::pow(1.0 + 0.2 * m2, 3.5) * 0.5282817877171742 - 1.0) / (0.7 * m2);
 }
 
-PlotMapping plotMapping(int W, int H, const CpScale& scale) {
+PlotMapping plotMapping(int W, int H, const CpScale& scale, int bottomRoom) {
     PlotMapping m;
     m.sx = 0.89 * W;
-    m.sy = 0.98 * H / scale.cpSpan;
+    m.sy = std::max(0.98 * H - bottomRoom, 1.0) / scale.cpSpan;
     m.x0 = -0.1;
     m.cp0 = scale.cpTop - 0.01;
     return m;
@@ -628,6 +637,22 @@ CpTable CpEditor::targetTable() const {
         t.line.push_back(0);
     }
     return t;
+}
+
+double CpEditor::scaleCpMax() const {
+    double v = cpCur.empty() ? 0.0 : cpCur[0];
+    for (double c : cpCur) v = std::max(v, c);
+    return v;
+}
+
+int CpEditor::faceNear(int which, double x) const {
+    int lo = 0, hi = 0;
+    boundRange(which, lo, hi);
+    int best = lo;
+    for (int m = lo; m <= hi && m < static_cast<int>(xMid.size()); ++m) {
+        if (std::fabs(xMid[m] - x) < std::fabs(xMid[best] - x)) best = m;
+    }
+    return best;
 }
 
 double CpEditor::scaleCpMin() const {

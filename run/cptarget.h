@@ -20,17 +20,22 @@ namespace quarel {
 // ---- Plot scale ---------------------------------------------------------
 
 // The Cp axis of the editor's plot: Cp = cpTop at the top, cpTop + cpSpan
-// = 0.5 at the bottom, horizontal grid lines at cpTop + 0.1 j for
+// = bottom at the bottom, horizontal grid lines at cpTop + 0.1 j for
 // j = 0 .. nGridLines.
 struct CpScale {
     double cpTop;
     double cpSpan;
     int nGridLines;
+    double bottom = 0.5;
 };
 
 // Scale row for the most negative Cp of the data (strict tests: a value on
-// a threshold falls to the next row).
+// a threshold falls to the next row); the bottom is 0.5.
 CpScale cpScaleFor(double cpMin);
+// The same with the bottom lowered, when the largest Cp of the data
+// (stagnation reaches 1 and more in compressible flow) would fall below
+// 0.5, to the next tenth that leaves it 0.05 clear.
+CpScale cpScaleFor(double cpMin, double cpMax);
 
 // Critical pressure coefficient of the free stream (ratio of specific
 // heats 1.4); -67 (far off the plot) below Mach 0.0999.
@@ -47,8 +52,9 @@ struct PlotMapping {
 };
 
 // Mapping of a W x H canvas for the given scale: the chord 0 .. 1 from
-// 0.1 to 1.1 of 0.89 W, the scale's span over 0.98 H.
-PlotMapping plotMapping(int W, int H, const CpScale& scale);
+// 0.1 to 1.1 of 0.89 W, the scale's span over 0.98 H less `bottomRoom`
+// pixels kept under the plot for the chord numbers.
+PlotMapping plotMapping(int W, int H, const CpScale& scale, int bottomRoom = 0);
 
 // ---- Quiet Akima interpolation ----------------------------------------------
 
@@ -189,6 +195,10 @@ public:
     int mark(int s) const { return s == 0 ? upMark : loMark; }
     // Range of a bound spinner (which as for setBound).
     void boundRange(int which, int& lo, int& hi) const;
+    // The face within that range whose midpoint lies nearest to x/c = x.
+    int faceNear(int which, double x) const;
+    // The largest Cp of the computed distribution.
+    double scaleCpMax() const;
 
     // ---- Hand-over ------------------------------------------------------------------
     // Contour index of editor face m.

@@ -633,8 +633,10 @@ TEST_F(MainWindow, ProgressStopStaleResultsAndExport) {
     ASSERT_EQ(rows.size(), 2u + 64u);  // note, header, one row per body face
     EXPECT_NE(rows[0].find("alpha 1.50000"), std::string::npos);
     EXPECT_EQ(rows[1], "face,surface,x,y,Cp,Mach");
-    EXPECT_EQ(rows[2].rfind("1,upper,", 0), 0u);
-    EXPECT_EQ(rows.back().rfind("64,lower,", 0), 0u);
+    // Faces numbered as the Cp editor numbers them (0 at the lower trailing
+    // edge), rows from the upper trailing edge.
+    EXPECT_EQ(rows[2].rfind("63,upper,", 0), 0u);
+    EXPECT_EQ(rows.back().rfind("0,lower,", 0), 0u);
 }
 
 // Escape in the progress window stops the run as its button does.

@@ -199,6 +199,39 @@ TEST(CpEditorLoad, EditorOrderInitialStretchesAndRanges) {
     EXPECT_FALSE(small.load(s.NX, 0, s.x.data(), s.y.data(), s.cpf.data()));
 }
 
+// The axis reaches the stagnation Cp of compressible flow (above 1 at high
+// Mach numbers) with room to spare; below 0.45 the table's bottom of 0.5
+// stays.  A bound picked by x/c is the face of its range nearest to it.
+TEST(CpEditorScale, BottomCoversStagnationAndBoundsByChord) {
+    const CpScale table = cpScaleFor(-1.1);
+    const CpScale low = cpScaleFor(-1.1, 0.44);
+    EXPECT_EQ(low.bottom, 0.5);
+    EXPECT_EQ(low.cpSpan, table.cpSpan);
+    EXPECT_EQ(low.nGridLines, table.nGridLines);
+    for (double cpMax : {0.46, 0.8, 1.0, 1.17, 1.25}) {
+        const CpScale s = cpScaleFor(-1.1, cpMax);
+        EXPECT_GE(s.bottom, cpMax + 0.05 - 1e-12) << cpMax;
+        EXPECT_LT(s.bottom, cpMax + 0.15 + 1e-12) << cpMax;
+        EXPECT_NEAR(s.bottom * 10.0, std::round(s.bottom * 10.0), 1e-9);
+        EXPECT_NEAR(s.cpTop + s.cpSpan, s.bottom, 1e-12);
+        EXPECT_NEAR(s.cpTop + 0.1 * s.nGridLines, s.bottom, 1e-9);  // last line at the bottom
+    }
+
+    const Section sec = makeSection(100, 5);
+    const CpEditor e = loaded(sec);
+    for (int which = 0; which < 4; ++which) {
+        int lo, hi;
+        e.boundRange(which, lo, hi);
+        for (double x : {0.0, 0.25, 0.5, 0.9, 1.0}) {
+            const int m = e.faceNear(which, x);
+            ASSERT_GE(m, lo);
+            ASSERT_LE(m, hi);
+            for (int q = lo; q <= hi; ++q)
+                EXPECT_LE(std::fabs(e.xMid[m] - x), std::fabs(e.xMid[q] - x) + 1e-15);
+        }
+    }
+}
+
 TEST(CpEditorCommands, BoundsMarksRestoreAndNoCorrection) {
     const Section s = makeSection(100, 5);
     CpEditor e = loaded(s);
