@@ -110,7 +110,7 @@ void CorrectTargetLift(int k, int L, double clift, double designLift) {
 
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
-                           IterationLog& log, DesignReport& report) {
+                           IterationLog& log, NewtonSolver& newton, DesignReport& report) {
     const int NX = level.NX, NY = level.NY, k = level.k, iMid = level.iMid, npa = level.npa;
     // The design stretches end before the leading-edge node, which stays
     // in place (a design region from x = 0 would let them overlap there).
@@ -147,15 +147,17 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     // 3. Design run on the fine grid: Newton steps with the speed imposed
     // on the design stretch, each followed by the transpiration update.
     FarFieldValues(k, NX, NY, flow.cu, flow.su);
-    const int designFlag = 1;
-    const double diagFactor = job.diagDom + 1.0;
+    const Tolerances tol = Tolerances::design(job.maxResidual);
+    NewtonProblem problem = NewtonProblemOf(level, flow, job, tol);
+    problem.designFlag = 1;
+    problem.firstOnly = regime;
+    problem.L = L;
+    newton.beginLevel(problem);
     status.iterCount = 0;
-    double R = 10.0 * job.maxResidual;
+    double R = tol.startResidual();
     log.append(" Grid: " + std::to_string(NX) + " x " + std::to_string(NY) +
                "   Calculation with modified boundary conditions");
-    char lineBuffer[81] = {};
     std::set<int> uncarried;
-    double cdrag = 0.0, clift = 0.0;
     try {
         while ((std::fabs(R) > job.maxResidual || status.iterCount <= 6) &&
                status.iterCount < kMaxDesignSteps) {
@@ -165,12 +167,9 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
                 ptc(i) = prescribedIncrement(i - 1, qq2(i), vfx(i), i, i - 1,
                                              regime == 0 && i >= NX - L, uncarried);
             ++status.iterCount;
-            NewtonStep(NY, k, NX, flow.mach, flow.gamma, diagFactor, job.maxResidual,
-                       job.linearIterations, job.gmresDim, designFlag, regime, L, status.iterCount,
-                       R, cdrag, clift, flow.cu, flow.su, flow.cosSweep, flow.sin2Sweep,
-                       lineBuffer);
-            lineBuffer[sizeof lineBuffer - 1] = '\0';
-            log.append(lineBuffer);
+            const StepReport step = newton.step();
+            R = step.residual;
+            log.append(step.line);
             DesignTranspiration(NX, k, NY, flow.mach, flow.gamma, flow.sin2Sweep, regime,
                                 design.iMaxThick, L);
         }

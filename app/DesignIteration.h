@@ -59,11 +59,12 @@ struct DesignReport {
 //                   iMaxThick, iLead, alphaCorrFactor [in]
 //   results [in]    clift (the lift correction of the target)
 //   status, log [in,out] the design run's steps and log lines
+//   newton [in,out] the Newton solver of the run, with its linear method
 // Modifies cps (lift correction), qq2, ptc, vfx, vdu, phi, phis, xg, yg,
 // xgs, ygs.  Throws DesignRefused with everything restored.
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
-                           IterationLog& log, DesignReport& report);
+                           IterationLog& log, NewtonSolver& newton, DesignReport& report);
 
 // Lift correction of the target: a sin^2 hump over the first design
 // stretch k..L (x from x(L,1) to x(k,1)), 2 (clift - designLift)/D high

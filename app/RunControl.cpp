@@ -371,7 +371,7 @@ RunControl::CalcOutcome RunControl::calculate() {
             // on the coarsest level; a refused one leaves everything as it
             // was.
             try {
-                DesignGlobalIteration(job, level_, flow_, design, results, status_, log_,
+                DesignGlobalIteration(job, level_, flow_, design, results, status_, log_, newton_,
                                       lastDesign_);
             } catch (const DesignRefused&) {
                 takeWarnings();
@@ -403,7 +403,7 @@ RunControl::CalcOutcome RunControl::calculate() {
 void RunControl::runDriver() {
     runStage_ = 2;
     const JobParameters inputs = job;
-    RunDriver driver(level_, status_, log_, results, newtonOptions_);
+    RunDriver driver(level_, status_, log_, results, newton_);
     driver.run(job, flow_, DesignRows{design.designMode, job.designRegime, design.designEnd},
                progress_);
     runStage_ = 3;

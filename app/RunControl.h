@@ -88,10 +88,12 @@ public:
     // True when the last grid calculation kept the previous solution.
     bool warmStarted() const { return warmStarted_; }
 
-    // The linear solve of the Newton steps (the line-preconditioned
-    // restarted GMRES unless chosen otherwise).
-    void setNewtonOptions(const NewtonOptions& options) { newtonOptions_ = options; }
-    const NewtonOptions& newtonOptions() const { return newtonOptions_; }
+    // The linear solve of the Newton steps, for the analysis and the design
+    // run alike (the direct method unless chosen otherwise).
+    void setNewtonOptions(const NewtonOptions& options) { newton_.setOptions(options); }
+    const NewtonOptions& newtonOptions() const { return newton_.options(); }
+    // The solver of the Newton steps (its column-sweep state).
+    const NewtonSolver& newtonSolver() const { return newton_; }
     // The fine level of the last calculation met the tolerance with a
     // settled lift.
     bool converged() const { return hasResults_ && status_.converged; }
@@ -187,7 +189,7 @@ private:
     int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
     JobParameters resultsJob_;
     ProgressHook progress_;
-    NewtonOptions newtonOptions_;
+    NewtonSolver newton_;
     DesignReport lastDesign_;
 };
 
