@@ -147,6 +147,7 @@ struct NewtonSolver::Impl {
     bool chordsFailed = false;  // a chord step of this level raised the residual
     double lowestRes = 0.0;     // the level's lowest residual
     int stepsSinceLowest = 0;
+    ExactRowsWorkspace exactWork;
     MachLimit machLimit;
     std::unique_ptr<LinearMethodSolve> linear;
 
@@ -369,7 +370,7 @@ NewtonSolver::Impl::Matrix NewtonSolver::Impl::chooseMatrix(const StepReport& r,
     if (m.chord) {
         held.restore(p.NY, p.NX, itr, res);
     } else if (m.exact) {
-        ExactRows(p.NY, p.k, p.NX, p.mach, p.gamma, p.s2, p.designFlag, p.firstOnly, p.L,
+        ExactRows(p.NY, p.k, p.NX, p.mach, p.gamma, p.s2, p.designFlag, p.firstOnly, p.L, exactWork,
                   differenceStep);
         held.hold(p.NY, p.k, p.NX, itr, res);
     } else {

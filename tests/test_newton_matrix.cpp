@@ -321,10 +321,11 @@ struct SmallTransonicCase {
         FarFieldValues(k, NX, NY, f.cu, f.su);
         BuildSystem(NY, k, NX, f.mach, f.gamma, 1.2, f.sin2Sweep, 0, 0, 0);
     }
+    ExactRowsWorkspace exactWork;
     void buildExact() {
         build();
         const FreeStream& f = rc.freeStream();
-        ExactRows(NY, k, NX, f.mach, f.gamma, f.sin2Sweep, 0, 0, 0);
+        ExactRows(NY, k, NX, f.mach, f.gamma, f.sin2Sweep, 0, 0, 0, exactWork);
     }
     // A unit change of unknown (i, j), the second side of the cut moved
     // with it (a change of (k, 1) or (NX-k, 1) changes the circulation).

@@ -70,7 +70,10 @@ void build() {
 }
 void buildMatrix() {
     build();
-    if (gExact) ExactRows(NY, K, NX, gMach, gGamma, gS2, 0, 0, 0);
+    if (gExact) {
+        static ExactRowsWorkspace work;
+        ExactRows(NY, K, NX, gMach, gGamma, gS2, 0, 0, 0, work);
+    }
 }
 
 std::vector<double> residualVector() {
