@@ -94,7 +94,9 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
             p.clift = run.results.clift;
             p.cdrag = run.results.cdrag;
             p.steps = run.status().iterCount;
-            p.converged = std::fabs(run.status().residual) <= run.job.maxResidual;
+            // The run's own end test: the residual below the tolerance and a
+            // settled lift on the fine grid.
+            p.converged = run.converged();
             char name[32];
             std::snprintf(name, sizeof name, "_sweep_%02d.cp", p.index);
             p.cpFile = stem + name;
