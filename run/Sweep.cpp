@@ -66,9 +66,15 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
     std::vector<SweepPoint> points;
     const std::string input = run.files().inputPath;
     const std::string stem = input.substr(0, input.size() - 4);
-    run.setWarmStart(warmStart);
     int index = 0;
+    // Only a converged solution of this sweep starts the next point: the
+    // first starts from the free stream whatever was calculated before,
+    // and an unconverged point would hand its error on.  (A point that
+    // broke down has put the one before it back.)
+    bool first = true;
     for (double value : SweepValues(spec)) {
+        run.setWarmStart(warmStart && !first && run.converged());
+        first = false;
         SweepPoint p;
         p.index = ++index;
         if (spec.variable == SweepSpec::Variable::Alpha) {
@@ -84,6 +90,8 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
         try {
             const RunControl::CalcOutcome outcome = run.calculate();
             p.done = outcome == RunControl::CalcOutcome::Done;
+            p.stopped = outcome == RunControl::CalcOutcome::Stopped;
+            if (p.stopped) p.problem = "stopped";
         } catch (const std::exception& e) {
             p.problem = e.what();
         }
@@ -93,6 +101,7 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
         if (p.done) {
             p.clift = run.results.clift;
             p.cdrag = run.results.cdrag;
+            p.cmoment = run.results.cmoment;
             p.steps = run.status().iterCount;
             // The run's own end test: the residual below the tolerance and a
             // settled lift on the fine grid.
@@ -111,6 +120,7 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
         }
         points.push_back(p);
         if (each) each(p);
+        if (p.stopped) break;
     }
     run.setWarmStart(false);
     return points;
@@ -118,16 +128,17 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
 
 std::string SweepTable(const std::vector<SweepPoint>& points) {
     std::string out =
-        "point,alpha,mach,clift,cdrag,converged,levels,steps,seconds,cp_file,remark\n";
+        "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,seconds,cp_file,remark\n";
     for (const SweepPoint& p : points) {
         char b[256];
         std::snprintf(b, sizeof b, "%d,%.4f,%.4f,", p.index, p.alpha, p.mach);
         out += b;
         if (p.done) {
-            std::snprintf(b, sizeof b, "%.6f,%.6f,%s,%d,%d,%.3f,", p.clift, p.cdrag,
+            std::snprintf(b, sizeof b, "%.6f,%.6f,%.6f,%s,%d,%d,%.3f,", p.clift, p.cdrag, p.cmoment,
                           p.converged ? "yes" : "no", p.levels, p.steps, p.seconds);
         } else {
-            std::snprintf(b, sizeof b, ",,failed,%d,,%.3f,", p.levels, p.seconds);
+            std::snprintf(b, sizeof b, ",,,%s,%d,,%.3f,", p.stopped ? "stopped" : "failed",
+                          p.levels, p.seconds);
         }
         out += b;
         out += p.cpFile + ",\"";
