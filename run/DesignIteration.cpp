@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <set>
 
-#include "ArraySnapshot.h"
 #include "CGRD1.h"
 #include "FLUX1.h"
 #include "SOLV1.h"
@@ -38,36 +37,6 @@ std::string faceList(const std::vector<int>& faces, size_t most = 12) {
     if (faces.size() > most) s += " and " + std::to_string(faces.size() - most) + " more";
     return s;
 }
-
-// Everything a global iteration changes, to put back when it is refused.
-class SavedJob {
-public:
-    SavedJob(const JobParameters& job, const GridLevel& level, const FreeStream& flow,
-             const DesignState& design, const RunStatus& status)
-        : arrays_(ArraySnapshot::ofResults()),
-          job_(job),
-          level_(level),
-          flow_(flow),
-          design_(design),
-          status_(status) {}
-    void restore(JobParameters& job, GridLevel& level, FreeStream& flow, DesignState& design,
-                 RunStatus& status) const {
-        arrays_.restore();
-        job = job_;
-        level = level_;
-        flow = flow_;
-        design = design_;
-        status = status_;
-    }
-
-private:
-    ArraySnapshot arrays_;
-    JobParameters job_;
-    GridLevel level_;
-    FreeStream flow_;
-    DesignState design_;
-    RunStatus status_;
-};
 
 // The body condition of the design rows: the potential increment along
 // face `f` (metrics of face f, transpiration vw) that gives the target
@@ -117,9 +86,7 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     const int regime = job.designRegime;
     report = DesignReport{};
 
-    const SavedJob saved(job, level, flow, design, status);
     auto refuse = [&](const std::string& why) {
-        saved.restore(job, level, flow, design, status);
         return DesignRefused("The design iteration was refused: " + why +
                              " The previous section was kept.");
     };

@@ -44,9 +44,10 @@ struct DesignState {
 };
 
 // A design iteration that could not be made (a section or grid that would
-// fold, a breakdown of the design run).  Everything is put back as it was
-// before the iteration: the section, the grid, the potential, the target
-// and the angle of attack; the results of the last run stay valid.
+// fold, a breakdown of the design run).  The run control puts everything
+// back as it was before the iteration: the section, the grid, the
+// potential, the target and the angle of attack; the results of the last
+// run stay valid.
 class DesignRefused : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -83,7 +84,8 @@ struct DesignReport {
 //   status, log [in,out] the design run's steps and log lines
 //   newton [in,out] the Newton solver of the run, with its linear method
 // Modifies cps (lift correction), qq2, ptc, vfx, vdu, phi, phis, xg, yg,
-// xgs, ygs.  Throws DesignRefused with everything restored.
+// xgs, ygs.  Throws DesignRefused; the caller puts back what it changed
+// (RunControl keeps a snapshot of the run).
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
                            IterationLog& log, NewtonSolver& newton, DesignReport& report);

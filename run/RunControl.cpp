@@ -14,10 +14,10 @@
 #include "DesignIteration.h"
 #include "INPT1.h"
 #include "SRV11.h"
-#include "solution_files.h"
 #include "message.h"
 #include "metrics.h"
 #include "operator.h"
+#include "solution_files.h"
 #include "splines.h"
 #include "state.h"
 #include "validate.h"
@@ -115,6 +115,54 @@ std::string RunControl::title() const {
     return nameOf(files_.names.title, kNameField);
 }
 
+// Everything a command may change, to put back when it is refused, stopped
+// or breaks down.
+struct RunControl::Snapshot {
+    ArraySnapshot arrays;
+    JobParameters job;  // a design iteration turns the angle of attack
+    GridLevel level;
+    FreeStream flow;
+    Results results;
+    DesignState design;
+    RunStatus status;
+    int runStage;
+    bool gridMade, calculationArmed, hasResults;
+    JobParameters resultsJob;
+    std::vector<std::string> resultNotes;
+};
+
+RunControl::Snapshot RunControl::snapshot(ArraySnapshot arrays) const {
+    return Snapshot{std::move(arrays),
+                    job,
+                    level_,
+                    flow_,
+                    results,
+                    design,
+                    status_,
+                    runStage_,
+                    gridMade_,
+                    calculationArmed_,
+                    hasResults_,
+                    resultsJob_,
+                    resultNotes_};
+}
+
+void RunControl::restore(const Snapshot& saved) {
+    saved.arrays.restore();
+    job = saved.job;
+    level_ = saved.level;
+    flow_ = saved.flow;
+    results = saved.results;
+    design = saved.design;
+    status_ = saved.status;
+    runStage_ = saved.runStage;
+    gridMade_ = saved.gridMade;
+    calculationArmed_ = saved.calculationArmed;
+    hasResults_ = saved.hasResults;
+    resultsJob_ = saved.resultsJob;
+    resultNotes_ = saved.resultNotes;
+}
+
 // ---------------------------------------------------------------------------
 // Grid calculation
 // ---------------------------------------------------------------------------
@@ -137,17 +185,8 @@ void RunControl::gridCalculation() {
     // In design mode the restart file may be missing: keep what is needed
     // to put the job back as it was.
     const bool designRun = design.designMode == 1;
-    struct SavedGrid {
-        ArraySnapshot arrays;
-        GridLevel level;
-        FreeStream flow;
-        DesignState design;
-        RunStatus status;
-    };
-    std::unique_ptr<SavedGrid> saved;
-    if (designRun) {
-        saved.reset(new SavedGrid{ArraySnapshot::ofGrid(), level_, flow_, design, status_});
-    }
+    std::unique_ptr<Snapshot> saved;
+    if (designRun) saved.reset(new Snapshot(snapshot(ArraySnapshot::ofGrid())));
 
     // A converged solution of the same grid can start the next calculation.
     const GridLevel previousFine = level_.fineLevel();
@@ -237,11 +276,7 @@ void RunControl::gridCalculation() {
         } catch (...) {
             // A missing or short restart or Cp file: put the job back as it
             // was before this command, so the solution on screen stays.
-            saved->arrays.restore();
-            level_ = saved->level;
-            flow_ = saved->flow;
-            design = saved->design;
-            status_ = saved->status;
+            restore(*saved);
             throw;
         }
         GridMetric(level_.NY, level_.NX);
@@ -298,60 +333,12 @@ void RunControl::gridCalculation() {
 // Calculation
 // ---------------------------------------------------------------------------
 
-// Everything a calculation may change, to put back when it is stopped or
-// breaks down.
-struct RunControl::Saved {
-    ArraySnapshot arrays;
-    JobParameters job;  // a design iteration turns the angle of attack
-    GridLevel level;
-    FreeStream flow;
-    Results results;
-    DesignState design;
-    RunStatus status;
-    int runStage;
-    bool gridMade, calculationArmed, hasResults;
-    JobParameters resultsJob;
-    std::vector<std::string> resultNotes;
-};
-
-RunControl::Saved RunControl::save() const {
-    return Saved{ArraySnapshot::ofResults(),
-                 job,
-                 level_,
-                 flow_,
-                 results,
-                 design,
-                 status_,
-                 runStage_,
-                 gridMade_,
-                 calculationArmed_,
-                 hasResults_,
-                 resultsJob_,
-                 resultNotes_};
-}
-
-void RunControl::restore(const Saved& saved) {
-    saved.arrays.restore();
-    job = saved.job;
-    level_ = saved.level;
-    flow_ = saved.flow;
-    results = saved.results;
-    design = saved.design;
-    status_ = saved.status;
-    runStage_ = saved.runStage;
-    gridMade_ = saved.gridMade;
-    calculationArmed_ = saved.calculationArmed;
-    hasResults_ = saved.hasResults;
-    resultsJob_ = saved.resultsJob;
-    resultNotes_ = saved.resultNotes;
-}
-
 RunControl::CalcOutcome RunControl::calculate() {
     if (!fileOpen()) return CalcOutcome::NoFile;
     // A run that is stopped or breaks down must not leave a half-finished
     // solution behind: the previous results (or none) stay, consistent with
     // the arrays, the files and the fields.
-    const Saved before = save();
+    const Snapshot before = snapshot(ArraySnapshot::ofResults());
     auto putBack = [&]() {
         std::vector<std::string> w = std::move(warnings_);
         restore(before);
@@ -383,10 +370,12 @@ RunControl::CalcOutcome RunControl::calculate() {
             // One global iteration changes the section and restarts the flow
             // on the coarsest level; a refused one leaves everything as it
             // was.
+            const Snapshot beforeIteration = snapshot(ArraySnapshot::ofResults());
             try {
                 DesignGlobalIteration(job, level_, flow_, design, results, status_, log_, newton_,
                                       lastDesign_);
             } catch (const DesignRefused&) {
+                restore(beforeIteration);
                 takeWarnings();
                 throw;
             }

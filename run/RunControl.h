@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ArraySnapshot.h"
 #include "DesignIteration.h"
 #include "FreeStream.h"
 #include "GridLevel.h"
@@ -175,9 +176,12 @@ public:
 private:
     void runDriver();
     void takeWarnings();
-    struct Saved;
-    Saved save() const;
-    void restore(const Saved& saved);
+    // Everything a command changes (the solver arrays `arrays` holds and
+    // the state of this object), taken before it and put back when it is
+    // refused, stopped or breaks down.
+    struct Snapshot;
+    Snapshot snapshot(ArraySnapshot arrays) const;
+    void restore(const Snapshot& saved);
 
     GridLevel level_;
     FreeStream flow_;
