@@ -160,6 +160,19 @@ struct NewtonSolver::Impl {
         BuildSystem(p.NY, p.k, p.NX, p.mach, p.gamma, p.diagFactor, p.s2, p.designFlag, p.firstOnly,
                     p.L);
     }
+    // What the linear method needs to know of the step.
+    LinearStep linearStep(bool sameLevel, double res) const {
+        LinearStep step;
+        step.NY = p.NY;
+        step.k = p.k;
+        step.NX = p.NX;
+        step.cycles = p.cycles;
+        step.m = p.m;
+        step.sameLevel = sameLevel;
+        step.residual = res;
+        step.tol = p.tol;
+        return step;
+    }
     // phi = phiBefore + factor corr, and the far-field values that go with it.
     void takeFraction(double factor);
     void judgeAndBackTrack(StepReport& r, bool sameLevel);
@@ -359,14 +372,7 @@ NewtonSolver::Impl::Matrix NewtonSolver::Impl::chooseMatrix(const StepReport& r,
     if (held.chordRaised(itr, res)) chordsFailed = true;
     m.chord = m.exact && sameLevel && !chordsFailed && keptFraction == 1.0 &&
               res <= options.chordRate * held.residual() && held.fitFor(p.NY, p.k, p.NX, itr);
-    if (m.exact) {
-        LinearStep step;
-        step.NY = p.NY;
-        step.k = p.k;
-        step.NX = p.NX;
-        step.sameLevel = sameLevel;
-        linear->beforeExactRows(step, m.chord);
-    }
+    if (m.exact) linear->beforeExactRows(linearStep(sameLevel, res), m.chord);
     if (m.chord) {
         held.restore(p.NY, p.NX, itr, res);
     } else if (m.exact) {
@@ -381,15 +387,7 @@ NewtonSolver::Impl::Matrix NewtonSolver::Impl::chooseMatrix(const StepReport& r,
 
 void NewtonSolver::Impl::solve(StepReport& r, const Matrix& matrix, bool sameLevel) {
     const double res = std::fabs(r.residual);
-    LinearStep step;
-    step.NY = p.NY;
-    step.k = p.k;
-    step.NX = p.NX;
-    step.cycles = p.cycles;
-    step.m = p.m;
-    step.sameLevel = sameLevel;
-    step.residual = res;
-    step.tol = p.tol;
+    const LinearStep step = linearStep(sameLevel, res);
     if (matrix.exact) {
         // Newton's rate needs a solve that reduces the residual by a fixed
         // share at least.  The circulation is the weak mode of the system

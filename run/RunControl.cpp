@@ -167,6 +167,66 @@ void RunControl::restore(const Snapshot& saved) {
 // Grid calculation
 // ---------------------------------------------------------------------------
 
+// The grid round the prepared contour, with its folded cells counted.
+// Growth ratios that do not suit the grid can make the spacing
+// interpolation fail at many stations, each with a block of text: the user
+// gets one message that counts them and shows the first.
+void RunControl::generateGrid() {
+    msg::ConsoleHold hold(true);
+    GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
+    foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
+    std::vector<std::string> w = msg::takeWarnings();
+    std::vector<std::string> faults, others;
+    for (std::string& t : w) (t.find("***") != std::string::npos ? faults : others).push_back(t);
+    if (faults.size() > 1) {
+        hold.drop();
+        std::string first = faults.front();
+        while (!first.empty() && (first.front() == ' ' || first.front() == '\n'))
+            first.erase(first.begin());
+        msg::warning("The grid generation met " + std::to_string(faults.size()) +
+                     " interpolation faults (the spacing along the grid lines could not "
+                     "be interpolated: the growth ratios do not suit these grid sizes). "
+                     "The first:\n" +
+                     first);
+        for (const std::string& t : others) msg::warning(t);
+    } else {
+        for (const std::string& t : w) warnings_.push_back(t);
+    }
+}
+
+// The potential of the previous analysis of this grid (the restart and Cp
+// files) as the start of a design, with its densities and surface results;
+// a missing or short file puts the job back as `saved` holds it.
+void RunControl::startFromRestart(const Snapshot& saved) {
+    const int NX = level_.NX, NY = level_.NY, k = level_.k;
+    try {
+        ReadRestart(files_.names, level_.NY, level_.NX, level_.k, status_.iterCount,
+                    status_.iterTotal, design.designEnd, job.designLeadBoundary, flow_.cu, flow_.su,
+                    flow_.cosSweep, design.designLift);
+    } catch (...) {
+        // A missing or short restart or Cp file: put the job back as it
+        // was before this command, so the solution on screen stays.
+        restore(saved);
+        throw;
+    }
+    GridMetric(level_.NY, level_.NX);
+    FarField(flow_.mach, level_.NX, level_.NY, flow_.cosSweep);
+    InitialiseFlowArrays(level_.NY, level_.NX);
+    FarFieldValues(level_.k, level_.NX, level_.NY, flow_.cu, flow_.su);
+    if (flow_.mach > 0.0) {
+        const double circ = Circulation(NX, k);
+        for (int i = 1; i <= NX - 1; ++i)
+            JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep);
+        for (int j = 1; j <= NY - 1; ++j)
+            IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
+    }
+    results.clift = 0.0;
+    SurfaceResults(NY, k, NX, flow_.mach, flow_.gamma, results.cdrag, results.clift, flow_.cu,
+                   flow_.su, flow_.cosSweep, flow_.sin2Sweep, results.cpStar);
+    results.cpDeviation =
+        CpDeviation(level_, DesignRows{design.designMode, job.designRegime, design.designEnd});
+}
+
 void RunControl::gridCalculation() {
     warnings_.clear();
     if (!fileOpen()) throw ParameterError("There's no open DATA file.");
@@ -211,32 +271,7 @@ void RunControl::gridCalculation() {
     const double divisor = flow_.ordinateDivisor();
     PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
                 divisor);
-    {
-        // Growth ratios that do not suit the grid can make the spacing
-        // interpolation fail at many stations, each with a block of text:
-        // the user gets one message that counts them and shows the first.
-        msg::ConsoleHold hold(true);
-        GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID);
-        foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
-        std::vector<std::string> w = msg::takeWarnings();
-        std::vector<std::string> faults, others;
-        for (std::string& t : w)
-            (t.find("***") != std::string::npos ? faults : others).push_back(t);
-        if (faults.size() > 1) {
-            hold.drop();
-            std::string first = faults.front();
-            while (!first.empty() && (first.front() == ' ' || first.front() == '\n'))
-                first.erase(first.begin());
-            msg::warning("The grid generation met " + std::to_string(faults.size()) +
-                         " interpolation faults (the spacing along the grid lines could not "
-                         "be interpolated: the growth ratios do not suit these grid sizes). "
-                         "The first:\n" +
-                         first);
-            for (const std::string& t : others) msg::warning(t);
-        } else {
-            for (const std::string& t : w) warnings_.push_back(t);
-        }
-    }
+    generateGrid();
     takeWarnings();
 
     // 8. Keep the fine grid and the body as generated.
@@ -269,32 +304,7 @@ void RunControl::gridCalculation() {
 
     if (designRun) {
         // 10. Start from the potential of the previous analysis.
-        try {
-            ReadRestart(files_.names, level_.NY, level_.NX, level_.k, status_.iterCount,
-                        status_.iterTotal, design.designEnd, job.designLeadBoundary, flow_.cu,
-                        flow_.su, flow_.cosSweep, design.designLift);
-        } catch (...) {
-            // A missing or short restart or Cp file: put the job back as it
-            // was before this command, so the solution on screen stays.
-            restore(*saved);
-            throw;
-        }
-        GridMetric(level_.NY, level_.NX);
-        FarField(flow_.mach, level_.NX, level_.NY, flow_.cosSweep);
-        InitialiseFlowArrays(level_.NY, level_.NX);
-        FarFieldValues(level_.k, level_.NX, level_.NY, flow_.cu, flow_.su);
-        if (flow_.mach > 0.0) {
-            const double circ = Circulation(NX, k);
-            for (int i = 1; i <= NX - 1; ++i)
-                JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep);
-            for (int j = 1; j <= NY - 1; ++j)
-                IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
-        }
-        results.clift = 0.0;
-        SurfaceResults(NY, k, NX, flow_.mach, flow_.gamma, results.cdrag, results.clift, flow_.cu,
-                       flow_.su, flow_.cosSweep, flow_.sin2Sweep, results.cpStar);
-        results.cpDeviation =
-            CpDeviation(level_, DesignRows{design.designMode, job.designRegime, design.designEnd});
+        startFromRestart(*saved);
     } else {
         // 11. Free stream on the fine grid, then the first (coarsest) level;
         // or, for a warm start, the previous solution of this very grid, on

@@ -182,6 +182,8 @@ private:
     struct Snapshot;
     Snapshot snapshot(ArraySnapshot arrays) const;
     void restore(const Snapshot& saved);
+    void generateGrid();
+    void startFromRestart(const Snapshot& saved);
 
     GridLevel level_;
     FreeStream flow_;
