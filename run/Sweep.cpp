@@ -63,6 +63,12 @@ std::vector<double> SweepValues(const SweepSpec& spec) {
 
 std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool warmStart,
                                  const std::function<void(const SweepPoint&)>& each) {
+    return RunSweepValues(run, spec.variable, SweepValues(spec), warmStart, each);
+}
+
+std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable variable,
+                                       const std::vector<double>& values, bool warmStart,
+                                       const std::function<void(const SweepPoint&)>& each) {
     std::vector<SweepPoint> points;
     const std::string input = run.files().inputPath;
     const std::string stem = input.substr(0, input.size() - 4);
@@ -72,12 +78,12 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
     // and an unconverged point would hand its error on.  (A point that
     // broke down has put the one before it back.)
     bool first = true;
-    for (double value : SweepValues(spec)) {
+    for (double value : values) {
         run.setWarmStart(warmStart && !first && run.converged());
         first = false;
         SweepPoint p;
         p.index = ++index;
-        if (spec.variable == SweepSpec::Variable::Alpha) {
+        if (variable == SweepSpec::Variable::Alpha) {
             run.job.alpha = value;
         } else {
             run.job.mach = value;
@@ -92,6 +98,9 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
             p.done = outcome == RunControl::CalcOutcome::Done;
             p.stopped = outcome == RunControl::CalcOutcome::Stopped;
             if (p.stopped) p.problem = "stopped";
+        } catch (const ParameterError& e) {
+            p.refused = true;
+            p.problem = e.what();
         } catch (const std::exception& e) {
             p.problem = e.what();
         }

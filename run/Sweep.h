@@ -37,6 +37,7 @@ struct SweepPoint {
     double clift = 0.0, cdrag = 0.0, cmoment = 0.0;
     bool stopped = false;  // the progress hook asked to stop during this point
     std::string cpFile;    // this point's own copy of the Cp file
+    bool refused = false;  // failed: its input was refused before any work
     std::string problem;   // why the point failed, or its warnings
 };
 
@@ -47,6 +48,11 @@ struct SweepPoint {
 // finishes.
 std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool warmStart,
                                  const std::function<void(const SweepPoint&)>& each);
+
+// The same over any list of values of the swept variable.
+std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable variable,
+                                       const std::vector<double>& values, bool warmStart,
+                                       const std::function<void(const SweepPoint&)>& each);
 
 // The table of a sweep as CSV with a header line.
 std::string SweepTable(const std::vector<SweepPoint>& points);
