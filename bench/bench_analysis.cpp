@@ -205,26 +205,23 @@ void BM_NewtonStepFine(benchmark::State& state) {
         state.SkipWithError(e.what());
         return;
     }
-    int itr = 2;
-    double res = 0.0, cd = 0.0, cl = 0.0;
-    char line[81];
     const long allocationsBefore = g_allocations.load();
     const quarel::GridLevel& l = rc.level();
-    const quarel::FreeStream& f = rc.freeStream();
-    const quarel::JobParameters& job = rc.job;
-    const double diagFactor = job.diagDom + 1.0;
-    const int designFlag = 0;
+    // A step of the fine level as the run makes it, but always the first of
+    // its level (no step before to judge).
+    quarel::NewtonSolver newton(options);
+    const quarel::NewtonProblem problem = quarel::NewtonProblemOf(
+        l, rc.freeStream(), rc.job, quarel::Tolerances::analysis(rc.job.maxResidual));
+    int iterations = 0;
     for (auto _ : state) {
-        quarel::NewtonStep(l.NY, l.k, l.NX, f.mach, f.gamma, diagFactor, job.maxResidual,
-                           job.linearIterations, job.gmresDim, designFlag, job.designRegime,
-                           rc.design.designEnd, itr, res, cd, cl, f.cu, f.su, f.cosSweep,
-                           f.sin2Sweep, line, options);
+        newton.beginLevel(problem);
+        iterations = newton.step().linearIterations;
     }
     // Heap allocations per step: the iteration line's formatting only.
     state.counters["allocs_per_step"] =
         static_cast<double>(g_allocations.load() - allocationsBefore) /
         static_cast<double>(state.iterations());
-    state.counters["gmres_its"] = quarel::LastLinearIterations();
+    state.counters["gmres_its"] = iterations;
     state.counters["NX"] = l.NX;
     state.counters["NY"] = l.NY;
     state.counters["peak_MB"] = peakMegabytes();

@@ -98,74 +98,64 @@ double EntropyJump(const double& m2, const double& e, const double& gamma) {
 
 namespace {
 
-// The flow constants of the last (mach, gamma, s2), kept because the face
-// densities are computed line by line with the same free stream; the
-// arguments are compared bit for bit.
-const FlowConstants& CachedFlowConstants(const double& mach, const double& gamma,
-                                         const double& s2) {
-    static FlowConstants c;
-    static double key[3];
-    static bool valid = false;
-    const double args[3] = {mach, gamma, s2};
-    if (!valid || std::memcmp(key, args, sizeof(args)) != 0) {
-        c = MakeFlowConstants(mach, gamma, s2);
-        std::memcpy(key, args, sizeof(args));
-        valid = true;
-    }
-    return c;
-}
-
 // While the exact rows are differenced, the residual passes of the
 // perturbed potentials recompute only the faces whose stencil holds a
 // perturbed node: the i-face states (faceState) of the base potential are
 // recorded, and a face whose stencil is untouched takes them back, which
 // gives the same numbers as computing them again.
-enum class FaceReuse { None, Record, Reuse };
-FaceReuse faceReuse = FaceReuse::None;
-// Perturbed nodes of the present pass, by grid offset (FaceReuse::Reuse),
-// and the rows, i-faces and j-faces whose stencils hold one: row (i, j)
-// the nodes i-1 .. i+1 of lines j-1 .. j+1, i-face (f, j) of a line j >= 2
-// the nodes f, f+1 of lines j-1 .. j+1, j-face (i, j) the nodes i-1 .. i+1
-// of lines j, j+1.
-std::vector<unsigned char> movedNodes, touchedRows, touchedIFaces, touchedJFaces;
-bool moved(int i, int j) {
-    return movedNodes[GridArray::at(i, j)] != 0;
-}
-bool touchedRow(int i, int j) {
-    return touchedRows[GridArray::at(i, j)] != 0;
-}
-bool touchedIFace(int f, int j) {
-    return touchedIFaces[GridArray::at(f, j)] != 0;
-}
-bool touchedJFace(int i, int j) {
-    return touchedJFaces[GridArray::at(i, j)] != 0;
-}
-
-// Marks node (p, q) as perturbed (mark 1) or no longer (mark 0), with the
-// rows and faces whose stencils hold it.
-void markMoved(int p, int q, unsigned char mark) {
-    auto set = [&](std::vector<unsigned char>& v, int i, int j) {
-        if (i >= 0 && i <= kMaxNX && j >= 1 && j <= kMaxNY) v[GridArray::at(i, j)] = mark;
-    };
-    set(movedNodes, p, q);
-    for (int j = q - 1; j <= q + 1; ++j)
-        for (int i = p - 1; i <= p + 1; ++i) {
-            set(touchedRows, i, j);
-            if (i <= p) set(touchedIFaces, i, j);
-            if (j <= q) set(touchedJFaces, i, j);
-        }
-}
-
 }  // namespace
 
-void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
-                    const double& s2) {
-    const FlowConstants& c = CachedFlowConstants(mach, gamma, s2);
-    const bool reuse = faceReuse == FaceReuse::Reuse;
+enum class FaceReuse { None, Record, Reuse };
+// The state of one i-face as faceState leaves it, recorded for the base
+// potential by grid offset.
+struct FaceRecord {
+    double rsi, eta, uj, q, m2, sonic, flux, uq, coef, der;
+};
+struct FaceReuseState {
+    FaceReuse mode = FaceReuse::None;
+    // Perturbed nodes of the present pass, by grid offset (FaceReuse::Reuse),
+    // and the rows, i-faces and j-faces whose stencils hold one: row (i, j)
+    // the nodes i-1 .. i+1 of lines j-1 .. j+1, i-face (f, j) of a line
+    // j >= 2 the nodes f, f+1 of lines j-1 .. j+1, j-face (i, j) the nodes
+    // i-1 .. i+1 of lines j, j+1.
+    std::vector<unsigned char> movedNodes, touchedRows, touchedIFaces, touchedJFaces;
+    std::vector<FaceRecord> faceRecords;
+
+    bool moved(int i, int j) const { return movedNodes[GridArray::at(i, j)] != 0; }
+    bool touchedRow(int i, int j) const { return touchedRows[GridArray::at(i, j)] != 0; }
+    bool touchedIFace(int f, int j) const { return touchedIFaces[GridArray::at(f, j)] != 0; }
+    bool touchedJFace(int i, int j) const { return touchedJFaces[GridArray::at(i, j)] != 0; }
+    bool reusing() const { return mode == FaceReuse::Reuse; }
+    bool recording() const { return mode == FaceReuse::Record; }
+
+    // Marks node (p, q) as perturbed (mark 1) or no longer (mark 0), with
+    // the rows and faces whose stencils hold it.
+    void markMoved(int p, int q, unsigned char mark) {
+        auto set = [&](std::vector<unsigned char>& v, int i, int j) {
+            if (i >= 0 && i <= kMaxNX && j >= 1 && j <= kMaxNY) v[GridArray::at(i, j)] = mark;
+        };
+        set(movedNodes, p, q);
+        for (int j = q - 1; j <= q + 1; ++j)
+            for (int i = p - 1; i <= p + 1; ++i) {
+                set(touchedRows, i, j);
+                if (i <= p) set(touchedIFaces, i, j);
+                if (j <= q) set(touchedJFaces, i, j);
+            }
+    }
+};
+
+namespace {
+
+// JFaceDensities; with the face states of ExactRows (fr), a face whose
+// stencil is untouched keeps the density of the base potential.
+void jFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
+                    const double& s2, const FaceReuseState* fr) {
+    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+    const bool reuse = fr != nullptr && fr->reusing();
     for (int j = 1; j <= NY - 1; ++j) {
         // A face with its stencil untouched keeps the density of the base
         // potential, which rhoj holds between the passes.
-        if (reuse && !touchedJFace(i, j)) continue;
+        if (reuse && !fr->touchedJFace(i, j)) continue;
         const double pEta = phi(i, j + 1) - phi(i, j);
         const double pXi =
             0.25 * (phi(i + 1, j) + phi(i + 1, j + 1) - phi(i - 1, j + 1) - phi(i - 1, j));
@@ -177,19 +167,19 @@ void JFaceDensities(const int& i, const int& NY, const double& mach, const doubl
     }
 }
 
-namespace {
-
 // Per-face work data of one i-face line (faces 0..NX-1), kept between the
-// face pass and the biasing pass.  Static: nothing is allocated per call.
-double wUJ[kMaxNX];     // U/J
-double wQ[kMaxNX];      // speed q in the section plane
-double wM2[kMaxNX];     // xi-Mach number squared U^2/(a^2 g11)
-double wSonic[kMaxNX];  // sonic-flux density rho* q*/q (rho where subsonic)
-double wFlux[kMaxNX];   // normalised mass flux rho q/(rho* q*) (1 where subsonic)
-double wUq[kMaxNX];     // direction cosine U/q (0 where subsonic)
-double wCoef[kMaxNX];   // linearised coefficient without the density
-double wDer[kMaxNX];    // derivative factor of the mass flux (0 where subsonic)
-double wEta[kMaxNX];    // eta-derivative of the potential used on the face
+// face pass and the biasing pass of one call.
+struct FaceLine {
+    double wUJ[kMaxNX];     // U/J
+    double wQ[kMaxNX];      // speed q in the section plane
+    double wM2[kMaxNX];     // xi-Mach number squared U^2/(a^2 g11)
+    double wSonic[kMaxNX];  // sonic-flux density rho* q*/q (rho where subsonic)
+    double wFlux[kMaxNX];   // normalised mass flux rho q/(rho* q*) (1 where subsonic)
+    double wUq[kMaxNX];     // direction cosine U/q (0 where subsonic)
+    double wCoef[kMaxNX];   // linearised coefficient without the density
+    double wDer[kMaxNX];    // derivative factor of the mass flux (0 where subsonic)
+    double wEta[kMaxNX];    // eta-derivative of the potential used on the face
+};
 
 // Entropy-jump flux P = F(m^2) rho U/J of face f on line j for the given
 // xi-derivative of the potential.  On the body faces the eta-derivative
@@ -207,16 +197,17 @@ double JumpFlux(const FlowConstants& c, int f, int j, bool wall, double vw, doub
 }
 
 // d P / d(phi(f+1) - phi(f)) of face f by a central difference.
-double JumpFluxSlope(const FlowConstants& c, int f, int j, bool wall, double vw) {
+double JumpFluxSlope(const FlowConstants& c, const FaceLine& L, int f, int j, bool wall,
+                     double vw) {
     const double pXi = phi(f + 1, j) - phi(f, j);
     const double h = 1.0e-6 * std::max(std::fabs(pXi), 1.0e-3);
-    return (JumpFlux(c, f, j, wall, vw, pXi + h, wEta[f]) -
-            JumpFlux(c, f, j, wall, vw, pXi - h, wEta[f])) /
+    return (JumpFlux(c, f, j, wall, vw, pXi + h, L.wEta[f]) -
+            JumpFlux(c, f, j, wall, vw, pXi - h, L.wEta[f])) /
            (2.0 * h);
 }
 
 // Fills the work data and rsi of face f on line j from its gradients.
-void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
+void faceState(const FlowConstants& c, FaceLine& L, int f, int j, double pXi, double pEta) {
     const double J = aji(f, j);
     const double g11 = g11i(f, j), g12 = g12i(f, j), g22 = g22i(f, j);
     const double U = g12 * pEta + g11 * pXi;
@@ -225,16 +216,16 @@ void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
     const double rho = c.density(q2);
     const double a2 = c.a2(q2);
     rsi(f, j) = rho;
-    wEta[f] = pEta;
-    wUJ[f] = U / J;
-    wQ[f] = q;
-    wM2[f] = U * U / (a2 * g11);
+    L.wEta[f] = pEta;
+    L.wUJ[f] = U / J;
+    L.wQ[f] = q;
+    L.wM2[f] = U * U / (a2 * g11);
     if (q > c.qstar) {
         const double sonicFlux = c.rhostar * c.qstar;
-        wSonic[f] = sonicFlux / q;
-        wFlux[f] = rho * q / sonicFlux;
-        wUq[f] = U / q;
-        wCoef[f] = (g11 - U * U / q2) / J;
+        L.wSonic[f] = sonicFlux / q;
+        L.wFlux[f] = rho * q / sonicFlux;
+        L.wUq[f] = U / q;
+        L.wCoef[f] = (g11 - U * U / q2) / J;
         // d(rho q)/dq = rho (1 - q^2/a^2); beyond the Mach-3 speed the
         // ratio is frozen at its value on the limit.
         double qq = q2, aa = a2;
@@ -242,107 +233,103 @@ void faceState(const FlowConstants& c, int f, int j, double pXi, double pEta) {
             qq = c.q3sq - c.s2;
             aa = c.a2(qq);
         }
-        wDer[f] = (1.0 - qq / aa) * rho / sonicFlux;
+        L.wDer[f] = (1.0 - qq / aa) * rho / sonicFlux;
     } else {
-        wSonic[f] = rho;
-        wFlux[f] = 1.0;
-        wUq[f] = 0.0;
-        wCoef[f] = (g11 - U * U / a2) / J;
-        wDer[f] = 0.0;
+        L.wSonic[f] = rho;
+        L.wFlux[f] = 1.0;
+        L.wUq[f] = 0.0;
+        L.wCoef[f] = (g11 - U * U / a2) / J;
+        L.wDer[f] = 0.0;
     }
 }
 
-// The state of one i-face as faceState leaves it, recorded for the base
-// potential by grid offset.
-struct FaceRecord {
-    double rsi, eta, uj, q, m2, sonic, flux, uq, coef, der;
-};
-std::vector<FaceRecord> faceRecords;
-
 // Takes the recorded state of face f on line j (its stencil untouched).
-void recordedFaceState(int f, int j) {
-    const FaceRecord& r = faceRecords[GridArray::at(f, j)];
+void recordedFaceState(const FaceReuseState& fr, FaceLine& L, int f, int j) {
+    const FaceRecord& r = fr.faceRecords[GridArray::at(f, j)];
     rsi(f, j) = r.rsi;
-    wEta[f] = r.eta;
-    wUJ[f] = r.uj;
-    wQ[f] = r.q;
-    wM2[f] = r.m2;
-    wSonic[f] = r.sonic;
-    wFlux[f] = r.flux;
-    wUq[f] = r.uq;
-    wCoef[f] = r.coef;
-    wDer[f] = r.der;
+    L.wEta[f] = r.eta;
+    L.wUJ[f] = r.uj;
+    L.wQ[f] = r.q;
+    L.wM2[f] = r.m2;
+    L.wSonic[f] = r.sonic;
+    L.wFlux[f] = r.flux;
+    L.wUq[f] = r.uq;
+    L.wCoef[f] = r.coef;
+    L.wDer[f] = r.der;
 }
 
 // faceState of face f on line j, recorded when faces are recorded.
-void faceStateAndRecord(const FlowConstants& c, int f, int j, double pXi, double pEta) {
-    faceState(c, f, j, pXi, pEta);
-    if (faceReuse == FaceReuse::Record) {
-        faceRecords[GridArray::at(f, j)] = {rsi(f, j), wEta[f],  wUJ[f], wQ[f],    wM2[f],
-                                            wSonic[f], wFlux[f], wUq[f], wCoef[f], wDer[f]};
+void faceStateAndRecord(const FlowConstants& c, FaceLine& L, FaceReuseState* fr, int f, int j,
+                        double pXi, double pEta) {
+    faceState(c, L, f, j, pXi, pEta);
+    if (fr != nullptr && fr->recording()) {
+        fr->faceRecords[GridArray::at(f, j)] = {rsi(f, j),  L.wEta[f],   L.wUJ[f],   L.wQ[f],
+                                                L.wM2[f],   L.wSonic[f], L.wFlux[f], L.wUq[f],
+                                                L.wCoef[f], L.wDer[f]};
     }
 }
 
-}  // namespace
-
-void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
-                    const double& mach, const double& gamma, const double& s2) {
-    const FlowConstants& c = CachedFlowConstants(mach, gamma, s2);
-    const bool reuse = faceReuse == FaceReuse::Reuse;
+// IFaceDensities; with the face states of ExactRows (fr), recorded or
+// reused.
+void iFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
+                    const double& mach, const double& gamma, const double& s2, FaceReuseState* fr) {
+    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+    const bool reuse = fr != nullptr && fr->reusing();
+    FaceLine L;
 
     // Face pass: gradients, isentropic densities and the per-face data.
     if (j >= 2) {
         for (int f = 0; f <= NX - 1; ++f) {
-            if (reuse && !touchedIFace(f, j)) {
-                recordedFaceState(f, j);
+            if (reuse && !fr->touchedIFace(f, j)) {
+                recordedFaceState(*fr, L, f, j);
                 continue;
             }
             const double pXi = phi(f + 1, j) - phi(f, j);
             const double pEta =
                 0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
-            faceStateAndRecord(c, f, j, pXi, pEta);
+            faceStateAndRecord(c, L, fr, f, j, pXi, pEta);
         }
     } else {
         // First side of the wake cut: the row below is the other side of
         // the cut, whose potential is higher by the circulation.
         for (int f = 0; f <= k - 1; ++f) {
-            if (reuse && !moved(f, 1) && !moved(f + 1, 1) && !moved(f, 2) && !moved(f + 1, 2) &&
-                !moved(NX - f, 2) && !moved(NX - f - 1, 2)) {
-                recordedFaceState(f, 1);
+            if (reuse && !fr->moved(f, 1) && !fr->moved(f + 1, 1) && !fr->moved(f, 2) &&
+                !fr->moved(f + 1, 2) && !fr->moved(NX - f, 2) && !fr->moved(NX - f - 1, 2)) {
+                recordedFaceState(*fr, L, f, 1);
                 continue;
             }
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = 0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) -
                                         phi(NX - f - 1, 2) + 2.0 * circ);
-            faceStateAndRecord(c, f, 1, pXi, pEta);
+            faceStateAndRecord(c, L, fr, f, 1, pXi, pEta);
         }
         // Body faces: the normal derivative follows from the wall condition
         // V = V_w (transpiration).
         const int mid = NX / 2;
         for (int f = k; f <= NX - k - 1; ++f) {
-            if (reuse && !moved(f, 1) && !moved(f + 1, 1)) {
-                recordedFaceState(f, 1);
+            if (reuse && !fr->moved(f, 1) && !fr->moved(f + 1, 1)) {
+                recordedFaceState(*fr, L, f, 1);
                 continue;
             }
             const double vw = f < mid ? vfx(f) : vfx(f + 1);
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = (vw - g12i(f, 1) * pXi) / g22i(f, 1);
-            faceStateAndRecord(c, f, 1, pXi, pEta);
+            faceStateAndRecord(c, L, fr, f, 1, pXi, pEta);
         }
         // Second side of the cut: the same faces seen in the opposite xi
         // direction, so U and everything odd in U change sign.
         for (int f = 0; f <= k - 1; ++f) {
             const int p = NX - 1 - f;
             rsi(p, 1) = rsi(f, 1);
-            wUJ[p] = -wUJ[f];
-            wQ[p] = wQ[f];
-            wM2[p] = wM2[f];
-            wSonic[p] = wSonic[f];
-            wFlux[p] = wFlux[f];
-            wUq[p] = -wUq[f];
-            wCoef[p] = wCoef[f];
-            wDer[p] = wDer[f];
-            wEta[p] = -wEta[f];
+            L.wUJ[p] = -L.wUJ[f];
+            L.wQ[p] = L.wQ[f];
+            L.wM2[p] = L.wM2[f];
+            L.wSonic[p] = L.wSonic[f];
+            L.wFlux[p] = L.wFlux[f];
+            L.wUq[p] = -L.wUq[f];
+            L.wCoef[p] = L.wCoef[f];
+            L.wDer[p] = L.wDer[f];
+            L.wEta[p] = -L.wEta[f];
         }
     }
 
@@ -357,23 +344,23 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
     for (int f : ends) {
         if (f < 0 || f > NX - 1) continue;
         rhoi(f, j) = rsi(f, j);
-        cfi(f, j) = rsi(f, j) * wCoef[f];
+        cfi(f, j) = rsi(f, j) * L.wCoef[f];
     }
 
     const double e = 1.0 / (gamma - 1.0);
     // xi-Mach number squared; faces off the line count as subsonic.
-    auto m2 = [&](int f) { return (f < 0 || f > NX - 1) ? 0.0 : wM2[f]; };
+    auto m2 = [&](int f) { return (f < 0 || f > NX - 1) ? 0.0 : L.wM2[f]; };
     // Entropy-jump flux of face f (only evaluated on supersonic faces).
-    auto P = [&](int f) { return EntropyJump(wM2[f], e, gamma) * rsi(f, j) * wUJ[f]; };
+    auto P = [&](int f) { return EntropyJump(L.wM2[f], e, gamma) * rsi(f, j) * L.wUJ[f]; };
 
     for (int f = 2; f <= NX - 3; ++f) {
-        const bool backward = wUJ[f] < 0.0;  // upstream face is f-1
+        const bool backward = L.wUJ[f] < 0.0;  // upstream face is f-1
         const int u = backward ? f - 1 : f + 1;
-        double rho = wSonic[f];
+        double rho = L.wSonic[f];
         double D = 0.0;
-        if (wQ[u] > c.qstar) {
-            rho *= wFlux[u];
-            D = wDer[u] * wSonic[f] * wUJ[f] * wUq[u];
+        if (L.wQ[u] > c.qstar) {
+            rho *= L.wFlux[u];
+            D = L.wDer[u] * L.wSonic[f] * L.wUJ[f] * L.wUq[u];
         }
 
         // S and, for the Newton matrix, its slope with respect to the
@@ -384,7 +371,7 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
         auto wallFace = [&](int g) { return j == 1 && g >= k && g <= NX - k - 1; };
         auto slope = [&](int g) {
             const double vw = g < mid ? vfx(g) : vfx(g + 1);
-            return JumpFluxSlope(c, g, j, wallFace(g), vw);
+            return JumpFluxSlope(c, L, g, j, wallFace(g), vw);
         };
         // Delta = max(0, P(f) - P(f-1)) times a factor, with its slopes.
         auto jump = [&](double factor) {
@@ -421,7 +408,7 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
         sse(f, j) = d0;
 
         rhoi(f, j) = rho;
-        cfi(f, j) = rho * wCoef[f];
+        cfi(f, j) = rho * L.wCoef[f];
         if (backward) {
             dri(f, j) = D;
         } else {
@@ -429,6 +416,18 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
         }
         shk(f, j) = S;
     }
+}
+
+}  // namespace
+
+void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
+                    const double& s2) {
+    jFaceDensities(i, NY, mach, gamma, s2, nullptr);
+}
+
+void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
+                    const double& mach, const double& gamma, const double& s2) {
+    iFaceDensities(j, k, NX, circ, mach, gamma, s2, nullptr);
 }
 
 // ---------------------------------------------------------------------
@@ -955,27 +954,50 @@ namespace {
 GridArray* const faceArrays[] = {&rhoi, &rsi, &cfi, &dsi,  &dri, &shk,
                                  &ssw,  &ssc, &sse, &rhoj, &cfj};
 constexpr int kFaceArrays = sizeof(faceArrays) / sizeof(faceArrays[0]);
-GridArray baseFaces[kFaceArrays];
-// The kept copy of face array a.
-const GridArray& kept(const GridArray& a) {
-    int n = 0;
-    while (faceArrays[n] != &a) ++n;
-    return baseFaces[n];
-}
 
-// Copies lines 1 .. NY, columns 0 .. NX, of the face arrays into the
-// kept ones (save) or back.
-void copyFaceArrays(const bool save, const int NX, const int NY) {
-    for (int a = 0; a < kFaceArrays; ++a) {
-        GridArray& copy = baseFaces[a];
-        GridArray& face = *faceArrays[a];
-        for (int j = 1; j <= NY; ++j) {
-            double* to = save ? &copy(0, j) : &face(0, j);
-            const double* from = save ? &face(0, j) : &copy(0, j);
-            std::memcpy(to, from, sizeof(double) * (NX + 1));
+}  // namespace
+
+// What ExactRows keeps from call to call.
+struct ExactRowsWorkspace::Data {
+    FaceReuseState faces;
+    GridArray baseFaces[kFaceArrays];
+    GridArray baseRes, colourRes, rowScale, basePhi;
+    // Nodes of the colours (colourFirst[c] .. colourFirst[c + 1] - 1).
+    std::vector<int> colourFirst;
+    std::vector<std::pair<int, int>> colourNodes;
+    // The lines a colour changes.
+    std::vector<unsigned char> colourLines;
+
+    // The kept copy of face array a.
+    const GridArray& kept(const GridArray& a) const {
+        int n = 0;
+        while (faceArrays[n] != &a) ++n;
+        return baseFaces[n];
+    }
+    // Copies lines 1 .. NY, columns 0 .. NX, of the face arrays into the
+    // kept ones (save) or back.
+    void copyFaceArrays(const bool save, const int NX, const int NY) {
+        for (int a = 0; a < kFaceArrays; ++a) {
+            GridArray& copy = baseFaces[a];
+            GridArray& face = *faceArrays[a];
+            for (int j = 1; j <= NY; ++j) {
+                double* to = save ? &copy(0, j) : &face(0, j);
+                const double* from = save ? &face(0, j) : &copy(0, j);
+                std::memcpy(to, from, sizeof(double) * (NX + 1));
+            }
         }
     }
+};
+
+ExactRowsWorkspace::ExactRowsWorkspace() = default;
+ExactRowsWorkspace::~ExactRowsWorkspace() = default;
+
+ExactRowsWorkspace::Data& ExactRowsWorkspace::data() {
+    if (!data_) data_.reset(new Data());
+    return *data_;
 }
+
+namespace {
 
 // Bit-for-bit equality of two numbers.
 bool same(double a, double b) {
@@ -995,26 +1017,26 @@ bool same(double a, double b) {
 // baseFaces holds: an interior row whose stencil holds no perturbed node
 // (touchedRows) and whose face densities and shock term are those of the
 // base has the base's residual, and takes it.
-void Residuals(const int NY, const int k, const int NX, const double mach, const double gamma,
-               const double s2, const int designFlag, const int firstOnly, const int L,
-               const double circ, GridArray& res, GridArray* diag,
+void Residuals(ExactRowsWorkspace::Data& w, const int NY, const int k, const int NX,
+               const double mach, const double gamma, const double s2, const int designFlag,
+               const int firstOnly, const int L, const double circ, GridArray& res, GridArray* diag,
                const std::vector<unsigned char>* jLines = nullptr, int jFirst = 1, int jLast = -1,
                const GridArray* base = nullptr) {
     if (jLast < 0) jLast = NY - 1;
     // With jLines, the j-face densities of the lines i it marks only; the
     // others hold those of the potential at hand already.
     for (int i = 1; i <= NX - 1; ++i)
-        if (!jLines || (*jLines)[i]) JFaceDensities(i, NY, mach, gamma, s2);
-    for (int j = jFirst; j <= jLast; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+        if (!jLines || (*jLines)[i]) jFaceDensities(i, NY, mach, gamma, s2, &w.faces);
+    for (int j = jFirst; j <= jLast; ++j) iFaceDensities(j, k, NX, circ, mach, gamma, s2, &w.faces);
     Row row;
     auto store = [&](int i, int j, double share) {
         const double shock = share * shk(i, j);
         res(i, j) = row.res + shock;
         if (diag) (*diag)(i, j) = row.slot[1] - (shock != 0.0 ? share * ssc(i, j) : 0.0);
     };
-    const GridArray &baseRhoi = kept(rhoi), &baseShk = kept(shk), &baseRhoj = kept(rhoj);
+    const GridArray &baseRhoi = w.kept(rhoi), &baseShk = w.kept(shk), &baseRhoj = w.kept(rhoj);
     auto unchanged = [&](int i, int j) {
-        if (touchedRow(i, j)) return false;
+        if (w.faces.touchedRow(i, j)) return false;
         return same(rhoi(i, j), baseRhoi(i, j)) && same(rhoi(i - 1, j), baseRhoi(i - 1, j)) &&
                same(rhoj(i, j), baseRhoj(i, j)) && same(rhoj(i, j - 1), baseRhoj(i, j - 1)) &&
                same(shk(i, j), baseShk(i, j));
@@ -1064,35 +1086,28 @@ int Colour(const int i, const int j, const int NX, const int k, const int period
     return i % period + period * (j % 3);
 }
 
-GridArray baseRes, colourRes, rowScale, basePhi;
-// Nodes of the colours (colourFirst[c] .. colourFirst[c + 1] - 1).
-std::vector<int> colourFirst;
-std::vector<std::pair<int, int>> colourNodes;
-// The lines a colour changes.
-std::vector<unsigned char> colourLines;
-
 }  // namespace
 
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
                const double& s2, const int& designFlag, const int& firstOnly, const int& L,
-               const double& step) {
+               ExactRowsWorkspace& work, const double& step) {
+    ExactRowsWorkspace::Data& w = work.data();
+    GridArray &baseRes = w.baseRes, &colourRes = w.colourRes, &rowScale = w.rowScale,
+              &basePhi = w.basePhi;
     const double circ = Circulation(NX, k);
     const int mid = NX / 2;
     // The face states of the base potential are recorded for the passes of
-    // the colours (the guard puts the face passes back to plain whatever
-    // way this returns).
-    struct PlainFaces {
-        ~PlainFaces() { faceReuse = FaceReuse::None; }
-    } plainAfterwards;
-    faceRecords.resize(kGridSize);
-    movedNodes.assign(kGridSize, 0);
-    touchedRows.assign(kGridSize, 0);
-    touchedIFaces.assign(kGridSize, 0);
-    touchedJFaces.assign(kGridSize, 0);
-    faceReuse = FaceReuse::Record;
-    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
-    faceReuse = FaceReuse::None;
-    copyFaceArrays(true, NX, NY);
+    // the colours.
+    FaceReuseState& faces = w.faces;
+    faces.faceRecords.resize(kGridSize);
+    faces.movedNodes.assign(kGridSize, 0);
+    faces.touchedRows.assign(kGridSize, 0);
+    faces.touchedIFaces.assign(kGridSize, 0);
+    faces.touchedJFaces.assign(kGridSize, 0);
+    faces.mode = FaceReuse::Record;
+    Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
+    faces.mode = FaceReuse::None;
+    w.copyFaceArrays(true, NX, NY);
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) basePhi(i, j) = phi(i, j);
 
@@ -1187,8 +1202,8 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     const int period = NX - 2 * k > kPeriod + 2 * kReach ? kPeriod : NX + 1;
     // The nodes of each colour, in one list ordered by colour.
     const int colours = 5 * period;
-    std::vector<int>& first = colourFirst;
-    std::vector<std::pair<int, int>>& nodes = colourNodes;
+    std::vector<int>& first = w.colourFirst;
+    std::vector<std::pair<int, int>>& nodes = w.colourNodes;
     first.assign(colours + 1, 0);
     nodes.resize(static_cast<size_t>(NY) * (NX + 1));
     for (int j = 1; j <= NY; ++j)
@@ -1203,8 +1218,8 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     // i-1 .. i+1 only: a colour leaves those of most lines as they are at
     // the base potential, and only the lines next to its nodes are
     // computed anew (and put back afterwards).
-    const GridArray& baseRhoj = kept(rhoj);
-    std::vector<unsigned char>& jLines = colourLines;
+    const GridArray& baseRhoj = w.kept(rhoj);
+    std::vector<unsigned char>& jLines = w.colourLines;
     for (int colour = 0; colour < colours; ++colour) {
         if (first[colour] == first[colour + 1]) continue;
         jLines.assign(NX + 1, 0);
@@ -1215,15 +1230,15 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
             for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
             qFirst = std::min(qFirst, q);
             qLast = std::max(qLast, q);
-            markMoved(p, q, 1);
+            faces.markMoved(p, q, 1);
         }
         // The residuals that can change are those of the lines next to the
         // perturbed nodes (the colours of the trailing-edge region hold
         // nodes of lines 1 and 2 only); the rows taken below lie there.
-        faceReuse = FaceReuse::Reuse;
-        Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
+        faces.mode = FaceReuse::Reuse;
+        Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
                   &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1), &baseRes);
-        faceReuse = FaceReuse::None;
+        faces.mode = FaceReuse::None;
         for (int i = 1; i <= NX - 1; ++i)
             if (jLines[i])
                 for (int j = 1; j <= NY - 1; ++j) rhoj(i, j) = baseRhoj(i, j);
@@ -1248,7 +1263,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
                         take(i, 1);
             }
             phi(p, q) = basePhi(p, q);
-            markMoved(p, q, 0);
+            faces.markMoved(p, q, 0);
         }
     }
     // The circulation as it enters the wake-cut faces and rows.
@@ -1258,14 +1273,14 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     // residuals exactly, their differences vanish and add nothing.
     jLines.assign(NX + 1, 0);
     const int circLast = std::min(2, NY - 1);
-    Residuals(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes, nullptr,
-              &jLines, 1, circLast);
+    Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes,
+              nullptr, &jLines, 1, circLast);
     for (int j = 1; j <= circLast; ++j)
         for (int i = 1; i <= NX - 1; ++i)
             if (isUnknownRow(i, j))
                 adg(i, j) += (colourRes(i, j) - baseRes(i, j)) / hc / rowScale(i, j);
     // The face arrays of the potential itself, as the first pass left them.
-    copyFaceArrays(false, NX, NY);
+    w.copyFaceArrays(false, NX, NY);
 }
 
 }  // namespace quarel

@@ -4,6 +4,8 @@
 // boundary values.
 #pragma once
 
+#include <memory>
+
 namespace quarel {
 
 // Derived free-stream constants of the density law.
@@ -106,6 +108,22 @@ void InitialiseFlowArrays(const int& NY, const int& NX);
 //   k, NX, NY, cu, su [in]
 void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu, const double& su);
 
+// The storage of ExactRows (the face states and residuals of the base
+// potential, the colour groups; about 10 MB, made at the first call),
+// owned by the caller.
+class ExactRowsWorkspace {
+public:
+    ExactRowsWorkspace();
+    ~ExactRowsWorkspace();
+    ExactRowsWorkspace(const ExactRowsWorkspace&) = delete;
+    ExactRowsWorkspace& operator=(const ExactRowsWorkspace&) = delete;
+    struct Data;
+    Data& data();
+
+private:
+    std::unique_ptr<Data> data_;
+};
+
 // Replaces the stored rows of the Newton matrix (ad1 .. ad9, adm, adp,
 // adg) by the derivative of the residual that sp0 holds, scaled as sp0,
 // formed by one-sided differences of the whole residual with the columns
@@ -114,9 +132,10 @@ void FarFieldValues(const int& k, const int& NX, const int& NY, const double& cu
 // as BuildSystem left them; the face arrays are those of phi again on
 // return.
 //   NY, k, NX, mach, gamma, s2 [in]; designFlag, firstOnly, L [in] as for
-//   BodyRow; step [in] the difference step relative to max(1, |phi|)
+//   BodyRow; work [in,out] what the passes keep; step [in] the difference
+//   step relative to max(1, |phi|)
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
                const double& s2, const int& designFlag, const int& firstOnly, const int& L,
-               const double& step = 1.0e-7);
+               ExactRowsWorkspace& work, const double& step = 1.0e-7);
 
 }  // namespace quarel

@@ -1,89 +1,88 @@
-// Newton step and GMRES driver.
+// The Newton iteration of the full-potential equation on one grid level.
 #pragma once
 
-#include <functional>
+#include <memory>
+#include <string>
 
 #include "newton_options.h"
+#include "tolerances.h"
 
 namespace quarel {
 
-// Solves A corr = sp0 by restarted preconditioned GMRES (corr, gmr).
-//   NY, k, NX [in]; linTol [in] linear tolerance (0.75 of it is used);
-//   cycles [in] at most this many GMRES cycles; m [in] Krylov dimension
-void GmresDriver(const int& NY, const int& k, const int& NX, const double& linTol,
-                 const int& cycles, const int& m);
+// What the Newton steps of a level solve: the grid, the flow, the design
+// rows and the limits of the linear solve.
+struct NewtonProblem {
+    int NY = 0, k = 0, NX = 0;
+    double mach = 0.0, gamma = 1.4;
+    double diagFactor = 1.0;  // 1 + diagonal dominance
+    double cu = 1.0, su = 0.0;
+    double liftRef = 1.0;  // cos sweep
+    double s2 = 0.0;       // sin^2 sweep
+    // Design rows: 1 imposes the target speed on the design stretch
+    // (firstOnly: the first stretch only; L its end index).
+    int designFlag = 0, firstOnly = 0, L = 0;
+    int cycles = 1;  // GMRES cycles ("Linear itererations")
+    int m = 1;       // Krylov dimension (1..30)
+    Tolerances tol;
+};
 
-// The solve of the inexact method for A corr = sp0: the held-circulation
-// system until its largest residual is at most tau, GMRES cycles stopped as
-// soon as they get there, the circulation response started from the one
-// kept from the call before when keepResponse (same grid, next step).
-//   NY, k, NX [in]; tau [in] absolute linear tolerance; cycles, m [in];
-//   keepResponse [in]
-void InexactDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
-                   const int& m, const bool& keepResponse);
+// What one Newton step did.
+struct StepReport {
+    int step = 0;             // number of the step on its level, from 1
+    double residual = 0.0;    // largest scaled residual before the step (signed)
+    int resI = 1, resJ = 1;   // where it is
+    double correction = 0.0;  // largest correction (signed, after the Mach limit)
+    int corI = 1, corJ = 1;   // where it is
+    double cdrag = 0.0;       // analysis: wave drag and lift after the step
+    double clift = 0.0;
+    double linearReduction = 0.0;    // largest linear residual left / largest residual
+    double largestCorrection = 0.0;  // |correction|
+    double keptFraction = 1.0;  // share of the previous step's correction the step control kept
+    int linearIterations = 0;   // GMRES iterations of the linear solve
+    std::string line;           // the iteration line, at most 80 characters
+};
 
-// The solve of the ilu method for A corr = sp0: flexible GMRES on the whole
-// system with the flow-ordered incomplete factorisation of fill level
-// `fill`, until the largest linear residual is at most tau.
-//   NY, k, NX [in]; tau [in] absolute linear tolerance; cycles, m [in];
-//   fill [in]; gridLevels [in] levels of the preconditioner;
-//   factorsBuilt [in] the factors are those of the present rows already
-//   (see BuildIluFactors); complete [in] complete instead of incomplete
-//   factors (when factorsBuilt is false)
-void IluDriver(const int& NY, const int& k, const int& NX, const double& tau, const int& cycles,
-               const int& m, const int& fill, const int& gridLevels = 1,
-               const bool& factorsBuilt = false, const bool& complete = false);
-// Builds the factors of the ilu solve from the rows of the Newton matrix as
-// they stand: complete LU factors when `complete`, or when that finds the
-// matrix singular, the incomplete ones.  NY, k, NX, fill, gridLevels,
-// complete [in]
-void BuildIluFactors(const int& NY, const int& k, const int& NX, const int& fill,
-                     const int& gridLevels, const bool& complete = false);
+class LinearMethodSolve;
 
-// The largest linear residual that the last Newton step's GMRES solve left,
-// divided by the largest Newton residual it started from (0 when that was
-// 0): near 1 when the solve could not reduce the residual at all.
-double LastLinearReduction();
-// The largest |correction| of the last Newton step.
-double LastLargestCorrection();
-// The share of the previous step's correction that the step control of the
-// last Newton step kept (1 when it kept all of it or had nothing to judge).
-double LastKeptFraction();
-// GMRES iterations (Arnoldi steps, all cycles and the circulation
-// response together) of the last Newton step's linear solve.
-int LastLinearIterations();
-// Calls observer [in] at the end of every Newton step (an empty function
-// removes it): the convergence tools record the step's figures through
-// the functions above.
-void SetNewtonStepObserver(std::function<void()> observer);
+// The Newton solver owns everything the steps of a level remember: the
+// step control's residual norms and the potential before the last update,
+// the held exact rows of chord steps, the forcing terms and the factors of
+// the linear method, and the limit on the growth of the supersonic
+// regions.  The arrays of the grid and the flow are the shared ones
+// (state.h).
+class NewtonSolver {
+public:
+    explicit NewtonSolver(const NewtonOptions& options = NewtonOptions());
+    ~NewtonSolver();
+    // A copy has the options of the original but remembers no step: its
+    // next step begins a level.
+    NewtonSolver(const NewtonSolver& other);
+    NewtonSolver& operator=(const NewtonSolver& other);
 
-// One Newton iteration of the full-potential equation.
-//   NY, k, NX, mach, gamma [in]
-//   diagFactor [in]  1 + diagonal dominance
-//   linTol [in]      "Max.residual"
-//   cycles [in]      GMRES cycles ("Linear itererations")
-//   m [in]           Krylov dimension (1..30)
-//   designFlag, firstOnly, L [in] design rows
-//   ITR [in]         iteration number (incremented by the caller)
-//   RES [out]        largest residual
-//   CD, CL [in,out]  wave drag and lift (analysis only)
-//   cu, su, liftRef, s2 [in] free-stream factors, cos sweep, sin^2 sweep
-//   lineBuffer [out] the iteration line, trailing blanks removed,
-//                    NUL-terminated, at most 80 characters (81 bytes)
-// Throws SolverError on a zero diagonal or a non-finite potential; phi
-// is then left as it was before the step.
-void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-                const double& diagFactor, const double& linTol, const int& cycles, const int& m,
-                const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
-                double& RES, double& CD, double& CL, const double& cu, const double& su,
-                const double& liftRef, const double& s2, char* lineBuffer);
-// The same with the choice of the linear solve; the call above uses the
-// line method.  options [in]
-void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-                const double& diagFactor, const double& linTol, const int& cycles, const int& m,
-                const int& designFlag, const int& firstOnly, const int& L, const int& ITR,
-                double& RES, double& CD, double& CL, const double& cu, const double& su,
-                const double& liftRef, const double& s2, char* lineBuffer,
-                const NewtonOptions& options);
+    // A new choice of the linear solve; the next step begins a level.
+    void setOptions(const NewtonOptions& options);
+    const NewtonOptions& options() const;
+
+    // Begins a grid level: the steps that follow number from 1 and remember
+    // nothing of the steps before.  startLevel [in] the first level of a
+    // run on a grid coarser than the fine one (see NewtonOptions).
+    void beginLevel(const NewtonProblem& problem, bool startLevel = false);
+
+    // NewtonStep: one Newton iteration on the level, printed as the
+    // iteration line.  Updates phi and the far-field values; in an analysis
+    // also the surface results.  Throws SolverError on a zero diagonal or a
+    // non-finite potential; phi is then left as it was before the step.
+    StepReport step();
+
+    // The line preconditioner adds a sweep of column solves from the next
+    // step on (the run driver's answer to a stalled level), until the
+    // next setColumnSweep(false).
+    void setColumnSweep(bool on);
+    bool columnSweep() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace quarel

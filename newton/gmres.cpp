@@ -383,31 +383,9 @@ void Precondition(LineSolver& ls, const int NY, const int k, const int NX, const
 
 }  // namespace
 
-LineSolver& NewtonLineSolver() {
-    static LineSolver solver;
-    return solver;
-}
-
-void FreezeCirculation(const bool frozen) {
-    NewtonLineSolver().frozen = frozen;
-}
-
-void AddColumnSweep(const bool on) {
-    NewtonLineSolver().columns = on;
-}
-
-bool ColumnSweepAdded() {
-    return NewtonLineSolver().columns;
-}
-
 void ApplyPreconditioner(LineSolver& ls, const int& NY, const int& k, const int& NX,
                          const GridArray& r, GridArray& z) {
     Precondition<false>(ls, NY, k, NX, r, z);
-}
-
-void ApplyPreconditioner(const int& NY, const int& k, const int& NX, const GridArray& r,
-                         GridArray& z) {
-    ApplyPreconditioner(NewtonLineSolver(), NY, k, NX, r, z);
 }
 
 namespace {
@@ -556,19 +534,11 @@ void ApplyOperator(const LineSolver& ls, const int& NY, const int& k, const int&
     }
 }
 
-void ApplyOperator(const int& NY, const int& k, const int& NX, const GridArray& v, GridArray& av) {
-    ApplyOperator(NewtonLineSolver(), NY, k, NX, v, av);
-}
-
 void BlockSolveLine1(LineSolver& ls, const int& NX, const int& k) {
     // The factors serve one solve here; a GMRES cycle keeps them for all
     // its preconditioner applications.
     FactorLine1(ls, NX, k);
     SolveLine1Factored(ls, NX, k);
-}
-
-void BlockSolveLine1(const int& NX, const int& k) {
-    BlockSolveLine1(NewtonLineSolver(), NX, k);
 }
 
 namespace {
@@ -696,11 +666,6 @@ void SolveLine1Factored(LineSolver& ls, const int NX, const int k) {
 }
 
 }  // namespace
-
-int GmresCycle(const int& NY, const int& k, const int& NX, const int& m, GridArray& b,
-               const double& target, const bool& rescale) {
-    return GmresCycle(NewtonLineSolver(), NY, k, NX, m, b, target, rescale);
-}
 
 int GmresCycle(LineSolver& ls, const int& NY, const int& k, const int& NX, const int& m,
                GridArray& b, const double& target, const bool& rescale) {

@@ -78,13 +78,6 @@ struct NewtonOptions {
     // incomplete factors: with complete ones it takes as long.
     // 0: every grid.
     int directFrom = 10000;
-    // The level is the first of a run on a grid coarser than the fine one:
-    // it starts from the free stream, and its shocks may have to travel far
-    // from where they form to where they stand.  When one of its first steps
-    // has met the limit on the growth of the supersonic regions, the step
-    // control lets the residual and the Mach numbers rise further per step
-    // for the rest of the level (SOLV1.cpp, kTravelSteps).
-    bool startLevel = false;
 };
 
 }  // namespace quarel

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <set>
 
-#include "ArraySnapshot.h"
 #include "CGRD1.h"
 #include "FLUX1.h"
 #include "SOLV1.h"
@@ -38,36 +37,6 @@ std::string faceList(const std::vector<int>& faces, size_t most = 12) {
     if (faces.size() > most) s += " and " + std::to_string(faces.size() - most) + " more";
     return s;
 }
-
-// Everything a global iteration changes, to put back when it is refused.
-class SavedJob {
-public:
-    SavedJob(const JobParameters& job, const GridLevel& level, const FreeStream& flow,
-             const DesignState& design, const RunStatus& status)
-        : arrays_(ArraySnapshot::ofResults()),
-          job_(job),
-          level_(level),
-          flow_(flow),
-          design_(design),
-          status_(status) {}
-    void restore(JobParameters& job, GridLevel& level, FreeStream& flow, DesignState& design,
-                 RunStatus& status) const {
-        arrays_.restore();
-        job = job_;
-        level = level_;
-        flow = flow_;
-        design = design_;
-        status = status_;
-    }
-
-private:
-    ArraySnapshot arrays_;
-    JobParameters job_;
-    GridLevel level_;
-    FreeStream flow_;
-    DesignState design_;
-    RunStatus status_;
-};
 
 // The body condition of the design rows: the potential increment along
 // face `f` (metrics of face f, transpiration vw) that gives the target
@@ -109,7 +78,7 @@ void CorrectTargetLift(int k, int L, double clift, double designLift) {
 
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
-                           IterationLog& log, DesignReport& report,
+                           IterationLog& log, NewtonSolver& newton, DesignReport& report,
                            const GridOptions& gridOptions) {
     const int NX = level.NX, NY = level.NY, k = level.k, iMid = level.iMid, npa = level.npa;
     // The design stretches end before the leading-edge node, which stays
@@ -118,9 +87,7 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     const int regime = job.designRegime;
     report = DesignReport{};
 
-    const SavedJob saved(job, level, flow, design, status);
     auto refuse = [&](const std::string& why) {
-        saved.restore(job, level, flow, design, status);
         return DesignRefused("The design iteration was refused: " + why +
                              " The previous section was kept.");
     };
@@ -147,15 +114,17 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     // 3. Design run on the fine grid: Newton steps with the speed imposed
     // on the design stretch, each followed by the transpiration update.
     FarFieldValues(k, NX, NY, flow.cu, flow.su);
-    const int designFlag = 1;
-    const double diagFactor = job.diagDom + 1.0;
+    const Tolerances tol = Tolerances::design(job.maxResidual);
+    NewtonProblem problem = NewtonProblemOf(level, flow, job, tol);
+    problem.designFlag = 1;
+    problem.firstOnly = regime;
+    problem.L = L;
+    newton.beginLevel(problem);
     status.iterCount = 0;
-    double R = 10.0 * job.maxResidual;
+    double R = tol.startResidual();
     log.append(" Grid: " + std::to_string(NX) + " x " + std::to_string(NY) +
                "   Calculation with modified boundary conditions");
-    char lineBuffer[81] = {};
     std::set<int> uncarried;
-    double cdrag = 0.0, clift = 0.0;
     try {
         while ((std::fabs(R) > job.maxResidual || status.iterCount <= 6) &&
                status.iterCount < kMaxDesignSteps) {
@@ -165,12 +134,9 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
                 ptc(i) = prescribedIncrement(i - 1, qq2(i), vfx(i), i, i - 1,
                                              regime == 0 && i >= NX - L, uncarried);
             ++status.iterCount;
-            NewtonStep(NY, k, NX, flow.mach, flow.gamma, diagFactor, job.maxResidual,
-                       job.linearIterations, job.gmresDim, designFlag, regime, L, status.iterCount,
-                       R, cdrag, clift, flow.cu, flow.su, flow.cosSweep, flow.sin2Sweep,
-                       lineBuffer);
-            lineBuffer[sizeof lineBuffer - 1] = '\0';
-            log.append(lineBuffer);
+            const StepReport step = newton.step();
+            R = step.residual;
+            log.append(step.line);
             DesignTranspiration(NX, k, NY, flow.mach, flow.gamma, flow.sin2Sweep, regime,
                                 design.iMaxThick, L);
         }

@@ -45,9 +45,10 @@ struct DesignState {
 };
 
 // A design iteration that could not be made (a section or grid that would
-// fold, a breakdown of the design run).  Everything is put back as it was
-// before the iteration: the section, the grid, the potential, the target
-// and the angle of attack; the results of the last run stay valid.
+// fold, a breakdown of the design run).  The run control puts everything
+// back as it was before the iteration: the section, the grid, the
+// potential, the target and the angle of attack; the results of the last
+// run stay valid.
 class DesignRefused : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -82,12 +83,15 @@ struct DesignReport {
 //                   iMaxThick, iLead, alphaCorrFactor [in]
 //   results [in]    clift (the lift correction of the target)
 //   status, log [in,out] the design run's steps and log lines
+//   newton [in,out] the Newton solver of the run, with its linear method
 //   gridOptions [in] those of the grid calculation
 // Modifies cps (lift correction), qq2, ptc, vfx, vdu, phi, phis, xg, yg,
-// xgs, ygs.  Throws DesignRefused with everything restored.
+// xgs, ygs.  Throws DesignRefused; the caller puts back what it changed
+// (RunControl keeps a snapshot of the run).
 void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
-                           IterationLog& log, DesignReport& report, const GridOptions& gridOptions);
+                           IterationLog& log, NewtonSolver& newton, DesignReport& report,
+                           const GridOptions& gridOptions);
 
 // Lift correction of the target: a sin^2 hump over the first design
 // stretch k..L (x from x(L,1) to x(k,1)), 2 (clift - designLift)/D high

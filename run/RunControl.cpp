@@ -15,10 +15,10 @@
 #include "DesignIteration.h"
 #include "INPT1.h"
 #include "SRV11.h"
-#include "solution_files.h"
 #include "message.h"
 #include "metrics.h"
 #include "operator.h"
+#include "solution_files.h"
 #include "splines.h"
 #include "state.h"
 #include "validate.h"
@@ -119,9 +119,138 @@ std::string RunControl::title() const {
     return nameOf(files_.names.title, kNameField);
 }
 
+// Everything a command may change, to put back when it is refused, stopped
+// or breaks down.
+struct RunControl::Snapshot {
+    ArraySnapshot arrays;
+    JobParameters job;  // a design iteration turns the angle of attack
+    GridLevel level;
+    FreeStream flow;
+    Results results;
+    DesignState design;
+    RunStatus status;
+    int runStage;
+    bool gridMade, calculationArmed, hasResults;
+    JobParameters resultsJob;
+    std::vector<std::string> resultNotes;
+};
+
+RunControl::Snapshot RunControl::snapshot(ArraySnapshot arrays) const {
+    return Snapshot{std::move(arrays),
+                    job,
+                    level_,
+                    flow_,
+                    results,
+                    design,
+                    status_,
+                    runStage_,
+                    gridMade_,
+                    calculationArmed_,
+                    hasResults_,
+                    resultsJob_,
+                    resultNotes_};
+}
+
+void RunControl::restore(const Snapshot& saved) {
+    saved.arrays.restore();
+    job = saved.job;
+    level_ = saved.level;
+    flow_ = saved.flow;
+    results = saved.results;
+    design = saved.design;
+    status_ = saved.status;
+    runStage_ = saved.runStage;
+    gridMade_ = saved.gridMade;
+    calculationArmed_ = saved.calculationArmed;
+    hasResults_ = saved.hasResults;
+    resultsJob_ = saved.resultsJob;
+    resultNotes_ = saved.resultNotes;
+}
+
 // ---------------------------------------------------------------------------
 // Grid calculation
 // ---------------------------------------------------------------------------
+
+// The section is turned to put its chord on the x-axis; users who measure
+// alpha from the file's x-axis need to know by how much.
+void RunControl::noteRotation() {
+    rotationNote_.clear();
+    if (std::fabs(design.chordInclination) > kReportedRotation) {
+        int le = 1;
+        for (int m = 2; m <= job.NCONT; ++m)
+            if (job.XCONT(m) < job.XCONT(le)) le = m;
+        char b[400];
+        std::snprintf(b, sizeof b,
+                      "The section was turned %.3f degrees nose %s to put its chord on the "
+                      "x-axis: the chord runs from the leading edge (the point of smallest x, "
+                      "x = %.6g, y = %.6g) to the midpoint of the first and the last point, and "
+                      "alpha is measured from it, not from the x-axis of the file.",
+                      std::fabs(design.chordInclination),
+                      design.chordInclination < 0.0 ? "down" : "up", job.XCONT(le), job.YCONT(le));
+        rotationNote_ = b;
+        log_.append(std::string(" Note: ") + b);
+    }
+}
+
+// The grid round the prepared contour, with its folded cells counted.
+// Growth ratios that do not suit the grid can make the spacing
+// interpolation fail at many stations, each with a block of text: the user
+// gets one message that counts them and shows the first.
+void RunControl::generateGrid() {
+    msg::ConsoleHold hold(true);
+    GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, gridOptions_);
+    foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
+    std::vector<std::string> w = msg::takeWarnings();
+    std::vector<std::string> faults, others;
+    for (std::string& t : w) (t.find("***") != std::string::npos ? faults : others).push_back(t);
+    if (faults.size() > 1) {
+        hold.drop();
+        std::string first = faults.front();
+        while (!first.empty() && (first.front() == ' ' || first.front() == '\n'))
+            first.erase(first.begin());
+        msg::warning("The grid generation met " + std::to_string(faults.size()) +
+                     " interpolation faults (the spacing along the grid lines could not "
+                     "be interpolated: the growth ratios do not suit these grid sizes). "
+                     "The first:\n" +
+                     first);
+        for (const std::string& t : others) msg::warning(t);
+    } else {
+        for (const std::string& t : w) warnings_.push_back(t);
+    }
+}
+
+// The potential of the previous analysis of this grid (the restart and Cp
+// files) as the start of a design, with its densities and surface results;
+// a missing or short file puts the job back as `saved` holds it.
+void RunControl::startFromRestart(const Snapshot& saved) {
+    const int NX = level_.NX, NY = level_.NY, k = level_.k;
+    try {
+        ReadRestart(files_.names, level_.NY, level_.NX, level_.k, status_.iterCount,
+                    status_.iterTotal, design.designEnd, job.designLeadBoundary, flow_.cu, flow_.su,
+                    flow_.cosSweep, design.designLift);
+    } catch (...) {
+        // A missing or short restart or Cp file: put the job back as it
+        // was before this command, so the solution on screen stays.
+        restore(saved);
+        throw;
+    }
+    GridMetric(level_.NY, level_.NX);
+    FarField(flow_.mach, level_.NX, level_.NY, flow_.cosSweep);
+    InitialiseFlowArrays(level_.NY, level_.NX);
+    FarFieldValues(level_.k, level_.NX, level_.NY, flow_.cu, flow_.su);
+    if (flow_.mach > 0.0) {
+        const double circ = Circulation(NX, k);
+        for (int i = 1; i <= NX - 1; ++i)
+            JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep);
+        for (int j = 1; j <= NY - 1; ++j)
+            IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
+    }
+    results.clift = 0.0;
+    SurfaceResults(NY, k, NX, flow_.mach, flow_.gamma, results.cdrag, results.clift, flow_.cu,
+                   flow_.su, flow_.cosSweep, flow_.sin2Sweep, results.cpStar);
+    results.cpDeviation =
+        CpDeviation(level_, DesignRows{design.designMode, job.designRegime, design.designEnd});
+}
 
 void RunControl::gridCalculation() {
     warnings_.clear();
@@ -145,17 +274,8 @@ void RunControl::gridCalculation() {
     // In design mode the restart file may be missing: keep what is needed
     // to put the job back as it was.
     const bool designRun = design.designMode == 1;
-    struct SavedGrid {
-        ArraySnapshot arrays;
-        GridLevel level;
-        FreeStream flow;
-        DesignState design;
-        RunStatus status;
-    };
-    std::unique_ptr<SavedGrid> saved;
-    if (designRun) {
-        saved.reset(new SavedGrid{ArraySnapshot::ofGrid(), level_, flow_, design, status_});
-    }
+    std::unique_ptr<Snapshot> saved;
+    if (designRun) saved.reset(new Snapshot(snapshot(ArraySnapshot::ofGrid())));
 
     // A converged solution of the same grid can start the next calculation.
     const GridLevel previousFine = level_.fineLevel();
@@ -180,50 +300,8 @@ void RunControl::gridCalculation() {
     const double divisor = flow_.ordinateDivisor();
     PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
                 divisor);
-    rotationNote_.clear();
-    if (std::fabs(design.chordInclination) > kReportedRotation) {
-        // The section is turned to put its chord on the x-axis; users who
-        // measure alpha from the file's x-axis need to know by how much.
-        int le = 1;
-        for (int m = 2; m <= job.NCONT; ++m)
-            if (job.XCONT(m) < job.XCONT(le)) le = m;
-        char b[400];
-        std::snprintf(b, sizeof b,
-                      "The section was turned %.3f degrees nose %s to put its chord on the "
-                      "x-axis: the chord runs from the leading edge (the point of smallest x, "
-                      "x = %.6g, y = %.6g) to the midpoint of the first and the last point, and "
-                      "alpha is measured from it, not from the x-axis of the file.",
-                      std::fabs(design.chordInclination),
-                      design.chordInclination < 0.0 ? "down" : "up", job.XCONT(le), job.YCONT(le));
-        rotationNote_ = b;
-        log_.append(std::string(" Note: ") + b);
-    }
-    {
-        // Growth ratios that do not suit the grid can make the spacing
-        // interpolation fail at many stations, each with a block of text:
-        // the user gets one message that counts them and shows the first.
-        msg::ConsoleHold hold(true);
-        GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, gridOptions_);
-        foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
-        std::vector<std::string> w = msg::takeWarnings();
-        std::vector<std::string> faults, others;
-        for (std::string& t : w)
-            (t.find("***") != std::string::npos ? faults : others).push_back(t);
-        if (faults.size() > 1) {
-            hold.drop();
-            std::string first = faults.front();
-            while (!first.empty() && (first.front() == ' ' || first.front() == '\n'))
-                first.erase(first.begin());
-            msg::warning("The grid generation met " + std::to_string(faults.size()) +
-                         " interpolation faults (the spacing along the grid lines could not "
-                         "be interpolated: the growth ratios do not suit these grid sizes). "
-                         "The first:\n" +
-                         first);
-            for (const std::string& t : others) msg::warning(t);
-        } else {
-            for (const std::string& t : w) warnings_.push_back(t);
-        }
-    }
+    noteRotation();
+    generateGrid();
     takeWarnings();
 
     // 8. Keep the fine grid and the body as generated.
@@ -256,36 +334,7 @@ void RunControl::gridCalculation() {
 
     if (designRun) {
         // 10. Start from the potential of the previous analysis.
-        try {
-            ReadRestart(files_.names, level_.NY, level_.NX, level_.k, status_.iterCount,
-                        status_.iterTotal, design.designEnd, job.designLeadBoundary, flow_.cu,
-                        flow_.su, flow_.cosSweep, design.designLift);
-        } catch (...) {
-            // A missing or short restart or Cp file: put the job back as it
-            // was before this command, so the solution on screen stays.
-            saved->arrays.restore();
-            level_ = saved->level;
-            flow_ = saved->flow;
-            design = saved->design;
-            status_ = saved->status;
-            throw;
-        }
-        GridMetric(level_.NY, level_.NX);
-        FarField(flow_.mach, level_.NX, level_.NY, flow_.cosSweep);
-        InitialiseFlowArrays(level_.NY, level_.NX);
-        FarFieldValues(level_.k, level_.NX, level_.NY, flow_.cu, flow_.su);
-        if (flow_.mach > 0.0) {
-            const double circ = Circulation(NX, k);
-            for (int i = 1; i <= NX - 1; ++i)
-                JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep);
-            for (int j = 1; j <= NY - 1; ++j)
-                IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
-        }
-        results.clift = 0.0;
-        SurfaceResults(NY, k, NX, flow_.mach, flow_.gamma, results.cdrag, results.clift, flow_.cu,
-                       flow_.su, flow_.cosSweep, flow_.sin2Sweep, results.cpStar);
-        results.cpDeviation =
-            CpDeviation(level_, DesignRows{design.designMode, job.designRegime, design.designEnd});
+        startFromRestart(*saved);
     } else {
         // 11. Free stream on the fine grid, then the first (coarsest) level;
         // or, for a warm start, the previous solution of this very grid, on
@@ -324,60 +373,12 @@ void RunControl::gridCalculation() {
 // Calculation
 // ---------------------------------------------------------------------------
 
-// Everything a calculation may change, to put back when it is stopped or
-// breaks down.
-struct RunControl::Saved {
-    ArraySnapshot arrays;
-    JobParameters job;  // a design iteration turns the angle of attack
-    GridLevel level;
-    FreeStream flow;
-    Results results;
-    DesignState design;
-    RunStatus status;
-    int runStage;
-    bool gridMade, calculationArmed, hasResults;
-    JobParameters resultsJob;
-    std::vector<std::string> resultNotes;
-};
-
-RunControl::Saved RunControl::save() const {
-    return Saved{ArraySnapshot::ofResults(),
-                 job,
-                 level_,
-                 flow_,
-                 results,
-                 design,
-                 status_,
-                 runStage_,
-                 gridMade_,
-                 calculationArmed_,
-                 hasResults_,
-                 resultsJob_,
-                 resultNotes_};
-}
-
-void RunControl::restore(const Saved& saved) {
-    saved.arrays.restore();
-    job = saved.job;
-    level_ = saved.level;
-    flow_ = saved.flow;
-    results = saved.results;
-    design = saved.design;
-    status_ = saved.status;
-    runStage_ = saved.runStage;
-    gridMade_ = saved.gridMade;
-    calculationArmed_ = saved.calculationArmed;
-    hasResults_ = saved.hasResults;
-    resultsJob_ = saved.resultsJob;
-    resultNotes_ = saved.resultNotes;
-}
-
 RunControl::CalcOutcome RunControl::calculate() {
     if (!fileOpen()) return CalcOutcome::NoFile;
     // A run that is stopped or breaks down must not leave a half-finished
     // solution behind: the previous results (or none) stay, consistent with
     // the arrays, the files and the fields.
-    const Saved before = save();
+    const Snapshot before = snapshot(ArraySnapshot::ofResults());
     auto putBack = [&]() {
         std::vector<std::string> w = std::move(warnings_);
         restore(before);
@@ -410,10 +411,12 @@ RunControl::CalcOutcome RunControl::calculate() {
             // on the coarsest level; a refused one leaves everything as it
             // was.
             const double before = results.cpDeviation;
+            const Snapshot beforeIteration = snapshot(ArraySnapshot::ofResults());
             try {
-                DesignGlobalIteration(job, level_, flow_, design, results, status_, log_,
+                DesignGlobalIteration(job, level_, flow_, design, results, status_, log_, newton_,
                                       lastDesign_, gridOptions_);
             } catch (const DesignRefused&) {
+                restore(beforeIteration);
                 takeWarnings();
                 throw;
             }
@@ -454,7 +457,7 @@ RunControl::CalcOutcome RunControl::calculate() {
 void RunControl::runDriver() {
     runStage_ = 2;
     const JobParameters inputs = job;
-    RunDriver driver(level_, status_, log_, results, newtonOptions_);
+    RunDriver driver(level_, status_, log_, results, newton_);
     driver.run(job, flow_, DesignRows{design.designMode, job.designRegime, design.designEnd},
                progress_);
     runStage_ = 3;

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "ArraySnapshot.h"
 #include "CGRD1.h"
 #include "DesignIteration.h"
 #include "FreeStream.h"
@@ -67,10 +68,12 @@ public:
     // True when the last grid calculation kept the previous solution.
     bool warmStarted() const { return warmStarted_; }
 
-    // The linear solve of the Newton steps (the line-preconditioned
-    // restarted GMRES unless chosen otherwise).
-    void setNewtonOptions(const NewtonOptions& options) { newtonOptions_ = options; }
-    const NewtonOptions& newtonOptions() const { return newtonOptions_; }
+    // The linear solve of the Newton steps, for the analysis and the design
+    // run alike (the direct method unless chosen otherwise).
+    void setNewtonOptions(const NewtonOptions& options) { newton_.setOptions(options); }
+    const NewtonOptions& newtonOptions() const { return newton_.options(); }
+    // The solver of the Newton steps (its column-sweep state).
+    const NewtonSolver& newtonSolver() const { return newton_; }
     // The grid generation's options (the distance of the far boundary).
     void setGridOptions(const GridOptions& options) { gridOptions_ = options; }
     const GridOptions& gridOptions() const { return gridOptions_; }
@@ -185,9 +188,15 @@ public:
 private:
     void runDriver();
     void takeWarnings();
-    struct Saved;
-    Saved save() const;
-    void restore(const Saved& saved);
+    // Everything a command changes (the solver arrays `arrays` holds and
+    // the state of this object), taken before it and put back when it is
+    // refused, stopped or breaks down.
+    struct Snapshot;
+    Snapshot snapshot(ArraySnapshot arrays) const;
+    void restore(const Snapshot& saved);
+    void generateGrid();
+    void noteRotation();
+    void startFromRestart(const Snapshot& saved);
 
     GridLevel level_;
     FreeStream flow_;
@@ -205,7 +214,7 @@ private:
     int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
     JobParameters resultsJob_;
     ProgressHook progress_;
-    NewtonOptions newtonOptions_;
+    NewtonSolver newton_;
     GridOptions gridOptions_;
     DesignReport lastDesign_;
     std::vector<std::string> resultNotes_;

@@ -8,7 +8,6 @@
 #include "SOLV1.h"
 #include "SRV11.h"
 #include "constants.h"
-#include "gmres.h"
 #include "message.h"
 #include "metrics.h"
 #include "operator.h"
@@ -20,8 +19,6 @@ namespace {
 
 // Newton steps allowed on one grid level.
 constexpr int kMaxLevelSteps = 50;
-// Linear tolerance of the Newton steps as a share of "Max.residual".
-constexpr double kLinearShare = 0.1;
 
 // Beyond this surface Mach number the shock in front of it is too strong for
 // an isentropic model: the entropy it would produce is no longer small.
@@ -46,9 +43,10 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     // Every calculation starts with the plain line preconditioner; a level
     // that stalls adds the column sweep for the rest of the calculation.
     struct ColumnSweepOff {
-        ColumnSweepOff() { AddColumnSweep(false); }
-        ~ColumnSweepOff() { AddColumnSweep(false); }
-    } columnSweepOff;
+        NewtonSolver& newton;
+        explicit ColumnSweepOff(NewtonSolver& n) : newton(n) { newton.setColumnSweep(false); }
+        ~ColumnSweepOff() { newton.setColumnSweep(false); }
+    } columnSweepOff(newton_);
     double previousLift = 0.0;  // lift at the end of the next coarser level
     std::string previousTitle;
     status_.converged = false;
@@ -56,7 +54,7 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     try {
         for (;;) {
             prepareLevel(flow);
-            iterateLevel(job, flow, design, progress);
+            iterateLevel(job, flow, progress);
             if (level_.isFine()) {
                 postProcess(flow, design);
                 checkPlausibility(flow, previousLift, previousTitle);
@@ -81,6 +79,25 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
         level_ = level_.fineLevel();
         throw;
     }
+}
+
+NewtonProblem NewtonProblemOf(const GridLevel& level, const FreeStream& flow,
+                              const JobParameters& job, const Tolerances& tol) {
+    NewtonProblem p;
+    p.NY = level.NY;
+    p.k = level.k;
+    p.NX = level.NX;
+    p.mach = flow.mach;
+    p.gamma = flow.gamma;
+    p.diagFactor = job.diagDom + 1.0;
+    p.cu = flow.cu;
+    p.su = flow.su;
+    p.liftRef = flow.cosSweep;
+    p.s2 = flow.sin2Sweep;
+    p.cycles = job.linearIterations;
+    p.m = job.gmresDim;
+    p.tol = tol;
+    return p;
 }
 
 void RestoreFineGrid(const GridLevel& level) {
@@ -112,44 +129,35 @@ void RunDriver::prepareLevel(const FreeStream& flow) {
 }
 
 void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
-                             const DesignRows& design, const ProgressHook& progress) {
-    const double maxResidual = job.maxResidual;
-    const double diagFactor = job.diagDom + 1.0;
-    const int designFlag = 0;
+                             const ProgressHook& progress) {
+    const Tolerances tol = Tolerances::analysis(job.maxResidual);
+    const double maxResidual = tol.maxResidual;
     status_.iterCount = 0;
     status_.iterTotal = 0;
-    status_.residual = 10.0 * maxResidual;
+    status_.residual = tol.startResidual();
     status_.levelTitle = " Grid: " + std::to_string(level_.NX) + " x " + std::to_string(level_.NY);
     log_.append(status_.levelTitle);
-    char lineBuffer[81] = {};
     StallWatch stall;
     // The level ends when the residual is below the tolerance and the lift
     // has stopped changing.
     LevelConvergence test(maxResidual);
-    // The linear solves go well below the tolerance: with a linear
-    // tolerance at the tolerance itself, the steps near the end of a level
-    // leave most of their residual in place and change the lift by little
-    // because they change little, not because the lift has settled.
-    const double linearTolerance = kLinearShare * maxResidual;
     // A tolerance of 0 asks for no step at all (the start value of the
     // residual, ten times the tolerance, is not above it); such a level has
     // not converged.
     const bool anyStep = std::fabs(status_.residual) > maxResidual;
     // The first level of a run on a coarser grid: in an analysis it starts
     // from the free stream, and its shocks travel furthest.
-    NewtonOptions stepOptions = options_;
-    stepOptions.startLevel = level_.gridStep > 1 && level_.gridStep == job.Kgrid;
+    const bool startLevel = level_.gridStep > 1 && level_.gridStep == job.Kgrid;
+    newton_.beginLevel(NewtonProblemOf(level_, flow, job, tol), startLevel);
     while (anyStep && !test.converged() && status_.iterCount < kMaxLevelSteps) {
         ++status_.iterTotal;
         ++status_.iterCount;
-        NewtonStep(level_.NY, level_.k, level_.NX, flow.mach, flow.gamma, diagFactor,
-                   linearTolerance, job.linearIterations, job.gmresDim, designFlag,
-                   design.designRegime, design.designEnd, status_.iterCount, status_.residual,
-                   results_.cdrag, results_.clift, flow.cu, flow.su, flow.cosSweep, flow.sin2Sweep,
-                   lineBuffer, stepOptions);
-        lineBuffer[sizeof lineBuffer - 1] = '\0';
-        log_.append(lineBuffer);
-        test.step(status_.residual, results_.clift, LastKeptFraction(), LastLinearReduction());
+        const StepReport step = newton_.step();
+        status_.residual = step.residual;
+        results_.cdrag = step.cdrag;
+        results_.clift = step.clift;
+        log_.append(step.line);
+        test.step(step.residual, step.clift, step.keptFraction, step.linearReduction);
         if (progress) {
             Progress p;
             for (int s = job.Kgrid; s > 1; s /= 2) ++p.levels;
@@ -161,15 +169,16 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
             p.residual = status_.residual;
             p.maxResidual = maxResidual;
             p.clift = results_.clift;
+            p.report = step;
             if (!progress(p)) throw RunStopped("The calculation was stopped.");
         }
         const double residual = std::fabs(status_.residual);
-        if (stall.step(LastLinearReduction(), LastLargestCorrection(), residual) &&
+        if (stall.step(step.linearReduction, step.largestCorrection, residual) &&
             !test.converged()) {
-            if (!ColumnSweepAdded()) {
+            if (!newton_.columnSweep()) {
                 // The line factorisation leaves GMRES stalled: march through
                 // the supersonic regions with column solves from here on.
-                AddColumnSweep(true);
+                newton_.setColumnSweep(true);
                 stall.reset();
                 continue;
             }

@@ -13,7 +13,7 @@
 #include "GridLevel.h"
 #include "JobFiles.h"
 #include "JobParameters.h"
-#include "newton_options.h"
+#include "SOLV1.h"
 
 namespace quarel {
 
@@ -41,6 +41,7 @@ struct Progress {
     double residual = 0.0;
     double maxResidual = 0.0;
     double clift = 0.0;
+    StepReport report;  // what the step did
 };
 // Called after every Newton step; returning false stops the run after that
 // step.
@@ -63,10 +64,12 @@ struct DesignRows {
 class RunDriver {
 public:
     // level [in,out] the first level on entry, the fine grid on return
-    // (also after a SolverError); status, log [in,out]; results [in,out]
+    // (also after a SolverError); status, log [in,out]; results [in,out];
+    // newton [in,out] the solver of the Newton steps, with the options of
+    // the run
     RunDriver(GridLevel& level, RunStatus& status, IterationLog& log, Results& results,
-              const NewtonOptions& options = NewtonOptions())
-        : level_(level), status_(status), log_(log), results_(results), options_(options) {}
+              NewtonSolver& newton)
+        : level_(level), status_(status), log_(log), results_(results), newton_(newton) {}
 
     // Runs every level and the post-processing of the fine grid (Mach
     // field, surface Cp, wave drag, and the Cp deviation in design mode).
@@ -80,7 +83,7 @@ private:
     // After a breakdown: says so in plain words when the flow it broke down
     // in was strongly supersonic at the surface.
     void reportSupersonicBreakdown(const FreeStream& flow);
-    void iterateLevel(const JobParameters& job, const FreeStream& flow, const DesignRows& design,
+    void iterateLevel(const JobParameters& job, const FreeStream& flow,
                       const ProgressHook& progress);
     void finishLevel();
     void postProcess(const FreeStream& flow, const DesignRows& design);
@@ -97,8 +100,12 @@ private:
     RunStatus& status_;
     IterationLog& log_;
     Results& results_;
-    NewtonOptions options_;
+    NewtonSolver& newton_;
 };
+
+// The Newton problem of an analysis of `level` (no design rows).
+NewtonProblem NewtonProblemOf(const GridLevel& level, const FreeStream& flow,
+                              const JobParameters& job, const Tolerances& tol);
 
 // Copies the saved fine grid (xgs, ygs) back into xg, yg for every node of
 // the fine grid of `level`.

@@ -119,7 +119,9 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
             p.cdrag = run.results.cdrag;
             p.cmoment = run.results.cmoment;
             p.steps = run.status().iterCount;
-            p.converged = std::fabs(run.status().residual) <= run.job.maxResidual;
+            // The run's own end test: the residual below the tolerance and a
+            // settled lift on the fine grid.
+            p.converged = run.converged();
             char name[32];
             std::snprintf(name, sizeof name, "_sweep_%02d.cp", p.index);
             p.cpFile = stem + name;

@@ -30,7 +30,7 @@ struct SweepPoint {
     int index = 0;  // 1-based
     double alpha = 0.0, mach = 0.0;
     bool done = false;       // a result was computed
-    bool converged = false;  // and it met the tolerance on the fine grid
+    bool converged = false;  // and its fine level converged (RunControl::converged)
     int steps = 0;           // Newton steps on the fine grid
     int levels = 0;          // grid levels run (1 after a warm start)
     double seconds = 0.0;

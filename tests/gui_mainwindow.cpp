@@ -12,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,9 @@ public:
 std::string makeTempDir() {
     char pattern[] = "/tmp/quarel_gui_XXXXXX";
     const char* dir = mkdtemp(pattern);
-    return dir ? dir : "/tmp";
+    // Never "/tmp" itself: the test removes its directory afterwards.
+    if (dir == nullptr) throw std::runtime_error("no temporary directory could be made");
+    return dir;
 }
 
 bool fileExists(const std::string& path) {

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -118,22 +119,27 @@ inline std::string writeJob(const std::string& path, const Job& j) {
 }
 
 // A fresh scratch directory that becomes the current directory for the
-// lifetime of the object.
+// lifetime of the object.  Only a directory it made itself is removed: when
+// none can be made the test fails at once instead of working (and
+// cleaning up) in a shared one.
 class ScratchDir {
 public:
     ScratchDir() {
         char tmpl[] = "/tmp/quarel_test_XXXXXX";
         const char* d = mkdtemp(tmpl);
-        path_ = d ? d : "/tmp";
+        if (d == nullptr) throw std::runtime_error("no scratch directory could be made in /tmp");
+        path_ = d;
         char cwd[4096];
         old_ = getcwd(cwd, sizeof cwd) ? cwd : "/tmp";
         if (chdir(path_.c_str()) != 0) std::perror("chdir");
     }
     ~ScratchDir() {
         if (chdir(old_.c_str()) != 0) std::perror("chdir");
-        const std::string cmd = "rm -rf '" + path_ + "'";
-        if (std::system(cmd.c_str()) != 0) std::perror("rm");
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
     }
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
     const std::string& path() const { return path_; }
     std::string file(const std::string& name) const { return path_ + "/" + name; }
 

@@ -229,6 +229,41 @@ TEST(DesignIteration, UnreachableTargetIsRefusedWithEverythingKept) {
     EXPECT_EQ(rc.design.designMode, 1);
 }
 
+// The design run solves with the linear method the user chose, as the
+// analysis does: from the same restart, the line method and the multilevel
+// one take different design steps, and the same method the same steps.
+// (The design run used to call the Newton step without the options, so the
+// method never reached it.)
+TEST(DesignIteration, DesignRunUsesTheChosenLinearMethod) {
+    Quiet q;
+    ScratchDir dir;
+    // The section's own pressures as the target, from its restart file.
+    const Section target = analyse(dir, designJob(0.5), "a.dat");
+    auto designSteps = [&](LinearMethod method) {
+        RunControl rc;
+        NewtonOptions options;
+        options.method = method;
+        rc.setNewtonOptions(options);
+        rc.open(dir.file("a.dat"));
+        for (size_t i = 0; i < target.cp.size(); ++i) cps(static_cast<int>(i)) = target.cp[i];
+        rc.acceptTarget();
+        EXPECT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+        std::vector<std::string> steps;
+        bool design = false;
+        for (const std::string& l : rc.log().lines()) {
+            if (l.rfind(" Grid:", 0) == 0)
+                design = l.find("modified") != std::string::npos;
+            else if (design)
+                steps.push_back(l);
+        }
+        EXPECT_GT(steps.size(), 6u);
+        return steps;
+    };
+    const std::vector<std::string> line = designSteps(LinearMethod::Line);
+    EXPECT_EQ(designSteps(LinearMethod::Line), line);
+    EXPECT_NE(designSteps(LinearMethod::Multilevel), line);
+}
+
 TEST(DesignIteration, OwnPressuresChangeNothingAndSymmetricChangesKeepTheAngle) {
     Quiet q;
     // The target of the section itself: nothing moves (the new grid round

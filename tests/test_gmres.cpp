@@ -4,10 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <random>
 
-#include "SOLV1.h"
 #include "gmres.h"
+#include "line_solve.h"
 #include "linear_system_fixture.h"
 #include "state.h"
 
@@ -26,6 +27,15 @@ double LinearResidual(const Matrix& a, const Layout& L) {
     double m = 0.0;
     for (size_t r = 0; r < b.size(); ++r) m = std::fmax(m, std::fabs(ax[r] - b[r]));
     return m;
+}
+
+// The line method's solve of A corr = sp0 to the linear tolerance tol.
+void LineMethodSolve(const Layout& L, double tol, int cycles, int m, LineSolve& solve) {
+    solve.solve(L.NY, L.k, L.NX, 0.75 * tol, cycles, m, false, false);
+}
+void LineMethodSolve(const Layout& L, double tol, int cycles, int m) {
+    LineSolve solve;
+    LineMethodSolve(L, tol, cycles, m, solve);
 }
 
 }  // namespace
@@ -78,7 +88,7 @@ TEST(BlockSolveLine1, MatchesDenseSolveWithBorderUnknowns) {
             a[W3][3 * (k - 2) + 2] = -1.0;
         }
         const std::vector<double> x = DenseSolve(a, b);
-        BlockSolveLine1(NX, k);
+        BlockSolveLine1(*std::make_unique<LineSolver>(), NX, k);
         for (int s = 1; s <= N; ++s)
             for (int r = 0; r < 3; ++r)
                 EXPECT_NEAR(btr(r, s), x[3 * (s - 1) + r], 1e-12) << "k " << k << " station " << s;
@@ -86,6 +96,7 @@ TEST(BlockSolveLine1, MatchesDenseSolveWithBorderUnknowns) {
 }
 
 TEST(ApplyOperator, MatchesDenseMatrixAndKeepsCutNodesZero) {
+    const std::unique_ptr<LineSolver> ls(new LineSolver());
     const Layout& L = kGrid;
     FillRandomSystem(L, 11);
     const Matrix a = DenseOperator(L);
@@ -94,7 +105,7 @@ TEST(ApplyOperator, MatchesDenseMatrixAndKeepsCutNodesZero) {
     // Garbage in the output array must not survive.
     for (int j = 1; j <= L.NY; ++j)
         for (int i = 0; i <= L.NX; ++i) gmw(i, j) = 99.0;
-    ApplyOperator(L.NY, L.k, L.NX, krylov[1], gmw);
+    ApplyOperator(*ls, L.NY, L.k, L.NX, krylov[1], gmw);
     const std::vector<double> ax = MatVec(a, x);
     const std::vector<double> got = L.fromGrid(gmw);
     for (size_t r = 0; r < ax.size(); ++r) EXPECT_NEAR(got[r], ax[r], 1e-13) << r;
@@ -116,12 +127,13 @@ TEST(ApplyOperator, MatchesDenseMatrixAndKeepsCutNodesZero) {
     adm(2, 3) = 5.0;
     adp(L.NX - 2, 3) = 5.0;
     L.toGrid(RandomVector(L.count(), 4), krylov[1]);
-    ApplyOperator(L.NY, L.k, L.NX, krylov[1], gmw);
+    ApplyOperator(*ls, L.NY, L.k, L.NX, krylov[1], gmw);
     EXPECT_DOUBLE_EQ(gmw(2, 3), krylov[1](2, 3));
     EXPECT_DOUBLE_EQ(gmw(L.NX - 2, 3), krylov[1](L.NX - 2, 3));
 }
 
 TEST(ApplyPreconditioner, SolvesTheFactoredSystem) {
+    const std::unique_ptr<LineSolver> ls(new LineSolver());
     const Layout& L = kGrid;
     FillRandomSystem(L, 21, 1.2);
     const Matrix p = DensePreconditioner(L);
@@ -129,7 +141,7 @@ TEST(ApplyPreconditioner, SolvesTheFactoredSystem) {
     const std::vector<double> expect = DenseSolve(p, r);
 
     L.toGrid(r, gmr);
-    ApplyPreconditioner(L.NY, L.k, L.NX, gmr, gmz);
+    ApplyPreconditioner(*ls, L.NY, L.k, L.NX, gmr, gmz);
     const std::vector<double> got = L.fromGrid(gmz);
     for (size_t q = 0; q < got.size(); ++q) EXPECT_NEAR(got[q], expect[q], 1e-12) << q;
     // The second side of the cut carries the circulation jump.
@@ -138,7 +150,7 @@ TEST(ApplyPreconditioner, SolvesTheFactoredSystem) {
 
     // In place (r and z the same array) gives the same result.
     L.toGrid(r, gmw);
-    ApplyPreconditioner(L.NY, L.k, L.NX, gmw, gmw);
+    ApplyPreconditioner(*ls, L.NY, L.k, L.NX, gmw, gmw);
     for (int j = 1; j <= L.NY - 1; ++j)
         for (int i = 1; i <= L.NX - 1; ++i) EXPECT_DOUBLE_EQ(gmw(i, j), gmz(i, j));
 
@@ -155,7 +167,7 @@ TEST(Gmres, DriverConvergesToTheDenseSolution) {
     FillRandomSystem(L, 31, 1.0);
     const Matrix a = DenseOperator(L);
     const std::vector<double> x = DenseSolve(a, L.fromGrid(sp0));
-    GmresDriver(L.NY, L.k, L.NX, 1e-13, 40, 6);
+    LineMethodSolve(L, 1e-13, 40, 6);
     const std::vector<double> got = L.fromGrid(corr);
     for (size_t q = 0; q < x.size(); ++q) EXPECT_NEAR(got[q], x[q], 1e-11) << q;
     // The correction jumps by its circulation across the cut, and the
@@ -168,7 +180,7 @@ TEST(Gmres, DriverConvergesToTheDenseSolution) {
     // system in a single cycle.
     const Layout small{8, 4, 2};  // 6 + 2*7 = 20 unknowns
     FillRandomSystem(small, 33, 1.3);
-    GmresDriver(small.NY, small.k, small.NX, 0.0, 1, small.count());
+    LineMethodSolve(small, 0.0, 1, small.count());
     EXPECT_LT(LinearResidual(DenseOperator(small), small), 1e-10);
 }
 
@@ -178,7 +190,7 @@ TEST(Gmres, ResidualFallsWithTheKrylovDimension) {
     const Matrix a = DenseOperator(L);
     double previous = 1e300;
     for (int m = 1; m <= 12; ++m) {
-        GmresDriver(L.NY, L.k, L.NX, 0.0, 1, m);
+        LineMethodSolve(L, 0.0, 1, m);
         const double res = LinearResidual(a, L);
         EXPECT_LE(res, previous * (1.0 + 1e-12)) << "m = " << m;
         previous = res;
@@ -193,23 +205,24 @@ TEST(Gmres, OneCycleAndZeroRightHandSide) {
     // One cycle per solve already reduces the residual, and more cycles
     // reduce it further; the correction always jumps across the cut by
     // its own circulation change.
-    GmresDriver(L.NY, L.k, L.NX, 0.0, 1, 3);
+    LineMethodSolve(L, 0.0, 1, 3);
     const double once = LinearResidual(a, L);
     EXPECT_LT(once, MaxAbs(L.fromGrid(sp0)));
     const double dg = corr(L.NX - L.k, 1) - corr(L.k, 1);
     for (int i = 1; i < L.k; ++i) EXPECT_NEAR(corr(L.NX - i, 1), corr(i, 1) + dg, 1e-14);
-    GmresDriver(L.NY, L.k, L.NX, 0.0, 4, 3);
+    LineMethodSolve(L, 0.0, 4, 3);
     EXPECT_LT(LinearResidual(a, L), once);
 
     // Zero right-hand side: zero correction, no NaN from the normalisation.
     for (int j = 1; j <= L.NY; ++j)
         for (int i = 0; i <= L.NX; ++i) sp0(i, j) = 0.0;
-    GmresDriver(L.NY, L.k, L.NX, 0.0, 3, 5);
+    LineMethodSolve(L, 0.0, 3, 5);
     for (int j = 1; j <= L.NY; ++j)
         for (int i = 0; i <= L.NX; ++i) EXPECT_EQ(corr(i, j), 0.0) << i << "," << j;
 }
 
 TEST(ApplyPreconditioner, ColumnSweepSolvesEachColumnWithTheFlow) {
+    const std::unique_ptr<LineSolver> ls(new LineSolver());
     const Layout L{16, 7, 3};
     FillRandomSystem(L, 41, 1.2);
     const Matrix a = DenseOperator(L);
@@ -217,38 +230,38 @@ TEST(ApplyPreconditioner, ColumnSweepSolvesEachColumnWithTheFlow) {
     static GridArray z, zs, zsum, rs;
     for (const bool frozen : {false, true}) {
         SCOPED_TRACE(frozen);
-        FreezeCirculation(frozen);
-        AddColumnSweep(true);
+        ls->frozen = frozen;
+        ls->columns = true;
         L.toGrid(r, gmr);
-        ApplyPreconditioner(L.NY, L.k, L.NX, gmr, z);
+        ApplyPreconditioner(*ls, L.NY, L.k, L.NX, gmr, z);
         // The last column swept, i = NX-1, is solved exactly against its
         // neighbours: its rows of A z equal r.
-        ApplyOperator(L.NY, L.k, L.NX, z, gmw);
+        ApplyOperator(*ls, L.NY, L.k, L.NX, z, gmw);
         for (int j = 2; j <= L.NY - 1; ++j)
             EXPECT_NEAR(gmw(L.NX - 1, j), gmr(L.NX - 1, j), 1e-12) << j;
         // The sweep keeps the preconditioner linear.
         L.toGrid(s, rs);
-        ApplyPreconditioner(L.NY, L.k, L.NX, rs, zs);
+        ApplyPreconditioner(*ls, L.NY, L.k, L.NX, rs, zs);
         std::vector<double> sum(r.size());
         for (size_t q = 0; q < r.size(); ++q) sum[q] = r[q] + 2.0 * s[q];
         L.toGrid(sum, gmw);
-        ApplyPreconditioner(L.NY, L.k, L.NX, gmw, zsum);
+        ApplyPreconditioner(*ls, L.NY, L.k, L.NX, gmw, zsum);
         for (int j = 1; j <= L.NY - 1; ++j)
             for (int i = 1; i <= L.NX - 1; ++i)
                 EXPECT_NEAR(zsum(i, j), z(i, j) + 2.0 * zs(i, j), 1e-12) << i << "," << j;
         // In place gives the same result.
         L.toGrid(r, gmw);
-        ApplyPreconditioner(L.NY, L.k, L.NX, gmw, gmw);
+        ApplyPreconditioner(*ls, L.NY, L.k, L.NX, gmw, gmw);
         for (int j = 1; j <= L.NY - 1; ++j)
             for (int i = 1; i <= L.NX - 1; ++i) EXPECT_DOUBLE_EQ(gmw(i, j), z(i, j));
-        AddColumnSweep(false);
-        FreezeCirculation(false);
+        ls->columns = false;
+        ls->frozen = false;
     }
     // With the sweep the driver still converges to the dense solution.
-    AddColumnSweep(true);
+    LineSolve solve;
+    solve.lines().columns = true;
     const std::vector<double> x = DenseSolve(a, L.fromGrid(sp0));
-    GmresDriver(L.NY, L.k, L.NX, 1e-13, 40, 6);
-    AddColumnSweep(false);
+    LineMethodSolve(L, 1e-13, 40, 6, solve);
     const std::vector<double> got = L.fromGrid(corr);
     for (size_t q = 0; q < x.size(); ++q) EXPECT_NEAR(got[q], x[q], 1e-11) << q;
 }

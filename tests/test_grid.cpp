@@ -19,6 +19,7 @@
 #include "INPT1.h"
 #include "constants.h"
 #include "message.h"
+#include "quarel_job.h"
 #include "metrics.h"
 #include "splines.h"
 #include "state.h"
@@ -29,26 +30,16 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs a block in a scratch directory, so that "grid.out" lands there.
-class ScratchDir {
+// Runs a block in the shared scratch directory, so that "grid.out" lands
+// there, with the console quiet.
+class ScratchDir : public testjob::ScratchDir {
 public:
-    ScratchDir() {
-        char tmpl[] = "/tmp/quarel_grid_XXXXXX";
-        dir_ = mkdtemp(tmpl);
-        old_ = fs::current_path();
-        fs::current_path(dir_);
-        msg::setQuiet(true);
-    }
+    ScratchDir() { msg::setQuiet(true); }
     ~ScratchDir() {
-        fs::current_path(old_);
-        fs::remove_all(dir_);
         msg::takeWarnings();
         msg::setQuiet(false);
     }
-    const fs::path& path() const { return dir_; }
-
-private:
-    fs::path dir_, old_;
+    fs::path path() const { return testjob::ScratchDir::path(); }
 };
 
 // NACA four-digit section (closed trailing edge), cosine spaced, from the

@@ -375,7 +375,7 @@ TEST(RunControlRun, OneLevelAndTheStepLimits) {
         // to its plain form for the next calculation.
         EXPECT_TRUE(rc.warnings().empty());
         EXPECT_TRUE(rc.converged());
-        EXPECT_FALSE(ColumnSweepAdded());
+        EXPECT_FALSE(rc.newtonSolver().columnSweep());
     }
     j.NPA = 8;
     j.NCO = 2;

@@ -31,6 +31,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +40,7 @@
 #include "RunControl.h"
 #include "SOLV1.h"
 #include "gmres.h"
+#include "line_solve.h"
 #include "message.h"
 #include "operator.h"
 #include "state.h"
@@ -68,7 +70,10 @@ void build() {
 }
 void buildMatrix() {
     build();
-    if (gExact) ExactRows(NY, K, NX, gMach, gGamma, gS2, 0, 0, 0);
+    if (gExact) {
+        static ExactRowsWorkspace work;
+        ExactRows(NY, K, NX, gMach, gGamma, gS2, 0, 0, 0, work);
+    }
 }
 
 std::vector<double> residualVector() {
@@ -112,11 +117,12 @@ std::vector<double> assembled() {
     const size_t n = unknowns.size();
     std::vector<double> a(n * n);
     static GridArray v, av;
+    const std::unique_ptr<LineSolver> plain(new LineSolver());
     for (size_t c = 0; c < n; ++c) {
         clear(v);
         v(unknowns[c].first, unknowns[c].second) = 1.0;
         fillSecondSide(v);
-        ApplyOperator(NY, K, NX, v, av);
+        ApplyOperator(*plain, NY, K, NX, v, av);
         for (size_t r = 0; r < n; ++r) a[r * n + c] = av(unknowns[r].first, unknowns[r].second);
     }
     return a;
@@ -192,7 +198,9 @@ void newton(bool exact, int steps) {
         std::vector<double> r = residualVector();
         if (!exact && std::getenv("JAC_GMRES")) {
             buildMatrix();
-            GmresDriver(NY, K, NX, std::atof(std::getenv("JAC_GMRES")), 20, 30);
+            // The line method's solve (its tolerance is 0.75 of the given one).
+            LineSolve().solve(NY, K, NX, 0.75 * std::atof(std::getenv("JAC_GMRES")), 20, 30, false,
+                              false);
             std::vector<double> rr = residualVector();
             double lr = 0.0;
             for (size_t n = 0; n < unknowns.size(); ++n)

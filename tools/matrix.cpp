@@ -272,21 +272,17 @@ int main(int argc, char** argv) {
                 rc.setNewtonOptions(options);
                 std::vector<int> fineIterations;
                 auto stepStart = std::chrono::steady_clock::now();
-                std::string lastLine;
-                if (trace)
-                    quarel::msg::setSink(
-                        [&](quarel::msg::Kind, const std::string& l) { lastLine = l; });
-                quarel::SetNewtonStepObserver([&]() {
-                    if (rc.level().isFine())
-                        fineIterations.push_back(quarel::LastLinearIterations());
+                rc.setProgressHook([&](const quarel::Progress& p) {
+                    if (p.level == p.levels) fineIterations.push_back(p.report.linearIterations);
                     if (trace) {
                         const auto now = std::chrono::steady_clock::now();
-                        std::fprintf(stderr, "%4dx%-3d %s  GMRES %4d  kept %.3f  %.3f s\n",
-                                     rc.level().NX, rc.level().NY, lastLine.c_str(),
-                                     quarel::LastLinearIterations(), quarel::LastKeptFraction(),
+                        std::fprintf(stderr, "%4dx%-3d %s  GMRES %4d  kept %.3f  %.3f s\n", p.NX,
+                                     p.NY, p.report.line.c_str(), p.report.linearIterations,
+                                     p.report.keptFraction,
                                      std::chrono::duration<double>(now - stepStart).count());
                         stepStart = now;
                     }
+                    return true;
                 });
                 std::string error;
                 const auto t0 = std::chrono::steady_clock::now();
@@ -298,8 +294,6 @@ int main(int argc, char** argv) {
                 }
                 const double seconds =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-                quarel::SetNewtonStepObserver(nullptr);
-                quarel::msg::setSink(nullptr);
                 // Steps and last residual of each level from the log.
                 std::vector<Level> levels;
                 double lastCl = 0.0, dCl = 0.0;
