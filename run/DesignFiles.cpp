@@ -15,14 +15,6 @@
 
 namespace quarel {
 
-namespace {
-
-std::string quoted(const std::string& s) {
-    return "\"" + s + "\"";
-}
-
-}  // namespace
-
 std::string DesignedInputPath(const std::string& inputPath) {
     return inputPath.substr(0, inputPath.size() >= 4 ? inputPath.size() - 4 : 0) + "_design.dat";
 }
