@@ -18,7 +18,6 @@
 #include <vector>
 
 #include "SRV11.h"
-#include "solution_files.h"
 #include "constants.h"
 #include "fixedformat.h"
 #include "message.h"

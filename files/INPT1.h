@@ -69,4 +69,11 @@ void ReadRestart(const FileNames& names, const int& NY, const int& NX, const int
                  int& iterTotal, int& designEnd, const double& designLeadBoundary, const double& cu,
                  const double& su, const double& cosSweep, double& designLift);
 
+// The marker that exists while SaveSolution renames the restart and Cp
+// files into place: the restart path with ".pair" appended.  Left behind by
+// a run killed between the renames; ReadRestart then refuses the pair.
+inline std::string PairMarkerPath(const std::string& ptlPath) {
+    return ptlPath + ".pair";
+}
+
 }  // namespace quarel

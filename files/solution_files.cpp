@@ -35,10 +35,6 @@ void putRecord(std::string& out, double v) {
 
 }  // namespace
 
-std::string PairMarkerPath(const std::string& ptlPath) {
-    return ptlPath + ".pair";
-}
-
 void SaveSolution(const FileNames& names, const int& NY, const int& NX, const int& k,
                   const int& gridStep, const int& iterCount, const int& iterTotal,
                   const double& mach, const double& alpha, const double& sweepRad,

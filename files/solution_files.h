@@ -1,8 +1,6 @@
 // The restart and Cp files written after every analysis.
 #pragma once
 
-#include <string>
-
 #include "INPT1.h"
 
 namespace quarel {
@@ -17,10 +15,5 @@ void SaveSolution(const FileNames& names, const int& NY, const int& NX, const in
                   const int& gridStep, const int& iterCount, const int& iterTotal,
                   const double& mach, const double& alpha, const double& sweepRad,
                   const double& clift, const double& cdrag);
-
-// The marker that exists while SaveSolution renames the two files into
-// place: the restart path with ".pair" appended.  Left behind by a run
-// killed between the renames; the restart reader then refuses the pair.
-std::string PairMarkerPath(const std::string& ptlPath);
 
 }  // namespace quarel
