@@ -16,6 +16,7 @@
 
 #include "SRV11.h"
 #include "file_replace.h"
+#include "solution_files.h"
 #include "message.h"
 
 using namespace quarel;

@@ -1,0 +1,620 @@
+#include "RunControl.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <utility>
+
+#include "ArraySnapshot.h"
+#include "CGRD1.h"
+#include "CoordinateFile.h"
+#include "DesignFiles.h"
+#include "DesignIteration.h"
+#include "INPT1.h"
+#include "SRV11.h"
+#include "solution_files.h"
+#include "message.h"
+#include "metrics.h"
+#include "operator.h"
+#include "splines.h"
+#include "state.h"
+#include "validate.h"
+
+namespace quarel {
+
+namespace {
+
+// The Cp plot buffers of the window hold 500 values: npa + 1 body nodes.
+constexpr int kMaxPlotPanels = 499;
+// A turn of the section to its chord line that is reported (degrees).
+constexpr double kReportedRotation = 0.01;
+
+}  // namespace
+
+void RunControl::takeWarnings() {
+    for (std::string& w : msg::takeWarnings()) warnings_.push_back(std::move(w));
+}
+
+// ---------------------------------------------------------------------------
+// Open
+// ---------------------------------------------------------------------------
+
+namespace {
+
+// Reads the program's own input file named in `names` (title stored there).
+JobParameters readJob(FileNames& names, const JobParameters& start, int& designMode) {
+    JobParameters read;
+    read.DSGRID = start.DSGRID;
+    double sweep = 0.0, diagDom = 0.0;
+    ReadGeom(names, read.mach, read.alpha, read.gamma, sweep, diagDom, read.maxResidual, read.NPA,
+             read.NCO, read.NBH, read.Kgrid, read.linearIterations, read.gmresDim,
+             read.liftCorrection, read.designRegime, read.designLeadBoundary, designMode,
+             read.NCONT, read.XCONT, read.YCONT, read.DSGRID);
+    read.swept = sweep;
+    read.diagDom = diagDom;
+    return read;
+}
+
+void setTitle(FileNames& names, std::string title) {
+    title = title.substr(0, kNameField);
+    while (!title.empty() && title.back() == ' ') title.pop_back();
+    std::memset(names.title, 0, sizeof names.title);
+    std::memcpy(names.title, title.data(), title.size());
+    names.titleLen = static_cast<int32_t>(title.size()) + 1;
+}
+
+}  // namespace
+
+JobParameters ReadInputFile(const std::string& path, std::string& title) {
+    FileNames names;
+    std::snprintf(names.inputName, sizeof names.inputName, "%s", path.c_str());
+    int designMode = 0;
+    const JobParameters job = readJob(names, JobParameters{}, designMode);
+    title = nameOf(names.title, kNameField);
+    return job;
+}
+
+void RunControl::open(const std::string& path, const JobParameters* templ) {
+    JobFiles files = JobFiles::forInput(path);
+    msg::console("File=" + path);
+
+    // Read into a fresh job: a file that fails leaves the job as it was.
+    JobParameters read;
+    int designMode = 0;
+    std::vector<std::string> notes;
+    std::string text;
+    {
+        std::ifstream f(path, std::ios::binary);
+        std::ostringstream s;
+        if (f) s << f.rdbuf();
+        text = s.str();
+    }
+    if (!text.empty() && RecogniseCoordinates(text) != CoordinateLayout::None) {
+        const Section section = ReadSection(text, path);
+        read = templ != nullptr ? *templ : DefaultJob();
+        SetContour(read, section);
+        setTitle(files.names, section.name);
+        notes = section.notes;
+    } else {
+        read = readJob(files.names, job, designMode);
+    }
+
+    files_ = std::move(files);
+    job = read;
+    design = DesignState{};
+    design.designMode = designMode;
+    level_ = GridLevel{};
+    runStage_ = 1;
+    gridMade_ = false;
+    calculationArmed_ = false;
+    hasResults_ = false;
+    rotationNote_.clear();
+    warnings_ = notes;
+}
+
+std::string RunControl::title() const {
+    return nameOf(files_.names.title, kNameField);
+}
+
+// ---------------------------------------------------------------------------
+// Grid calculation
+// ---------------------------------------------------------------------------
+
+void RunControl::gridCalculation() {
+    warnings_.clear();
+    if (!fileOpen()) throw ParameterError("There's no open DATA file.");
+    // Every check comes before the first array is touched.
+    ValidateGrid(job.NPA, job.NCO, job.NBH, job.Kgrid, job.gmresDim, job.XCONT, job.YCONT,
+                 job.NCONT);
+    ValidateFlow(job.mach, job.alpha, job.swept, job.diagDom, job.maxResidual,
+                 job.linearIterations);
+    ValidateGrowthRatios(job.DSGRID);
+    if (!(gridOptions_.farBoundary >= kMinFarBoundary &&
+          gridOptions_.farBoundary <= kMaxFarBoundary))
+        throw ParameterError("The far boundary at " + std::to_string(gridOptions_.farBoundary) +
+                             " chords: it lies 7 to 1000 chords from the section.");
+    if (static_cast<long>(job.Kgrid) * job.NPA > kMaxPlotPanels) {
+        throw ParameterError(
+            "Kgrid*NPA = " + std::to_string(static_cast<long>(job.Kgrid) * job.NPA) +
+            " panels: the Cp plot holds at most " + std::to_string(kMaxPlotPanels) + ".");
+    }
+
+    // In design mode the restart file may be missing: keep what is needed
+    // to put the job back as it was.
+    const bool designRun = design.designMode == 1;
+    struct SavedGrid {
+        ArraySnapshot arrays;
+        GridLevel level;
+        FreeStream flow;
+        DesignState design;
+        RunStatus status;
+    };
+    std::unique_ptr<SavedGrid> saved;
+    if (designRun) {
+        saved.reset(new SavedGrid{ArraySnapshot::ofGrid(), level_, flow_, design, status_});
+    }
+
+    // A converged solution of the same grid can start the next calculation.
+    const GridLevel previousFine = level_.fineLevel();
+    const bool previousSolution = warmStart_ && hasResults_ && !designRun;
+
+    // 1.-5. Fine-grid sizes and free-stream factors.
+    level_ = GridLevel::fine(job.NPA, job.NCO, job.NBH, job.Kgrid);
+    flow_ = FreeStream::of(job.mach, job.gamma, job.alpha, job.swept);
+    design.alphaCorrFactor = 1.0;
+    design.alphaShift = 0.0;
+    design.iLead = level_.npa / 2;
+    const int NX = level_.NX, NY = level_.NY, k = level_.k;
+
+    // 6. No transpiration on a new grid.
+    for (int i = 0; i <= NX; ++i) {
+        vfx(i) = 0.0;
+        vdu(i) = 0.0;
+        design.dyCorr[static_cast<size_t>(i)] = 0.0;
+    }
+
+    // 7. Surface distribution and grid.
+    const double divisor = flow_.ordinateDivisor();
+    PrepContour(job.XCONT, job.YCONT, job.NCONT, level_.npa, design.x0, design.chordInclination,
+                divisor);
+    rotationNote_.clear();
+    if (std::fabs(design.chordInclination) > kReportedRotation) {
+        // The section is turned to put its chord on the x-axis; users who
+        // measure alpha from the file's x-axis need to know by how much.
+        int le = 1;
+        for (int m = 2; m <= job.NCONT; ++m)
+            if (job.XCONT(m) < job.XCONT(le)) le = m;
+        char b[400];
+        std::snprintf(b, sizeof b,
+                      "The section was turned %.3f degrees nose %s to put its chord on the "
+                      "x-axis: the chord runs from the leading edge (the point of smallest x, "
+                      "x = %.6g, y = %.6g) to the midpoint of the first and the last point, and "
+                      "alpha is measured from it, not from the x-axis of the file.",
+                      std::fabs(design.chordInclination),
+                      design.chordInclination < 0.0 ? "down" : "up", job.XCONT(le), job.YCONT(le));
+        rotationNote_ = b;
+        log_.append(std::string(" Note: ") + b);
+    }
+    {
+        // Growth ratios that do not suit the grid can make the spacing
+        // interpolation fail at many stations, each with a block of text:
+        // the user gets one message that counts them and shows the first.
+        msg::ConsoleHold hold(true);
+        GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, gridOptions_);
+        foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
+        std::vector<std::string> w = msg::takeWarnings();
+        std::vector<std::string> faults, others;
+        for (std::string& t : w)
+            (t.find("***") != std::string::npos ? faults : others).push_back(t);
+        if (faults.size() > 1) {
+            hold.drop();
+            std::string first = faults.front();
+            while (!first.empty() && (first.front() == ' ' || first.front() == '\n'))
+                first.erase(first.begin());
+            msg::warning("The grid generation met " + std::to_string(faults.size()) +
+                         " interpolation faults (the spacing along the grid lines could not "
+                         "be interpolated: the growth ratios do not suit these grid sizes). "
+                         "The first:\n" +
+                         first);
+            for (const std::string& t : others) msg::warning(t);
+        } else {
+            for (const std::string& t : w) warnings_.push_back(t);
+        }
+    }
+    takeWarnings();
+
+    // 8. Keep the fine grid and the body as generated.
+    bool sameGrid =
+        previousSolution && previousFine.NX == NX && previousFine.NY == NY && previousFine.k == k;
+    for (int j = 1; j <= NY && sameGrid; ++j) {
+        for (int i = 0; i <= NX; ++i) {
+            if (xgs(i, j) != xg(i, j) || ygs(i, j) != yg(i, j)) {
+                sameGrid = false;
+                break;
+            }
+        }
+    }
+    warmStarted_ = sameGrid;
+    for (int j = 1; j <= NY; ++j) {
+        for (int i = 0; i <= NX; ++i) {
+            xgs(i, j) = xg(i, j);
+            ygs(i, j) = yg(i, j);
+        }
+    }
+    design.yBody0.assign(static_cast<size_t>(NX - 2 * k + 1), 0.0);
+    design.xBody0.assign(design.yBody0.size(), 0.0);
+    for (int i = k; i <= NX - k; ++i) {
+        design.yBody0[static_cast<size_t>(i - k)] = yg(i, 1);
+        design.xBody0[static_cast<size_t>(i - k)] = xg(i, 1);
+    }
+
+    // 9.
+    MaxThickness(level_.k, level_.NX, level_.iMid, design.iMaxThick, design.maxThick);
+
+    if (designRun) {
+        // 10. Start from the potential of the previous analysis.
+        try {
+            ReadRestart(files_.names, level_.NY, level_.NX, level_.k, status_.iterCount,
+                        status_.iterTotal, design.designEnd, job.designLeadBoundary, flow_.cu,
+                        flow_.su, flow_.cosSweep, design.designLift);
+        } catch (...) {
+            // A missing or short restart or Cp file: put the job back as it
+            // was before this command, so the solution on screen stays.
+            saved->arrays.restore();
+            level_ = saved->level;
+            flow_ = saved->flow;
+            design = saved->design;
+            status_ = saved->status;
+            throw;
+        }
+        GridMetric(level_.NY, level_.NX);
+        FarField(flow_.mach, level_.NX, level_.NY, flow_.cosSweep);
+        InitialiseFlowArrays(level_.NY, level_.NX);
+        FarFieldValues(level_.k, level_.NX, level_.NY, flow_.cu, flow_.su);
+        if (flow_.mach > 0.0) {
+            const double circ = Circulation(NX, k);
+            for (int i = 1; i <= NX - 1; ++i)
+                JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep);
+            for (int j = 1; j <= NY - 1; ++j)
+                IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
+        }
+        results.clift = 0.0;
+        SurfaceResults(NY, k, NX, flow_.mach, flow_.gamma, results.cdrag, results.clift, flow_.cu,
+                       flow_.su, flow_.cosSweep, flow_.sin2Sweep, results.cpStar);
+        results.cpDeviation =
+            CpDeviation(level_, DesignRows{design.designMode, job.designRegime, design.designEnd});
+    } else {
+        // 11. Free stream on the fine grid, then the first (coarsest) level;
+        // or, for a warm start, the previous solution of this very grid, on
+        // the fine grid alone.
+        status_.iterCount = 0;
+        status_.iterTotal = 0;
+        if (warmStarted_) {
+            runStage_ = 2;
+            gridMade_ = true;
+            calculationArmed_ = true;
+            takeWarnings();
+            return;
+        }
+        for (int j = 1; j <= NY; ++j) {
+            for (int i = 0; i <= NX; ++i) {
+                const double p = flow_.cu * xg(i, j) + flow_.su * yg(i, j);
+                phi(i, j) = p;
+                phis(i, j) = p;
+            }
+        }
+        level_ = level_.coarsened(job.Kgrid);
+        // The arrays now hold the new grid and its free stream: results of
+        // an earlier calculation can no longer be shown or saved from them.
+        hasResults_ = false;
+        resultNotes_.clear();
+    }
+
+    // 12.
+    runStage_ = 2;
+    gridMade_ = true;
+    calculationArmed_ = true;
+    takeWarnings();
+}
+
+// ---------------------------------------------------------------------------
+// Calculation
+// ---------------------------------------------------------------------------
+
+// Everything a calculation may change, to put back when it is stopped or
+// breaks down.
+struct RunControl::Saved {
+    ArraySnapshot arrays;
+    JobParameters job;  // a design iteration turns the angle of attack
+    GridLevel level;
+    FreeStream flow;
+    Results results;
+    DesignState design;
+    RunStatus status;
+    int runStage;
+    bool gridMade, calculationArmed, hasResults;
+    JobParameters resultsJob;
+    std::vector<std::string> resultNotes;
+};
+
+RunControl::Saved RunControl::save() const {
+    return Saved{ArraySnapshot::ofResults(),
+                 job,
+                 level_,
+                 flow_,
+                 results,
+                 design,
+                 status_,
+                 runStage_,
+                 gridMade_,
+                 calculationArmed_,
+                 hasResults_,
+                 resultsJob_,
+                 resultNotes_};
+}
+
+void RunControl::restore(const Saved& saved) {
+    saved.arrays.restore();
+    job = saved.job;
+    level_ = saved.level;
+    flow_ = saved.flow;
+    results = saved.results;
+    design = saved.design;
+    status_ = saved.status;
+    runStage_ = saved.runStage;
+    gridMade_ = saved.gridMade;
+    calculationArmed_ = saved.calculationArmed;
+    hasResults_ = saved.hasResults;
+    resultsJob_ = saved.resultsJob;
+    resultNotes_ = saved.resultNotes;
+}
+
+RunControl::CalcOutcome RunControl::calculate() {
+    if (!fileOpen()) return CalcOutcome::NoFile;
+    // A run that is stopped or breaks down must not leave a half-finished
+    // solution behind: the previous results (or none) stay, consistent with
+    // the arrays, the files and the fields.
+    const Saved before = save();
+    auto putBack = [&]() {
+        std::vector<std::string> w = std::move(warnings_);
+        restore(before);
+        warnings_ = std::move(w);
+        takeWarnings();
+    };
+    try {
+        // Once the section has been changed by a design iteration, the grid
+        // calculation (which would build the grid of the input contour
+        // again) no longer runs.
+        if (design.globalIteration == 0) {
+            gridCalculation();
+            if (foldedCells_ > 0) {
+                // The flow cannot be solved on cells that are turned over:
+                // say so now instead of breaking down on them.
+                putBack();
+                throw ParameterError(
+                    "The grid is folded (" + std::to_string(foldedCells_) +
+                    " cells turned over, the first at i=" + std::to_string(foldedI_) +
+                    ", j=" + std::to_string(foldedJ_) +
+                    "), so no flow can be calculated on it. Choose smaller growth ratios or "
+                    "other grid sizes (NPA, NCO, NBH, Kgrid) and look at it after Grid "
+                    "Calculation.");
+            }
+        } else {
+            warnings_.clear();
+        }
+        if (design.designMode == 1) {
+            // One global iteration changes the section and restarts the flow
+            // on the coarsest level; a refused one leaves everything as it
+            // was.
+            const double before = results.cpDeviation;
+            try {
+                DesignGlobalIteration(job, level_, flow_, design, results, status_, log_,
+                                      lastDesign_, gridOptions_);
+            } catch (const DesignRefused&) {
+                takeWarnings();
+                throw;
+            }
+            takeWarnings();
+            design.globalIteration += 1;
+            runDriver();
+            takeWarnings();
+            const std::string stall = DesignStallWarning(
+                before, results.cpDeviation, level_,
+                DesignRows{design.designMode, job.designRegime, design.designEnd},
+                job.designLeadBoundary);
+            designStalled_ = !stall.empty();
+            if (designStalled_) {
+                warnings_.push_back(stall);
+                log_.append(" Warning: " + stall);
+            }
+            calculationArmed_ = true;
+            resultNotes_ = warnings_;
+            return CalcOutcome::Done;
+        }
+        if (runStage_ > 2) return CalcOutcome::AlreadyDone;
+        runDriver();
+    } catch (const RunStopped&) {
+        putBack();
+        return CalcOutcome::Stopped;
+    } catch (const SolverError&) {
+        putBack();
+        throw;
+    }
+    takeWarnings();
+    resultNotes_ = warnings_;
+    // After an analysis the same flow is not calculated again until an
+    // input changes; in design mode every "Calculation" is a new iteration.
+    calculationArmed_ = design.designMode == 1;
+    return CalcOutcome::Done;
+}
+
+void RunControl::runDriver() {
+    runStage_ = 2;
+    const JobParameters inputs = job;
+    RunDriver driver(level_, status_, log_, results, newtonOptions_);
+    driver.run(job, flow_, DesignRows{design.designMode, job.designRegime, design.designEnd},
+               progress_);
+    runStage_ = 3;
+    hasResults_ = true;
+    resultsJob_ = inputs;
+    const GridLevel& l = level_;
+    if (design.designMode == 1) {
+        // "Clift current=" follows the designed section; "Clift=" and
+        // "Clift target=" show the lift of the target.
+        results.cliftCurrent =
+            IntegratedLift(cpf.data(), l.k, l.NX, flow_.cu, flow_.su, flow_.cosSweep);
+        results.clift = IntegratedLift(cps.data(), l.k, l.NX, flow_.cu, flow_.su, flow_.cosSweep);
+        results.cliftTarget = results.clift;
+    } else {
+        results.clift = IntegratedLift(cpf.data(), l.k, l.NX, flow_.cu, flow_.su, flow_.cosSweep);
+        results.cliftCurrent = results.clift;
+        SaveSolution(files_.names, l.NY, l.NX, l.k, l.gridStep, status_.iterCount,
+                     status_.iterTotal, job.mach, job.alpha, flow_.sweepRad, results.clift,
+                     results.cdrag);
+    }
+}
+
+void RunControl::flowChanged() {
+    // Without a file the stage stays 0, so that "Calculation" still reports
+    // the missing file.
+    if (runStage_ >= 1) runStage_ = 2;
+    calculationArmed_ = true;
+}
+
+void RunControl::acceptTarget() {
+    design.targetAccepted = true;
+    design.designMode = 1;
+    calculationArmed_ = true;
+}
+
+// ---------------------------------------------------------------------------
+// Result and iteration-log files
+// ---------------------------------------------------------------------------
+
+std::string RunControl::saveResult() {
+    saveCounter_ += 1;
+    if (!fileOpen()) throw FileError("There's no open DATA file: no result file is written.");
+    if (!hasResults_) {
+        throw FileError(
+            "There are no results to write: the grid was calculated again since the last "
+            "calculation. Press Calculation first.");
+    }
+    const std::string path = files_.resultName(saveCounter_);
+    // The file describes the results: it carries the inputs they were
+    // computed with, even when a panel value has changed since.
+    const JobParameters& inputs = hasResults_ ? resultsJob_ : job;
+    WriteTextFile(
+        path, ResultFileText(files_.names, level_, inputs, results, flow_, design.designMode == 1),
+        "result file");
+    return path;
+}
+
+bool RunControl::writeIterationLog() const {
+    return log_.write(files_.itrPath);
+}
+
+}  // namespace quarel
+
+namespace quarel {
+
+bool RunControl::resultsStale() const {
+    return hasResults_ && !SameInputs(job, resultsJob_);
+}
+
+bool SameInputs(const JobParameters& a, const JobParameters& b) {
+    for (int m = 1; m <= 13; ++m) {
+        if (a.DSGRID(m) != b.DSGRID(m)) return false;
+    }
+    return a.NPA == b.NPA && a.NCO == b.NCO && a.NBH == b.NBH && a.Kgrid == b.Kgrid &&
+           a.alpha == b.alpha && a.mach == b.mach && a.swept == b.swept && a.gamma == b.gamma &&
+           a.diagDom == b.diagDom && a.maxResidual == b.maxResidual &&
+           a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim;
+}
+
+}  // namespace quarel
+
+// ---------------------------------------------------------------------------
+// The section
+// ---------------------------------------------------------------------------
+
+namespace quarel {
+
+RunControl::Outline RunControl::inputSection() const {
+    Outline o;
+    if (!fileOpen()) return o;
+    for (int m = 1; m <= job.NCONT; ++m) {
+        o.x.push_back(job.XCONT(m));
+        o.y.push_back(job.YCONT(m));
+    }
+    return o;
+}
+
+RunControl::Outline RunControl::startSection() const {
+    Outline o;
+    if (!gridMade_) return o;
+    o.x = design.xBody0;
+    o.y = design.yBody0;
+    // The grid is generated on ordinates divided by the sweep factor.
+    for (double& y : o.y) y *= flow_.ordinateDivisor();
+    return o;
+}
+
+RunControl::Outline RunControl::currentSection() const {
+    Outline o;
+    if (!gridMade_) return o;
+    // The saved fine grid follows every design iteration; the grid of the
+    // level being solved may be a coarse one.
+    const GridLevel fine = level_.fineLevel();
+    for (int i = fine.k; i <= fine.NX - fine.k; ++i) {
+        o.x.push_back(xgs(i, 1));
+        o.y.push_back(ygs(i, 1) * flow_.ordinateDivisor());
+    }
+    return o;
+}
+
+RunControl::Outline RunControl::surfaceCp() const {
+    Outline o;
+    const GridLevel& l = level_;
+    if (!hasResults_) return o;
+    for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
+        o.x.push_back(0.5 * (xg(i, 1) + xg(i + 1, 1)));
+        o.y.push_back(cpf(i));
+    }
+    return o;
+}
+
+RunControl::Outline RunControl::designTarget() const {
+    Outline o;
+    const GridLevel& l = level_;
+    if (design.designMode != 1 || !gridMade_ || !l.isFine()) return o;
+    for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
+        o.x.push_back(0.5 * (xg(i, 1) + xg(i + 1, 1)));
+        o.y.push_back(cps(i));
+    }
+    return o;
+}
+
+void RunControl::saveSection(const std::string& inputPath,
+                             const std::string& coordinatePath) const {
+    if (!gridMade_) throw FileError("There is no section on a grid yet: press Grid Calculation.");
+    if (!inputPath.empty()) {
+        ReplaceTextFile(
+            inputPath, DesignedInputText(title(), job, level_.fineLevel(), flow_.ordinateDivisor()),
+            "section input file");
+    }
+    if (!coordinatePath.empty()) {
+        const Outline o = currentSection();
+        std::string text = title() + "\n";
+        char line[64];
+        for (std::size_t n = 0; n < o.x.size(); ++n) {
+            std::snprintf(line, sizeof line, "%.7f %.7f\n", o.x[n], o.y[n]);
+            text += line;
+        }
+        ReplaceTextFile(coordinatePath, text, "section coordinate file");
+    }
+}
+
+}  // namespace quarel

@@ -1,0 +1,224 @@
+// Run control of a Quarel job: the commands of the main window ("Open",
+// "Grid Calculation", "Calculation", "Save Result", the problem and regime
+// choice) and the state they leave, from which the window derives what it
+// shows and which commands it offers.  Plain C++: the main window owns one
+// and binds its fields to `job`, `results` and `design`; the batch program
+// and the tests drive the same object without a display.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "CGRD1.h"
+#include "DesignIteration.h"
+#include "FreeStream.h"
+#include "GridLevel.h"
+#include "JobFiles.h"
+#include "JobParameters.h"
+#include "RunDriver.h"
+
+namespace quarel {
+
+class RunControl {
+public:
+    // ---- Data the panels bind to ----------------------------------------
+    JobParameters job;
+    Results results;
+    DesignState design;
+
+    // ---- Commands ---------------------------------------------------------
+    // "Open": derives the file names, reads the file and puts its values on
+    // the panels.  Writes the console line "File=<path>".  Throws FileError
+    // (nothing changed) on a bad path or file.  A section coordinate file
+    // (CoordinateFile.h) is taken with the parameters of `templ`, or the
+    // built-in defaults; what had to be changed on the section is listed
+    // in warnings().
+    void open(const std::string& path, const JobParameters* templ = nullptr);
+
+    // The title of the job (the input file's first line, or the name line
+    // of a coordinate file).
+    std::string title() const;
+
+    // "Grid Calculation".  Throws ParameterError before any array is
+    // touched when the panel values do not fit; FileError in design mode
+    // when the restart or Cp file is missing (everything as it was).
+    void gridCalculation();
+
+    enum class CalcOutcome { NoFile, AlreadyDone, Done, Stopped };
+    // "Calculation": the grid calculation when no design iteration has
+    // been made; in design mode one design global iteration (globalIteration
+    // counts them); then the coarse-to-fine run.  NoFile when no file is
+    // open.  Throws ParameterError (nothing changed), FileError (in design
+    // mode also a missing restart or Cp file), DesignRefused (the
+    // iteration could not be made; section, grid, potential and angle as
+    // before) or SolverError.  A run that breaks down (SolverError) or is
+    // stopped by the progress hook (Stopped) leaves the job, the arrays,
+    // the results and the files as they were before the command; only the
+    // iteration log keeps its lines.  A FileError from writing the
+    // restart/Cp files comes after a complete run.
+    CalcOutcome calculate();
+
+    // With `on`, a calculation on the same fine grid as the last one starts
+    // from its converged solution on the fine grid alone (polars and Mach
+    // sweeps); otherwise, and whenever the grid differs, from the free
+    // stream on the coarsest level.
+    void setWarmStart(bool on) { warmStart_ = on; }
+    // True when the last grid calculation kept the previous solution.
+    bool warmStarted() const { return warmStarted_; }
+
+    // The linear solve of the Newton steps (the line-preconditioned
+    // restarted GMRES unless chosen otherwise).
+    void setNewtonOptions(const NewtonOptions& options) { newtonOptions_ = options; }
+    const NewtonOptions& newtonOptions() const { return newtonOptions_; }
+    // The grid generation's options (the distance of the far boundary).
+    void setGridOptions(const GridOptions& options) { gridOptions_ = options; }
+    const GridOptions& gridOptions() const { return gridOptions_; }
+    // The fine level of the last calculation met the tolerance with a
+    // settled lift.
+    bool converged() const { return hasResults_ && status_.converged; }
+    // The last calculation's result was flagged as one the isentropic
+    // model does not carry, or as far from the coarser grid's.
+    bool resultFlagged() const { return hasResults_ && status_.implausible; }
+    // The last design global iteration left a Cp deviation that has
+    // stopped falling (DesignStallWarning, among the warnings).
+    bool designStalled() const { return designStalled_; }
+
+    // Called after every Newton step of a calculation (progress display,
+    // stop request); an empty hook removes it.
+    void setProgressHook(ProgressHook hook) { progress_ = std::move(hook); }
+
+    // "Save Result": advances the save counter, writes NAME_N.out.  Returns
+    // the path; throws FileError when the file cannot be written or there
+    // are no results (a new grid has replaced them).
+    std::string saveResult();
+
+    // Writes the iteration-log file (header and every log line).  Returns
+    // false when there is no name or the file cannot be written.
+    bool writeIterationLog() const;
+
+    // A spinner changed alpha, mach or swept: a new calculation may start.
+    void flowChanged();
+    // The "Analysis" / "Design" radio buttons.
+    void setDesignMode(bool design) { this->design.designMode = design ? 1 : 0; }
+    // The design-regime radio buttons (0, 1, 2).
+    void setDesignRegime(int regime) { job.designRegime = regime; }
+    // The Cp editor handed over a target distribution (in cps): the job
+    // goes into design mode.
+    void acceptTarget();
+
+    // ---- State -------------------------------------------------------------
+    // 0 nothing open, 1 file open, 2 grid made or flow changed (a
+    // calculation may start), 3 calculated.
+    int runStage() const { return runStage_; }
+    bool fileOpen() const { return runStage_ >= 1; }
+    // The grid level in the solver arrays (after a run, the fine grid).
+    const GridLevel& level() const { return level_; }
+    const FreeStream& freeStream() const { return flow_; }
+    const JobFiles& files() const { return files_; }
+    const IterationLog& log() const { return log_; }
+    const RunStatus& status() const { return status_; }
+    int saveCounter() const { return saveCounter_; }
+    // Warnings of the last grid calculation or calculation (folded grid
+    // lines, interpolation faults, unconverged levels), for the window or
+    // the batch program to show.
+    const std::vector<std::string>& warnings() const { return warnings_; }
+    // True while the arrays hold the results of a finished calculation.
+    bool hasResults() const { return hasResults_; }
+    // The panel values the results were computed with.
+    const JobParameters& resultsInputs() const { return resultsJob_; }
+    // True when a flow, grid or convergence input has changed since the
+    // results were computed: they belong to the previous inputs.
+    bool resultsStale() const;
+    // What the last design global iteration did.
+    const DesignReport& lastDesign() const { return lastDesign_; }
+    // The turn of the section to its chord line made by the last grid
+    // calculation (degrees, positive nose up; design.chordInclination),
+    // and the note that says so when it exceeds 0.01 degrees (else empty).
+    double chordRotation() const { return design.chordInclination; }
+    const std::string& rotationNote() const { return rotationNote_; }
+    // Warnings of the calculation whose results are kept (a flagged result
+    // keeps saying why, whatever was shown since).
+    const std::vector<std::string>& resultNotes() const { return resultNotes_; }
+
+    // A section outline in chord units with true ordinates, from the
+    // trailing edge over the upper side to the leading edge and back.
+    struct Outline {
+        std::vector<double> x, y;
+    };
+    // The contour of the input file (empty before "Open").
+    Outline inputSection() const;
+    // The section the last grid was generated on (empty before a grid).
+    Outline startSection() const;
+    // The section now in the saved fine grid: after design iterations the
+    // designed one (empty before a grid).
+    Outline currentSection() const;
+    // The computed Cp (y) over the face centres (x) of the section, from the
+    // upper trailing edge round to the lower one (empty without results).
+    Outline surfaceCp() const;
+    // In design mode on the fine grid, the target Cp (y) over the face
+    // centres (x) of the section; empty otherwise.
+    Outline designTarget() const;
+    // Writes the current section as an input file (the job's parameters,
+    // so that opening it gives this section again) at `inputPath` and as a
+    // plain list of x y lines at `coordinatePath` (either may be empty).
+    // Throws FileError.
+    void saveSection(const std::string& inputPath, const std::string& coordinatePath) const;
+
+    // ---- What the window offers ---------------------------------------------
+    // One file per program run.
+    bool canOpen() const { return !fileOpen(); }
+    bool gridTabEnabled() const { return fileOpen() && !design.targetAccepted; }
+    // Not once a design iteration has changed the section: the grid
+    // calculation would build the grid of the input contour again.
+    bool canGridCalculate() const { return fileOpen() && design.globalIteration == 0; }
+    bool calculationTabEnabled() const { return gridMade_; }
+    bool canViewGrid() const { return gridMade_; }
+    // The Calculation tab's "Calculation": after a grid calculation, a
+    // spinner change or an accepted target; not after an analysis run.
+    bool calculationOffered() const { return calculationArmed_; }
+    bool canViewResults() const { return hasResults_; }  // "Cp View", "M View", "Save Result"
+    bool canEditCp() const { return hasResults_ && design.globalIteration == 0; }
+    // "Analysis", "Design" and the "Inverse" tab.
+    bool problemChoiceEnabled() const { return design.targetAccepted; }
+
+private:
+    void runDriver();
+    void takeWarnings();
+    struct Saved;
+    Saved save() const;
+    void restore(const Saved& saved);
+
+    GridLevel level_;
+    FreeStream flow_;
+    JobFiles files_;
+    IterationLog log_;
+    RunStatus status_;
+    std::vector<std::string> warnings_;
+    int runStage_ = 0;
+    int saveCounter_ = 0;
+    bool gridMade_ = false;
+    bool calculationArmed_ = false;
+    bool hasResults_ = false;
+    bool warmStart_ = false, warmStarted_ = false;
+    // Cells of the last grid that are turned over, and the first of them.
+    int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
+    JobParameters resultsJob_;
+    ProgressHook progress_;
+    NewtonOptions newtonOptions_;
+    GridOptions gridOptions_;
+    DesignReport lastDesign_;
+    std::string rotationNote_;
+    bool designStalled_ = false;
+    std::vector<std::string> resultNotes_;
+};
+
+// Reads the program's own input file at `path` (the job and its title).
+// Throws FileError.
+JobParameters ReadInputFile(const std::string& path, std::string& title);
+
+// True when the two jobs have the same flow, grid and convergence inputs
+// (the values a result depends on).
+bool SameInputs(const JobParameters& a, const JobParameters& b);
+
+}  // namespace quarel
