@@ -628,6 +628,7 @@ void NewtonStep(const int& NY, const int& k, const int& NX, const double& mach, 
     // Only the step that directly follows the last one on the same grid may
     // take that step back.
     const bool sameLevel = ITR == lastItr + 1 && NX == lastNX && NY == lastNY && k == lastK;
+    iluSolver.ilu.setThreads(options.threads);
     if (!sameLevel) {
         haveBefore = false;
         travelling = false;

@@ -41,6 +41,10 @@ enum class LinearMethod {
 const char* LinearMethodName(LinearMethod method);
 bool ParseLinearMethod(const char* name, LinearMethod& method);
 
+// Threads named by the environment variable QUAREL_THREADS (a whole number
+// from 1), else 0: all cores.
+int ThreadsFromEnvironment();
+
 // Options of the Newton step, set by the caller.
 struct NewtonOptions {
     LinearMethod method = LinearMethod::Direct;
@@ -85,6 +89,9 @@ struct NewtonOptions {
     // control lets the residual and the Mach numbers rise further per step
     // for the rest of the level (SOLV1.cpp, kTravelSteps).
     bool startLevel = false;
+    // Threads of the complete factors' solves (0: all
+    // cores; by default QUAREL_THREADS); the results do not depend on it.
+    int threads = ThreadsFromEnvironment();
 };
 
 }  // namespace quarel
