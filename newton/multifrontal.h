@@ -19,7 +19,7 @@
 //
 // Disjoint subtrees of the dissection are independent: the analysis cuts
 // the tree into a few of them (about equal work) below a top part of
-// separators, and Solve runs the subtrees on the threads (OpenMP) and the
+// separators, and Solve runs the subtrees on the threads and the
 // top part after them; Factor takes them one after the other (see there
 // why).  Every front is computed by the same operations in the same order
 // whatever the number of threads, and the updates a subtree's forward solve
