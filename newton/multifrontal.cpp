@@ -280,10 +280,11 @@ bool MultifrontalLu::Factor(const SparseRows& a) {
     if (a.n != n_ || n_ == 0) return false;
     // One thread: the system's serial OpenBLAS is not safe to call from two
     // threads at once in its LAPACK and level-3 routines (with the
-    // subtrees factored side by side, 1 to 8 in 500 factorisations of a
-    // 200 x 60 grid matrix differed from the one-thread factors; none with
-    // the dense kernels serialised).  Its level-2 routines, which the solves
-    // use, gave the same bits in every one of 1650 two-thread solves.
+    // subtrees factored side by side, up to 42 in 300 factorisations of a
+    // 200 x 60 grid matrix differed from the one-thread factors; none of
+    // 500 with the dense kernels serialised, see docs/benchmarks.md).  Its
+    // level-2 routines, which the solves use, gave the same bits in every
+    // one of 1650 two-thread solves.
     frontWork_.resize(1);
     if (frontWork_[0].size() != largestFront_) frontWork_[0].assign(largestFront_, 0.0);
     for (size_t s = 0; s < subtrees_.size(); ++s) {
