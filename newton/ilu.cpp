@@ -351,6 +351,7 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
     complete_ = false;
     if (complete) {
         if (!direct_) direct_ = std::make_unique<SparseLu>();
+        direct_->setThreads(threads_);
         if (!dissection_) {
             // Nested dissection along the grid lines; the pattern of the
             // complete factors' matrix is that of the grid (every slot

@@ -98,6 +98,9 @@ public:
     // complete() says so.
     void Build(const int& NY, const int& k, const int& NX, const int& level,
                const int& gridLevels = 1, const bool& complete = false);
+    // Threads of the complete factors (0: all cores; the results do not
+    // depend on it).
+    void setThreads(int threads) { threads_ = threads; }
     // Whether the last Build made complete factors.
     bool complete() const { return complete_; }
 
@@ -182,6 +185,7 @@ private:
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
     std::unique_ptr<SparseLu> direct_;        // complete factors (made on first use)
+    int threads_ = 0;
     std::unique_ptr<Dissection> dissection_;  // their order of elimination (made once per grid)
     bool complete_ = false;                   // the last Build factored completely
     std::vector<Level> coarse_;

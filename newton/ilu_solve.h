@@ -27,6 +27,9 @@ public:
                const bool& complete = false);
     // Whether the last build made complete factors.
     bool complete() const { return ilu_.complete(); }
+    // Threads of the complete factors' solves (0: all cores; the results do
+    // not depend on it).
+    void setThreads(int threads) { ilu_.setThreads(threads); }
 
     // Solves for the correction (in corr; the linear residual it leaves in
     // gmr) until the largest linear residual is at most tau, with the

@@ -29,7 +29,9 @@ constexpr int kFallbackDimension = 4;
 }  // namespace
 
 FactoredMethod::FactoredMethod(const NewtonOptions& options)
-    : fill_(options.fill), levels_(options.method == LinearMethod::Ilu ? 1 : options.gridLevels) {}
+    : fill_(options.fill), levels_(options.method == LinearMethod::Ilu ? 1 : options.gridLevels) {
+    ilu_.setThreads(options.threads);
+}
 
 void FactoredMethod::beforeExactRows(const LinearStep& step, bool chord) {
     // The factors are those of the approximate rows, whose diagonal

@@ -2,7 +2,9 @@
 #include "multifrontal.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <thread>
 
 extern "C" {
 #include <cblas.h>
@@ -12,9 +14,43 @@ void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, i
 
 namespace quarel {
 
+namespace {
+
+// Subtrees the analysis cuts the dissection into for the threads: enough
+// for the dynamic schedule to even out their different costs on two to
+// four cores, few enough that the top part above them stays small.
+constexpr size_t kSubtrees = 8;
+
+// Calls work(s, thread) for s = 0 .. count-1 on `threads` threads (the
+// caller's being thread 0), each taking the next s when it is done.  The
+// threads are started per call and joined, not kept spinning: on a machine
+// shared with other work, OpenMP's spinning waits made the two-thread run
+// of NACA 0012 on 496 x 97 slower than one thread (user time 4.7 s against
+// 2.7 s, wall time 1.4 times as long, at a load of 18 on 2 cores).
+template <typename Work>
+void SideBySide(int count, int threads, const Work& work) {
+    threads = std::max(1, std::min(threads, count));
+    std::atomic<int> next{0};
+    auto take = [&](int thread) {
+        for (int s = next++; s < count; s = next++) work(s, thread);
+    };
+    std::vector<std::thread> others;
+    for (int t = 1; t < threads; ++t) others.emplace_back(take, t);
+    take(0);
+    for (std::thread& t : others) t.join();
+}
+
+}  // namespace
+
+int MultifrontalLu::Threads() const {
+    if (threads_ > 0) return threads_;
+    return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+}
+
 bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
     n_ = 0;
     fronts_.clear();
+    subtrees_.clear();
     factorSize_ = 0;
     const int n = a.n;
     const int blocks = static_cast<int>(d.blocks.size());
@@ -139,6 +175,62 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
         if (child != low[t] - 1) return false;
     }
 
+    // Subtrees for the threads: the largest one (by the work of its fronts)
+    // is split into its children's until there are enough; the blocks it
+    // was split at form the top part.
+    std::vector<double> work(blocks);
+    std::vector<int> cut;
+    for (int t = 0; t < blocks; ++t) {
+        const double p = fronts_[t].pivots, b = fronts_[t].boundary;
+        work[t] = p * p * p / 3.0 + p * p * b + p * b * b + 1.0;
+        for (int c : kids[t]) work[t] += work[c];
+        if (d.blocks[t].parent < 0) cut.push_back(t);
+    }
+    subtreeOf_.assign(blocks, -1);
+    while (cut.size() < kSubtrees) {
+        const auto largest = std::max_element(cut.begin(), cut.end(),
+                                              [&](int x, int y) { return work[x] < work[y]; });
+        const int t = *largest;
+        if (kids[t].empty()) break;
+        cut.erase(largest);
+        cut.insert(cut.end(), kids[t].begin(), kids[t].end());
+    }
+    std::sort(cut.begin(), cut.end());
+    for (int root : cut) {
+        Subtree s;
+        s.first = low[root];
+        s.last = root;
+        s.end = d.blocks[root].last;
+        size_t stack = 0;
+        for (int t = s.first; t <= s.last; ++t) {
+            subtreeOf_[t] = static_cast<int>(subtrees_.size());
+            for (int c : kids[t])
+                stack -= static_cast<size_t>(fronts_[c].boundary) * fronts_[c].boundary;
+            stack += static_cast<size_t>(fronts_[t].boundary) * fronts_[t].boundary;
+            s.stack = std::max(s.stack, stack);
+        }
+        subtrees_.push_back(s);
+    }
+    // The top part keeps its own stack; a subtree's root leaves its Schur
+    // complement at the start of the subtree's.
+    stackSize_ = 0;
+    stack = 0;
+    units_.clear();
+    for (int t = 0; t < blocks;) {
+        const int s = subtreeOf_[t];
+        if (s >= 0) {
+            units_.push_back(-1 - s);
+            t = subtrees_[s].last + 1;
+            continue;
+        }
+        for (int c : kids[t])
+            if (subtreeOf_[c] < 0)
+                stack -= static_cast<size_t>(fronts_[c].boundary) * fronts_[c].boundary;
+        stack += static_cast<size_t>(fronts_[t].boundary) * fronts_[t].boundary;
+        stackSize_ = std::max(stackSize_, stack);
+        units_.push_back(t++);
+    }
+
     // Matrix entries: each into the front of the block of its
     // first-eliminated index.
     std::vector<int> count(blocks + 1, 0);
@@ -176,110 +268,178 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
     size_t widest = 0;
     for (const Front& F : fronts_) widest = std::max<size_t>(widest, F.boundary);
     t_.assign(widest, 0.0);
+    subtreeStack_.resize(subtrees_.size());
+    outside_.resize(subtrees_.size());
+    for (size_t s = 0; s < subtrees_.size(); ++s) subtreeStack_[s].assign(subtrees_[s].stack, 0.0);
+    frontWork_.clear();
+    solveWork_.clear();
     return true;
 }
 
 bool MultifrontalLu::Factor(const SparseRows& a) {
     if (a.n != n_ || n_ == 0) return false;
-    size_t top = 0;
-    for (size_t t = 0; t < fronts_.size(); ++t) {
-        const Front& F = fronts_[t];
-        const int np = F.pivots, nb = F.boundary, nf = np + nb;
-        double* W = front_.data();
-        std::fill(W, W + static_cast<size_t>(nf) * nf, 0.0);
-        for (int k = F.entryStart; k < F.entryEnd; ++k) W[local_[k]] += a.val[entry_[k]];
-        // The Schur complements of the blocks below, the last pushed first.
-        // (The last child is the block before t, and each child before it
-        // ends where the next one's subtree begins.)
-        for (int c = 0, child = static_cast<int>(t) - 1; c < F.children; ++c) {
-            const Front& C = fronts_[child];
-            const int nc = C.boundary;
-            const size_t size = static_cast<size_t>(nc) * nc;
-            const double* S = stack_.data() + top - size;
-            const int* m = map_.data() + C.mapStart;
-            for (int j = 0; j < nc; ++j) {
-                double* col = W + static_cast<size_t>(m[j]) * nf;
-                const double* s = S + static_cast<size_t>(j) * nc;
-                for (int i = 0; i < nc; ++i) col[m[i]] += s[i];
-            }
-            top -= size;
-            child = C.subtreeFirst - 1;
-        }
-        int info = 0;
-        int* piv = pivot_.data() + F.pivotStart;
-        dgetrf_(&np, &np, W, &nf, piv, &info);
-        if (info != 0) return false;
-        for (int i = 0; i < np; ++i)
-            if (!std::isfinite(W[i + static_cast<size_t>(i) * nf])) return false;
-        if (nb > 0) {
-            double* W12 = W + static_cast<size_t>(np) * nf;
-            for (int i = 0; i < np; ++i) {
-                const int p = piv[i] - 1;
-                if (p != i)
-                    for (int j = 0; j < nb; ++j)
-                        std::swap(W12[i + static_cast<size_t>(j) * nf],
-                                  W12[p + static_cast<size_t>(j) * nf]);
-            }
-            cblas_dtrsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasUnit, np, nb, 1.0,
-                        W, nf, W12, nf);
-            cblas_dtrsm(CblasColMajor, CblasRight, CblasUpper, CblasNoTrans, CblasNonUnit, nb, np,
-                        1.0, W, nf, W + np, nf);
-            cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, nb, nb, np, -1.0, W + np, nf,
-                        W12, nf, 1.0, W12 + np, nf);
-        }
-        double* lu = factors_.data() + F.lu;
-        double* upper = factors_.data() + F.upper;
-        double* lower = factors_.data() + F.lower;
-        for (int j = 0; j < np; ++j) {
-            const double* col = W + static_cast<size_t>(j) * nf;
-            std::copy(col, col + np, lu + static_cast<size_t>(j) * np);
-            std::copy(col + np, col + nf, lower + static_cast<size_t>(j) * nb);
-        }
-        double* S = stack_.data() + top;
-        for (int j = 0; j < nb; ++j) {
-            const double* col = W + static_cast<size_t>(np + j) * nf;
-            std::copy(col, col + np, upper + static_cast<size_t>(j) * np);
-            std::copy(col + np, col + nf, S + static_cast<size_t>(j) * nb);
-        }
-        top += static_cast<size_t>(nb) * nb;
+    // One thread: the system's serial OpenBLAS is not safe to call from two
+    // threads at once in its LAPACK and level-3 routines (with the
+    // subtrees factored side by side, up to 42 in 300 factorisations of a
+    // 200 x 60 grid matrix differed from the one-thread factors; none of
+    // 500 with the dense kernels serialised, see docs/benchmarks.md).  Its
+    // level-2 routines, which the solves use, gave the same bits in every
+    // one of 1650 two-thread solves.
+    frontWork_.resize(1);
+    if (frontWork_[0].size() != largestFront_) frontWork_[0].assign(largestFront_, 0.0);
+    for (size_t s = 0; s < subtrees_.size(); ++s) {
+        size_t top = 0;
+        for (int t = subtrees_[s].first; t <= subtrees_[s].last; ++t)
+            if (!FactorFront(a, t, frontWork_[0].data(), subtreeStack_[s].data(), top))
+                return false;
     }
+    size_t top = 0;
+    for (int t = 0; t < static_cast<int>(fronts_.size()); ++t)
+        if (subtreeOf_[t] < 0 && !FactorFront(a, t, front_.data(), stack_.data(), top))
+            return false;
     return true;
+}
+
+bool MultifrontalLu::FactorFront(const SparseRows& a, int t, double* W, double* stack,
+                                 size_t& top) {
+    const Front& F = fronts_[t];
+    const int np = F.pivots, nb = F.boundary, nf = np + nb;
+    std::fill(W, W + static_cast<size_t>(nf) * nf, 0.0);
+    for (int k = F.entryStart; k < F.entryEnd; ++k) W[local_[k]] += a.val[entry_[k]];
+    // The Schur complements of the blocks below, the last pushed first.
+    // (The last child is the block before t, and each child before it
+    // ends where the next one's subtree begins.)  A block of the top part
+    // finds a subtree root's at the start of that subtree's stack.
+    for (int c = 0, child = t - 1; c < F.children; ++c) {
+        const Front& C = fronts_[child];
+        const int nc = C.boundary;
+        const size_t size = static_cast<size_t>(nc) * nc;
+        const double* S;
+        if (subtreeOf_[t] < 0 && subtreeOf_[child] >= 0) {
+            S = subtreeStack_[subtreeOf_[child]].data();
+        } else {
+            S = stack + top - size;
+            top -= size;
+        }
+        const int* m = map_.data() + C.mapStart;
+        for (int j = 0; j < nc; ++j) {
+            double* col = W + static_cast<size_t>(m[j]) * nf;
+            const double* s = S + static_cast<size_t>(j) * nc;
+            for (int i = 0; i < nc; ++i) col[m[i]] += s[i];
+        }
+        child = C.subtreeFirst - 1;
+    }
+    int info = 0;
+    int* piv = pivot_.data() + F.pivotStart;
+    dgetrf_(&np, &np, W, &nf, piv, &info);
+    if (info != 0) return false;
+    for (int i = 0; i < np; ++i)
+        if (!std::isfinite(W[i + static_cast<size_t>(i) * nf])) return false;
+    if (nb > 0) {
+        double* W12 = W + static_cast<size_t>(np) * nf;
+        for (int i = 0; i < np; ++i) {
+            const int p = piv[i] - 1;
+            if (p != i)
+                for (int j = 0; j < nb; ++j)
+                    std::swap(W12[i + static_cast<size_t>(j) * nf],
+                              W12[p + static_cast<size_t>(j) * nf]);
+        }
+        cblas_dtrsm(CblasColMajor, CblasLeft, CblasLower, CblasNoTrans, CblasUnit, np, nb, 1.0, W,
+                    nf, W12, nf);
+        cblas_dtrsm(CblasColMajor, CblasRight, CblasUpper, CblasNoTrans, CblasNonUnit, nb, np, 1.0,
+                    W, nf, W + np, nf);
+        cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, nb, nb, np, -1.0, W + np, nf, W12,
+                    nf, 1.0, W12 + np, nf);
+    }
+    double* lu = factors_.data() + F.lu;
+    double* upper = factors_.data() + F.upper;
+    double* lower = factors_.data() + F.lower;
+    for (int j = 0; j < np; ++j) {
+        const double* col = W + static_cast<size_t>(j) * nf;
+        std::copy(col, col + np, lu + static_cast<size_t>(j) * np);
+        std::copy(col + np, col + nf, lower + static_cast<size_t>(j) * nb);
+    }
+    double* S = stack + top;
+    for (int j = 0; j < nb; ++j) {
+        const double* col = W + static_cast<size_t>(np + j) * nf;
+        std::copy(col, col + np, upper + static_cast<size_t>(j) * np);
+        std::copy(col + np, col + nf, S + static_cast<size_t>(j) * nb);
+    }
+    top += static_cast<size_t>(nb) * nb;
+    return true;
+}
+
+void MultifrontalLu::ForwardFront(int t, double* w, double* tw, int end,
+                                  std::vector<std::pair<int, double>>* out) const {
+    const Front& F = fronts_[t];
+    const int np = F.pivots, nb = F.boundary;
+    double* z = w + F.first;
+    const int* piv = pivot_.data() + F.pivotStart;
+    for (int i = 0; i < np; ++i) {
+        const int p = piv[i] - 1;
+        if (p != i) std::swap(z[i], z[p]);
+    }
+    cblas_dtrsv(CblasColMajor, CblasLower, CblasNoTrans, CblasUnit, np, factors_.data() + F.lu, np,
+                z, 1);
+    if (nb > 0) {
+        cblas_dgemv(CblasColMajor, CblasNoTrans, nb, np, 1.0, factors_.data() + F.lower, nb, z, 1,
+                    0.0, tw, 1);
+        const int* b = boundary_.data() + F.boundaryStart;
+        for (int i = 0; i < nb; ++i) {
+            if (b[i] < end)
+                w[b[i]] -= tw[i];
+            else
+                out->emplace_back(b[i], tw[i]);
+        }
+    }
+}
+
+void MultifrontalLu::BackFront(int t, double* w, double* tw) const {
+    const Front& F = fronts_[t];
+    const int np = F.pivots, nb = F.boundary;
+    double* z = w + F.first;
+    if (nb > 0) {
+        const int* b = boundary_.data() + F.boundaryStart;
+        for (int i = 0; i < nb; ++i) tw[i] = w[b[i]];
+        cblas_dgemv(CblasColMajor, CblasNoTrans, np, nb, -1.0, factors_.data() + F.upper, np, tw, 1,
+                    1.0, z, 1);
+    }
+    cblas_dtrsv(CblasColMajor, CblasUpper, CblasNoTrans, CblasNonUnit, np, factors_.data() + F.lu,
+                np, z, 1);
 }
 
 void MultifrontalLu::Solve(const double* r, double* y) const {
     double* w = w_.data();
-    double* t = t_.data();
+    const int threads = Threads();
+    const int count = static_cast<int>(subtrees_.size());
+    if (static_cast<int>(solveWork_.size()) < threads) solveWork_.resize(threads);
+    for (std::vector<double>& v : solveWork_)
+        if (v.size() != t_.size()) v.assign(t_.size(), 0.0);
     for (int q = 0; q < n_; ++q) w[q] = r[order_[q]];
-    for (const Front& F : fronts_) {
-        const int np = F.pivots, nb = F.boundary;
-        double* z = w + F.first;
-        const int* piv = pivot_.data() + F.pivotStart;
-        for (int i = 0; i < np; ++i) {
-            const int p = piv[i] - 1;
-            if (p != i) std::swap(z[i], z[p]);
-        }
-        cblas_dtrsv(CblasColMajor, CblasLower, CblasNoTrans, CblasUnit, np, factors_.data() + F.lu,
-                    np, z, 1);
-        if (nb > 0) {
-            cblas_dgemv(CblasColMajor, CblasNoTrans, nb, np, 1.0, factors_.data() + F.lower, nb, z,
-                        1, 0.0, t, 1);
-            const int* b = boundary_.data() + F.boundaryStart;
-            for (int i = 0; i < nb; ++i) w[b[i]] -= t[i];
+    // Forward: the subtrees side by side, keeping their updates of the
+    // positions above them, which are then applied in the order of
+    // elimination between the blocks of the top part.
+    SideBySide(count, threads, [&](int s, int thread) {
+        double* tw = solveWork_[thread].data();
+        outside_[s].clear();
+        for (int t = subtrees_[s].first; t <= subtrees_[s].last; ++t)
+            ForwardFront(t, w, tw, subtrees_[s].end, &outside_[s]);
+    });
+    for (int u : units_) {
+        if (u >= 0) {
+            ForwardFront(u, w, t_.data(), n_, nullptr);
+        } else {
+            for (const std::pair<int, double>& o : outside_[-1 - u]) w[o.first] -= o.second;
         }
     }
-    for (auto it = fronts_.rbegin(); it != fronts_.rend(); ++it) {
-        const Front& F = *it;
-        const int np = F.pivots, nb = F.boundary;
-        double* z = w + F.first;
-        if (nb > 0) {
-            const int* b = boundary_.data() + F.boundaryStart;
-            for (int i = 0; i < nb; ++i) t[i] = w[b[i]];
-            cblas_dgemv(CblasColMajor, CblasNoTrans, np, nb, -1.0, factors_.data() + F.upper, np, t,
-                        1, 1.0, z, 1);
-        }
-        cblas_dtrsv(CblasColMajor, CblasUpper, CblasNoTrans, CblasNonUnit, np,
-                    factors_.data() + F.lu, np, z, 1);
-    }
+    // Backward: the top part, whose blocks read only blocks above them,
+    // then the subtrees side by side.
+    for (auto u = units_.rbegin(); u != units_.rend(); ++u)
+        if (*u >= 0) BackFront(*u, w, t_.data());
+    SideBySide(count, threads, [&](int s, int thread) {
+        double* tw = solveWork_[thread].data();
+        for (int t = subtrees_[s].last; t >= subtrees_[s].first; --t) BackFront(t, w, tw);
+    });
     for (int q = 0; q < n_; ++q) y[order_[q]] = w[q];
 }
 

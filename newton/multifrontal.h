@@ -16,9 +16,19 @@
 //
 // The analysis (fronts, assembly maps, storage) depends on the pattern and
 // the dissection alone and is made once; Factor then only computes.
+//
+// Disjoint subtrees of the dissection are independent: the analysis cuts
+// the tree into a few of them (about equal work) below a top part of
+// separators, and Solve runs the subtrees on the threads and the
+// top part after them; Factor takes them one after the other (see there
+// why).  Every front is computed by the same operations in the same order
+// whatever the number of threads, and the updates a subtree's forward solve
+// makes outside itself are applied in the order of elimination, so the
+// solutions are the same to the last bit with one thread or several.
 #pragma once
 
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 #include "nested_dissection.h"
@@ -41,6 +51,9 @@ public:
     // Entries held by the factors (the dense blocks).
     double entries() const { return static_cast<double>(factorSize_); }
     int size() const { return n_; }
+    // Threads for Solve (0: all cores).
+    void setThreads(int threads) { threads_ = threads; }
+    int threads() const { return threads_; }
 
 private:
     struct Front {
@@ -54,6 +67,23 @@ private:
         int entryStart = 0, entryEnd = 0;     // into entry_, local_
         int mapStart = 0;  // into map_: its boundary's places in its parent's front
     };
+    struct Subtree {
+        int first = 0, last = 0;  // blocks first .. last (its root)
+        int end = 0;              // positions below it: < end
+        size_t stack = 0;         // the most entries of its pending Schur complements
+    };
+    // Factors block t: W [out] its frontal matrix; the Schur complements of
+    // its children are popped from stack [in,out] at top [in,out] (or taken
+    // from their subtree's stack) and its own pushed.
+    bool FactorFront(const SparseRows& a, int t, double* W, double* stack, size_t& top);
+    // Forward elimination of block t on w [in,out] with the work vector tw;
+    // updates of positions at or after end go to out (when given).
+    void ForwardFront(int t, double* w, double* tw, int end,
+                      std::vector<std::pair<int, double>>* out) const;
+    void BackFront(int t, double* w, double* tw) const;
+    int Threads() const;
+
+    int threads_ = 0;
     int n_ = 0;
     std::vector<int> order_;     // order_[q] = row eliminated q-th
     std::vector<Front> fronts_;  // in the order of elimination
@@ -68,6 +98,15 @@ private:
     std::vector<int> pivot_;  // row exchanges of each front (LAPACK, from 1)
     std::vector<double> front_, stack_;
     mutable std::vector<double> w_, t_;  // work of the solve
+    std::vector<Subtree> subtrees_;      // in the order of elimination
+    std::vector<int> subtreeOf_;         // of each block (-1: the top part)
+    // In the order of elimination: a block of the top part (>= 0) or a
+    // subtree s (-1 - s).
+    std::vector<int> units_;
+    std::vector<std::vector<double>> subtreeStack_;  // ends with its root's Schur complement
+    std::vector<std::vector<double>> frontWork_;     // frontal matrix of the subtrees
+    mutable std::vector<std::vector<double>> solveWork_;
+    mutable std::vector<std::vector<std::pair<int, double>>> outside_;  // of each subtree
 };
 
 }  // namespace quarel

@@ -1,6 +1,7 @@
 // Names of the linear methods of the Newton step.
 #include "newton_options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 namespace quarel {
@@ -18,6 +19,14 @@ const char* LinearMethodName(LinearMethod method) {
         default:
             return "line";
     }
+}
+
+int ThreadsFromEnvironment() {
+    const char* text = std::getenv("QUAREL_THREADS");
+    if (text == nullptr) return 0;
+    char* end = nullptr;
+    const long n = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && n >= 1 && n <= 256 ? static_cast<int>(n) : 0;
 }
 
 bool ParseLinearMethod(const char* name, LinearMethod& method) {

@@ -41,6 +41,10 @@ enum class LinearMethod {
 const char* LinearMethodName(LinearMethod method);
 bool ParseLinearMethod(const char* name, LinearMethod& method);
 
+// Threads named by the environment variable QUAREL_THREADS (a whole number
+// from 1), else 0: all cores.
+int ThreadsFromEnvironment();
+
 // Options of the Newton step, set by the caller.
 struct NewtonOptions {
     LinearMethod method = LinearMethod::Direct;
@@ -78,6 +82,9 @@ struct NewtonOptions {
     // incomplete factors: with complete ones it takes as long.
     // 0: every grid.
     int directFrom = 10000;
+    // Threads of the complete factors' solves (0: all
+    // cores; by default QUAREL_THREADS); the results do not depend on it.
+    int threads = ThreadsFromEnvironment();
 };
 
 }  // namespace quarel

@@ -1,10 +1,14 @@
 // Complete LU factors on a nested dissection, the analysis kept.
 #include "sparse_lu.h"
 
+#include <utility>
+
 namespace quarel {
 
 void SparseLu::Clear() {
-    frontal_ = MultifrontalLu();
+    MultifrontalLu fresh;
+    fresh.setThreads(frontal_.threads());
+    frontal_ = std::move(fresh);
     start_.clear();
     col_.clear();
     order_.clear();

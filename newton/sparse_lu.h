@@ -27,6 +27,8 @@ public:
     void Solve(const double* r, double* y) const { frontal_.Solve(r, y); }
     // Entries held by the factors (0 before the first factorisation).
     double entries() const { return entries_; }
+    // Threads of Solve (0: all cores).
+    void setThreads(int threads) { frontal_.setThreads(threads); }
     // Discards the factors and the analysis.
     void Clear();
 

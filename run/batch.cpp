@@ -77,6 +77,8 @@ const char* const kHelp =
     "                FILE_sweep.csv and each point's Cp to FILE_sweep_NN.cp\n"
     "  --mach-sweep M0:M1:STEP   the same over Mach numbers\n"
     "  --cold        start every point of a sweep from the free stream\n"
+    "  --threads N   threads of the sparse solves (default: QUAREL_THREADS or all\n"
+    "                cores; the results are the same for any number)\n"
     "  --template T.dat   take the parameters of a coordinate file from T.dat\n"
     "  --write-input OUT.dat  write the job (parameters and contour) as an input\n"
     "                file of this program and stop\n"
@@ -206,6 +208,7 @@ int main(int argc, char** argv) {
     quarel::SweepSpec sweep;
     bool sweeping = false, cold = false;
     quarel::LinearMethod method = quarel::NewtonOptions{}.method;
+    int threads = quarel::NewtonOptions{}.threads;
     std::string file;
     // Inverse design.
     std::string targetFile;
@@ -233,6 +236,13 @@ int main(int argc, char** argv) {
         }
         if (arg == "--cold") {
             cold = true;
+            continue;
+        }
+        if (arg == "--threads") {
+            double v = 0.0;
+            if (a + 1 >= argc || !parseValue(argv[++a], 1.0, 256.0, v) || v != static_cast<int>(v))
+                return fail(kUsage, "--threads needs a whole number in 1 .. 256.");
+            threads = static_cast<int>(v);
             continue;
         }
         if (arg == "--template" || arg == "--write-input") {
@@ -335,6 +345,7 @@ int main(int argc, char** argv) {
     }
     quarel::NewtonOptions options;
     options.method = method;
+    options.threads = threads;
     run.setNewtonOptions(options);
     quarel::GridOptions grid;
     if (overrides[3].given) grid.farBoundary = overrides[3].value;

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 #include <random>
 #include <set>
@@ -479,6 +480,22 @@ TEST(MultifrontalLu, SolvesOnTheDissectionAndRefusesWhatItCannotFactor) {
     for (int e = singular.start[7]; e < singular.start[8]; ++e) singular.val[e] = 0.0;
     EXPECT_FALSE(lu.Factor(singular));
     EXPECT_TRUE(solves(a));
+
+    // The subtrees run side by side: any number of threads gives the same
+    // solution to the last bit, and a singular block in one of them is
+    // still refused.
+    a.Multiply(x.data(), b.data());
+    std::vector<double> one(a.n);
+    for (int threads : {1, 2, 3}) {
+        MultifrontalLu t;
+        t.setThreads(threads);
+        ASSERT_TRUE(t.Analyse(a, d));
+        ASSERT_TRUE(t.Factor(a));
+        t.Solve(b.data(), y.data());
+        if (threads == 1) one = y;
+        EXPECT_EQ(0, std::memcmp(one.data(), y.data(), a.n * sizeof(double))) << threads;
+        EXPECT_FALSE(t.Factor(singular)) << threads;
+    }
 
     // Two rows of sibling blocks exchanged: those blocks are coupled.
     Dissection swapped = d;
