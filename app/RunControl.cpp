@@ -475,7 +475,10 @@ bool SameInputs(const JobParameters& a, const JobParameters& b) {
     return a.NPA == b.NPA && a.NCO == b.NCO && a.NBH == b.NBH && a.Kgrid == b.Kgrid &&
            a.alpha == b.alpha && a.mach == b.mach && a.swept == b.swept && a.gamma == b.gamma &&
            a.diagDom == b.diagDom && a.maxResidual == b.maxResidual &&
-           a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim;
+           a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim &&
+           a.viscous.enabled == b.viscous.enabled && a.viscous.reynolds == b.viscous.reynolds &&
+           a.viscous.ncrit == b.viscous.ncrit && a.viscous.xtrUpper == b.viscous.xtrUpper &&
+           a.viscous.xtrLower == b.viscous.xtrLower;
 }
 
 }  // namespace quarel

@@ -45,11 +45,13 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     std::string previousTitle;
     status_.converged = false;
     status_.implausible = false;
+    results_.viscous = ViscousResults();
     try {
         for (;;) {
             prepareLevel(flow);
             iterateLevel(job, flow, design, progress);
             if (level_.isFine()) {
+                if (job.viscous.enabled) coupleBoundaryLayer(job, flow, design, progress);
                 postProcess(flow, design);
                 checkPlausibility(flow, previousLift, previousTitle);
                 break;

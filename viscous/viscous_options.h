@@ -1,0 +1,35 @@
+// Settings of the viscous analysis: an integral boundary layer on both
+// surfaces and along the wake, coupled to the potential flow.  Off by
+// default; with it off every result is that of the inviscid run.
+#pragma once
+
+namespace quarel {
+
+struct ViscousOptions {
+    bool enabled = false;
+    // Reynolds number on the chord and the free-stream state.
+    double reynolds = 0.0;
+    // Amplification exponent at which the e^N envelope method starts
+    // transition (9: a quiet wind tunnel).
+    double ncrit = 9.0;
+    // Forced transition x/c on the upper and the lower surface; at 1 or
+    // beyond, transition is free.
+    double xtrUpper = 1.0;
+    double xtrLower = 1.0;
+    // Sutherland's constant over the free-stream temperature (110.4 K over
+    // 288 K) and the ratio of specific heats, for the edge viscosity.
+    double sutherland = 0.383;
+    double gamma = 1.4;
+    // Outer coupling iteration: at most this many boundary-layer solves, the
+    // transpiration converged once its largest change relative to the
+    // largest transpiration is below the tolerance; the displacement
+    // thickness fed to the potential flow is under-relaxed by `relaxation`.
+    int couplingIterations = 60;
+    double couplingTolerance = 2.0e-3;
+    double relaxation = 0.5;
+    // Extent (x/c) of the trailing-edge region over which the coupling
+    // extrapolates the edge speed and the mass defect (see ViscousCoupling).
+    double trailingEdgeRegion = 0.03;
+};
+
+}  // namespace quarel
