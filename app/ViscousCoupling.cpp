@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 #include "FreeStream.h"
 #include "message.h"
@@ -59,7 +58,11 @@ void ExtrapolateEdge(EdgeStations& e, double region) {
 
 ViscousCoupling::ViscousCoupling(const GridLevel& level, const FreeStream& flow,
                                  const ViscousOptions& options)
-    : level_(level), mach_(flow.mach), alpha_(flow.alphaN), options_(options) {
+    : level_(level),
+      mach_(flow.mach),
+      alpha_(flow.alphaN),
+      options_(options),
+      relaxation_(options.relaxation) {
     mass_.assign(static_cast<size_t>(level_.NX + 1), 0.0);
 }
 
@@ -105,7 +108,7 @@ BoundaryLayerInput ViscousCoupling::edgeFromPotential() {
     // Mach number (kept away from sonic).
     const ViscousOptions& o = options_;
     auto couple = [&](EdgeStations& e, int i) {
-        const double h = i == k ? S[k + 1] - S[k]
+        const double h = i == k        ? S[k + 1] - S[k]
                          : i == NX - k ? S[NX - k] - S[NX - k - 1]
                                        : 0.5 * (S[i + 1] - S[i - 1]);
         const EdgeState st = EdgeFlow(std::fabs(q[i]), mach_, o);
@@ -161,14 +164,13 @@ double ViscousCoupling::update() {
         m[a + 1 + static_cast<int>(n)] = s.rhoe * s.ue * s.dstar;
     }
     double largest = 0.0, change = 0.0;
-    int where = 0;
     for (int i = k; i <= NX - k; ++i) {
         largest = std::max(largest, std::fabs(m[i]));
-        if (std::fabs(m[i] - mass_[i]) > change) where = i;
         change = std::max(change, std::fabs(m[i] - mass_[i]));
     }
-    if (std::getenv("QUAREL_BLDEBUG")) std::fprintf(stderr, "change at node %d x %g (k %d a %d)\n", where, xg(where,1), k, a);
-    const double w = first_ ? 1.0 : (std::getenv("QUAREL_RELAX") ? std::atof(std::getenv("QUAREL_RELAX")) : options_.relaxation);
+    change = largest > 0.0 ? change / largest : 0.0;
+    history_.push_back(change);
+    const double w = first_ ? 1.0 : relaxation_;
     first_ = false;
     for (int i = k; i <= NX - k; ++i) mass_[i] += w * (m[i] - mass_[i]);
     // The mass defect the outer flow sees in the trailing-edge region.
@@ -184,7 +186,6 @@ double ViscousCoupling::update() {
     };
     extrapolate(in.upper, -1, a);
     extrapolate(in.lower, 1, a + 1);
-    if (std::getenv("QUAREL_SIGNTEST")) for (int i = a + 1; i <= NX - k; ++i) mass_[i] = 0.0;
     // Flux out of each body face: the growth of the mass defect along it
     // in the direction of the flow (both ways from the stagnation face).
     for (int f = k; f <= NX - k - 1; ++f) {
@@ -194,7 +195,11 @@ double ViscousCoupling::update() {
         const double rho = rhoi(f, 1) > 0.0 ? rhoi(f, 1) : 1.0;
         vfx(f < mid ? f : f + 1) = -aji(f, 1) * out / rho;
     }
-    return largest > 0.0 ? change / largest : 0.0;
+    return change;
+}
+
+void ViscousCoupling::damp() {
+    relaxation_ = std::max(0.5 * relaxation_, 0.25);
 }
 
 ViscousResults ViscousCoupling::results() const {
@@ -214,6 +219,35 @@ ViscousResults ViscousCoupling::results() const {
     r.separatedLower = extent(layer_.lower);
     r.layer = layer_;
     return r;
+}
+
+std::string BoundaryLayerText(const ViscousResults& r) {
+    std::string out;
+    char b[256];
+    std::snprintf(b, sizeof b,
+                  "# Cdrag(total)= %.6f Cdrag(f)= %.6f Xtr(upper)= %.4f Xtr(lower)= %.4f "
+                  "converged= %s solves= %d\n",
+                  r.cdTotal, r.cdFriction, r.xtrUpper, r.xtrLower, r.converged ? "yes" : "no",
+                  r.iterations);
+    out += b;
+    out +=
+        "# part          x          s         Ue     delta*      theta        H         Cf  "
+        "N/Ctau  regime\n";
+    auto part = [&](const char* name, const SurfaceLayer& l) {
+        for (const Station& st : l.st) {
+            std::snprintf(b, sizeof b,
+                          "%-6s %10.6f %10.6f %10.6f %10.4e %10.4e %8.4f %10.3e %8.5f  %s\n", name,
+                          st.x, st.s, st.ue, st.dstar, st.theta, st.H, st.cf, st.ampl,
+                          st.wake        ? "wake"
+                          : st.turbulent ? (st.inverse ? "turbulent-inverse" : "turbulent")
+                                         : (st.inverse ? "laminar-inverse" : "laminar"));
+            out += b;
+        }
+    };
+    part("upper", r.layer.upper);
+    part("lower", r.layer.lower);
+    part("wake", r.layer.wake);
+    return out;
 }
 
 }  // namespace quarel

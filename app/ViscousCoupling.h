@@ -6,6 +6,7 @@
 // iteration under-relaxes the mass defect between boundary-layer solves.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "GridLevel.h"
@@ -28,6 +29,11 @@ public:
     // edge speed has no stagnation point on the body.
     double update();
 
+    // Halves the relaxation of the mass defect (down to a quarter): for an
+    // iteration that alternates between two states, a shock between two
+    // faces.
+    void damp();
+
     const BoundaryLayerResult& layer() const { return layer_; }
     ViscousResults results() const;
 
@@ -40,7 +46,14 @@ private:
     int stagnation_ = 0;        // last body node of the upper surface's stations
     std::vector<double> mass_;  // relaxed mass defect per body node
     bool first_ = true;
+    double relaxation_;
+    std::vector<double> history_;  // change of every update
     BoundaryLayerResult layer_;
 };
+
+// The boundary-layer file of a viscous run: one line per station of the
+// upper surface, the lower surface and the wake (from the stagnation point
+// and the trailing edge on).
+std::string BoundaryLayerText(const ViscousResults& results);
 
 }  // namespace quarel

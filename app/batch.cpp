@@ -20,6 +20,7 @@
 #include "DesignFiles.h"
 #include "RunControl.h"
 #include "Sweep.h"
+#include "ViscousCoupling.h"
 #include "cptarget.h"
 #include "message.h"
 #include "state.h"
@@ -385,6 +386,9 @@ int main(int argc, char** argv) {
                             run.results.cmoment, v.cdTotal, v.cdFriction,
                             v.cdTotal - v.cdFriction);
                 std::printf("Xtr(upper)= %.4f\nXtr(lower)= %.4f\n", v.xtrUpper, v.xtrLower);
+                const std::string input = run.files().inputPath;
+                quarel::WriteTextFile(input.substr(0, input.size() - 4) + ".bl",
+                                      quarel::BoundaryLayerText(v), "boundary-layer file");
             } else {
                 std::printf("Cmoment= %.6f\nCdrag(p)= %.6f\n", run.results.cmoment,
                             run.results.cdragPressure);

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "closures.h"
 
@@ -306,7 +304,7 @@ double InitialShear(const Vars& v, double mach, const ViscousOptions& o) {
     const double hs = TurbulentHstar(hk, ret, e.M2);
     const double us = SlipVelocity(hs, hk, H, false);
     const double ctr = 1.8 * std::exp(-3.3 / (hk - 1.0));
-    return std::max((std::getenv("QUAREL_CTR2") ? ctr * ctr : ctr) * EquilibriumShear(hs, hk, H, us), kCtauMin);
+    return std::max(ctr * EquilibriumShear(hs, hk, H, us), kCtauMin);
 }
 
 // Similarity start at the first station for an edge speed growing like

@@ -24,9 +24,12 @@ struct ViscousOptions {
     // transpiration converged once its largest change relative to the
     // largest transpiration is below the tolerance; the displacement
     // thickness fed to the potential flow is under-relaxed by `relaxation`.
-    int couplingIterations = 60;
+    int couplingIterations = 150;
     double couplingTolerance = 2.0e-3;
-    double relaxation = 0.5;
+    double relaxation = 1.0;
+    // ... and the lift is within this of its limit (estimated from the rate
+    // at which its changes fall).
+    double liftTolerance = 1.0e-3;
     // Extent (x/c) of the trailing-edge region over which the coupling
     // extrapolates the edge speed and the mass defect (see ViscousCoupling).
     double trailingEdgeRegion = 0.03;
