@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "SRV11.h"
+#include "solution_files.h"
 #include "SRV21.h"
 #include "cptarget.h"
 #include "message.h"

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "SRV11.h"
+#include "solution_files.h"
 #include "message.h"
 
 using namespace quarel;

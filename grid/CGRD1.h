@@ -1,7 +1,7 @@
 // C-grid generation.
 #pragma once
 
-#include "INPT1.h"
+#include "contour.h"
 
 namespace quarel {
 

@@ -38,30 +38,6 @@ struct RowBuilder {
 
 }  // namespace
 
-void SparseRows::Multiply(const double* x, double* y) const {
-    for (int r = 0; r < n; ++r) {
-        double s = 0.0;
-        for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
-        y[r] = s;
-    }
-}
-
-void SparseRows::Residual(const double* b, const double* x, double* t) const {
-    for (int r = 0; r < n; ++r) {
-        double s = 0.0;
-        for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
-        t[r] = b[r] - s;
-    }
-}
-
-void SparseRows::MultiplyAdd(const double* x, double* y) const {
-    for (int r = 0; r < n; ++r) {
-        double s = 0.0;
-        for (int e = start[r]; e < start[r + 1]; ++e) s += val[e] * x[col[e]];
-        y[r] += s;
-    }
-}
-
 void SparseIlu::Factor(const SparseRows& a, const int& level, const std::vector<int>* segments) {
     // Pattern of the factors by levels of fill: an entry of the matrix has
     // level 0, a fill entry made by eliminating with row q has level

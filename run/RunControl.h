@@ -19,28 +19,6 @@
 
 namespace quarel {
 
-// What inverse design needs to keep between the grid calculation and the
-// design global iterations.
-struct DesignState {
-    int designMode = 0;             // 0 analysis, 1 design (the "Design" radio button)
-    int globalIteration = 0;        // design global iterations since the file was opened
-    bool targetAccepted = false;    // a target Cp has been accepted in the Cp editor
-    int designEnd = 0;              // end index of the design stretch (restart reader)
-    double designLift = 0.0;        // lift of the target Cp (restart reader)
-    double alphaShift = 0.0;        // correction of alphaN made by the design step
-    double alphaCorrFactor = 1.0;   // factor of that correction
-    int iLead = 0;                  // npa/2 of the fine grid
-    int iMaxThick = 0;              // index of the maximum thickness of the section
-    double maxThick = 0.0;          // its value
-    double x0 = 0.0;                // chord origin found by the contour preparation
-    double chordInclination = 0.0;  // chord inclination of the input contour, degrees
-    // Body ordinates yg(i, 1), i = k .. NX-k, of the fine grid as generated.
-    std::vector<double> yBody0;
-    // Change of the section ordinates made by a design global iteration,
-    // per contour node 0..500; cleared by every grid calculation.
-    std::vector<double> dyCorr = std::vector<double>(501, 0.0);
-};
-
 class RunControl {
 public:
     // ---- Data the panels bind to ----------------------------------------

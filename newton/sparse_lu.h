@@ -10,7 +10,7 @@
 
 #include <vector>
 
-#include "ilu.h"
+#include "sparse_rows.h"
 #include "multifrontal.h"
 #include "nested_dissection.h"
 

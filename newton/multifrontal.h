@@ -18,10 +18,11 @@
 // the dissection alone and is made once; Factor then only computes.
 #pragma once
 
+#include <cstddef>
 #include <vector>
 
-#include "ilu.h"
 #include "nested_dissection.h"
+#include "sparse_rows.h"
 
 namespace quarel {
 

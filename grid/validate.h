@@ -2,7 +2,7 @@
 // routine writes past the fixed-size arrays.
 #pragma once
 
-#include "INPT1.h"
+#include "contour.h"
 
 namespace quarel {
 

@@ -1,8 +1,5 @@
-// Surface results, the Mach field, coarse-to-fine transfer and the
-// solution files.
+// Surface results, the Mach field and the coarse-to-fine transfer.
 #pragma once
-
-#include "INPT1.h"
 
 namespace quarel {
 
@@ -56,16 +53,5 @@ void MaxThickness(const int& k, const int& NX, const int& iMid, int& iMax, doubl
 // (phis), interpolating in arc length on xgs, ygs.
 //   NXf, NYf [in] fine sizes; d [in] coarsening factor 1, 2 or 4
 void CoarseToFine(const int& NXf, const int& NYf, const int& d);
-
-// Writes the restart file (ptlName) and the Cp file (cpName).
-//   names, NY, NX, k, gridStep, iterCount, iterTotal, mach, alpha,
-//   sweepRad, clift, cdrag [in]
-// Throws FileError when a file cannot be written (the files of the
-// previous run are then left as they were), ParameterError when the grid
-// sizes do not fit the arrays.
-void SaveSolution(const FileNames& names, const int& NY, const int& NX, const int& k,
-                  const int& gridStep, const int& iterCount, const int& iterTotal,
-                  const double& mach, const double& alpha, const double& sweepRad,
-                  const double& clift, const double& cdrag);
 
 }  // namespace quarel

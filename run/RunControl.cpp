@@ -13,6 +13,7 @@
 #include "DesignIteration.h"
 #include "INPT1.h"
 #include "SRV11.h"
+#include "solution_files.h"
 #include "message.h"
 #include "metrics.h"
 #include "operator.h"

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "SRV11.h"
+#include "solution_files.h"
 #include "fixedformat.h"
 #include "message.h"
 

@@ -8,7 +8,6 @@
 #include "ArraySnapshot.h"
 #include "CGRD1.h"
 #include "FLUX1.h"
-#include "RunControl.h"
 #include "SOLV1.h"
 #include "constants.h"
 #include "message.h"

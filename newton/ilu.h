@@ -23,25 +23,13 @@
 #include <memory>
 #include <vector>
 
+#include "sparse_rows.h"
 #include "state.h"
 
 namespace quarel {
 
 class SparseLu;
 struct Dissection;
-
-// A sparse matrix in compressed rows, columns ascending in each row.
-struct SparseRows {
-    int n = 0;
-    std::vector<int> start{0}, col;
-    std::vector<double> val;
-    // y = A x.  x [in]; y [out]
-    void Multiply(const double* x, double* y) const;
-    // t = b - A x.  b, x [in]; t [out] (not x)
-    void Residual(const double* b, const double* x, double* t) const;
-    // y += A x.  x [in]; y [in,out] (not x)
-    void MultiplyAdd(const double* x, double* y) const;
-};
 
 // Incomplete LU factors of a sparse matrix with the fill of a given level,
 // in the order of its rows, without pivoting.

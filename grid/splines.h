@@ -1,7 +1,7 @@
 // Cubic interpolating spline and the preparation of the section contour.
 #pragma once
 
-#include "INPT1.h"
+#include "contour.h"
 
 namespace quarel {
 

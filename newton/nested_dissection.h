@@ -19,7 +19,7 @@
 
 #include <vector>
 
-#include "ilu.h"
+#include "sparse_rows.h"
 
 namespace quarel {
 
