@@ -8,6 +8,7 @@
 #include "INPT1.h"
 #include "message.h"
 #include "splines.h"
+#include "ViscousInput.h"
 
 namespace quarel {
 
@@ -397,6 +398,7 @@ std::string InputFileText(const std::string& title, const JobParameters& job) {
         out += b;
     }
     out += "\n";
+    out += ViscousSettingsText(job.viscous);
     return out;
 }
 

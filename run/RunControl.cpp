@@ -20,6 +20,7 @@
 #include "splines.h"
 #include "state.h"
 #include "validate.h"
+#include "ViscousInput.h"
 
 namespace quarel {
 
@@ -51,6 +52,11 @@ JobParameters readJob(FileNames& names, const JobParameters& start, int& designM
              read.NCONT, read.XCONT, read.YCONT, read.DSGRID);
     read.swept = sweep;
     read.diagDom = diagDom;
+    const std::string path = nameOf(names.inputName, sizeof names.inputName);
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream text;
+    text << f.rdbuf();
+    ReadViscousSettings(text.str(), path, read.viscous);
     return read;
 }
 

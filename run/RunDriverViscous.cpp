@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <vector>
 
 #include "RunDriver.h"
 #include "ViscousCoupling.h"
@@ -22,6 +23,8 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     bool settled = false;
     double liftChange = 0.0, remaining = 0.0;
     int alternations = 0;
+    std::vector<double> changes;
+    size_t lastDamped = 0;
     // The fine level is solved to its tolerance after every boundary-layer
     // solve: with only a few Newton steps in between, the transonic cases
     // (RAE 2822 at M 0.729) diverged.
@@ -34,9 +37,16 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
         const double dl = results_.clift - lift;
         double rate = 0.0;
         if (liftChange != 0.0) rate = dl / liftChange;
-        if (rate < -0.5 && ++alternations >= 3) {
+        // An iteration that alternates (the lift) or stalls (the mass
+        // defect, a transition point hopping between two stations) takes
+        // less of each change.
+        changes.push_back(change);
+        const size_t n = changes.size();
+        const bool stalled = n >= 12 && n - lastDamped >= 6 && change > 0.9 * changes[n - 6];
+        if ((rate < -0.5 && ++alternations >= 3) || stalled) {
             coupling.damp();
             alternations = 0;
+            lastDamped = n;
         }
         remaining = std::fabs(dl) / (1.0 - std::clamp(rate, 0.0, 0.98));
         settled = change < o.couplingTolerance && remaining < o.liftTolerance && status_.converged;

@@ -353,6 +353,7 @@ int main(int argc, char** argv) {
         }
         run.open(file, templatePath.empty() ? nullptr : &templ);
         showWarnings(run.warnings(), shown);
+        if (viscousGiven) run.job.viscous = viscous;
         if (!writeInput.empty()) {
             quarel::WriteTextFile(writeInput, quarel::InputFileText(run.title(), run.job),
                                   "input file");
@@ -362,7 +363,6 @@ int main(int argc, char** argv) {
         if (overrides[0].given) run.job.alpha = overrides[0].value;
         if (overrides[1].given) run.job.mach = overrides[1].value;
         if (overrides[2].given) run.job.swept = overrides[2].value;
-        if (viscousGiven) run.job.viscous = viscous;
         run.flowChanged();
         if (sweeping) return runSweep(run, sweep, !cold, quiet);
         run.gridCalculation();

@@ -21,15 +21,16 @@ struct ViscousOptions {
     double sutherland = 0.383;
     double gamma = 1.4;
     // Outer coupling iteration: at most this many boundary-layer solves, the
-    // transpiration converged once its largest change relative to the
-    // largest transpiration is below the tolerance; the displacement
-    // thickness fed to the potential flow is under-relaxed by `relaxation`.
+    // coupling converged once the root-mean-square change of the mass
+    // defect relative to its root mean square is below the tolerance ...
     int couplingIterations = 150;
-    double couplingTolerance = 2.0e-3;
-    double relaxation = 1.0;
+    double couplingTolerance = 1.0e-3;
     // ... and the lift is within this of its limit (estimated from the rate
     // at which its changes fall).
     double liftTolerance = 1.0e-3;
+    // Share of each change of the mass defect passed to the outer flow (the
+    // iteration halves it when it alternates or stalls).
+    double relaxation = 1.0;
     // Extent (x/c) of the trailing-edge region over which the coupling
     // extrapolates the edge speed and the mass defect (see ViscousCoupling).
     double trailingEdgeRegion = 0.03;
