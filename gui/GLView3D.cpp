@@ -7,10 +7,16 @@
 #include <cmath>
 #include <cstring>
 #include <initializer_list>
+#include <string>
+#include <vector>
+
+// After fx.h (through GLView3D.h), which it needs.
+#include <FXPNGImage.h>
 
 #include "GridLevel.h"
 #include "constants.h"
 #include "machcolour.h"
+#include "message.h"
 #include "state.h"
 
 // clang-format off
@@ -20,6 +26,7 @@ FXDEFMAP(GLView3D) GLView3DMap[] = {
     FXMAPFUNC(SEL_LEFTBUTTONPRESS,   GLView3D::ID_CANVAS, GLView3D::onCanvasLeftPress),
     FXMAPFUNC(SEL_LEFTBUTTONRELEASE, GLView3D::ID_CANVAS, GLView3D::onCanvasLeftRelease),
     FXMAPFUNC(SEL_MOTION,            GLView3D::ID_CANVAS, GLView3D::onCanvasMotion),
+    FXMAPFUNC(SEL_COMMAND,           GLView3D::ID_SAVE,   GLView3D::onCmdSave),
 };
 // clang-format on
 
@@ -149,8 +156,15 @@ GLView3D::GLView3D(FXWindow* owner, const quarel::GridLevel* gridLevel)
 
 void GLView3D::build(const quarel::GridLevel* gridLevel) {
     level = gridLevel;
-    // An empty column against the right side, then the canvas in a sunken
+    // The title across the top, the save button across the bottom, an
+    // empty column against the right side, then the canvas in a sunken
     // frame filling the rest.
+    title = new FXLabel(this, "Mach number", NULL, LAYOUT_SIDE_TOP | LAYOUT_FILL_X | JUSTIFY_LEFT);
+    FXHorizontalFrame* bottom = new FXHorizontalFrame(this, LAYOUT_SIDE_BOTTOM | LAYOUT_FILL_X);
+    new FXButton(bottom, "Save Picture\tThe picture with its title as a PNG file", NULL, this,
+                 ID_SAVE, BUTTON_NORMAL | LAYOUT_RIGHT);
+    new FXLabel(bottom, "Black line: sonic (M = 1).  Drag: pan;  Ctrl-drag: zoom.", NULL,
+                LAYOUT_LEFT | LAYOUT_CENTER_Y);
     new FXVerticalFrame(this, LAYOUT_SIDE_RIGHT | LAYOUT_FILL_Y);
     FXVerticalFrame* area = new FXVerticalFrame(this, LAYOUT_FILL_X | LAYOUT_FILL_Y);
     FXVerticalFrame* well = new FXVerticalFrame(
@@ -224,9 +238,73 @@ long GLView3D::onCanvasMotion(FXObject*, FXSelector, void*) {
     return 1;
 }
 
+long GLView3D::onCmdSave(FXObject*, FXSelector, void*) {
+    FXFileDialog dialog(this, "Save Picture");
+    dialog.setPatternList("PNG image (*.png)");
+    if (!dialog.execute(PLACEMENT_CURSOR)) return 1;
+    FXString path = dialog.getFilename();
+    if (FXPath::extension(path).lower() != "png") path += ".png";
+    if (FXStat::exists(path) &&
+        FXMessageBox::question(this, MBOX_YES_NO, "Save Picture", "%s exists already. Replace it?",
+                               path.text()) != MBOX_CLICKED_YES) {
+        return 1;
+    }
+    try {
+        savePicture(path);
+    } catch (const std::exception& e) {
+        FXMessageBox::error(this, MBOX_OK, "Save Picture", "%s", e.what());
+    }
+    return 1;
+}
+
+void GLView3D::savePicture(const FXString& path) {
+    const FXint w = glCanvas->getWidth(), h = glCanvas->getHeight();
+    FXFont* font = getApp()->getNormalFont();
+    const FXint band = (title->getText().contains('\n') + 1) * font->getFontHeight() + 8;
+    if (w <= 0 || h <= 0 || !drawFrame()) throw quarel::FileError("There is no picture to save.");
+    glFinish();
+    std::vector<unsigned char> rgb(static_cast<std::size_t>(3 * w * h));
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadBuffer(GL_BACK);
+    glReadPixels(0, 0, w, h, GL_RGB, GL_UNSIGNED_BYTE, rgb.data());
+    glCanvas->makeNonCurrent();
+    FXPNGImage image(getApp(), NULL, IMAGE_KEEP | IMAGE_OWNED, w, h + band);
+    for (FXint y = 0; y < band; ++y)
+        for (FXint x = 0; x < w; ++x) image.setPixel(x, y, FXRGB(255, 255, 255));
+    for (FXint y = 0; y < h; ++y) {
+        for (FXint x = 0; x < w; ++x) {
+            const unsigned char* p = &rgb[static_cast<std::size_t>(3 * ((h - 1 - y) * w + x))];
+            image.setPixel(x, band + y, FXRGB(p[0], p[1], p[2]));
+        }
+    }
+    image.create();
+    {
+        FXDCWindow dc(&image);
+        dc.setFont(font);
+        dc.setForeground(FXRGB(0, 0, 0));
+        // One line per line of the title.
+        const FXString text = title->getText();
+        for (FXint n = 0, y = 4; n < text.contains('\n') + 1; ++n) {
+            y += font->getFontHeight();
+            const FXString line = text.section('\n', n);
+            dc.drawText(6, y - font->getFontDescent(), line.text(), line.length());
+        }
+    }
+    image.restore();
+    FXFileStream stream;
+    bool ok = stream.open(path, FXStreamSave) && image.savePixels(stream);
+    ok = stream.close() && ok;
+    if (!ok)
+        throw quarel::FileError("Cannot write the picture \"" + std::string(path.text()) + "\".");
+}
+
 // ---- Rendering ----------------------------------------------------------------
 
 void GLView3D::render() {
+    if (caption) {
+        const FXString text = caption();
+        if (text != title->getText()) title->setText(text);
+    }
     if (!drawFrame()) return;
     if (glVisual->isDoubleBuffer()) glCanvas->swapBuffers();
     glCanvas->makeNonCurrent();
@@ -276,7 +354,7 @@ void GLView3D::drawPicture() {
 }
 
 void GLView3D::drawField() {
-    if (level == nullptr) return;
+    if (level == nullptr || (hasField && !hasField())) return;
     // Never read past the storage, whatever the sizes say.
     const int nx = std::min(level->NX, quarel::kMaxNX);
     const int ny = std::min(level->NY, quarel::kMaxNY);
@@ -300,6 +378,66 @@ void GLView3D::drawField() {
         }
         glEnd();
     }
+    drawSonicLine(nx, ny);
+}
+
+// The sonic line: where the Mach number, linear over each triangle of the
+// strips as the shading is, passes 1.  Black and two pixels wide over the
+// yellow of the sonic colour; drawn without the depth test, as it lies in
+// the plane of the field.
+void GLView3D::drawSonicLine(int nx, int ny) {
+    using quarel::amach;
+    using quarel::xg;
+    using quarel::yg;
+    struct Node {
+        float x, y, m;
+    };
+    auto node = [](int k, int j) {
+        return Node{static_cast<float>(0.5 * (xg(k, j) + xg(k + 1, j))),
+                    static_cast<float>(0.5 * (yg(k, j) + yg(k + 1, j))),
+                    static_cast<float>(amach(k, j)) - 1.0f};
+    };
+    // Two pixels wide, as quadrilaterals: wide GL lines are not drawn by
+    // every implementation.
+    const float half = glCanvas->getWidth() > 0
+                           ? (viewRight - viewLeft) / static_cast<float>(glCanvas->getWidth())
+                           : 0.0f;
+    glDisable(GL_DEPTH_TEST);
+    glColor3f(0.0f, 0.0f, 0.0f);
+    glBegin(GL_QUADS);
+    for (int j = 1; j <= ny - 2; ++j) {
+        for (int k = 0; k + 1 <= nx - 1; ++k) {
+            const Node q[4] = {node(k, j), node(k, j + 1), node(k + 1, j), node(k + 1, j + 1)};
+            for (int t = 0; t < 2; ++t) {
+                const Node* v[3] = {&q[t], &q[t + 1], &q[t + 2]};
+                float px[2], py[2];
+                int found = 0;
+                for (int e = 0; e < 3 && found < 2; ++e) {
+                    const Node& a = *v[e];
+                    const Node& b = *v[(e + 1) % 3];
+                    if (!(a.m * b.m < 0.0f)) continue;
+                    const float s = a.m / (a.m - b.m);
+                    px[found] = a.x + s * (b.x - a.x);
+                    py[found] = a.y + s * (b.y - a.y);
+                    ++found;
+                }
+                if (found < 2) continue;
+                const float dx = px[1] - px[0], dy = py[1] - py[0];
+                const float len = std::sqrt(dx * dx + dy * dy);
+                if (!(len > 0.0f)) continue;
+                // Half a width across, and as much along, so that the
+                // pieces join.
+                const float nx2 = -dy / len * half, ny2 = dx / len * half;
+                const float ex = dx / len * half, ey = dy / len * half;
+                glVertex3f(px[0] - ex + nx2, py[0] - ey + ny2, 0.0f);
+                glVertex3f(px[1] + ex + nx2, py[1] + ey + ny2, 0.0f);
+                glVertex3f(px[1] + ex - nx2, py[1] + ey - ny2, 0.0f);
+                glVertex3f(px[0] - ex - nx2, py[0] - ey - ny2, 0.0f);
+            }
+        }
+    }
+    glEnd();
+    glEnable(GL_DEPTH_TEST);
 }
 
 void GLView3D::drawColourBar() {
@@ -340,6 +478,7 @@ void GLView3D::drawColourBar() {
     // the projection stack (only two deep in some implementations) is not
     // pushed again.
     const float scale = 0.06f * viewZoom;
+    glLineWidth(1.5f);
     glListBase(kGlyphBase);
     glMatrixMode(GL_MODELVIEW);
     float value = 0.0f;
@@ -347,8 +486,9 @@ void GLView3D::drawColourBar() {
     for (int q = 1; q <= quarel::kColourBarLabels; ++q) {
         value += b.e;
         quarel::colourBarLabel(value, text, sizeof text);
-        const quarel::MachRgb c = quarel::machColour(value);
-        glColor3f(c.r, c.g, c.b);
+        // White on the black band: labels in the scale's own colours were
+        // too faint at the blue end to be read.
+        glColor3f(1.0f, 1.0f, 1.0f);
         glPushMatrix();
         glTranslatef(b.x1 + static_cast<float>(q) * b.d - 0.2f * b.d, b.yc - b.d / 2.0f, 0.0f);
         glScalef(scale, scale, 1.0f);
@@ -357,6 +497,7 @@ void GLView3D::drawColourBar() {
     }
     glMatrixMode(GL_PROJECTION);
     glListBase(0);
+    glLineWidth(1.0f);
 
     glEnable(GL_DEPTH_TEST);
 }

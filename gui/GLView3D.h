@@ -10,6 +10,8 @@
 #include <fx.h>
 #include <fx3d.h>
 
+#include <functional>
+
 namespace quarel {
 struct GridLevel;
 }
@@ -25,7 +27,11 @@ private:
     GLView3D& operator=(const GLView3D&);
 
 public:
-    enum { ID_CANVAS = FXDialogBox::ID_LAST, ID_LAST };
+    enum {
+        ID_CANVAS = FXDialogBox::ID_LAST,
+        ID_SAVE,  // "Save Picture": the picture with its title as PNG
+        ID_LAST
+    };
 
     // The view of the run whose grid level in the solver arrays is
     // `level` (it must outlive the view; nullptr shows the colour bar only).
@@ -37,6 +43,11 @@ public:
     long onCanvasLeftPress(FXObject*, FXSelector, void*);
     long onCanvasLeftRelease(FXObject*, FXSelector, void*);
     long onCanvasMotion(FXObject*, FXSelector, void*);
+    long onCmdSave(FXObject*, FXSelector, void*);
+
+    // Writes the picture as it is drawn now, with the title above it, as a
+    // PNG file.  Throws quarel::FileError.
+    void savePicture(const FXString& path);
 
     // Draws the picture into the canvas and shows it.
     void render();
@@ -59,15 +70,24 @@ public:
     FXint dragStartX = 0, dragStartY = 0;  // pointer at the last left press (pixels)
     // 1: draw the colour bar.  One switch for every view.
     static FXint showLegend;
+    // When set and false, the arrays hold no Mach field of the level (a
+    // new grid has replaced the results): only the colour bar is drawn.
+    std::function<bool()> hasField;
+    // The title above the picture (the section and the flow of the field),
+    // asked again at every paint.
+    std::function<FXString()> caption;
+    FXLabel* titleLabel() const { return title; }
 
 private:
     void build(const quarel::GridLevel* level);
     void drawPicture();
     void drawField();
+    void drawSonicLine(int nx, int ny);
     void drawColourBar();
     void buildGlyphs();
 
     const quarel::GridLevel* level = nullptr;  // source of NX, NY
+    FXLabel* title = nullptr;
     FXGLVisual* glVisual = nullptr;
     FXGLCanvas* glCanvas = nullptr;
 };

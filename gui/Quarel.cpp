@@ -1,12 +1,17 @@
 // The main window: widget tree, data bindings, commands and enabling rules.
 #include "Quarel.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <string>
 
 #include "CpEdit.h"
 #include "GLView3D.h"
+#include "PolarView.h"
 #include "RunProgress.h"
+#include "Sweep.h"
+#include "SweepDialog.h"
 #include "message.h"
 #include "state.h"
 #include "textwrap.h"
@@ -59,18 +64,44 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_GRID_WHOLE,       Quarel::onCmdWholeGrid),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_GRID_WHOLE,       Quarel::onUpdGridView),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_STATUS,           Quarel::onUpdStatus),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CP_DEVIATION,     Quarel::onUpdCpDeviation),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_KEEP,             Quarel::onCmdKeep),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_KEEP,             Quarel::onUpdKeep),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_CLEAR_KEPT,       Quarel::onCmdClearKept),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_CLEAR_KEPT,       Quarel::onUpdClearKept),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SECTION_VIEW,     Quarel::onCmdSectionView),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SECTION_VIEW,     Quarel::onUpdSection),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SAVE_SECTION,     Quarel::onCmdSaveSection),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SAVE_SECTION,     Quarel::onUpdGridView),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SWEEP,            Quarel::onCmdSweep),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_SWEEP,            Quarel::onUpdSweep),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_POLAR_VIEW,       Quarel::onCmdPolarView),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_POLAR_VIEW,       Quarel::onUpdPolarView),
 };
 // clang-format on
 
 FXIMPLEMENT(Quarel, FXMainWindow, QuarelMap, ARRAYNUMBER(QuarelMap))
 
 namespace {
+long enableIf(FXObject* sender, FXObject* self, bool on);
+}
+
+namespace {
 
 // Layout of the frames: 4 pixels of padding and spacing.
 constexpr int kPad = 4;
 
+// The window opens large enough for a Cp plot that can be read; below the
+// minimum the panels would be cut and the plot's labels run together.
+constexpr int kWindowWidth = 1100, kWindowHeight = 800;
+constexpr int kMinWidth = 860, kMinHeight = 660;
+
 // Options of a parameter field.
 constexpr FXuint kFieldOptions = JUSTIFY_RIGHT | FRAME_SUNKEN | FRAME_THICK;
+// The largest Mach number the Mach spinner takes: the solver takes any
+// subsonic free stream, and a typed 0.95 must not become 0.9 unseen.
+constexpr double kMaxMach = 0.99;
+
 // Width of an output field in columns.
 constexpr int kOutputColumns = 13;
 
@@ -98,7 +129,8 @@ FXButton* button(FXComposite* parent, const char* text, FXObject* target, FXSele
 }  // namespace
 
 Quarel::Quarel(FXApp* app)
-    : FXMainWindow(app, "Brenvoli Calculation", NULL, NULL, DECOR_ALL, 0, 0, 593, 627) {
+    : FXMainWindow(app, "Brenvoli Calculation", NULL, NULL, DECOR_ALL & ~DECOR_SHRINKABLE, 0, 0,
+                   kWindowWidth, kWindowHeight) {
     quarel::JobParameters& job = rc_.job;
     quarel::Results& res = rc_.results;
     npaTarget_.connect(job.NPA);
@@ -154,12 +186,25 @@ Quarel::Quarel(FXApp* app)
     buildInverseTab(new FXGroupBox(w_.tabBook, "", pageOptions, 0, 0, 0, 0, kPad, kPad, kPad, kPad,
                                    kPad, kPad));
 
-    FXHorizontalFrame* saveFrame =
-        new FXHorizontalFrame(left, LAYOUT_FILL_X, 0, 0, 0, 0, kPad, kPad, kPad, kPad, kPad, kPad);
-    w_.saveButton = new FXButton(saveFrame, "Save Result", NULL, this, ID_SAVE, BUTTON_NORMAL);
+    FXMatrix* saveFrame = twoColumns(left);
+    w_.saveButton = button(saveFrame, "Save Result", this, ID_SAVE);
     w_.savePlotButton =
-        new FXButton(saveFrame, "Save Plot\tSave the Cp plot as a PNG picture and its data as CSV",
-                     NULL, this, ID_SAVE_PLOT, BUTTON_NORMAL);
+        button(saveFrame, "Save Plot\tSave the Cp plot as a PNG picture and its data as CSV", this,
+               ID_SAVE_PLOT);
+    w_.keepButton = button(
+        saveFrame, "Keep Cp\tKeep the current Cp as a reference curve (up to six)", this, ID_KEEP);
+    w_.clearKeptButton =
+        button(saveFrame, "Clear Kept\tRemove the reference curves", this, ID_CLEAR_KEPT);
+    w_.sectionViewButton =
+        button(saveFrame, "Section View\tThe section; after a design the start section too", this,
+               ID_SECTION_VIEW);
+    w_.saveSectionButton =
+        button(saveFrame, "Save Section\tThe section as an input file and as a list of x y lines",
+               this, ID_SAVE_SECTION);
+    w_.sweepButton =
+        button(saveFrame, "Sweep...\tA range of angles of attack or Mach numbers", this, ID_SWEEP);
+    w_.polarViewButton =
+        button(saveFrame, "Polar View\tThe polar of the last sweep", this, ID_POLAR_VIEW);
 
     FXVerticalFrame* right =
         new FXVerticalFrame(columns, FRAME_SUNKEN | FRAME_THICK | LAYOUT_FILL_X | LAYOUT_FILL_Y, 0,
@@ -236,7 +281,7 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     const SpinnerRow rows[3] = {
         {"Alpha=", ID_ALPHA, ID_ALPHA_STEP, -85.0, 85.0, 0.1, rc_.job.alpha, 0.0001, 5.0, 0.01, 0.1,
          "Increment for Alpha", &w_.alphaSpinner, &w_.alphaStepSpinner},
-        {"Mach=", ID_MACH, ID_MACH_STEP, 0.0, 0.9, 0.02, rc_.job.mach, 0.0001, 0.1, 0.01, 0.01,
+        {"Mach=", ID_MACH, ID_MACH_STEP, 0.0, kMaxMach, 0.02, rc_.job.mach, 0.0001, 0.1, 0.01, 0.01,
          "Increment for Mach", &w_.machSpinner, &w_.machStepSpinner},
         {"Swept=", ID_SWEPT, ID_SWEPT_STEP, 0.0, 85.0, 1.0, rc_.job.swept, 0.0001, 5.0, 0.01, 0.1,
          "Increment for Swept", &w_.sweptSpinner, &w_.sweptStepSpinner},
@@ -318,6 +363,10 @@ void Quarel::buildInverseTab(FXComposite* page) {
         addField(progress, "Global iteration=", globalIterationTarget_, 3, true);
     w_.cpDeviationField =
         addField(progress, "Cp deviation=", cpDeviationTarget_, kOutputColumns, false);
+    // Before the first design iteration there is no deviation to show: the
+    // window's own handler leaves the field empty until then.
+    w_.cpDeviationField->setTarget(this);
+    w_.cpDeviationField->setSelector(ID_CP_DEVIATION);
     w_.cliftCurrentField =
         addField(progress, "Clift current=", cliftCurrentTarget_, kOutputColumns, false);
     w_.cliftTargetField =
@@ -329,7 +378,18 @@ void Quarel::buildInverseTab(FXComposite* page) {
 Quarel::~Quarel() {
     rc_.writeIterationLog();
     delete cpEdit_;
+    delete polar_;
     delete w_.fileMenu;
+}
+
+// Without shrinking decorations the window manager keeps the window at
+// least this large.
+FXint Quarel::getDefaultWidth() {
+    return std::max(FXMainWindow::getDefaultWidth(), kMinWidth);
+}
+
+FXint Quarel::getDefaultHeight() {
+    return std::max(FXMainWindow::getDefaultHeight(), kMinHeight);
 }
 
 void Quarel::create() {
@@ -343,11 +403,27 @@ void Quarel::refreshState() {
     w_.fileMenu->forceRefresh();
 }
 
-void Quarel::inform(const FXString& caption, const FXString& text) {
+void Quarel::inform(const FXString& caption, const FXString& text, Notice kind) {
     // The box shows every line at its full length: long messages are
     // wrapped so that it fits on the screen.
     const std::string wrapped = quarel::wrapText(text.text(), 90);
-    FXMessageBox::information(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
+    switch (kind) {
+        case Notice::Info:
+            FXMessageBox::information(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
+            break;
+        case Notice::Warning:
+            FXMessageBox::warning(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
+            break;
+        case Notice::Error:
+            FXMessageBox::error(this, MBOX_OK, caption.text(), "%s", wrapped.c_str());
+            break;
+    }
+}
+
+bool Quarel::confirm(const FXString& caption, const FXString& text) {
+    const std::string wrapped = quarel::wrapText(text.text(), 90);
+    return FXMessageBox::question(this, MBOX_YES_NO, caption.text(), "%s", wrapped.c_str()) ==
+           MBOX_CLICKED_YES;
 }
 
 // ---- Open ------------------------------------------------------------------
@@ -368,14 +444,16 @@ bool Quarel::openFile(const FXString& path) {
     try {
         rc_.open(path.text());
     } catch (const quarel::FileError& e) {
-        inform("Open Input Geometry file", e.what());
+        inform("Open Input Geometry file", e.what(), Notice::Error);
         return false;
     }
     showWarnings();  // what was changed on a coordinate file's section
-    const quarel::JobParameters& job = rc_.job;
-    w_.alphaSpinner->setValue(job.alpha);
-    w_.machSpinner->setValue(job.mach);
-    w_.sweptSpinner->setValue(job.swept);
+    showFlowInputs();
+    kept.clear();
+    cpZoomed = false;
+    gridShown = cpShown = 0;
+    sectionShown = 1;
+    drawSection();
 
     const std::size_t buffer = 500;
     bodyX_.assign(buffer, 0.0);
@@ -448,14 +526,15 @@ void Quarel::showWarnings() {
         if (!text.empty()) text += "\n\n";
         text += w;
     }
-    inform("Warning", text.c_str());
+    inform("Warning", text.c_str(), Notice::Warning);
 }
 
 long Quarel::onCmdSave(FXObject*, FXSelector, void*) {
     try {
-        rc_.saveResult();
+        const std::string path = rc_.saveResult();
+        w_.statusLine->setText(("Saved " + path).c_str());
     } catch (const quarel::FileError& e) {
-        inform("Save Result", e.what());
+        inform("Save Result", e.what(), Notice::Error);
     }
     return 1;
 }
@@ -465,13 +544,13 @@ bool Quarel::runGridCalculation() {
     try {
         rc_.gridCalculation();
     } catch (const quarel::ParameterError& e) {
-        inform("Grid Calculation", e.what());
+        inform("Grid Calculation", e.what(), Notice::Error);
         return false;
     } catch (const quarel::FileError& e) {
-        inform("Grid Calculation", e.what());
+        inform("Grid Calculation", e.what(), Notice::Error);
         return false;
     } catch (const quarel::SolverError& e) {
-        inform("Grid Calculation", e.what());
+        inform("Grid Calculation", e.what(), Notice::Error);
         return false;
     }
     gridExtents = quarel::plot::sectionExtents(rc_.level());
@@ -493,9 +572,14 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
     // While the run goes on, a small window shows its progress and offers
     // "Stop"; the main window repaints but takes no input.
     RunProgress progress(this);
+    takeTargetCurve();
     running_ = true;
     progress.create();
     progress.show(PLACEMENT_OWNER);
+    // The design step and the grid come before the first Newton step: the
+    // window and its Stop button are painted now, not at that step.
+    progress.report(rc_.design.designMode == 1 ? "Design global iteration ...\n\n"
+                                               : "Grid calculation ...\n\n");
     getApp()->beginWaitCursor();
     rc_.setProgressHook(
         [this, &progress](const quarel::Progress& p) { return onRunProgress(progress, p); });
@@ -505,6 +589,9 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
             window->running_ = false;
             window->rc_.setProgressHook(nullptr);
             window->getApp()->endWaitCursor();
+            // A design iteration turns the angle of attack; a stopped one
+            // puts it back.  The spinners show the angle of the job.
+            window->showFlowInputs();
         }
     } done{this};
 
@@ -515,16 +602,18 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
         progress.hide();
         // The run control has put back what the run changed: the fields,
         // the plot and the files are those of before the command.
-        inform("Calculation", FXString("The calculation was abandoned: ") + e.what() +
-                                  "\nThe results of the previous calculation (if any) are kept. "
-                                  "Change the parameters and run the calculation again.");
+        inform("Calculation",
+               FXString("The calculation was abandoned: ") + e.what() +
+                   "\nThe results of the previous calculation (if any) are kept. "
+                   "Change the parameters and run the calculation again.",
+               Notice::Error);
         w_.statusLine->setText(statusText());
         refreshState();
         w_.canvas->update();
         return 1;
     } catch (const std::exception& e) {  // ParameterError, FileError
         progress.hide();
-        inform("Calculation", e.what());
+        inform("Calculation", e.what(), Notice::Error);
         refreshState();
         w_.canvas->update();
         return 1;
@@ -551,6 +640,7 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
             break;
     }
     gridExtents = quarel::plot::sectionExtents(rc_.level());
+    takeTargetCurve();
     showWarnings();
     drawCpPlot();
     refreshState();
@@ -566,6 +656,7 @@ bool Quarel::onRunProgress(RunProgress& progress, const quarel::Progress& p) {
         "Grid %d x %d (level %d of %d), Newton step %d\n"
         "Largest residual %.3E (Max.residual %.1E)\nClift %.5f",
         p.NX, p.NY, p.level, p.levels, p.step, std::fabs(p.residual), p.maxResidual, p.clift);
+    text = progressPrefix_ + text;
     w_.statusLine->setText(line);
     // The Cp plot of the level being solved: the surface Cp is computed at
     // every Newton step, so drawing it costs one polyline.
@@ -596,16 +687,27 @@ long Quarel::onCmdSavePlot(FXObject*, FXSelector, void*) {
     dialog.setPatternList("PNG image (*.png)");
     const std::string input = rc_.files().inputPath;
     dialog.setFilename((input.substr(0, input.size() - 4) + "_cp.png").c_str());
-    if (!dialog.execute(PLACEMENT_CURSOR)) return 1;
-    FXString path = dialog.getFilename();
+    if (dialog.execute(PLACEMENT_CURSOR)) savePlotAs(dialog.getFilename());
+    return 1;
+}
+
+bool Quarel::savePlotAs(FXString path) {
     if (FXPath::extension(path).lower() != "png") path += ".png";
+    const FXString csv = FXPath::stripExtension(path) + ".csv";
+    if (FXStat::exists(path) || FXStat::exists(csv)) {
+        if (!confirm("Save Plot", path + " or " + csv + " exists already. Replace it?")) {
+            w_.statusLine->setText("Nothing saved: " + path + " exists.");
+            return false;
+        }
+    }
     try {
         savePlot(path);
-        w_.statusLine->setText("Saved " + path + " and " + FXPath::stripExtension(path) + ".csv");
+        w_.statusLine->setText("Saved " + path + " and " + csv);
     } catch (const std::exception& e) {
-        inform("Save Plot", e.what());
+        inform("Save Plot", e.what(), Notice::Error);
+        return false;
     }
-    return 1;
+    return true;
 }
 
 long Quarel::onCmdCpView(FXObject*, FXSelector, void*) {
@@ -615,6 +717,16 @@ long Quarel::onCmdCpView(FXObject*, FXSelector, void*) {
 
 long Quarel::onCmdMView(FXObject*, FXSelector, void*) {
     GLView3D* view = new GLView3D(this, &rc_.level());
+    view->hasField = [this]() { return rc_.hasResults(); };
+    view->caption = [this]() {
+        if (!rc_.hasResults()) return FXString("Mach number: no results of the current grid");
+        const quarel::JobParameters& in = rc_.resultsInputs();
+        FXString text;
+        text.format("%s\nMach number at M %.3f, alpha %.3f deg, sweep %.1f deg, grid %d x %d",
+                    rc_.title().c_str(), in.mach, in.alpha, in.swept, rc_.level().NX,
+                    rc_.level().NY);
+        return text;
+    };
     view->create();
     view->show(PLACEMENT_OWNER);
     return 1;
@@ -660,6 +772,7 @@ long Quarel::onChgCpEdit(FXObject*, FXSelector, void* ptr) {
     }
     // Design mode: the widgets follow the run control's state.
     rc_.acceptTarget();
+    takeTargetCurve();
     refreshState();
     drawCpPlot();
     w_.tabBook->setCurrent(2);
@@ -673,21 +786,216 @@ long Quarel::onLeftPress(FXObject*, FXSelector, void* ptr) {
     pressX = event->last_x;
     pressY = event->last_y;
     dragX = dragY = -1;
+    // A double click on the Cp plot shows all of it again.
+    if (cpShown && event->click_count == 2 && cpZoomed) {
+        cpZoomed = false;
+        drawCpPlot();
+    }
     return 1;
 }
 
 long Quarel::onLeftRelease(FXObject*, FXSelector, void* ptr) {
     const FXEvent* event = static_cast<const FXEvent*>(ptr);
+    if (cpShown) {
+        // The box dragged on the Cp plot becomes the plot.
+        quarel::plot::Frame f = cpFrame;
+        if (f.contains(pressX, pressY) &&
+            quarel::plot::zoomToBox(f, pressX, pressY, event->last_x, event->last_y)) {
+            cpFrame = f;
+            cpZoomed = true;
+        }
+        dragX = dragY = -1;
+        drawCpPlot();
+        return 1;
+    }
     panOrZoom(event->last_x, event->last_y, (event->state & CONTROLMASK) != 0);
     return 1;
 }
 
 long Quarel::onMotion(FXObject*, FXSelector, void* ptr) {
     const FXEvent* event = static_cast<const FXEvent*>(ptr);
+    if (cpShown) {
+        if (event->state & LEFTBUTTONMASK) {
+            zoomFeedback(event->win_x, event->win_y);
+        } else if (cpFrame.contains(event->win_x, event->win_y) && !running_) {
+            FXString text;
+            text.format("x/c %.4f   Cp %.4f", cpFrame.xAt(event->win_x), cpFrame.yAt(event->win_y));
+            w_.statusLine->setText(text);
+        }
+        return 1;
+    }
     if (event->state & LEFTBUTTONMASK) {
         dragFeedback(event->win_x, event->win_y, (event->state & CONTROLMASK) != 0);
     }
     return 1;
+}
+
+// ---- Sweeps -----------------------------------------------------------------------
+
+long Quarel::onCmdSweep(FXObject*, FXSelector, void*) {
+    quarel::SweepSpec start;
+    start.from = rc_.job.alpha;
+    start.to = rc_.job.alpha + 4.0;
+    start.step = 0.5;
+    SweepDialog dialog(this, start);
+    quarel::SweepSpec spec;
+    std::string error;
+    if (dialog.execute(PLACEMENT_OWNER) && dialog.range(spec, error)) runSweep(spec);
+    return 1;
+}
+
+int Quarel::runSweep(const quarel::SweepSpec& spec) {
+    if (!rc_.fileOpen()) return 0;
+    if (polar_ == nullptr) {
+        polar_ = new PolarView(this);
+        polar_->create();
+    }
+    const bool alpha = spec.variable == quarel::SweepSpec::Variable::Alpha;
+    char title[256];
+    if (alpha) {
+        std::snprintf(title, sizeof title, "%s: polar at M %.3f, sweep %.1f deg",
+                      rc_.title().c_str(), rc_.job.mach, rc_.job.swept);
+    } else {
+        std::snprintf(title, sizeof title, "%s: Mach sweep at alpha %.3f deg, sweep %.1f deg",
+                      rc_.title().c_str(), rc_.job.alpha, rc_.job.swept);
+    }
+    polar_->setPoints({}, spec.variable, title);
+    polar_->show(PLACEMENT_OWNER);
+
+    // The same progress window and Stop as a calculation.
+    RunProgress progress(this);
+    running_ = true;
+    progress.create();
+    progress.show(PLACEMENT_OWNER);
+    progress.report("Sweep ...\n\n");
+    getApp()->beginWaitCursor();
+    rc_.setProgressHook(
+        [this, &progress](const quarel::Progress& p) { return onRunProgress(progress, p); });
+    const std::size_t total = quarel::SweepValues(spec).size();
+    std::vector<quarel::SweepPoint> done;
+    progressPrefix_.format("Sweep point 1 of %d\n", static_cast<int>(total));
+    const std::vector<quarel::SweepPoint> points =
+        quarel::RunSweep(rc_, spec, true, [&](const quarel::SweepPoint& p) {
+            done.push_back(p);
+            polar_->setPoints(done, spec.variable, title);
+            progressPrefix_.format("Sweep point %d of %d\n", p.index + 1, static_cast<int>(total));
+        });
+    progressPrefix_ = "";
+    running_ = false;
+    rc_.setProgressHook(nullptr);
+    getApp()->endWaitCursor();
+    progress.hide();
+    showFlowInputs();
+    int computed = 0, converged = 0;
+    for (const quarel::SweepPoint& p : points) {
+        computed += p.done;
+        converged += p.converged;
+    }
+    FXString text;
+    text.format("Sweep: %d of %d points computed, %d converged%s", computed,
+                static_cast<int>(total), converged,
+                !points.empty() && points.back().stopped ? "; stopped" : "");
+    if (rc_.hasResults()) {
+        gridExtents = quarel::plot::sectionExtents(rc_.level());
+        drawCpPlot();
+    }
+    refreshState();
+    w_.statusLine->setText(text);
+    return computed;
+}
+
+long Quarel::onCmdPolarView(FXObject*, FXSelector, void*) {
+    if (polar_ != nullptr) polar_->show(PLACEMENT_OWNER);
+    return 1;
+}
+
+long Quarel::onUpdSweep(FXObject* sender, FXSelector, void*) {
+    // A sweep is an analysis: not in design mode.
+    return enableIf(sender, this, rc_.fileOpen() && rc_.design.designMode == 0);
+}
+
+long Quarel::onUpdPolarView(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, polar_ != nullptr);
+}
+
+// ---- Reference curves and the section -----------------------------------------
+
+bool Quarel::keepCurrentCp() {
+    if (!rc_.hasResults()) return false;
+    if (kept.full()) {
+        w_.statusLine->setText("Six Cp curves are kept already: Clear Kept first.");
+        return false;
+    }
+    const quarel::RunControl::Outline cp = rc_.surfaceCp();
+    const quarel::JobParameters& in = rc_.resultsInputs();
+    quarel::plot::KeptCurve c;
+    char label[128];
+    std::snprintf(label, sizeof label, "M %.3f, alpha %.2f: Clift %.4f", in.mach, in.alpha,
+                  rc_.results.clift);
+    c.label = label;
+    c.x = cp.x;
+    c.cp = cp.y;
+    kept.add(std::move(c));
+    if (cpShown) drawCpPlot();
+    return true;
+}
+
+long Quarel::onCmdKeep(FXObject*, FXSelector, void*) {
+    keepCurrentCp();
+    return 1;
+}
+
+long Quarel::onCmdClearKept(FXObject*, FXSelector, void*) {
+    kept.clear();
+    if (cpShown) drawCpPlot();
+    return 1;
+}
+
+long Quarel::onCmdSectionView(FXObject*, FXSelector, void*) {
+    gridShown = cpShown = 0;
+    sectionShown = 1;
+    drawSection();
+    return 1;
+}
+
+long Quarel::onCmdSaveSection(FXObject*, FXSelector, void*) {
+    FXFileDialog dialog(this, "Save Section");
+    dialog.setPatternList("Input files (*.dat)");
+    const std::string input = rc_.files().inputPath;
+    dialog.setFilename((input.substr(0, input.size() - 4) + "_section.dat").c_str());
+    if (dialog.execute(PLACEMENT_CURSOR)) saveSectionAs(dialog.getFilename());
+    return 1;
+}
+
+bool Quarel::saveSectionAs(FXString path) {
+    if (FXPath::extension(path).lower() != "dat") path += ".dat";
+    const FXString txt = FXPath::stripExtension(path) + ".txt";
+    if (FXStat::exists(path) || FXStat::exists(txt)) {
+        if (!confirm("Save Section", path + " or " + txt + " exists already. Replace it?")) {
+            w_.statusLine->setText("Nothing saved: " + path + " exists.");
+            return false;
+        }
+    }
+    try {
+        rc_.saveSection(path.text(), txt.text());
+    } catch (const std::exception& e) {
+        inform("Save Section", e.what(), Notice::Error);
+        return false;
+    }
+    w_.statusLine->setText("Saved " + path + " and " + txt);
+    return true;
+}
+
+long Quarel::onUpdKeep(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.hasResults() && !kept.full());
+}
+
+long Quarel::onUpdClearKept(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, !kept.curves().empty());
+}
+
+long Quarel::onUpdSection(FXObject* sender, FXSelector, void*) {
+    return enableIf(sender, this, rc_.fileOpen());
 }
 
 // ---- Enabling: every widget follows the state of the run control ------------
@@ -784,6 +1092,32 @@ long Quarel::onUpdStatus(FXObject*, FXSelector, void*) {
     return 1;
 }
 
+long Quarel::onUpdCpDeviation(FXObject* sender, FXSelector, void*) {
+    FXTextField* field = static_cast<FXTextField*>(sender);
+    if (rc_.design.globalIteration == 0) {
+        if (!field->getText().empty()) field->setText("");
+        return 1;
+    }
+    // The value as the data targets show theirs.
+    double value = rc_.results.cpDeviation;
+    return field->handle(this, FXSEL(SEL_COMMAND, FXWindow::ID_SETREALVALUE), &value);
+}
+
+// The spinners after a command that may change the flow inputs, without
+// notification (nothing has changed for the user to calculate again).
+void Quarel::showFlowInputs() {
+    w_.alphaSpinner->setValue(rc_.job.alpha);
+    w_.machSpinner->setValue(rc_.job.mach);
+    w_.sweptSpinner->setValue(rc_.job.swept);
+}
+
+void Quarel::takeTargetCurve() {
+    quarel::RunControl::Outline t = rc_.designTarget();
+    if (t.x.empty()) return;
+    targetX = std::move(t.x);
+    targetCp = std::move(t.y);
+}
+
 FXString Quarel::statusText() const {
     if (!rc_.fileOpen()) return "Open an input file (File > Open...).";
     const quarel::JobParameters& in = rc_.resultsInputs();
@@ -794,6 +1128,11 @@ FXString Quarel::statusText() const {
     } else if (rc_.hasResults()) {
         text.format("M %g, alpha %g, sweep %g, %d x %d: Clift %.5f", in.mach, in.alpha, in.swept,
                     rc_.level().NX, rc_.level().NY, rc_.results.clift);
+        // A warning of the run stays in view with its result.
+        if (!rc_.resultNotes().empty()) {
+            text += ". Warning: ";
+            text += rc_.resultNotes().front().c_str();
+        }
     } else if (rc_.canViewGrid()) {
         text = "Grid ready: press Calculation.";
     } else {

@@ -16,7 +16,11 @@
 #include "plotmath.h"
 
 class CpEdit;
+class PolarView;
 class RunProgress;
+namespace quarel {
+struct SweepSpec;
+}
 
 class Quarel : public FXMainWindow {
     FXDECLARE(Quarel)
@@ -45,9 +49,16 @@ public:
         ID_CP_VIEW,
         ID_M_VIEW,
         ID_CP_EDIT,
-        ID_SAVE_PLOT,   // "Save Plot": the Cp plot as PNG and its data as CSV
-        ID_GRID_WHOLE,  // "Whole Grid": the grid picture out to the far field
-        ID_STATUS,      // the status line under the canvas
+        ID_SAVE_PLOT,     // "Save Plot": the Cp plot as PNG and its data as CSV
+        ID_GRID_WHOLE,    // "Whole Grid": the grid picture out to the far field
+        ID_STATUS,        // the status line under the canvas
+        ID_CP_DEVIATION,  // "Cp deviation=": empty until a design iteration measured it
+        ID_KEEP,          // "Keep Cp": the current Cp becomes a reference curve
+        ID_CLEAR_KEPT,    // "Clear Kept": no reference curves
+        ID_SECTION_VIEW,  // "Section View": the section (start and designed) on the canvas
+        ID_SAVE_SECTION,  // "Save Section": the section as an input file and as x y lines
+        ID_SWEEP,         // "Sweep...": a range of angles or Mach numbers, into the polar view
+        ID_POLAR_VIEW,    // "Polar View": the polar of the last sweep
         ID_LAST
     };
 
@@ -78,6 +89,12 @@ public:
         FXButton* saveButton = nullptr;
         FXButton* savePlotButton = nullptr;
         FXButton* wholeGridButton = nullptr;
+        FXButton* keepButton = nullptr;
+        FXButton* clearKeptButton = nullptr;
+        FXButton* sectionViewButton = nullptr;
+        FXButton* saveSectionButton = nullptr;
+        FXButton* sweepButton = nullptr;
+        FXButton* polarViewButton = nullptr;
         FXCanvas* canvas = nullptr;
         FXLabel* statusLine = nullptr;
         // Text fields in panel order: NPA, NCO, NBH, Kgrid, the seven growth
@@ -103,6 +120,8 @@ public:
     virtual ~Quarel();
 
     virtual void create();
+    virtual FXint getDefaultWidth();
+    virtual FXint getDefaultHeight();
 
     // The job: parameters, run variables, iteration log.
     quarel::RunControl& runControl() { return rc_; }
@@ -118,6 +137,7 @@ public:
     // Drawings on the canvas.
     void drawGrid();
     void drawCpPlot();
+    void drawSection();
 
     // Writes the Cp plot as a PNG picture of `width` x `height` pixels
     // (the canvas size when 0) and the plotted data as CSV beside it (the
@@ -132,13 +152,44 @@ public:
     // to date with the run control now (the toolkit also does so when idle).
     void refreshState();
 
-    // Shows an information box with an OK button.  The one way the window
-    // reports to the user; tests override it to record the messages.
-    virtual void inform(const FXString& caption, const FXString& text);
+    // Shows a message box with an OK button and the icon of its kind.  The
+    // one way the window reports to the user; tests override it to record
+    // the messages.
+    enum class Notice { Info, Warning, Error };
+    virtual void inform(const FXString& caption, const FXString& text, Notice kind = Notice::Info);
+    // Asks a yes/no question (before a file is overwritten); true for yes.
+    virtual bool confirm(const FXString& caption, const FXString& text);
 
-    // Which picture a repaint redraws (the Cp plot wins when both are set).
+    // "Save Plot" after its file dialog: asks before an existing picture or
+    // table is replaced, then writes both and says so on the status line.
+    // False when nothing was written.
+    bool savePlotAs(FXString path);
+
+    // Which picture a repaint redraws (the Cp plot wins when both are set,
+    // the section shows when neither is).
     int gridShown = 0;
     int cpShown = 0;
+    int sectionShown = 0;
+
+    // The Cp plot's data frame as last drawn, and whether it is zoomed.
+    quarel::plot::Frame cpFrame;
+    bool cpZoomed = false;
+    // Reference Cp curves ("Keep Cp").
+    quarel::plot::KeptCurves kept;
+
+    // "Save Section" after its file dialog: the input file at `path` (".dat"
+    // added when missing) and the x y lines beside it with ".txt"; asks
+    // before replacing either.  False when nothing was written.
+    bool saveSectionAs(FXString path);
+    // "Keep Cp": false (and a note on the status line) when six are kept.
+    bool keepCurrentCp();
+
+    // "Sweep..." after its dialog: the batch program's sweep in the window,
+    // with the progress window and Stop, into the polar view.  Returns the
+    // number of points computed.
+    int runSweep(const quarel::SweepSpec& spec);
+    // The polar view of the last sweep (null before the first).
+    PolarView* polarView() const { return polar_; }
 
     // Extents of the grid picture (moved by pan and zoom).
     quarel::plot::Extents gridExtents;
@@ -187,6 +238,17 @@ public:
     long onLeftPress(FXObject*, FXSelector, void*);
     long onLeftRelease(FXObject*, FXSelector, void*);
     long onMotion(FXObject*, FXSelector, void*);
+    long onCmdKeep(FXObject*, FXSelector, void*);
+    long onCmdClearKept(FXObject*, FXSelector, void*);
+    long onCmdSectionView(FXObject*, FXSelector, void*);
+    long onCmdSaveSection(FXObject*, FXSelector, void*);
+    long onUpdKeep(FXObject*, FXSelector, void*);
+    long onUpdClearKept(FXObject*, FXSelector, void*);
+    long onUpdSection(FXObject*, FXSelector, void*);
+    long onCmdSweep(FXObject*, FXSelector, void*);
+    long onCmdPolarView(FXObject*, FXSelector, void*);
+    long onUpdSweep(FXObject*, FXSelector, void*);
+    long onUpdPolarView(FXObject*, FXSelector, void*);
 
     long onUpdOpen(FXObject*, FXSelector, void*);
     long onUpdTabs(FXObject*, FXSelector, void*);
@@ -198,6 +260,7 @@ public:
     long onUpdResults(FXObject*, FXSelector, void*);
     long onUpdCpEdit(FXObject*, FXSelector, void*);
     long onUpdStatus(FXObject*, FXSelector, void*);
+    long onUpdCpDeviation(FXObject*, FXSelector, void*);
 
 protected:
     Quarel() {}
@@ -213,6 +276,8 @@ private:
                           bool integerEntry);
     void showWarnings();
     bool runGridCalculation();
+    void showFlowInputs();
+    void takeTargetCurve();
 
     bool onRunProgress(RunProgress& progress, const quarel::Progress& p);
     // The status line's text when no calculation runs.
@@ -221,6 +286,22 @@ private:
     // Canvas helpers (QuarelPlot.cpp).
     void paintGrid(FXDC& dc);
     void paintCpPlot(FXDC& dc, int W, int H);
+    void paintSection(FXDC& dc, int W, int H);
+    // The header lines of a picture: text and colour name.
+    struct HeaderLine {
+        FXString text;
+        const char* colour;
+    };
+    std::vector<HeaderLine> cpHeader() const;
+    // Draws the header lines from the top; returns the y below them.
+    int paintHeader(FXDC& dc, const std::vector<HeaderLine>& lines, int W);
+    // Numbered, titled axes with dashed grid lines at the ticks.
+    void paintAxes(FXDC& dc, const quarel::plot::Frame& f, const char* xTitle, const char* yTitle,
+                   bool gridLines);
+    // Draws the section outlines (start dashed, current solid) in `f`.
+    void paintOutlines(FXDC& dc, const quarel::plot::Frame& f, bool legend);
+    // Zoom box on the Cp plot: XOR rectangle from the press to (x, y).
+    void zoomFeedback(int x, int y);
     void writePlotData(const std::string& path) const;
     // Rubber line from the press to the pointer while the grid is dragged.
     void dragFeedback(int x, int y, bool zoom);
@@ -232,6 +313,10 @@ private:
     Widgets w_;
     // The one Cp editor: the target has a single author.
     CpEdit* cpEdit_ = nullptr;
+    // The one polar view, refilled by every sweep.
+    PolarView* polar_ = nullptr;
+    // What the progress window says before the step (the sweep point).
+    FXString progressPrefix_;
 
     // One data target per text field.
     FXDataTarget npaTarget_, ncoTarget_, nbhTarget_, kgridTarget_;
@@ -244,4 +329,9 @@ private:
 
     // Plot buffers: body x, body y, face-centre x, computed Cp, target Cp.
     std::vector<double> bodyX_, bodyY_, faceX_, cpComputed_, cpTarget_;
+
+public:
+    // The target Cp over the faces of the fine grid, taken when a design
+    // calculation starts: the coarse levels of the run cannot index it.
+    std::vector<double> targetX, targetCp;
 };

@@ -13,6 +13,7 @@
 // After fx.h (through Quarel.h), which it needs.
 #include <FXPNGImage.h>
 
+#include "plotdraw.h"
 #include "plotmath.h"
 #include "state.h"
 
@@ -155,14 +156,137 @@ void Quarel::drawCpPlot() {
 namespace {
 
 // Colours of the Cp plot: the two surfaces of the computed distribution,
-// the target of design mode, results of earlier inputs, the critical Cp.
+// the target of design mode, results of earlier inputs, the critical Cp,
+// warnings of the run, the kept reference curves, the start section.
 const char* const kUpperColour = "Black";
 const char* const kLowerColour = "Blue";
 const char* const kTargetColour = "Red";
 const char* const kStaleColour = "Gray60";
 const char* const kCriticalColour = "ForestGreen";
+const char* const kWarningColour = "Firebrick";
+const char* const kKeptColours[quarel::plot::KeptCurves::kMax] = {
+    "Magenta3", "DarkCyan", "SaddleBrown", "Purple", "OliveDrab", "DeepPink"};
+const char* const kStartSectionColour = "SteelBlue";
+
+// The first sentence of a message.
+std::string firstSentence(const std::string& text) {
+    const std::size_t end = text.find(". ");
+    return end == std::string::npos ? text : text.substr(0, end + 1);
+}
+
+// `text` cut to `width` pixels with "..." at the end.
+FXString fitText(FXFont* font, FXString text, int width) {
+    while (text.length() > 4 && font->getTextWidth(text) > width) {
+        text.trunc(text.length() - 4);
+        text += "...";
+    }
+    return text;
+}
 
 }  // namespace
+
+std::vector<Quarel::HeaderLine> Quarel::cpHeader() const {
+    std::vector<HeaderLine> lines;
+    const quarel::JobParameters& in = running_ ? rc_.job : rc_.resultsInputs();
+    FXString title = rc_.title().c_str();
+    if (title.empty()) title = FXPath::name(rc_.files().inputPath.c_str());
+    lines.push_back({title + ": surface pressure", "Black"});
+    FXString conditions;
+    conditions.format("M %.3f   alpha %.3f deg   sweep %.1f deg", in.mach, in.alpha, in.swept);
+    FXString results;
+    if (running_) {
+        results = "   calculating ...";
+    } else {
+        const quarel::Results& r = rc_.results;
+        results.format("      Clift %.5f   Cdrag %.5f   Cmoment %.5f   grid %d x %d", r.clift,
+                       r.cdrag, r.cmoment, rc_.level().NX, rc_.level().NY);
+        if (rc_.design.designMode == 1 && rc_.design.globalIteration > 0) {
+            FXString d;
+            d.format("   design iteration %d, Clift current %.5f", rc_.design.globalIteration,
+                     r.cliftCurrent);
+            results += d;
+        }
+    }
+    lines.push_back({conditions + results, "Black"});
+    const bool stale = !running_ && rc_.resultsStale();
+    if (stale) {
+        FXString note;
+        note.format("Results of the previous inputs: M %g, alpha %g, sweep %g", in.mach, in.alpha,
+                    in.swept);
+        lines.push_back({note, "Red"});
+    }
+    // Warnings of the calculation (a strong shock, a lift jump) stay on the
+    // plot of its result.
+    if (!running_) {
+        int shown = 0;
+        for (const std::string& note : rc_.resultNotes()) {
+            if (++shown > 2) break;
+            lines.push_back({("Warning: " + firstSentence(note)).c_str(), kWarningColour});
+        }
+    }
+    return lines;
+}
+
+int Quarel::paintHeader(FXDC& dc, const std::vector<HeaderLine>& lines, int W) {
+    FXFont* font = getApp()->getNormalFont();
+    const int textH = font->getFontHeight();
+    dc.setFont(font);
+    int y = 4;
+    for (const HeaderLine& l : lines) {
+        // A line too long for the canvas breaks at its wide gaps first.
+        std::vector<FXString> parts;
+        FXString rest = l.text;
+        while (font->getTextWidth(rest) > W - 16 && rest.find("      ") > 0) {
+            const FXint gap = rest.find("      ");
+            parts.push_back(rest.left(gap));
+            rest = rest.mid(gap + 6, rest.length());
+        }
+        parts.push_back(rest);
+        for (const FXString& part : parts) {
+            y += textH + 2;
+            const FXString text = fitText(font, part, W - 16);
+            dc.setForeground(fxcolorfromname(l.colour));
+            dc.drawText(8, y - font->getFontDescent(), text.text(), text.length());
+        }
+    }
+    return y + 6;
+}
+
+void Quarel::paintOutlines(FXDC& dc, const quarel::plot::Frame& f, bool legend) {
+    const quarel::RunControl::Outline current =
+        rc_.canViewGrid() ? rc_.currentSection() : rc_.inputSection();
+    const bool designed = rc_.design.globalIteration > 0;
+    if (designed) {
+        const quarel::RunControl::Outline start = rc_.startSection();
+        quarel::draw::polyline(dc, f, start.x.data(), start.y.data(),
+                               static_cast<int>(start.x.size()), kStartSectionColour, true);
+    }
+    quarel::draw::polyline(dc, f, current.x.data(), current.y.data(),
+                           static_cast<int>(current.x.size()), "Black", false);
+    if (!legend) return;
+    FXFont* font = getApp()->getNormalFont();
+    const int textH = font->getFontHeight();
+    std::vector<std::pair<const char*, FXString>> entries;
+    if (designed) {
+        FXString d;
+        d.format("designed section (iteration %d)", rc_.design.globalIteration);
+        entries.push_back({"Black", d});
+        entries.push_back({kStartSectionColour, "start section (dashed)"});
+    } else {
+        entries.push_back(
+            {"Black", rc_.canViewGrid() ? "section on the grid" : "section as read from the file"});
+    }
+    int y = f.top + textH + 4;
+    for (const auto& e : entries) {
+        const int tw = font->getTextWidth(e.second);
+        const int x = f.right - tw - 8;
+        dc.setForeground(fxcolorfromname(e.first));
+        dc.fillRectangle(x - 24, y - textH / 2, 18, 3);
+        dc.setForeground(fxcolorfromname("Black"));
+        dc.drawText(x, y, e.second.text(), e.second.length());
+        y += textH + 2;
+    }
+}
 
 void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     using namespace quarel;
@@ -198,126 +322,232 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
         }
     }
 
-    // 2. White background.
+    // 2. White background.  Without results (none yet, or a new grid has
+    // replaced them) there is nothing to plot, except the live curves of a
+    // run.
     dc.setForeground(fxcolorfromname("White"));
     dc.fillRectangle(0, 0, W, H);
     if (npa < 1 || bodyX_.empty()) return;
+    if (!rc_.hasResults() && !running_) return;
+    const double D = bxMax - bxMin;
+    if (!(D > 0.0)) return;
 
-    // 3.-5. Axis and layout, with room below the axis for the chord
-    // numbers and the axis title.
+    // 3. Header: the section, the conditions and the results, notes.
+    const int top = paintHeader(dc, cpHeader(), W);
     FXFont* font = getApp()->getNormalFont();
     const int textH = font->getFontHeight();
-    plot::CpLayout layout;
-    if (!plot::cpLayout(W, H, bxMin, bxMax, cpMin, cpMax, layout, 2 * textH + 4)) return;
-    cpTop = layout.top;
-    cpMax = layout.bottom;
-    const double D = bxMax - bxMin;
-    plotXMin = bxMin;
-    plotXMax = bxMax;
-    plotYMin = layout.bottom;
-    plotYMax = layout.top;
-    xOffset = layout.xOffset;
-    scaleX = layout.scaleX;
-    scaleY = layout.scaleY;
-    cpRef = layout.cpRef;
-    const int yAxisBottom = static_cast<int>((layout.bottom - cpRef) * scaleY);
 
-    // 6. Orange dashed grid: a vertical line every tenth of the chord, a
-    // horizontal line at every step of Cp.
-    dc.setForeground(fxcolorfromname("Orange"));
-    dc.setLineStyle(LINE_ONOFF_DASH);
-    const int yHigh = static_cast<int>(0.01 * H);
-    for (int i = 0; i <= layout.vLines + 1; ++i) {
-        const int X = static_cast<int>((0.1 * i + xOffset) * scaleX);
-        dc.drawLine(X, yAxisBottom, X, yHigh);
-    }
-    const int xLeft = static_cast<int>(scaleX * xOffset);
-    const int xRight = static_cast<int>(scaleX * 1.1 * D);
-    for (int i = 0; i <= layout.hLines; ++i) {
-        const int Y = static_cast<int>((i * layout.step + cpTop - cpRef) * scaleY);
-        dc.drawLine(xLeft, Y, xRight, Y);
-    }
-
-    // 7. Cp labels at the horizontal lines, chord labels under the
-    // vertical ones (every tenth, or every fifth when they would crowd),
-    // and the axis titles.
-    dc.setLineStyle(LINE_SOLID);
-    dc.setFont(font);
-    dc.setForeground(fxcolorfromname("Black"));
-    for (int i = 0; i <= layout.hLines; ++i) {
-        const double value = i * layout.step + cpTop;
-        const int Y = static_cast<int>((value - cpRef) * scaleY);
-        const FXString label = FXStringVal(value, 1, FALSE);
-        dc.drawText(static_cast<int>(0.01 * W), Y, label.text(), label.length());
-    }
-    const int every = 0.1 * scaleX > 3 * font->getTextWidth("0.0", 3) / 2 ? 1 : 2;
-    for (int i = 0; i <= layout.vLines; i += every) {
-        const FXString label = FXStringVal(bxMin + 0.1 * i, 1, FALSE);
-        const int X = static_cast<int>((0.1 * i + xOffset) * scaleX);
-        const int tw = font->getTextWidth(label);
-        dc.drawText(std::min(X - tw / 2, W - tw - 2), yAxisBottom + textH + 1, label.text(),
-                    label.length());
-    }
-    const FXString xTitle = "x/c";
-    dc.drawText(xRight - font->getTextWidth(xTitle), yAxisBottom + 2 * textH + 2, xTitle.text(),
-                xTitle.length());
-    dc.drawText(xLeft + 4, yHigh + textH, "-Cp up", 6);
-
-    // The critical Cp (local Mach 1) as a dashed line, where it is known.
-    const bool stale = rc_.resultsStale();
-    plotStale = stale;
-    const double cpStar = rc_.results.cpStar;
-    if (rc_.resultsInputs().mach > 0.1 && cpStar < 0.0 && cpStar > cpTop) {
-        const int Y = static_cast<int>((cpStar - cpRef) * scaleY);
-        dc.setForeground(fxcolorfromname(kCriticalColour));
-        dc.setLineStyle(LINE_ONOFF_DASH);
-        dc.drawLine(xLeft, Y, xRight, Y);
-        dc.setLineStyle(LINE_SOLID);
-        const FXString label = "Cp*";
-        dc.drawText(xRight - font->getTextWidth(label) - 2, Y - 2, label.text(), label.length());
-    }
-
-    // 8. Target (design mode) and computed pressure distributions: the
-    // upper surface from the trailing edge to the leading edge (faces
-    // 0 .. npa/2-1), the lower one on to the trailing edge.
+    // 4. The axis range covers the computed Cp, the target and the kept
+    // curves: the table of tops and bottoms, unless zoomed.
+    double lo = cpMin, hi = cpMax;
     if (rc_.design.designMode == 1) {
-        polyline(dc, faceX_.data(), cpTarget_.data(), 0, npa, kTargetColour, false, true);
-    }
-    const int lead = npa / 2;
-    polyline(dc, faceX_.data(), cpComputed_.data(), 0, lead, stale ? kStaleColour : kUpperColour,
-             false, true);
-    polyline(dc, faceX_.data(), cpComputed_.data(), lead - 1, npa,
-             stale ? kStaleColour : kLowerColour, false, true);
-
-    // Legend in the upper right corner.
-    struct Entry {
-        const char* colour;
-        const char* text;
-    };
-    std::vector<Entry> legend = {{kUpperColour, "upper surface"}, {kLowerColour, "lower surface"}};
-    if (rc_.design.designMode == 1) legend.push_back({kTargetColour, "target"});
-    int Y = yHigh + textH + 2;
-    for (const Entry& e : legend) {
-        const int tw = font->getTextWidth(e.text, static_cast<FXuint>(std::strlen(e.text)));
-        const int X = W - tw - 8;
-        dc.setForeground(fxcolorfromname(stale ? kStaleColour : e.colour));
-        dc.fillRectangle(X - 24, Y - textH / 2, 18, 3);
-        dc.setForeground(fxcolorfromname("Black"));
-        dc.drawText(X, Y, e.text, static_cast<FXuint>(std::strlen(e.text)));
-        Y += textH + 2;
-    }
-    if (stale) {
-        // Above the chord axis, where the distribution leaves room.
-        const quarel::JobParameters& in = rc_.resultsInputs();
-        FXString note[2];
-        note[0] = "Results of the previous inputs:";
-        note[1].format("M %g, alpha %g, sweep %g", in.mach, in.alpha, in.swept);
-        dc.setForeground(fxcolorfromname("Red"));
-        for (int n = 0; n < 2; ++n) {
-            dc.drawText(xLeft + 4, yAxisBottom - (2 - n) * (textH + 2), note[n].text(),
-                        note[n].length());
+        for (double v : targetCp) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
         }
     }
+    for (const plot::KeptCurve& c : kept.curves()) {
+        for (double v : c.cp) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    const plot::CpAxis axis = plot::cpAxisTop(lo);
+    const double bottomCp = plot::cpAxisBottom(hi);
+    cpTop = axis.top;
+    cpMax = bottomCp;
+
+    // 5. Layout: the Cp frame, its x labels and title, then a strip with
+    // the section at equal scales under it.
+    const int labelW = font->getTextWidth("-10.00") + 10;
+    const double thickness = std::max(byMax - byMin, 0.02 * D);
+    const int plotW = W - labelW - 16;
+    int strip = static_cast<int>(std::ceil(thickness / (1.1 * D) * plotW)) + 12;
+    strip = std::min(strip, H / 5);
+    plot::Frame f;
+    f.left = labelW;
+    f.right = W - 16;
+    f.top = top + textH + 4;
+    f.bottom = H - strip - 2 * textH - 16;
+    if (f.right - f.left < 60 || f.bottom - f.top < 60) return;
+    if (cpZoomed) {
+        f.x0 = cpFrame.x0;
+        f.x1 = cpFrame.x1;
+        f.yTop = cpFrame.yTop;
+        f.yBottom = cpFrame.yBottom;
+    } else {
+        f.x0 = bxMin - 0.05 * D;
+        f.x1 = bxMax + 0.05 * D;
+        f.yTop = axis.top;
+        f.yBottom = bottomCp;
+    }
+    cpFrame = f;
+    plotXMin = f.x0;
+    plotXMax = f.x1;
+    plotYMin = f.yBottom;
+    plotYMax = f.yTop;
+    quarel::draw::axes(dc, getApp()->getNormalFont(), f, "x/c", "Cp", true);
+    dc.setForeground(fxcolorfromname("Black"));
+    dc.drawText(f.left + 4, f.top + textH, "-Cp up", 6);
+
+    // The critical Cp (local Mach 1) as a dashed line, where it is known.
+    const bool stale = !running_ && rc_.resultsStale();
+    plotStale = stale;
+    const double cpStar = rc_.results.cpStar;
+    if (rc_.resultsInputs().mach > 0.1 && cpStar < 0.0) {
+        const double Y = f.py(cpStar);
+        if (Y > f.top && Y < f.bottom) {
+            dc.setForeground(fxcolorfromname(kCriticalColour));
+            dc.setLineStyle(LINE_ONOFF_DASH);
+            dc.drawLine(f.left, static_cast<int>(Y), f.right, static_cast<int>(Y));
+            dc.setLineStyle(LINE_SOLID);
+            const FXString label = "Cp*";
+            dc.drawText(f.right - font->getTextWidth(label) - 4, static_cast<int>(Y) - 3,
+                        label.text(), label.length());
+        }
+    }
+
+    // 6. Kept curves, the target of design mode and the computed pressure
+    // distribution: the upper surface from the trailing edge to the
+    // leading edge (faces 0 .. npa/2-1), the lower one on to the trailing
+    // edge.
+    for (std::size_t n = 0; n < kept.curves().size(); ++n) {
+        const plot::KeptCurve& c = kept.curves()[n];
+        quarel::draw::polyline(dc, f, c.x.data(), c.cp.data(), static_cast<int>(c.x.size()),
+                               kKeptColours[n], false);
+    }
+    if (rc_.design.designMode == 1 && !targetX.empty()) {
+        quarel::draw::polyline(dc, f, targetX.data(), targetCp.data(),
+                               static_cast<int>(targetX.size()), kTargetColour, false);
+    }
+    const int lead = npa / 2;
+    quarel::draw::polyline(dc, f, faceX_.data(), cpComputed_.data(), lead,
+                           stale ? kStaleColour : kUpperColour, false);
+    quarel::draw::polyline(dc, f, faceX_.data() + lead - 1, cpComputed_.data() + lead - 1,
+                           npa - lead + 1, stale ? kStaleColour : kLowerColour, false);
+
+    // 7. Legend in the lower right corner, where a pressure distribution
+    // leaves room, on white.
+    std::vector<std::pair<const char*, FXString>> legend = {
+        {stale ? kStaleColour : kUpperColour, "upper surface"},
+        {stale ? kStaleColour : kLowerColour, "lower surface"}};
+    if (rc_.design.designMode == 1 && !targetX.empty()) legend.push_back({kTargetColour, "target"});
+    for (std::size_t n = 0; n < kept.curves().size(); ++n)
+        legend.push_back({kKeptColours[n], kept.curves()[n].label.c_str()});
+    int legendW = 0;
+    for (const auto& e : legend) legendW = std::max(legendW, font->getTextWidth(e.second));
+    legendW += 36;
+    const int legendH = static_cast<int>(legend.size()) * (textH + 2) + 6;
+    if (legendW < f.right - f.left - 8 && legendH < f.bottom - f.top - 8) {
+        const int lx = f.right - legendW - 4, ly = f.bottom - legendH - 4;
+        dc.setForeground(fxcolorfromname("White"));
+        dc.fillRectangle(lx, ly, legendW, legendH);
+        dc.setForeground(fxcolorfromname("Gray70"));
+        dc.drawRectangle(lx, ly, legendW, legendH);
+        int y = ly + 3 + textH - font->getFontDescent();
+        for (const auto& e : legend) {
+            dc.setForeground(fxcolorfromname(e.first));
+            dc.fillRectangle(lx + 6, y - textH / 2, 20, 3);
+            dc.setForeground(fxcolorfromname("Black"));
+            dc.drawText(lx + 30, y, e.second.text(), e.second.length());
+            y += textH + 2;
+        }
+    }
+
+    // 8. The section under the plot, at equal scales on the plot's x.
+    plot::Frame s;
+    s.left = f.left;
+    s.right = f.right;
+    s.top = f.bottom + 2 * textH + 12;
+    s.bottom = H - 4;
+    if (s.bottom - s.top >= 8) {
+        s.x0 = f.x0;
+        s.x1 = f.x1;
+        // Equal scales, unless a zoomed plot would leave the section
+        // thicker than the strip.
+        const double scale =
+            std::min((s.right - s.left) / (f.x1 - f.x0), (s.bottom - s.top) / (1.2 * thickness));
+        const double half = 0.5 * (s.bottom - s.top) / scale, mid = 0.5 * (byMin + byMax);
+        s.yTop = mid + half;
+        s.yBottom = mid - half;
+        paintOutlines(dc, s, false);
+    }
+}
+
+void Quarel::drawSection() {
+    if (!w_.canvas->id()) return;
+    FXDCWindow dc(w_.canvas);
+    paintSection(dc, w_.canvas->getWidth(), w_.canvas->getHeight());
+}
+
+void Quarel::paintSection(FXDC& dc, int W, int H) {
+    using namespace quarel;
+    paintW_ = W;
+    paintH_ = H;
+    dc.setForeground(fxcolorfromname("White"));
+    dc.fillRectangle(0, 0, W, H);
+    if (!rc_.fileOpen()) return;
+    const RunControl::Outline shown = rc_.canViewGrid() ? rc_.currentSection() : rc_.inputSection();
+    double x0, x1, y0, y1;
+    if (!plot::paddedRange(shown.x, 0.05, x0, x1) || !plot::paddedRange(shown.y, 0.3, y0, y1))
+        return;
+    FXString title = rc_.title().c_str();
+    if (title.empty()) title = FXPath::name(rc_.files().inputPath.c_str());
+    std::vector<HeaderLine> header = {{title + ": section", "Black"}};
+    if (rc_.design.globalIteration > 0) {
+        FXString d;
+        d.format("after %d design iteration%s, largest change of an ordinate in the last %.2E",
+                 rc_.design.globalIteration, rc_.design.globalIteration == 1 ? "" : "s",
+                 rc_.lastDesign().largestOrdinateChange);
+        header.push_back({d, "Black"});
+    }
+    const int top = paintHeader(dc, header, W);
+    FXFont* font = getApp()->getNormalFont();
+    const int textH = font->getFontHeight();
+    // After design iterations the change of the ordinates, too small to
+    // see on the section, gets a plot of its own below it.
+    const bool designed = rc_.design.globalIteration > 0 && rc_.canViewGrid();
+    plot::Frame f;
+    f.left = font->getTextWidth("-0.0000") + 14;
+    f.right = W - 16;
+    f.top = top + textH + 4;
+    f.bottom = designed ? top + (H - top) * 55 / 100 : H - 2 * textH - 16;
+    if (f.right - f.left < 60 || f.bottom - f.top < 40) return;
+    f.x0 = x0;
+    f.x1 = x1;
+    f.yTop = y1;
+    f.yBottom = y0;
+    plot::equalScales(f);
+    quarel::draw::axes(dc, font, f, "x/c", "y/c", true);
+    paintOutlines(dc, f, true);
+    if (!designed) return;
+
+    const RunControl::Outline start = rc_.startSection();
+    if (start.x.size() != shown.x.size()) return;
+    std::vector<double> dy(shown.y.size());
+    for (std::size_t n = 0; n < dy.size(); ++n) dy[n] = shown.y[n] - start.y[n];
+    double d0, d1;
+    if (!plot::paddedRange(dy, 0.1, d0, d1)) return;
+    plot::Frame d;
+    d.left = f.left;
+    d.right = f.right;
+    d.top = f.bottom + 3 * textH + 20;
+    d.bottom = H - 2 * textH - 16;
+    if (d.bottom - d.top < 40) return;
+    d.x0 = x0;
+    d.x1 = x1;
+    d.yTop = d1;
+    d.yBottom = d0;
+    quarel::draw::axes(dc, font, d, "x/c", "y designed - y start", true);
+    // Upper side (trailing edge to leading edge) and lower side apart.
+    const int half = static_cast<int>(dy.size()) / 2;
+    quarel::draw::polyline(dc, d, shown.x.data(), dy.data(), half + 1, "Black", false);
+    quarel::draw::polyline(dc, d, shown.x.data() + half, dy.data() + half,
+                           static_cast<int>(dy.size()) - half, "Blue", false);
+    const char* const note = "black: upper side, blue: lower side";
+    dc.setForeground(fxcolorfromname("Black"));
+    dc.drawText(d.right - font->getTextWidth(note, std::strlen(note)) - 6, d.top + textH + 2, note,
+                static_cast<FXuint>(std::strlen(note)));
 }
 
 void Quarel::savePlot(const FXString& pngPath, int width, int height) {
@@ -378,6 +608,8 @@ long Quarel::onPaint(FXObject*, FXSelector, void* ptr) {
         paintCpPlot(dc, w_.canvas->getWidth(), w_.canvas->getHeight());
     } else if (gridShown) {
         paintGrid(dc);
+    } else if (sectionShown) {
+        paintSection(dc, w_.canvas->getWidth(), w_.canvas->getHeight());
     }
     return 1;
 }
@@ -413,5 +645,28 @@ void Quarel::dragFeedback(int x, int y, bool zoom) {
     } else {
         text.format("Pan by %d x %d pixels", x - pressX, y - pressY);
     }
+    w_.statusLine->setText(text);
+}
+
+// While the left button is held on the Cp plot, an XOR rectangle from the
+// press to the pointer shows the box the release will zoom to.
+void Quarel::zoomFeedback(int x, int y) {
+    if (!cpShown || !w_.canvas->id() || !cpFrame.contains(pressX, pressY)) return;
+    FXDCWindow dc(w_.canvas);
+    dc.setFunction(BLT_SRC_XOR_DST);
+    dc.setForeground(FXRGB(0, 0, 255) ^ FXRGB(255, 255, 255));
+    dc.setLineStyle(LINE_ONOFF_DASH);
+    auto box = [&](int bx, int by) {
+        dc.drawRectangle(std::min(pressX, bx), std::min(pressY, by), std::abs(bx - pressX),
+                         std::abs(by - pressY));
+    };
+    if (dragX >= 0) box(dragX, dragY);
+    box(x, y);
+    dragX = x;
+    dragY = y;
+    FXString text;
+    text.format("Zoom to x/c %.3f .. %.3f, Cp %.3f .. %.3f (double click: all)",
+                cpFrame.xAt(std::min(pressX, x)), cpFrame.xAt(std::max(pressX, x)),
+                cpFrame.yAt(std::min(pressY, y)), cpFrame.yAt(std::max(pressY, y)));
     w_.statusLine->setText(text);
 }

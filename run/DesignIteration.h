@@ -36,6 +36,8 @@ struct DesignState {
     double chordInclination = 0.0;  // chord inclination of the input contour, degrees
     // Body ordinates yg(i, 1), i = k .. NX-k, of the fine grid as generated.
     std::vector<double> yBody0;
+    // Their abscissae: with yBody0 the start section of a design.
+    std::vector<double> xBody0;
     // Change of the section ordinates made by a design global iteration,
     // per contour node 0..500; cleared by every grid calculation.
     std::vector<double> dyCorr = std::vector<double>(501, 0.0);

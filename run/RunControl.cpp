@@ -10,6 +10,7 @@
 #include "ArraySnapshot.h"
 #include "CGRD1.h"
 #include "CoordinateFile.h"
+#include "DesignFiles.h"
 #include "DesignIteration.h"
 #include "INPT1.h"
 #include "SRV11.h"
@@ -224,7 +225,11 @@ void RunControl::gridCalculation() {
         }
     }
     design.yBody0.assign(static_cast<size_t>(NX - 2 * k + 1), 0.0);
-    for (int i = k; i <= NX - k; ++i) design.yBody0[static_cast<size_t>(i - k)] = yg(i, 1);
+    design.xBody0.assign(design.yBody0.size(), 0.0);
+    for (int i = k; i <= NX - k; ++i) {
+        design.yBody0[static_cast<size_t>(i - k)] = yg(i, 1);
+        design.xBody0[static_cast<size_t>(i - k)] = xg(i, 1);
+    }
 
     // 9.
     MaxThickness(level_.k, level_.NX, level_.iMid, design.iMaxThick, design.maxThick);
@@ -282,6 +287,10 @@ void RunControl::gridCalculation() {
             }
         }
         level_ = level_.coarsened(job.Kgrid);
+        // The arrays now hold the new grid and its free stream: results of
+        // an earlier calculation can no longer be shown or saved from them.
+        hasResults_ = false;
+        resultNotes_.clear();
     }
 
     // 12.
@@ -308,6 +317,7 @@ struct RunControl::Saved {
     int runStage;
     bool gridMade, calculationArmed, hasResults;
     JobParameters resultsJob;
+    std::vector<std::string> resultNotes;
 };
 
 RunControl::Saved RunControl::save() const {
@@ -322,7 +332,8 @@ RunControl::Saved RunControl::save() const {
                  gridMade_,
                  calculationArmed_,
                  hasResults_,
-                 resultsJob_};
+                 resultsJob_,
+                 resultNotes_};
 }
 
 void RunControl::restore(const Saved& saved) {
@@ -338,6 +349,7 @@ void RunControl::restore(const Saved& saved) {
     calculationArmed_ = saved.calculationArmed;
     hasResults_ = saved.hasResults;
     resultsJob_ = saved.resultsJob;
+    resultNotes_ = saved.resultNotes;
 }
 
 RunControl::CalcOutcome RunControl::calculate() {
@@ -389,6 +401,7 @@ RunControl::CalcOutcome RunControl::calculate() {
             runDriver();
             takeWarnings();
             calculationArmed_ = true;
+            resultNotes_ = warnings_;
             return CalcOutcome::Done;
         }
         if (runStage_ > 2) return CalcOutcome::AlreadyDone;
@@ -401,6 +414,7 @@ RunControl::CalcOutcome RunControl::calculate() {
         throw;
     }
     takeWarnings();
+    resultNotes_ = warnings_;
     // After an analysis the same flow is not calculated again until an
     // input changes; in design mode every "Calculation" is a new iteration.
     calculationArmed_ = design.designMode == 1;
@@ -453,6 +467,11 @@ void RunControl::acceptTarget() {
 std::string RunControl::saveResult() {
     saveCounter_ += 1;
     if (!fileOpen()) throw FileError("There's no open DATA file: no result file is written.");
+    if (!hasResults_) {
+        throw FileError(
+            "There are no results to write: the grid was calculated again since the last "
+            "calculation. Press Calculation first.");
+    }
     const std::string path = files_.resultName(saveCounter_);
     // The file describes the results: it carries the inputs they were
     // computed with, even when a panel value has changed since.
@@ -486,6 +505,89 @@ bool SameInputs(const JobParameters& a, const JobParameters& b) {
            a.viscous.enabled == b.viscous.enabled && a.viscous.reynolds == b.viscous.reynolds &&
            a.viscous.ncrit == b.viscous.ncrit && a.viscous.xtrUpper == b.viscous.xtrUpper &&
            a.viscous.xtrLower == b.viscous.xtrLower;
+}
+
+}  // namespace quarel
+
+// ---------------------------------------------------------------------------
+// The section
+// ---------------------------------------------------------------------------
+
+namespace quarel {
+
+RunControl::Outline RunControl::inputSection() const {
+    Outline o;
+    if (!fileOpen()) return o;
+    for (int m = 1; m <= job.NCONT; ++m) {
+        o.x.push_back(job.XCONT(m));
+        o.y.push_back(job.YCONT(m));
+    }
+    return o;
+}
+
+RunControl::Outline RunControl::startSection() const {
+    Outline o;
+    if (!gridMade_) return o;
+    o.x = design.xBody0;
+    o.y = design.yBody0;
+    // The grid is generated on ordinates divided by the sweep factor.
+    for (double& y : o.y) y *= flow_.ordinateDivisor();
+    return o;
+}
+
+RunControl::Outline RunControl::currentSection() const {
+    Outline o;
+    if (!gridMade_) return o;
+    // The saved fine grid follows every design iteration; the grid of the
+    // level being solved may be a coarse one.
+    const GridLevel fine = level_.fineLevel();
+    for (int i = fine.k; i <= fine.NX - fine.k; ++i) {
+        o.x.push_back(xgs(i, 1));
+        o.y.push_back(ygs(i, 1) * flow_.ordinateDivisor());
+    }
+    return o;
+}
+
+RunControl::Outline RunControl::surfaceCp() const {
+    Outline o;
+    const GridLevel& l = level_;
+    if (!hasResults_) return o;
+    for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
+        o.x.push_back(0.5 * (xg(i, 1) + xg(i + 1, 1)));
+        o.y.push_back(cpf(i));
+    }
+    return o;
+}
+
+RunControl::Outline RunControl::designTarget() const {
+    Outline o;
+    const GridLevel& l = level_;
+    if (design.designMode != 1 || !gridMade_ || !l.isFine()) return o;
+    for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
+        o.x.push_back(0.5 * (xg(i, 1) + xg(i + 1, 1)));
+        o.y.push_back(cps(i));
+    }
+    return o;
+}
+
+void RunControl::saveSection(const std::string& inputPath,
+                             const std::string& coordinatePath) const {
+    if (!gridMade_) throw FileError("There is no section on a grid yet: press Grid Calculation.");
+    if (!inputPath.empty()) {
+        ReplaceTextFile(
+            inputPath, DesignedInputText(title(), job, level_.fineLevel(), flow_.ordinateDivisor()),
+            "section input file");
+    }
+    if (!coordinatePath.empty()) {
+        const Outline o = currentSection();
+        std::string text = title() + "\n";
+        char line[64];
+        for (std::size_t n = 0; n < o.x.size(); ++n) {
+            std::snprintf(line, sizeof line, "%.7f %.7f\n", o.x[n], o.y[n]);
+            text += line;
+        }
+        ReplaceTextFile(coordinatePath, text, "section coordinate file");
+    }
 }
 
 }  // namespace quarel

@@ -82,7 +82,8 @@ public:
     void setProgressHook(ProgressHook hook) { progress_ = std::move(hook); }
 
     // "Save Result": advances the save counter, writes NAME_N.out.  Returns
-    // the path; throws FileError when the file cannot be written.
+    // the path; throws FileError when the file cannot be written or there
+    // are no results (a new grid has replaced them).
     std::string saveResult();
 
     // Writes the iteration-log file (header and every log line).  Returns
@@ -124,6 +125,33 @@ public:
     bool resultsStale() const;
     // What the last design global iteration did.
     const DesignReport& lastDesign() const { return lastDesign_; }
+    // Warnings of the calculation whose results are kept (a flagged result
+    // keeps saying why, whatever was shown since).
+    const std::vector<std::string>& resultNotes() const { return resultNotes_; }
+
+    // A section outline in chord units with true ordinates, from the
+    // trailing edge over the upper side to the leading edge and back.
+    struct Outline {
+        std::vector<double> x, y;
+    };
+    // The contour of the input file (empty before "Open").
+    Outline inputSection() const;
+    // The section the last grid was generated on (empty before a grid).
+    Outline startSection() const;
+    // The section now in the saved fine grid: after design iterations the
+    // designed one (empty before a grid).
+    Outline currentSection() const;
+    // The computed Cp (y) over the face centres (x) of the section, from the
+    // upper trailing edge round to the lower one (empty without results).
+    Outline surfaceCp() const;
+    // In design mode on the fine grid, the target Cp (y) over the face
+    // centres (x) of the section; empty otherwise.
+    Outline designTarget() const;
+    // Writes the current section as an input file (the job's parameters,
+    // so that opening it gives this section again) at `inputPath` and as a
+    // plain list of x y lines at `coordinatePath` (either may be empty).
+    // Throws FileError.
+    void saveSection(const std::string& inputPath, const std::string& coordinatePath) const;
 
     // ---- What the window offers ---------------------------------------------
     // One file per program run.
@@ -167,6 +195,7 @@ private:
     ProgressHook progress_;
     NewtonOptions newtonOptions_;
     DesignReport lastDesign_;
+    std::vector<std::string> resultNotes_;
 };
 
 // Reads the program's own input file at `path` (the job and its title).

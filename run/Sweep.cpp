@@ -63,15 +63,27 @@ std::vector<double> SweepValues(const SweepSpec& spec) {
 
 std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool warmStart,
                                  const std::function<void(const SweepPoint&)>& each) {
+    return RunSweepValues(run, spec.variable, SweepValues(spec), warmStart, each);
+}
+
+std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable variable,
+                                       const std::vector<double>& values, bool warmStart,
+                                       const std::function<void(const SweepPoint&)>& each) {
     std::vector<SweepPoint> points;
     const std::string input = run.files().inputPath;
     const std::string stem = input.substr(0, input.size() - 4);
-    run.setWarmStart(warmStart);
     int index = 0;
-    for (double value : SweepValues(spec)) {
+    // Only a converged solution of this sweep starts the next point: the
+    // first starts from the free stream whatever was calculated before,
+    // and an unconverged point would hand its error on.  (A point that
+    // broke down has put the one before it back.)
+    bool first = true;
+    for (double value : values) {
+        run.setWarmStart(warmStart && !first && run.converged());
+        first = false;
         SweepPoint p;
         p.index = ++index;
-        if (spec.variable == SweepSpec::Variable::Alpha) {
+        if (variable == SweepSpec::Variable::Alpha) {
             run.job.alpha = value;
         } else {
             run.job.mach = value;
@@ -84,6 +96,11 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
         try {
             const RunControl::CalcOutcome outcome = run.calculate();
             p.done = outcome == RunControl::CalcOutcome::Done;
+            p.stopped = outcome == RunControl::CalcOutcome::Stopped;
+            if (p.stopped) p.problem = "stopped";
+        } catch (const ParameterError& e) {
+            p.refused = true;
+            p.problem = e.what();
         } catch (const std::exception& e) {
             p.problem = e.what();
         }
@@ -93,6 +110,7 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
         if (p.done) {
             p.clift = run.results.clift;
             p.cdrag = run.results.cdrag;
+            p.cmoment = run.results.cmoment;
             p.steps = run.status().iterCount;
             p.converged = std::fabs(run.status().residual) <= run.job.maxResidual;
             char name[32];
@@ -109,6 +127,7 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
         }
         points.push_back(p);
         if (each) each(p);
+        if (p.stopped) break;
     }
     run.setWarmStart(false);
     return points;
@@ -116,16 +135,17 @@ std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool wa
 
 std::string SweepTable(const std::vector<SweepPoint>& points) {
     std::string out =
-        "point,alpha,mach,clift,cdrag,converged,levels,steps,seconds,cp_file,remark\n";
+        "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,seconds,cp_file,remark\n";
     for (const SweepPoint& p : points) {
         char b[256];
         std::snprintf(b, sizeof b, "%d,%.4f,%.4f,", p.index, p.alpha, p.mach);
         out += b;
         if (p.done) {
-            std::snprintf(b, sizeof b, "%.6f,%.6f,%s,%d,%d,%.3f,", p.clift, p.cdrag,
+            std::snprintf(b, sizeof b, "%.6f,%.6f,%.6f,%s,%d,%d,%.3f,", p.clift, p.cdrag, p.cmoment,
                           p.converged ? "yes" : "no", p.levels, p.steps, p.seconds);
         } else {
-            std::snprintf(b, sizeof b, ",,failed,%d,,%.3f,", p.levels, p.seconds);
+            std::snprintf(b, sizeof b, ",,,%s,%d,,%.3f,", p.stopped ? "stopped" : "failed",
+                          p.levels, p.seconds);
         }
         out += b;
         out += p.cpFile + ",\"";

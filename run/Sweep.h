@@ -1,7 +1,8 @@
 // Polars and Mach sweeps: a run of calculations over a range of angles of
 // attack or Mach numbers, each started from the converged solution of the
 // point before it (the grid stays the same, so only the fine level runs
-// after the first point).
+// after the first point).  The first point, and any after a point whose
+// solution did not converge, start from the free stream.
 #pragma once
 
 #include <functional>
@@ -33,16 +34,25 @@ struct SweepPoint {
     int steps = 0;           // Newton steps on the fine grid
     int levels = 0;          // grid levels run (1 after a warm start)
     double seconds = 0.0;
-    double clift = 0.0, cdrag = 0.0;
-    std::string cpFile;   // this point's own copy of the Cp file
-    std::string problem;  // why the point failed, or its warnings
+    double clift = 0.0, cdrag = 0.0, cmoment = 0.0;
+    bool stopped = false;  // the progress hook asked to stop during this point
+    std::string cpFile;    // this point's own copy of the Cp file
+    bool refused = false;  // failed: its input was refused before any work
+    std::string problem;   // why the point failed, or its warnings
 };
 
 // Runs the sweep on an opened job.  The Cp file of every point is copied to
 // NAME_sweep_NN.cp beside the input; a point that fails is recorded and the
-// sweep goes on.  `each` (may be empty) sees every point as it finishes.
+// sweep goes on; a point stopped by the run's progress hook is recorded as
+// stopped and ends the sweep.  `each` (may be empty) sees every point as it
+// finishes.
 std::vector<SweepPoint> RunSweep(RunControl& run, const SweepSpec& spec, bool warmStart,
                                  const std::function<void(const SweepPoint&)>& each);
+
+// The same over any list of values of the swept variable.
+std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable variable,
+                                       const std::vector<double>& values, bool warmStart,
+                                       const std::function<void(const SweepPoint&)>& each);
 
 // The table of a sweep as CSV with a header line.
 std::string SweepTable(const std::vector<SweepPoint>& points);

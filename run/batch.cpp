@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 
+#include "CaseTable.h"
 #include "CoordinateFile.h"
 #include "DesignFiles.h"
 #include "RunControl.h"
@@ -176,6 +177,8 @@ int runSweep(quarel::RunControl& run, const quarel::SweepSpec& spec, bool warm, 
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Case tables (--cases, --shard, --merge) have their own options.
+    if (quarel::IsCaseCommand(argc, argv)) return quarel::CaseCommand(argc, argv);
     struct Override {
         const char* option;
         double lo, hi;

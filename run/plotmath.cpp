@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "GridLevel.h"
 #include "state.h"
@@ -134,6 +135,84 @@ bool panZoom(double& xMin, double& xMax, double& yMin, double& yMax, int pressX,
     xMax = x1;
     yMin = y0;
     yMax = y1;
+    return true;
+}
+
+std::vector<double> niceTicks(double lo, double hi, int maxTicks, double* stepOut) {
+    std::vector<double> ticks;
+    if (lo > hi) std::swap(lo, hi);
+    const double span = hi - lo;
+    if (!(span > 0.0) || !std::isfinite(span) || maxTicks < 2) return ticks;
+    double step = std::pow(10.0, std::floor(std::log10(span / maxTicks)));
+    for (int n = 0; n < 40; ++n) {
+        const double first = std::ceil(lo / step - 1e-9);
+        const double last = std::floor(hi / step + 1e-9);
+        if (last - first + 1 <= maxTicks) break;
+        // 1, 2, 5, 10, ...
+        const double m = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+        step *= m < 1.5 ? 2.0 : (m < 3.0 ? 2.5 : 2.0);
+    }
+    const double first = std::ceil(lo / step - 1e-9), last = std::floor(hi / step + 1e-9);
+    for (double k = first; k <= last; k += 1.0) {
+        const double v = k * step;
+        ticks.push_back(std::fabs(v) < 1e-12 * step ? 0.0 : v);
+    }
+    if (stepOut) *stepOut = step;
+    return ticks;
+}
+
+bool zoomToBox(Frame& frame, int ax, int ay, int bx, int by, int minPixels) {
+    if (std::abs(bx - ax) < minPixels || std::abs(by - ay) < minPixels) return false;
+    const double xa = frame.xAt(std::min(ax, bx)), xb = frame.xAt(std::max(ax, bx));
+    const double ya = frame.yAt(std::min(ay, by)), yb = frame.yAt(std::max(ay, by));
+    if (!std::isfinite(xa) || !std::isfinite(xb) || !std::isfinite(ya) || !std::isfinite(yb))
+        return false;
+    frame.x0 = xa;
+    frame.x1 = xb;
+    frame.yTop = ya;
+    frame.yBottom = yb;
+    return true;
+}
+
+void equalScales(Frame& f) {
+    const double w = f.right - f.left, h = f.bottom - f.top;
+    if (w <= 0 || h <= 0) return;
+    const double sx = w / std::fabs(f.x1 - f.x0), sy = h / std::fabs(f.yBottom - f.yTop);
+    if (sx > sy) {
+        const double c = 0.5 * (f.x0 + f.x1), half = 0.5 * w / sy;
+        f.x0 = c - (f.x1 > f.x0 ? half : -half);
+        f.x1 = c + (f.x1 > f.x0 ? half : -half);
+    } else {
+        const double c = 0.5 * (f.yTop + f.yBottom), half = 0.5 * h / sx;
+        const double sign = f.yBottom > f.yTop ? 1.0 : -1.0;
+        f.yTop = c - sign * half;
+        f.yBottom = c + sign * half;
+    }
+}
+
+bool KeptCurves::add(KeptCurve curve) {
+    if (full()) return false;
+    curves_.push_back(std::move(curve));
+    return true;
+}
+
+bool paddedRange(const std::vector<double>& v, double margin, double& lo, double& hi) {
+    lo = HUGE_VAL;
+    hi = -HUGE_VAL;
+    for (double x : v) {
+        if (!std::isfinite(x)) continue;
+        lo = std::min(lo, x);
+        hi = std::max(hi, x);
+    }
+    if (lo > hi) return false;
+    const double span = hi - lo;
+    if (span == 0.0) {
+        lo -= 0.5;
+        hi += 0.5;
+    } else {
+        lo -= margin * span;
+        hi += margin * span;
+    }
     return true;
 }
 

@@ -4,6 +4,9 @@
 // zoom by the mouse.
 #pragma once
 
+#include <string>
+#include <vector>
+
 namespace quarel {
 struct GridLevel;
 namespace plot {
@@ -72,6 +75,57 @@ constexpr double kZoomPixels = 100.0;
 double zoomFactor(int pressY, int relY);
 bool panZoom(double& xMin, double& xMax, double& yMin, double& yMax, int pressX, int pressY,
              int relX, int relY, bool control, double scaleX, double scaleY);
+
+// ---- Plots with numbered axes (Cp plot, section, polars) -------------------
+
+// A rectangle of pixels and the data ranges mapped onto it: x0 at the left
+// edge, x1 at the right, yTop at the top edge, yBottom at the bottom (so
+// negative Cp can be plotted upward with yTop < yBottom).
+struct Frame {
+    int left = 0, top = 0, right = 1, bottom = 1;
+    double x0 = 0.0, x1 = 1.0, yTop = 1.0, yBottom = 0.0;
+    double px(double x) const { return left + (x - x0) / (x1 - x0) * (right - left); }
+    double py(double y) const { return top + (y - yTop) / (yBottom - yTop) * (bottom - top); }
+    double xAt(double p) const { return x0 + (p - left) / (right - left) * (x1 - x0); }
+    double yAt(double p) const { return yTop + (p - top) / (bottom - top) * (yBottom - yTop); }
+    bool contains(int x, int y) const { return x >= left && x <= right && y >= top && y <= bottom; }
+};
+
+// Tick values inside [lo, hi] (either order) at a step of 1, 2 or 5 times a
+// power of ten, the smallest such step that gives at most maxTicks ticks.
+std::vector<double> niceTicks(double lo, double hi, int maxTicks, double* step = nullptr);
+
+// Data ranges of a zoom box dragged from (ax, ay) to (bx, by) in `frame`,
+// the orientation of the frame kept.  False (frame unchanged) for a box
+// less than minPixels wide or high.
+bool zoomToBox(Frame& frame, int ax, int ay, int bx, int by, int minPixels = 5);
+
+// Equal scales: widens the x or the y range of `frame` about its centre so
+// that one unit is as many pixels across as up.
+void equalScales(Frame& frame);
+
+// Cp curves kept to be drawn under the current one for comparison.
+struct KeptCurve {
+    std::string label;          // the conditions and the lift of its run
+    std::vector<double> x, cp;  // x/c and Cp along the surface
+};
+class KeptCurves {
+public:
+    static constexpr int kMax = 6;
+    // False (nothing kept) when kMax curves are kept already.
+    bool add(KeptCurve curve);
+    void clear() { curves_.clear(); }
+    const std::vector<KeptCurve>& curves() const { return curves_; }
+    bool full() const { return static_cast<int>(curves_.size()) >= kMax; }
+
+private:
+    std::vector<KeptCurve> curves_;
+};
+
+// Extents of a set of values, widened by `margin` of their span on both
+// sides (a span of zero gets +-0.5 around the value).  False for no finite
+// value.
+bool paddedRange(const std::vector<double>& v, double margin, double& lo, double& hi);
 
 }  // namespace plot
 }  // namespace quarel

@@ -3,9 +3,12 @@
 // from the canvas.
 #include <GL/gl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <string>
@@ -15,6 +18,9 @@
 #include "gui_app.h"
 #include "machcolour.h"
 #include "state.h"
+
+// After fx.h, which it needs.
+#include <FXPNGImage.h>
 
 namespace {
 
@@ -242,8 +248,8 @@ TEST_F(MachViewGui, RenderedColoursFieldAndColourBar) {
     EXPECT_GE(right.b, 245);
     expectPixel(pixelAt(b.x1 + 0.5f * b.d, b.y1 + 0.1f * b.p), {0, 0, 0}, "bar, below labels");
 
-    // The label "1" at the middle tick is drawn in yellow: some pixel of its
-    // box carries that colour.
+    // The label "1" at the middle tick is drawn in white on the black band:
+    // some pixel of its box carries that colour.
     ASSERT_TRUE(view->drawFrame());
     glFinish();
     const float x0 = b.x1 + 10.0f * b.d - 0.2f * b.d, y0 = b.yc - 0.5f * b.d;
@@ -255,17 +261,57 @@ TEST_F(MachViewGui, RenderedColoursFieldAndColourBar) {
     glReadBuffer(GL_BACK);
     glReadPixels(px0, py0, px1 - px0, py1 - py0, GL_RGB, GL_UNSIGNED_BYTE, box.get());
     view->canvas()->makeNonCurrent();
-    int yellow = 0;
+    int white = 0;
     for (int n = 0; n < (px1 - px0) * (py1 - py0); ++n) {
         const unsigned char* p = &box[3 * n];
-        if (p[0] > 200 && p[1] > 200 && p[2] < 60) ++yellow;
+        if (p[0] > 200 && p[1] > 200 && p[2] > 200) ++white;
     }
-    EXPECT_GE(yellow, 8) << "label pixels in a " << px1 - px0 << " x " << py1 - py0 << " box";
+    EXPECT_GE(white, 8) << "label pixels in a " << px1 - px0 << " x " << py1 - py0 << " box";
 
     // Without a grid (NY <= 2) only the colour bar is drawn.
     level.NY = 2;
     expectPixel(pixelAt(0.5f, 0.0f), {0, 0, 0}, "no grid: background");
     expectPixel(pixelAt(b.x1 + 0.1f * b.d, ym), {0.0f, 0.03f, 1.0f}, "no grid: bar");
+}
+
+// A field that rises through Mach 1 along x: the sonic line is drawn in
+// black where M = 1 and nowhere else; the picture is saved with its title.
+TEST_F(MachViewGui, SonicLineTitleAndSave) {
+    level.NX = 90;
+    level.NY = 81;
+    for (int j = 1; j <= level.NY; ++j) {
+        for (int i = 0; i <= level.NX; ++i) {
+            quarel::xg(i, j) = -4.0 + 0.1 * i;
+            quarel::yg(i, j) = -4.0 + 0.1 * (j - 1);
+            quarel::amach(i, j) = 0.5 + (-4.0 + 0.1 * i + 0.05) + 0.013;  // M = 1 at x = 0.487
+        }
+    }
+    view->caption = [] { return FXString("Mach number: test field"); };
+    int darkest = 3 * 255;
+    pixelAt(0.0f, 0.0f);  // a paint sets the view rectangle
+    const float pixel = (view->viewRight - view->viewLeft) / W;
+    for (int n = -3; n <= 3; ++n) {
+        const Rgb8 p = pixelAt(0.487f + n * pixel, 0.5f);
+        darkest = std::min(darkest, p.r + p.g + p.b);
+    }
+    EXPECT_LT(darkest, 60) << "sonic line";
+    // Away from it the shading (linear within one interval of the scale).
+    expectPixel(pixelAt(0.7f, 0.5f), quarel::machColour(1.213f), "supersonic side");
+    expectPixel(pixelAt(0.3f, 0.5f), quarel::machColour(0.813f), "subsonic side");
+    view->render();
+    EXPECT_STREQ(view->titleLabel()->getText().text(), "Mach number: test field");
+
+    char pattern[] = "/tmp/quarel_mach_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string png = std::string(pattern) + "/mach.png";
+    view->savePicture(png.c_str());
+    FXPNGImage back(testApp());
+    FXFileStream stream;
+    ASSERT_TRUE(stream.open(png.c_str(), FXStreamLoad));
+    ASSERT_TRUE(back.loadPixels(stream));
+    EXPECT_EQ(back.getWidth(), W);
+    EXPECT_GT(back.getHeight(), H);  // the title band above the picture
+    std::filesystem::remove_all(pattern);
 }
 
 }  // namespace

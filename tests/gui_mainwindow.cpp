@@ -9,15 +9,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "PolarView.h"
 #include "Quarel.h"
 #include "RunProgress.h"
+#include "Sweep.h"
 #include "gui_app.h"
 #include "gui_window.h"
+#include "message.h"
 #include "state.h"
 
 // After fx.h, which it needs.
@@ -34,6 +38,7 @@ public:
     // run (0: never), and records what the window showed meanwhile.
     void afterStep(RunProgress& progress) override {
         ++steps;
+        if (onStep) onStep(progress);
         statusDuringRun = widgets().statusLine->getText().text();
         if (steps == stopAfter) {
             progress.handle(progress.stopButton(), FXSEL(SEL_COMMAND, RunProgress::ID_STOP),
@@ -42,6 +47,7 @@ public:
     }
     int steps = 0, stopAfter = 0;
     std::string statusDuringRun;
+    std::function<void(RunProgress&)> onStep;
 };
 
 std::string makeTempDir() {
@@ -153,8 +159,12 @@ protected:
 
 TEST_F(MainWindow, InitialStateMessagesAndWidgets) {
     EXPECT_STREQ(window->getTitle().text(), "Brenvoli Calculation");
-    EXPECT_EQ(window->getWidth(), 593);
-    EXPECT_EQ(window->getHeight(), 627);
+    // Room for a Cp plot that can be read, and a smallest size that keeps
+    // the panels whole.
+    EXPECT_EQ(window->getWidth(), 1100);
+    EXPECT_EQ(window->getHeight(), 800);
+    EXPECT_GE(window->getDefaultWidth(), 860);
+    EXPECT_GE(window->getDefaultHeight(), 660);
 
     // The window's identifiers continue those of the main window class.
     EXPECT_EQ(static_cast<int>(Quarel::ID_CANVAS), static_cast<int>(FXMainWindow::ID_LAST));
@@ -186,7 +196,7 @@ TEST_F(MainWindow, InitialStateMessagesAndWidgets) {
     EXPECT_DOUBLE_EQ(hi, 85.0);
     EXPECT_DOUBLE_EQ(w().alphaSpinner->getIncrement(), 0.1);
     w().machSpinner->getRange(lo, hi);
-    EXPECT_DOUBLE_EQ(hi, 0.9);
+    EXPECT_DOUBLE_EQ(hi, 0.99);  // any subsonic Mach number the solver takes
     EXPECT_DOUBLE_EQ(w().machSpinner->getIncrement(), 0.02);
     EXPECT_DOUBLE_EQ(w().machSpinner->getValue(), 0.5);
     EXPECT_DOUBLE_EQ(w().sweptSpinner->getIncrement(), 1.0);
@@ -640,4 +650,442 @@ TEST_F(MainWindow, EscapeInTheProgressWindowStops) {
     progress.handle(window, FXSEL(SEL_KEYPRESS, 0), &event);
     EXPECT_TRUE(progress.stopRequested());
     EXPECT_FALSE(progress.stopButton()->isEnabled());
+}
+
+namespace {
+
+// Pixels of `colour` on a canvas as it is now.
+int countCanvasPixels(FXApp* app, FXCanvas* canvas, FXColor colour) {
+    const int W = canvas->getWidth(), H = canvas->getHeight();
+    FXImage image(app, nullptr, IMAGE_KEEP | IMAGE_OWNED, W, H);
+    image.create();
+    {
+        FXDCWindow dc(&image);
+        dc.drawArea(canvas, 0, 0, W, H, 0, 0);
+    }
+    image.restore();
+    int count = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x)
+            count +=
+                (image.getPixel(x, y) & FXRGB(255, 255, 255)) == (colour & FXRGB(255, 255, 255));
+    return count;
+}
+
+// Pixels of `colour` in the Cp plot saved as a 600 x 400 picture.
+int plotPixels(FXApp* app, Quarel* window, const std::string& png, FXColor colour) {
+    window->savePlot(png.c_str(), 600, 400);
+    FXPNGImage image(app);
+    FXFileStream stream;
+    if (!stream.open(png.c_str(), FXStreamLoad) || !image.loadPixels(stream)) return -1;
+    int count = 0;
+    for (int y = 0; y < image.getHeight(); ++y)
+        for (int x = 0; x < image.getWidth(); ++x)
+            count +=
+                (image.getPixel(x, y) & FXRGB(255, 255, 255)) == (colour & FXRGB(255, 255, 255));
+    return count;
+}
+
+// Runs the rest of a scope in `dir` (the grid listing goes to the current
+// folder).
+struct InDir {
+    explicit InDir(const std::string& dir) : back(std::filesystem::current_path()) {
+        std::filesystem::current_path(dir);
+    }
+    ~InDir() { std::filesystem::current_path(back); }
+    std::filesystem::path back;
+};
+
+// Types `text` into a text field and presses Return, as a user does.
+void typeInto(FXTextField* field, const char* text) {
+    field->setFocus();
+    field->selectAll();
+    field->handle(field, FXSEL(SEL_COMMAND, FXTextField::ID_DELETE_SEL), nullptr);
+    for (const char* c = text; *c; ++c) {
+        FXEvent ev;
+        ev.type = SEL_KEYPRESS;
+        ev.code = static_cast<FXuint>(*c);
+        ev.state = 0;
+        ev.text = FXString(*c, 1);
+        field->handle(field, FXSEL(SEL_KEYPRESS, 0), &ev);
+    }
+    FXEvent ret;
+    ret.type = SEL_KEYPRESS;
+    ret.code = KEY_Return;
+    ret.state = 0;
+    ret.text = "\r";
+    field->handle(field, FXSEL(SEL_KEYPRESS, 0), &ret);
+}
+
+}  // namespace
+
+// A grid calculation after a run replaces the grid under the results: the
+// Cp plot, the Mach view and "Save Result" are out of reach until the next
+// calculation, and nothing writes wake rows as surface rows.  The same
+// after a new grid whose calculation is stopped.
+TEST_F(MainWindow, GridCalculationAfterARunRetiresTheResults) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    InDir inDir(dir);
+    command(Quarel::ID_CALCULATE);
+    ASSERT_TRUE(rc.hasResults());
+    auto retired = [&]() {
+        settle();
+        EXPECT_FALSE(rc.hasResults());
+        EXPECT_FALSE(w().cpViewButton->isEnabled());
+        EXPECT_FALSE(w().mViewButton->isEnabled());
+        EXPECT_FALSE(w().saveButton->isEnabled());
+        EXPECT_FALSE(w().savePlotButton->isEnabled());
+        EXPECT_THROW(rc.saveResult(), quarel::FileError);
+        // Even asked directly, the canvas draws no curve of the old run.
+        command(Quarel::ID_CP_VIEW);
+        EXPECT_EQ(countPixels(fxcolorfromname("Blue")), 0);
+        EXPECT_EQ(countPixels(FXRGB(0, 0, 0)), 0);
+    };
+    command(Quarel::ID_GRID);  // NPA unchanged
+    retired();
+
+    w().npaField->setText("36", TRUE);
+    command(Quarel::ID_GRID);
+    window->stopAfter = 2;
+    window->steps = 0;
+    command(Quarel::ID_CALCULATE);
+    EXPECT_EQ(window->steps, 2);
+    retired();
+    EXPECT_FALSE(fileExists(dir + "/wing_1.out"));
+}
+
+// A design global iteration: the progress window and its Stop are up from
+// the start, the live curves are not drawn as stale ones, the target stays
+// the fine grid's on the coarse levels, the Alpha spinner shows the angle
+// the run used and "Cp deviation=" is empty until an iteration measured it.
+// Stop during the next iteration puts everything back.
+TEST_F(MainWindow, DesignIterationProgressStopAndAngle) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    InDir inDir(dir);
+    command(Quarel::ID_CALCULATE);
+    ASSERT_TRUE(window->captions.empty()) << window->texts.front();
+    // A target with more lift: the iteration turns the angle of attack.
+    for (int i = 0; i <= rc.level().NX; ++i) quarel::cps(i) = 1.15 * quarel::cpf(i);
+    rc.acceptTarget();
+    window->refreshState();
+    settle();
+    EXPECT_STREQ(w().cpDeviationField->getText().text(), "");
+    const std::size_t fineFaces = static_cast<std::size_t>(rc.level().npa);
+
+    int blue = 1 << 30, coarseSteps = 0;
+    bool targetFine = true, stopShown = true;
+    window->stopAfter = 0;
+    window->steps = 0;
+    window->onStep = [&](RunProgress& progress) {
+        stopShown = stopShown && progress.shown() && progress.stopButton()->shown();
+        // The live plot as the window draws it (the canvas itself may be
+        // covered by the progress window): the curves are the run's own.
+        blue = std::min(blue, plotPixels(app, window, dir + "/live.png", fxcolorfromname("Blue")));
+        if (!rc.level().isFine()) {
+            ++coarseSteps;
+            targetFine = targetFine && window->targetX.size() == fineFaces;
+        }
+    };
+    command(Quarel::ID_CALCULATE);
+    for (Quarel::Notice kind : window->kinds) EXPECT_EQ(kind, Quarel::Notice::Warning);
+    EXPECT_EQ(rc.design.globalIteration, 1);
+    EXPECT_TRUE(stopShown);
+    EXPECT_GT(blue, 50);  // the lower surface in its own colour, not greyed
+    EXPECT_GT(coarseSteps, 0);
+    EXPECT_TRUE(targetFine);
+    settle();
+    EXPECT_NE(rc.job.alpha, 1.5);
+    EXPECT_DOUBLE_EQ(w().alphaSpinner->getValue(), rc.job.alpha);
+    EXPECT_NE(w().cpDeviationField->getText(), "");
+    EXPECT_NEAR(FXDoubleVal(w().cpDeviationField->getText()), rc.results.cpDeviation,
+                1e-5 * rc.results.cpDeviation);
+    EXPECT_GT(countPixels(fxcolorfromname("Red")), 50);  // the target
+    // A warning of the run (here the lift jump of the small grid) stays on
+    // the plot after its box was closed.
+    ASSERT_FALSE(rc.resultNotes().empty());
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("Warning: The lift jumped"),
+              std::string::npos);
+
+    // Stop during the second iteration: iteration count, angle and
+    // section stay those of the first.
+    const double alpha = rc.job.alpha;
+    const quarel::RunControl::Outline section = rc.currentSection();
+    window->onStep = nullptr;
+    window->steps = 0;
+    window->stopAfter = 2;
+    window->captions.clear();
+    window->texts.clear();
+    command(Quarel::ID_CALCULATE);
+    EXPECT_EQ(window->steps, 2);
+    ASSERT_FALSE(window->captions.empty());
+    EXPECT_NE(window->texts.back().find("stopped"), std::string::npos);
+    EXPECT_EQ(rc.design.globalIteration, 1);
+    EXPECT_EQ(rc.job.alpha, alpha);
+    EXPECT_EQ(rc.currentSection().y, section.y);
+    settle();
+    EXPECT_DOUBLE_EQ(w().alphaSpinner->getValue(), alpha);
+}
+
+// Errors come with the error icon and name the file; a typed Mach number
+// above 0.9 is taken as typed; saving says where it wrote, and "Save Plot"
+// asks before it replaces a picture.
+TEST_F(MainWindow, ErrorsMachEntryAndSaving) {
+    const std::string bad = dir + "/bad.dat";
+    std::ofstream(bad) << "Bad section\n1.0 0.0\n0.5 0.06\n0.0 0.0\n0.5 -0.06\n0.9 x\n1.0 0.0\n";
+    EXPECT_FALSE(window->openFile(bad.c_str()));
+    ASSERT_EQ(window->kinds.size(), 1u);
+    EXPECT_EQ(window->kinds[0], Quarel::Notice::Error);
+    EXPECT_NE(window->texts[0].find("bad.dat"), std::string::npos);
+
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    typeInto(static_cast<FXTextField*>(w().machSpinner->getFirst()), "0.95");
+    EXPECT_DOUBLE_EQ(rc.job.mach, 0.95);
+    EXPECT_DOUBLE_EQ(w().machSpinner->getValue(), 0.95);
+    typeInto(static_cast<FXTextField*>(w().machSpinner->getFirst()), "0.6");
+    EXPECT_DOUBLE_EQ(rc.job.mach, 0.6);
+
+    InDir inDir(dir);
+    command(Quarel::ID_CALCULATE);
+    command(Quarel::ID_SAVE);
+    EXPECT_EQ(std::string(w().statusLine->getText().text()), "Saved " + dir + "/wing_1.out");
+
+    const std::string png = dir + "/plot.png";
+    EXPECT_TRUE(window->savePlotAs(png.c_str()));
+    EXPECT_TRUE(window->questions.empty());
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("plot.png"), std::string::npos);
+    std::ofstream(png) << "mine";
+    window->answer = false;
+    EXPECT_FALSE(window->savePlotAs(png.c_str()));
+    EXPECT_EQ(window->questions.size(), 1u);
+    EXPECT_EQ(readFile(png), "mine");
+    window->answer = true;
+    EXPECT_TRUE(window->savePlotAs(png.c_str()));
+    EXPECT_EQ(readFile(png).substr(1, 3), "PNG");
+}
+
+// The section is drawn as soon as a file is open and can be saved both
+// ways; Cp curves can be kept (six at most) and cleared; a box dragged on
+// the Cp plot zooms to it, a double click shows all of it again, and the
+// pointer's x/c and Cp are read out.
+TEST_F(MainWindow, SectionKeptCurvesZoomAndReadOut) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    EXPECT_EQ(window->sectionShown, 1);
+    EXPECT_GT(countPixels(FXRGB(0, 0, 0)), 300);  // outline, axes, numbers
+    quarel::RunControl& rc = window->runControl();
+    InDir inDir(dir);
+    command(Quarel::ID_CALCULATE);
+
+    // Kept curves: the first one shows once the flow has changed.
+    EXPECT_TRUE(window->keepCurrentCp());
+    w().alphaSpinner->setValue(0.0);
+    command(Quarel::ID_ALPHA);
+    command(Quarel::ID_CALCULATE);
+    EXPECT_GT(countPixels(fxcolorfromname("Magenta3")), 50);
+    for (int n = 2; n <= 6; ++n) EXPECT_TRUE(window->keepCurrentCp());
+    settle();
+    EXPECT_FALSE(w().keepButton->isEnabled());
+    EXPECT_FALSE(window->keepCurrentCp());
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("Six"), std::string::npos);
+    command(Quarel::ID_CLEAR_KEPT);
+    EXPECT_TRUE(window->kept.curves().empty());
+    EXPECT_EQ(countPixels(fxcolorfromname("Magenta3")), 0);
+
+    // Zoom box from (x/c 0.2, Cp -0.5) to (0.6, 0.1), then a double click.
+    const quarel::plot::Frame all = window->cpFrame;
+    auto pointer = [&](FXSelector type, double x, double cp, FXuint state, int clicks = 1) {
+        FXEvent ev;
+        ev.type = type;
+        ev.state = state;
+        ev.click_count = clicks;
+        ev.last_x = ev.win_x = static_cast<int>(std::lround(all.px(x)));
+        ev.last_y = ev.win_y = static_cast<int>(std::lround(all.py(cp)));
+        window->handle(w().canvas, FXSEL(type, Quarel::ID_CANVAS), &ev);
+    };
+    pointer(SEL_MOTION, 0.5, -0.25, 0);
+    const std::string readOut = w().statusLine->getText().text();
+    EXPECT_EQ(readOut.rfind("x/c 0.50", 0), 0u) << readOut;
+    EXPECT_NE(readOut.find("Cp -0.2"), std::string::npos) << readOut;
+    pointer(SEL_LEFTBUTTONPRESS, 0.2, -0.5, 0);
+    pointer(SEL_MOTION, 0.6, 0.1, LEFTBUTTONMASK);
+    pointer(SEL_LEFTBUTTONRELEASE, 0.6, 0.1, 0);
+    ASSERT_TRUE(window->cpZoomed);
+    const double px = (all.x1 - all.x0) / (all.right - all.left);
+    EXPECT_NEAR(window->cpFrame.x0, 0.2, px);
+    EXPECT_NEAR(window->cpFrame.x1, 0.6, px);
+    EXPECT_NEAR(window->cpFrame.yTop, -0.5, 0.01);
+    EXPECT_NEAR(window->cpFrame.yBottom, 0.1, 0.01);
+    pointer(SEL_LEFTBUTTONPRESS, 0.4, 0.0, 0, 2);
+    pointer(SEL_LEFTBUTTONRELEASE, 0.4, 0.0, 0, 2);
+    EXPECT_FALSE(window->cpZoomed);
+    EXPECT_EQ(window->cpFrame.x0, all.x0);
+    EXPECT_EQ(window->cpFrame.yBottom, all.yBottom);
+
+    // Save Section: an input file and x y lines that read back as the
+    // section; a second save asks first.
+    ASSERT_TRUE(window->saveSectionAs((dir + "/shape").c_str()));
+    quarel::RunControl back;
+    back.open(dir + "/shape.txt");
+    const quarel::RunControl::Outline saved = back.inputSection(), now = rc.currentSection();
+    ASSERT_EQ(saved.x.size(), now.x.size());
+    for (std::size_t n = 0; n < now.x.size(); ++n) {
+        EXPECT_NEAR(saved.x[n], now.x[n], 1e-6);  // seven decimals, chord normalised again
+        EXPECT_NEAR(saved.y[n], now.y[n], 1e-6);
+    }
+    quarel::RunControl job;
+    job.open(dir + "/shape.dat");
+    EXPECT_EQ(job.job.NPA, rc.job.NPA);
+    EXPECT_EQ(job.job.mach, rc.job.mach);
+    window->answer = false;
+    EXPECT_FALSE(window->saveSectionAs((dir + "/shape.dat").c_str()));
+    EXPECT_EQ(window->questions.size(), 1u);
+}
+
+// A sweep from the window runs the batch program's sweep with the same
+// progress window: the polar view fills point by point and saves the
+// table; Stop ends the sweep, not just its point.
+TEST_F(MainWindow, SweepIntoThePolarViewAndStop) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.6, 1.5);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    InDir inDir(dir);
+    quarel::SweepSpec spec;
+    std::string error;
+    ASSERT_TRUE(quarel::ParseSweep("0:2:1", quarel::SweepSpec::Variable::Alpha, spec, error));
+    EXPECT_EQ(window->runSweep(spec), 3);
+    ASSERT_NE(window->polarView(), nullptr);
+    EXPECT_TRUE(window->polarView()->shown());
+    const std::vector<quarel::SweepPoint>& points = window->polarView()->points();
+    ASSERT_EQ(points.size(), 3u);
+    EXPECT_NEAR(points[0].clift, 0.0, 1e-4);  // the symmetric section at zero incidence
+    EXPECT_GT(points[1].clift, points[0].clift);
+    EXPECT_GT(points[2].clift, points[1].clift);
+    EXPECT_DOUBLE_EQ(w().alphaSpinner->getValue(), 2.0);  // the job of the last point
+    settle();
+    EXPECT_GT(countCanvasPixels(app, window->polarView()->canvas(), fxcolorfromname("Blue")), 50);
+    window->polarView()->saveTable(dir + "/polar.csv");
+    std::istringstream table(readFile(dir + "/polar.csv"));
+    std::vector<std::string> rows;
+    for (std::string l; std::getline(table, l);) rows.push_back(l);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,cmoment,", 0), 0u);
+
+    window->steps = 0;
+    window->stopAfter = 2;
+    EXPECT_EQ(window->runSweep(spec), 0);
+    EXPECT_EQ(window->steps, 2);
+    ASSERT_EQ(window->polarView()->points().size(), 1u);
+    EXPECT_TRUE(window->polarView()->points()[0].stopped);
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("stopped"), std::string::npos);
+}
+
+// Screenshots of every view at the default and at the smallest size, for a
+// look by eye: run with --gtest_also_run_disabled_tests and
+// QUAREL_SHOTS=<folder>.
+TEST_F(MainWindow, DISABLED_Screenshots) {
+    const char* shots = std::getenv("QUAREL_SHOTS");
+    ASSERT_NE(shots, nullptr);
+    const std::string input = dir + "/naca0012_m080.dat";
+    std::filesystem::copy_file(std::string(QUAREL_SOURCE_DIR) + "/examples/naca0012_m080.dat",
+                               input);
+    InDir inDir(dir);
+    window->move(0, 0);
+    auto shot = [&](const std::string& name) {
+        for (const auto& size :
+             {std::make_pair(1100, 800),
+              std::make_pair(window->getDefaultWidth(), window->getDefaultHeight())}) {
+            window->resize(size.first, size.second);
+            settle();
+            if (window->cpShown) window->drawCpPlot();
+            settle();
+            const std::string cmd = "import -window root " + std::string(shots) + "/" + name + "_" +
+                                    std::to_string(size.first) + ".png";
+            ASSERT_EQ(std::system(cmd.c_str()), 0);
+        }
+        window->resize(1100, 800);
+        settle();
+    };
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    shot("open_section");
+    command(Quarel::ID_GRID);
+    shot("grid");
+    command(Quarel::ID_CALCULATE);
+    shot("cp");
+    {
+        command(Quarel::ID_M_VIEW);
+        FXWindow* view = app->getRootWindow()->getLast();
+        view->move(0, 0);
+        settle();
+        ASSERT_EQ(std::system(("import -window root " + std::string(shots) + "/mach.png").c_str()),
+                  0);
+        delete view;
+        settle();
+    }
+    window->keepCurrentCp();
+    w().alphaSpinner->setValue(0.5);
+    command(Quarel::ID_ALPHA);
+    command(Quarel::ID_CALCULATE);
+    window->keepCurrentCp();
+    w().alphaSpinner->setValue(2.0);
+    command(Quarel::ID_ALPHA);
+    command(Quarel::ID_CALCULATE);
+    shot("cp_kept");
+    const quarel::plot::Frame f = window->cpFrame;
+    FXEvent ev;
+    ev.click_count = 1;
+    ev.state = 0;
+    ev.last_x = ev.win_x = static_cast<int>(f.px(0.3));
+    ev.last_y = ev.win_y = static_cast<int>(f.py(-1.4));
+    window->handle(w().canvas, FXSEL(SEL_LEFTBUTTONPRESS, Quarel::ID_CANVAS), &ev);
+    ev.last_x = ev.win_x = static_cast<int>(f.px(0.8));
+    ev.last_y = ev.win_y = static_cast<int>(f.py(-0.2));
+    window->handle(w().canvas, FXSEL(SEL_LEFTBUTTONRELEASE, Quarel::ID_CANVAS), &ev);
+    shot("cp_zoomed");
+    command(Quarel::ID_SECTION_VIEW);
+    shot("section");
+    window->cpZoomed = false;
+    w().tabBook->setCurrent(1);
+    command(Quarel::ID_CP_VIEW);
+    shot("calculation_tab");
+
+    quarel::SweepSpec spec;
+    std::string error;
+    ASSERT_TRUE(quarel::ParseSweep("-1:3:0.5", quarel::SweepSpec::Variable::Alpha, spec, error));
+    window->runSweep(spec);
+    window->polarView()->move(0, 0);
+    settle();
+    ASSERT_EQ(std::system(("import -window root " + std::string(shots) + "/polar.png").c_str()), 0);
+    window->polarView()->resize(600, 320);
+    settle();
+    ASSERT_EQ(
+        std::system(("import -window root " + std::string(shots) + "/polar_small.png").c_str()), 0);
+    window->polarView()->hide();
+
+    // A design iteration towards a target with more lift on the upper side.
+    quarel::RunControl& rc = window->runControl();
+    w().alphaSpinner->setValue(1.25);
+    command(Quarel::ID_ALPHA);
+    command(Quarel::ID_CALCULATE);
+    for (int i = 0; i <= rc.level().NX; ++i) quarel::cps(i) = 1.03 * quarel::cpf(i);
+    rc.acceptTarget();
+    w().tabBook->setCurrent(2);
+    window->captions.clear();
+    window->texts.clear();
+    command(Quarel::ID_CALCULATE);
+    command(Quarel::ID_CALCULATE);
+    for (std::size_t n = 0; n < window->texts.size(); ++n)
+        std::printf("%s: %s\n", window->captions[n].c_str(), window->texts[n].c_str());
+    shot("design_cp");
+    command(Quarel::ID_SECTION_VIEW);
+    shot("design_section");
 }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "plotmath.h"
 
@@ -110,4 +112,64 @@ TEST(PlotMath, PanAndZoom) {
     const double before = x0;
     EXPECT_FALSE(panZoom(x0, x1, y0, y1, 0, 0, 10, 10, false, 0.0, 10.0));
     EXPECT_EQ(x0, before);
+}
+
+// Ticks are multiples of a 1-2-5 step inside the range, no more than asked;
+// a zoom box maps back to the data it was drawn over; equal scales give as
+// many pixels per unit across as up; six kept curves at most.
+TEST(PlotFrames, TicksZoomBoxEqualScalesAndKeptCurves) {
+    using namespace quarel::plot;
+    for (const auto& r : std::vector<std::pair<double, double>>{
+             {-1.47, 1.2}, {0.0, 1.0}, {1.2, -2.0}, {0.2999, 0.8001}, {-0.0123, 0.0377}}) {
+        double step = 0.0;
+        const std::vector<double> t = niceTicks(r.first, r.second, 8, &step);
+        ASSERT_GE(t.size(), 2u);
+        EXPECT_LE(t.size(), 8u);
+        const double mantissa = step / std::pow(10.0, std::floor(std::log10(step) + 1e-9));
+        EXPECT_TRUE(std::fabs(mantissa - 1) < 1e-9 || std::fabs(mantissa - 2) < 1e-9 ||
+                    std::fabs(mantissa - 5) < 1e-9)
+            << step;
+        for (std::size_t n = 0; n < t.size(); ++n) {
+            EXPECT_GE(t[n], std::min(r.first, r.second) - 1e-12);
+            EXPECT_LE(t[n], std::max(r.first, r.second) + 1e-12);
+            EXPECT_NEAR(t[n] / step, std::round(t[n] / step), 1e-9);
+            if (n > 0) {
+                EXPECT_NEAR(t[n] - t[n - 1], step, 1e-12);
+            }
+        }
+    }
+    EXPECT_TRUE(niceTicks(1.0, 1.0, 8).empty());
+
+    Frame f;
+    f.left = 50;
+    f.right = 650;
+    f.top = 20;
+    f.bottom = 420;
+    f.x0 = -0.05;
+    f.x1 = 1.05;
+    f.yTop = -1.5;
+    f.yBottom = 1.0;
+    const Frame all = f;
+    EXPECT_FALSE(zoomToBox(f, 100, 100, 102, 300));  // too narrow: unchanged
+    EXPECT_EQ(f.x0, all.x0);
+    ASSERT_TRUE(zoomToBox(f, static_cast<int>(all.px(0.6)), static_cast<int>(all.py(0.2)),
+                          static_cast<int>(all.px(0.2)), static_cast<int>(all.py(-0.6))));
+    EXPECT_NEAR(f.x0, 0.2, 2e-3);
+    EXPECT_NEAR(f.x1, 0.6, 2e-3);
+    EXPECT_NEAR(f.yTop, -0.6, 7e-3);  // negative Cp stays up
+    EXPECT_NEAR(f.yBottom, 0.2, 7e-3);
+
+    Frame e = all;
+    equalScales(e);
+    EXPECT_NEAR((e.right - e.left) / std::fabs(e.x1 - e.x0),
+                (e.bottom - e.top) / std::fabs(e.yBottom - e.yTop), 1e-9);
+    EXPECT_LE(e.x0, all.x0);
+    EXPECT_LE(e.yTop, all.yTop);
+
+    KeptCurves kept;
+    for (int n = 0; n < KeptCurves::kMax; ++n) EXPECT_TRUE(kept.add(KeptCurve{}));
+    EXPECT_TRUE(kept.full());
+    EXPECT_FALSE(kept.add(KeptCurve{}));
+    kept.clear();
+    EXPECT_TRUE(kept.curves().empty());
 }

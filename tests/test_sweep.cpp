@@ -76,7 +76,7 @@ TEST(Sweep, PointsStartFromTheirPredecessorAndKeepTheirCp) {
     std::vector<std::string> rows;
     for (std::string l; std::getline(in, l);) rows.push_back(l);
     ASSERT_EQ(rows.size(), 4u);
-    EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,converged", 0), 0u);
+    EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,cmoment,converged", 0), 0u);
     EXPECT_NE(rows[2].find(",failed,"), std::string::npos);
     EXPECT_NE(rows[3].find(",yes,1,"), std::string::npos);
     msg::setQuiet(false);

@@ -4,7 +4,8 @@ set -euo pipefail
 PACKAGES=(g++ cmake make pkg-config libfox-1.6-dev libgl1-mesa-dev libglu1-mesa-dev
           libblas-dev liblapack-dev libopenblas0-serial
           libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils imagemagick
-          python3)
+          python3 pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed
+          python3-pandas python3-matplotlib)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

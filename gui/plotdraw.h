@@ -1,0 +1,28 @@
+// Drawing of plots with numbered axes on a toolkit drawing context: the
+// Cp plot, the section picture and the polars share it.  The arithmetic
+// (frames, ticks) is in plotmath.h.
+#pragma once
+
+#include <fx.h>
+
+#include "plotmath.h"
+
+namespace quarel {
+namespace draw {
+
+// Lines through (x(n), y(n)), n < count, mapped by `f` and clipped to its
+// rectangle; solid or dashed, in the named colour.
+void polyline(FXDC& dc, const plot::Frame& f, const double* x, const double* y, int count,
+              const char* colour, bool dashed);
+// A small square at every point inside the frame.
+void markers(FXDC& dc, const plot::Frame& f, const double* x, const double* y, int count,
+             const char* colour);
+// The frame's box, numbered ticks on both axes, the axis titles, and with
+// `gridLines` orange dashed lines at the ticks.
+void axes(FXDC& dc, FXFont* font, const plot::Frame& f, const char* xTitle, const char* yTitle,
+          bool gridLines);
+// A tick label with as few decimals as the step needs.
+FXString tickLabel(double v, double step);
+
+}  // namespace draw
+}  // namespace quarel
