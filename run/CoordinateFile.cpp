@@ -8,6 +8,7 @@
 #include "INPT1.h"
 #include "message.h"
 #include "splines.h"
+#include "ViscousInput.h"
 #include "validate.h"
 
 namespace quarel {
@@ -471,6 +472,7 @@ std::string InputFileText(const std::string& title, const JobParameters& job) {
         out += b;
     }
     out += "\n";
+    out += ViscousSettingsText(job.viscous);
     return out;
 }
 

@@ -4,7 +4,9 @@
 #pragma once
 
 #include "INPT1.h"
+#include "ViscousResults.h"
 #include "constants.h"
+#include "viscous_options.h"
 
 namespace quarel {
 
@@ -32,6 +34,9 @@ struct JobParameters {
     // The section contour as read (at most 360 points).
     int NCONT = 0;
     ContourInput XCONT{}, YCONT{};
+
+    // The boundary layer (off unless asked for).
+    ViscousOptions viscous;
 };
 
 // What a calculation reports: the fields of "Output Data:" and of the
@@ -45,6 +50,7 @@ struct Results {
     double cpDeviation = 0.0;    // largest |Cp - target Cp| on the design stretch
     double cliftCurrent = 0.0;   // lift of the computed Cp (analysis)
     double cliftTarget = 0.0;    // lift of the target Cp (design)
+    ViscousResults viscous;      // viscous runs only
 };
 
 }  // namespace quarel

@@ -22,6 +22,7 @@
 #include "splines.h"
 #include "state.h"
 #include "validate.h"
+#include "ViscousInput.h"
 
 namespace quarel {
 
@@ -55,6 +56,11 @@ JobParameters readJob(FileNames& names, const JobParameters& start, int& designM
              read.NCONT, read.XCONT, read.YCONT, read.DSGRID);
     read.swept = sweep;
     read.diagDom = diagDom;
+    const std::string path = nameOf(names.inputName, sizeof names.inputName);
+    std::ifstream f(path, std::ios::binary);
+    std::ostringstream text;
+    text << f.rdbuf();
+    ReadViscousSettings(text.str(), path, read.viscous);
     return read;
 }
 
@@ -534,7 +540,10 @@ bool SameInputs(const JobParameters& a, const JobParameters& b) {
     return a.NPA == b.NPA && a.NCO == b.NCO && a.NBH == b.NBH && a.Kgrid == b.Kgrid &&
            a.alpha == b.alpha && a.mach == b.mach && a.swept == b.swept && a.gamma == b.gamma &&
            a.diagDom == b.diagDom && a.maxResidual == b.maxResidual &&
-           a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim;
+           a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim &&
+           a.viscous.enabled == b.viscous.enabled && a.viscous.reynolds == b.viscous.reynolds &&
+           a.viscous.ncrit == b.viscous.ncrit && a.viscous.xtrUpper == b.viscous.xtrUpper &&
+           a.viscous.xtrLower == b.viscous.xtrLower;
 }
 
 }  // namespace quarel

@@ -51,13 +51,18 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     std::string previousTitle;
     status_.converged = false;
     status_.implausible = false;
+    results_.viscous = ViscousResults();
     try {
         for (;;) {
             prepareLevel(flow);
             iterateLevel(job, flow, progress);
             if (level_.isFine()) {
+                if (job.viscous.enabled) coupleBoundaryLayer(job, flow, progress);
                 postProcess(flow, design);
-                checkPlausibility(flow, previousLift, previousTitle);
+                // A viscous lift is not comparable with the coarser level's
+                // inviscid one: no lift-jump check then.
+                checkPlausibility(flow, previousLift,
+                                  job.viscous.enabled ? std::string() : previousTitle);
                 break;
             }
             previousLift = results_.clift;

@@ -86,6 +86,10 @@ private:
     void iterateLevel(const JobParameters& job, const FreeStream& flow,
                       const ProgressHook& progress);
     void finishLevel();
+    // Viscous runs: the outer iteration between the boundary layer and the
+    // fine level (RunDriverViscous.cpp).
+    void coupleBoundaryLayer(const JobParameters& job, const FreeStream& flow,
+                             const ProgressHook& progress);
     void postProcess(const FreeStream& flow, const DesignRows& design);
     // Warnings (console, window, log) for a result the isentropic model
     // cannot carry (surface Mach beyond 1.6) or a fine-grid lift far from

@@ -21,6 +21,7 @@
 #include "DesignFiles.h"
 #include "RunControl.h"
 #include "Sweep.h"
+#include "ViscousCoupling.h"
 #include "cptarget.h"
 #include "message.h"
 #include "state.h"
@@ -70,6 +71,14 @@ const char* const kHelp =
     "                preconditioner) or inexact (the line preconditioner with\n"
     "                a loose solve, for comparison: on transonic cases it can end\n"
     "                with a lift several per cent off)\n"
+    "  --re RE       viscous analysis at this Reynolds number (chord, free stream):\n"
+    "                an integral boundary layer with e^N transition on both\n"
+    "                surfaces and the wake, coupled to the potential flow; prints\n"
+    "                Cdrag(total)= (Squire-Young from the wake), Cdrag(f)=\n"
+    "                (friction), Cdrag(p)= (total minus friction), Xtr(upper)= and\n"
+    "                Xtr(lower)=, and writes the layer to FILE.bl\n"
+    "  --ncrit N     transition when the envelope reaches e^N (default 9)\n"
+    "  --xtr U L     forced transition x/c on the upper and lower surface (1: free)\n"
     "  --save        also write the result file FILE_1.out\n"
     "  --quiet       do not print the iteration lines\n"
     "  --alpha-sweep A0:A1:STEP  a polar: one calculation per angle, each started\n"
@@ -213,6 +222,9 @@ int main(int argc, char** argv) {
     // Inverse design.
     std::string targetFile;
     int designIterations = 0, designRegime = -1;
+    // Viscous analysis.
+    quarel::ViscousOptions viscous;
+    bool viscousGiven = false;
 
     for (int a = 1; a < argc; ++a) {
         const std::string arg = argv[a];
@@ -273,6 +285,28 @@ int main(int argc, char** argv) {
             }
             continue;
         }
+        if (arg == "--re" || arg == "--ncrit" || arg == "--xtr") {
+            const int values = arg == "--xtr" ? 2 : 1;
+            if (a + values >= argc) return fail(kUsage, arg + " needs a value.");
+            for (int n = 0; n < values; ++n) {
+                const char* text = argv[++a];
+                double v = 0.0;
+                const double lo = arg == "--re" ? 1.0e4 : 0.0;
+                const double hi = arg == "--re" ? 1.0e9 : arg == "--ncrit" ? 20.0 : 1.0;
+                if (!parseValue(text, lo, hi, v)) {
+                    char range[64];
+                    std::snprintf(range, sizeof range, "%g .. %g", lo, hi);
+                    return fail(kUsage, arg + " " + text + ": the value must be a number in " +
+                                            range + ".");
+                }
+                if (arg == "--re") viscous.reynolds = v;
+                if (arg == "--ncrit") viscous.ncrit = v;
+                if (arg == "--xtr") (n == 0 ? viscous.xtrUpper : viscous.xtrLower) = v;
+            }
+            if (arg == "--re") viscous.enabled = true;
+            viscousGiven = true;
+            continue;
+        }
         if (arg == "--method") {
             if (a + 1 >= argc) return fail(kUsage, arg + " needs a value.");
             const char* text = argv[++a];
@@ -305,6 +339,7 @@ int main(int argc, char** argv) {
     if (file.empty()) return fail(kUsage, "no input file given (see --help).");
     if (targetFile.empty() != (designIterations == 0))
         return fail(kUsage, "--target and --design-iterations go together.");
+    if (viscousGiven && !viscous.enabled) return fail(kUsage, "--ncrit and --xtr need --re.");
     if (designRegime >= 0 && designIterations == 0)
         return fail(kUsage, "--regime needs --target and --design-iterations.");
     // The target is read before the analysis, which may replace it.
@@ -368,6 +403,13 @@ int main(int argc, char** argv) {
         if (overrides[0].given) run.job.alpha = overrides[0].value;
         if (overrides[1].given) run.job.mach = overrides[1].value;
         if (overrides[2].given) run.job.swept = overrides[2].value;
+        if (viscousGiven) run.job.viscous = viscous;
+        // The design iteration does not yet take the displacement thickness
+        // out of the designed contour: a viscous design would be wrong.
+        if (designIterations > 0 && run.job.viscous.enabled)
+            return fail(kUsage,
+                        "inverse design works in inviscid mode only (no --re, and no "
+                        "Reynolds number in the input file).");
         if (!writeInput.empty()) {
             // The job as it would run: the overrides are part of it.
             quarel::WriteTextFile(writeInput, quarel::InputFileText(run.title(), run.job),
@@ -394,8 +436,18 @@ int main(int argc, char** argv) {
             code = fail(kParameter, "no calculation was made.");
         } else {
             std::printf("Clift= %.6f\nCdrag= %.6f\n", run.results.clift, run.results.cdrag);
-            std::printf("Cmoment= %.6f\nCdrag(p)= %.6f\n", run.results.cmoment,
-                        run.results.cdragPressure);
+            const quarel::ViscousResults& v = run.results.viscous;
+            if (v.valid) {
+                std::printf("Cmoment= %.6f\nCdrag(total)= %.6f\nCdrag(f)= %.6f\nCdrag(p)= %.6f\n",
+                            run.results.cmoment, v.cdTotal, v.cdFriction, v.cdTotal - v.cdFriction);
+                std::printf("Xtr(upper)= %.4f\nXtr(lower)= %.4f\n", v.xtrUpper, v.xtrLower);
+                const std::string input = run.files().inputPath;
+                quarel::WriteTextFile(input.substr(0, input.size() - 4) + ".bl",
+                                      quarel::BoundaryLayerText(v), "boundary-layer file");
+            } else {
+                std::printf("Cmoment= %.6f\nCdrag(p)= %.6f\n", run.results.cmoment,
+                            run.results.cdragPressure);
+            }
             std::fflush(stdout);
             // A design starts from the analysis and every iteration ends
             // with one: each must meet the end test, or nothing is vouched

@@ -1,0 +1,92 @@
+// The viscous outer iteration of the run driver: boundary layer on the
+// converged fine-level potential, transpiration from its relaxed mass
+// defect, the fine level solved again, until the mass defect stops
+// changing.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "RunDriver.h"
+#include "ViscousCoupling.h"
+#include "message.h"
+
+namespace quarel {
+
+void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& flow,
+                                    const ProgressHook& progress) {
+    const ViscousOptions& o = job.viscous;
+    ViscousCoupling coupling(level_, flow, o);
+    double change = 1.0;
+    int iterations = 0;
+    double lift = results_.clift;
+    bool settled = false;
+    double liftChange = 0.0, remaining = 0.0;
+    int alternations = 0;
+    std::vector<double> changes;
+    size_t lastDamped = 0;
+    // The fine level is solved to its tolerance after every boundary-layer
+    // solve: with only a few Newton steps in between, the transonic cases
+    // (RAE 2822 at M 0.729) diverged.
+    while (iterations < o.couplingIterations) {
+        ++iterations;
+        change = coupling.update();
+        iterateLevel(job, flow, progress);
+        // The lift converges geometrically: what is left of its change is
+        // the last change over (1 - rate), the rate that of the last two.
+        const double dl = results_.clift - lift;
+        double rate = 0.0;
+        if (liftChange != 0.0) rate = dl / liftChange;
+        // An iteration that alternates (the lift) or stalls (the mass
+        // defect, a transition point hopping between two stations) takes
+        // less of each change.
+        changes.push_back(change);
+        const size_t n = changes.size();
+        const bool stalled = n >= 12 && n - lastDamped >= 6 && change > 0.9 * changes[n - 6];
+        if ((rate < -0.5 && ++alternations >= 3) || stalled) {
+            coupling.damp();
+            alternations = 0;
+            lastDamped = n;
+        }
+        remaining = std::fabs(dl) / (1.0 - std::clamp(rate, 0.0, 0.98));
+        settled = change < o.couplingTolerance && remaining < o.liftTolerance && status_.converged;
+        liftChange = dl;
+        lift = results_.clift;
+        if (settled) break;
+    }
+    ViscousResults r = coupling.results();
+    r.iterations = iterations;
+    r.change = change;
+    r.converged = settled && status_.converged && !coupling.layer().failed();
+    char b[512];
+    std::snprintf(b, sizeof b,
+                  " Viscous: %d boundary-layer solves, mass defect change %.2E, lift within %.1E",
+                  iterations, change, remaining);
+    log_.append(b);
+    if (!r.converged) {
+        std::snprintf(b, sizeof b,
+                      "The viscous coupling did not converge: after %d boundary-layer solves the "
+                      "mass defect still changes by %.2E (converged below %.1E)%s. The viscous "
+                      "figures are not those of a converged flow.",
+                      iterations, change, o.couplingTolerance,
+                      coupling.layer().failed() ? ", and a boundary-layer station failed" : "");
+        msg::warning(b);
+        log_.append(std::string(" Warning: ") + b);
+        status_.converged = false;
+    }
+    // Reversed wall shear over more than a tenth of the chord: the integral
+    // layer and its weak coupling do not describe such a flow.
+    const double separated = std::max(r.separatedUpper, r.separatedLower);
+    if (separated > 0.1) {
+        std::snprintf(b, sizeof b,
+                      "The boundary layer separates over %.2f of the chord on the %s surface: "
+                      "the viscous result does not describe this flow.",
+                      separated, r.separatedUpper >= r.separatedLower ? "upper" : "lower");
+        msg::warning(b);
+        log_.append(std::string(" Warning: ") + b);
+        status_.implausible = true;
+    }
+    results_.viscous = r;
+}
+
+}  // namespace quarel

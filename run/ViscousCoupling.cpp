@@ -1,0 +1,257 @@
+#include "ViscousCoupling.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "FreeStream.h"
+#include "message.h"
+#include "state.h"
+
+namespace quarel {
+
+namespace {
+
+double FaceLength(int f) {
+    return std::hypot(xg(f + 1, 1) - xg(f, 1), yg(f + 1, 1) - yg(f, 1));
+}
+
+// Tangential speed of line-1 face f along increasing i.
+double FaceSpeed(int f) {
+    return (phi(f + 1, 1) - phi(f, 1)) / FaceLength(f);
+}
+
+// Index of the last station before the trailing-edge region (x beyond
+// 1 - region) and of the station about one region length before it.
+bool RegionStart(const EdgeStations& e, double region, size_t& a, size_t& b) {
+    const size_t n = e.x.size();
+    a = n;
+    for (size_t i = 0; i < n; ++i) {
+        if (e.x[i] > 1.0 - region) {
+            a = i;
+            break;
+        }
+    }
+    if (a < 3 || a >= n) return false;
+    --a;
+    b = a;
+    while (b > 1 && e.x[a] - e.x[b] < region) --b;
+    return b < a;
+}
+
+// Near the trailing edge the potential flow decelerates towards the
+// stagnation of the inviscid edge, which the viscous flow, merging into the
+// wake, does not see: the layer marches there with the edge speed
+// extrapolated linearly in s from the stations before, and the outer flow
+// sees a mass defect extrapolated the same way.  Without this the
+// displacement surface flares at the edge, the outer flow decelerates
+// further and the weak coupling diverges.
+void ExtrapolateEdge(EdgeStations& e, double region) {
+    size_t a, b;
+    if (!RegionStart(e, region, a, b)) return;
+    const double slope = (e.ue[a] - e.ue[b]) / (e.s[a] - e.s[b]);
+    for (size_t i = a + 1; i < e.ue.size(); ++i)
+        e.ue[i] = std::max(e.ue[a] + slope * (e.s[i] - e.s[a]), 0.05);
+}
+
+}  // namespace
+
+ViscousCoupling::ViscousCoupling(const GridLevel& level, const FreeStream& flow,
+                                 const ViscousOptions& options)
+    : level_(level),
+      mach_(flow.mach),
+      alpha_(flow.alphaN),
+      options_(options),
+      relaxation_(options.relaxation) {
+    mass_.assign(static_cast<size_t>(level_.NX + 1), 0.0);
+}
+
+BoundaryLayerInput ViscousCoupling::edgeFromPotential() {
+    const int NX = level_.NX, k = level_.k, mid = NX / 2;
+    // Node speeds along increasing i on the body: the mean of the two faces,
+    // at the trailing edge the body face alone.
+    std::vector<double> q(static_cast<size_t>(NX + 1), 0.0), S(static_cast<size_t>(NX + 1), 0.0);
+    for (int i = k; i <= NX - k; ++i) {
+        if (i == k)
+            q[i] = FaceSpeed(k);
+        else if (i == NX - k)
+            q[i] = FaceSpeed(NX - k - 1);
+        else
+            q[i] = 0.5 * (FaceSpeed(i - 1) + FaceSpeed(i));
+        if (i > k) S[i] = S[i - 1] + FaceLength(i - 1);
+    }
+    // The stagnation point: the sign change of the speed nearest the
+    // leading edge.
+    int a = -1;
+    for (int d = 0; d < mid - k; ++d) {
+        for (int i : {mid - d, mid + d - 1}) {
+            if (a < 0 && i >= k && i < NX - k && q[i] < 0.0 && q[i + 1] >= 0.0) a = i;
+        }
+        if (a >= 0) break;
+    }
+    if (a < 0) throw SolverError("The boundary layer found no stagnation point on the section.");
+    stagnation_ = a;
+    const double sStag = S[a] + (S[a + 1] - S[a]) * (-q[a]) / (q[a + 1] - q[a]);
+    BoundaryLayerInput in;
+    in.mach = mach_;
+    in.alpha = alpha_;
+    auto add = [](EdgeStations& e, double s, int i, double ue) {
+        e.s.push_back(std::max(s, 1e-7));
+        e.x.push_back(xg(i, 1));
+        e.y.push_back(yg(i, 1));
+        e.ue.push_back(std::max(ue, 1e-5));
+    };
+    // Interaction coefficient of a body node: the mean speed change over the
+    // node's cell that a hat-shaped mass defect of unit height and half
+    // width h induces through the thin-aerofoil source integral,
+    // 1.05/(pi h) times pi, with the Prandtl-Glauert factor of the local
+    // Mach number (kept away from sonic).
+    const ViscousOptions& o = options_;
+    auto couple = [&](EdgeStations& e, int i) {
+        const double h = i == k        ? S[k + 1] - S[k]
+                         : i == NX - k ? S[NX - k] - S[NX - k - 1]
+                                       : 0.5 * (S[i + 1] - S[i - 1]);
+        const EdgeState st = EdgeFlow(std::fabs(q[i]), mach_, o);
+        const double beta = std::sqrt(std::max(std::fabs(1.0 - st.M2), 0.09));
+        e.K.push_back(first_ ? 0.0 : 1.05 / (h * beta * st.rho));
+        e.massOld.push_back(mass_[i]);
+    };
+    for (int i = a; i >= k; --i) {
+        add(in.upper, sStag - S[i], i, -q[i]);
+        couple(in.upper, i);
+    }
+    for (int i = a + 1; i <= NX - k; ++i) {
+        add(in.lower, S[i] - sStag, i, q[i]);
+        couple(in.lower, i);
+    }
+    ExtrapolateEdge(in.upper, options_.trailingEdgeRegion);
+    ExtrapolateEdge(in.lower, options_.trailingEdgeRegion);
+    // Wake: nodes k .. 0 of the upper side of the cut, the speed the mean of
+    // both sides' faces.
+    auto cutSpeed = [NX](int f) { return 0.5 * (-FaceSpeed(f) + FaceSpeed(NX - 1 - f)); };
+    double sw = 0.0;
+    for (int i = k; i >= 0; --i) {
+        if (i < k) sw += FaceLength(i);
+        const double u = i == k   ? cutSpeed(k - 1)
+                         : i == 0 ? cutSpeed(0)
+                                  : 0.5 * (cutSpeed(i - 1) + cutSpeed(i));
+        add(in.wake, sw, i, u);
+    }
+    // The wake leaves the edge with the speed of the layers there and joins
+    // the potential flow's speed over twice the trailing-edge region.
+    const double ueTE = 0.5 * (in.upper.ue.back() + in.lower.ue.back());
+    const double sr = 2.0 * options_.trailingEdgeRegion;
+    size_t r = 0;
+    while (r + 1 < in.wake.s.size() && in.wake.s[r] < sr) ++r;
+    for (size_t n = 0; n < r; ++n)
+        in.wake.ue[n] = ueTE + (in.wake.ue[r] - ueTE) * in.wake.s[n] / in.wake.s[r];
+    return in;
+}
+
+double ViscousCoupling::update() {
+    const int NX = level_.NX, k = level_.k, mid = NX / 2;
+    const BoundaryLayerInput in = edgeFromPotential();
+    layer_ = SolveBoundaryLayer(in, options_);
+    const int a = stagnation_;
+    // Mass defect of the layer per body node.
+    std::vector<double> m(static_cast<size_t>(NX + 1), 0.0);
+    for (size_t n = 0; n < layer_.upper.st.size(); ++n) {
+        const Station& s = layer_.upper.st[n];
+        m[a - static_cast<int>(n)] = s.rhoe * s.ue * s.dstar;
+    }
+    for (size_t n = 0; n < layer_.lower.st.size(); ++n) {
+        const Station& s = layer_.lower.st[n];
+        m[a + 1 + static_cast<int>(n)] = s.rhoe * s.ue * s.dstar;
+    }
+    // The change is measured in the root mean square over the body nodes:
+    // a transition point that moves by one station changes the mass
+    // defect of that station by half, and the largest change would not
+    // fall below the tolerance while the flow has settled.
+    double sumM = 0.0, sumD = 0.0;
+    for (int i = k; i <= NX - k; ++i) {
+        sumM += m[i] * m[i];
+        sumD += (m[i] - mass_[i]) * (m[i] - mass_[i]);
+    }
+    const double change = sumM > 0.0 ? std::sqrt(sumD / sumM) : 0.0;
+    history_.push_back(change);
+    const double w = first_ ? 1.0 : relaxation_;
+    first_ = false;
+    for (int i = k; i <= NX - k; ++i) mass_[i] += w * (m[i] - mass_[i]);
+    // The mass defect the outer flow sees in the trailing-edge region.
+    auto extrapolate = [&](const EdgeStations& e, int step, int first) {
+        size_t ia, ib;
+        if (!RegionStart(e, options_.trailingEdgeRegion, ia, ib)) return;
+        const int na = first + step * static_cast<int>(ia);
+        const int nb = first + step * static_cast<int>(ib);
+        const double slope = (mass_[na] - mass_[nb]) / (e.s[ia] - e.s[ib]);
+        for (size_t n = ia + 1; n < e.s.size(); ++n)
+            mass_[first + step * static_cast<int>(n)] =
+                std::max(mass_[na] + slope * (e.s[n] - e.s[ia]), 0.0);
+    };
+    extrapolate(in.upper, -1, a);
+    extrapolate(in.lower, 1, a + 1);
+    // Flux out of each body face: the growth of the mass defect along it
+    // in the direction of the flow (both ways from the stagnation face).
+    for (int f = k; f <= NX - k - 1; ++f) {
+        const double out = f < a    ? mass_[f] - mass_[f + 1]
+                           : f == a ? mass_[f] + mass_[f + 1]
+                                    : mass_[f + 1] - mass_[f];
+        const double rho = rhoi(f, 1) > 0.0 ? rhoi(f, 1) : 1.0;
+        vfx(f < mid ? f : f + 1) = -aji(f, 1) * out / rho;
+    }
+    return change;
+}
+
+void ViscousCoupling::damp() {
+    relaxation_ = std::max(0.5 * relaxation_, 0.25);
+}
+
+ViscousResults ViscousCoupling::results() const {
+    ViscousResults r;
+    r.valid = true;
+    r.cdTotal = layer_.cd;
+    r.cdFriction = layer_.cdf;
+    r.xtrUpper = layer_.upper.xtr;
+    r.xtrLower = layer_.lower.xtr;
+    auto extent = [](const SurfaceLayer& l) {
+        double e = 0.0;
+        for (size_t n = 1; n < l.st.size(); ++n)
+            if (l.st[n].cf < 0.0) e += std::fabs(l.st[n].x - l.st[n - 1].x);
+        return e;
+    };
+    r.separatedUpper = extent(layer_.upper);
+    r.separatedLower = extent(layer_.lower);
+    r.layer = layer_;
+    return r;
+}
+
+std::string BoundaryLayerText(const ViscousResults& r) {
+    std::string out;
+    char b[256];
+    std::snprintf(b, sizeof b,
+                  "# Cdrag(total)= %.6f Cdrag(f)= %.6f Xtr(upper)= %.4f Xtr(lower)= %.4f "
+                  "converged= %s solves= %d\n",
+                  r.cdTotal, r.cdFriction, r.xtrUpper, r.xtrLower, r.converged ? "yes" : "no",
+                  r.iterations);
+    out += b;
+    out +=
+        "# part          x          s         Ue     delta*      theta        H         Cf  "
+        "N/Ctau  regime\n";
+    auto part = [&](const char* name, const SurfaceLayer& l) {
+        for (const Station& st : l.st) {
+            std::snprintf(b, sizeof b,
+                          "%-6s %10.6f %10.6f %10.6f %10.4e %10.4e %8.4f %10.3e %8.5f  %s\n", name,
+                          st.x, st.s, st.ue, st.dstar, st.theta, st.H, st.cf, st.ampl,
+                          st.wake        ? "wake"
+                          : st.turbulent ? (st.inverse ? "turbulent-inverse" : "turbulent")
+                                         : (st.inverse ? "laminar-inverse" : "laminar"));
+            out += b;
+        }
+    };
+    part("upper", r.layer.upper);
+    part("lower", r.layer.lower);
+    part("wake", r.layer.wake);
+    return out;
+}
+
+}  // namespace quarel

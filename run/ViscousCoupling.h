@@ -1,0 +1,59 @@
+// The boundary layer coupled to the potential flow by wall transpiration:
+// the edge speed of the layer is the tangential speed of the potential on
+// the body line and along the wake cut, and the layer's mass defect
+// m = rho_e u_e delta* leaves the wall as the normal flux dm/ds of each
+// body face (the transpiration slot of the wall condition).  The outer
+// iteration under-relaxes the mass defect between boundary-layer solves.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "GridLevel.h"
+#include "ViscousResults.h"
+#include "boundary_layer.h"
+#include "viscous_options.h"
+
+namespace quarel {
+
+struct FreeStream;
+
+class ViscousCoupling {
+public:
+    ViscousCoupling(const GridLevel& level, const FreeStream& flow, const ViscousOptions& options);
+
+    // Solves the boundary layer on the current potential and sets the
+    // transpiration of the body faces from the relaxed mass defect.
+    // Returns the largest change of the mass defect the layer asked for,
+    // relative to the largest mass defect.  Throws SolverError when the
+    // edge speed has no stagnation point on the body.
+    double update();
+
+    // Halves the relaxation of the mass defect (down to a quarter): for an
+    // iteration that alternates between two states, a shock between two
+    // faces.
+    void damp();
+
+    const BoundaryLayerResult& layer() const { return layer_; }
+    ViscousResults results() const;
+
+private:
+    BoundaryLayerInput edgeFromPotential();
+
+    GridLevel level_;
+    double mach_, alpha_;
+    ViscousOptions options_;
+    int stagnation_ = 0;        // last body node of the upper surface's stations
+    std::vector<double> mass_;  // relaxed mass defect per body node
+    bool first_ = true;
+    double relaxation_;
+    std::vector<double> history_;  // change of every update
+    BoundaryLayerResult layer_;
+};
+
+// The boundary-layer file of a viscous run: one line per station of the
+// upper surface, the lower surface and the wake (from the stagnation point
+// and the trailing edge on).
+std::string BoundaryLayerText(const ViscousResults& results);
+
+}  // namespace quarel

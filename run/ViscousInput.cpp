@@ -1,0 +1,41 @@
+#include "ViscousInput.h"
+
+#include <cstdio>
+#include <sstream>
+
+#include "message.h"
+
+namespace quarel {
+
+namespace {
+const char kHeader[] = "<Reynolds><  Ncrit ><Xtr up  ><Xtr low >";
+}
+
+std::string ViscousSettingsText(const ViscousOptions& o) {
+    if (!o.enabled) return "";
+    char b[128];
+    std::snprintf(b, sizeof b, "%s  viscous analysis\n%10.3E%10.5f%10.5f%10.5f\n", kHeader,
+                  o.reynolds, o.ncrit, o.xtrUpper, o.xtrLower);
+    return b;
+}
+
+void ReadViscousSettings(const std::string& text, const std::string& fileName,
+                         ViscousOptions& options) {
+    const size_t at = text.find(std::string("\n") + kHeader);
+    if (at == std::string::npos) return;
+    const size_t line = text.find('\n', at + 1);
+    std::istringstream in(line == std::string::npos ? std::string() : text.substr(line + 1));
+    double re = 0, n = 0, xu = 0, xl = 0;
+    if (!(in >> re >> n >> xu >> xl) || !(re >= 1e4 && re <= 1e9) || !(n >= 0 && n <= 20) ||
+        !(xu >= 0 && xu <= 1) || !(xl >= 0 && xl <= 1))
+        throw FileError("Cannot read \"" + fileName +
+                        "\": the line after <Reynolds> needs the Reynolds number (1E4 .. 1E9), "
+                        "N (0 .. 20) and the transition x/c of both surfaces (0 .. 1).");
+    options.enabled = true;
+    options.reynolds = re;
+    options.ncrit = n;
+    options.xtrUpper = xu;
+    options.xtrLower = xl;
+}
+
+}  // namespace quarel
