@@ -24,36 +24,6 @@ namespace {
 // strongly zoomed picture neither wraps around nor overflows.
 constexpr double kClipBand = 2000.0;
 
-// Liang-Barsky clipping of the segment (x0,y0)-(x1,y1) to the rectangle
-// [xl, xh] x [yl, yh].  Returns false when nothing of it is inside.
-bool clipSegment(double& x0, double& y0, double& x1, double& y1, double xl, double xh, double yl,
-                 double yh) {
-    double t0 = 0.0, t1 = 1.0;
-    const double dx = x1 - x0, dy = y1 - y0;
-    const double p[4] = {-dx, dx, -dy, dy};
-    const double q[4] = {x0 - xl, xh - x0, y0 - yl, yh - y0};
-    for (int n = 0; n < 4; ++n) {
-        if (p[n] == 0.0) {
-            if (q[n] < 0.0) return false;
-            continue;
-        }
-        const double t = q[n] / p[n];
-        if (p[n] < 0.0) {
-            if (t > t1) return false;
-            t0 = std::max(t0, t);
-        } else {
-            if (t < t0) return false;
-            t1 = std::min(t1, t);
-        }
-    }
-    const double ax = x0 + t0 * dx, ay = y0 + t0 * dy;
-    x1 = x0 + t1 * dx;
-    y1 = y0 + t1 * dy;
-    x0 = ax;
-    y0 = ay;
-    return true;
-}
-
 }  // namespace
 
 // Draws the points (x(n), y(n)), n = first .. count-1, joined by straight
@@ -75,7 +45,8 @@ void Quarel::polyline(FXDC& dc, const double* x, const double* y, int first, int
     for (int n = first; n + 1 < count; ++n) {
         double x0 = screenX(x[n]), y0 = screenY(y[n]);
         double x1 = screenX(x[n + 1]), y1 = screenY(y[n + 1]);
-        if (!clipSegment(x0, y0, x1, y1, -kClipBand, W + kClipBand, -kClipBand, H + kClipBand)) {
+        if (!quarel::draw::clipSegment(x0, y0, x1, y1, -kClipBand, W + kClipBand, -kClipBand,
+                                       H + kClipBand)) {
             continue;
         }
         FXSegment s;

@@ -9,8 +9,6 @@
 namespace quarel {
 namespace draw {
 
-namespace {
-
 // Liang-Barsky clipping of the segment (x0,y0)-(x1,y1) to the rectangle
 // [xl, xh] x [yl, yh].  Returns false when nothing of it is inside.
 bool clipSegment(double& x0, double& y0, double& x1, double& y1, double xl, double xh, double yl,
@@ -40,8 +38,6 @@ bool clipSegment(double& x0, double& y0, double& x1, double& y1, double xl, doub
     y0 = ay;
     return true;
 }
-
-}  // namespace
 
 // Lines through (x(n), y(n)) mapped by `f` and clipped to its rectangle.
 void polyline(FXDC& dc, const plot::Frame& f, const double* x, const double* y, int count,

@@ -10,6 +10,12 @@
 namespace quarel {
 namespace draw {
 
+// Liang-Barsky clipping of the segment (x0,y0)-(x1,y1) to the rectangle
+// [xl, xh] x [yl, yh].  Returns false when nothing of it is inside.
+//   x0, y0, x1, y1 [in,out]
+bool clipSegment(double& x0, double& y0, double& x1, double& y1, double xl, double xh, double yl,
+                 double yh);
+
 // Lines through (x(n), y(n)), n < count, mapped by `f` and clipped to its
 // rectangle; solid or dashed, in the named colour.
 void polyline(FXDC& dc, const plot::Frame& f, const double* x, const double* y, int count,
