@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <string>
 
@@ -79,6 +80,12 @@ TEST(Batch, HelpAndRefusedCommandLines) {
         EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1);
     }
     EXPECT_FALSE(exists("x.itr"));  // nothing ran
+    // The design does not take the displacement thickness out of the
+    // contour yet: a viscous design is refused, not run wrong.
+    std::ofstream("t.txt") << "1 0.1\n0.6 -0.4\n0.2 -0.6\n0 1\n0.2 -0.2\n0.6 -0.1\n1 0.1\n";
+    const Result viscousDesign = batch("--re 3e6 --target t.txt --design-iterations 1 x.dat");
+    EXPECT_EQ(viscousDesign.code, 1);
+    EXPECT_NE(viscousDesign.err.find("inviscid mode only"), std::string::npos);
 
     const Result missing = batch("missing.dat");
     EXPECT_EQ(missing.code, 2);
