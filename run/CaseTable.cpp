@@ -91,6 +91,7 @@ CaseResult Analyse(RunControl& run, const AnalysisInputs& in) {
         if (in.NCO > 0) run.job.NCO = in.NCO;
         if (in.NBH > 0) run.job.NBH = in.NBH;
         if (in.Kgrid > 0) run.job.Kgrid = in.Kgrid;
+        if (in.viscous.enabled) run.job.viscous = in.viscous;
         run.flowChanged();
         if (in.timeout > 0.0) {
             const auto start = std::chrono::steady_clock::now();
@@ -119,6 +120,12 @@ CaseResult Analyse(RunControl& run, const AnalysisInputs& in) {
             r.CDw = run.results.cdrag;
             r.CDp = r.CD;
             r.CDf = 0.0;
+            const ViscousResults& v = run.results.viscous;
+            if (v.valid) {
+                r.CD = v.cdTotal;
+                r.CDf = v.cdFriction;
+                r.CDp = v.cdTotal - v.cdFriction;
+            }
             r.CM = run.results.cmoment;
             if (!r.converged) {
                 r.exitCode = kCaseNotConverged;
@@ -165,10 +172,6 @@ struct Unavailable {
     const char* what;
 };
 const Unavailable kUnavailable[] = {
-    {"re", "the Reynolds number (viscous mode)"},
-    {"ncrit", "the transition amplification factor (viscous mode)"},
-    {"xtr_upper", "a forced transition on the upper surface (viscous mode)"},
-    {"xtr_lower", "a forced transition on the lower surface (viscous mode)"},
     {"entropy", "the entropy correction"},
     {"cl", "a run to a fixed lift"},
 };
@@ -336,6 +339,29 @@ CaseResult RunCase(const CaseTable& table, size_t row, const JobParameters* temp
     if (!sweep.empty()) {
         in.hasSweep = true;
         if (!caseValue(sweep, "sweep", 0.0, 85.0, in.sweep, error))
+            return refused(kCaseUsage, error);
+    }
+    // The viscous columns, with the ranges of the batch program's options.
+    const std::string re = fieldOf(table, row, "re");
+    if (!re.empty()) {
+        in.viscous.enabled = true;
+        if (!caseValue(re, "re", 1.0e4, 1.0e9, in.viscous.reynolds, error))
+            return refused(kCaseUsage, error);
+    }
+    const struct {
+        const char* column;
+        double hi;
+        double& value;
+    } viscousColumns[] = {{"ncrit", 20.0, in.viscous.ncrit},
+                          {"xtr_upper", 1.0, in.viscous.xtrUpper},
+                          {"xtr_lower", 1.0, in.viscous.xtrLower}};
+    for (const auto& v : viscousColumns) {
+        const std::string text = fieldOf(table, row, v.column);
+        if (text.empty()) continue;
+        if (re.empty())
+            return refused(kCaseUsage, std::string("column ") + v.column +
+                                           " needs a Reynolds number (column re).");
+        if (!caseValue(text, v.column, 0.0, v.hi, v.value, error))
             return refused(kCaseUsage, error);
     }
     std::string section = fieldOf(table, row, "section");

@@ -11,6 +11,7 @@
 
 #include "JobParameters.h"
 #include "RunControl.h"
+#include "viscous_options.h"
 
 namespace quarel {
 
@@ -48,12 +49,14 @@ struct AnalysisInputs {
     double mach = 0.0, alpha = 0.0, sweep = 0.0;
     double tolerance = 0.0;                    // Max.residual; 0 keeps the file's
     int NPA = 0, NCO = 0, NBH = 0, Kgrid = 0;  // grid sizes; 0 keeps the file's
-    double timeout = 0.0;  // seconds; the run stops after the Newton step that passes it
+    double timeout = 0.0;    // seconds; the run stops after the Newton step that passes it
+    ViscousOptions viscous;  // the viscous analysis when enabled; else the file's setting
 };
 
-// The figures of one analysis.  In this inviscid program CD is the drag of
-// the surface pressures (Cdrag(p)), CDw the wave drag of the scheme
-// (Cdrag), CDp equals CD and CDf is 0.
+// The figures of one analysis.  CDw is the wave drag of the scheme
+// (Cdrag).  Inviscid, CD is the drag of the surface pressures (Cdrag(p)),
+// CDp equals CD and CDf is 0; viscous, CD is the total drag from the wake
+// (Cdrag(total)), CDf the friction drag and CDp = CD - CDf.
 struct CaseResult {
     bool done = false;       // figures were computed (converged or not)
     bool converged = false;  // the fine grid met the tolerance with a settled lift

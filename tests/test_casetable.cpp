@@ -3,8 +3,11 @@
 // tables refused before any case runs.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "CaseTable.h"
 #include "message.h"
@@ -35,8 +38,8 @@ TEST(CaseTable, ShardsMergeIntoTheSerialTableAndFailuresStayInTheirRows) {
     writeJob("s.dat", j);
     j.camber = 0.02;
     writeJob("c.dat", j);
-    // Rows 3 (Mach out of range), 4 (no such file) and 6 (a viscous option)
-    // fail; the others run.
+    // Rows 3 (Mach out of range) and 4 (no such file) fail; row 6 is
+    // viscous; the others run.
     write("cases.csv",
           "section,mach,alpha,sweep,re\n"
           "s.dat,0.5,1,,\n"
@@ -60,8 +63,16 @@ TEST(CaseTable, ShardsMergeIntoTheSerialTableAndFailuresStayInTheirRows) {
     for (int r : {1, 2, 5, 7}) EXPECT_NE(rows[r].find(",yes,0,\"\""), std::string::npos) << rows[r];
     EXPECT_NE(rows[3].find("s.dat,1.2,0,,,,,,,,,no,1,\"mach"), std::string::npos) << rows[3];
     EXPECT_NE(rows[4].find(",no,2,\"The section file"), std::string::npos) << rows[4];
-    EXPECT_NE(rows[6].find(",no,1,\"column re:"), std::string::npos) << rows[6];
-    EXPECT_NE(rows[6].find("not available in this build"), std::string::npos) << rows[6];
+    // The viscous row carries a friction drag, converged or not (on this
+    // small grid the coupling says it is not, and the row says so).
+    std::vector<std::string> fields;
+    std::istringstream viscous(rows[6]);
+    for (std::string f; fields.size() < 10 && std::getline(viscous, f, ',');) fields.push_back(f);
+    ASSERT_EQ(fields.size(), 10u) << rows[6];
+    EXPECT_GT(std::atof(fields[9].c_str()), 0.0) << rows[6];
+    EXPECT_TRUE(rows[6].find(",yes,0,") != std::string::npos ||
+                rows[6].find(",no,5,\"the solution is not converged.") != std::string::npos)
+        << rows[6];
     // The merge refuses an incomplete set, then joins the complete one.
     for (int k : {1, 2}) {
         const auto shard =
