@@ -167,15 +167,7 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
             RunControl run;
             openRequest(run, q, scratch.path());
             // The fixed inputs first; the swept one is set point by point.
-            AnalysisInputs in = q.in;
-            if (in.hasMach) run.job.mach = in.mach;
-            if (in.hasAlpha) run.job.alpha = in.alpha;
-            if (in.hasSweep) run.job.swept = in.sweep;
-            if (in.tolerance > 0.0) run.job.maxResidual = in.tolerance;
-            if (in.NPA > 0) run.job.NPA = in.NPA;
-            if (in.NCO > 0) run.job.NCO = in.NCO;
-            if (in.NBH > 0) run.job.NBH = in.NBH;
-            if (in.Kgrid > 0) run.job.Kgrid = in.Kgrid;
+            ApplyInputs(run, q.in);
             RunSweepValues(run, v, values, warm, [&](const SweepPoint& p) {
                 CaseResult r;
                 alphas.push_back(p.alpha);

@@ -78,20 +78,24 @@ std::string oneLine(std::string text) {
 
 }  // namespace
 
+void ApplyInputs(RunControl& run, const AnalysisInputs& in) {
+    if (in.hasMach) run.job.mach = in.mach;
+    if (in.hasAlpha) run.job.alpha = in.alpha;
+    if (in.hasSweep) run.job.swept = in.sweep;
+    if (in.tolerance > 0.0) run.job.maxResidual = in.tolerance;
+    if (in.NPA > 0) run.job.NPA = in.NPA;
+    if (in.NCO > 0) run.job.NCO = in.NCO;
+    if (in.NBH > 0) run.job.NBH = in.NBH;
+    if (in.Kgrid > 0) run.job.Kgrid = in.Kgrid;
+    if (in.viscous.enabled) run.job.viscous = in.viscous;
+}
+
 CaseResult Analyse(RunControl& run, const AnalysisInputs& in) {
     CaseResult r;
     addWarnings(r, run.warnings());  // what opening the section changed on it
     std::string failure;
     try {
-        if (in.hasMach) run.job.mach = in.mach;
-        if (in.hasAlpha) run.job.alpha = in.alpha;
-        if (in.hasSweep) run.job.swept = in.sweep;
-        if (in.tolerance > 0.0) run.job.maxResidual = in.tolerance;
-        if (in.NPA > 0) run.job.NPA = in.NPA;
-        if (in.NCO > 0) run.job.NCO = in.NCO;
-        if (in.NBH > 0) run.job.NBH = in.NBH;
-        if (in.Kgrid > 0) run.job.Kgrid = in.Kgrid;
-        if (in.viscous.enabled) run.job.viscous = in.viscous;
+        ApplyInputs(run, in);
         run.flowChanged();
         if (in.timeout > 0.0) {
             const auto start = std::chrono::steady_clock::now();

@@ -53,6 +53,10 @@ struct AnalysisInputs {
     ViscousOptions viscous;  // the viscous analysis when enabled; else the file's setting
 };
 
+// Sets the inputs given in `in` on the job of `run`; the others keep the
+// file's values.
+void ApplyInputs(RunControl& run, const AnalysisInputs& in);
+
 // The figures of one analysis.  CDw is the wave drag of the scheme
 // (Cdrag).  Inviscid, CD is the drag of the surface pressures (Cdrag(p)),
 // CDp equals CD and CDf is 0; viscous, CD is the total drag from the wake
