@@ -187,6 +187,14 @@ GLView3D::~GLView3D() {
     glVisual = nullptr;
 }
 
+void GLView3D::create() {
+    // The title takes its lines before the first layout: set only at the
+    // first paint, its second line stayed cut off until something else
+    // laid the dialog out again (never, without a window manager).
+    if (caption) title->setText(caption());
+    FXDialogBox::create();
+}
+
 // ---- Canvas messages --------------------------------------------------------
 
 long GLView3D::onCanvasPaint(FXObject*, FXSelector, void*) {

@@ -38,6 +38,8 @@ public:
     GLView3D(FXWindow* owner, const quarel::GridLevel* level);
     virtual ~GLView3D();
 
+    virtual void create();
+
     long onCanvasPaint(FXObject*, FXSelector, void*);
     long onCanvasConfigure(FXObject*, FXSelector, void*);
     long onCanvasLeftPress(FXObject*, FXSelector, void*);

@@ -12,6 +12,7 @@
 #include "RunProgress.h"
 #include "Sweep.h"
 #include "SweepDialog.h"
+#include "ViscousPanel.h"
 #include "message.h"
 #include "state.h"
 #include "textwrap.h"
@@ -314,6 +315,9 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     // otherwise be cut to its leading digits when stored.
     addField(convergence, "Linear itererations=", linearIterationsTarget_, 7, true);
     addField(convergence, "GMRES dim.=", gmresDimTarget_, 7, true);
+
+    w_.viscousPanel =
+        new ViscousPanel(page, rc_, GROUPBOX_NORMAL | FRAME_GROOVE | LAYOUT_FILL_X, kPad);
 
     FXMatrix* output = twoColumns(group(page, "Output Data:"));
     // Output fields are wide enough for a signed value with six significant
@@ -646,6 +650,7 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
     showWarnings();
     drawCpPlot();
     refreshState();
+    w_.viscousPanel->resultsChanged();
     return 1;
 }
 
@@ -1130,6 +1135,13 @@ FXString Quarel::statusText() const {
     } else if (rc_.hasResults()) {
         text.format("M %g, alpha %g, sweep %g, %d x %d: Clift %.5f", in.mach, in.alpha, in.swept,
                     rc_.level().NX, rc_.level().NY, rc_.results.clift);
+        const quarel::ViscousResults& v = rc_.results.viscous;
+        if (v.valid) {
+            FXString drag;
+            drag.format(", Cdrag(total) %.5f = %.5f f + %.5f p", v.cdTotal, v.cdFriction,
+                        v.cdTotal - v.cdFriction);
+            text += drag;
+        }
         // A warning of the run stays in view with its result.
         if (!rc_.resultNotes().empty()) {
             text += ". Warning: ";

@@ -18,6 +18,7 @@
 class CpEdit;
 class PolarView;
 class RunProgress;
+class ViscousPanel;
 namespace quarel {
 struct SweepSpec;
 }
@@ -97,6 +98,7 @@ public:
         FXButton* polarViewButton = nullptr;
         FXCanvas* canvas = nullptr;
         FXLabel* statusLine = nullptr;
+        ViscousPanel* viscousPanel = nullptr;  // "Viscous:" on the Calculation tab
         // Text fields in panel order: NPA, NCO, NBH, Kgrid, the seven growth
         // ratios, the four convergence parameters, Clift, Cdrag, the design
         // boundary, Global iteration, Cp deviation, Clift current, Clift

@@ -179,6 +179,15 @@ std::vector<Quarel::HeaderLine> Quarel::cpHeader() const {
         }
     }
     lines.push_back({conditions + results, "Black"});
+    const quarel::ViscousResults& v = rc_.results.viscous;
+    if (!running_ && v.valid) {
+        FXString viscous;
+        viscous.format("Re %.3g: Cdrag(total) %.5f = %.5f friction + %.5f pressure   "
+                       "Xtr upper %.3f, lower %.3f",
+                       in.viscous.reynolds, v.cdTotal, v.cdFriction, v.cdTotal - v.cdFriction,
+                       v.xtrUpper, v.xtrLower);
+        lines.push_back({viscous, "Black"});
+    }
     const bool stale = !running_ && rc_.resultsStale();
     if (stale) {
         FXString note;

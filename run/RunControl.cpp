@@ -381,6 +381,10 @@ void RunControl::gridCalculation() {
 
 RunControl::CalcOutcome RunControl::calculate() {
     if (!fileOpen()) return CalcOutcome::NoFile;
+    ValidateViscous(job.viscous);
+    // The design does not take the displacement thickness out of the
+    // contour: a viscous design would give a wrong section.
+    if (design.designMode == 1 && job.viscous.enabled) throw DesignRefused(kViscousDesignRefused);
     // A run that is stopped or breaks down must not leave a half-finished
     // solution behind: the previous results (or none) stay, consistent with
     // the arrays, the files and the fields.

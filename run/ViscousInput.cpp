@@ -38,4 +38,25 @@ void ReadViscousSettings(const std::string& text, const std::string& fileName,
     options.xtrLower = xl;
 }
 
+void ValidateViscous(const ViscousOptions& o) {
+    if (!o.enabled) return;
+    struct Range {
+        const char* name;
+        double value, lo, hi;
+    } ranges[] = {{"The Reynolds number", o.reynolds, 1.0e4, 1.0e9},
+                  {"N of the transition", o.ncrit, 0.0, 20.0},
+                  {"The transition x/c on the upper surface", o.xtrUpper, 0.0, 1.0},
+                  {"The transition x/c on the lower surface", o.xtrLower, 0.0, 1.0}};
+    for (const Range& r : ranges) {
+        if (r.value >= r.lo && r.value <= r.hi) continue;
+        char b[200];
+        std::snprintf(b, sizeof b, "%s, %g, is outside %g .. %g.", r.name, r.value, r.lo, r.hi);
+        throw ParameterError(b);
+    }
+}
+
+const char kViscousDesignRefused[] =
+    "inverse design works in inviscid mode only (no --re, and no Reynolds number in the input "
+    "file).";
+
 }  // namespace quarel

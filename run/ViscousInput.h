@@ -21,4 +21,13 @@ std::string ViscousSettingsText(const ViscousOptions& options);
 void ReadViscousSettings(const std::string& text, const std::string& fileName,
                          ViscousOptions& options);
 
+// Throws ParameterError when an enabled `options` has a value outside the
+// ranges the input file and the batch program take (Reynolds number 1E4 ..
+// 1E9, N 0 .. 20, transition x/c 0 .. 1); a disabled one passes.
+void ValidateViscous(const ViscousOptions& options);
+
+// Why the design iteration does not run in viscous mode: it does not yet
+// take the displacement thickness out of the designed contour.
+extern const char kViscousDesignRefused[];
+
 }  // namespace quarel

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -16,10 +17,13 @@
 #include <string>
 #include <vector>
 
+#include "BoundaryLayerView.h"
+#include "GLView3D.h"
 #include "PolarView.h"
 #include "Quarel.h"
 #include "RunProgress.h"
 #include "Sweep.h"
+#include "ViscousPanel.h"
 #include "gui_app.h"
 #include "gui_window.h"
 #include "message.h"
@@ -992,6 +996,88 @@ TEST_F(MainWindow, SweepIntoThePolarViewAndStop) {
     ASSERT_EQ(window->polarView()->points().size(), 1u);
     EXPECT_TRUE(window->polarView()->points()[0].stopped);
     EXPECT_NE(std::string(w().statusLine->getText().text()).find("stopped"), std::string::npos);
+}
+
+// The viscous mode from the Calculation tab: the run is the batch
+// program's (the same figures), the boundary-layer plots fill and save,
+// the input file saved from the window keeps the settings and an inviscid
+// one has none; a viscous design is refused; an inviscid run leaves the
+// plots unavailable.  The Mach picture shows both lines of its title.
+TEST_F(MainWindow, ViscousRunBoundaryLayerPlotsAndMachTitle) {
+    const std::string input = dir + "/wing.dat";
+    writeNaca0012(input, 0.5, 2.0);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    quarel::RunControl& rc = window->runControl();
+    ViscousPanel* panel = w().viscousPanel;
+    InDir inDir(dir);
+    command(Quarel::ID_GRID);
+    ASSERT_TRUE(window->saveSectionAs((dir + "/inviscid.dat").c_str()));
+    EXPECT_EQ(readFile(dir + "/inviscid.dat").find("<Reynolds>"), std::string::npos);
+
+    panel->check()->setCheck(TRUE);
+    panel->handle(panel->check(), FXSEL(SEL_COMMAND, ViscousPanel::ID_VISCOUS), (void*)1);
+    typeInto(panel->reynoldsField(), "3e6");
+    EXPECT_EQ(rc.job.viscous.reynolds, 3.0e6);
+    command(Quarel::ID_CALCULATE);
+    settle();
+    const quarel::ViscousResults& v = rc.results.viscous;
+    ASSERT_TRUE(v.valid);
+    // quarel-batch --re 3e6 on this file: Cdrag(total)= 0.006235,
+    // Cdrag(f)= 0.005149, Xtr(upper)= 0.2559, Xtr(lower)= 0.6207.
+    EXPECT_NEAR(v.cdTotal, 0.006235, 6e-7);
+    EXPECT_NEAR(v.cdFriction, 0.005149, 6e-7);
+    EXPECT_NEAR(v.xtrUpper, 0.2559, 6e-5);
+    EXPECT_NEAR(v.xtrLower, 0.6207, 6e-5);
+    EXPECT_NE(std::string(w().statusLine->getText().text()).find("Cdrag(total) 0.00624"),
+              std::string::npos);
+    EXPECT_TRUE(panel->viewButton()->isEnabled());
+    panel->showView();
+    settle();
+    BoundaryLayerView* view = panel->view();
+    EXPECT_GT(countCanvasPixels(app, view->canvas(), fxcolorfromname("Blue")), 200);
+    EXPECT_GT(countCanvasPixels(app, view->canvas(), FXRGB(0, 0, 0)), 200);
+    view->savePlot((dir + "/bl.png").c_str());
+    EXPECT_TRUE(fileExists(dir + "/bl.png"));
+    const std::string csv = readFile(dir + "/bl.csv");
+    EXPECT_EQ(csv.rfind("surface,x/c,H,Cf,delta*/c,theta/c,regime\n", 0), 0u);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'),
+              static_cast<long>(v.layer.upper.st.size() + v.layer.lower.st.size() + 2));
+
+    ASSERT_TRUE(window->saveSectionAs((dir + "/viscous.dat").c_str()));
+    std::string title;
+    const quarel::JobParameters back = quarel::ReadInputFile(dir + "/viscous.dat", title);
+    EXPECT_TRUE(back.viscous.enabled);
+    EXPECT_EQ(back.viscous.reynolds, 3.0e6);
+    EXPECT_EQ(back.viscous.ncrit, 9.0);
+
+    {
+        command(Quarel::ID_M_VIEW);
+        settle();
+        GLView3D* mach = dynamic_cast<GLView3D*>(app->getRootWindow()->getLast());
+        ASSERT_NE(mach, nullptr);
+        EXPECT_TRUE(mach->titleLabel()->getText().contains('\n'));
+        EXPECT_GE(mach->titleLabel()->getHeight(), mach->titleLabel()->getDefaultHeight());
+        delete mach;
+    }
+
+    for (int i = 0; i <= rc.level().NX; ++i) quarel::cps(i) = quarel::cpf(i);
+    rc.acceptTarget();
+    window->texts.clear();
+    command(Quarel::ID_CALCULATE);
+    ASSERT_EQ(window->texts.size(), 1u);
+    EXPECT_NE(window->texts[0].find("inviscid mode only"), std::string::npos);
+    EXPECT_EQ(rc.design.globalIteration, 0);
+    rc.setDesignMode(false);
+
+    panel->check()->setCheck(FALSE);
+    panel->handle(panel->check(), FXSEL(SEL_COMMAND, ViscousPanel::ID_VISCOUS), (void*)0);
+    command(Quarel::ID_CALCULATE);
+    settle();
+    EXPECT_TRUE(rc.hasResults());
+    EXPECT_FALSE(v.valid);
+    EXPECT_FALSE(panel->viewButton()->isEnabled());
+    EXPECT_EQ(countCanvasPixels(app, view->canvas(), fxcolorfromname("Blue")), 0);
+    EXPECT_THROW(view->savePlot((dir + "/bl2.png").c_str()), quarel::FileError);
 }
 
 // Screenshots of every view at the default and at the smallest size, for a
