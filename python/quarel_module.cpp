@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "CaseTable.h"
@@ -46,6 +47,8 @@ struct Surface {
 struct Outcome {
     CaseResult result;
     Surface surface;
+    // Transition x/c of a viscous run (NaN otherwise).
+    double xtrUpper = std::nan(""), xtrLower = std::nan("");
 };
 
 // Opens the section of `q` in `scratch` on `run`; throws FileError.
@@ -140,6 +143,10 @@ py::dict analyse(const Request& q) {
             openRequest(run, q, scratch.path());
             CaseResult r = Analyse(run, q.in);
             if (r.done) o.surface = surfaceOf(run);
+            if (r.done && run.results.viscous.valid) {
+                o.xtrUpper = run.results.viscous.xtrUpper;
+                o.xtrLower = run.results.viscous.xtrLower;
+            }
             return r;
         });
     }
@@ -149,6 +156,8 @@ py::dict analyse(const Request& q) {
     d["y"] = array(o.surface.y);
     d["cp"] = array(o.surface.cp);
     d["mach"] = array(o.surface.mach);
+    d["xtr_upper"] = o.xtrUpper;
+    d["xtr_lower"] = o.xtrLower;
     return d;
 }
 
@@ -158,6 +167,7 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
         variable == "mach" ? SweepSpec::Variable::Mach : SweepSpec::Variable::Alpha;
     std::vector<CaseResult> points;
     std::vector<double> alphas, machs;
+    std::vector<std::pair<double, double>> xtrs;  // transition x/c, upper and lower
     CaseResult setup;
     {
         py::gil_scoped_release free;
@@ -179,6 +189,15 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
                     r.CD = r.CDp = run.results.cdragPressure;
                     r.CDw = run.results.cdrag;
                     r.CM = run.results.cmoment;
+                    const ViscousResults& vr = run.results.viscous;
+                    if (vr.valid) {
+                        r.CD = vr.cdTotal;
+                        r.CDf = vr.cdFriction;
+                        r.CDp = vr.cdTotal - vr.cdFriction;
+                        xtrs.emplace_back(vr.xtrUpper, vr.xtrLower);
+                    } else {
+                        xtrs.emplace_back(std::nan(""), std::nan(""));
+                    }
                     r.exitCode = !r.converged          ? kCaseNotConverged
                                  : run.resultFlagged() ? kCaseWarnings
                                                        : kCaseOk;
@@ -186,6 +205,7 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
                 } else {
                     r.exitCode = p.refused ? kCaseParameter : kCaseSolver;
                     r.message = p.problem;
+                    xtrs.emplace_back(std::nan(""), std::nan(""));
                 }
                 points.push_back(r);
             });
@@ -196,6 +216,7 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
     if (setup.exitCode != kCaseOk) {  // the section or the template could not be opened
         for (size_t n = 0; n < values.size(); ++n) {
             points.push_back(setup);
+            xtrs.emplace_back(std::nan(""), std::nan(""));
             alphas.push_back(v == SweepSpec::Variable::Alpha ? values[n] : q.in.alpha);
             machs.push_back(v == SweepSpec::Variable::Mach ? values[n] : q.in.mach);
         }
@@ -209,7 +230,7 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
         cd.push_back(figure(r, r.CD));
         cdw.push_back(figure(r, r.CDw));
         cdp.push_back(figure(r, r.CDp));
-        cdf.push_back(figure(r, 0.0));
+        cdf.push_back(figure(r, r.CDf));
         cm.push_back(figure(r, r.CM));
         converged.push_back(r.converged);
         codes.push_back(r.exitCode);
@@ -223,6 +244,13 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
     d["CDp"] = array(cdp);
     d["CDf"] = array(cdf);
     d["CM"] = array(cm);
+    std::vector<double> xu, xl;
+    for (const auto& x : xtrs) {
+        xu.push_back(x.first);
+        xl.push_back(x.second);
+    }
+    d["xtr_upper"] = array(xu);
+    d["xtr_lower"] = array(xl);
     py::array_t<bool> conv(static_cast<py::ssize_t>(converged.size()));
     for (size_t n = 0; n < converged.size(); ++n) conv.mutable_at(n) = converged[n];
     d["converged"] = conv;
@@ -318,8 +346,17 @@ py::dict design(const Request& q, const std::string& targetPath, const std::vect
 Request request(const std::string& path, const std::vector<double>& xs,
                 const std::vector<double>& ys, const py::object& mach, const py::object& alpha,
                 const py::object& sweep, const std::string& templ, const std::vector<int>& grid,
-                double tolerance, const std::string& method, double timeout) {
+                double tolerance, const std::string& method, double timeout,
+                const py::object& re = py::none(), double ncrit = 9.0, double xtrUpper = 1.0,
+                double xtrLower = 1.0) {
     Request q;
+    if (!re.is_none()) {
+        q.in.viscous.enabled = true;
+        q.in.viscous.reynolds = re.cast<double>();
+        q.in.viscous.ncrit = ncrit;
+        q.in.viscous.xtrUpper = xtrUpper;
+        q.in.viscous.xtrLower = xtrLower;
+    }
     q.path = path;
     q.xs = xs;
     q.ys = ys;
@@ -346,21 +383,24 @@ PYBIND11_MODULE(_core, m) {
     // Iteration lines would go to the caller's standard output.
     msg::setQuiet(true);
 
-    m.def("analyse", [](const std::string& path, const std::vector<double>& xs,
-                        const std::vector<double>& ys, py::object mach, py::object alpha,
-                        py::object sweep, const std::string& templ, const std::vector<int>& grid,
-                        double tolerance, const std::string& method, double timeout) {
-        return analyse(
-            request(path, xs, ys, mach, alpha, sweep, templ, grid, tolerance, method, timeout));
-    });
-    m.def("polar", [](const std::string& path, const std::vector<double>& xs,
-                      const std::vector<double>& ys, py::object mach, py::object alpha,
-                      py::object sweep, const std::string& templ, const std::vector<int>& grid,
-                      double tolerance, const std::string& method, const std::string& variable,
-                      const std::vector<double>& values, bool warm) {
-        return polar(request(path, xs, ys, mach, alpha, sweep, templ, grid, tolerance, method, 0.0),
-                     variable, values, warm);
-    });
+    m.def("analyse",
+          [](const std::string& path, const std::vector<double>& xs, const std::vector<double>& ys,
+             py::object mach, py::object alpha, py::object sweep, const std::string& templ,
+             const std::vector<int>& grid, double tolerance, const std::string& method,
+             double timeout, py::object re, double ncrit, double xtrUpper, double xtrLower) {
+              return analyse(request(path, xs, ys, mach, alpha, sweep, templ, grid, tolerance,
+                                     method, timeout, re, ncrit, xtrUpper, xtrLower));
+          });
+    m.def("polar",
+          [](const std::string& path, const std::vector<double>& xs, const std::vector<double>& ys,
+             py::object mach, py::object alpha, py::object sweep, const std::string& templ,
+             const std::vector<int>& grid, double tolerance, const std::string& method,
+             const std::string& variable, const std::vector<double>& values, bool warm,
+             py::object re, double ncrit, double xtrUpper, double xtrLower) {
+              return polar(request(path, xs, ys, mach, alpha, sweep, templ, grid, tolerance, method,
+                                   0.0, re, ncrit, xtrUpper, xtrLower),
+                           variable, values, warm);
+          });
     m.def("design",
           [](const std::string& path, const std::vector<double>& xs, const std::vector<double>& ys,
              py::object mach, py::object alpha, py::object sweep, const std::string& templ,

@@ -97,6 +97,7 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
         }
         p.alpha = run.job.alpha;
         p.mach = run.job.mach;
+        p.viscous = run.job.viscous.enabled;
         run.flowChanged();
         const size_t logBefore = run.log().size();
         const auto start = std::chrono::steady_clock::now();
@@ -118,6 +119,10 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
             p.clift = run.results.clift;
             p.cdrag = run.results.cdrag;
             p.cmoment = run.results.cmoment;
+            p.cdTotal = run.results.viscous.cdTotal;
+            p.cdFriction = run.results.viscous.cdFriction;
+            p.xtrUpper = run.results.viscous.xtrUpper;
+            p.xtrLower = run.results.viscous.xtrLower;
             p.steps = run.status().iterCount;
             // The run's own end test: the residual below the tolerance and a
             // settled lift on the fine grid.
@@ -143,18 +148,29 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
 }
 
 std::string SweepTable(const std::vector<SweepPoint>& points) {
-    std::string out =
-        "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,seconds,cp_file,remark\n";
+    const bool viscous = !points.empty() && points.front().viscous;
+    std::string out = viscous
+                          ? "point,alpha,mach,clift,cdrag,cmoment,cdrag_total,cdrag_f,cdrag_p,"
+                            "xtr_upper,xtr_lower,converged,levels,steps,seconds,cp_file,remark\n"
+                          : "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,"
+                            "seconds,cp_file,remark\n";
     for (const SweepPoint& p : points) {
         char b[256];
         std::snprintf(b, sizeof b, "%d,%.4f,%.4f,", p.index, p.alpha, p.mach);
         out += b;
         if (p.done) {
-            std::snprintf(b, sizeof b, "%.6f,%.6f,%.6f,%s,%d,%d,%.3f,", p.clift, p.cdrag, p.cmoment,
-                          p.converged ? "yes" : "no", p.levels, p.steps, p.seconds);
+            std::snprintf(b, sizeof b, "%.6f,%.6f,%.6f,", p.clift, p.cdrag, p.cmoment);
+            out += b;
+            if (viscous) {
+                std::snprintf(b, sizeof b, "%.6f,%.6f,%.6f,%.4f,%.4f,", p.cdTotal, p.cdFriction,
+                              p.cdTotal - p.cdFriction, p.xtrUpper, p.xtrLower);
+                out += b;
+            }
+            std::snprintf(b, sizeof b, "%s,%d,%d,%.3f,", p.converged ? "yes" : "no", p.levels,
+                          p.steps, p.seconds);
         } else {
-            std::snprintf(b, sizeof b, ",,,%s,%d,,%.3f,", p.stopped ? "stopped" : "failed",
-                          p.levels, p.seconds);
+            std::snprintf(b, sizeof b, ",,,%s%s,%d,,%.3f,", viscous ? ",,,,," : "",
+                          p.stopped ? "stopped" : "failed", p.levels, p.seconds);
         }
         out += b;
         out += p.cpFile + ",\"";

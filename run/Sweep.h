@@ -35,6 +35,9 @@ struct SweepPoint {
     int levels = 0;          // grid levels run (1 after a warm start)
     double seconds = 0.0;
     double clift = 0.0, cdrag = 0.0, cmoment = 0.0;
+    // Viscous mode: the total and friction drag and the transition x/c.
+    bool viscous = false;
+    double cdTotal = 0.0, cdFriction = 0.0, xtrUpper = 1.0, xtrLower = 1.0;
     bool stopped = false;  // the progress hook asked to stop during this point
     bool refused = false;  // failed: its input was refused before any work
     std::string cpFile;    // this point's own copy of the Cp file
@@ -54,7 +57,9 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
                                        const std::vector<double>& values, bool warmStart,
                                        const std::function<void(const SweepPoint&)>& each);
 
-// The table of a sweep as CSV with a header line.
+// The table of a sweep as CSV with a header line; in viscous mode with the
+// total, friction and pressure drag and the transition points after
+// cmoment.
 std::string SweepTable(const std::vector<SweepPoint>& points);
 
 }  // namespace quarel

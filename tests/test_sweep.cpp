@@ -2,6 +2,8 @@
 // each point's own Cp file, a failed point marked and passed over.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <sstream>
 
 #include "Sweep.h"
@@ -79,5 +81,51 @@ TEST(Sweep, PointsStartFromTheirPredecessorAndKeepTheirCp) {
     EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,cmoment,converged", 0), 0u);
     EXPECT_NE(rows[2].find(",failed,"), std::string::npos);
     EXPECT_NE(rows[3].find(",yes,1,"), std::string::npos);
+    msg::setQuiet(false);
+}
+
+// A viscous sweep's table carries the drag split and the transition points,
+// in as many fields per row as the header names.
+TEST(Sweep, ViscousTableHasTheDragSplitAndTransition) {
+    msg::setQuiet(true);
+    ScratchDir dir;
+    testjob::Job j;
+    j.NPA = 32;
+    j.NCO = 8;
+    j.NBH = 4;
+    j.mach = 0.5;
+    RunControl run;
+    run.open(testjob::writeJob(dir.file("w.dat"), j));
+    run.job.viscous.enabled = true;
+    run.job.viscous.reynolds = 3.0e6;
+    SweepSpec spec;
+    std::string error;
+    ASSERT_TRUE(ParseSweep("2:3:1", SweepSpec::Variable::Alpha, spec, error));
+    const auto points = RunSweep(run, spec, true, nullptr);
+    ASSERT_EQ(points.size(), 2u);
+    std::istringstream in(SweepTable(points));
+    std::vector<std::string> rows;
+    for (std::string l; std::getline(in, l);) rows.push_back(l);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,cmoment,cdrag_total,cdrag_f,cdrag_p,"
+                            "xtr_upper,xtr_lower,converged,",
+                            0),
+              0u);
+    for (int n = 0; n < 2; ++n) {
+        const SweepPoint& p = points[n];
+        ASSERT_TRUE(p.converged);
+        EXPECT_GT(p.cdFriction, 0.0);
+        EXPECT_GT(p.cdTotal, p.cdFriction);
+        char fields[128];
+        std::snprintf(fields, sizeof fields, ",%.6f,%.6f,%.6f,%.4f,%.4f,", p.cdTotal, p.cdFriction,
+                      p.cdTotal - p.cdFriction, p.xtrUpper, p.xtrLower);
+        EXPECT_NE(rows[n + 1].find(fields), std::string::npos) << rows[n + 1];
+        const std::string unquoted = rows[n + 1].substr(0, rows[n + 1].find('"'));
+        EXPECT_EQ(std::count(unquoted.begin(), unquoted.end(), ','),
+                  std::count(rows[0].begin(), rows[0].end(), ','));
+    }
+    // Lift moves the upper transition forward and the lower one back.
+    EXPECT_LT(points[1].xtrUpper, points[0].xtrUpper);
+    EXPECT_GT(points[1].xtrLower, points[0].xtrLower);
     msg::setQuiet(false);
 }

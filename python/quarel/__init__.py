@@ -11,10 +11,13 @@ never raises: the dict says ``converged=False`` with ``exit_code`` (the exit
 codes of ``quarel-batch``) and ``message``.  Arguments of the wrong type or
 shape raise ``TypeError`` or ``ValueError``.
 
-Drag in this inviscid program: ``CD`` is the drag of the surface pressures
+Drag of an inviscid run: ``CD`` is the drag of the surface pressures
 (``Cdrag(p)=`` of quarel-batch, the figure published full-potential drags
 compare with), ``CDw`` the wave drag as the scheme produces it (``Cdrag=``),
-``CDp`` equals ``CD`` and ``CDf`` (friction) is 0.
+``CDp`` equals ``CD`` and ``CDf`` (friction) is 0.  With ``re`` the run is
+viscous (quarel-batch --re): ``CD`` is the total drag from the wake
+(``Cdrag(total)=``), ``CDf`` the friction drag, ``CDp = CD - CDf``, and
+``xtr_upper``, ``xtr_lower`` the transition x/c (NaN for an inviscid run).
 
 One analysis at a time per process: the solver keeps its arrays as process
 globals, so every call holds a lock for its whole run (the interpreter is
@@ -115,27 +118,29 @@ def _common(section, mach, alpha, sweep, grid, tolerance, method, timeout):
     return [path, xs, ys, mach, alpha, sweep, templ, sizes, tolerance or 0.0, method], timeout
 
 
-def _unavailable(re, xtr, entropy):
-    """The message for an option this build cannot honour, or ''."""
-    _number("re", re, optional=True)
+def _viscous(re, ncrit, xtr, entropy):
+    """([re, ncrit, xtr upper, xtr lower] for the core, '') or (None, the
+    message for what cannot be run).  Values out of range come back from the
+    run as quarel-batch refuses them."""
+    re = _number("re", re, optional=True)
+    ncrit = _number("ncrit", ncrit)
+    upper = lower = 1.0  # free transition
     if xtr is not None:
         if not isinstance(xtr, (tuple, list)) or len(xtr) != 2:
             raise TypeError("xtr must be None or a pair (upper, lower)")
-        for v in xtr:
-            _number("xtr", v, optional=True)
+        upper, lower = (1.0 if v is None else _number("xtr", v) for v in xtr)
     if not isinstance(entropy, bool):
         raise TypeError("entropy must be True or False")
-    if re is not None:
-        return "re: the Reynolds number (viscous mode) is not available in this build."
-    if xtr is not None:
-        return "xtr: a forced transition (viscous mode) is not available in this build."
     if entropy:
-        return "entropy: the entropy correction is not available in this build."
-    return ""
+        return None, "entropy: the entropy correction is not available in this build."
+    if re is None and (xtr is not None or ncrit != 9.0):
+        return None, "ncrit and xtr need re (the viscous mode)."
+    return [re, ncrit, upper, lower], ""
 
 
 def _refused(message, keys):
-    d = {k: float("nan") for k in ("CL", "CD", "CDw", "CDp", "CDf", "CM")}
+    d = {k: float("nan") for k in ("CL", "CD", "CDw", "CDp", "CDf", "CM", "xtr_upper",
+                                   "xtr_lower")}
     d.update(converged=False, exit_code=1, message=message, warnings=[])
     for k in keys:
         d[k] = np.zeros(0)
@@ -158,26 +163,28 @@ def analyse(section, mach=None, alpha=None, sweep=None, *, re=None, ncrit=9, xtr
     tolerance  Max.residual of the run; None keeps the file's (1e-7 by default)
     timeout    seconds; the run stops after the Newton step that passes it
     method     linear solve of the Newton steps (as quarel-batch --method)
-    re, ncrit, xtr, entropy   viscous mode and entropy correction: not in
-               this build; asking for them returns converged=False with a
+    re         Reynolds number (chord, free stream): the viscous mode, as
+               quarel-batch --re; None: inviscid
+    ncrit      N of the e^N transition (viscous mode)
+    xtr        None, or (upper, lower) forced transition x/c (None or 1: free)
+    entropy    not in this build: asking for it returns converged=False with a
                message
 
-    Returns a dict: CL, CD, CDw, CDp, CDf, CM (floats, NaN when no figures
-    were computed), converged, exit_code, message, warnings, and the surface
+    Returns a dict: CL, CD, CDw, CDp, CDf, CM, xtr_upper, xtr_lower (floats,
+    NaN when not computed), converged, exit_code, message, warnings, and the surface
     arrays x, y, cp, mach (one value per body face, from the upper trailing
     edge round the leading edge to the lower one).  Holds the process's solver lock while it
     runs.
     """
     args, timeout = _common(section, mach, alpha, sweep, grid, tolerance, method, timeout)
-    _number("ncrit", ncrit)
-    why = _unavailable(re, xtr, entropy)
+    viscous, why = _viscous(re, ncrit, xtr, entropy)
     if why:
         return _refused(why, ("x", "y", "cp", "mach"))
-    return _core.analyse(*args, timeout or 0.0)
+    return _core.analyse(*args, timeout or 0.0, *viscous)
 
 
-def polar(section, mach, alphas, sweep=None, *, vary="alpha", warm=True, re=None, xtr=None,
-          grid=None, tolerance=None, entropy=False, method=""):
+def polar(section, mach, alphas, sweep=None, *, vary="alpha", warm=True, re=None, ncrit=9,
+          xtr=None, grid=None, tolerance=None, entropy=False, method=""):
     """A polar (vary="alpha": `alphas` the angles at the fixed `mach`) or a
     Mach sweep (vary="mach": `mach` the Mach numbers at the fixed angle
     `alphas`).  Each point starts from the converged solution of the point
@@ -185,8 +192,9 @@ def polar(section, mach, alphas, sweep=None, *, vary="alpha", warm=True, re=None
     (warm=False: every point from the free stream).
 
     Returns a dict of arrays, one entry per point, that pandas.DataFrame
-    takes directly: alpha, mach, CL, CD, CDw, CDp, CDf, CM, converged,
-    exit_code, message.  A failed point is marked and the others go on.
+    takes directly: alpha, mach, CL, CD, CDw, CDp, CDf, CM, xtr_upper,
+    xtr_lower, converged, exit_code, message.  re, ncrit and xtr as for
+    analyse.  A failed point is marked and the others go on.
     Holds the process's solver lock while it runs.
     """
     if vary not in ("alpha", "mach"):
@@ -199,16 +207,17 @@ def polar(section, mach, alphas, sweep=None, *, vary="alpha", warm=True, re=None
         args, _ = _common(section, fixed, None, sweep, grid, tolerance, method, None)
     else:
         args, _ = _common(section, None, fixed, sweep, grid, tolerance, method, None)
-    why = _unavailable(re, xtr, entropy)
+    viscous, why = _viscous(re, ncrit, xtr, entropy)
     if why:
         n = values.size
-        d = {k: np.full(n, np.nan) for k in ("CL", "CD", "CDw", "CDp", "CDf", "CM")}
+        d = {k: np.full(n, np.nan)
+             for k in ("CL", "CD", "CDw", "CDp", "CDf", "CM", "xtr_upper", "xtr_lower")}
         d.update(alpha=values if vary == "alpha" else np.full(n, float(fixed)),
                  mach=values if vary == "mach" else np.full(n, float(fixed)),
                  converged=np.zeros(n, dtype=bool), exit_code=np.ones(n, dtype=int),
                  message=[why] * n)
         return d
-    return _core.polar(*args, vary, values.tolist(), bool(warm))
+    return _core.polar(*args, vary, values.tolist(), bool(warm), *viscous)
 
 
 def design(section, target, mach=None, alpha=None, iterations=5, *, regime=None, sweep=None,

@@ -71,8 +71,10 @@ def test_refusals_come_back_as_messages_and_bad_arguments_raise(tmp_path):
     assert np.isnan(r["CL"]) and r["x"].size == 0
     r = quarel.analyse(tmp_path / "none.dat", 0.5, 0.0)
     assert r["exit_code"] == 2 and "none.dat" in r["message"]
-    r = quarel.analyse(s, 0.5, 0.0, re=3e6)
-    assert not r["converged"] and "not available in this build" in r["message"]
+    r = quarel.analyse(s, 0.5, 0.0, xtr=(0.1, 0.1))
+    assert not r["converged"] and "need re" in r["message"]
+    r = quarel.analyse(s, 0.5, 0.0, re=50.0)
+    assert r["exit_code"] == 3 and "Reynolds" in r["message"]
     r = quarel.analyse(s, 0.7, 2.0, timeout=1e-6)
     assert r["exit_code"] == 5 and "time limit" in r["message"]
     for bad, error in [(dict(section=5), TypeError), (dict(section=np.zeros((4, 3))), ValueError),
@@ -82,6 +84,24 @@ def test_refusals_come_back_as_messages_and_bad_arguments_raise(tmp_path):
         args.update(bad)
         with pytest.raises(error):
             quarel.analyse(args.pop("section"), **args)
+
+
+def test_viscous_analyse_gives_the_batch_programs_figures(tmp_path):
+    s = naca(tmp_path, "0012", NPA=32, NCO=8, NBH=4, Kgrid=2)
+    printed = subprocess.run([BATCH, "--quiet", "--re", "3e6", "--xtr", "0.3", "1",
+                              "--mach", "0.5", "--alpha", "2", str(s)], check=True,
+                             capture_output=True, text=True).stdout
+    lines = dict(line.split("= ") for line in printed.splitlines())
+    r = quarel.analyse(s, 0.5, 2.0, re=3e6, xtr=(0.3, None))
+    assert r["converged"] and r["exit_code"] == 0
+    for key, line in [("CL", "Clift"), ("CM", "Cmoment"), ("CD", "Cdrag(total)"),
+                      ("CDf", "Cdrag(f)"), ("CDp", "Cdrag(p)"), ("xtr_upper", "Xtr(upper)"),
+                      ("xtr_lower", "Xtr(lower)")]:
+        assert r[key] == pytest.approx(float(lines[line]), abs=6e-5 if "xtr" in key else 6e-7), key
+    assert r["xtr_upper"] <= 0.3 and r["CD"] > r["CDf"] > 0
+    p = quarel.polar(s, 0.5, [2.0], re=3e6, xtr=(0.3, None))
+    assert p["CD"][0] == pytest.approx(r["CD"], rel=1e-6) and p["CDf"][0] == r["CDf"]
+    assert np.isnan(quarel.analyse(s, 0.5, 2.0)["xtr_upper"])
 
 
 def test_polar_continues_from_the_neighbour_and_agrees_with_single_runs(tmp_path):
