@@ -102,8 +102,8 @@ void BoundaryLayerView::paint(FXDC& dc, int W, int H) {
         const ViscousResults& v = run_->results.viscous;
         FXString line = run_->title().c_str();
         title.push_back(line + ": boundary layer");
-        line.format("M %.3f   alpha %.3f deg   Re %.3g   Ncrit %g   grid %d x %d", in.mach,
-                    in.alpha, in.viscous.reynolds, in.viscous.ncrit, run_->level().NX,
+        line.format("M %.3f   alpha %.3f deg   Re %.2fe6   Ncrit %g   grid %d x %d", in.mach,
+                    in.alpha, in.viscous.reynolds / 1.0e6, in.viscous.ncrit, run_->level().NX,
                     run_->level().NY);
         title.push_back(line);
         line.format(

@@ -182,10 +182,10 @@ std::vector<Quarel::HeaderLine> Quarel::cpHeader() const {
     const quarel::ViscousResults& v = rc_.results.viscous;
     if (!running_ && v.valid) {
         FXString viscous;
-        viscous.format("Re %.3g: Cdrag(total) %.5f = %.5f friction + %.5f pressure   "
-                       "Xtr upper %.3f, lower %.3f",
-                       in.viscous.reynolds, v.cdTotal, v.cdFriction, v.cdTotal - v.cdFriction,
-                       v.xtrUpper, v.xtrLower);
+        viscous.format(
+            "Re %.2fe6: Cdrag(total) %.5f = %.5f f + %.5f p   Xtr upper %.3f, lower %.3f",
+            in.viscous.reynolds / 1.0e6, v.cdTotal, v.cdFriction, v.cdTotal - v.cdFriction,
+            v.xtrUpper, v.xtrLower);
         lines.push_back({viscous, "Black"});
     }
     const bool stale = !running_ && rc_.resultsStale();

@@ -1180,3 +1180,45 @@ TEST_F(MainWindow, DISABLED_Screenshots) {
     command(Quarel::ID_SECTION_VIEW);
     shot("design_section");
 }
+
+// Screenshots of the viscous mode (Calculation tab, the boundary-layer
+// plots and the Mach picture), for a look by eye: run with
+// --gtest_also_run_disabled_tests and QUAREL_SHOTS=<folder>.
+TEST_F(MainWindow, DISABLED_ViscousScreenshots) {
+    const char* shots = std::getenv("QUAREL_SHOTS");
+    ASSERT_NE(shots, nullptr);
+    const std::string input = dir + "/naca0012.dat";
+    std::filesystem::copy_file(std::string(QUAREL_SOURCE_DIR) + "/examples/naca0012.dat", input);
+    InDir inDir(dir);
+    auto shot = [&](const std::string& name) {
+        settle();
+        const std::string cmd = "import -window root " + std::string(shots) + "/" + name + ".png";
+        ASSERT_EQ(std::system(cmd.c_str()), 0);
+    };
+    window->move(0, 0);
+    ASSERT_TRUE(window->openFile(input.c_str()));
+    w().tabBook->setCurrent(1);
+    ViscousPanel* panel = w().viscousPanel;
+    panel->check()->setCheck(TRUE);
+    panel->handle(panel->check(), FXSEL(SEL_COMMAND, ViscousPanel::ID_VISCOUS), (void*)1);
+    typeInto(panel->reynoldsField(), "6e6");
+    command(Quarel::ID_CALCULATE);
+    window->drawCpPlot();
+    shot("viscous_cp_1100");
+    window->resize(window->getDefaultWidth(), window->getDefaultHeight());
+    settle();
+    window->drawCpPlot();
+    shot("viscous_cp_min");
+    window->resize(1100, 800);
+    panel->showView();
+    panel->view()->move(0, 0);
+    shot("viscous_bl");
+    panel->view()->resize(520, 420);
+    shot("viscous_bl_small");
+    panel->view()->hide();
+    command(Quarel::ID_M_VIEW);
+    FXWindow* mach = app->getRootWindow()->getLast();
+    mach->move(0, 0);
+    shot("viscous_mach");
+    delete mach;
+}
