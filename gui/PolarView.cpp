@@ -71,7 +71,8 @@ void PolarView::paint(FXDC& dc, int W, int H) {
         a.push_back(p.alpha);
         m.push_back(p.mach);
         cl.push_back(p.clift);
-        cd.push_back(p.cdrag);
+        // A viscous polar is one of the total drag, not of the wave drag.
+        cd.push_back(p.viscous ? p.cdTotal : p.cdrag);
         cm.push_back(p.cmoment);
     }
     struct Panel {
@@ -82,9 +83,10 @@ void PolarView::paint(FXDC& dc, int W, int H) {
     };
     const std::vector<double>& var = alpha ? a : m;
     const char* varTitle = alpha ? "alpha (deg)" : "Mach";
+    const char* cdTitle = !points_.empty() && points_.front().viscous ? "Cdrag(total)" : "Cdrag";
     const Panel panels[3] = {
         {&var, &cl, varTitle, "Clift"},
-        alpha ? Panel{&cd, &cl, "Cdrag", "Clift"} : Panel{&var, &cd, varTitle, "Cdrag"},
+        alpha ? Panel{&cd, &cl, cdTitle, "Clift"} : Panel{&var, &cd, varTitle, cdTitle},
         {&var, &cm, varTitle, "Cmoment"}};
     const int labelW = font->getTextWidth("-0.0000") + 12;
     const int panelW = (W - 8) / 3;

@@ -1,6 +1,7 @@
 // "Polar": the results of a sweep drawn as they come in.  Over angles of
 // attack: Clift against alpha, Clift against Cdrag, Cmoment against alpha;
-// over Mach numbers: Clift, Cdrag and Cmoment against Mach.  Points that
+// over Mach numbers: Clift, Cdrag and Cmoment against Mach.  Cdrag is the
+// wave drag, or in viscous mode the total drag.  Points that
 // did not converge are marked red.  "Save Table" writes the sweep's CSV.
 #pragma once
 

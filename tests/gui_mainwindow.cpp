@@ -1050,6 +1050,20 @@ TEST_F(MainWindow, ViscousRunBoundaryLayerPlotsAndMachTitle) {
     EXPECT_EQ(back.viscous.reynolds, 3.0e6);
     EXPECT_EQ(back.viscous.ncrit, 9.0);
 
+    // A sweep from the window is viscous too: its polar is one of the
+    // total drag, and its table has the drag split.
+    quarel::SweepSpec spec;
+    std::string error;
+    ASSERT_TRUE(quarel::ParseSweep("2:3:1", quarel::SweepSpec::Variable::Alpha, spec, error));
+    EXPECT_EQ(window->runSweep(spec), 2);
+    const quarel::SweepPoint& first = window->polarView()->points()[0];
+    EXPECT_TRUE(first.viscous);
+    EXPECT_NEAR(first.cdTotal, 0.006235, 6e-7);
+    window->polarView()->saveTable(dir + "/polar.csv");
+    EXPECT_NE(readFile(dir + "/polar.csv").find(",cdrag_total,cdrag_f,cdrag_p,"),
+              std::string::npos);
+    window->polarView()->hide();
+
     {
         command(Quarel::ID_M_VIEW);
         settle();
@@ -1221,4 +1235,10 @@ TEST_F(MainWindow, DISABLED_ViscousScreenshots) {
     mach->move(0, 0);
     shot("viscous_mach");
     delete mach;
+    quarel::SweepSpec spec;
+    std::string error;
+    ASSERT_TRUE(quarel::ParseSweep("0:2:0.5", quarel::SweepSpec::Variable::Alpha, spec, error));
+    window->runSweep(spec);
+    window->polarView()->move(0, 0);
+    shot("viscous_polar");
 }
