@@ -1050,6 +1050,12 @@ TEST_F(MainWindow, ViscousRunBoundaryLayerPlotsAndMachTitle) {
     EXPECT_EQ(back.viscous.reynolds, 3.0e6);
     EXPECT_EQ(back.viscous.ncrit, 9.0);
 
+    // A changed viscous input makes the results those of the previous inputs.
+    typeInto(panel->reynoldsField(), "4e6");
+    EXPECT_TRUE(rc.resultsStale());
+    EXPECT_TRUE(rc.calculationOffered());
+    typeInto(panel->reynoldsField(), "3e6");
+
     // A sweep from the window is viscous too: its polar is one of the
     // total drag, and its table has the drag split.
     quarel::SweepSpec spec;
