@@ -7,6 +7,13 @@
 
 namespace quarel {
 
+// The ranges of the flow inputs a user sets: the window's spinners and the
+// batch program's overrides take the same values.
+struct InputRange {
+    double lo, hi;
+};
+constexpr InputRange kAlphaRange{-85.0, 85.0}, kMachRange{0.0, 0.9}, kSweptRange{0.0, 85.0};
+
 struct FreeStream {
     double mach = 0.5;
     double gamma = 1.4;
