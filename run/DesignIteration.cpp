@@ -137,8 +137,8 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
             const StepReport step = newton.step();
             R = step.residual;
             log.append(step.line);
-            DesignTranspiration(NX, k, NY, flow.mach, flow.gamma, flow.sin2Sweep, regime,
-                                design.iMaxThick, L);
+            DesignTranspiration(NX, k, NY, flow.mach, flow.gamma, flow.sin2Sweep, job.entropy,
+                                regime, design.iMaxThick, L);
         }
     } catch (const SolverError& e) {
         report.designSteps = status.iterCount;

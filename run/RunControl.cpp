@@ -13,8 +13,10 @@
 #include "CoordinateFile.h"
 #include "DesignFiles.h"
 #include "DesignIteration.h"
+#include "EntropyInput.h"
 #include "INPT1.h"
 #include "SRV11.h"
+#include "ViscousInput.h"
 #include "message.h"
 #include "metrics.h"
 #include "operator.h"
@@ -22,7 +24,6 @@
 #include "splines.h"
 #include "state.h"
 #include "validate.h"
-#include "ViscousInput.h"
 
 namespace quarel {
 
@@ -61,6 +62,7 @@ JobParameters readJob(FileNames& names, const JobParameters& start, int& designM
     std::ostringstream text;
     text << f.rdbuf();
     ReadViscousSettings(text.str(), path, read.viscous);
+    ReadEntropySettings(text.str(), path, read.entropy);
     return read;
 }
 
@@ -246,14 +248,15 @@ void RunControl::startFromRestart(const Snapshot& saved) {
     FarFieldValues(level_.k, level_.NX, level_.NY, flow_.cu, flow_.su);
     if (flow_.mach > 0.0) {
         const double circ = Circulation(NX, k);
+        EntropyField(job.entropy, NY, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
         for (int i = 1; i <= NX - 1; ++i)
-            JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep);
+            JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep, job.entropy);
         for (int j = 1; j <= NY - 1; ++j)
-            IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
+            IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep, job.entropy);
     }
     results.clift = 0.0;
     SurfaceResults(NY, k, NX, flow_.mach, flow_.gamma, results.cdrag, results.clift, flow_.cu,
-                   flow_.su, flow_.cosSweep, flow_.sin2Sweep, results.cpStar);
+                   flow_.su, flow_.cosSweep, flow_.sin2Sweep, job.entropy, results.cpStar);
     results.cpDeviation =
         CpDeviation(level_, DesignRows{design.designMode, job.designRegime, design.designEnd});
 }
@@ -543,7 +546,7 @@ bool SameInputs(const JobParameters& a, const JobParameters& b) {
            a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim &&
            a.viscous.enabled == b.viscous.enabled && a.viscous.reynolds == b.viscous.reynolds &&
            a.viscous.ncrit == b.viscous.ncrit && a.viscous.xtrUpper == b.viscous.xtrUpper &&
-           a.viscous.xtrLower == b.viscous.xtrLower;
+           a.viscous.xtrLower == b.viscous.xtrLower && a.entropy.enabled == b.entropy.enabled;
 }
 
 }  // namespace quarel

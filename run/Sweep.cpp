@@ -96,6 +96,7 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
             run.job.mach = value;
         }
         p.alpha = run.job.alpha;
+        p.entropy = run.job.entropy.enabled;
         p.mach = run.job.mach;
         run.flowChanged();
         const size_t logBefore = run.log().size();
@@ -143,8 +144,13 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
 }
 
 std::string SweepTable(const std::vector<SweepPoint>& points) {
+    // The model gets a column only in a table that has a non-isentropic point.
+    bool model = false;
+    for (const SweepPoint& p : points) model = model || p.entropy;
     std::string out =
-        "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,seconds,cp_file,remark\n";
+        "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,seconds,cp_file,"
+        "remark" +
+        std::string(model ? ",model\n" : "\n");
     for (const SweepPoint& p : points) {
         char b[256];
         std::snprintf(b, sizeof b, "%d,%.4f,%.4f,", p.index, p.alpha, p.mach);
@@ -159,7 +165,9 @@ std::string SweepTable(const std::vector<SweepPoint>& points) {
         out += b;
         out += p.cpFile + ",\"";
         for (char c : p.problem) out += c == '"' ? '\'' : (c == '\n' ? ' ' : c);
-        out += "\"\n";
+        out += "\"";
+        if (model) out += p.entropy ? ",non-isentropic" : ",isentropic";
+        out += "\n";
     }
     return out;
 }

@@ -79,6 +79,8 @@ const char* const kHelp =
     "                Xtr(lower)=, and writes the layer to FILE.bl\n"
     "  --ncrit N     transition when the envelope reaches e^N (default 9)\n"
     "  --xtr U L     forced transition x/c on the upper and lower surface (1: free)\n"
+    "  --entropy     non-isentropic potential: the entropy of the shocks is carried\n"
+    "                downstream and lowers the density and pressure behind them\n"
     "  --save        also write the result file FILE_1.out\n"
     "  --quiet       do not print the iteration lines\n"
     "  --alpha-sweep A0:A1:STEP  a polar: one calculation per angle, each started\n"
@@ -212,7 +214,7 @@ int main(int argc, char** argv) {
                      {"--mach", 0.0, 0.9},
                      {"--swept", 0.0, 85.0},
                      {"--far-boundary", quarel::kMinFarBoundary, quarel::kMaxFarBoundary}};
-    bool save = false, quiet = false;
+    bool save = false, quiet = false, entropy = false;
     std::string templatePath, writeInput;
     quarel::SweepSpec sweep;
     bool sweeping = false, cold = false;
@@ -234,6 +236,10 @@ int main(int argc, char** argv) {
         }
         if (arg == "--save") {
             save = true;
+            continue;
+        }
+        if (arg == "--entropy") {
+            entropy = true;
             continue;
         }
         if (arg == "--alpha-sweep" || arg == "--mach-sweep") {
@@ -404,6 +410,7 @@ int main(int argc, char** argv) {
         if (overrides[1].given) run.job.mach = overrides[1].value;
         if (overrides[2].given) run.job.swept = overrides[2].value;
         if (viscousGiven) run.job.viscous = viscous;
+        if (entropy) run.job.entropy.enabled = true;
         // The design iteration does not yet take the displacement thickness
         // out of the designed contour: a viscous design would be wrong.
         if (designIterations > 0 && run.job.viscous.enabled)

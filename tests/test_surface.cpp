@@ -78,7 +78,8 @@ TEST(SurfaceResults, IncompressibleBernoulliAndKuttaJoukowskiLift) {
     }
 
     double CD = 0.0, CL = 0.0, cpStar = 7.0;
-    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, 1.0, 0.0, liftRef, s2, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, 1.0, 0.0, liftRef, s2,
+                   quarel::EntropyOptions{}, cpStar);
     for (int f = 0; f <= NX - 1; ++f) {
         double U, V, u, v, q2;
         FaceVelocity(f, g.k, NX, 0.0, U, V, u, v, q2);
@@ -99,7 +100,8 @@ TEST(SurfaceResults, IncompressibleBernoulliAndKuttaJoukowskiLift) {
     // At incidence only the component normal to the free stream counts.
     const double a = 0.1;
     CL = 0.0;
-    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, std::cos(a), std::sin(a), 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, std::cos(a), std::sin(a), 1.0, 0.0,
+                   quarel::EntropyOptions{}, cpStar);
     EXPECT_NEAR(CL, std::cos(a) * 4.0 * d, 1e-12);
     // Lift is normal to the free stream: turning the plate and the stream
     // together leaves it unchanged.
@@ -108,7 +110,7 @@ TEST(SurfaceResults, IncompressibleBernoulliAndKuttaJoukowskiLift) {
         turned.setSurfaceSpeeds([&](int f) { return f < mid ? 1.0 + d : 1.0 - d; });
         CL = 0.0;
         SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, std::cos(a), std::sin(a), 1.0, 0.0,
-                       cpStar);
+                       quarel::EntropyOptions{}, cpStar);
         EXPECT_NEAR(CL, 4.0 * d, 1e-12);
         PlateGrid again(24, 6, 4);
         again.setSurfaceSpeeds([&](int f) { return f < mid ? 1.0 + d : 1.0 - d; });
@@ -117,7 +119,8 @@ TEST(SurfaceResults, IncompressibleBernoulliAndKuttaJoukowskiLift) {
     g.setSurfaceSpeeds([](int) { return 1.0; });
     CL = 0.5;
     CD = 0.25;
-    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     EXPECT_EQ(CL, 0.5);
     EXPECT_EQ(CD, 0.25);
     EXPECT_NEAR(cpf(g.k + 1), 0.0, 1e-12);
@@ -144,7 +147,8 @@ TEST(SurfaceResults, CompressiblePressureSonicValueAndMachThreeBound) {
         };
         g.setSurfaceSpeeds(speed);
         double CD = 0.0, CL = 0.0, cpStar = 0.0;
-        SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, s2, cpStar);
+        SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, s2,
+                       quarel::EntropyOptions{}, cpStar);
         EXPECT_NEAR(cpStar, -0.43464047915523, 1e-12);
         EXPECT_NEAR(cpf(g.k), 0.0, 1e-12);
         if (s2 == 0.0) {
@@ -171,9 +175,11 @@ TEST(SurfaceResults, CompressiblePressureSonicValueAndMachThreeBound) {
 
     // Cp* is kept at and below M = 0.1 (single precision).
     double CD = 0.0, CL = 1.0, cpStar = 5.0;
-    SurfaceResults(g.NY, g.k, NX, 0.1, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.1, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     EXPECT_EQ(cpStar, 5.0);
-    SurfaceResults(g.NY, g.k, NX, 0.1000001, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.1000001, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0,
+                   quarel::EntropyOptions{}, cpStar);
     EXPECT_LT(cpStar, -50.0);
 }
 
@@ -188,7 +194,8 @@ TEST(SurfaceResults, SubsonicFlowHasNoWaveDrag) {
     for (int j = 1; j <= g.NY; ++j)
         for (int i = 0; i <= NX; ++i) rhoi(i, j) = 3.0;
     double CD = 1.0, CL = 0.0, cpStar = 0.0;
-    SurfaceResults(g.NY, g.k, NX, 0.5, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.5, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     EXPECT_EQ(CD, 0.0);
     // The face densities of line 1 see the same speeds as the surface on
     // the first side of the cut and on the body.  (The face next to the
@@ -224,7 +231,8 @@ TEST(SurfaceResults, WaveDragOfAShockCountsTheBodyLineAsHalfCell) {
         GridMetric(NY, NX);
         for (int i = 0; i <= NX + 1; ++i) vfx(i) = 0.0;
         double CD = 0.0, CL = 0.0, cpStar = 0.0;
-        SurfaceResults(NY, 0, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+        SurfaceResults(NY, 0, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                       cpStar);
         drag[NY - 3] = CD;
     }
     EXPECT_GT(drag[0], 0.0);
@@ -248,11 +256,13 @@ TEST(MachField, LocalMachNumberIgnoresTranspiration) {
 
     // Transpiration changes the surface pressures, not the Mach picture.
     double CD = 0.0, CL = 0.0, cpStar = 0.0;
-    SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     const double cpBefore = cpf(g.k + 3), machBefore = amach(g.k + 3, 1);
     for (int i = 0; i <= NX + 1; ++i) vfx(i) = 0.2;
     CL = 1.0;
-    SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     MachField(kGamma, M * M, 0.0, g.k, g.NY, NX);
     EXPECT_NE(cpf(g.k + 3), cpBefore);
     EXPECT_EQ(amach(g.k + 3, 1), machBefore);
