@@ -88,16 +88,15 @@ double FaceAngle(const int& i, const double& slope) {
 }
 
 void DesignTranspiration(const int& NX, const int& k, const int& NY, const double& mach,
-                         const double& gamma, const double& s2, const EntropyOptions& entropy,
-                         const int& mode, const int& iT, const int& L) {
+                         const double& gamma, const double& s2, const int& mode, const int& iT,
+                         const int& L) {
     const int mid = NX / 2;
 
     // 1. Densities of the current potential on the faces of the body cells.
     if (mach > 0.0) {
         const double circ = Circulation(NX, k);
-        EntropyField(entropy, NY, k, NX, circ, mach, gamma, s2);
-        for (int i = k; i <= NX - k - 1; ++i) JFaceDensities(i, NY, mach, gamma, s2, entropy);
-        IFaceDensities(1, k, NX, circ, mach, gamma, s2, entropy);
+        for (int i = k; i <= NX - k - 1; ++i) JFaceDensities(i, NY, mach, gamma, s2);
+        IFaceDensities(1, k, NX, circ, mach, gamma, s2);
     }
 
     // 2. No slope change between the design stretches.

@@ -4,8 +4,6 @@
 // change of surface slope it asks for (vdu).
 #pragma once
 
-#include "entropy.h"
-
 namespace quarel {
 
 // Relaxation of the transpiration: new = kKeep*old + kTake*measured, the
@@ -23,8 +21,6 @@ constexpr double kTranspirationTake = static_cast<double>(0.2f);
 //                   first (thickness distribution kept); 2: the second
 //                   surface gets half-sine slope changes that keep the
 //                   maximum thickness
-//   entropy [in]    the non-isentropic model (the densities take the
-//                   entropy of the present potential)
 //   iT [in]         index of the maximum thickness on the first half (mode 2)
 //   L [in]          end of the first design stretch k..L; the second is
 //                   NX-L..NX-k
@@ -33,8 +29,8 @@ constexpr double kTranspirationTake = static_cast<double>(0.2f);
 // the shifted slot), vdu [out] on the design stretches, 0 elsewhere on
 // the body.
 void DesignTranspiration(const int& NX, const int& k, const int& NY, const double& mach,
-                         const double& gamma, const double& s2, const EntropyOptions& entropy,
-                         const int& mode, const int& iT, const int& L);
+                         const double& gamma, const double& s2, const int& mode, const int& iT,
+                         const int& L);
 
 // Surface slope dy/dx that a transpiration angle vdu gives the body face
 // i (nodes i, i+1 of line 1), and its inverse.  The slope is measured in

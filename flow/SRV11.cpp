@@ -63,7 +63,12 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
                     const double& liftRef, const double& s2, const EntropyOptions& entropy,
                     double& cpStar) {
     const double m2 = mach * mach;
-    EntropyField(entropy, NY, k, NX, Circulation(NX, k), mach, gamma, s2);
+    if (entropy.enabled && mach > 0.0) {
+        // The entropy field needs the shock-point terms of phi.
+        const double circ = Circulation(NX, k);
+        for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+        EntropyField(entropy, NY, k, NX, circ, mach, gamma, s2);
+    }
     const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
     const double gexp = gamma / (gamma - 1.0);
 
@@ -100,7 +105,7 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
 
     // Wave drag: the momentum defect of the upwind-biased mass flux.
     const double circ = Circulation(NX, k);
-    for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2, entropy);
+    for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
     CD = 0.0;
     for (int j = 1; j <= NY - 1; ++j) {
         for (int f = 0; f <= NX - 1; ++f) {

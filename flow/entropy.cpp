@@ -3,15 +3,14 @@
 // The entropy is carried along the grid lines rather than along the
 // streamlines: near the section and in the wake the lines of constant
 // eta follow the flow closely, and a line is where the shock-capturing
-// scheme sees the shock, face by face, in its xi-Mach number.  The scheme
-// spreads a shock over a few faces, so each face where the flow slows from
-// a supersonic xi-Mach number takes the fall of the normal-shock rise
-// G(m^2) = ln(1 + F(m^2)) from its upstream neighbour: over a shock from
-// m^2 = M1^2 to subsonic flow the sum is G(M1^2) however many faces it
-// spans, and the field changes continuously with the potential (a jump
-// placed at one face would move by whole faces with the shock and keep
-// Newton's method from converging).  A smooth supersonic compression is
-// counted as well, but G is of third order in m^2 - 1.
+// scheme sees the shock, face by face.  The rise is the one the scheme's
+// shock-point correction gives the mass flux, so the pressures behind the
+// shock belong to the potential the scheme computed: an isentropic
+// recompression (no shock-point term) carries none.  (Taking instead the
+// fall of ln(1 + F(m^2)) along every slowing supersonic face counted the
+// smooth recompression at the top of a supersonic region as a shock and
+// gave an entropy drag of 0.078 against a pressure drag of 0.041, NACA 0012
+// at M 0.8, 1.25 degrees, 224 x 33.)
 #include "entropy.h"
 
 #include <algorithm>
@@ -70,7 +69,7 @@ void EntropyField(const EntropyOptions& options, const int& NY, const int& k, co
         for (int f = 0; f <= NX; ++f) ent(f, j) = 0.0;
     if (!(mach > 0.0)) return;
     const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
-    std::vector<double> m2(NX), flow(NX), rise(NX), jump(NX), s(NX);
+    std::vector<double> m2(NX), flow(NX), jump(NX), s(NX);
     for (int j = 1; j <= NY - 1; ++j) {
         // Line 1 beyond the body is the first side of the cut seen
         // backwards.
@@ -80,12 +79,18 @@ void EntropyField(const EntropyOptions& options, const int& NY, const int& k, co
             m2[f] = m2[NX - 1 - f];
             flow[f] = -flow[NX - 1 - f];
         }
-        for (int f = 0; f <= NX - 1; ++f) rise[f] = ShockEntropyRise(m2[f], gamma);
-        for (int f = 0; f <= NX - 1; ++f) {
-            jump[f] = 0.0;
-            const int u = flow[f] > 0.0 ? f - 1 : f + 1;  // the upstream face
-            if (u < 0 || u > NX - 1 || (flow[u] > 0.0) != (flow[f] > 0.0)) continue;
-            jump[f] = std::max(0.0, rise[u] - rise[f]);
+        // The shock-point correction S of node f adds S to the mass flux
+        // rsi |U/J| of the face upstream of it; the face downstream takes
+        // the entropy rise ln(1 + S / that flux), i.e. ln(1 + F) of the
+        // normal shock when S is the whole jump on one face.
+        for (int f = 0; f <= NX - 1; ++f) jump[f] = 0.0;
+        const int lastRow = j == 1 ? NX - k : NX - 1;
+        for (int f = 1; f <= lastRow; ++f) {
+            if (!(shk(f, j) > 0.0)) continue;
+            const int u = flow[f] > 0.0 ? f - 1 : f;  // the faces up- and downstream of node f
+            const int d = flow[f] > 0.0 ? f : f - 1;
+            const double flux = rsi(u, j) * std::fabs(flow[u]);
+            if (flux > 0.0) jump[d] += std::log1p(shk(f, j) / flux);
         }
         CarryAlongLine(jump.data(), flow.data(), NX, s.data());
         for (int f = 0; f <= NX - 1; ++f) ent(f, j) = s[f];
@@ -93,11 +98,6 @@ void EntropyField(const EntropyOptions& options, const int& NY, const int& k, co
             for (int f = 0; f <= k - 1; ++f)
                 ent(f, 1) = ent(NX - 1 - f, 1) = 0.5 * (s[f] + s[NX - 1 - f]);
     }
-}
-
-double JFaceEntropyFactor(const int& i, const int& j) {
-    const double s = 0.25 * (ent(i - 1, j) + ent(i, j) + ent(i - 1, j + 1) + ent(i, j + 1));
-    return std::exp(-s);
 }
 
 double EntropyDrag(const int& NY, const int& k, const int& NX, const double& mach,
@@ -118,7 +118,8 @@ double EntropyDrag(const int& NY, const int& k, const int& NX, const double& mac
             }
             const double flux = rhoi(f, j) / aji(f, j) *
                                 (g11i(f, j) * (phi(f + 1, j) - phi(f, j)) + g12i(f, j) * pEta);
-            sum += std::fabs(flux) * ent(f, j);
+            // rhoi is the isentropic density: the mass flux is lower by exp(-s/R).
+            sum += std::fabs(flux) * std::exp(-ent(f, j)) * ent(f, j);
         }
     return 2.0 / (gamma * mach * mach) * sum / liftRef;
 }

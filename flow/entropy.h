@@ -1,9 +1,17 @@
 // The non-isentropic potential model: the entropy a shock generates is
-// carried downstream along the grid lines that leave it, and every face
-// downstream takes the density rho = rho_isentropic exp(-s/R) at the
-// total enthalpy of the free stream (so the speed of sound, a function of
-// the speed alone, is unchanged).  Off by default; with it off the
-// operator is the isentropic one, bit for bit.
+// carried downstream along the grid lines that leave it, and the state
+// behind the shock has the pressure and density of the isentropic law
+// times exp(-s/R) at the total enthalpy of the free stream (the speed of
+// sound, a function of the speed alone, is unchanged).
+//
+// The flow equation needs no change for it: the scheme's shock-point
+// correction already makes the isentropic mass flux behind a shock
+// (1 + F) times the one in front, F the entropy-jump function, and with
+// s/R = ln(1 + F) constant along the stream that is the mass balance of
+// the true density rho_isentropic exp(-s/R).  The potential is therefore
+// that of the isentropic run, bit for bit, and the model changes what is
+// derived from it: the surface pressures (Cp, lift, moment) and the drag
+// of the entropy.  Off by default.
 #pragma once
 
 namespace quarel {
@@ -26,24 +34,21 @@ double ShockEntropyRise(const double& m2, const double& gamma);
 //   jump, flow [in] n values each; n [in]; s [out] n values
 void CarryAlongLine(const double* jump, const double* flow, const int& n, double* s);
 
-// The entropy of every i-face (ent) from the potential: on each line every
-// face where the flow slows takes the fall of ShockEntropyRise of the
-// xi-Mach number from its upstream neighbour, which is carried along the
-// line (a shock from M1 to subsonic flow gives the normal-shock rise of
-// M1 however many faces it spans); the two sides of the wake cut, which meet on line 1, take
-// the mean of what they carry.  With the model off, nothing is written.
-//   options [in]; NY, k, NX [in]; circ [in] circulation; mach, gamma, s2 [in]
+// The entropy of every i-face (ent): on each line the face downstream of a
+// node with a shock-point correction S (shk, from IFaceDensities of the
+// present potential) takes ln(1 + S / the mass flux rsi |U/J| of the face
+// upstream), which is carried along the line; the two sides of the wake cut, which meet on line 1,
+// take the mean of what they carry.  With the model off, nothing is written.
+//   options [in]; NY, k, NX [in]; circ [in] circulation; mach, gamma, s2 [in];
+//   reads phi, rsi, shk
 void EntropyField(const EntropyOptions& options, const int& NY, const int& k, const int& NX,
                   const double& circ, const double& mach, const double& gamma, const double& s2);
-
-// Factor exp(-s/R) of j-face (i, j), from the entropy of the i-faces on
-// both sides of the nodes (i, j) and (i, j+1).  i, j [in]
-double JFaceEntropyFactor(const int& i, const int& j);
 
 // Drag coefficient of the entropy the shocks give the flow (Oswatitsch):
 // 2/(gamma M^2) times the sum over the lines of the mass flux through the
 // last face of each wake branch times its entropy, referred to liftRef.
-// Needs the face densities of the present potential (rhoi).
+// Needs the face densities of the present potential (rhoi) and its
+// entropy field.
 //   NY, k, NX, mach, gamma, liftRef [in]
 double EntropyDrag(const int& NY, const int& k, const int& NX, const double& mach,
                    const double& gamma, const double& liftRef);

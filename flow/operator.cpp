@@ -18,7 +18,6 @@
 #include <utility>
 #include <vector>
 
-#include "entropy.h"
 #include "state.h"
 
 namespace quarel {
@@ -150,7 +149,7 @@ namespace {
 // JFaceDensities; with the face states of ExactRows (fr), a face whose
 // stencil is untouched keeps the density of the base potential.
 void jFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
-                    const double& s2, const EntropyOptions& entropy, const FaceReuseState* fr) {
+                    const double& s2, const FaceReuseState* fr) {
     const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
     const bool reuse = fr != nullptr && fr->reusing();
     for (int j = 1; j <= NY - 1; ++j) {
@@ -162,8 +161,7 @@ void jFaceDensities(const int& i, const int& NY, const double& mach, const doubl
             0.25 * (phi(i + 1, j) + phi(i + 1, j + 1) - phi(i - 1, j + 1) - phi(i - 1, j));
         const double V = g22j(i, j) * pEta + g12j(i, j) * pXi;
         const double q2 = V * pEta + (g12j(i, j) * pEta + g11j(i, j) * pXi) * pXi;
-        const double rho =
-            entropy.enabled ? c.density(q2) * JFaceEntropyFactor(i, j) : c.density(q2);
+        const double rho = c.density(q2);
         rhoj(i, j) = rho;
         cfj(i, j) = rho * (g22j(i, j) - V * V / c.a2(q2)) / ajj(i, j);
     }
@@ -209,8 +207,7 @@ double JumpFluxSlope(const FlowConstants& c, const FaceLine& L, int f, int j, bo
 }
 
 // Fills the work data and rsi of face f on line j from its gradients.
-void faceState(const FlowConstants& c, bool entropy, FaceLine& L, int f, int j, double pXi,
-               double pEta) {
+void faceState(const FlowConstants& c, FaceLine& L, int f, int j, double pXi, double pEta) {
     const double J = aji(f, j);
     const double g11 = g11i(f, j), g12 = g12i(f, j), g22 = g22i(f, j);
     const double U = g12 * pEta + g11 * pXi;
@@ -244,13 +241,6 @@ void faceState(const FlowConstants& c, bool entropy, FaceLine& L, int f, int j, 
         L.wCoef[f] = (g11 - U * U / a2) / J;
         L.wDer[f] = 0.0;
     }
-    if (entropy) {
-        // Downstream of a shock every density of the face, the sonic one
-        // included, is lower by the same factor; the ratios stay.
-        const double factor = std::exp(-ent(f, j));
-        rsi(f, j) *= factor;
-        L.wSonic[f] *= factor;
-    }
 }
 
 // Takes the recorded state of face f on line j (its stencil untouched).
@@ -269,9 +259,9 @@ void recordedFaceState(const FaceReuseState& fr, FaceLine& L, int f, int j) {
 }
 
 // faceState of face f on line j, recorded when faces are recorded.
-void faceStateAndRecord(const FlowConstants& c, bool entropy, FaceLine& L, FaceReuseState* fr,
-                        int f, int j, double pXi, double pEta) {
-    faceState(c, entropy, L, f, j, pXi, pEta);
+void faceStateAndRecord(const FlowConstants& c, FaceLine& L, FaceReuseState* fr, int f, int j,
+                        double pXi, double pEta) {
+    faceState(c, L, f, j, pXi, pEta);
     if (fr != nullptr && fr->recording()) {
         fr->faceRecords[GridArray::at(f, j)] = {rsi(f, j),  L.wEta[f],   L.wUJ[f],   L.wQ[f],
                                                 L.wM2[f],   L.wSonic[f], L.wFlux[f], L.wUq[f],
@@ -282,8 +272,7 @@ void faceStateAndRecord(const FlowConstants& c, bool entropy, FaceLine& L, FaceR
 // IFaceDensities; with the face states of ExactRows (fr), recorded or
 // reused.
 void iFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
-                    const double& mach, const double& gamma, const double& s2,
-                    const EntropyOptions& entropy, FaceReuseState* fr) {
+                    const double& mach, const double& gamma, const double& s2, FaceReuseState* fr) {
     const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
     const bool reuse = fr != nullptr && fr->reusing();
     FaceLine L;
@@ -298,7 +287,7 @@ void iFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             const double pXi = phi(f + 1, j) - phi(f, j);
             const double pEta =
                 0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
-            faceStateAndRecord(c, entropy.enabled, L, fr, f, j, pXi, pEta);
+            faceStateAndRecord(c, L, fr, f, j, pXi, pEta);
         }
     } else {
         // First side of the wake cut: the row below is the other side of
@@ -312,7 +301,7 @@ void iFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = 0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) -
                                         phi(NX - f - 1, 2) + 2.0 * circ);
-            faceStateAndRecord(c, entropy.enabled, L, fr, f, 1, pXi, pEta);
+            faceStateAndRecord(c, L, fr, f, 1, pXi, pEta);
         }
         // Body faces: the normal derivative follows from the wall condition
         // V = V_w (transpiration).
@@ -325,7 +314,7 @@ void iFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             const double vw = f < mid ? vfx(f) : vfx(f + 1);
             const double pXi = phi(f + 1, 1) - phi(f, 1);
             const double pEta = (vw - g12i(f, 1) * pXi) / g22i(f, 1);
-            faceStateAndRecord(c, entropy.enabled, L, fr, f, 1, pXi, pEta);
+            faceStateAndRecord(c, L, fr, f, 1, pXi, pEta);
         }
         // Second side of the cut: the same faces seen in the opposite xi
         // direction, so U and everything odd in U change sign.
@@ -393,10 +382,7 @@ void iFaceDensities(const int& j, const int& k, const int& NX, const double& cir
                 dm = -slope(f - 1) * factor;
             }
         };
-        if (entropy.enabled) {
-            // The lower densities behind the shock carry its entropy, in
-            // place of the shock-point correction.
-        } else if (backward) {
+        if (backward) {
             if (m2(f - 1) <= 1.0) {
             } else if (m2(f) <= 1.0) {
                 S = -P(f - 1);
@@ -435,14 +421,13 @@ void iFaceDensities(const int& j, const int& k, const int& NX, const double& cir
 }  // namespace
 
 void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
-                    const double& s2, const EntropyOptions& entropy) {
-    jFaceDensities(i, NY, mach, gamma, s2, entropy, nullptr);
+                    const double& s2) {
+    jFaceDensities(i, NY, mach, gamma, s2, nullptr);
 }
 
 void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
-                    const double& mach, const double& gamma, const double& s2,
-                    const EntropyOptions& entropy) {
-    iFaceDensities(j, k, NX, circ, mach, gamma, s2, entropy, nullptr);
+                    const double& mach, const double& gamma, const double& s2) {
+    iFaceDensities(j, k, NX, circ, mach, gamma, s2, nullptr);
 }
 
 // ---------------------------------------------------------------------
@@ -1033,18 +1018,16 @@ bool same(double a, double b) {
 // (touchedRows) and whose face densities and shock term are those of the
 // base has the base's residual, and takes it.
 void Residuals(ExactRowsWorkspace::Data& w, const int NY, const int k, const int NX,
-               const double mach, const double gamma, const double s2,
-               const EntropyOptions& entropy, const int designFlag, const int firstOnly,
-               const int L, const double circ, GridArray& res, GridArray* diag,
+               const double mach, const double gamma, const double s2, const int designFlag,
+               const int firstOnly, const int L, const double circ, GridArray& res, GridArray* diag,
                const std::vector<unsigned char>* jLines = nullptr, int jFirst = 1, int jLast = -1,
                const GridArray* base = nullptr) {
     if (jLast < 0) jLast = NY - 1;
     // With jLines, the j-face densities of the lines i it marks only; the
     // others hold those of the potential at hand already.
     for (int i = 1; i <= NX - 1; ++i)
-        if (!jLines || (*jLines)[i]) jFaceDensities(i, NY, mach, gamma, s2, entropy, &w.faces);
-    for (int j = jFirst; j <= jLast; ++j)
-        iFaceDensities(j, k, NX, circ, mach, gamma, s2, entropy, &w.faces);
+        if (!jLines || (*jLines)[i]) jFaceDensities(i, NY, mach, gamma, s2, &w.faces);
+    for (int j = jFirst; j <= jLast; ++j) iFaceDensities(j, k, NX, circ, mach, gamma, s2, &w.faces);
     Row row;
     auto store = [&](int i, int j, double share) {
         const double shock = share * shk(i, j);
@@ -1106,8 +1089,8 @@ int Colour(const int i, const int j, const int NX, const int k, const int period
 }  // namespace
 
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-               const double& s2, const EntropyOptions& entropy, const int& designFlag,
-               const int& firstOnly, const int& L, ExactRowsWorkspace& work, const double& step) {
+               const double& s2, const int& designFlag, const int& firstOnly, const int& L,
+               ExactRowsWorkspace& work, const double& step) {
     ExactRowsWorkspace::Data& w = work.data();
     GridArray &baseRes = w.baseRes, &colourRes = w.colourRes, &rowScale = w.rowScale,
               &basePhi = w.basePhi;
@@ -1122,8 +1105,7 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     faces.touchedIFaces.assign(kGridSize, 0);
     faces.touchedJFaces.assign(kGridSize, 0);
     faces.mode = FaceReuse::Record;
-    Residuals(w, NY, k, NX, mach, gamma, s2, entropy, designFlag, firstOnly, L, circ, baseRes,
-              &rowScale);
+    Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
     faces.mode = FaceReuse::None;
     w.copyFaceArrays(true, NX, NY);
     for (int j = 1; j <= NY; ++j)
@@ -1254,8 +1236,8 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         // perturbed nodes (the colours of the trailing-edge region hold
         // nodes of lines 1 and 2 only); the rows taken below lie there.
         faces.mode = FaceReuse::Reuse;
-        Residuals(w, NY, k, NX, mach, gamma, s2, entropy, designFlag, firstOnly, L, circ, colourRes,
-                  nullptr, &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1), &baseRes);
+        Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
+                  &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1), &baseRes);
         faces.mode = FaceReuse::None;
         for (int i = 1; i <= NX - 1; ++i)
             if (jLines[i])
@@ -1291,8 +1273,8 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     // residuals exactly, their differences vanish and add nothing.
     jLines.assign(NX + 1, 0);
     const int circLast = std::min(2, NY - 1);
-    Residuals(w, NY, k, NX, mach, gamma, s2, entropy, designFlag, firstOnly, L, circ + hc,
-              colourRes, nullptr, &jLines, 1, circLast);
+    Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes,
+              nullptr, &jLines, 1, circLast);
     for (int j = 1; j <= circLast; ++j)
         for (int i = 1; i <= NX - 1; ++i)
             if (isUnknownRow(i, j))

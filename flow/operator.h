@@ -6,8 +6,6 @@
 
 #include <memory>
 
-#include "entropy.h"
-
 namespace quarel {
 
 // Derived free-stream constants of the density law.
@@ -41,20 +39,16 @@ struct Row {
 };
 
 // j-face densities of line i (j = 1..NY-1): writes rhoj, cfj.
-//   i, NY, mach, gamma, s2 [in]; entropy [in] the non-isentropic model
-//   (the entropy of the faces from EntropyField)
+//   i, NY, mach, gamma, s2 [in]
 void JFaceDensities(const int& i, const int& NY, const double& mach, const double& gamma,
-                    const double& s2, const EntropyOptions& entropy);
+                    const double& s2);
 
 // i-face densities of line j (faces 0..NX-1): writes rsi, rhoi, cfi, dsi,
 // dri, shk.
 //   j, k, NX [in]; circ [in] circulation phi(NX-k,1) - phi(k,1);
-//   mach, gamma, s2 [in]; entropy [in] the non-isentropic model: the
-//   densities take the entropy of EntropyField and the shock-point
-//   correction (shk) is 0
+//   mach, gamma, s2 [in]
 void IFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
-                    const double& mach, const double& gamma, const double& s2,
-                    const EntropyOptions& entropy);
+                    const double& mach, const double& gamma, const double& s2);
 
 // Entropy-jump function of the normal shock for an upstream Mach number
 // squared m2; e = 1/(gamma-1).
@@ -137,14 +131,11 @@ private:
 // adq, fmw and extraCouplings.  sp0 and the preconditioner factors stay
 // as BuildSystem left them; the face arrays are those of phi again on
 // return.
-//   NY, k, NX, mach, gamma, s2 [in]; entropy [in] the non-isentropic model
-//   (the entropy field is held as EntropyField left it: the rows are the
-//   derivative at fixed entropy); designFlag, firstOnly, L [in] as for
+//   NY, k, NX, mach, gamma, s2 [in]; designFlag, firstOnly, L [in] as for
 //   BodyRow; work [in,out] what the passes keep; step [in] the difference
 //   step relative to max(1, |phi|)
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-               const double& s2, const EntropyOptions& entropy, const int& designFlag,
-               const int& firstOnly, const int& L, ExactRowsWorkspace& work,
-               const double& step = 1.0e-7);
+               const double& s2, const int& designFlag, const int& firstOnly, const int& L,
+               ExactRowsWorkspace& work, const double& step = 1.0e-7);
 
 }  // namespace quarel

@@ -150,8 +150,7 @@ void StationBlocks(const int& i, const int& k, const int& NX) {
 
 void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
                  const double& gamma, const double& diagFactor, const double& s2,
-                 const EntropyOptions& entropy, const int& designFlag, const int& firstOnly,
-                 const int& L) {
+                 const int& designFlag, const int& firstOnly, const int& L) {
     const double circ = Circulation(NX, k);
     // The rows below are the whole (approximate) matrix.
     extraCouplings.count = 0;
@@ -167,9 +166,8 @@ void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
     for (int i = NX - k + 1; i <= NX - 1; ++i) sp0(i, 1) = 0.0;
 
     if (mach > 0.0) {
-        EntropyField(entropy, NY, k, NX, circ, mach, gamma, s2);
-        for (int i = 1; i <= NX - 1; ++i) JFaceDensities(i, NY, mach, gamma, s2, entropy);
-        for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2, entropy);
+        for (int i = 1; i <= NX - 1; ++i) JFaceDensities(i, NY, mach, gamma, s2);
+        for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
     }
     // The shock-point correction exists only in compressible flow; with
     // M = 0 the densities are not recomputed and shk may still hold the

@@ -1,8 +1,6 @@
 // Assembly of the Newton system and of the preconditioner factors.
 #pragma once
 
-#include "entropy.h"
-
 namespace quarel {
 
 // Builds the scaled Newton system (sp0, ad1..ad9, adm, adp, adg), the
@@ -11,15 +9,12 @@ namespace quarel {
 //   NY, k, NX, mach, gamma [in]
 //   diagFactor [in] 1 + diagonal dominance of the preconditioner
 //   s2 [in] sin^2 sweep
-//   entropy [in] the non-isentropic model (the entropy field is formed
-//   from phi first)
 //   designFlag, firstOnly, L [in] design rows (see BodyRow)
 // Throws SolverError after printing the "Brakedown" console line when a
 // diagonal vanishes.
 void BuildSystem(const int& NY, const int& k, const int& NX, const double& mach,
                  const double& gamma, const double& diagFactor, const double& s2,
-                 const EntropyOptions& entropy, const int& designFlag, const int& firstOnly,
-                 const int& L);
+                 const int& designFlag, const int& firstOnly, const int& L);
 
 // The 3 x 3 blocks of station i of the line-1 system (bta, btb, btc, btg)
 // from the scaled rows of line 1 and the factors of line 2: the rows are

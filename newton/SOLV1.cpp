@@ -158,8 +158,8 @@ struct NewtonSolver::Impl {
     };
 
     void buildSystem() {
-        BuildSystem(p.NY, p.k, p.NX, p.mach, p.gamma, p.diagFactor, p.s2, p.entropy, p.designFlag,
-                    p.firstOnly, p.L);
+        BuildSystem(p.NY, p.k, p.NX, p.mach, p.gamma, p.diagFactor, p.s2, p.designFlag, p.firstOnly,
+                    p.L);
     }
     // What the linear method needs to know of the step.
     LinearStep linearStep(bool sameLevel, double res) const {
@@ -377,8 +377,8 @@ NewtonSolver::Impl::Matrix NewtonSolver::Impl::chooseMatrix(const StepReport& r,
     if (m.chord) {
         held.restore(p.NY, p.NX, itr, res);
     } else if (m.exact) {
-        ExactRows(p.NY, p.k, p.NX, p.mach, p.gamma, p.s2, p.entropy, p.designFlag, p.firstOnly, p.L,
-                  exactWork, differenceStep);
+        ExactRows(p.NY, p.k, p.NX, p.mach, p.gamma, p.s2, p.designFlag, p.firstOnly, p.L, exactWork,
+                  differenceStep);
         held.hold(p.NY, p.k, p.NX, itr, res);
     } else {
         held.drop();

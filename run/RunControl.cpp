@@ -248,11 +248,10 @@ void RunControl::startFromRestart(const Snapshot& saved) {
     FarFieldValues(level_.k, level_.NX, level_.NY, flow_.cu, flow_.su);
     if (flow_.mach > 0.0) {
         const double circ = Circulation(NX, k);
-        EntropyField(job.entropy, NY, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
         for (int i = 1; i <= NX - 1; ++i)
-            JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep, job.entropy);
+            JFaceDensities(i, NY, flow_.mach, flow_.gamma, flow_.sin2Sweep);
         for (int j = 1; j <= NY - 1; ++j)
-            IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep, job.entropy);
+            IFaceDensities(j, k, NX, circ, flow_.mach, flow_.gamma, flow_.sin2Sweep);
     }
     results.clift = 0.0;
     SurfaceResults(NY, k, NX, flow_.mach, flow_.gamma, results.cdrag, results.clift, flow_.cu,

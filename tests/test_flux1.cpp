@@ -77,8 +77,8 @@ TEST(DesignTranspiration, ConvergedAnalysisHasNoDefect) {
         analyse(rc, dir, j);
         const GridLevel& l = rc.level();
         const FreeStream& f = rc.freeStream();
-        DesignTranspiration(l.NX, l.k, l.NY, f.mach, f.gamma, f.sin2Sweep, quarel::EntropyOptions{},
-                            0, rc.design.iMaxThick, l.iMid - 1);
+        DesignTranspiration(l.NX, l.k, l.NY, f.mach, f.gamma, f.sin2Sweep, 0, rc.design.iMaxThick,
+                            l.iMid - 1);
         double vmax = 0.0, amax = 0.0;
         for (int i = l.k; i <= l.NX - l.k; ++i) {
             if (i == l.iMid) continue;
@@ -117,8 +117,8 @@ TEST(DesignTranspiration, MirrorImageFlowGivesMirrorImageUpdate) {
         vfx(l.NX - i) = vfx(i);
     }
     for (int call = 0; call < 3; ++call)
-        DesignTranspiration(l.NX, l.k, l.NY, f.mach, f.gamma, f.sin2Sweep, quarel::EntropyOptions{},
-                            0, rc.design.iMaxThick, l.iMid - 1);
+        DesignTranspiration(l.NX, l.k, l.NY, f.mach, f.gamma, f.sin2Sweep, 0, rc.design.iMaxThick,
+                            l.iMid - 1);
     double vmax = 0.0, amax = 0.0;
     for (int i = l.k; i <= l.iMid - 1; ++i) {
         vmax = std::max(vmax, std::fabs(vfx(i)));
@@ -152,8 +152,7 @@ TEST(DesignTranspiration, RegimesKeepTheirPromises) {
         disturbSurfacePotential(k, NX, 0.01);
     };
     auto update = [&](int mode, int L) {
-        DesignTranspiration(NX, k, l.NY, f.mach, f.gamma, f.sin2Sweep, quarel::EntropyOptions{},
-                            mode, iT, L);
+        DesignTranspiration(NX, k, l.NY, f.mach, f.gamma, f.sin2Sweep, mode, iT, L);
     };
 
     // Mode 0 over the whole section: both trailing-edge nodes move by the
@@ -210,8 +209,8 @@ TEST(DesignTranspiration, EmptyStretchChangesNothingAndAnglesInvert) {
         vfx(i) = 0.25;
         vdu(i) = 0.0;
     }
-    DesignTranspiration(l.NX, l.k, l.NY, f.mach, f.gamma, f.sin2Sweep, quarel::EntropyOptions{}, 1,
-                        rc.design.iMaxThick, l.k - 1);
+    DesignTranspiration(l.NX, l.k, l.NY, f.mach, f.gamma, f.sin2Sweep, 1, rc.design.iMaxThick,
+                        l.k - 1);
     for (int i = l.k; i <= l.iMid - 1; ++i) {
         EXPECT_EQ(vdu(i), 0.0);
         EXPECT_EQ(vfx(i), 0.25);

@@ -70,7 +70,7 @@ void PlateSystem(const Layout& L, double mach, double speed) {
         for (int i = 0; i <= NX; ++i) shk(i, j) = 0.0;
     FarFieldValues(L.k, NX, NY, cu, su);
     msg::setQuiet(true);
-    BuildSystem(NY, L.k, NX, mach, 1.4, 1.2, 0.0, quarel::EntropyOptions{}, 0, 0, 0);
+    BuildSystem(NY, L.k, NX, mach, 1.4, 1.2, 0.0, 0, 0, 0);
     msg::setQuiet(false);
 }
 

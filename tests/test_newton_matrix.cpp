@@ -52,10 +52,8 @@ void setUp() {
 // Unscaled residual of node (i, j) with its shock-point correction, the
 // densities recomputed from the current potential.
 double residual(int i, int j) {
-    for (int n = 1; n <= NX - 1; ++n)
-        JFaceDensities(n, NY, M, kGamma, 0.0, quarel::EntropyOptions{});
-    for (int l = 1; l <= NY - 1; ++l)
-        IFaceDensities(l, k, NX, 0.0, M, kGamma, 0.0, quarel::EntropyOptions{});
+    for (int n = 1; n <= NX - 1; ++n) JFaceDensities(n, NY, M, kGamma, 0.0);
+    for (int l = 1; l <= NY - 1; ++l) IFaceDensities(l, k, NX, 0.0, M, kGamma, 0.0);
     Row row;
     if (j == 1) {
         BodyRow(i, NX, k, 0, 0, 0, row);
@@ -93,7 +91,7 @@ std::vector<int> runSample(RunControl& rc, const char* scratch, double alpha, do
 
 TEST(NewtonMatrix, ShockPointRowsAreDerivativeOfResidualOnBodyAndInterior) {
     setUp();
-    BuildSystem(NY, k, NX, M, kGamma, 1.2, 0.0, quarel::EntropyOptions{}, 0, 0, 0);
+    BuildSystem(NY, k, NX, M, kGamma, 1.2, 0.0, 0, 0, 0);
     bool sawShock = false;
     for (int j : {1, 2}) {
         for (int i = kShock - 2; i <= kShock + 3; ++i) {
@@ -321,15 +319,13 @@ struct SmallTransonicCase {
     void build() {
         const FreeStream& f = rc.freeStream();
         FarFieldValues(k, NX, NY, f.cu, f.su);
-        BuildSystem(NY, k, NX, f.mach, f.gamma, 1.2, f.sin2Sweep, quarel::EntropyOptions{}, 0, 0,
-                    0);
+        BuildSystem(NY, k, NX, f.mach, f.gamma, 1.2, f.sin2Sweep, 0, 0, 0);
     }
     ExactRowsWorkspace exactWork;
     void buildExact() {
         build();
         const FreeStream& f = rc.freeStream();
-        ExactRows(NY, k, NX, f.mach, f.gamma, f.sin2Sweep, quarel::EntropyOptions{}, 0, 0, 0,
-                  exactWork);
+        ExactRows(NY, k, NX, f.mach, f.gamma, f.sin2Sweep, 0, 0, 0, exactWork);
     }
     // A unit change of unknown (i, j), the second side of the cut moved
     // with it (a change of (k, 1) or (NX-k, 1) changes the circulation).

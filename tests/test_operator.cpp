@@ -73,10 +73,8 @@ void setPhi(int NX, int NY, const std::function<double(double, double)>& f) {
 
 void refreshDensities(int NX, int NY, int k, double mach, double s2) {
     const double circ = Circulation(NX, k);
-    for (int i = 1; i <= NX - 1; ++i)
-        JFaceDensities(i, NY, mach, kGamma, s2, quarel::EntropyOptions{});
-    for (int j = 1; j <= NY - 1; ++j)
-        IFaceDensities(j, k, NX, circ, mach, kGamma, s2, quarel::EntropyOptions{});
+    for (int i = 1; i <= NX - 1; ++i) JFaceDensities(i, NY, mach, kGamma, s2);
+    for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, kGamma, s2);
 }
 
 // A row written as coefficients of the potentials of the stencil

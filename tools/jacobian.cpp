@@ -66,13 +66,13 @@ void clear(GridArray& v) {
 bool gExact = false;
 void build() {
     FarFieldValues(K, NX, NY, gCu, gSu);
-    BuildSystem(NY, K, NX, gMach, gGamma, 1.2, gS2, quarel::EntropyOptions{}, 0, 0, 0);
+    BuildSystem(NY, K, NX, gMach, gGamma, 1.2, gS2, 0, 0, 0);
 }
 void buildMatrix() {
     build();
     if (gExact) {
         static ExactRowsWorkspace work;
-        ExactRows(NY, K, NX, gMach, gGamma, gS2, quarel::EntropyOptions{}, 0, 0, 0, work);
+        ExactRows(NY, K, NX, gMach, gGamma, gS2, 0, 0, 0, work);
     }
 }
 
