@@ -239,6 +239,48 @@ TEST(SurfaceResults, WaveDragOfAShockCountsTheBodyLineAsHalfCell) {
     EXPECT_NEAR(drag[1] / drag[0], 5.0 / 3.0, 1e-12);
 }
 
+TEST(SurfaceResults, EntropyBehindAShockLowersThePressuresOnly) {
+    // The one-dimensional shock of the test above on 4 lines: with the
+    // non-isentropic model the entropy is 0 up to the shock and one value
+    // behind it on each line, the pressures are lower by exp(-s/R) there,
+    // and the lift of the faces ahead and the scheme's drag are unchanged.
+    const int NX = 20, NY = 4, sh = 9;
+    const double h = 0.1, M = 0.8;
+    for (int j = 1; j <= NY; ++j) {
+        double p = 0.0;
+        for (int i = 0; i <= NX; ++i) {
+            xg(i, j) = h * i;
+            yg(i, j) = -h * j;
+            phi(i, j) = p;
+            p += (i <= sh ? 1.40 + 0.01 * i : 0.80 + 0.005 * i) * h;
+        }
+    }
+    GridMetric(NY, NX);
+    for (int i = 0; i <= NX + 1; ++i) vfx(i) = 0.0;
+    double cp[2][kMaxNX], CD[2];
+    for (int on = 0; on < 2; ++on) {
+        EntropyOptions o;
+        o.enabled = on == 1;
+        double CL = 0.0, cpStar = 0.0;
+        CD[on] = 0.0;
+        SurfaceResults(NY, 0, NX, M, kGamma, CD[on], CL, 1.0, 0.0, 1.0, 0.0, o, cpStar);
+        for (int f = 0; f < NX; ++f) cp[on][f] = cpf(f);
+    }
+    EXPECT_EQ(CD[0], CD[1]);
+    const double hq = 0.5 * kGamma * M * M;
+    for (int f = 0; f < NX; ++f) {
+        EXPECT_NEAR(1.0 + hq * cp[1][f], (1.0 + hq * cp[0][f]) * std::exp(-ent(f, 1)), 1e-14);
+        if (f < sh - 3) {
+            EXPECT_EQ(ent(f, 1), 0.0) << f;
+        } else if (f > sh + 1) {
+            EXPECT_EQ(ent(f, 1), ent(NX - 1, 1)) << f;
+        }
+    }
+    // The rise is that of a normal shock from the speed just ahead, 1.49.
+    const double q2 = 1.49 * 1.49, m2 = q2 / (1.0 / (M * M) + 0.2 * (1.0 - q2));
+    EXPECT_NEAR(ent(NX - 1, 1) / ShockEntropyRise(m2, kGamma), 1.0, 0.05);
+}
+
 TEST(MachField, LocalMachNumberIgnoresTranspiration) {
     PlateGrid g(20, 6, 4);
     const int NX = g.NX;
