@@ -100,9 +100,6 @@ constexpr int kMinWidth = 860, kMinHeight = 660;
 
 // Options of a parameter field.
 constexpr FXuint kFieldOptions = JUSTIFY_RIGHT | FRAME_SUNKEN | FRAME_THICK;
-// The largest Mach number the Mach spinner takes: the solver takes any
-// subsonic free stream, and a typed 0.95 must not become 0.9 unseen.
-constexpr double kMaxMach = 0.99;
 
 // Width of an output field in columns.
 constexpr int kOutputColumns = 13;
@@ -281,12 +278,15 @@ void Quarel::buildCalculationTab(FXComposite* page) {
         FXRealSpinner** stepSpinner;
     };
     const SpinnerRow rows[3] = {
-        {"Alpha=", ID_ALPHA, ID_ALPHA_STEP, -85.0, 85.0, 0.1, rc_.job.alpha, 0.0001, 5.0, 0.01, 0.1,
-         "Increment for Alpha", &w_.alphaSpinner, &w_.alphaStepSpinner},
-        {"Mach=", ID_MACH, ID_MACH_STEP, 0.0, kMaxMach, 0.02, rc_.job.mach, 0.0001, 0.1, 0.01, 0.01,
-         "Increment for Mach", &w_.machSpinner, &w_.machStepSpinner},
-        {"Swept=", ID_SWEPT, ID_SWEPT_STEP, 0.0, 85.0, 1.0, rc_.job.swept, 0.0001, 5.0, 0.01, 0.1,
-         "Increment for Swept", &w_.sweptSpinner, &w_.sweptStepSpinner},
+        {"Alpha=", ID_ALPHA, ID_ALPHA_STEP, quarel::kAlphaRange.lo, quarel::kAlphaRange.hi, 0.1,
+         rc_.job.alpha, 0.0001, 5.0, 0.01, 0.1, "Increment for Alpha", &w_.alphaSpinner,
+         &w_.alphaStepSpinner},
+        {"Mach=", ID_MACH, ID_MACH_STEP, quarel::kMachRange.lo, quarel::kMachRange.hi, 0.02,
+         rc_.job.mach, 0.0001, 0.1, 0.01, 0.01, "Increment for Mach", &w_.machSpinner,
+         &w_.machStepSpinner},
+        {"Swept=", ID_SWEPT, ID_SWEPT_STEP, quarel::kSweptRange.lo, quarel::kSweptRange.hi, 1.0,
+         rc_.job.swept, 0.0001, 5.0, 0.01, 0.1, "Increment for Swept", &w_.sweptSpinner,
+         &w_.sweptStepSpinner},
     };
     for (const SpinnerRow& row : rows) {
         new FXLabel(input, row.label, NULL, kLabelOptions);

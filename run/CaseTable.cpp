@@ -484,13 +484,6 @@ std::string MergeShards(const std::string& table) {
 // The command
 // ---------------------------------------------------------------------------
 
-bool IsCaseCommand(int argc, char** argv) {
-    for (int a = 1; a < argc; ++a)
-        if (std::strcmp(argv[a], "--cases") == 0 || std::strcmp(argv[a], "--merge") == 0)
-            return true;
-    return false;
-}
-
 namespace {
 
 int fail(int code, const std::string& text) {
@@ -498,12 +491,9 @@ int fail(int code, const std::string& text) {
     return code;
 }
 
-const char* const kCaseUsageText =
-    "Usage: quarel-batch --cases TABLE.csv [--shard K/N] [--output FILE|-] [--template T.dat]\n"
-    "                    [--method M] [--quiet]\n"
-    "       quarel-batch --merge TABLE.csv\n";
+}  // namespace
 
-bool parseShard(const std::string& text, int& k, int& n) {
+bool ParseShard(const std::string& text, int& k, int& n) {
     const size_t s = text.find('/');
     if (s == std::string::npos) return false;
     char* e1 = nullptr;
@@ -518,46 +508,14 @@ bool parseShard(const std::string& text, int& k, int& n) {
     return true;
 }
 
-}  // namespace
-
-int CaseCommand(int argc, char** argv) {
-    std::string table, merge, output, templatePath;
-    int k = 0, n = 0;
-    bool quiet = false;
-    NewtonOptions newton;
-    for (int a = 1; a < argc; ++a) {
-        const std::string arg = argv[a];
-        const bool valued = arg == "--cases" || arg == "--merge" || arg == "--shard" ||
-                            arg == "--output" || arg == "--template" || arg == "--method";
-        if (valued && a + 1 >= argc) return fail(kCaseUsage, arg + " needs a value.");
-        if (arg == "--cases") {
-            table = argv[++a];
-        } else if (arg == "--merge") {
-            merge = argv[++a];
-        } else if (arg == "--shard") {
-            if (!parseShard(argv[++a], k, n))
-                return fail(kCaseUsage, arg + " " + argv[a] +
-                                            ": the shard is K/N, whole numbers with 1 <= K <= N.");
-        } else if (arg == "--output") {
-            output = argv[++a];
-        } else if (arg == "--template") {
-            templatePath = argv[++a];
-        } else if (arg == "--method") {
-            if (!ParseLinearMethod(argv[++a], newton.method))
-                return fail(kCaseUsage,
-                            arg + " " + argv[a] +
-                                ": the method must be direct, multilevel, ilu, line or inexact.");
-        } else if (arg == "--quiet") {
-            quiet = true;
-        } else if (arg == "--help" || arg == "-h") {
-            std::fputs(kCaseUsageText, stdout);
-            return kCaseOk;
-        } else {
-            return fail(kCaseUsage, "with --cases or --merge, " + arg +
-                                        " is not an option (see quarel-batch --cases --help).\n" +
-                                        kCaseUsageText);
-        }
-    }
+int CaseCommand(const CaseCommandArgs& args) {
+    const std::string& table = args.table;
+    const std::string& merge = args.merge;
+    const std::string& templatePath = args.templatePath;
+    std::string output = args.output;
+    const int k = args.k, n = args.n;
+    const bool quiet = args.quiet;
+    const NewtonOptions& newton = args.newton;
     if (table.empty() == merge.empty())
         return fail(kCaseUsage, "give either --cases TABLE.csv or --merge TABLE.csv.");
     if (!merge.empty()) {

@@ -117,9 +117,20 @@ std::string CaseResultPath(const std::string& table, int k = 0, int n = 0);
 // does not fit.
 std::string MergeShards(const std::string& table);
 
-// quarel-batch with --cases or --merge: parses its own options and runs.
-// Returns the exit code.
-bool IsCaseCommand(int argc, char** argv);
-int CaseCommand(int argc, char** argv);
+// "K/N" with whole numbers 1 <= K <= N: the shard of a case run.
+bool ParseShard(const std::string& text, int& k, int& n);
+
+// quarel-batch with --cases or --merge (parsed by the batch program).
+struct CaseCommandArgs {
+    std::string table;         // --cases TABLE.csv
+    std::string merge;         // --merge TABLE.csv
+    std::string output;        // --output FILE, "-" for standard output
+    std::string templatePath;  // --template T.dat
+    int k = 0, n = 0;          // --shard K/N (0: every row)
+    bool quiet = false;
+    NewtonOptions newton;
+};
+// Runs the table or merges its shard results; returns the exit code.
+int CaseCommand(const CaseCommandArgs& args);
 
 }  // namespace quarel

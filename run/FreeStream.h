@@ -7,6 +7,15 @@
 
 namespace quarel {
 
+// The ranges of the flow inputs a user sets: the window's spinners and the
+// batch program's overrides take the same values.  Mach goes to 0.99, not
+// 0.9: the solver takes any subsonic free stream, and a typed 0.95 must not
+// become 0.9 unseen.
+struct InputRange {
+    double lo, hi;
+};
+constexpr InputRange kAlphaRange{-85.0, 85.0}, kMachRange{0.0, 0.99}, kSweptRange{0.0, 85.0};
+
 struct FreeStream {
     double mach = 0.5;
     double gamma = 1.4;

@@ -115,10 +115,7 @@ void RunControl::open(const std::string& path, const JobParameters* templ) {
     design = DesignState{};
     design.designMode = designMode;
     level_ = GridLevel{};
-    runStage_ = 1;
-    gridMade_ = false;
-    calculationArmed_ = false;
-    hasResults_ = false;
+    stage_ = RunStage::Opened;
     rotationNote_.clear();
     warnings_ = notes;
 }
@@ -137,26 +134,14 @@ struct RunControl::Snapshot {
     Results results;
     DesignState design;
     RunStatus status;
-    int runStage;
-    bool gridMade, calculationArmed, hasResults;
+    RunStage stage;
     JobParameters resultsJob;
     std::vector<std::string> resultNotes;
 };
 
 RunControl::Snapshot RunControl::snapshot(ArraySnapshot arrays) const {
-    return Snapshot{std::move(arrays),
-                    job,
-                    level_,
-                    flow_,
-                    results,
-                    design,
-                    status_,
-                    runStage_,
-                    gridMade_,
-                    calculationArmed_,
-                    hasResults_,
-                    resultsJob_,
-                    resultNotes_};
+    return Snapshot{std::move(arrays), job,    level_,      flow_,       results, design,
+                    status_,           stage_, resultsJob_, resultNotes_};
 }
 
 void RunControl::restore(const Snapshot& saved) {
@@ -167,10 +152,7 @@ void RunControl::restore(const Snapshot& saved) {
     results = saved.results;
     design = saved.design;
     status_ = saved.status;
-    runStage_ = saved.runStage;
-    gridMade_ = saved.gridMade;
-    calculationArmed_ = saved.calculationArmed;
-    hasResults_ = saved.hasResults;
+    stage_ = saved.stage;
     resultsJob_ = saved.resultsJob;
     resultNotes_ = saved.resultNotes;
 }
@@ -287,7 +269,7 @@ void RunControl::gridCalculation() {
 
     // A converged solution of the same grid can start the next calculation.
     const GridLevel previousFine = level_.fineLevel();
-    const bool previousSolution = warmStart_ && hasResults_ && !designRun;
+    const bool previousSolution = warmStart_ && hasResults() && !designRun;
 
     // 1.-5. Fine-grid sizes and free-stream factors.
     level_ = GridLevel::fine(job.NPA, job.NCO, job.NBH, job.Kgrid);
@@ -350,9 +332,7 @@ void RunControl::gridCalculation() {
         status_.iterCount = 0;
         status_.iterTotal = 0;
         if (warmStarted_) {
-            runStage_ = 2;
-            gridMade_ = true;
-            calculationArmed_ = true;
+            gridReady(hasResults());
             takeWarnings();
             return;
         }
@@ -366,14 +346,11 @@ void RunControl::gridCalculation() {
         level_ = level_.coarsened(job.Kgrid);
         // The arrays now hold the new grid and its free stream: results of
         // an earlier calculation can no longer be shown or saved from them.
-        hasResults_ = false;
         resultNotes_.clear();
     }
 
     // 12.
-    runStage_ = 2;
-    gridMade_ = true;
-    calculationArmed_ = true;
+    gridReady(designRun && hasResults());
     takeWarnings();
 }
 
@@ -441,11 +418,11 @@ RunControl::CalcOutcome RunControl::calculate() {
                 warnings_.push_back(stall);
                 log_.append(" Warning: " + stall);
             }
-            calculationArmed_ = true;
+            stage_ = RunStage::CalculatedOffered;
             resultNotes_ = warnings_;
             return CalcOutcome::Done;
         }
-        if (runStage_ > 2) return CalcOutcome::AlreadyDone;
+        if (runStage() > 2) return CalcOutcome::AlreadyDone;
         runDriver();
     } catch (const RunStopped&) {
         putBack();
@@ -458,18 +435,51 @@ RunControl::CalcOutcome RunControl::calculate() {
     resultNotes_ = warnings_;
     // After an analysis the same flow is not calculated again until an
     // input changes; in design mode every "Calculation" is a new iteration.
-    calculationArmed_ = design.designMode == 1;
+    stage_ = design.designMode == 1 ? RunStage::CalculatedOffered : RunStage::Calculated;
     return CalcOutcome::Done;
 }
 
+int RunControl::runStage() const {
+    switch (stage_) {
+        case RunStage::Closed:
+        case RunStage::ClosedOffered:
+            return 0;
+        case RunStage::Opened:
+            return 1;
+        case RunStage::OpenedOffered:
+        case RunStage::GridReady:
+        case RunStage::ResultsReady:
+            return 2;
+        case RunStage::Calculated:
+        case RunStage::CalculatedOffered:
+            return 3;
+    }
+    return 0;
+}
+
+bool RunControl::calculationOffered() const {
+    return stage_ != RunStage::Closed && stage_ != RunStage::Opened &&
+           stage_ != RunStage::Calculated;
+}
+
+void RunControl::offerCalculation() {
+    if (stage_ == RunStage::Closed) stage_ = RunStage::ClosedOffered;
+    if (stage_ == RunStage::Opened) stage_ = RunStage::OpenedOffered;
+    if (stage_ == RunStage::Calculated) stage_ = RunStage::CalculatedOffered;
+}
+
+void RunControl::gridReady(bool keepResults) {
+    stage_ = keepResults ? RunStage::ResultsReady : RunStage::GridReady;
+}
+
 void RunControl::runDriver() {
-    runStage_ = 2;
+    const bool offered = calculationOffered();
+    gridReady(hasResults());
     const JobParameters inputs = job;
     RunDriver driver(level_, status_, log_, results, newton_);
     driver.run(job, flow_, DesignRows{design.designMode, job.designRegime, design.designEnd},
                progress_);
-    runStage_ = 3;
-    hasResults_ = true;
+    stage_ = offered ? RunStage::CalculatedOffered : RunStage::Calculated;
     resultsJob_ = inputs;
     const GridLevel& l = level_;
     if (design.designMode == 1) {
@@ -489,16 +499,22 @@ void RunControl::runDriver() {
 }
 
 void RunControl::flowChanged() {
-    // Without a file the stage stays 0, so that "Calculation" still reports
-    // the missing file.
-    if (runStage_ >= 1) runStage_ = 2;
-    calculationArmed_ = true;
+    // Without a file the stage stays closed, so that "Calculation" still
+    // reports the missing file.  Results are kept (they are shown as those
+    // of the earlier inputs) but a calculation may start.
+    if (hasResults()) {
+        stage_ = RunStage::ResultsReady;
+    } else if (fileOpen() && !gridMade()) {
+        stage_ = RunStage::OpenedOffered;
+    } else {
+        offerCalculation();
+    }
 }
 
 void RunControl::acceptTarget() {
     design.targetAccepted = true;
     design.designMode = 1;
-    calculationArmed_ = true;
+    offerCalculation();
 }
 
 // ---------------------------------------------------------------------------
@@ -508,7 +524,7 @@ void RunControl::acceptTarget() {
 std::string RunControl::saveResult() {
     saveCounter_ += 1;
     if (!fileOpen()) throw FileError("There's no open DATA file: no result file is written.");
-    if (!hasResults_) {
+    if (!hasResults()) {
         throw FileError(
             "There are no results to write: the grid was calculated again since the last "
             "calculation. Press Calculation first.");
@@ -516,7 +532,7 @@ std::string RunControl::saveResult() {
     const std::string path = files_.resultName(saveCounter_);
     // The file describes the results: it carries the inputs they were
     // computed with, even when a panel value has changed since.
-    const JobParameters& inputs = hasResults_ ? resultsJob_ : job;
+    const JobParameters& inputs = hasResults() ? resultsJob_ : job;
     WriteTextFile(
         path, ResultFileText(files_.names, level_, inputs, results, flow_, design.designMode == 1),
         "result file");
@@ -532,7 +548,7 @@ bool RunControl::writeIterationLog() const {
 namespace quarel {
 
 bool RunControl::resultsStale() const {
-    return hasResults_ && !SameInputs(job, resultsJob_);
+    return hasResults() && !SameInputs(job, resultsJob_);
 }
 
 bool SameInputs(const JobParameters& a, const JobParameters& b) {
@@ -568,7 +584,7 @@ RunControl::Outline RunControl::inputSection() const {
 
 RunControl::Outline RunControl::startSection() const {
     Outline o;
-    if (!gridMade_) return o;
+    if (!gridMade()) return o;
     o.x = design.xBody0;
     o.y = design.yBody0;
     // The grid is generated on ordinates divided by the sweep factor.
@@ -578,7 +594,7 @@ RunControl::Outline RunControl::startSection() const {
 
 RunControl::Outline RunControl::currentSection() const {
     Outline o;
-    if (!gridMade_) return o;
+    if (!gridMade()) return o;
     // The saved fine grid follows every design iteration; the grid of the
     // level being solved may be a coarse one.
     const GridLevel fine = level_.fineLevel();
@@ -592,7 +608,7 @@ RunControl::Outline RunControl::currentSection() const {
 RunControl::Outline RunControl::surfaceCp() const {
     Outline o;
     const GridLevel& l = level_;
-    if (!hasResults_) return o;
+    if (!hasResults()) return o;
     for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
         o.x.push_back(0.5 * (xg(i, 1) + xg(i + 1, 1)));
         o.y.push_back(cpf(i));
@@ -603,7 +619,7 @@ RunControl::Outline RunControl::surfaceCp() const {
 RunControl::Outline RunControl::designTarget() const {
     Outline o;
     const GridLevel& l = level_;
-    if (design.designMode != 1 || !gridMade_ || !l.isFine()) return o;
+    if (design.designMode != 1 || !gridMade() || !l.isFine()) return o;
     for (int i = l.k; i <= l.NX - l.k - 1; ++i) {
         o.x.push_back(0.5 * (xg(i, 1) + xg(i + 1, 1)));
         o.y.push_back(cps(i));
@@ -613,7 +629,7 @@ RunControl::Outline RunControl::designTarget() const {
 
 void RunControl::saveSection(const std::string& inputPath,
                              const std::string& coordinatePath) const {
-    if (!gridMade_) throw FileError("There is no section on a grid yet: press Grid Calculation.");
+    if (!gridMade()) throw FileError("There is no section on a grid yet: press Grid Calculation.");
     if (!inputPath.empty()) {
         ReplaceTextFile(
             inputPath, DesignedInputText(title(), job, level_.fineLevel(), flow_.ordinateDivisor()),

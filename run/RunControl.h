@@ -21,6 +21,20 @@
 
 namespace quarel {
 
+// Where a job stands in its run: which commands the window offers and
+// what the arrays hold.  "Offered": the Calculation command may run (a flow
+// input changed, a target was accepted, or a design iteration may follow).
+enum class RunStage {
+    Closed,             // no file open
+    ClosedOffered,      // no file, a flow input changed (Calculation says there is no file)
+    Opened,             // a file open, no grid yet
+    OpenedOffered,      // a file open, no grid, a flow input changed
+    GridReady,          // a grid without results: a calculation may start
+    ResultsReady,       // results of an earlier calculation kept; a calculation may start
+    Calculated,         // results of the last calculation, nothing changed since
+    CalculatedOffered,  // results of the last calculation; the next one is offered
+};
+
 class RunControl {
 public:
     // ---- Data the panels bind to ----------------------------------------
@@ -79,10 +93,10 @@ public:
     const GridOptions& gridOptions() const { return gridOptions_; }
     // The fine level of the last calculation met the tolerance with a
     // settled lift.
-    bool converged() const { return hasResults_ && status_.converged; }
+    bool converged() const { return hasResults() && status_.converged; }
     // The last calculation's result was flagged as one the isentropic
     // model does not carry, or as far from the coarser grid's.
-    bool resultFlagged() const { return hasResults_ && status_.implausible; }
+    bool resultFlagged() const { return hasResults() && status_.implausible; }
     // The last design global iteration left a Cp deviation that has
     // stopped falling (DesignStallWarning, among the warnings).
     bool designStalled() const { return designStalled_; }
@@ -113,8 +127,9 @@ public:
     // ---- State -------------------------------------------------------------
     // 0 nothing open, 1 file open, 2 grid made or flow changed (a
     // calculation may start), 3 calculated.
-    int runStage() const { return runStage_; }
-    bool fileOpen() const { return runStage_ >= 1; }
+    int runStage() const;
+    RunStage stage() const { return stage_; }
+    bool fileOpen() const { return stage_ >= RunStage::Opened; }
     // The grid level in the solver arrays (after a run, the fine grid).
     const GridLevel& level() const { return level_; }
     const FreeStream& freeStream() const { return flow_; }
@@ -127,7 +142,7 @@ public:
     // the batch program to show.
     const std::vector<std::string>& warnings() const { return warnings_; }
     // True while the arrays hold the results of a finished calculation.
-    bool hasResults() const { return hasResults_; }
+    bool hasResults() const { return stage_ >= RunStage::ResultsReady; }
     // The panel values the results were computed with.
     const JobParameters& resultsInputs() const { return resultsJob_; }
     // True when a flow, grid or convergence input has changed since the
@@ -175,17 +190,24 @@ public:
     // Not once a design iteration has changed the section: the grid
     // calculation would build the grid of the input contour again.
     bool canGridCalculate() const { return fileOpen() && design.globalIteration == 0; }
-    bool calculationTabEnabled() const { return gridMade_; }
-    bool canViewGrid() const { return gridMade_; }
+    bool calculationTabEnabled() const { return gridMade(); }
+    bool canViewGrid() const { return gridMade(); }
     // The Calculation tab's "Calculation": after a grid calculation, a
     // spinner change or an accepted target; not after an analysis run.
-    bool calculationOffered() const { return calculationArmed_; }
-    bool canViewResults() const { return hasResults_; }  // "Cp View", "M View", "Save Result"
-    bool canEditCp() const { return hasResults_ && design.globalIteration == 0; }
+    bool calculationOffered() const;
+    bool canViewResults() const { return hasResults(); }  // "Cp View", "M View", "Save Result"
+    bool canEditCp() const { return hasResults() && design.globalIteration == 0; }
     // "Analysis", "Design" and the "Inverse" tab.
     bool problemChoiceEnabled() const { return design.targetAccepted; }
 
 private:
+    bool gridMade() const { return stage_ >= RunStage::GridReady; }
+    // The stage with Calculation offered (a flow input changed, a target
+    // was accepted, a design iteration may follow).
+    void offerCalculation();
+    // A grid in the arrays, ready for a calculation; `keepResults` keeps
+    // the results of an earlier calculation.
+    void gridReady(bool keepResults);
     void runDriver();
     void takeWarnings();
     // Everything a command changes (the solver arrays `arrays` holds and
@@ -204,11 +226,8 @@ private:
     IterationLog log_;
     RunStatus status_;
     std::vector<std::string> warnings_;
-    int runStage_ = 0;
+    RunStage stage_ = RunStage::Closed;
     int saveCounter_ = 0;
-    bool gridMade_ = false;
-    bool calculationArmed_ = false;
-    bool hasResults_ = false;
     bool warmStart_ = false, warmStarted_ = false;
     // Cells of the last grid that are turned over, and the first of them.
     int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;

@@ -852,9 +852,15 @@ TEST_F(MainWindow, ErrorsMachEntryAndSaving) {
     writeNaca0012(input, 0.6, 1.5);
     ASSERT_TRUE(window->openFile(input.c_str()));
     quarel::RunControl& rc = window->runControl();
+    // A typed 0.95 is taken as typed (the solver takes any subsonic free
+    // stream); above the range the field shows where it stopped.
     typeInto(static_cast<FXTextField*>(w().machSpinner->getFirst()), "0.95");
     EXPECT_DOUBLE_EQ(rc.job.mach, 0.95);
     EXPECT_DOUBLE_EQ(w().machSpinner->getValue(), 0.95);
+    typeInto(static_cast<FXTextField*>(w().machSpinner->getFirst()), "0.995");
+    EXPECT_DOUBLE_EQ(rc.job.mach, 0.99);
+    EXPECT_DOUBLE_EQ(FXDoubleVal(static_cast<FXTextField*>(w().machSpinner->getFirst())->getText()),
+                     0.99);
     typeInto(static_cast<FXTextField*>(w().machSpinner->getFirst()), "0.6");
     EXPECT_DOUBLE_EQ(rc.job.mach, 0.6);
 

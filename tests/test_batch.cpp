@@ -63,7 +63,7 @@ TEST(Batch, HelpAndRefusedCommandLines) {
     const char* usage[] = {
         "",                     // no input file
         "--frobnicate x.dat",   // unknown option
-        "--mach 0.95 x.dat",    // above the Mach spinner's range
+        "--mach 0.995 x.dat",   // above the Mach spinner's range
         "--alpha -86 x.dat",    // below the Alpha spinner's range
         "--swept 90 x.dat",     // above the Swept spinner's range
         "--mach 0.5x x.dat",    // not a number

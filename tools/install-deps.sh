@@ -5,7 +5,7 @@ PACKAGES=(g++ cmake make pkg-config libfox-1.6-dev libgl1-mesa-dev libglu1-mesa-
           libblas-dev liblapack-dev libopenblas0-serial
           libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth x11-utils imagemagick
           python3 pybind11-dev python3-dev python3-numpy python3-pytest python3-distributed
-          python3-pandas python3-matplotlib)
+          python3-pandas python3-matplotlib libcli11-dev)
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
