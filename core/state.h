@@ -192,6 +192,10 @@ extern GridArray dsi, dri;
 // node (i, j), and its slopes with respect to phi(i-1, j), phi(i, j) and
 // phi(i+1, j) for the Newton matrix.
 extern GridArray shk, ssw, ssc, sse;
+// Entropy rise s/R (over the free stream) of i-face (i, j) in the
+// non-isentropic model, carried downstream from the shocks along line j;
+// 0 everywhere in the isentropic model.
+extern GridArray ent;
 // Local Mach number at the i-face midpoints (line 1 from the surface
 // velocity without transpiration).  Written by the Mach field routine,
 // read by the Mach picture.

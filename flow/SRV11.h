@@ -1,6 +1,8 @@
 // Surface results, the Mach field and the coarse-to-fine transfer.
 #pragma once
 
+#include "entropy.h"
+
 namespace quarel {
 
 // Velocity on face i of line 1 (nodes (i,1)-(i+1,1)).
@@ -14,10 +16,13 @@ void FaceVelocity(const int& i, const int& k, const int& NX, const double& vw, d
 //   CD [in,out] wave drag (recomputed when CL = 0 on entry and M != 0)
 //   CL [in,out] lift; only Cp* and the surface arrays when CL != 0
 //   cu, su, liftRef, s2 [in]
+//   entropy [in] the non-isentropic model: the entropy field is formed
+//   from phi and the pressures are lower by exp(-s/R)
 //   cpStar [in,out] set when M > 0.1
 void SurfaceResults(const int& NY, const int& k, const int& NX, const double& mach,
                     const double& gamma, double& CD, double& CL, const double& cu, const double& su,
-                    const double& liftRef, const double& s2, double& cpStar);
+                    const double& liftRef, const double& s2, const EntropyOptions& entropy,
+                    double& cpStar);
 
 // Lift of a surface pressure distribution f (cpf or cps, one value per
 // body face i = k .. NX-k-1): the pressure force Sx = sum f dx,

@@ -25,6 +25,8 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_TABS,             Quarel::onCmdTabs),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_ALPHA,            Quarel::onCmdAlpha),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_MACH,             Quarel::onCmdMach),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_ENTROPY,          Quarel::onCmdEntropy),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_ENTROPY,          Quarel::onUpdEntropy),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SWEPT,            Quarel::onCmdSwept),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_ALPHA_STEP,       Quarel::onCmdStep),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_MACH_STEP,        Quarel::onCmdStep),
@@ -315,6 +317,10 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     // otherwise be cut to its leading digits when stored.
     addField(convergence, "Linear itererations=", linearIterationsTarget_, 7, true);
     addField(convergence, "GMRES dim.=", gmresDimTarget_, 7, true);
+    new FXCheckButton(page,
+                      "Non-isentropic shocks\tCarry the entropy of the shocks downstream "
+                      "(lower density and pressure behind them)",
+                      this, ID_ENTROPY);
 
     w_.viscousPanel =
         new ViscousPanel(page, rc_, GROUPBOX_NORMAL | FRAME_GROOVE | LAYOUT_FILL_X, kPad);
@@ -496,6 +502,18 @@ long Quarel::onCmdMach(FXObject*, FXSelector, void*) {
     rc_.job.mach = w_.machSpinner->getValue();
     rc_.flowChanged();
     refreshState();
+    return 1;
+}
+
+long Quarel::onCmdEntropy(FXObject* sender, FXSelector, void*) {
+    rc_.job.entropy.enabled = static_cast<FXCheckButton*>(sender)->getCheck() == TRUE;
+    rc_.flowChanged();
+    refreshState();
+    return 1;
+}
+
+long Quarel::onUpdEntropy(FXObject* sender, FXSelector, void*) {
+    static_cast<FXCheckButton*>(sender)->setCheck(rc_.job.entropy.enabled ? TRUE : FALSE);
     return 1;
 }
 

@@ -60,6 +60,7 @@ public:
         ID_SAVE_SECTION,  // "Save Section": the section as an input file and as x y lines
         ID_SWEEP,         // "Sweep...": a range of angles or Mach numbers, into the polar view
         ID_POLAR_VIEW,    // "Polar View": the polar of the last sweep
+        ID_ENTROPY,       // the non-isentropic model on or off
         ID_LAST
     };
 
@@ -222,6 +223,8 @@ public:
     long onCmdTabs(FXObject*, FXSelector, void*);
     long onCmdAlpha(FXObject*, FXSelector, void*);
     long onCmdMach(FXObject*, FXSelector, void*);
+    long onCmdEntropy(FXObject*, FXSelector, void*);
+    long onUpdEntropy(FXObject*, FXSelector, void*);
     long onCmdSwept(FXObject*, FXSelector, void*);
     long onCmdStep(FXObject*, FXSelector, void*);
     long onCmdProblem(FXObject*, FXSelector, void*);

@@ -477,7 +477,7 @@ void NewtonSolver::Impl::report(StepReport& r) {
     if (p.designFlag == 0) {
         double cpStar = 0.0;
         SurfaceResults(p.NY, k, NX, p.mach, p.gamma, r.cdrag, r.clift, p.cu, p.su, p.liftRef, p.s2,
-                       cpStar);
+                       p.entropy, cpStar);
         last1 = r.clift;
         last2 = r.cdrag;
     } else {

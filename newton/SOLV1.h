@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "entropy.h"
 #include "newton_options.h"
 #include "tolerances.h"
 
@@ -16,8 +17,9 @@ struct NewtonProblem {
     double mach = 0.0, gamma = 1.4;
     double diagFactor = 1.0;  // 1 + diagonal dominance
     double cu = 1.0, su = 0.0;
-    double liftRef = 1.0;  // cos sweep
-    double s2 = 0.0;       // sin^2 sweep
+    double liftRef = 1.0;    // cos sweep
+    double s2 = 0.0;         // sin^2 sweep
+    EntropyOptions entropy;  // the non-isentropic model
     // Design rows: 1 imposes the target speed on the design stretch
     // (firstOnly: the first stretch only; L its end index).
     int designFlag = 0, firstOnly = 0, L = 0;

@@ -5,10 +5,11 @@
 #include <cstdio>
 #include <sstream>
 
+#include "EntropyInput.h"
 #include "INPT1.h"
+#include "ViscousInput.h"
 #include "message.h"
 #include "splines.h"
-#include "ViscousInput.h"
 #include "validate.h"
 
 namespace quarel {
@@ -473,6 +474,7 @@ std::string InputFileText(const std::string& title, const JobParameters& job) {
     }
     out += "\n";
     out += ViscousSettingsText(job.viscous);
+    out += EntropySettingsText(job.entropy);
     return out;
 }
 

@@ -108,8 +108,16 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     // qq2 is kept in the slot of the body row that uses it: slot i is face
     // i on the first half and face i-1 (nodes i-1, i) on the second, like
     // vfx; cps is per face everywhere.
-    for (int i = k; i <= iMid - 1; ++i) qq2(i) = TargetSpeedSquared(cps(i), flow);
-    for (int i = NX - k; i >= iMid + 1; --i) qq2(i) = TargetSpeedSquared(cps(i - 1), flow);
+    // Non-isentropic: behind a shock the target pressure belongs to a speed
+    // whose isentropic pressure is higher by exp(s/R), s/R that of the last
+    // analysis.
+    auto target = [&](int f) {
+        if (!job.entropy.enabled || flow.mach == 0.0) return TargetSpeedSquared(cps(f), flow);
+        const double h = 0.5 * flow.gamma * flow.mach2;
+        return TargetSpeedSquared(((1.0 + h * cps(f)) * std::exp(ent(f, 1)) - 1.0) / h, flow);
+    };
+    for (int i = k; i <= iMid - 1; ++i) qq2(i) = target(i);
+    for (int i = NX - k; i >= iMid + 1; --i) qq2(i) = target(i - 1);
 
     // 3. Design run on the fine grid: Newton steps with the speed imposed
     // on the design stretch, each followed by the transpiration update.

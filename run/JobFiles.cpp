@@ -100,6 +100,8 @@ std::string ResultFileText(const FileNames& names, const GridLevel& level, const
     const int k = level.k, NX = level.NX;
     std::string out;
     out += nameOf(names.title, kNameField) + "\n";
+    if (job.entropy.enabled)
+        out += "    model: non-isentropic potential (shock entropy carried downstream)\n";
     out += "    npa       nbh       nco       kgr   \n";
     std::string line(68, ' ');
     placeAt(line, 5, fromInt(level.npa));

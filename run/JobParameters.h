@@ -6,6 +6,7 @@
 #include "INPT1.h"
 #include "ViscousResults.h"
 #include "constants.h"
+#include "entropy.h"
 #include "viscous_options.h"
 
 namespace quarel {
@@ -37,6 +38,8 @@ struct JobParameters {
 
     // The boundary layer (off unless asked for).
     ViscousOptions viscous;
+    // The entropy of the shocks carried downstream (off unless asked for).
+    EntropyOptions entropy;
 };
 
 // What a calculation reports: the fields of "Output Data:" and of the

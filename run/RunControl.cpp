@@ -13,6 +13,7 @@
 #include "CoordinateFile.h"
 #include "DesignFiles.h"
 #include "DesignIteration.h"
+#include "EntropyInput.h"
 #include "INPT1.h"
 #include "SRV11.h"
 #include "ViscousInput.h"
@@ -61,6 +62,7 @@ JobParameters readJob(FileNames& names, const JobParameters& start, int& designM
     std::ostringstream text;
     text << f.rdbuf();
     ReadViscousSettings(text.str(), path, read.viscous);
+    ReadEntropySettings(text.str(), path, read.entropy);
     return read;
 }
 
@@ -235,7 +237,7 @@ void RunControl::startFromRestart(const Snapshot& saved) {
     }
     results.clift = 0.0;
     SurfaceResults(NY, k, NX, flow_.mach, flow_.gamma, results.cdrag, results.clift, flow_.cu,
-                   flow_.su, flow_.cosSweep, flow_.sin2Sweep, results.cpStar);
+                   flow_.su, flow_.cosSweep, flow_.sin2Sweep, job.entropy, results.cpStar);
     results.cpDeviation =
         CpDeviation(level_, DesignRows{design.designMode, job.designRegime, design.designEnd});
 }
@@ -563,7 +565,7 @@ bool SameInputs(const JobParameters& a, const JobParameters& b) {
            a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim &&
            a.viscous.enabled == b.viscous.enabled && a.viscous.reynolds == b.viscous.reynolds &&
            a.viscous.ncrit == b.viscous.ncrit && a.viscous.xtrUpper == b.viscous.xtrUpper &&
-           a.viscous.xtrLower == b.viscous.xtrLower;
+           a.viscous.xtrLower == b.viscous.xtrLower && a.entropy.enabled == b.entropy.enabled;
 }
 
 }  // namespace quarel

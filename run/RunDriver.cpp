@@ -58,7 +58,7 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
             iterateLevel(job, flow, progress);
             if (level_.isFine()) {
                 if (job.viscous.enabled) coupleBoundaryLayer(job, flow, progress);
-                postProcess(flow, design);
+                postProcess(job, flow, design);
                 // A viscous lift is not comparable with the coarser level's
                 // inviscid one: no lift-jump check then.
                 checkPlausibility(flow, previousLift,
@@ -99,6 +99,7 @@ NewtonProblem NewtonProblemOf(const GridLevel& level, const FreeStream& flow,
     p.su = flow.su;
     p.liftRef = flow.cosSweep;
     p.s2 = flow.sin2Sweep;
+    p.entropy = job.entropy;
     p.cycles = job.linearIterations;
     p.m = job.gmresDim;
     p.tol = tol;
@@ -141,7 +142,8 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     status_.iterTotal = 0;
     status_.residual = tol.startResidual();
     status_.levelTitle = " Grid: " + std::to_string(level_.NX) + " x " + std::to_string(level_.NY);
-    log_.append(status_.levelTitle);
+    log_.append(job.entropy.enabled ? status_.levelTitle + "   Non-isentropic potential"
+                                    : status_.levelTitle);
     StallWatch stall;
     // The level ends when the residual is below the tolerance and the lift
     // has stopped changing.
@@ -243,15 +245,24 @@ void RunDriver::finishLevel() {
     CoarseToFine(status_.fineNX, status_.fineNY, level_.gridStep);
 }
 
-void RunDriver::postProcess(const FreeStream& flow, const DesignRows& design) {
+void RunDriver::postProcess(const JobParameters& job, const FreeStream& flow,
+                            const DesignRows& design) {
     const int NX = level_.NX, NY = level_.NY, k = level_.k;
     if (flow.mach != 0.0) MachField(flow.gamma, flow.mach2, flow.sin2Sweep, k, NY, NX);
     results_.clift = 0.0;
     SurfaceResults(NY, k, NX, flow.mach, flow.gamma, results_.cdrag, results_.clift, flow.cu,
-                   flow.su, flow.cosSweep, flow.sin2Sweep, results_.cpStar);
+                   flow.su, flow.cosSweep, flow.sin2Sweep, job.entropy, results_.cpStar);
     PressureForces(k, NX, flow.cu, flow.su, flow.cosSweep, results_.cmoment,
                    results_.cdragPressure);
     if (design.designMode == 1) results_.cpDeviation = CpDeviation(level_, design);
+    if (job.entropy.enabled) {
+        // The drag the entropy of the shocks implies, beside the wave drag
+        // of the scheme (SurfaceResults left the densities of phi).
+        char b[96];
+        std::snprintf(b, sizeof b, " Entropy drag of the shocks (wake entropy flux): %.6f",
+                      EntropyDrag(NY, k, NX, flow.mach, flow.gamma, flow.cosSweep));
+        log_.append(b);
+    }
 }
 
 void RunDriver::checkPlausibility(const FreeStream& flow, double previousLift,

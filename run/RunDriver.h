@@ -90,7 +90,7 @@ private:
     // fine level (RunDriverViscous.cpp).
     void coupleBoundaryLayer(const JobParameters& job, const FreeStream& flow,
                              const ProgressHook& progress);
-    void postProcess(const FreeStream& flow, const DesignRows& design);
+    void postProcess(const JobParameters& job, const FreeStream& flow, const DesignRows& design);
     // Warnings (console, window, log) for a result the isentropic model
     // cannot carry (surface Mach beyond 1.6) or a fine-grid lift far from
     // the coarser level's.

@@ -96,6 +96,7 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
             run.job.mach = value;
         }
         p.alpha = run.job.alpha;
+        p.entropy = run.job.entropy.enabled;
         p.mach = run.job.mach;
         p.viscous = run.job.viscous.enabled;
         run.flowChanged();
@@ -149,11 +150,15 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
 
 std::string SweepTable(const std::vector<SweepPoint>& points) {
     const bool viscous = !points.empty() && points.front().viscous;
+    // The model gets a column only in a table that has a non-isentropic point.
+    bool model = false;
+    for (const SweepPoint& p : points) model = model || p.entropy;
     std::string out = viscous
                           ? "point,alpha,mach,clift,cdrag,cmoment,cdrag_total,cdrag_f,cdrag_p,"
-                            "xtr_upper,xtr_lower,converged,levels,steps,seconds,cp_file,remark\n"
+                            "xtr_upper,xtr_lower,converged,levels,steps,seconds,cp_file,remark"
                           : "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,"
-                            "seconds,cp_file,remark\n";
+                            "seconds,cp_file,remark";
+    out += model ? ",model\n" : "\n";
     for (const SweepPoint& p : points) {
         char b[256];
         std::snprintf(b, sizeof b, "%d,%.4f,%.4f,", p.index, p.alpha, p.mach);
@@ -175,7 +180,9 @@ std::string SweepTable(const std::vector<SweepPoint>& points) {
         out += b;
         out += p.cpFile + ",\"";
         for (char c : p.problem) out += c == '"' ? '\'' : (c == '\n' ? ' ' : c);
-        out += "\"\n";
+        out += "\"";
+        if (model) out += p.entropy ? ",non-isentropic" : ",isentropic";
+        out += "\n";
     }
     return out;
 }

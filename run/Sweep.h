@@ -42,6 +42,7 @@ struct SweepPoint {
     bool refused = false;  // failed: its input was refused before any work
     std::string cpFile;    // this point's own copy of the Cp file
     std::string problem;   // why the point failed, or its warnings
+    bool entropy = false;  // run with the non-isentropic model
 };
 
 // Runs the sweep on an opened job.  The Cp file of every point is copied to

@@ -97,7 +97,7 @@ const char* const kMethodHelp =
 struct Args {
     std::vector<std::string> files;
     double alpha = 0.0, mach = 0.0, swept = 0.0, farBoundary = 0.0;
-    bool save = false, quiet = false, cold = false;
+    bool save = false, quiet = false, cold = false, entropy = false;
     std::string templatePath, writeInput;
     quarel::SweepSpec sweep;
     bool sweeping = false;
@@ -198,6 +198,9 @@ void describeRun(CLI::App& app, Args& a) {
            },
            kMethodHelp)
         ->type_name("M");
+    app.add_flag("--entropy", a.entropy,
+                 "non-isentropic potential: the entropy of the shocks is carried downstream and "
+                 "lowers the pressures behind them");
     app.add_flag("--save", a.save, "also write the result file FILE_1.out");
     app.add_flag("--quiet", a.quiet, "do not print the iteration lines");
     app.add_option("--threads", a.newton.threads,
@@ -495,6 +498,7 @@ private:
         if (a_.machOpt->count() > 0) run_.job.mach = a_.mach;
         if (a_.sweptOpt->count() > 0) run_.job.swept = a_.swept;
         if (a_.viscousGiven) run_.job.viscous = a_.viscous;
+        if (a_.entropy) run_.job.entropy.enabled = true;
         stop = true;
         // The design iteration does not yet take the displacement thickness
         // out of the designed contour: a viscous design would be wrong.

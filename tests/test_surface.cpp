@@ -78,7 +78,8 @@ TEST(SurfaceResults, IncompressibleBernoulliAndKuttaJoukowskiLift) {
     }
 
     double CD = 0.0, CL = 0.0, cpStar = 7.0;
-    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, 1.0, 0.0, liftRef, s2, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, 1.0, 0.0, liftRef, s2,
+                   quarel::EntropyOptions{}, cpStar);
     for (int f = 0; f <= NX - 1; ++f) {
         double U, V, u, v, q2;
         FaceVelocity(f, g.k, NX, 0.0, U, V, u, v, q2);
@@ -99,7 +100,8 @@ TEST(SurfaceResults, IncompressibleBernoulliAndKuttaJoukowskiLift) {
     // At incidence only the component normal to the free stream counts.
     const double a = 0.1;
     CL = 0.0;
-    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, std::cos(a), std::sin(a), 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, std::cos(a), std::sin(a), 1.0, 0.0,
+                   quarel::EntropyOptions{}, cpStar);
     EXPECT_NEAR(CL, std::cos(a) * 4.0 * d, 1e-12);
     // Lift is normal to the free stream: turning the plate and the stream
     // together leaves it unchanged.
@@ -108,7 +110,7 @@ TEST(SurfaceResults, IncompressibleBernoulliAndKuttaJoukowskiLift) {
         turned.setSurfaceSpeeds([&](int f) { return f < mid ? 1.0 + d : 1.0 - d; });
         CL = 0.0;
         SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, std::cos(a), std::sin(a), 1.0, 0.0,
-                       cpStar);
+                       quarel::EntropyOptions{}, cpStar);
         EXPECT_NEAR(CL, 4.0 * d, 1e-12);
         PlateGrid again(24, 6, 4);
         again.setSurfaceSpeeds([&](int f) { return f < mid ? 1.0 + d : 1.0 - d; });
@@ -117,7 +119,8 @@ TEST(SurfaceResults, IncompressibleBernoulliAndKuttaJoukowskiLift) {
     g.setSurfaceSpeeds([](int) { return 1.0; });
     CL = 0.5;
     CD = 0.25;
-    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.0, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     EXPECT_EQ(CL, 0.5);
     EXPECT_EQ(CD, 0.25);
     EXPECT_NEAR(cpf(g.k + 1), 0.0, 1e-12);
@@ -144,7 +147,8 @@ TEST(SurfaceResults, CompressiblePressureSonicValueAndMachThreeBound) {
         };
         g.setSurfaceSpeeds(speed);
         double CD = 0.0, CL = 0.0, cpStar = 0.0;
-        SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, s2, cpStar);
+        SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, s2,
+                       quarel::EntropyOptions{}, cpStar);
         EXPECT_NEAR(cpStar, -0.43464047915523, 1e-12);
         EXPECT_NEAR(cpf(g.k), 0.0, 1e-12);
         if (s2 == 0.0) {
@@ -171,9 +175,11 @@ TEST(SurfaceResults, CompressiblePressureSonicValueAndMachThreeBound) {
 
     // Cp* is kept at and below M = 0.1 (single precision).
     double CD = 0.0, CL = 1.0, cpStar = 5.0;
-    SurfaceResults(g.NY, g.k, NX, 0.1, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.1, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     EXPECT_EQ(cpStar, 5.0);
-    SurfaceResults(g.NY, g.k, NX, 0.1000001, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.1000001, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0,
+                   quarel::EntropyOptions{}, cpStar);
     EXPECT_LT(cpStar, -50.0);
 }
 
@@ -188,7 +194,8 @@ TEST(SurfaceResults, SubsonicFlowHasNoWaveDrag) {
     for (int j = 1; j <= g.NY; ++j)
         for (int i = 0; i <= NX; ++i) rhoi(i, j) = 3.0;
     double CD = 1.0, CL = 0.0, cpStar = 0.0;
-    SurfaceResults(g.NY, g.k, NX, 0.5, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, 0.5, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     EXPECT_EQ(CD, 0.0);
     // The face densities of line 1 see the same speeds as the surface on
     // the first side of the cut and on the body.  (The face next to the
@@ -224,11 +231,54 @@ TEST(SurfaceResults, WaveDragOfAShockCountsTheBodyLineAsHalfCell) {
         GridMetric(NY, NX);
         for (int i = 0; i <= NX + 1; ++i) vfx(i) = 0.0;
         double CD = 0.0, CL = 0.0, cpStar = 0.0;
-        SurfaceResults(NY, 0, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+        SurfaceResults(NY, 0, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                       cpStar);
         drag[NY - 3] = CD;
     }
     EXPECT_GT(drag[0], 0.0);
     EXPECT_NEAR(drag[1] / drag[0], 5.0 / 3.0, 1e-12);
+}
+
+TEST(SurfaceResults, EntropyBehindAShockLowersThePressuresOnly) {
+    // The one-dimensional shock of the test above on 4 lines: with the
+    // non-isentropic model the entropy is 0 up to the shock and one value
+    // behind it on each line, the pressures are lower by exp(-s/R) there,
+    // and the lift of the faces ahead and the scheme's drag are unchanged.
+    const int NX = 20, NY = 4, sh = 9;
+    const double h = 0.1, M = 0.8;
+    for (int j = 1; j <= NY; ++j) {
+        double p = 0.0;
+        for (int i = 0; i <= NX; ++i) {
+            xg(i, j) = h * i;
+            yg(i, j) = -h * j;
+            phi(i, j) = p;
+            p += (i <= sh ? 1.40 + 0.01 * i : 0.80 + 0.005 * i) * h;
+        }
+    }
+    GridMetric(NY, NX);
+    for (int i = 0; i <= NX + 1; ++i) vfx(i) = 0.0;
+    double cp[2][kMaxNX], CD[2];
+    for (int on = 0; on < 2; ++on) {
+        EntropyOptions o;
+        o.enabled = on == 1;
+        double CL = 0.0, cpStar = 0.0;
+        CD[on] = 0.0;
+        SurfaceResults(NY, 0, NX, M, kGamma, CD[on], CL, 1.0, 0.0, 1.0, 0.0, o, cpStar);
+        for (int f = 0; f < NX; ++f) cp[on][f] = cpf(f);
+    }
+    EXPECT_EQ(CD[0], CD[1]);
+    const double hq = 0.5 * kGamma * M * M;
+    for (int f = 0; f < NX; ++f) {
+        EXPECT_NEAR(1.0 + hq * cp[1][f], (1.0 + hq * cp[0][f]) * std::exp(-ent(f, 1)), 1e-14);
+        if (f < sh - 3) {
+            EXPECT_EQ(ent(f, 1), 0.0) << f;
+        } else if (f > sh + 1) {
+            EXPECT_EQ(ent(f, 1), ent(NX - 1, 1)) << f;
+        }
+    }
+    // The rise is that of a normal shock from the speed just ahead, 1.49.
+    const double q2 = 1.49 * 1.49, m2 = q2 / (1.0 / (M * M) + 0.2 * (1.0 - q2));
+    EXPECT_NEAR(ent(NX - 1, 1) / ShockEntropyRise(m2, kGamma), 1.0, 0.05);
 }
 
 TEST(MachField, LocalMachNumberIgnoresTranspiration) {
@@ -248,11 +298,13 @@ TEST(MachField, LocalMachNumberIgnoresTranspiration) {
 
     // Transpiration changes the surface pressures, not the Mach picture.
     double CD = 0.0, CL = 0.0, cpStar = 0.0;
-    SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     const double cpBefore = cpf(g.k + 3), machBefore = amach(g.k + 3, 1);
     for (int i = 0; i <= NX + 1; ++i) vfx(i) = 0.2;
     CL = 1.0;
-    SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, cpStar);
+    SurfaceResults(g.NY, g.k, NX, M, kGamma, CD, CL, 1.0, 0.0, 1.0, 0.0, quarel::EntropyOptions{},
+                   cpStar);
     MachField(kGamma, M * M, 0.0, g.k, g.NY, NX);
     EXPECT_NE(cpf(g.k + 3), cpBefore);
     EXPECT_EQ(amach(g.k + 3, 1), machBefore);
