@@ -96,7 +96,7 @@ constexpr int kPad = 4;
 
 // The window opens large enough for a Cp plot that can be read; below the
 // minimum the panels would be cut and the plot's labels run together.
-constexpr int kWindowWidth = 1100, kWindowHeight = 800;
+constexpr int kWindowWidth = 1100, kWindowHeight = 840;
 constexpr int kMinWidth = 860, kMinHeight = 660;
 
 // Options of a parameter field.

@@ -169,7 +169,7 @@ TEST_F(MainWindow, InitialStateMessagesAndWidgets) {
     // Room for a Cp plot that can be read, and a smallest size that keeps
     // the panels whole.
     EXPECT_EQ(window->getWidth(), 1100);
-    EXPECT_EQ(window->getHeight(), 800);
+    EXPECT_EQ(window->getHeight(), 840);
     EXPECT_GE(window->getDefaultWidth(), 860);
     EXPECT_GE(window->getDefaultHeight(), 660);
 
