@@ -56,7 +56,7 @@ void ValidateViscous(const ViscousOptions& o) {
 }
 
 const char kViscousDesignRefused[] =
-    "inverse design works in inviscid mode only (no --re, and no Reynolds number in the input "
-    "file).";
+    "inverse design works in inviscid mode only: run it with no Reynolds number (no --re, the "
+    "Re= box cleared, no viscous lines in the input file).";
 
 }  // namespace quarel

@@ -25,6 +25,7 @@
 #include "RunControl.h"
 #include "Sweep.h"
 #include "ViscousCoupling.h"
+#include "ViscousInput.h"
 #include "cptarget.h"
 #include "message.h"
 #include "state.h"
@@ -503,9 +504,7 @@ private:
         // The design iteration does not yet take the displacement thickness
         // out of the designed contour: a viscous design would be wrong.
         if (a_.designIterations > 0 && run_.job.viscous.enabled)
-            return fail(kUsage,
-                        "inverse design works in inviscid mode only (no --re, and no "
-                        "Reynolds number in the input file).");
+            return fail(kUsage, quarel::kViscousDesignRefused);
         if (!a_.writeInput.empty()) {
             // The job as it would run: the overrides are part of it.
             quarel::WriteTextFile(a_.writeInput, quarel::InputFileText(run_.title(), run_.job),
