@@ -8,6 +8,7 @@
 #include "CGRD1.h"
 #include "FLUX1.h"
 #include "SOLV1.h"
+#include "StartPotential.h"
 #include "constants.h"
 #include "message.h"
 #include "operator.h"
@@ -277,12 +278,7 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     job.alpha = flow.alphaN * flow.cosSweep * 180.0 / kPi;
 
     // 12. Free stream on the new grid.
-    for (int j = 1; j <= NY; ++j)
-        for (int i = 0; i <= NX; ++i) {
-            const double p = flow.cu * xg(i, j) + flow.su * yg(i, j);
-            phi(i, j) = p;
-            phis(i, j) = p;
-        }
+    FreeStreamPotential(flow, NX, NY);
 
     // 13. The run starts again on the coarsest level.
     level = level.coarsened(job.Kgrid);
