@@ -1,5 +1,7 @@
 #include "RunControl.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include "INPT1.h"
 #include "SRV11.h"
 #include "StartPotential.h"
+#include "ViscousInput.h"
 #include "message.h"
 #include "metrics.h"
 #include "operator.h"
@@ -23,7 +26,6 @@
 #include "splines.h"
 #include "state.h"
 #include "validate.h"
-#include "ViscousInput.h"
 
 namespace quarel {
 
@@ -205,7 +207,14 @@ void RunControl::noteRotation() {
 // gets one message that counts them and shows the first.
 void RunControl::generateGrid() {
     msg::ConsoleHold hold(true);
-    GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, gridOptions_);
+    // The listing is written after the grid is compared with the last one
+    // listed: a calculation that makes the grid of the grid calculation
+    // before it again (the batch program, every point of a sweep) leaves
+    // the listing of that very grid in place.
+    GridOptions options = gridOptions_;
+    options.listing = false;
+    GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, options);
+    writeListing();
     foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
     std::vector<std::string> w = msg::takeWarnings();
     std::vector<std::string> faults, others;
@@ -224,6 +233,23 @@ void RunControl::generateGrid() {
     } else {
         for (const std::string& t : w) warnings_.push_back(t);
     }
+}
+
+void RunControl::writeListing() {
+    const int NX = level_.NX, NY = level_.NY;
+    bool same = listed_.size() == static_cast<size_t>(2 * (NX + 1) * (NY - 1));
+    std::vector<double> grid;
+    grid.reserve(listed_.size());
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 0; i <= NX; ++i) {
+            grid.push_back(xg(i, j));
+            grid.push_back(yg(i, j));
+        }
+    same = same && grid == listed_;
+    struct stat st;
+    if (same && ::stat("grid.out", &st) == 0) return;
+    WriteGridListing(NX, NY);
+    listed_ = std::move(grid);
 }
 
 // The potential of the previous analysis of this grid (the restart and Cp
@@ -419,6 +445,8 @@ RunControl::CalcOutcome RunControl::calculate() {
             // was.
             const double before = results.cpDeviation;
             const Snapshot beforeIteration = snapshot(ArraySnapshot::ofResults());
+            // The iteration lists the grid round the new section.
+            listed_.clear();
             try {
                 DesignGlobalIteration(job, level_, flow_, design, results, status_, log_, newton_,
                                       lastDesign_, gridOptions_);

@@ -229,6 +229,11 @@ private:
     ProgressHook progress_;
     NewtonSolver newton_;
     GridOptions gridOptions_;
+    // The grid of the last listing this run control wrote (x and y of
+    // lines 1 .. NY-1), and writeListing() that writes "grid.out" unless
+    // it holds the grid in xg, yg already.
+    std::vector<double> listed_;
+    void writeListing();
     DesignReport lastDesign_;
     std::vector<std::string> resultNotes_;
     std::string rotationNote_;
