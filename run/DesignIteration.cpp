@@ -24,6 +24,13 @@ constexpr double kPi = 3.141592653589793;
 // may leave before the section counts as folded.
 constexpr double kTrailingEdgeOverlap = 1.0e-5;
 
+// A change of the ordinates (chord units) beyond which the analysis of the
+// new section starts on the next coarser level.  NACA 2412 designed from
+// NACA 0012 at M 0.75 on 256 x 41: the first iteration (1.5e-2) took 14
+// fine steps on the fine grid alone against 8 steps on 128 x 21 and 9 on
+// 256 x 41; the second (3.5e-3) 11 against 9 and 10.
+constexpr double kLargeSectionChange = 5.0e-3;
+
 std::string sci(double v, const char* format = "%.3E") {
     char b[32];
     std::snprintf(b, sizeof b, format, v);
@@ -278,7 +285,7 @@ void NewGrid(JobParameters& job, const GridLevel& level, DesignState& design,
 
 }  // namespace
 
-void DesignGlobalIteration(JobParameters& job, const GridLevel& level, FreeStream& flow,
+void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
                            IterationLog& log, NewtonSolver& newton, DesignReport& report,
                            const GridOptions& gridOptions) {
@@ -326,15 +333,19 @@ void DesignGlobalIteration(JobParameters& job, const GridLevel& level, FreeStrea
     flow.setAlphaN(flow.alphaN - design.alphaCorrFactor * design.alphaShift);
     job.alpha = flow.alphaN * flow.cosSweep * 180.0 / kPi;
 
-    // 12. The analysis of the new section continues on the fine grid from
-    // the flow of the design run, carried over to the new grid and the new
-    // angle of attack: the section has changed little, and from the free
-    // stream the coarse-to-fine run would take more steps than from it.
+    // 12. The analysis of the new section continues from the flow of the
+    // design run, carried over to the new grid and the new angle of
+    // attack: from the free stream the coarse-to-fine run takes more steps.
+    // After a large change of the section its shock has several cells to
+    // travel, which the next coarser level does at a quarter of the cost
+    // of a fine step; after a small one the fine grid alone is quicker.
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) {
             phis(i, j) += flow.cu * xg(i, j) + flow.su * yg(i, j);
             phi(i, j) = phis(i, j);
         }
+    if (report.largestOrdinateChange > kLargeSectionChange && job.Kgrid >= 2)
+        level = level.coarsened(2);
 }
 
 std::string DesignStallWarning(double before, double after, const GridLevel& level,

@@ -77,8 +77,10 @@ struct DesignReport {
 // of the last run, with its metrics and potential).  `report` [out] is
 // filled as far as the iteration got, also when it is refused.
 //   job [in,out]    alpha follows the corrected angle of attack
-//   level [in]      the fine grid, where the analysis of the new section
-//                   continues from the flow of the design run
+//   level [in,out]  the fine grid on entry; on return the level where the
+//                   analysis of the new section continues from the flow
+//                   of the design run (the fine one, or the next coarser
+//                   one after a large change of the section)
 //   flow [in,out]   alphaN, cu, su corrected
 //   design [in,out] dyCorr, alphaShift; designEnd, designLift,
 //                   iMaxThick, iLead, alphaCorrFactor [in]
@@ -89,7 +91,7 @@ struct DesignReport {
 // Modifies cps (lift correction), qq2, ptc, vfx, vdu, phi, phis, xg, yg,
 // xgs, ygs.  Throws DesignRefused; the caller puts back what it changed
 // (RunControl keeps a snapshot of the run).
-void DesignGlobalIteration(JobParameters& job, const GridLevel& level, FreeStream& flow,
+void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flow,
                            DesignState& design, const Results& results, RunStatus& status,
                            IterationLog& log, NewtonSolver& newton, DesignReport& report,
                            const GridOptions& gridOptions);
