@@ -27,8 +27,9 @@ constexpr double kMinFarBoundary = 7.0, kMaxFarBoundary = 1000.0;
 //   DSGRID [in,out] user ratios at stations 1,4,6,7,8,10,13 in, the other
 //                six computed
 // Writes xg, yg for i = 0..NX, j = 1..NY (NX = npa + 2k) and, unless the
-// options say not, the listing "grid.out" into the current directory.  A grid whose lines cross because
-// the interpolation between the station columns overshoots is repaired by
+// options say not, the listing "grid.out" into the current directory.  A
+// grid whose lines cross because the interpolation between the station
+// columns overshoots is repaired by
 // a monotone interpolation of the lines concerned (a console line says how
 // many cells were folded); every other grid is left as constructed.
 // Returns the number of fault reports of the interpolation, plus one when
