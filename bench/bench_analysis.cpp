@@ -23,6 +23,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdint>
@@ -32,10 +33,12 @@
 #include <filesystem>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "RunControl.h"
 #include "SOLV1.h"
 #include "message.h"
+#include "state.h"
 
 // Counts the heap allocations made through operator new, so that the
 // Newton-step benchmark can report what one step allocates.
@@ -227,6 +230,82 @@ void BM_NewtonStepFine(benchmark::State& state) {
     state.counters["peak_MB"] = peakMegabytes();
 }
 BENCHMARK(BM_NewtonStepFine)->Arg(0)->Arg(2)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond);
+
+// The NACA 0012 sample as shipped (256 x 41, Kgrid 4, Max.residual 1e-7)
+// at M 0.75, opened in the scratch directory.
+void openSample(quarel::RunControl& rc) {
+    quarel::msg::setQuiet(true);
+    static const fs::path dir = fs::temp_directory_path() / "quarel-bench";
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    fs::copy_file(fs::path(QUAREL_SOURCE_DIR) / "examples" / "naca0012.dat", dir / "polar.dat",
+                  fs::copy_options::overwrite_existing);
+    rc.open((dir / "polar.dat").string());
+    rc.job.mach = 0.75;
+}
+
+// A point of a polar on the sample grid: alpha alternates between 1 and
+// 1.5 degrees, each point from the free stream (argument 0) or continued
+// from the converged point before (argument 1), as a sweep runs them.
+void BM_PolarPoint(benchmark::State& state) {
+    quarel::RunControl rc;
+    openSample(rc);
+    rc.job.alpha = 1.0;
+    rc.calculate();
+    bool high = false;
+    for (auto _ : state) {
+        high = !high;
+        rc.job.alpha = high ? 1.5 : 1.0;
+        rc.setWarmStart(state.range(0) == 1 && rc.converged());
+        rc.flowChanged();
+        try {
+            rc.calculate();
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            return;
+        }
+    }
+    state.counters["fine_steps"] = rc.status().iterCount;
+    state.counters["Clift"] = rc.results.clift;
+    state.counters["converged"] = rc.converged() ? 1 : 0;
+}
+BENCHMARK(BM_PolarPoint)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(8);
+
+// One design global iteration on the sample grid at M 0.75 (the design
+// run and the analysis of the new section), from the second on: the
+// target is the Cp of the section at 1.5 degrees, designed at 1 degree.
+void BM_DesignIteration(benchmark::State& state) {
+    quarel::RunControl rc;
+    openSample(rc);
+    try {
+        rc.job.alpha = 1.5;
+        rc.calculate();
+        const int NX = rc.level().NX;
+        std::vector<double> target(quarel::cpf.data(), quarel::cpf.data() + NX + 1);
+        rc.job.alpha = 1.0;
+        rc.flowChanged();
+        rc.calculate();
+        std::copy(target.begin(), target.end(), quarel::cps.data());
+        rc.acceptTarget();
+        rc.calculate();
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return;
+    }
+    for (auto _ : state) {
+        try {
+            rc.calculate();
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            return;
+        }
+    }
+    state.counters["design_steps"] = rc.lastDesign().designSteps;
+    state.counters["fine_steps"] = rc.status().iterCount;
+    state.counters["Cp_deviation"] = rc.results.cpDeviation;
+    state.counters["converged"] = rc.converged() ? 1 : 0;
+}
+BENCHMARK(BM_DesignIteration)->Unit(benchmark::kMillisecond)->Iterations(4);
 
 }  // namespace
 

@@ -300,6 +300,10 @@ void writeListing(const int& NX, const int& NY) {
 
 }  // namespace
 
+void WriteGridListing(const int& NX, const int& NY) {
+    writeListing(NX, NY);
+}
+
 double GrowthRatio(const double& S, const int& n) {
     double r = std::pow(2.0 * S + 1.0, 1.0 / n);
     for (int corrections = 0;; ++corrections) {
@@ -479,7 +483,7 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
     }
 
     // 14. Listing.
-    writeListing(NX, NY);
+    if (options.listing) WriteGridListing(NX, NY);
 
     // A grid can also fold between the stations (growth ratios too large
     // for the number of cells), which the interpolation cannot see.

@@ -14,6 +14,8 @@ struct GridOptions {
     // the input file; a larger distance with the same lines and growth
     // ratios spreads every line outward (add lines to keep the spacing).
     double farBoundary = 7.0;
+    // Write the listing "grid.out" (WriteGridListing) at the end.
+    bool listing = true;
 };
 constexpr double kMinFarBoundary = 7.0, kMaxFarBoundary = 1000.0;
 
@@ -24,9 +26,10 @@ constexpr double kMinFarBoundary = 7.0, kMaxFarBoundary = 1000.0;
 //   x0 [in]      singular point of the square-root transformation
 //   DSGRID [in,out] user ratios at stations 1,4,6,7,8,10,13 in, the other
 //                six computed
-// Writes xg, yg for i = 0..NX, j = 1..NY (NX = npa + 2k) and the listing
-// "grid.out" into the current directory.  A grid whose lines cross because
-// the interpolation between the station columns overshoots is repaired by
+// Writes xg, yg for i = 0..NX, j = 1..NY (NX = npa + 2k) and, unless the
+// options say not, the listing "grid.out" into the current directory.  A
+// grid whose lines cross because the interpolation between the station
+// columns overshoots is repaired by
 // a monotone interpolation of the lines concerned (a console line says how
 // many cells were folded); every other grid is left as constructed.
 // Returns the number of fault reports of the interpolation, plus one when
@@ -34,6 +37,12 @@ constexpr double kMinFarBoundary = 7.0, kMaxFarBoundary = 1000.0;
 //   options [in] the distance of the far boundary
 int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID,
             const GridOptions& options);
+
+// Writes the grid in xg, yg (i = 0..NX, lines 1..NY-1) as the listing
+// "grid.out" into the current directory, replaced whole; a failure is a
+// warning.
+//   NX, NY [in]
+void WriteGridListing(const int& NX, const int& NY);
 
 // Switches the repair of folded grids in GridGen on (the default) or off,
 // to look at the grid of the construction itself.

@@ -77,7 +77,10 @@ struct DesignReport {
 // of the last run, with its metrics and potential).  `report` [out] is
 // filled as far as the iteration got, also when it is refused.
 //   job [in,out]    alpha follows the corrected angle of attack
-//   level [in,out]  the fine grid on entry, the coarsest level on return
+//   level [in,out]  the fine grid on entry; on return the level where the
+//                   analysis of the new section continues from the flow
+//                   of the design run (the fine one, or the next coarser
+//                   one after a large change of the section)
 //   flow [in,out]   alphaN, cu, su corrected
 //   design [in,out] dyCorr, alphaShift; designEnd, designLift,
 //                   iMaxThick, iLead, alphaCorrFactor [in]

@@ -1,5 +1,7 @@
 #include "RunControl.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +18,7 @@
 #include "EntropyInput.h"
 #include "INPT1.h"
 #include "SRV11.h"
+#include "StartPotential.h"
 #include "ViscousInput.h"
 #include "message.h"
 #include "metrics.h"
@@ -188,7 +191,14 @@ void RunControl::noteRotation() {
 // gets one message that counts them and shows the first.
 void RunControl::generateGrid() {
     msg::ConsoleHold hold(true);
-    GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, gridOptions_);
+    // The listing is written after the grid is compared with the last one
+    // listed: a calculation that makes the grid of the grid calculation
+    // before it again (the batch program, every point of a sweep) leaves
+    // the listing of that very grid in place.
+    GridOptions options = gridOptions_;
+    options.listing = false;
+    GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, options);
+    writeListing();
     foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
     std::vector<std::string> w = msg::takeWarnings();
     std::vector<std::string> faults, others;
@@ -207,6 +217,23 @@ void RunControl::generateGrid() {
     } else {
         for (const std::string& t : w) warnings_.push_back(t);
     }
+}
+
+void RunControl::writeListing() {
+    const int NX = level_.NX, NY = level_.NY;
+    bool same = listed_.size() == static_cast<size_t>(2 * (NX + 1) * (NY - 1));
+    std::vector<double> grid;
+    grid.reserve(listed_.size());
+    for (int j = 1; j <= NY - 1; ++j)
+        for (int i = 0; i <= NX; ++i) {
+            grid.push_back(xg(i, j));
+            grid.push_back(yg(i, j));
+        }
+    same = same && grid == listed_;
+    struct stat st;
+    if (same && ::stat("grid.out", &st) == 0) return;
+    WriteGridListing(NX, NY);
+    listed_ = std::move(grid);
 }
 
 // The potential of the previous analysis of this grid (the restart and Cp
@@ -332,17 +359,17 @@ void RunControl::gridCalculation() {
         status_.iterCount = 0;
         status_.iterTotal = 0;
         if (warmStarted_) {
+            // The next coarser level moves the shock from where the
+            // neighbour had it at a quarter of the cost of a fine step,
+            // and starts the fine level as close as a cold run does.
+            if (warmBefore_.size() == static_cast<size_t>(NX + 1) * NY)
+                ExtrapolatedPotential(warmBefore_, warmRatio_, NX, NY);
+            if (job.Kgrid >= 2) level_ = level_.coarsened(2);
             gridReady(hasResults());
             takeWarnings();
             return;
         }
-        for (int j = 1; j <= NY; ++j) {
-            for (int i = 0; i <= NX; ++i) {
-                const double p = flow_.cu * xg(i, j) + flow_.su * yg(i, j);
-                phi(i, j) = p;
-                phis(i, j) = p;
-            }
-        }
+        FreeStreamPotential(flow_, NX, NY);
         level_ = level_.coarsened(job.Kgrid);
         // The arrays now hold the new grid and its free stream: results of
         // an earlier calculation can no longer be shown or saved from them.
@@ -401,6 +428,8 @@ RunControl::CalcOutcome RunControl::calculate() {
             // was.
             const double before = results.cpDeviation;
             const Snapshot beforeIteration = snapshot(ArraySnapshot::ofResults());
+            // The iteration lists the grid round the new section.
+            listed_.clear();
             try {
                 DesignGlobalIteration(job, level_, flow_, design, results, status_, log_, newton_,
                                       lastDesign_, gridOptions_);
@@ -500,6 +529,11 @@ void RunControl::runDriver() {
                      status_.iterTotal, job.mach, job.alpha, flow_.sweepRad, results.clift,
                      results.cdrag);
     }
+}
+
+std::vector<double> RunControl::finePotential() const {
+    const GridLevel f = level_.fineLevel();
+    return FinePotential(f.NX, f.NY);
 }
 
 void RunControl::flowChanged() {

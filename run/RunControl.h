@@ -6,6 +6,7 @@
 // and the tests drive the same object without a display.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,10 +76,20 @@ public:
     CalcOutcome calculate();
 
     // With `on`, a calculation on the same fine grid as the last one starts
-    // from its converged solution on the fine grid alone (polars and Mach
-    // sweeps); otherwise, and whenever the grid differs, from the free
-    // stream on the coarsest level.
-    void setWarmStart(bool on) { warmStart_ = on; }
+    // from its converged solution (polars and Mach sweeps), on the next
+    // coarser level and then the fine one; otherwise, and whenever the
+    // grid differs, from the free stream on the coarsest level.  With
+    // `before` the potential of the solution before the last
+    // (finePotential()), the start is extrapolated from the two
+    // (ExtrapolatedPotential, `ratio` the next step over the last).
+    void setWarmStart(bool on, std::vector<double> before = std::vector<double>(),
+                      double ratio = 0.0) {
+        warmStart_ = on;
+        warmBefore_ = std::move(before);
+        warmRatio_ = ratio;
+    }
+    // The potential of the fine grid (FinePotential).
+    std::vector<double> finePotential() const;
     // True when the last grid calculation kept the previous solution.
     bool warmStarted() const { return warmStarted_; }
 
@@ -229,12 +240,19 @@ private:
     RunStage stage_ = RunStage::Closed;
     int saveCounter_ = 0;
     bool warmStart_ = false, warmStarted_ = false;
+    std::vector<double> warmBefore_;
+    double warmRatio_ = 0.0;
     // Cells of the last grid that are turned over, and the first of them.
     int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
     JobParameters resultsJob_;
     ProgressHook progress_;
     NewtonSolver newton_;
     GridOptions gridOptions_;
+    // The grid of the last listing this run control wrote (x and y of
+    // lines 1 .. NY-1), and writeListing() that writes "grid.out" unless
+    // it holds the grid in xg, yg already.
+    std::vector<double> listed_;
+    void writeListing();
     DesignReport lastDesign_;
     std::vector<std::string> resultNotes_;
     std::string rotationNote_;

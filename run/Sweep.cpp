@@ -85,9 +85,22 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
     // and an unconverged point would hand its error on.  (A point that
     // broke down has put the one before it back.)
     bool first = true;
+    // The values of the last two converged points in a row and the
+    // potential of the first of them: the next point starts from the
+    // solution extrapolated from the two.
+    double lastValue[2] = {0.0, 0.0};
+    std::vector<double> before;
+    int known = 0;
     for (double value : values) {
-        run.setWarmStart(warmStart && !first && run.converged());
+        const bool warm = warmStart && !first && run.converged();
+        if (warm && known == 2 && lastValue[1] != lastValue[0]) {
+            run.setWarmStart(true, before, (value - lastValue[1]) / (lastValue[1] - lastValue[0]));
+        } else {
+            run.setWarmStart(warm);
+        }
         first = false;
+        // The potential of the last point, before this one replaces it.
+        std::vector<double> last = warmStart ? run.finePotential() : std::vector<double>();
         SweepPoint p;
         p.index = ++index;
         if (variable == SweepSpec::Variable::Alpha) {
@@ -139,6 +152,14 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
                 if (!p.problem.empty()) p.problem += " ";
                 p.problem += w;
             }
+        }
+        if (p.done && p.converged) {
+            lastValue[0] = lastValue[1];
+            lastValue[1] = value;
+            before = std::move(last);
+            known = known < 2 ? known + 1 : 2;
+        } else {
+            known = 0;
         }
         points.push_back(p);
         if (each) each(p);

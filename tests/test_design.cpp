@@ -308,6 +308,17 @@ TEST(DesignIteration, OwnPressuresChangeNothingAndSymmetricChangesKeepTheAngle) 
         EXPECT_LT(std::fabs(rc.job.alpha), 1e-4);
         EXPECT_NEAR(xg(mid, 1), xLE, 1e-12);
         EXPECT_NEAR(yg(mid, 1), yLE, 1e-10);
+        // The listing follows the grid: that of the designed section, and
+        // that of the input section again once the file is opened anew
+        // (the same run control wrote the input section's listing before).
+        const std::string designed = testjob::readFile("grid.out");
+        rc.open(dir.file("b.dat"));
+        rc.gridCalculation();
+        const std::string again = testjob::readFile("grid.out");
+        EXPECT_NE(again, designed);
+        rc.open(dir.file("b.dat"));
+        rc.gridCalculation();
+        EXPECT_EQ(testjob::readFile("grid.out"), again);
     }
 }
 

@@ -41,9 +41,9 @@ TEST(Sweep, PointsStartFromTheirPredecessorAndKeepTheirCp) {
     run.open(testjob::writeJob(dir.file("w.dat"), j));
     SweepSpec spec;
     std::string error;
-    ASSERT_TRUE(ParseSweep("0.5:0.6:0.05", SweepSpec::Variable::Mach, spec, error));
+    ASSERT_TRUE(ParseSweep("0.5:0.7:0.05", SweepSpec::Variable::Mach, spec, error));
     // The second point breaks down; the sweep goes on from the first one's
-    // solution.
+    // solution, and the fifth from the fourth and the third extrapolated.
     int calls = 0;
     run.setProgressHook([&](const Progress& p) -> bool {
         if (run.job.mach > 0.52 && run.job.mach < 0.58 && p.step == 1 && ++calls == 1)
@@ -53,34 +53,37 @@ TEST(Sweep, PointsStartFromTheirPredecessorAndKeepTheirCp) {
     std::vector<int> seen;
     const auto points =
         RunSweep(run, spec, true, [&](const SweepPoint& p) { seen.push_back(p.index); });
-    ASSERT_EQ(points.size(), 3u);
-    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3}));
+    ASSERT_EQ(points.size(), 5u);
+    EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5}));
     EXPECT_TRUE(points[0].done);
     EXPECT_EQ(points[0].levels, 2);  // coarse to fine
     EXPECT_FALSE(points[1].done);
     EXPECT_NE(points[1].problem.find("zero diagonal"), std::string::npos);
     EXPECT_TRUE(points[2].done);
-    EXPECT_EQ(points[2].levels, 1);  // from the first point's solution
+    EXPECT_EQ(points[2].levels, 2);  // the coarse level from the first point's solution
     EXPECT_TRUE(points[2].converged);
+    EXPECT_TRUE(run.warmStarted());
     EXPECT_GT(points[2].clift, points[0].clift);  // compressibility raises the lift slope
     // Each point keeps its own Cp file.
     EXPECT_NE(testjob::readFile(points[0].cpFile), testjob::readFile(points[2].cpFile));
     EXPECT_TRUE(points[1].cpFile.empty());
-    // The same point from the free stream gives the same lift.
-    RunControl cold;
-    cold.open(dir.file("w.dat"));
-    cold.job.mach = 0.6;
-    ASSERT_EQ(cold.calculate(), RunControl::CalcOutcome::Done);
-    EXPECT_NEAR(cold.results.clift, points[2].clift, 1e-5 * std::fabs(cold.results.clift));
+    // The same points from the free stream give the same lifts.
+    for (int n : {2, 4}) {
+        RunControl cold;
+        cold.open(dir.file("w.dat"));
+        cold.job.mach = points[n].mach;
+        ASSERT_EQ(cold.calculate(), RunControl::CalcOutcome::Done);
+        EXPECT_NEAR(cold.results.clift, points[n].clift, 1e-5 * std::fabs(cold.results.clift));
+    }
 
     const std::string table = SweepTable(points);
     std::istringstream in(table);
     std::vector<std::string> rows;
     for (std::string l; std::getline(in, l);) rows.push_back(l);
-    ASSERT_EQ(rows.size(), 4u);
+    ASSERT_EQ(rows.size(), 6u);
     EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,cmoment,converged", 0), 0u);
     EXPECT_NE(rows[2].find(",failed,"), std::string::npos);
-    EXPECT_NE(rows[3].find(",yes,1,"), std::string::npos);
+    EXPECT_NE(rows[3].find(",yes,2,"), std::string::npos);
     msg::setQuiet(false);
 }
 
