@@ -36,7 +36,7 @@ constexpr double kReportedRotation = 0.01;
 }  // namespace
 
 void RunControl::takeWarnings() {
-    for (std::string& w : msg::takeWarnings()) warnings_.push_back(std::move(w));
+    for (std::string& w : messages_.takeWarnings()) warnings_.push_back(std::move(w));
 }
 
 // ---------------------------------------------------------------------------
@@ -84,6 +84,7 @@ JobParameters ReadInputFile(const std::string& path, std::string& title) {
 }
 
 void RunControl::open(const std::string& path, const JobParameters* templ) {
+    const msg::Scope scope(messages_);
     JobFiles files = JobFiles::forInput(path);
     msg::console("File=" + path);
 
@@ -188,7 +189,7 @@ void RunControl::generateGrid() {
     msg::ConsoleHold hold(true);
     GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, gridOptions_);
     foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
-    std::vector<std::string> w = msg::takeWarnings();
+    std::vector<std::string> w = messages_.takeWarnings();
     std::vector<std::string> faults, others;
     for (std::string& t : w) (t.find("***") != std::string::npos ? faults : others).push_back(t);
     if (faults.size() > 1) {
@@ -241,6 +242,7 @@ void RunControl::startFromRestart(const Snapshot& saved) {
 }
 
 void RunControl::gridCalculation() {
+    const msg::Scope scope(messages_);
     warnings_.clear();
     if (!fileOpen()) throw ParameterError("There's no open DATA file.");
     // Every check comes before the first array is touched.
@@ -357,6 +359,7 @@ void RunControl::gridCalculation() {
 // ---------------------------------------------------------------------------
 
 RunControl::CalcOutcome RunControl::calculate() {
+    const msg::Scope scope(messages_);
     if (!fileOpen()) return CalcOutcome::NoFile;
     // A run that is stopped or breaks down must not leave a half-finished
     // solution behind: the previous results (or none) stay, consistent with
