@@ -280,11 +280,7 @@ void RunControl::gridCalculation() {
     const int NX = level_.NX, NY = level_.NY, k = level_.k;
 
     // 6. No transpiration on a new grid.
-    for (int i = 0; i <= NX; ++i) {
-        vfx(i) = 0.0;
-        vdu(i) = 0.0;
-        design.dyCorr[static_cast<size_t>(i)] = 0.0;
-    }
+    ClearTranspiration(NX, design.dyCorr);
 
     // 7. Surface distribution and grid.
     const double divisor = flow_.ordinateDivisor();
@@ -306,12 +302,7 @@ void RunControl::gridCalculation() {
         }
     }
     warmStarted_ = sameGrid;
-    for (int j = 1; j <= NY; ++j) {
-        for (int i = 0; i <= NX; ++i) {
-            xgs(i, j) = xg(i, j);
-            ygs(i, j) = yg(i, j);
-        }
-    }
+    SaveFineGrid(NX, NY);
     design.yBody0.assign(static_cast<size_t>(NX - 2 * k + 1), 0.0);
     design.xBody0.assign(design.yBody0.size(), 0.0);
     for (int i = k; i <= NX - k; ++i) {
