@@ -60,11 +60,75 @@ void setSink(Sink sink);
 // warnings and the sink still work.
 void setQuiet(bool quiet);
 
+// The state of a message channel: the warnings recorded, the sink, the
+// quiet switch and the lines held back.  The functions above act on the
+// context in use: the one of the innermost live Scope, else the program's
+// own.  A run owns a context of its own, so that its warnings are its own
+// while other runs share the process.
+class Context {
+public:
+    Context() = default;
+    // A copy (of a run) takes the warnings, the sink and the quiet switch;
+    // it is not in use and holds nothing.
+    Context(const Context& other)
+        : warnings_(other.warnings_), sink_(other.sink_), quiet_(other.quiet_) {}
+    Context& operator=(const Context& other) {
+        warnings_ = other.warnings_;
+        sink_ = other.sink_;
+        quiet_ = other.quiet_;
+        return *this;
+    }
+
+    void console(const std::string& line);
+    void warning(const std::string& text);
+    void error(const std::string& text);
+    std::vector<std::string> takeWarnings();
+    void setSink(Sink sink) { sink_ = std::move(sink); }
+    void setQuiet(bool quiet) { quiet_ = quiet; }
+
+    // The context in use.
+    static Context& current();
+
+private:
+    friend class Scope;
+    friend class ConsoleHold;
+    // Writes the console text of a line (held while holding) to standard
+    // output unless quiet, and to the sink with `toSink`; in a context
+    // installed inside another, the outer one takes it.
+    void print(const std::string& text, bool toSink);
+    // Hands a line to the sink (of the outermost context).
+    void notify(Kind kind, const std::string& text);
+    void writeHeld();
+
+    Context* outer_ = nullptr;
+    std::vector<std::string> warnings_;
+    Sink sink_;
+    bool quiet_ = false;
+    bool holding_ = false;
+    std::vector<std::string> held_;
+};
+
+// Makes `context` the context in use while it lives.  Its lines go out
+// through the context that was in use before (with that one's quiet switch
+// and sink); its warnings and held lines stay its own.  A context already
+// in use stays as it is.
+class Scope {
+public:
+    explicit Scope(Context& context);
+    ~Scope();
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+private:
+    Context* installed_ = nullptr;
+    Context* previous_ = nullptr;
+};
+
 // Holds back the console lines (and the console text of warnings) written
-// while it lives (for a trial that may be rejected, or output to be
-// summarised): release() writes them, drop() forgets them; lines still held
-// at the end of its life are written.  The warnings themselves are still
-// recorded for takeWarnings().
+// to the context in use while it lives (for a trial that may be rejected,
+// or output to be summarised): release() writes them, drop() forgets them;
+// lines still held at the end of its life are written.  The warnings
+// themselves are still recorded for takeWarnings().
 class ConsoleHold {
 public:
     explicit ConsoleHold(bool active);
@@ -75,6 +139,7 @@ public:
     ConsoleHold& operator=(const ConsoleHold&) = delete;
 
 private:
+    Context& context_;
     bool active_;
 };
 

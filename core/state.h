@@ -33,6 +33,9 @@
 #include <cassert>
 #include <cstddef>
 
+// The relations of the flow state, for every routine that works on it.
+#include "gas.h"
+
 namespace quarel {
 
 // Bounds that follow from the storage.

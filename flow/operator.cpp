@@ -56,7 +56,7 @@ FlowConstants MakeFlowConstants(const double& mach, const double& gamma, const d
 }
 
 double FlowConstants::a2(double q2) const {
-    return 1.0 / (mach * mach) + 0.5 * (gamma - 1.0) * (1.0 - q2 - s2);
+    return SoundSpeed2(mach * mach, gamma, q2, s2);
 }
 
 double FlowConstants::density(double q2) const {

@@ -14,6 +14,9 @@ struct GridOptions {
     // the input file; a larger distance with the same lines and growth
     // ratios spreads every line outward (add lines to keep the spacing).
     double farBoundary = 7.0;
+    // Repair a grid that the construction folds (see GridGen); off, to look
+    // at the grid of the construction itself.
+    bool repairFolds = true;
     // Write the listing "grid.out" (WriteGridListing) at the end.
     bool listing = true;
 };
@@ -27,14 +30,12 @@ constexpr double kMinFarBoundary = 7.0, kMaxFarBoundary = 1000.0;
 //   DSGRID [in,out] user ratios at stations 1,4,6,7,8,10,13 in, the other
 //                six computed
 // Writes xg, yg for i = 0..NX, j = 1..NY (NX = npa + 2k) and, unless the
-// options say not, the listing "grid.out" into the current directory.  A
-// grid whose lines cross because the interpolation between the station
-// columns overshoots is repaired by
-// a monotone interpolation of the lines concerned (a console line says how
-// many cells were folded); every other grid is left as constructed.
-// Returns the number of fault reports of the interpolation, plus one when
-// the grid is still folded (0 for a sound grid).
-//   options [in] the distance of the far boundary
+// options say not, the listing "grid.out" into the current directory.  A grid whose lines cross
+// because the interpolation between the station columns overshoots is repaired by a monotone
+// interpolation of the lines concerned (a console line says how many cells were folded); every
+// other grid is left as constructed. Returns the number of fault reports of the interpolation, plus
+// one when the grid is still folded (0 for a sound grid).
+//   options [in] the distance of the far boundary, the repair
 int GridGen(const int& NY, const int& k, const int& npa, const double& x0, GrowthRatios& DSGRID,
             const GridOptions& options);
 
@@ -43,11 +44,6 @@ int GridGen(const int& NY, const int& k, const int& npa, const double& x0, Growt
 // warning.
 //   NX, NY [in]
 void WriteGridListing(const int& NX, const int& NY);
-
-// Switches the repair of folded grids in GridGen on (the default) or off,
-// to look at the grid of the construction itself.
-//   on [in]
-void SetGridRepair(const bool& on);
 
 // Counts the cells of the grid in xg, yg that are turned over or
 // degenerate.  i runs clockwise round the section and j outward, so every

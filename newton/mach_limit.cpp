@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "SRV11.h"
+#include "gas.h"
 
 namespace quarel {
 
@@ -17,13 +18,11 @@ namespace {
 //   NY, k, NX, mach, gamma, s2 [in]; m [out]
 double FaceMachNumbers(const int& NY, const int& k, const int& NX, const double& mach,
                        const double& gamma, const double& s2, GridArray& m) {
-    const double ainf2 = mach > 0.0 ? 1.0 / (mach * mach) : 0.0;
-    const double h = 0.5 * (gamma - 1.0);
     double largest = 0.0;
     auto take = [&](int i, int j, double q2) {
         double v = 0.0;
         if (mach > 0.0) {
-            const double a2 = ainf2 + h * (1.0 - q2 - s2);
+            const double a2 = SoundSpeed2(mach * mach, gamma, q2, s2);
             v = a2 > 0.0 ? std::sqrt(std::fmax(q2, 0.0) / a2) : HUGE_VAL;
         }
         m(i, j) = v;

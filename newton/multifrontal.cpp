@@ -47,24 +47,62 @@ int MultifrontalLu::Threads() const {
     return std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
 }
 
+struct MultifrontalLu::Tree {
+    explicit Tree(const Dissection& dissection) : d(dissection) {}
+    const Dissection& d;
+    int n = 0, blocks = 0;
+    std::vector<int> pos;                 // position of each row in the order
+    std::vector<int> blockOf, low;        // block of each position; first block of each subtree
+    std::vector<std::vector<int>> kids;   // blocks directly below each block
+    std::vector<std::vector<int>> bound;  // boundary of each block, ascending
+
+    // The place of position q in the front of block t.
+    int local(int t, int q) const {
+        const int f = d.blocks[t].first, l = d.blocks[t].last;
+        if (q >= f && q < l) return q - f;
+        const auto it = std::lower_bound(bound[t].begin(), bound[t].end(), q);
+        return (l - f) + static_cast<int>(it - bound[t].begin());
+    }
+};
+
 bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
     n_ = 0;
     fronts_.clear();
     subtrees_.clear();
     factorSize_ = 0;
+    Tree tree(d);
+    size_t offset = 0, pivots = 0;
+    if (!ReadBlocks(a, d, tree) || !FindBoundaries(a, d, tree) ||
+        !LayOutFronts(tree, offset, pivots))
+        return false;
+    SplitSubtrees(tree);
+    PlaceEntries(a, tree);
+    n_ = a.n;
+    order_ = d.order;
+    factorSize_ = offset;
+    Allocate(offset, pivots);
+    return true;
+}
+
+// The order must be a permutation, and the blocks consecutive, covering the
+// order, each below its parent; low[t] is the first block of the subtree of
+// t (the subtrees are consecutive).
+bool MultifrontalLu::ReadBlocks(const SparseRows& a, const Dissection& d, Tree& tree) {
     const int n = a.n;
     const int blocks = static_cast<int>(d.blocks.size());
+    tree.n = n;
+    tree.blocks = blocks;
     if (static_cast<int>(d.order.size()) != n) return false;
-    std::vector<int> pos(n, -1);
+    std::vector<int>& pos = tree.pos;
+    pos.assign(n, -1);
     for (int q = 0; q < n; ++q) {
         const int r = d.order[q];
         if (r < 0 || r >= n || pos[r] >= 0) return false;
         pos[r] = q;
     }
-    // Blocks: consecutive, covering the order, each below its parent; low[t]
-    // is the first block of the subtree of t (the subtrees are consecutive).
-    std::vector<int> blockOf(n, -1), low(blocks);
-    std::vector<std::vector<int>> kids(blocks);
+    tree.blockOf.assign(n, -1);
+    tree.low.assign(blocks, 0);
+    tree.kids.assign(blocks, {});
     int next = 0;
     for (int t = 0; t < blocks; ++t) {
         const DissectionBlock& b = d.blocks[t];
@@ -72,27 +110,29 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
             b.parent >= blocks || (b.parent >= 0 && b.parent <= t))
             return false;
         next = b.last;
-        for (int q = b.first; q < b.last; ++q) blockOf[q] = t;
-        if (b.parent >= 0) kids[b.parent].push_back(t);
+        for (int q = b.first; q < b.last; ++q) tree.blockOf[q] = t;
+        if (b.parent >= 0) tree.kids[b.parent].push_back(t);
     }
     if (next != n) return false;
     for (int t = 0; t < blocks; ++t) {
-        low[t] = t;
-        for (int c : kids[t]) low[t] = std::min(low[t], low[c]);
+        tree.low[t] = t;
+        for (int c : tree.kids[t]) tree.low[t] = std::min(tree.low[t], tree.low[c]);
     }
+    return true;
+}
 
+// Boundaries: the later positions coupled to a block's rows or to the
+// boundaries of the blocks below it.  An earlier position must lie in the
+// block's own subtree, and a child's boundary must lie in the block or in
+// its boundary, or the blocks do not dissect the matrix.
+bool MultifrontalLu::FindBoundaries(const SparseRows& a, const Dissection& d, Tree& tree) {
     std::vector<int> adjStart, adj;
     Couplings(a, adjStart, adj);
-
-    // Boundaries: the later positions coupled to a block's rows or to the
-    // boundaries of the blocks below it.  An earlier position must lie in
-    // the block's own subtree, and a child's boundary must lie in the block
-    // or in its boundary, or the blocks do not dissect the matrix.
-    std::vector<std::vector<int>> bound(blocks);
-    std::vector<int> mark(n, -1);
-    for (int t = 0; t < blocks; ++t) {
+    tree.bound.assign(tree.blocks, {});
+    std::vector<int> mark(tree.n, -1);
+    for (int t = 0; t < tree.blocks; ++t) {
         const int f = d.blocks[t].first, l = d.blocks[t].last;
-        std::vector<int>& B = bound[t];
+        std::vector<int>& B = tree.bound[t];
         bool ok = true;
         auto add = [&](int q) {
             if (q >= l) {
@@ -100,47 +140,49 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
                     mark[q] = t;
                     B.push_back(q);
                 }
-            } else if (q < f && (blockOf[q] < low[t] || blockOf[q] >= t)) {
+            } else if (q < f && (tree.blockOf[q] < tree.low[t] || tree.blockOf[q] >= t)) {
                 ok = false;
             }
         };
         for (int q = f; q < l; ++q) {
             const int r = d.order[q];
-            for (int e = adjStart[r]; e < adjStart[r + 1]; ++e) add(pos[adj[e]]);
+            for (int e = adjStart[r]; e < adjStart[r + 1]; ++e) add(tree.pos[adj[e]]);
         }
-        for (int c : kids[t])
-            for (int q : bound[c]) {
+        for (int c : tree.kids[t])
+            for (int q : tree.bound[c]) {
                 if (q < f) ok = false;
                 add(q);
             }
         if (!ok) return false;
         std::sort(B.begin(), B.end());
     }
+    return true;
+}
 
-    // Fronts, their places in the parent's front, storage.
+// Fronts, their places in the parent's front, storage: offset [out] the
+// size of the factors, pivots [out] the number of pivots.
+bool MultifrontalLu::LayOutFronts(const Tree& tree, size_t& offset, size_t& pivots) {
+    const Dissection& d = tree.d;
+    const int blocks = tree.blocks;
     fronts_.resize(blocks);
     boundary_.clear();
     map_.clear();
-    auto local = [&](int t, int q) {
-        const int f = d.blocks[t].first, l = d.blocks[t].last;
-        if (q >= f && q < l) return q - f;
-        const auto it = std::lower_bound(bound[t].begin(), bound[t].end(), q);
-        return (l - f) + static_cast<int>(it - bound[t].begin());
-    };
-    size_t offset = 0, pivots = 0;
+    offset = 0;
+    pivots = 0;
     largestFront_ = 0;
     stackSize_ = 0;
     size_t stack = 0;
     std::vector<size_t> pending;  // Schur complement sizes of the blocks not yet assembled
     for (int t = 0; t < blocks; ++t) {
         Front& F = fronts_[t];
+        const std::vector<int>& bound = tree.bound[t];
         F.first = d.blocks[t].first;
         F.pivots = d.blocks[t].last - d.blocks[t].first;
-        F.boundary = static_cast<int>(bound[t].size());
+        F.boundary = static_cast<int>(bound.size());
         F.boundaryStart = static_cast<int>(boundary_.size());
-        boundary_.insert(boundary_.end(), bound[t].begin(), bound[t].end());
-        F.children = static_cast<int>(kids[t].size());
-        F.subtreeFirst = low[t];
+        boundary_.insert(boundary_.end(), bound.begin(), bound.end());
+        F.children = static_cast<int>(tree.kids[t].size());
+        F.subtreeFirst = tree.low[t];
         const size_t p = F.pivots, b = F.boundary;
         F.lu = offset;
         F.upper = F.lu + p * p;
@@ -150,7 +192,7 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
         pivots += p;
         largestFront_ = std::max(largestFront_, (p + b) * (p + b));
         // The children's Schur complements are the last ones pending.
-        for (size_t c = 0; c < kids[t].size(); ++c) {
+        for (size_t c = 0; c < tree.kids[t].size(); ++c) {
             if (pending.empty()) return false;
             stack -= pending.back();
             pending.pop_back();
@@ -161,23 +203,29 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
         const int parent = d.blocks[t].parent;
         F.mapStart = static_cast<int>(map_.size());
         if (parent >= 0)
-            for (int q : bound[t]) map_.push_back(local(parent, q));
+            for (int q : bound) map_.push_back(tree.local(parent, q));
     }
     // The subtrees of a block's children must come one after the other,
     // right before it: its last child is the block before it, and each
     // child before that ends where the next one's subtree begins.
     for (int t = 0; t < blocks; ++t) {
         int child = t - 1;
-        for (auto c = kids[t].rbegin(); c != kids[t].rend(); ++c) {
+        for (auto c = tree.kids[t].rbegin(); c != tree.kids[t].rend(); ++c) {
             if (*c != child) return false;
-            child = low[child] - 1;
+            child = tree.low[child] - 1;
         }
-        if (child != low[t] - 1) return false;
+        if (child != tree.low[t] - 1) return false;
     }
+    return true;
+}
 
-    // Subtrees for the threads: the largest one (by the work of its fronts)
-    // is split into its children's until there are enough; the blocks it
-    // was split at form the top part.
+// Subtrees for the threads: the largest one (by the work of its fronts) is
+// split into its children's until there are enough; the blocks it was
+// split at form the top part.
+void MultifrontalLu::SplitSubtrees(const Tree& tree) {
+    const Dissection& d = tree.d;
+    const int blocks = tree.blocks;
+    const auto& kids = tree.kids;
     std::vector<double> work(blocks);
     std::vector<int> cut;
     for (int t = 0; t < blocks; ++t) {
@@ -196,17 +244,19 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
         cut.insert(cut.end(), kids[t].begin(), kids[t].end());
     }
     std::sort(cut.begin(), cut.end());
+    auto schur = [&](int t) {
+        return static_cast<size_t>(fronts_[t].boundary) * fronts_[t].boundary;
+    };
     for (int root : cut) {
         Subtree s;
-        s.first = low[root];
+        s.first = tree.low[root];
         s.last = root;
         s.end = d.blocks[root].last;
         size_t stack = 0;
         for (int t = s.first; t <= s.last; ++t) {
             subtreeOf_[t] = static_cast<int>(subtrees_.size());
-            for (int c : kids[t])
-                stack -= static_cast<size_t>(fronts_[c].boundary) * fronts_[c].boundary;
-            stack += static_cast<size_t>(fronts_[t].boundary) * fronts_[t].boundary;
+            for (int c : kids[t]) stack -= schur(c);
+            stack += schur(t);
             s.stack = std::max(s.stack, stack);
         }
         subtrees_.push_back(s);
@@ -214,7 +264,7 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
     // The top part keeps its own stack; a subtree's root leaves its Schur
     // complement at the start of the subtree's.
     stackSize_ = 0;
-    stack = 0;
+    size_t stack = 0;
     units_.clear();
     for (int t = 0; t < blocks;) {
         const int s = subtreeOf_[t];
@@ -224,20 +274,23 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
             continue;
         }
         for (int c : kids[t])
-            if (subtreeOf_[c] < 0)
-                stack -= static_cast<size_t>(fronts_[c].boundary) * fronts_[c].boundary;
-        stack += static_cast<size_t>(fronts_[t].boundary) * fronts_[t].boundary;
+            if (subtreeOf_[c] < 0) stack -= schur(c);
+        stack += schur(t);
         stackSize_ = std::max(stackSize_, stack);
         units_.push_back(t++);
     }
+}
 
-    // Matrix entries: each into the front of the block of its
-    // first-eliminated index.
+// Matrix entries: each into the front of the block of its first-eliminated
+// index.
+void MultifrontalLu::PlaceEntries(const SparseRows& a, const Tree& tree) {
+    const int n = tree.n, blocks = tree.blocks;
+    const std::vector<int>& pos = tree.pos;
     std::vector<int> count(blocks + 1, 0);
     std::vector<int> owner(a.start[n]);
     for (int r = 0; r < n; ++r)
         for (int e = a.start[r]; e < a.start[r + 1]; ++e) {
-            owner[e] = blockOf[std::min(pos[r], pos[a.col[e]])];
+            owner[e] = tree.blockOf[std::min(pos[r], pos[a.col[e]])];
             ++count[owner[e] + 1];
         }
     for (int t = 0; t < blocks; ++t) count[t + 1] += count[t];
@@ -253,18 +306,18 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
             const size_t nf = static_cast<size_t>(fronts_[t].pivots) + fronts_[t].boundary;
             const int k = count[t]++;
             entry_[k] = e;
-            local_[k] = static_cast<size_t>(local(t, pos[r])) +
-                        static_cast<size_t>(local(t, pos[a.col[e]])) * nf;
+            local_[k] = static_cast<size_t>(tree.local(t, pos[r])) +
+                        static_cast<size_t>(tree.local(t, pos[a.col[e]])) * nf;
         }
+}
 
-    n_ = n;
-    order_ = d.order;
-    factorSize_ = offset;
+// The factors and the work arrays of the factorisation and the solve.
+void MultifrontalLu::Allocate(size_t offset, size_t pivots) {
     factors_.assign(offset, 0.0);
     pivot_.assign(pivots, 0);
     front_.assign(largestFront_, 0.0);
     stack_.assign(stackSize_, 0.0);
-    w_.assign(n, 0.0);
+    w_.assign(n_, 0.0);
     size_t widest = 0;
     for (const Front& F : fronts_) widest = std::max<size_t>(widest, F.boundary);
     t_.assign(widest, 0.0);
@@ -273,7 +326,6 @@ bool MultifrontalLu::Analyse(const SparseRows& a, const Dissection& d) {
     for (size_t s = 0; s < subtrees_.size(); ++s) subtreeStack_[s].assign(subtrees_[s].stack, 0.0);
     frontWork_.clear();
     solveWork_.clear();
-    return true;
 }
 
 bool MultifrontalLu::Factor(const SparseRows& a) {

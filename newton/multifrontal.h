@@ -72,6 +72,16 @@ private:
         int end = 0;              // positions below it: < end
         size_t stack = 0;         // the most entries of its pending Schur complements
     };
+    // The block tree of a dissection as the analysis checks and uses it.
+    struct Tree;
+    // The phases of Analyse; each returns false when the dissection does
+    // not fit the matrix.
+    static bool ReadBlocks(const SparseRows& a, const Dissection& d, Tree& tree);
+    static bool FindBoundaries(const SparseRows& a, const Dissection& d, Tree& tree);
+    bool LayOutFronts(const Tree& tree, size_t& offset, size_t& pivots);
+    void SplitSubtrees(const Tree& tree);
+    void PlaceEntries(const SparseRows& a, const Tree& tree);
+    void Allocate(size_t offset, size_t pivots);
     // Factors block t: W [out] its frontal matrix; the Schur complements of
     // its children are popped from stack [in,out] at top [in,out] (or taken
     // from their subtree's stack) and its own pushed.

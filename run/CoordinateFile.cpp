@@ -226,92 +226,105 @@ CoordinateLayout RecogniseCoordinates(const std::string& text) {
     return CoordinateLayout::None;
 }
 
-Section ReadSection(const std::string& text, const std::string& fileName) {
-    Section sec;
-    std::vector<Row> rows;
-    int bad = 0;
-    if (!parse(text, sec.name, rows, bad)) {
-        throw FileError(where(fileName, bad) +
-                        "a coordinate line holds two finite numbers, x and y (this line holds "
-                        "something else).");
-    }
-    if (sec.name.empty()) sec.name = fileName;
-    // Upper and lower surface, each from the leading edge to the trailing
-    // edge.
+namespace {
+
+// Upper and lower surface, each from the leading edge to the trailing edge.
+struct Surfaces {
     std::vector<double> ux, uy, lx, ly;
-    if (twoBlocks(rows)) {
-        const size_t nu = static_cast<size_t>(rows[0].a), nl = static_cast<size_t>(rows[0].b);
-        if (nu < 2 || nl < 2)
-            throw FileError(where(fileName, rows[0].line) + "a surface needs 2 points.");
-        for (size_t m = 1; m <= nu; ++m) ux.push_back(rows[m].a), uy.push_back(rows[m].b);
-        for (size_t m = nu + 1; m <= nu + nl; ++m) lx.push_back(rows[m].a), ly.push_back(rows[m].b);
+};
+
+// The surfaces of a list of points round the section (from either
+// trailing edge, or both surfaces from the leading edge one after the
+// other).
+Surfaces splitPointList(const std::vector<Row>& rows, const std::string& fileName,
+                        std::vector<std::string>& notes) {
+    // A first line of two whole numbers whose sum misses the number of
+    // points that follow: point counts that do not match.
+    if (rows.size() > 1 && isCount(rows[0].a) && isCount(rows[0].b) && rows[1].a < rows[0].a &&
+        rows[1].a <= 1.0) {
+        throw FileError(where(fileName, rows[0].line) + "the point counts " +
+                        std::to_string(static_cast<long>(rows[0].a)) + " and " +
+                        std::to_string(static_cast<long>(rows[0].b)) + " add up to " +
+                        std::to_string(static_cast<long>(rows[0].a + rows[0].b)) + ", but " +
+                        std::to_string(rows.size() - 1) + " points follow.");
+    }
+    if (rows.size() < 5)
+        throw FileError(where(fileName, 0) + "a section needs at least 5 points, this file has " +
+                        std::to_string(rows.size()) + ".");
+    Surfaces s;
+    // The leading edge is the point of smallest x.
+    size_t le = 0;
+    for (size_t m = 1; m < rows.size(); ++m)
+        if (rows[m].a < rows[le].a) le = m;
+    if (le == 0 || le == rows.size() - 1) {
+        // The list starts (or ends) at the leading edge: two surfaces from
+        // the leading edge, one after the other.
+        size_t split = 0;
+        for (size_t m = 1; m + 1 < rows.size(); ++m)
+            if (rows[m + 1].a < rows[m].a && split == 0) split = m + 1;
+        if (le != 0 || split == 0)
+            throw FileError(where(fileName, rows[le].line) +
+                            "the points do not go round the section: expected the trailing "
+                            "edge, one surface to the leading edge and the other back.");
+        for (size_t m = 0; m < split; ++m) s.ux.push_back(rows[m].a), s.uy.push_back(rows[m].b);
+        for (size_t m = split; m < rows.size(); ++m)
+            s.lx.push_back(rows[m].a), s.ly.push_back(rows[m].b);
+        notes.push_back(
+            "The surfaces were given one after the other from the leading edge; "
+            "they were joined round the leading edge.");
     } else {
-        // A first line of two whole numbers whose sum misses the number of
-        // points that follow: point counts that do not match.
-        if (rows.size() > 1 && isCount(rows[0].a) && isCount(rows[0].b) && rows[1].a < rows[0].a &&
-            rows[1].a <= 1.0) {
-            throw FileError(where(fileName, rows[0].line) + "the point counts " +
-                            std::to_string(static_cast<long>(rows[0].a)) + " and " +
-                            std::to_string(static_cast<long>(rows[0].b)) + " add up to " +
-                            std::to_string(static_cast<long>(rows[0].a + rows[0].b)) + ", but " +
-                            std::to_string(rows.size() - 1) + " points follow.");
-        }
-        if (rows.size() < 5)
-            throw FileError(where(fileName, 0) +
-                            "a section needs at least 5 points, this file has " +
-                            std::to_string(rows.size()) + ".");
-        // The leading edge is the point of smallest x.
-        size_t le = 0;
-        for (size_t m = 1; m < rows.size(); ++m)
-            if (rows[m].a < rows[le].a) le = m;
-        if (le == 0 || le == rows.size() - 1) {
-            // The list starts (or ends) at the leading edge: two surfaces
-            // from the leading edge, one after the other.
-            size_t split = 0;
-            for (size_t m = 1; m + 1 < rows.size(); ++m)
-                if (rows[m + 1].a < rows[m].a && split == 0) split = m + 1;
-            if (le != 0 || split == 0)
-                throw FileError(where(fileName, rows[le].line) +
-                                "the points do not go round the section: expected the trailing "
-                                "edge, one surface to the leading edge and the other back.");
-            for (size_t m = 0; m < split; ++m) ux.push_back(rows[m].a), uy.push_back(rows[m].b);
-            for (size_t m = split; m < rows.size(); ++m)
-                lx.push_back(rows[m].a), ly.push_back(rows[m].b);
-            sec.notes.push_back(
-                "The surfaces were given one after the other from the leading edge; "
-                "they were joined round the leading edge.");
-        } else {
-            for (size_t m = le + 1; m-- > 0;) ux.push_back(rows[m].a), uy.push_back(rows[m].b);
-            for (size_t m = le; m < rows.size(); ++m)
-                lx.push_back(rows[m].a), ly.push_back(rows[m].b);
-        }
+        for (size_t m = le + 1; m-- > 0;) s.ux.push_back(rows[m].a), s.uy.push_back(rows[m].b);
+        for (size_t m = le; m < rows.size(); ++m)
+            s.lx.push_back(rows[m].a), s.ly.push_back(rows[m].b);
     }
-    // Which surface is the upper one: the larger mean ordinate.
+    return s;
+}
+
+// The surfaces of the rows: two blocks after their point counts, or a
+// list of points.
+Surfaces splitSurfaces(const std::vector<Row>& rows, const std::string& fileName,
+                       std::vector<std::string>& notes) {
+    if (!twoBlocks(rows)) return splitPointList(rows, fileName, notes);
+    Surfaces s;
+    const size_t nu = static_cast<size_t>(rows[0].a), nl = static_cast<size_t>(rows[0].b);
+    if (nu < 2 || nl < 2)
+        throw FileError(where(fileName, rows[0].line) + "a surface needs 2 points.");
+    for (size_t m = 1; m <= nu; ++m) s.ux.push_back(rows[m].a), s.uy.push_back(rows[m].b);
+    for (size_t m = nu + 1; m <= nu + nl; ++m) s.lx.push_back(rows[m].a), s.ly.push_back(rows[m].b);
+    return s;
+}
+
+// The upper surface is the one of the larger mean ordinate; each surface
+// must run from the leading edge downstream.
+void orderSurfaces(Surfaces& s, const std::string& fileName, std::vector<std::string>& notes) {
     auto mean = [](const std::vector<double>& v) {
-        double s = 0.0;
-        for (double a : v) s += a;
-        return s / static_cast<double>(v.size());
+        double sum = 0.0;
+        for (double a : v) sum += a;
+        return sum / static_cast<double>(v.size());
     };
-    if (mean(uy) < mean(ly)) {
-        std::swap(ux, lx);
-        std::swap(uy, ly);
-        sec.notes.push_back(
-            "The points ran round the lower surface first; their order was reversed.");
+    if (mean(s.uy) < mean(s.ly)) {
+        std::swap(s.ux, s.lx);
+        std::swap(s.uy, s.ly);
+        notes.push_back("The points ran round the lower surface first; their order was reversed.");
     }
-    // Each surface must run from the leading edge downstream.
-    for (const std::vector<double>* s : {&ux, &lx}) {
-        for (size_t m = 1; m < s->size(); ++m) {
-            if ((*s)[m] < (*s)[m - 1] - 1e-12 * std::fabs((*s).back() - (*s).front())) {
-                char x[32];
-                std::snprintf(x, sizeof x, "%.6g", (*s)[m - 1]);
-                throw FileError(where(fileName, 0) + "the " + (s == &ux ? "upper" : "lower") +
-                                " surface turns back at x = " + x +
+    for (const std::vector<double>* x : {&s.ux, &s.lx}) {
+        for (size_t m = 1; m < x->size(); ++m) {
+            if ((*x)[m] < (*x)[m - 1] - 1e-12 * std::fabs((*x).back() - (*x).front())) {
+                char b[32];
+                std::snprintf(b, sizeof b, "%.6g", (*x)[m - 1]);
+                throw FileError(where(fileName, 0) + "the " + (x == &s.ux ? "upper" : "lower") +
+                                " surface turns back at x = " + b +
                                 ": x must fall from the trailing edge to the leading edge and "
                                 "rise again.");
             }
         }
     }
-    // Shared leading edge; duplicates dropped.
+}
+
+// Drops repeated points and gives both surfaces one leading-edge point.
+// Returns the chord.
+double joinLeadingEdge(Surfaces& s, const std::string& fileName, std::vector<std::string>& notes) {
+    std::vector<double>&ux = s.ux, &uy = s.uy, &lx = s.lx, &ly = s.ly;
     const double chord = std::max(ux.back(), lx.back()) - std::min(ux.front(), lx.front());
     if (!(chord > 0.0)) throw FileError(where(fileName, 0) + "the section has no chord.");
     const double tiny = 1e-9 * chord;
@@ -341,13 +354,18 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
             ly.insert(ly.begin(), uy[0]);
         }
     }
-    if (dropped > 0)
-        sec.notes.push_back(std::to_string(dropped) + " repeated point(s) were dropped.");
+    if (dropped > 0) notes.push_back(std::to_string(dropped) + " repeated point(s) were dropped.");
     if (ux.size() < 3 || lx.size() < 3)
         throw FileError(where(fileName, 0) + "each surface needs at least 3 distinct points.");
+    return chord;
+}
 
-    // An open (blunt) trailing edge is closed by shearing each surface
-    // linearly from the leading edge, so that both end at the midpoint.
+// An open (blunt) trailing edge is closed by shearing each surface
+// linearly from the leading edge, so that both end at the midpoint.
+void closeTrailingEdge(Surfaces& s, double chord, const std::string& fileName,
+                       std::vector<std::string>& notes) {
+    std::vector<double>&ux = s.ux, &uy = s.uy, &lx = s.lx, &ly = s.ly;
+    const double tiny = 1e-9 * chord;
     const double gap = std::hypot(ux.back() - lx.back(), uy.back() - ly.back());
     if (gap > kMaxTrailingGap * chord) {
         // Shearing a wide gap shut would analyse another section (a file
@@ -359,31 +377,47 @@ Section ReadSection(const std::string& text, const std::string& fileName) {
                       100.0 * gap / chord, ux.back(), lx.back(), 100.0 * kMaxTrailingGap);
         throw FileError(where(fileName, 0) + b);
     }
-    if (gap > tiny) {
-        const double xm = 0.5 * (ux.back() + lx.back()), ym = 0.5 * (uy.back() + ly.back());
-        for (auto* s : {&ux, &lx}) {
-            std::vector<double>& x = *s;
-            std::vector<double>& y = s == &ux ? uy : ly;
-            const double x0 = x.front(), dx = x.back() - x0;
-            const double ex = xm - x.back(), ey = ym - y.back();
-            for (size_t m = 1; m < x.size(); ++m) {
-                const double f = (x[m] - x0) / dx;
-                x[m] += f * ex;
-                y[m] += f * ey;
-            }
+    if (!(gap > tiny)) return;
+    const double xm = 0.5 * (ux.back() + lx.back()), ym = 0.5 * (uy.back() + ly.back());
+    for (auto* side : {&ux, &lx}) {
+        std::vector<double>& x = *side;
+        std::vector<double>& y = side == &ux ? uy : ly;
+        const double x0 = x.front(), dx = x.back() - x0;
+        const double ex = xm - x.back(), ey = ym - y.back();
+        for (size_t m = 1; m < x.size(); ++m) {
+            const double f = (x[m] - x0) / dx;
+            x[m] += f * ex;
+            y[m] += f * ey;
         }
-        char b[160];
-        std::snprintf(b, sizeof b,
-                      "The trailing edge was open (gap %.3g %% of the chord); each surface was "
-                      "sheared linearly to close it at its midpoint.",
-                      100.0 * gap / chord);
-        sec.notes.push_back(b);
     }
+    char b[160];
+    std::snprintf(b, sizeof b,
+                  "The trailing edge was open (gap %.3g %% of the chord); each surface was "
+                  "sheared linearly to close it at its midpoint.",
+                  100.0 * gap / chord);
+    notes.push_back(b);
+}
 
+}  // namespace
+
+Section ReadSection(const std::string& text, const std::string& fileName) {
+    Section sec;
+    std::vector<Row> rows;
+    int bad = 0;
+    if (!parse(text, sec.name, rows, bad)) {
+        throw FileError(where(fileName, bad) +
+                        "a coordinate line holds two finite numbers, x and y (this line holds "
+                        "something else).");
+    }
+    if (sec.name.empty()) sec.name = fileName;
+    Surfaces s = splitSurfaces(rows, fileName, sec.notes);
+    orderSurfaces(s, fileName, sec.notes);
+    const double chord = joinLeadingEdge(s, fileName, sec.notes);
+    closeTrailingEdge(s, chord, fileName, sec.notes);
     // At most kMaxContour points: both surfaces resampled alike.
-    fitSurfaces(ux, uy, lx, ly, sec.notes, fileName);
-    for (size_t m = ux.size(); m-- > 0;) sec.x.push_back(ux[m]), sec.y.push_back(uy[m]);
-    for (size_t m = 1; m < lx.size(); ++m) sec.x.push_back(lx[m]), sec.y.push_back(ly[m]);
+    fitSurfaces(s.ux, s.uy, s.lx, s.ly, sec.notes, fileName);
+    for (size_t m = s.ux.size(); m-- > 0;) sec.x.push_back(s.ux[m]), sec.y.push_back(s.uy[m]);
+    for (size_t m = 1; m < s.lx.size(); ++m) sec.x.push_back(s.lx[m]), sec.y.push_back(s.ly[m]);
     return sec;
 }
 

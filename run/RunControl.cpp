@@ -40,7 +40,7 @@ constexpr double kReportedRotation = 0.01;
 }  // namespace
 
 void RunControl::takeWarnings() {
-    for (std::string& w : msg::takeWarnings()) warnings_.push_back(std::move(w));
+    for (std::string& w : messages_.takeWarnings()) warnings_.push_back(std::move(w));
 }
 
 // ---------------------------------------------------------------------------
@@ -89,6 +89,7 @@ JobParameters ReadInputFile(const std::string& path, std::string& title) {
 }
 
 void RunControl::open(const std::string& path, const JobParameters* templ) {
+    const msg::Scope scope(messages_);
     JobFiles files = JobFiles::forInput(path);
     msg::console("File=" + path);
 
@@ -200,7 +201,7 @@ void RunControl::generateGrid() {
     GridGen(level_.NY, level_.k, level_.npa, design.x0, job.DSGRID, options);
     writeListing();
     foldedCells_ = FoldedCells(level_.NX, level_.NY, foldedI_, foldedJ_);
-    std::vector<std::string> w = msg::takeWarnings();
+    std::vector<std::string> w = messages_.takeWarnings();
     std::vector<std::string> faults, others;
     for (std::string& t : w) (t.find("***") != std::string::npos ? faults : others).push_back(t);
     if (faults.size() > 1) {
@@ -270,6 +271,7 @@ void RunControl::startFromRestart(const Snapshot& saved) {
 }
 
 void RunControl::gridCalculation() {
+    const msg::Scope scope(messages_);
     warnings_.clear();
     if (!fileOpen()) throw ParameterError("There's no open DATA file.");
     // Every check comes before the first array is touched.
@@ -307,11 +309,7 @@ void RunControl::gridCalculation() {
     const int NX = level_.NX, NY = level_.NY, k = level_.k;
 
     // 6. No transpiration on a new grid.
-    for (int i = 0; i <= NX; ++i) {
-        vfx(i) = 0.0;
-        vdu(i) = 0.0;
-        design.dyCorr[static_cast<size_t>(i)] = 0.0;
-    }
+    ClearTranspiration(NX, design.dyCorr);
 
     // 7. Surface distribution and grid.
     const double divisor = flow_.ordinateDivisor();
@@ -333,12 +331,7 @@ void RunControl::gridCalculation() {
         }
     }
     warmStarted_ = sameGrid;
-    for (int j = 1; j <= NY; ++j) {
-        for (int i = 0; i <= NX; ++i) {
-            xgs(i, j) = xg(i, j);
-            ygs(i, j) = yg(i, j);
-        }
-    }
+    SaveFineGrid(NX, NY);
     design.yBody0.assign(static_cast<size_t>(NX - 2 * k + 1), 0.0);
     design.xBody0.assign(design.yBody0.size(), 0.0);
     for (int i = k; i <= NX - k; ++i) {
@@ -386,6 +379,7 @@ void RunControl::gridCalculation() {
 // ---------------------------------------------------------------------------
 
 RunControl::CalcOutcome RunControl::calculate() {
+    const msg::Scope scope(messages_);
     if (!fileOpen()) return CalcOutcome::NoFile;
     ValidateViscous(job.viscous);
     // The design does not take the displacement thickness out of the

@@ -19,6 +19,7 @@
 #include "JobFiles.h"
 #include "JobParameters.h"
 #include "RunDriver.h"
+#include "message.h"
 
 namespace quarel {
 
@@ -237,6 +238,8 @@ private:
     IterationLog log_;
     RunStatus status_;
     std::vector<std::string> warnings_;
+    // The run's own message channel: its warnings are its own.
+    msg::Context messages_;
     RunStage stage_ = RunStage::Closed;
     int saveCounter_ = 0;
     bool warmStart_ = false, warmStarted_ = false;

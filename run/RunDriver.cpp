@@ -117,6 +117,23 @@ void RestoreFineGrid(const GridLevel& level) {
     }
 }
 
+void SaveFineGrid(int NX, int NY) {
+    for (int j = 1; j <= NY; ++j) {
+        for (int i = 0; i <= NX; ++i) {
+            xgs(i, j) = xg(i, j);
+            ygs(i, j) = yg(i, j);
+        }
+    }
+}
+
+void ClearTranspiration(int NX, std::vector<double>& dy) {
+    for (int i = 0; i <= NX; ++i) {
+        vfx(i) = 0.0;
+        vdu(i) = 0.0;
+        dy[static_cast<size_t>(i)] = 0.0;
+    }
+}
+
 void RunDriver::prepareLevel(const FreeStream& flow) {
     const int NX = level_.NX, NY = level_.NY, step = level_.gridStep;
     for (int j = 1; j <= NY; ++j) {

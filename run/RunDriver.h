@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "FreeStream.h"
 #include "GridLevel.h"
@@ -114,6 +115,11 @@ NewtonProblem NewtonProblemOf(const GridLevel& level, const FreeStream& flow,
 // Copies the saved fine grid (xgs, ygs) back into xg, yg for every node of
 // the fine grid of `level`.
 void RestoreFineGrid(const GridLevel& level);
+// Keeps the grid in xg, yg (i = 0..NX, j = 1..NY) as the fine grid xgs, ygs.
+void SaveFineGrid(int NX, int NY);
+// No transpiration: vfx, vdu and the ordinate corrections dy zero for
+// i = 0..NX.
+void ClearTranspiration(int NX, std::vector<double>& dy);
 
 // Largest |cpf - cps| (each difference in single precision) over the upper
 // design stretch i = k .. designEnd and, when both surfaces are designed,

@@ -19,8 +19,8 @@
 #include "INPT1.h"
 #include "constants.h"
 #include "message.h"
-#include "quarel_job.h"
 #include "metrics.h"
+#include "quarel_job.h"
 #include "splines.h"
 #include "state.h"
 #include "validate.h"
@@ -374,9 +374,8 @@ Nodes copyGrid(const Built& b) {
 }
 
 Nodes constructionGrid(Job job, Built& b) {
-    SetGridRepair(false);
+    job.options.repairFolds = false;
     b = build(job);
-    SetGridRepair(true);
     return copyGrid(b);
 }
 

@@ -71,6 +71,30 @@ std::vector<Level> levels(const std::vector<std::string>& log, size_t from = 0) 
 
 }  // namespace
 
+// A run keeps its own warnings: inside its scope a warning is recorded in
+// its context only, its console text goes out through the outer context
+// (quiet switch and sink) and lines it holds back stay its own.
+TEST(RunControlMessages, AScopedContextKeepsItsWarnings) {
+    std::vector<std::string> seen;
+    msg::takeWarnings();
+    msg::setQuiet(true);
+    msg::setSink([&](msg::Kind, const std::string& text) { seen.push_back(text); });
+    msg::Context run;
+    {
+        const msg::Scope scope(run);
+        const msg::Scope again(run);  // already in use: nothing changes
+        msg::warning("w");
+        msg::ConsoleHold hold(true);
+        msg::console("held");
+        EXPECT_EQ(seen, std::vector<std::string>{"w"});
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{"w", "held"}));
+    EXPECT_TRUE(msg::takeWarnings().empty());
+    EXPECT_EQ(run.takeWarnings(), std::vector<std::string>{"w"});
+    msg::setSink(nullptr);
+    msg::setQuiet(false);
+}
+
 TEST(RunControlOpen, FillsNamesAndPanelAndRefusesWithoutChange) {
     Quiet q;
     ScratchDir dir;
