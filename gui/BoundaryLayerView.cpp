@@ -191,19 +191,7 @@ std::string BoundaryLayerView::plotData() const {
 void BoundaryLayerView::savePlot(const FXString& pngPath) {
     if (!available(*run_)) throw quarel::FileError("There are no boundary-layer results to save.");
     const int W = std::max(canvas_->getWidth(), 400), H = std::max(canvas_->getHeight(), 400);
-    FXPNGImage image(getApp(), NULL, IMAGE_KEEP | IMAGE_SHMI | IMAGE_SHMP, W, H);
-    image.create();
-    {
-        FXDCWindow dc(&image);
-        paint(dc, W, H);
-    }
-    image.restore();
-    FXFileStream stream;
-    bool ok = stream.open(pngPath, FXStreamSave) && image.savePixels(stream);
-    ok = stream.close() && ok;
-    if (!ok)
-        throw quarel::FileError("Cannot write the picture \"" + std::string(pngPath.text()) +
-                                "\".");
+    quarel::draw::savePicture(getApp(), pngPath, W, H, [&](FXDC& dc) { paint(dc, W, H); });
     quarel::WriteTextFile((FXPath::stripExtension(pngPath) + ".csv").text(), plotData(),
                           "boundary-layer table");
 }

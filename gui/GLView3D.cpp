@@ -17,6 +17,7 @@
 #include "constants.h"
 #include "machcolour.h"
 #include "message.h"
+#include "plotdraw.h"
 #include "state.h"
 
 // clang-format off
@@ -299,11 +300,7 @@ void GLView3D::savePicture(const FXString& path) {
         }
     }
     image.restore();
-    FXFileStream stream;
-    bool ok = stream.open(path, FXStreamSave) && image.savePixels(stream);
-    ok = stream.close() && ok;
-    if (!ok)
-        throw quarel::FileError("Cannot write the picture \"" + std::string(path.text()) + "\".");
+    quarel::draw::writePng(image, path);
 }
 
 // ---- Rendering ----------------------------------------------------------------

@@ -534,19 +534,7 @@ void Quarel::savePlot(const FXString& pngPath, int width, int height) {
     if (!rc_.hasResults()) throw quarel::FileError("There is no Cp plot to save yet.");
     const int W = width > 0 ? width : std::max(w_.canvas->getWidth(), 200);
     const int H = height > 0 ? height : std::max(w_.canvas->getHeight(), 150);
-    FXPNGImage image(getApp(), NULL, IMAGE_KEEP | IMAGE_SHMI | IMAGE_SHMP, W, H);
-    image.create();
-    {
-        FXDCWindow dc(&image);
-        paintCpPlot(dc, W, H);
-    }
-    image.restore();
-    FXFileStream stream;
-    bool ok = stream.open(pngPath, FXStreamSave) && image.savePixels(stream);
-    ok = stream.close() && ok;
-    if (!ok)
-        throw quarel::FileError("Cannot write the picture \"" + std::string(pngPath.text()) +
-                                "\".");
+    quarel::draw::savePicture(getApp(), pngPath, W, H, [&](FXDC& dc) { paintCpPlot(dc, W, H); });
     writePlotData((FXPath::stripExtension(pngPath) + ".csv").text());
     // The canvas shows the plot that was saved.
     drawCpPlot();

@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
+
+#include "message.h"
 
 namespace quarel {
 namespace draw {
@@ -131,6 +134,25 @@ void markers(FXDC& dc, const plot::Frame& f, const double* x, const double* y, i
         dc.fillRectangle(static_cast<int>(std::lround(X)) - 2, static_cast<int>(std::lround(Y)) - 2,
                          5, 5);
     }
+}
+
+void writePng(FXPNGImage& image, const FXString& path) {
+    FXFileStream stream;
+    bool ok = stream.open(path, FXStreamSave) && image.savePixels(stream);
+    ok = stream.close() && ok;
+    if (!ok) throw FileError("Cannot write the picture \"" + std::string(path.text()) + "\".");
+}
+
+void savePicture(FXApp* app, const FXString& path, int W, int H,
+                 const std::function<void(FXDC&)>& paint) {
+    FXPNGImage image(app, NULL, IMAGE_KEEP | IMAGE_SHMI | IMAGE_SHMP, W, H);
+    image.create();
+    {
+        FXDCWindow dc(&image);
+        paint(dc);
+    }
+    image.restore();
+    writePng(image, path);
 }
 
 }  // namespace draw

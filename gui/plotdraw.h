@@ -4,6 +4,10 @@
 #pragma once
 
 #include <fx.h>
+// after fx.h, which it needs
+#include <FXPNGImage.h>
+
+#include <functional>
 
 #include "plotmath.h"
 
@@ -29,6 +33,13 @@ void axes(FXDC& dc, FXFont* font, const plot::Frame& f, const char* xTitle, cons
           bool gridLines);
 // A tick label with as few decimals as the step needs.
 FXString tickLabel(double v, double step);
+
+// Paints a W x H picture with `paint` and writes it as the PNG file `path`;
+// throws FileError when the file cannot be written.
+void savePicture(FXApp* app, const FXString& path, int W, int H,
+                 const std::function<void(FXDC&)>& paint);
+// Writes `image` (already painted) as the PNG file `path`, or throws.
+void writePng(FXPNGImage& image, const FXString& path);
 
 }  // namespace draw
 }  // namespace quarel
