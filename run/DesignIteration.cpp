@@ -8,6 +8,7 @@
 
 #include "CGRD1.h"
 #include "FLUX1.h"
+#include "RunDriver.h"
 #include "SOLV1.h"
 #include "constants.h"
 #include "message.h"
@@ -284,11 +285,7 @@ void NewGrid(JobParameters& job, const GridLevel& level, DesignState& design,
         throw refuse("the grid round the new section would fold (" + std::to_string(foldedAfter) +
                      " of " + std::to_string(NX * (NY - 1)) + " cells turned over or degenerate).");
     }
-    for (int j = 1; j <= NY; ++j)
-        for (int i = 0; i <= NX; ++i) {
-            xgs(i, j) = xg(i, j);
-            ygs(i, j) = yg(i, j);
-        }
+    SaveFineGrid(NX, NY);
 }
 
 }  // namespace
@@ -313,11 +310,7 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     const int foldedBefore = FoldedCells(NX, NY, firstI, firstJ);
 
     // 1.
-    for (int i = 0; i <= NX; ++i) {
-        vfx(i) = 0.0;
-        vdu(i) = 0.0;
-        design.dyCorr[static_cast<size_t>(i)] = 0.0;
-    }
+    ClearTranspiration(NX, design.dyCorr);
     TargetSpeeds(job, level, flow, design, results, L);
     DesignRun(job, level, flow, design, status, log, newton, report, L, refuse);
     std::vector<double> yOld;
@@ -325,11 +318,7 @@ void DesignGlobalIteration(JobParameters& job, GridLevel& level, FreeStream& flo
     TurnedContour(level, flow, design, report, yOld);
 
     // 8.
-    for (int i = 0; i <= NX; ++i) {
-        vfx(i) = 0.0;
-        vdu(i) = 0.0;
-        design.dyCorr[static_cast<size_t>(i)] = 0.0;
-    }
+    ClearTranspiration(NX, design.dyCorr);
     // The perturbation of the free stream that the design run left in phi,
     // on the grid it was computed on (still in xgs, ygs).
     for (int j = 1; j <= NY; ++j)
