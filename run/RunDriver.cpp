@@ -7,6 +7,7 @@
 #include "LevelConvergence.h"
 #include "SOLV1.h"
 #include "SRV11.h"
+#include "ViscousCoupling.h"
 #include "constants.h"
 #include "message.h"
 #include "metrics.h"
@@ -16,9 +17,6 @@
 namespace quarel {
 
 namespace {
-
-// Newton steps allowed on one grid level.
-constexpr int kMaxLevelSteps = 50;
 
 // Beyond this surface Mach number the shock in front of it is too strong for
 // an isentropic model: the entropy it would produce is no longer small.
@@ -57,7 +55,10 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
             prepareLevel(flow);
             iterateLevel(job, flow, progress);
             if (level_.isFine()) {
-                if (job.viscous.enabled) coupleBoundaryLayer(job, flow, progress);
+                if (job.viscous.enabled) {
+                    ViscousCoupling coupling(level_, flow, job.viscous);
+                    coupleBoundaryLayer(job, flow, progress, coupling);
+                }
                 postProcess(flow, design);
                 // A viscous lift is not comparable with the coarser level's
                 // inviscid one: no lift-jump check then.
@@ -133,8 +134,8 @@ void RunDriver::prepareLevel(const FreeStream& flow) {
     FarFieldValues(level_.k, level_.NX, level_.NY, flow.cu, flow.su);
 }
 
-void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
-                             const ProgressHook& progress) {
+bool RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
+                             const ProgressHook& progress, int maxSteps, bool quiet) {
     const Tolerances tol = Tolerances::analysis(job.maxResidual);
     const double maxResidual = tol.maxResidual;
     status_.iterCount = 0;
@@ -154,7 +155,7 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     // from the free stream, and its shocks travel furthest.
     const bool startLevel = level_.gridStep > 1 && level_.gridStep == job.Kgrid;
     newton_.beginLevel(NewtonProblemOf(level_, flow, job, tol), startLevel);
-    while (anyStep && !test.converged() && status_.iterCount < kMaxLevelSteps) {
+    while (anyStep && !test.converged() && status_.iterCount < maxSteps) {
         ++status_.iterTotal;
         ++status_.iterCount;
         const StepReport step = newton_.step();
@@ -187,23 +188,24 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
                 stall.reset();
                 continue;
             }
-            msg::warning(levelReport("stalled at the residual", maxResidual) +
-                         ": the linear solver no longer reduces it, so the level was ended "
-                         "after " +
-                         std::to_string(status_.iterCount) +
-                         " steps. The solution is not converged: near a shock or sonic line "
-                         "the lift can then be several per cent from the converged value of "
-                         "this grid.");
+            if (!quiet)
+                msg::warning(levelReport("stalled at the residual", maxResidual) +
+                             ": the linear solver no longer reduces it, so the level was ended "
+                             "after " +
+                             std::to_string(status_.iterCount) +
+                             " steps. The solution is not converged: near a shock or sonic line "
+                             "the lift can then be several per cent from the converged value of "
+                             "this grid.");
             if (level_.isFine()) status_.converged = false;
             finishLevel();
-            return;
+            return false;
         }
     }
     // The result of the run is that of the fine grid: say so when it did
     // not converge (a coarse level only provides a start).
     if (level_.isFine()) {
         status_.converged = test.converged();
-        if (!status_.converged) {
+        if (!status_.converged && !quiet) {
             char change[32], limit[32];
             std::snprintf(change, sizeof change, "%.3E", test.liftChange());
             std::snprintf(limit, sizeof limit, "%.1E", test.liftLimit());
@@ -226,6 +228,7 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
         }
     }
     finishLevel();
+    return test.converged();
 }
 
 std::string RunDriver::levelReport(const std::string& what, double maxResidual) const {

@@ -10,13 +10,13 @@
 #include "RunDriver.h"
 #include "ViscousCoupling.h"
 #include "message.h"
+#include "state.h"
 
 namespace quarel {
 
 void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& flow,
-                                    const ProgressHook& progress) {
+                                    const ProgressHook& progress, ViscousCoupling& coupling) {
     const ViscousOptions& o = job.viscous;
-    ViscousCoupling coupling(level_, flow, o);
     double change = 1.0;
     int iterations = 0;
     double lift = results_.clift;
@@ -27,11 +27,40 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     size_t lastDamped = 0;
     // The fine level is solved to its tolerance after every boundary-layer
     // solve: with only a few Newton steps in between, the transonic cases
-    // (RAE 2822 at M 0.729) diverged.
+    // (RAE 2822 at M 0.729) diverged.  A solve that does not converge in
+    // kCoupledSteps (a converging one takes 3 to 6) or breaks down is taken
+    // back and tried with half the change of the mass defect, so that a
+    // run that cannot follow the layer ends on the last flow it solved and
+    // says so, rather than breaking down.
+    constexpr int kCoupledSteps = 20;
+    std::vector<double> phiKept(static_cast<size_t>(kGridSize));
+    auto solve = [&]() {
+        try {
+            return iterateLevel(job, flow, progress, kCoupledSteps, true);
+        } catch (const SolverError&) {
+            return false;
+        }
+    };
+    int retreats = 0;
+    bool stuck = false;
     while (iterations < o.couplingIterations) {
         ++iterations;
+        std::copy(phi.data(), phi.data() + kGridSize, phiKept.begin());
         change = coupling.update();
-        iterateLevel(job, flow, progress);
+        bool solved = solve();
+        while (!solved) {
+            std::copy(phiKept.begin(), phiKept.end(), phi.data());
+            if (!coupling.retreat()) break;
+            ++retreats;
+            solved = solve();
+        }
+        if (!solved) {
+            // Not even a sixteenth of the change: the flow with the
+            // previous mass defect is what is left.
+            coupling.revert();
+            stuck = true;
+            break;
+        }
         // The lift converges geometrically: what is left of its change is
         // the last change over (1 - rate), the rate that of the last two.
         const double dl = results_.clift - lift;
@@ -49,27 +78,30 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
             lastDamped = n;
         }
         remaining = std::fabs(dl) / (1.0 - std::clamp(rate, 0.0, 0.98));
-        settled = change < o.couplingTolerance && remaining < o.liftTolerance && status_.converged;
+        settled = change < o.couplingTolerance && remaining < o.liftTolerance;
         liftChange = dl;
         lift = results_.clift;
         if (settled) break;
     }
+    char b[512];
+    std::snprintf(b, sizeof b,
+                  " Viscous: %d boundary-layer solves (%d halved), mass defect change %.2E, lift "
+                  "within %.1E",
+                  iterations, retreats, change, remaining);
+    log_.append(b);
     ViscousResults r = coupling.results();
     r.iterations = iterations;
     r.change = change;
-    r.converged = settled && status_.converged && !coupling.layer().failed();
-    char b[512];
-    std::snprintf(b, sizeof b,
-                  " Viscous: %d boundary-layer solves, mass defect change %.2E, lift within %.1E",
-                  iterations, change, remaining);
-    log_.append(b);
+    r.converged = settled && !stuck && status_.converged && !coupling.layer().failed();
     if (!r.converged) {
-        std::snprintf(b, sizeof b,
-                      "The viscous coupling did not converge: after %d boundary-layer solves the "
-                      "mass defect still changes by %.2E (converged below %.1E)%s. The viscous "
-                      "figures are not those of a converged flow.",
-                      iterations, change, o.couplingTolerance,
-                      coupling.layer().failed() ? ", and a boundary-layer station failed" : "");
+        std::snprintf(
+            b, sizeof b,
+            "The viscous coupling did not converge: after %d boundary-layer solves the "
+            "mass defect still changes by %.2E (converged below %.1E)%s%s. The viscous "
+            "figures are not those of a converged flow.",
+            iterations, change, o.couplingTolerance,
+            coupling.layer().failed() ? ", and a boundary-layer station failed" : "",
+            stuck ? ", and the potential flow did not converge with the last change" : "");
         msg::warning(b);
         log_.append(std::string(" Warning: ") + b);
         status_.converged = false;

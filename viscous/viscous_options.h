@@ -34,6 +34,9 @@ struct ViscousOptions {
     // Extent (x/c) of the trailing-edge region over which the coupling
     // extrapolates the edge speed and the mass defect (see ViscousCoupling).
     double trailingEdgeRegion = 0.03;
+    // The wake's displacement acts on the outer flow (a source sheet along
+    // the wake cut); off only to measure what it does.
+    bool wakeDisplacement = true;
 };
 
 }  // namespace quarel
