@@ -18,6 +18,9 @@ namespace quarel {
 
 namespace {
 
+// Newton steps allowed on one grid level.
+constexpr int kMaxLevelSteps = 50;
+
 // Beyond this surface Mach number the shock in front of it is too strong for
 // an isentropic model: the entropy it would produce is no longer small.
 constexpr double kPlausibleSurfaceMach = 1.6;
@@ -135,7 +138,7 @@ void RunDriver::prepareLevel(const FreeStream& flow) {
 }
 
 bool RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
-                             const ProgressHook& progress, int maxSteps, bool quiet) {
+                             const ProgressHook& progress, bool quiet) {
     const Tolerances tol = Tolerances::analysis(job.maxResidual);
     const double maxResidual = tol.maxResidual;
     status_.iterCount = 0;
@@ -155,7 +158,7 @@ bool RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     // from the free stream, and its shocks travel furthest.
     const bool startLevel = level_.gridStep > 1 && level_.gridStep == job.Kgrid;
     newton_.beginLevel(NewtonProblemOf(level_, flow, job, tol), startLevel);
-    while (anyStep && !test.converged() && status_.iterCount < maxSteps) {
+    while (anyStep && !test.converged() && status_.iterCount < kMaxLevelSteps) {
         ++status_.iterTotal;
         ++status_.iterCount;
         const StepReport step = newton_.step();

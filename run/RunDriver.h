@@ -61,9 +61,6 @@ struct DesignRows {
     int designEnd = 0;     // end index of the design stretch
 };
 
-// Newton steps allowed on one grid level.
-constexpr int kMaxLevelSteps = 50;
-
 class ViscousCoupling;
 
 class RunDriver {
@@ -88,12 +85,10 @@ private:
     // After a breakdown: says so in plain words when the flow it broke down
     // in was strongly supersonic at the surface.
     void reportSupersonicBreakdown(const FreeStream& flow);
-    // maxSteps caps the Newton steps; quiet leaves an unconverged level
-    // to the caller to report (the viscous coupling's intermediate solves).
-    // True when the level converged.
+    // quiet leaves an unconverged level to the caller to report (the
+    // viscous coupling's intermediate solves).  True when it converged.
     bool iterateLevel(const JobParameters& job, const FreeStream& flow,
-                      const ProgressHook& progress, int maxSteps = kMaxLevelSteps,
-                      bool quiet = false);
+                      const ProgressHook& progress, bool quiet = false);
     void finishLevel();
     // Viscous runs: the outer iteration between the boundary layer and the
     // fine level (RunDriverViscous.cpp).

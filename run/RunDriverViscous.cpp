@@ -28,15 +28,14 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     // The fine level is solved to its tolerance after every boundary-layer
     // solve: with only a few Newton steps in between, the transonic cases
     // (RAE 2822 at M 0.729) diverged.  A solve that does not converge in
-    // kCoupledSteps (a converging one takes 3 to 6) or breaks down is taken
-    // back and tried with half the change of the mass defect, so that a
-    // run that cannot follow the layer ends on the last flow it solved and
-    // says so, rather than breaking down.
-    constexpr int kCoupledSteps = 20;
+    // the level's steps or breaks down is taken back and tried with half
+    // the change of the mass defect, so that a run that cannot follow the
+    // layer ends on the last flow it solved and says so, rather than
+    // breaking down.
     std::vector<double> phiKept(static_cast<size_t>(kGridSize));
     auto solve = [&]() {
         try {
-            return iterateLevel(job, flow, progress, kCoupledSteps, true);
+            return iterateLevel(job, flow, progress, true);
         } catch (const SolverError&) {
             return false;
         }

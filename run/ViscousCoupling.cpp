@@ -241,11 +241,11 @@ void ViscousCoupling::apply(double share) {
     }
     if (!options_.wakeDisplacement) return;
     // The wake: the growth of its mass defect along each cut face, half to
-    // each end's row (the trailing-edge half to the first wake row, since
-    // the wake starts from what the outer flow sees at the edge: both
-    // surfaces' mass defect there).
-    std::vector<double> w = wake_;
-    w[static_cast<size_t>(k)] = mass_[k] + mass_[NX - k];
+    // each end's row (the trailing-edge half to the first wake row).  The
+    // wake starts from the layers' own thicknesses at the edge; the
+    // difference from the extrapolated mass defect the surfaces end with
+    // is left out (a point source there flared the displacement surface).
+    const std::vector<double>& w = wake_;
     for (int i = 0; i <= NX - 1; ++i) vwk(i) = 0.0;
     for (int f = 0; f <= k - 1; ++f) {
         const double out = w[f] - w[f + 1];

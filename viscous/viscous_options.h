@@ -35,8 +35,9 @@ struct ViscousOptions {
     // extrapolates the edge speed and the mass defect (see ViscousCoupling).
     double trailingEdgeRegion = 0.03;
     // The wake's displacement acts on the outer flow (a source sheet along
-    // the wake cut); off only to measure what it does.
-    bool wakeDisplacement = true;
+    // the wake cut, with its own interaction law).  Off: on RAE 2822 at
+    // M 0.734 it made the coupling run away (docs/viscous.md).
+    bool wakeDisplacement = false;
 };
 
 }  // namespace quarel
