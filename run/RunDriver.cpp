@@ -137,7 +137,7 @@ void RunDriver::prepareLevel(const FreeStream& flow) {
     FarFieldValues(level_.k, level_.NX, level_.NY, flow.cu, flow.su);
 }
 
-bool RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
+void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
                              const ProgressHook& progress, bool quiet) {
     const Tolerances tol = Tolerances::analysis(job.maxResidual);
     const double maxResidual = tol.maxResidual;
@@ -201,7 +201,7 @@ bool RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
                              "this grid.");
             if (level_.isFine()) status_.converged = false;
             finishLevel();
-            return false;
+            return;
         }
     }
     // The result of the run is that of the fine grid: say so when it did
@@ -231,7 +231,6 @@ bool RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
         }
     }
     finishLevel();
-    return test.converged();
 }
 
 std::string RunDriver::levelReport(const std::string& what, double maxResidual) const {

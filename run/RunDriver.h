@@ -86,8 +86,8 @@ private:
     // in was strongly supersonic at the surface.
     void reportSupersonicBreakdown(const FreeStream& flow);
     // quiet leaves an unconverged level to the caller to report (the
-    // viscous coupling's intermediate solves).  True when it converged.
-    bool iterateLevel(const JobParameters& job, const FreeStream& flow,
+    // viscous coupling's intermediate solves).
+    void iterateLevel(const JobParameters& job, const FreeStream& flow,
                       const ProgressHook& progress, bool quiet = false);
     void finishLevel();
     // Viscous runs: the outer iteration between the boundary layer and the
