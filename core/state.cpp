@@ -16,6 +16,6 @@ BlockArray bta, btb, btc;
 StationVector btg, btr;
 ContourArray sp1;
 CpArray cpf;
-ContourArray qsf, q2f, cps, qq2, ptc, vfx, vdu;
+ContourArray qsf, q2f, cps, qq2, ptc, vfx, vdu, vwk;
 
 }  // namespace quarel

@@ -277,6 +277,10 @@ extern ContourArray ptc;
 // Transpiration: contravariant normal velocity imposed on the body
 // faces.  Face (i,i+1) uses vfx(i) when i < NX/2 and vfx(i+1) otherwise.
 extern ContourArray vfx;
+// Source of each wake-cut row i (1 .. k-1): the growth of a viscous wake's
+// mass defect over the node's cell, the jump of the normal mass flux across
+// the cut.  Zero in inviscid flow.
+extern ContourArray vwk;
 // Transpiration angle V/U of the last design step.
 extern ContourArray vdu;
 

@@ -732,6 +732,8 @@ void WakeRow(const int& i, const int& NX, const int& k, const double& circ, Row&
     const double FW = eastFlux(
         i - 1, 1, 0.25 * (phi(i - 1, 2) + phi(i, 2) - phi(p + 1, 2) - phi(p, 2) + 2.0 * circ));
     row.res = northFlux(i, 1) + northFlux(p, 1) + FE - FW;
+    // A viscous wake's displacement: a source sheet along the cut.
+    if (vwk(i) != 0.0) row.res += vwk(i);
 
     const double e = cfi(i, 1) - dsi(i - 1, 1);
     const double w = cfi(i - 1, 1) - dri(i, 1);
@@ -887,6 +889,7 @@ double TrailingEdgeCutOutflow(const int& i, const int& NX, const int& k) {
 void InitialiseFlowArrays(const int& NY, const int& NX) {
     for (int i = 0; i <= NX - 1; ++i) {
         vfx(i) = 0.0;
+        vwk(i) = 0.0;
         for (int j = 1; j <= NY - 1; ++j) {
             rhoi(i, j) = 1.0;
             rhoj(i, j) = 1.0;

@@ -21,7 +21,8 @@ constexpr std::size_t kGrid = kGridSize, kContour = kContourSize;
 // The arrays a new grid overwrites.
 std::vector<std::pair<double*, std::size_t>> gridArrays() {
     return {{xg.data(), kGrid},  {yg.data(), kGrid},     {xgs.data(), kGrid},
-            {ygs.data(), kGrid}, {vfx.data(), kContour}, {vdu.data(), kContour}};
+            {ygs.data(), kGrid}, {vfx.data(), kContour}, {vdu.data(), kContour},
+            {vwk.data(), kContour}};
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ class ArraySnapshot {
 public:
     // The arrays a grid calculation overwrites before it can know whether
     // it will succeed: the grids xg, yg, the saved fine grid xgs, ygs and
-    // the transpiration vfx, vdu.
+    // the transpiration vfx, vdu, vwk.
     static ArraySnapshot ofGrid();
     // Everything a calculation changes that the window, the Mach view, the
     // result file and the next design iteration read afterwards: the arrays

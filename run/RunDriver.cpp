@@ -7,6 +7,7 @@
 #include "LevelConvergence.h"
 #include "SOLV1.h"
 #include "SRV11.h"
+#include "ViscousCoupling.h"
 #include "constants.h"
 #include "message.h"
 #include "metrics.h"
@@ -57,7 +58,10 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
             prepareLevel(flow);
             iterateLevel(job, flow, progress);
             if (level_.isFine()) {
-                if (job.viscous.enabled) coupleBoundaryLayer(job, flow, progress);
+                if (job.viscous.enabled) {
+                    ViscousCoupling coupling(level_, flow, job.viscous);
+                    coupleBoundaryLayer(job, flow, progress, coupling);
+                }
                 postProcess(job, flow, design);
                 // A viscous lift is not comparable with the coarser level's
                 // inviscid one: no lift-jump check then.
@@ -152,7 +156,7 @@ void RunDriver::prepareLevel(const FreeStream& flow) {
 }
 
 void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
-                             const ProgressHook& progress) {
+                             const ProgressHook& progress, bool quiet) {
     const Tolerances tol = Tolerances::analysis(job.maxResidual);
     const double maxResidual = tol.maxResidual;
     status_.iterCount = 0;
@@ -206,13 +210,14 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
                 stall.reset();
                 continue;
             }
-            msg::warning(levelReport("stalled at the residual", maxResidual) +
-                         ": the linear solver no longer reduces it, so the level was ended "
-                         "after " +
-                         std::to_string(status_.iterCount) +
-                         " steps. The solution is not converged: near a shock or sonic line "
-                         "the lift can then be several per cent from the converged value of "
-                         "this grid.");
+            if (!quiet)
+                msg::warning(levelReport("stalled at the residual", maxResidual) +
+                             ": the linear solver no longer reduces it, so the level was ended "
+                             "after " +
+                             std::to_string(status_.iterCount) +
+                             " steps. The solution is not converged: near a shock or sonic line "
+                             "the lift can then be several per cent from the converged value of "
+                             "this grid.");
             if (level_.isFine()) status_.converged = false;
             finishLevel();
             return;
@@ -222,7 +227,7 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     // not converge (a coarse level only provides a start).
     if (level_.isFine()) {
         status_.converged = test.converged();
-        if (!status_.converged) {
+        if (!status_.converged && !quiet) {
             char change[32], limit[32];
             std::snprintf(change, sizeof change, "%.3E", test.liftChange());
             std::snprintf(limit, sizeof limit, "%.1E", test.liftLimit());

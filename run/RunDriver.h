@@ -62,6 +62,8 @@ struct DesignRows {
     int designEnd = 0;     // end index of the design stretch
 };
 
+class ViscousCoupling;
+
 class RunDriver {
 public:
     // level [in,out] the first level on entry, the fine grid on return
@@ -84,13 +86,15 @@ private:
     // After a breakdown: says so in plain words when the flow it broke down
     // in was strongly supersonic at the surface.
     void reportSupersonicBreakdown(const FreeStream& flow);
+    // quiet leaves an unconverged level to the caller to report (the
+    // viscous coupling's intermediate solves).
     void iterateLevel(const JobParameters& job, const FreeStream& flow,
-                      const ProgressHook& progress);
+                      const ProgressHook& progress, bool quiet = false);
     void finishLevel();
     // Viscous runs: the outer iteration between the boundary layer and the
     // fine level (RunDriverViscous.cpp).
     void coupleBoundaryLayer(const JobParameters& job, const FreeStream& flow,
-                             const ProgressHook& progress);
+                             const ProgressHook& progress, ViscousCoupling& coupling);
     void postProcess(const JobParameters& job, const FreeStream& flow, const DesignRows& design);
     // Warnings (console, window, log) for a result the isentropic model
     // cannot carry (surface Mach beyond 1.6) or a fine-grid lift far from

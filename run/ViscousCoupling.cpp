@@ -137,6 +137,18 @@ BoundaryLayerInput ViscousCoupling::edgeFromPotential() {
                                   : 0.5 * (cutSpeed(i - 1) + cutSpeed(i));
         add(in.wake, sw, i, u);
     }
+    // The wake's interaction coefficients: a source sheet in the open
+    // flow sends half its flux to each side, so half the body's.
+    const bool wakeCoupled = options_.wakeDisplacement && !first_ && !wake_.empty();
+    for (int i = k; i >= 0; --i) {
+        const double h = i == k   ? FaceLength(k - 1)
+                         : i == 0 ? FaceLength(0)
+                                  : 0.5 * (FaceLength(i - 1) + FaceLength(i));
+        const EdgeState st = EdgeFlow(std::fabs(in.wake.ue[static_cast<size_t>(k - i)]), mach_, o);
+        const double beta = std::sqrt(std::max(std::fabs(1.0 - st.M2), 0.09));
+        in.wake.K.push_back(wakeCoupled ? 0.5 * 1.05 / (h * beta * st.rho) : 0.0);
+        in.wake.massOld.push_back(wakeCoupled ? wake_[static_cast<size_t>(i)] : 0.0);
+    }
     // The wake leaves the edge with the speed of the layers there and joins
     // the potential flow's speed over twice the trailing-edge region.
     const double ueTE = 0.5 * (in.upper.ue.back() + in.lower.ue.back());
@@ -149,12 +161,13 @@ BoundaryLayerInput ViscousCoupling::edgeFromPotential() {
 }
 
 double ViscousCoupling::update() {
-    const int NX = level_.NX, k = level_.k, mid = NX / 2;
-    const BoundaryLayerInput in = edgeFromPotential();
-    layer_ = SolveBoundaryLayer(in, options_);
+    const int NX = level_.NX, k = level_.k;
+    edge_ = edgeFromPotential();
+    layer_ = SolveBoundaryLayer(edge_, options_);
     const int a = stagnation_;
     // Mass defect of the layer per body node.
-    std::vector<double> m(static_cast<size_t>(NX + 1), 0.0);
+    massTarget_.assign(static_cast<size_t>(NX + 1), 0.0);
+    std::vector<double>& m = massTarget_;
     for (size_t n = 0; n < layer_.upper.st.size(); ++n) {
         const Station& s = layer_.upper.st[n];
         m[a - static_cast<int>(n)] = s.rhoe * s.ue * s.dstar;
@@ -162,6 +175,14 @@ double ViscousCoupling::update() {
     for (size_t n = 0; n < layer_.lower.st.size(); ++n) {
         const Station& s = layer_.lower.st[n];
         m[a + 1 + static_cast<int>(n)] = s.rhoe * s.ue * s.dstar;
+    }
+    // ... and per wake node (k at the trailing edge, 0 at the far
+    // boundary); where the wake's march ended the defect stays as it was.
+    wakeTarget_.assign(static_cast<size_t>(k + 1), 0.0);
+    for (int n = 0; n <= k; ++n) {
+        const size_t w = std::min(static_cast<size_t>(n), layer_.wake.st.size() - 1);
+        const Station& s = layer_.wake.st[w];
+        wakeTarget_[static_cast<size_t>(k - n)] = s.rhoe * s.ue * s.dstar;
     }
     // The change is measured in the root mean square over the body nodes:
     // a transition point that moves by one station changes the mass
@@ -174,9 +195,39 @@ double ViscousCoupling::update() {
     }
     const double change = sumM > 0.0 ? std::sqrt(sumD / sumM) : 0.0;
     history_.push_back(change);
-    const double w = first_ ? 1.0 : relaxation_;
+    if (wake_.empty()) wake_.assign(static_cast<size_t>(k + 1), 0.0);
+    massBefore_ = mass_;
+    wakeBefore_ = wake_;
+    share_ = first_ ? 1.0 : relaxation_;
     first_ = false;
-    for (int i = k; i <= NX - k; ++i) mass_[i] += w * (m[i] - mass_[i]);
+    apply(share_);
+    return change;
+}
+
+bool ViscousCoupling::retreat() {
+    if (share_ < 0.1) return false;
+    share_ *= 0.5;
+    apply(share_);
+    return true;
+}
+
+void ViscousCoupling::reapply() {
+    if (!first_) {
+        apply(share_);
+        return;
+    }
+    for (int i = 0; i <= level_.NX; ++i) {
+        vfx(i) = 0.0;
+        vwk(i) = 0.0;
+    }
+}
+
+void ViscousCoupling::apply(double share) {
+    const int NX = level_.NX, k = level_.k, mid = NX / 2, a = stagnation_;
+    for (int i = k; i <= NX - k; ++i)
+        mass_[i] = massBefore_[i] + share * (massTarget_[i] - massBefore_[i]);
+    for (int i = 0; i <= k; ++i)
+        wake_[i] = wakeBefore_[i] + share * (wakeTarget_[i] - wakeBefore_[i]);
     // The mass defect the outer flow sees in the trailing-edge region.
     auto extrapolate = [&](const EdgeStations& e, int step, int first) {
         size_t ia, ib;
@@ -188,8 +239,8 @@ double ViscousCoupling::update() {
             mass_[first + step * static_cast<int>(n)] =
                 std::max(mass_[na] + slope * (e.s[n] - e.s[ia]), 0.0);
     };
-    extrapolate(in.upper, -1, a);
-    extrapolate(in.lower, 1, a + 1);
+    extrapolate(edge_.upper, -1, a);
+    extrapolate(edge_.lower, 1, a + 1);
     // Flux out of each body face: the growth of the mass defect along it
     // in the direction of the flow (both ways from the stagnation face).
     for (int f = k; f <= NX - k - 1; ++f) {
@@ -199,7 +250,23 @@ double ViscousCoupling::update() {
         const double rho = rhoi(f, 1) > 0.0 ? rhoi(f, 1) : 1.0;
         vfx(f < mid ? f : f + 1) = -aji(f, 1) * out / rho;
     }
-    return change;
+    if (!options_.wakeDisplacement) return;
+    // The wake: the growth of its mass defect along each cut face, half to
+    // each end's row (the trailing-edge half to the first wake row).  The
+    // wake starts from the layers' own thicknesses at the edge; the
+    // difference from the extrapolated mass defect the surfaces end with
+    // is left out (a point source there flared the displacement surface).
+    const std::vector<double>& w = wake_;
+    for (int i = 0; i <= NX - 1; ++i) vwk(i) = 0.0;
+    for (int f = 0; f <= k - 1; ++f) {
+        const double out = w[f] - w[f + 1];
+        if (f == k - 1) {
+            vwk(f) += out;
+        } else {
+            if (f >= 1) vwk(f) += 0.5 * out;
+            vwk(f + 1) += 0.5 * out;
+        }
+    }
 }
 
 void ViscousCoupling::damp() {

@@ -23,11 +23,23 @@ public:
     ViscousCoupling(const GridLevel& level, const FreeStream& flow, const ViscousOptions& options);
 
     // Solves the boundary layer on the current potential and sets the
-    // transpiration of the body faces from the relaxed mass defect.
-    // Returns the largest change of the mass defect the layer asked for,
-    // relative to the largest mass defect.  Throws SolverError when the
-    // edge speed has no stagnation point on the body.
+    // transpiration of the body faces and the source of the wake-cut rows
+    // from the relaxed mass defect.  Returns the root-mean-square change of
+    // the mass defect the layer asked for, relative to its root mean
+    // square.  Throws SolverError when the edge speed has no stagnation
+    // point on the body.
     double update();
+
+    // Takes back half of the last update's change (for an outer flow that
+    // did not converge with it); false once less than a sixteenth of it
+    // was left.
+    bool retreat();
+    // Back to the mass defect before the last update.
+    void revert() { apply(0.0); }
+    // Sets the transpiration and wake source again from this coupling's
+    // state (after it was copied back over a later one): none before the
+    // first update.
+    void reapply();
 
     // Halves the relaxation of the mass defect (down to a quarter): for an
     // iteration that alternates between two states, a shock between two
@@ -39,12 +51,19 @@ public:
 
 private:
     BoundaryLayerInput edgeFromPotential();
+    // Mass defect = the one before the last update plus share times the
+    // change that update asked for; transpiration and wake source from it.
+    void apply(double share);
 
     GridLevel level_;
     double mach_, alpha_;
     ViscousOptions options_;
     int stagnation_ = 0;        // last body node of the upper surface's stations
     std::vector<double> mass_;  // relaxed mass defect per body node
+    std::vector<double> massBefore_, massTarget_;
+    std::vector<double> wake_, wakeBefore_, wakeTarget_;  // per wake node 0 .. k
+    double share_ = 1.0;
+    BoundaryLayerInput edge_;
     bool first_ = true;
     double relaxation_;
     std::vector<double> history_;  // change of every update

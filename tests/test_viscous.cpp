@@ -60,15 +60,18 @@ TEST(ViscousFlatPlate, LaminarIsBlasius) {
 TEST(ViscousFlatPlate, TurbulentFrictionLaw) {
     ViscousOptions o;
     o.reynolds = 1.0e8;
-    // Transition forced at Re_x 1e5.  The closures give 5.3 % less than
-    // White's law at Re_x 1e6, 2.6 % less at 7e7.
+    // Transition forced at Re_x 1e5.  Compared at the same Re_theta, which
+    // does not depend on where the turbulent layer effectively started: the
+    // Karman-Schoenherr law in White's Re_theta form,
+    // 1/Cf = 17.08 lg^2 Re_theta + 25.11 lg Re_theta + 6.012.  The closures
+    // give 1.5 % less at Re_theta 2e3, 2.3 % more at 8e4.  (Against White's
+    // Re_x law they are 5 % low at Re_x 1e6: the tripped layer's origin.)
     const SurfaceLayer l = SolveSurface(FlatPlate(1e-5, 1.0, 300), 0.0, 1e-3, o);
     ASSERT_FALSE(l.failed);
     for (const Station& st : l.st) {
-        const double rex = o.reynolds * st.x;
-        if (rex < 1e6) continue;
-        const double ln = std::log(0.06 * rex);  // White's local friction law
-        EXPECT_NEAR(st.cf / (0.455 / (ln * ln)), 1.0, 0.055) << rex;
+        if (o.reynolds * st.x < 1e6) continue;
+        const double lg = std::log10(o.reynolds * st.theta);
+        EXPECT_NEAR(st.cf * (17.08 * lg * lg + 25.11 * lg + 6.012), 1.0, 0.03) << st.x;
     }
     // Compressible: less friction at M 0.8 (at the adiabatic wall).
     const SurfaceLayer m = SolveSurface(FlatPlate(1e-5, 1.0, 300), 0.8, 1e-3, o);

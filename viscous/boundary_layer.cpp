@@ -459,8 +459,12 @@ BoundaryLayerResult SolveBoundaryLayer(const BoundaryLayerInput& in, const Visco
         // Far downstream the wake's shape factor runs towards 1, where the
         // closures end; the drag follows from any station of the wake, so
         // the march may stop there.
-        if (!Step(s0 + w.s[i - 1], v, s0 + w.s[i], EdgeTarget{std::max(w.ue[i], 1e-6), 0.0, 0.0},
-                  Regime::Wake, in.mach, o, v2, inverse)) {
+        EdgeTarget target{std::max(w.ue[i], 1e-6), 0.0, 0.0};
+        if (w.K.size() == w.s.size() && w.massOld.size() == w.s.size()) {
+            target.K = w.K[i];
+            target.mOld = w.massOld[i];
+        }
+        if (!Step(s0 + w.s[i - 1], v, s0 + w.s[i], target, Regime::Wake, in.mach, o, v2, inverse)) {
             if (w.s[i] < 1.0) r.wake.failed = true;
             break;
         }

@@ -34,6 +34,10 @@ struct ViscousOptions {
     // Extent (x/c) of the trailing-edge region over which the coupling
     // extrapolates the edge speed and the mass defect (see ViscousCoupling).
     double trailingEdgeRegion = 0.03;
+    // The wake's displacement acts on the outer flow (a source sheet along
+    // the wake cut, with its own interaction law).  Off: on RAE 2822 at
+    // M 0.734 it made the coupling run away (docs/viscous.md).
+    bool wakeDisplacement = false;
 };
 
 }  // namespace quarel
