@@ -9,6 +9,7 @@
 #include <cmath>
 #include <string>
 
+#include "gas.h"
 #include "message.h"
 #include "operator.h"
 #include "state.h"
@@ -16,11 +17,6 @@
 namespace quarel {
 
 namespace {
-
-// Work data of the wave-drag sum for one line: the biasing flux defect Q
-// and the x-velocity u of every i-face.
-double wQ[kMaxNX];
-double wU[kMaxNX];
 
 // Transpiration of body face i: the second half of the contour uses the
 // shifted slot.
@@ -57,6 +53,44 @@ void FaceVelocity(const int& i, const int& k, const int& NX, const double& vw, d
     v = (yg(i + 1, 1) - yg(i, 1)) * U +
         0.5 * (yg(i + 1, 2) + yg(i, 2) - yg(i + 1, 1) - yg(i, 1)) * V;
 }
+
+namespace {
+
+// The wave-drag sum over the i-face lines: the x-velocity u, averaged over
+// two neighbouring faces, times the difference of their biasing flux
+// defects Q = (rho - rho_isentropic) U / J (the face densities must be
+// those of phi).
+double waveDragSum(int NY, int k, int NX) {
+    double CD = 0.0;
+    for (int j = 1; j <= NY - 1; ++j) {
+        const double weight = j == 1 ? 1.0 : 2.0;  // the body line is a half cell
+        double lastQ = 0.0, lastU = 0.0;
+        for (int f = 0; f <= NX - 1; ++f) {
+            double U, u;
+            if (j == 1) {
+                double V, v, q2;
+                FaceVelocity(f, k, NX, wallV(f, NX), U, V, u, v, q2);
+            } else {
+                const double pXi = phi(f + 1, j) - phi(f, j);
+                const double pEta =
+                    0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
+                U = g11i(f, j) * pXi + g12i(f, j) * pEta;
+                const double V = g12i(f, j) * pXi + g22i(f, j) * pEta;
+                const double xXi = xg(f + 1, j) - xg(f, j);
+                const double xEta =
+                    0.25 * (xg(f + 1, j + 1) + xg(f, j + 1) - xg(f + 1, j - 1) - xg(f, j - 1));
+                u = xXi * U + xEta * V;
+            }
+            const double Q = (rhoi(f, j) - rsi(f, j)) * U / aji(f, j);
+            if (f >= 1) CD += weight * 0.5 * (lastU + u) * (Q - lastQ);
+            lastQ = Q;
+            lastU = u;
+        }
+    }
+    return CD;
+}
+
+}  // namespace
 
 void SurfaceResults(const int& NY, const int& k, const int& NX, const double& mach,
                     const double& gamma, double& CD, double& CL, const double& cu, const double& su,
@@ -106,32 +140,7 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
     // Wave drag: the momentum defect of the upwind-biased mass flux.
     const double circ = Circulation(NX, k);
     for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
-    CD = 0.0;
-    for (int j = 1; j <= NY - 1; ++j) {
-        for (int f = 0; f <= NX - 1; ++f) {
-            double U, u;
-            if (j == 1) {
-                double V, v, q2;
-                FaceVelocity(f, k, NX, wallV(f, NX), U, V, u, v, q2);
-            } else {
-                const double pXi = phi(f + 1, j) - phi(f, j);
-                const double pEta =
-                    0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
-                U = g11i(f, j) * pXi + g12i(f, j) * pEta;
-                const double V = g12i(f, j) * pXi + g22i(f, j) * pEta;
-                const double xXi = xg(f + 1, j) - xg(f, j);
-                const double xEta =
-                    0.25 * (xg(f + 1, j + 1) + xg(f, j + 1) - xg(f + 1, j - 1) - xg(f, j - 1));
-                u = xXi * U + xEta * V;
-            }
-            wQ[f] = (rhoi(f, j) - rsi(f, j)) * U / aji(f, j);
-            wU[f] = u;
-        }
-        const double weight = j == 1 ? 1.0 : 2.0;  // the body line is a half cell
-        for (int i = 1; i <= NX - 1; ++i) {
-            CD += weight * 0.5 * (wU[i - 1] + wU[i]) * (wQ[i] - wQ[i - 1]);
-        }
-    }
+    CD = waveDragSum(NY, k, NX);
 }
 
 double IntegratedLift(const double* f, const int& k, const int& NX, const double& cu,
@@ -171,13 +180,11 @@ void PressureForces(const int& k, const int& NX, const double& cu, const double&
 
 void MachField(const double& gamma, const double& mach2, const double& s2, const int& k,
                const int& NY, const int& NX) {
-    const double ainf2 = 1.0 / mach2;
-    const double h = 0.5 * (gamma - 1.0);
     // Body line and cut, without transpiration.
     for (int i = 0; i <= NX - 1; ++i) {
         double U, V, u, v, q2;
         FaceVelocity(i, k, NX, 0.0, U, V, u, v, q2);
-        const double a2 = ainf2 + h * (1.0 - q2 - s2);
+        const double a2 = SoundSpeed2(mach2, gamma, q2, s2);
         amach(i, 1) = std::sqrt(q2 / a2);
     }
     for (int j = 2; j <= NY - 1; ++j) {
@@ -187,7 +194,7 @@ void MachField(const double& gamma, const double& mach2, const double& s2, const
                 0.25 * (phi(i, j + 1) + phi(i + 1, j + 1) - phi(i, j - 1) - phi(i + 1, j - 1));
             const double q2 = pXi * (g11i(i, j) * pXi + g12i(i, j) * pEta) +
                               pEta * (g12i(i, j) * pXi + g22i(i, j) * pEta);
-            const double a2 = ainf2 + h * (1.0 - q2 - s2);
+            const double a2 = SoundSpeed2(mach2, gamma, q2, s2);
             amach(i, j) = std::sqrt(q2 / a2);
         }
     }

@@ -269,71 +269,127 @@ void faceStateAndRecord(const FlowConstants& c, FaceLine& L, FaceReuseState* fr,
     }
 }
 
-// IFaceDensities; with the face states of ExactRows (fr), recorded or
-// reused.
-void iFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
-                    const double& mach, const double& gamma, const double& s2, FaceReuseState* fr) {
-    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+// Face pass of a line j >= 2: gradients, isentropic densities and the
+// per-face data; with reuse, an untouched face takes its recorded state.
+void innerLineFaceStates(const FlowConstants& c, FaceLine& L, int j, int NX, FaceReuseState* fr) {
     const bool reuse = fr != nullptr && fr->reusing();
-    FaceLine L;
+    for (int f = 0; f <= NX - 1; ++f) {
+        if (reuse && !fr->touchedIFace(f, j)) {
+            recordedFaceState(*fr, L, f, j);
+            continue;
+        }
+        const double pXi = phi(f + 1, j) - phi(f, j);
+        const double pEta =
+            0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
+        faceStateAndRecord(c, L, fr, f, j, pXi, pEta);
+    }
+}
 
-    // Face pass: gradients, isentropic densities and the per-face data.
-    if (j >= 2) {
-        for (int f = 0; f <= NX - 1; ++f) {
-            if (reuse && !fr->touchedIFace(f, j)) {
-                recordedFaceState(*fr, L, f, j);
-                continue;
-            }
-            const double pXi = phi(f + 1, j) - phi(f, j);
-            const double pEta =
-                0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1));
-            faceStateAndRecord(c, L, fr, f, j, pXi, pEta);
+// Face pass of line 1: the wake-cut faces, the body faces and the cut
+// faces once more from the second side.
+void bodyLineFaceStates(const FlowConstants& c, FaceLine& L, int k, int NX, double circ,
+                        FaceReuseState* fr) {
+    const bool reuse = fr != nullptr && fr->reusing();
+    // First side of the wake cut: the row below is the other side of
+    // the cut, whose potential is higher by the circulation.
+    for (int f = 0; f <= k - 1; ++f) {
+        if (reuse && !fr->moved(f, 1) && !fr->moved(f + 1, 1) && !fr->moved(f, 2) &&
+            !fr->moved(f + 1, 2) && !fr->moved(NX - f, 2) && !fr->moved(NX - f - 1, 2)) {
+            recordedFaceState(*fr, L, f, 1);
+            continue;
+        }
+        const double pXi = phi(f + 1, 1) - phi(f, 1);
+        const double pEta =
+            0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) - phi(NX - f - 1, 2) + 2.0 * circ);
+        faceStateAndRecord(c, L, fr, f, 1, pXi, pEta);
+    }
+    // Body faces: the normal derivative follows from the wall condition
+    // V = V_w (transpiration).
+    const int mid = NX / 2;
+    for (int f = k; f <= NX - k - 1; ++f) {
+        if (reuse && !fr->moved(f, 1) && !fr->moved(f + 1, 1)) {
+            recordedFaceState(*fr, L, f, 1);
+            continue;
+        }
+        const double vw = f < mid ? vfx(f) : vfx(f + 1);
+        const double pXi = phi(f + 1, 1) - phi(f, 1);
+        const double pEta = (vw - g12i(f, 1) * pXi) / g22i(f, 1);
+        faceStateAndRecord(c, L, fr, f, 1, pXi, pEta);
+    }
+    // Second side of the cut: the same faces seen in the opposite xi
+    // direction, so U and everything odd in U change sign.
+    for (int f = 0; f <= k - 1; ++f) {
+        const int p = NX - 1 - f;
+        rsi(p, 1) = rsi(f, 1);
+        L.wUJ[p] = -L.wUJ[f];
+        L.wQ[p] = L.wQ[f];
+        L.wM2[p] = L.wM2[f];
+        L.wSonic[p] = L.wSonic[f];
+        L.wFlux[p] = L.wFlux[f];
+        L.wUq[p] = -L.wUq[f];
+        L.wCoef[p] = L.wCoef[f];
+        L.wDer[p] = L.wDer[f];
+        L.wEta[p] = -L.wEta[f];
+    }
+}
+
+// The shock-point term S of face f on line j, and for the Newton matrix
+// its slopes with respect to the xi-derivatives of faces f-1 (dm) and f
+// (d0): S depends on phi(f-1), phi(f) and phi(f+1) of this line.
+struct ShockPointTerm {
+    double S = 0.0, dm = 0.0, d0 = 0.0;
+};
+
+// e = 1/(gamma - 1); backward where the upstream face is f-1.
+inline ShockPointTerm shockPointTerm(const FlowConstants& c, const FaceLine& L, int f, int j, int k,
+                                     int NX, double e, bool backward) {
+    ShockPointTerm t;
+    // xi-Mach number squared; faces off the line count as subsonic.
+    auto m2 = [&](int g) { return (g < 0 || g > NX - 1) ? 0.0 : L.wM2[g]; };
+    // Entropy-jump flux of face g (only evaluated on supersonic faces).
+    auto P = [&](int g) { return EntropyJump(L.wM2[g], e, c.gamma) * rsi(g, j) * L.wUJ[g]; };
+    const int mid = NX / 2;
+    auto wallFace = [&](int g) { return j == 1 && g >= k && g <= NX - k - 1; };
+    auto slope = [&](int g) {
+        const double vw = g < mid ? vfx(g) : vfx(g + 1);
+        return JumpFluxSlope(c, L, g, j, wallFace(g), vw);
+    };
+    // Delta = max(0, P(f) - P(f-1)) times a factor, with its slopes.
+    auto jump = [&](double factor) {
+        const double d = P(f) - P(f - 1);
+        if (d > 0.0) {
+            t.S = d * factor;
+            t.d0 = slope(f) * factor;
+            t.dm = -slope(f - 1) * factor;
+        }
+    };
+    if (backward) {
+        if (m2(f - 1) <= 1.0) {
+        } else if (m2(f) <= 1.0) {
+            t.S = -P(f - 1);
+            t.dm = -slope(f - 1);
+        } else if (m2(f + 1) < 1.0) {
+            jump(1.0);
+        } else if (m2(f + 2) < 1.0) {
+            jump((1.0 - m2(f + 2)) / (m2(f + 1) - m2(f + 2)));
         }
     } else {
-        // First side of the wake cut: the row below is the other side of
-        // the cut, whose potential is higher by the circulation.
-        for (int f = 0; f <= k - 1; ++f) {
-            if (reuse && !fr->moved(f, 1) && !fr->moved(f + 1, 1) && !fr->moved(f, 2) &&
-                !fr->moved(f + 1, 2) && !fr->moved(NX - f, 2) && !fr->moved(NX - f - 1, 2)) {
-                recordedFaceState(*fr, L, f, 1);
-                continue;
-            }
-            const double pXi = phi(f + 1, 1) - phi(f, 1);
-            const double pEta = 0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) -
-                                        phi(NX - f - 1, 2) + 2.0 * circ);
-            faceStateAndRecord(c, L, fr, f, 1, pXi, pEta);
-        }
-        // Body faces: the normal derivative follows from the wall condition
-        // V = V_w (transpiration).
-        const int mid = NX / 2;
-        for (int f = k; f <= NX - k - 1; ++f) {
-            if (reuse && !fr->moved(f, 1) && !fr->moved(f + 1, 1)) {
-                recordedFaceState(*fr, L, f, 1);
-                continue;
-            }
-            const double vw = f < mid ? vfx(f) : vfx(f + 1);
-            const double pXi = phi(f + 1, 1) - phi(f, 1);
-            const double pEta = (vw - g12i(f, 1) * pXi) / g22i(f, 1);
-            faceStateAndRecord(c, L, fr, f, 1, pXi, pEta);
-        }
-        // Second side of the cut: the same faces seen in the opposite xi
-        // direction, so U and everything odd in U change sign.
-        for (int f = 0; f <= k - 1; ++f) {
-            const int p = NX - 1 - f;
-            rsi(p, 1) = rsi(f, 1);
-            L.wUJ[p] = -L.wUJ[f];
-            L.wQ[p] = L.wQ[f];
-            L.wM2[p] = L.wM2[f];
-            L.wSonic[p] = L.wSonic[f];
-            L.wFlux[p] = L.wFlux[f];
-            L.wUq[p] = -L.wUq[f];
-            L.wCoef[p] = L.wCoef[f];
-            L.wDer[p] = L.wDer[f];
-            L.wEta[p] = -L.wEta[f];
+        if (m2(f) <= 1.0) {
+        } else if (m2(f - 1) <= 1.0) {
+            t.S = P(f);
+            t.d0 = slope(f);
+        } else if (m2(f - 2) < 1.0) {
+            jump(1.0);
+        } else if (m2(f - 3) < 1.0) {
+            jump((1.0 - m2(f - 3)) / (m2(f - 2) - m2(f - 3)));
         }
     }
+    return t;
+}
 
-    // Biasing pass.
+// Biasing pass of line j: the upwind-biased densities, their derivative
+// factors and the shock-point terms from the per-face data.
+void biasedFaceDensities(const FlowConstants& c, const FaceLine& L, int j, int k, int NX) {
     for (int f = 0; f <= NX - 1; ++f) {
         dsi(f, j) = 0.0;
         dri(f, j) = 0.0;
@@ -347,12 +403,7 @@ void iFaceDensities(const int& j, const int& k, const int& NX, const double& cir
         cfi(f, j) = rsi(f, j) * L.wCoef[f];
     }
 
-    const double e = 1.0 / (gamma - 1.0);
-    // xi-Mach number squared; faces off the line count as subsonic.
-    auto m2 = [&](int f) { return (f < 0 || f > NX - 1) ? 0.0 : L.wM2[f]; };
-    // Entropy-jump flux of face f (only evaluated on supersonic faces).
-    auto P = [&](int f) { return EntropyJump(L.wM2[f], e, gamma) * rsi(f, j) * L.wUJ[f]; };
-
+    const double e = 1.0 / (c.gamma - 1.0);
     for (int f = 2; f <= NX - 3; ++f) {
         const bool backward = L.wUJ[f] < 0.0;  // upstream face is f-1
         const int u = backward ? f - 1 : f + 1;
@@ -362,50 +413,10 @@ void iFaceDensities(const int& j, const int& k, const int& NX, const double& cir
             rho *= L.wFlux[u];
             D = L.wDer[u] * L.wSonic[f] * L.wUJ[f] * L.wUq[u];
         }
-
-        // S and, for the Newton matrix, its slope with respect to the
-        // xi-derivatives of faces f-1 (dm) and f (d0): S depends on phi(f-1),
-        // phi(f) and phi(f+1) of this line.
-        double S = 0.0, dm = 0.0, d0 = 0.0;
-        const int mid = NX / 2;
-        auto wallFace = [&](int g) { return j == 1 && g >= k && g <= NX - k - 1; };
-        auto slope = [&](int g) {
-            const double vw = g < mid ? vfx(g) : vfx(g + 1);
-            return JumpFluxSlope(c, L, g, j, wallFace(g), vw);
-        };
-        // Delta = max(0, P(f) - P(f-1)) times a factor, with its slopes.
-        auto jump = [&](double factor) {
-            const double d = P(f) - P(f - 1);
-            if (d > 0.0) {
-                S = d * factor;
-                d0 = slope(f) * factor;
-                dm = -slope(f - 1) * factor;
-            }
-        };
-        if (backward) {
-            if (m2(f - 1) <= 1.0) {
-            } else if (m2(f) <= 1.0) {
-                S = -P(f - 1);
-                dm = -slope(f - 1);
-            } else if (m2(f + 1) < 1.0) {
-                jump(1.0);
-            } else if (m2(f + 2) < 1.0) {
-                jump((1.0 - m2(f + 2)) / (m2(f + 1) - m2(f + 2)));
-            }
-        } else {
-            if (m2(f) <= 1.0) {
-            } else if (m2(f - 1) <= 1.0) {
-                S = P(f);
-                d0 = slope(f);
-            } else if (m2(f - 2) < 1.0) {
-                jump(1.0);
-            } else if (m2(f - 3) < 1.0) {
-                jump((1.0 - m2(f - 3)) / (m2(f - 2) - m2(f - 3)));
-            }
-        }
-        ssw(f, j) = -dm;
-        ssc(f, j) = dm - d0;
-        sse(f, j) = d0;
+        const ShockPointTerm t = shockPointTerm(c, L, f, j, k, NX, e, backward);
+        ssw(f, j) = -t.dm;
+        ssc(f, j) = t.dm - t.d0;
+        sse(f, j) = t.d0;
 
         rhoi(f, j) = rho;
         cfi(f, j) = rho * L.wCoef[f];
@@ -414,8 +425,22 @@ void iFaceDensities(const int& j, const int& k, const int& NX, const double& cir
         } else {
             dsi(f, j) = D;
         }
-        shk(f, j) = S;
+        shk(f, j) = t.S;
     }
+}
+
+// IFaceDensities; with the face states of ExactRows (fr), recorded or
+// reused.
+void iFaceDensities(const int& j, const int& k, const int& NX, const double& circ,
+                    const double& mach, const double& gamma, const double& s2, FaceReuseState* fr) {
+    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+    FaceLine L;
+    if (j >= 2) {
+        innerLineFaceStates(c, L, j, NX, fr);
+    } else {
+        bodyLineFaceStates(c, L, k, NX, circ, fr);
+    }
+    biasedFaceDensities(c, L, j, k, NX);
 }
 
 }  // namespace
@@ -1010,6 +1035,13 @@ bool same(double a, double b) {
     return x == y;
 }
 
+// The arguments of one ExactRows call that every pass shares.
+struct RowsCase {
+    int NY, k, NX;
+    double mach, gamma, s2;
+    int designFlag, firstOnly, L;
+};
+
 // Unscaled residual of every unknown node (with its share of the
 // shock-point correction), the densities computed from phi with the
 // circulation circ; with diag, also the diagonal of the approximate row
@@ -1020,17 +1052,17 @@ bool same(double a, double b) {
 // baseFaces holds: an interior row whose stencil holds no perturbed node
 // (touchedRows) and whose face densities and shock term are those of the
 // base has the base's residual, and takes it.
-void Residuals(ExactRowsWorkspace::Data& w, const int NY, const int k, const int NX,
-               const double mach, const double gamma, const double s2, const int designFlag,
-               const int firstOnly, const int L, const double circ, GridArray& res, GridArray* diag,
-               const std::vector<unsigned char>* jLines = nullptr, int jFirst = 1, int jLast = -1,
-               const GridArray* base = nullptr) {
+void Residuals(ExactRowsWorkspace::Data& w, const RowsCase& rc, const double circ, GridArray& res,
+               GridArray* diag, const std::vector<unsigned char>* jLines = nullptr, int jFirst = 1,
+               int jLast = -1, const GridArray* base = nullptr) {
+    const int NY = rc.NY, k = rc.k, NX = rc.NX;
     if (jLast < 0) jLast = NY - 1;
     // With jLines, the j-face densities of the lines i it marks only; the
     // others hold those of the potential at hand already.
     for (int i = 1; i <= NX - 1; ++i)
-        if (!jLines || (*jLines)[i]) jFaceDensities(i, NY, mach, gamma, s2, &w.faces);
-    for (int j = jFirst; j <= jLast; ++j) iFaceDensities(j, k, NX, circ, mach, gamma, s2, &w.faces);
+        if (!jLines || (*jLines)[i]) jFaceDensities(i, NY, rc.mach, rc.gamma, rc.s2, &w.faces);
+    for (int j = jFirst; j <= jLast; ++j)
+        iFaceDensities(j, k, NX, circ, rc.mach, rc.gamma, rc.s2, &w.faces);
     Row row;
     auto store = [&](int i, int j, double share) {
         const double shock = share * shk(i, j);
@@ -1063,8 +1095,8 @@ void Residuals(ExactRowsWorkspace::Data& w, const int NY, const int k, const int
         store(i, 1, 1.0);
     }
     for (int i = k; i <= NX - k; ++i) {
-        BodyRow(i, NX, k, designFlag, firstOnly, L, row);
-        store(i, 1, IsDesignRow(i, NX, k, designFlag, firstOnly, L) ? 0.0 : 0.5);
+        BodyRow(i, NX, k, rc.designFlag, rc.firstOnly, rc.L, row);
+        store(i, 1, IsDesignRow(i, NX, k, rc.designFlag, rc.firstOnly, rc.L) ? 0.0 : 0.5);
     }
 }
 
@@ -1089,18 +1121,10 @@ int Colour(const int i, const int j, const int NX, const int k, const int period
     return i % period + period * (j % 3);
 }
 
-}  // namespace
-
-void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-               const double& s2, const int& designFlag, const int& firstOnly, const int& L,
-               ExactRowsWorkspace& work, const double& step) {
-    ExactRowsWorkspace::Data& w = work.data();
-    GridArray &baseRes = w.baseRes, &colourRes = w.colourRes, &rowScale = w.rowScale,
-              &basePhi = w.basePhi;
-    const double circ = Circulation(NX, k);
-    const int mid = NX / 2;
-    // The face states of the base potential are recorded for the passes of
-    // the colours.
+// Residuals and row scales of the base potential, its face states
+// recorded for the passes of the colours, its face arrays and potential
+// kept.
+void baseResiduals(ExactRowsWorkspace::Data& w, const RowsCase& rc, double circ) {
     FaceReuseState& faces = w.faces;
     faces.faceRecords.resize(kGridSize);
     faces.movedNodes.assign(kGridSize, 0);
@@ -1108,25 +1132,27 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     faces.touchedIFaces.assign(kGridSize, 0);
     faces.touchedJFaces.assign(kGridSize, 0);
     faces.mode = FaceReuse::Record;
-    Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, baseRes, &rowScale);
+    Residuals(w, rc, circ, w.baseRes, &w.rowScale);
     faces.mode = FaceReuse::None;
-    w.copyFaceArrays(true, NX, NY);
-    for (int j = 1; j <= NY; ++j)
-        for (int i = 0; i <= NX; ++i) basePhi(i, j) = phi(i, j);
+    w.copyFaceArrays(true, rc.NX, rc.NY);
+    for (int j = 1; j <= rc.NY; ++j)
+        for (int i = 0; i <= rc.NX; ++i) w.basePhi(i, j) = phi(i, j);
+}
 
-    // The rows are rebuilt from the differences.
-    for (int j = 1; j <= NY - 1; ++j)
+// Clears the stored rows, which are rebuilt from the differences, and sets
+// the change of the first moment of the bound circulation per unit change
+// of each body potential (see FarFieldValues), the circulation's share
+// circ x_TE left to the circulation column.
+void clearRowsAndMomentWeights(const RowsCase& rc) {
+    const int NX = rc.NX, k = rc.k, mid = NX / 2;
+    for (int j = 1; j <= rc.NY - 1; ++j)
         for (int i = 1; i <= NX - 1; ++i) {
             ad1(i, j) = ad2(i, j) = ad3(i, j) = ad4(i, j) = ad5(i, j) = 0.0;
             ad6(i, j) = ad7(i, j) = ad8(i, j) = ad9(i, j) = 0.0;
             adm(i, j) = adp(i, j) = adg(i, j) = adq(i, j) = 0.0;
         }
-    ExtraCouplings& x = extraCouplings;
-    x.count = 0;
-    x.moment = true;
-    // Change of the first moment of the bound circulation per unit change
-    // of each body potential (see FarFieldValues), the circulation's share
-    // circ x_TE left to the circulation column.
+    extraCouplings.count = 0;
+    extraCouplings.moment = true;
     for (int i = 0; i < kContourSize; ++i) fmw(i) = 0.0;
     for (int i = k; i < mid; ++i) {
         const double dx = 0.5 * (xg(i, 1) - xg(i + 1, 1));
@@ -1138,72 +1164,75 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
         fmw(i) -= dx;
         fmw(i + 1) -= dx;
     }
-    const double xTE = xg(k, 1);
+}
 
-    auto isUnknownRow = [&](int i, int j) {
-        return j >= 1 && j <= NY - 1 && i >= 1 && (j == 1 ? i <= NX - k : i <= NX - 1);
-    };
-    // Entry D = -dR(i, j)/dphi(p, q) / scale of row (i, j) into the matrix.
-    auto add = [&](int i, int j, int p, int q, double D) {
-        if (D == 0.0) return;
-        if (p == 0 || p == NX || q == NY) {
-            // A far-field node: its value moves with the circulation (vortex
-            // and the circulation's share of the doublet) and with the body
-            // potentials (the rest of the doublet).
-            const double ff = q == NY ? ffo(p) : (p == 0 ? ff0(q) : ffn(q));
-            const double fd = q == NY ? fdo(p) : (p == 0 ? fd0(q) : fdn(q));
-            adg(i, j) -= D * (ff + fd * xTE);
-            adq(i, j) += D * fd;
-            return;
-        }
-        const int di = p - i, dj = q - j;
-        const bool wake = j == 1 && i < k;
-        if (dj == 0 && di == 0) {
-            ad1(i, j) += D;
-        } else if (dj == 0 && di == -1) {
-            ad2(i, j) += D;
-        } else if (dj == 0 && di == 1) {
-            ad3(i, j) += D;
-        } else if (dj == 1 && di == 0) {
-            ad4(i, j) += D;
-        } else if (dj == 1 && di == 1) {
-            ad6(i, j) += D;
-        } else if (dj == 1 && di == -1) {
-            ad7(i, j) += D;
-        } else if (!wake && j >= 2 && dj == -1 && di == 0) {
-            ad5(i, j) += D;
-        } else if (!wake && j >= 2 && dj == -1 && di == 1) {
-            ad8(i, j) += D;
-        } else if (!wake && j >= 2 && dj == -1 && di == -1) {
-            ad9(i, j) += D;
-        } else if (wake && q == 2 && p == NX - i) {
-            ad5(i, j) += D;
-        } else if (wake && q == 2 && p == NX - i - 1) {
-            ad8(i, j) += D;
-        } else if (wake && q == 2 && p == NX - i + 1) {
-            ad9(i, j) += D;
-        } else if (dj == 0 && di == -2 && i > 2) {
-            // adm (v(i-1) - v(i-2))
-            adm(i, j) -= D;
-            ad2(i, j) += D;
-        } else if (dj == 0 && di == 2 && i < NX - 2) {
-            // adp (v(i+2) - v(i+1))
-            adp(i, j) += D;
-            ad3(i, j) += D;
-        } else if (x.count < kMaxExtraCouplings) {
-            x.row[x.count] = GridArray::at(i, j);
-            x.node[x.count] = GridArray::at(p, q);
-            x.value[x.count] = D;
-            ++x.count;
-        }
-    };
+// Whether row (i, j) is the row of an unknown node.
+inline bool isUnknownRow(const RowsCase& rc, int i, int j) {
+    return j >= 1 && j <= rc.NY - 1 && i >= 1 && (j == 1 ? i <= rc.NX - rc.k : i <= rc.NX - 1);
+}
 
-    // The colours hold as long as the rows near the trailing edge reach no
-    // node of the other side's colours on their own side, i.e. the section
-    // has more than period + 2 kReach panels; on smaller grids every node
-    // of a line has a colour of its own.
-    const int period = NX - 2 * k > kPeriod + 2 * kReach ? kPeriod : NX + 1;
-    // The nodes of each colour, in one list ordered by colour.
+// Entry D = -dR(i, j)/dphi(p, q) / scale of row (i, j) into the matrix;
+// xTE is the x of the trailing edge.
+inline void addEntry(const RowsCase& rc, double xTE, int i, int j, int p, int q, double D) {
+    const int NX = rc.NX, NY = rc.NY, k = rc.k;
+    if (D == 0.0) return;
+    if (p == 0 || p == NX || q == NY) {
+        // A far-field node: its value moves with the circulation (vortex
+        // and the circulation's share of the doublet) and with the body
+        // potentials (the rest of the doublet).
+        const double ff = q == NY ? ffo(p) : (p == 0 ? ff0(q) : ffn(q));
+        const double fd = q == NY ? fdo(p) : (p == 0 ? fd0(q) : fdn(q));
+        adg(i, j) -= D * (ff + fd * xTE);
+        adq(i, j) += D * fd;
+        return;
+    }
+    const int di = p - i, dj = q - j;
+    const bool wake = j == 1 && i < k;
+    if (dj == 0 && di == 0) {
+        ad1(i, j) += D;
+    } else if (dj == 0 && di == -1) {
+        ad2(i, j) += D;
+    } else if (dj == 0 && di == 1) {
+        ad3(i, j) += D;
+    } else if (dj == 1 && di == 0) {
+        ad4(i, j) += D;
+    } else if (dj == 1 && di == 1) {
+        ad6(i, j) += D;
+    } else if (dj == 1 && di == -1) {
+        ad7(i, j) += D;
+    } else if (!wake && j >= 2 && dj == -1 && di == 0) {
+        ad5(i, j) += D;
+    } else if (!wake && j >= 2 && dj == -1 && di == 1) {
+        ad8(i, j) += D;
+    } else if (!wake && j >= 2 && dj == -1 && di == -1) {
+        ad9(i, j) += D;
+    } else if (wake && q == 2 && p == NX - i) {
+        ad5(i, j) += D;
+    } else if (wake && q == 2 && p == NX - i - 1) {
+        ad8(i, j) += D;
+    } else if (wake && q == 2 && p == NX - i + 1) {
+        ad9(i, j) += D;
+    } else if (dj == 0 && di == -2 && i > 2) {
+        // adm (v(i-1) - v(i-2))
+        adm(i, j) -= D;
+        ad2(i, j) += D;
+    } else if (dj == 0 && di == 2 && i < NX - 2) {
+        // adp (v(i+2) - v(i+1))
+        adp(i, j) += D;
+        ad3(i, j) += D;
+    } else if (extraCouplings.count < kMaxExtraCouplings) {
+        ExtraCouplings& x = extraCouplings;
+        x.row[x.count] = GridArray::at(i, j);
+        x.node[x.count] = GridArray::at(p, q);
+        x.value[x.count] = D;
+        ++x.count;
+    }
+}
+
+// The nodes of each colour, in one list ordered by colour (colourNodes,
+// colour c from colourFirst[c]); returns the number of colours.
+int colourLists(ExactRowsWorkspace::Data& w, const RowsCase& rc, int period) {
+    const int NX = rc.NX, NY = rc.NY, k = rc.k;
     const int colours = 5 * period;
     std::vector<int>& first = w.colourFirst;
     std::vector<std::pair<int, int>>& nodes = w.colourNodes;
@@ -1212,76 +1241,107 @@ void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, c
     for (int j = 1; j <= NY; ++j)
         for (int i = 0; i <= NX; ++i) ++first[Colour(i, j, NX, k, period) + 1];
     for (int c = 0; c < colours; ++c) first[c + 1] += first[c];
-    {
-        std::vector<int> next(first.begin(), first.end() - 1);
-        for (int j = 1; j <= NY; ++j)
-            for (int i = 0; i <= NX; ++i) nodes[next[Colour(i, j, NX, k, period)]++] = {i, j};
-    }
+    std::vector<int> next(first.begin(), first.end() - 1);
+    for (int j = 1; j <= NY; ++j)
+        for (int i = 0; i <= NX; ++i) nodes[next[Colour(i, j, NX, k, period)]++] = {i, j};
+    return colours;
+}
+
+// The columns of the nodes of one colour: the nodes are perturbed
+// together, the residuals they can change computed once, and each node
+// gives its column to the rows within its reach.
+void colourColumns(ExactRowsWorkspace::Data& w, const RowsCase& rc, double circ, double step,
+                   double xTE, int colour) {
+    const int NX = rc.NX, NY = rc.NY, k = rc.k;
+    const int begin = w.colourFirst[colour], end = w.colourFirst[colour + 1];
+    const GridArray &basePhi = w.basePhi, &baseRes = w.baseRes, &rowScale = w.rowScale;
+    GridArray& colourRes = w.colourRes;
+    FaceReuseState& faces = w.faces;
     // The j-face densities of line i depend on the potential of lines
     // i-1 .. i+1 only: a colour leaves those of most lines as they are at
     // the base potential, and only the lines next to its nodes are
     // computed anew (and put back afterwards).
-    const GridArray& baseRhoj = w.kept(rhoj);
     std::vector<unsigned char>& jLines = w.colourLines;
-    for (int colour = 0; colour < colours; ++colour) {
-        if (first[colour] == first[colour + 1]) continue;
-        jLines.assign(NX + 1, 0);
-        int qFirst = NY, qLast = 1;
-        for (int n = first[colour]; n < first[colour + 1]; ++n) {
-            const auto [p, q] = nodes[n];
-            phi(p, q) = basePhi(p, q) + step * std::fmax(1.0, std::fabs(basePhi(p, q)));
-            for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
-            qFirst = std::min(qFirst, q);
-            qLast = std::max(qLast, q);
-            faces.markMoved(p, q, 1);
-        }
-        // The residuals that can change are those of the lines next to the
-        // perturbed nodes (the colours of the trailing-edge region hold
-        // nodes of lines 1 and 2 only); the rows taken below lie there.
-        faces.mode = FaceReuse::Reuse;
-        Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ, colourRes, nullptr,
-                  &jLines, std::max(qFirst - 1, 1), std::min(qLast + 1, NY - 1), &baseRes);
-        faces.mode = FaceReuse::None;
-        for (int i = 1; i <= NX - 1; ++i)
-            if (jLines[i])
-                for (int j = 1; j <= NY - 1; ++j) rhoj(i, j) = baseRhoj(i, j);
-        // Each perturbed node gives its column to the rows within their
-        // reach: along the lines kReach nodes, across them one, and, near
-        // the trailing edge, the line-1 rows across the cut.
-        for (int n = first[colour]; n < first[colour + 1]; ++n) {
-            const auto [p, q] = nodes[n];
-            const double h = phi(p, q) - basePhi(p, q);
-            auto take = [&](int i, int j) {
-                if (!isUnknownRow(i, j)) return;
-                add(i, j, p, q, -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
-            };
-            for (int j = std::max(q - 1, 1); j <= std::min(q + 1, NY - 1); ++j)
-                for (int i = std::max(p - kReach, 1); i <= std::min(p + kReach, NX - 1); ++i)
-                    take(i, j);
-            if (q <= 2) {
-                for (int i = std::max(NX - p - kReach, 1); i <= std::min(NX - p + kReach, NX - 1);
-                     ++i)
-                    if ((i <= k + kReach || i >= NX - k - kReach) &&
-                        (p < i - kReach || p > i + kReach))
-                        take(i, 1);
-            }
-            phi(p, q) = basePhi(p, q);
-            faces.markMoved(p, q, 0);
-        }
+    jLines.assign(NX + 1, 0);
+    int qFirst = NY, qLast = 1;
+    for (int n = begin; n < end; ++n) {
+        const auto [p, q] = w.colourNodes[n];
+        phi(p, q) = basePhi(p, q) + step * std::fmax(1.0, std::fabs(basePhi(p, q)));
+        for (int i = std::max(p - 1, 1); i <= std::min(p + 1, NX - 1); ++i) jLines[i] = 1;
+        qFirst = std::min(qFirst, q);
+        qLast = std::max(qLast, q);
+        faces.markMoved(p, q, 1);
     }
-    // The circulation as it enters the wake-cut faces and rows.
+    // The residuals that can change are those of the lines next to the
+    // perturbed nodes (the colours of the trailing-edge region hold
+    // nodes of lines 1 and 2 only); the rows taken below lie there.
+    faces.mode = FaceReuse::Reuse;
+    Residuals(w, rc, circ, colourRes, nullptr, &jLines, std::max(qFirst - 1, 1),
+              std::min(qLast + 1, NY - 1), &baseRes);
+    faces.mode = FaceReuse::None;
+    const GridArray& baseRhoj = w.kept(rhoj);
+    for (int i = 1; i <= NX - 1; ++i)
+        if (jLines[i])
+            for (int j = 1; j <= NY - 1; ++j) rhoj(i, j) = baseRhoj(i, j);
+    // Each perturbed node gives its column to the rows within their
+    // reach: along the lines kReach nodes, across them one, and, near
+    // the trailing edge, the line-1 rows across the cut.
+    for (int n = begin; n < end; ++n) {
+        const auto [p, q] = w.colourNodes[n];
+        const double h = phi(p, q) - basePhi(p, q);
+        auto take = [&](int i, int j) {
+            if (!isUnknownRow(rc, i, j)) return;
+            addEntry(rc, xTE, i, j, p, q, -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
+        };
+        for (int j = std::max(q - 1, 1); j <= std::min(q + 1, NY - 1); ++j)
+            for (int i = std::max(p - kReach, 1); i <= std::min(p + kReach, NX - 1); ++i)
+                take(i, j);
+        if (q <= 2) {
+            for (int i = std::max(NX - p - kReach, 1); i <= std::min(NX - p + kReach, NX - 1); ++i)
+                if ((i <= k + kReach || i >= NX - k - kReach) && (p < i - kReach || p > i + kReach))
+                    take(i, 1);
+        }
+        phi(p, q) = basePhi(p, q);
+        faces.markMoved(p, q, 0);
+    }
+}
+
+// The column of the circulation as it enters the wake-cut faces and rows.
+void circulationColumn(ExactRowsWorkspace::Data& w, const RowsCase& rc, double circ) {
     const double hc = 1.0e-7;
     // The j-faces do not see the circulation, and of the i-faces only those
     // of line 1 (the cut faces): the rows of lines 3 and beyond keep their
     // residuals exactly, their differences vanish and add nothing.
-    jLines.assign(NX + 1, 0);
-    const int circLast = std::min(2, NY - 1);
-    Residuals(w, NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, circ + hc, colourRes,
-              nullptr, &jLines, 1, circLast);
+    w.colourLines.assign(rc.NX + 1, 0);
+    const int circLast = std::min(2, rc.NY - 1);
+    Residuals(w, rc, circ + hc, w.colourRes, nullptr, &w.colourLines, 1, circLast);
     for (int j = 1; j <= circLast; ++j)
-        for (int i = 1; i <= NX - 1; ++i)
-            if (isUnknownRow(i, j))
-                adg(i, j) += (colourRes(i, j) - baseRes(i, j)) / hc / rowScale(i, j);
+        for (int i = 1; i <= rc.NX - 1; ++i)
+            if (isUnknownRow(rc, i, j))
+                adg(i, j) += (w.colourRes(i, j) - w.baseRes(i, j)) / hc / w.rowScale(i, j);
+}
+
+}  // namespace
+
+void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
+               const double& s2, const int& designFlag, const int& firstOnly, const int& L,
+               ExactRowsWorkspace& work, const double& step) {
+    ExactRowsWorkspace::Data& w = work.data();
+    const RowsCase rc{NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L};
+    const double circ = Circulation(NX, k);
+    baseResiduals(w, rc, circ);
+    clearRowsAndMomentWeights(rc);
+    const double xTE = xg(k, 1);
+    // The colours hold as long as the rows near the trailing edge reach no
+    // node of the other side's colours on their own side, i.e. the section
+    // has more than period + 2 kReach panels; on smaller grids every node
+    // of a line has a colour of its own.
+    const int period = NX - 2 * k > kPeriod + 2 * kReach ? kPeriod : NX + 1;
+    const int colours = colourLists(w, rc, period);
+    for (int colour = 0; colour < colours; ++colour)
+        if (w.colourFirst[colour] != w.colourFirst[colour + 1])
+            colourColumns(w, rc, circ, step, xTE, colour);
+    circulationColumn(w, rc, circ);
     // The face arrays of the potential itself, as the first pass left them.
     w.copyFaceArrays(false, NX, NY);
 }
