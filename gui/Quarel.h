@@ -291,6 +291,12 @@ private:
     // Canvas helpers (QuarelPlot.cpp).
     void paintGrid(FXDC& dc);
     void paintCpPlot(FXDC& dc, int W, int H);
+    // Phases of paintCpPlot.
+    void fillCpBuffers(int k, int npa);
+    std::pair<double, double> cpRange() const;
+    void paintCriticalCp(FXDC& dc, const quarel::plot::Frame& f);
+    void paintCpLegend(FXDC& dc, const quarel::plot::Frame& f, bool stale);
+    void paintSectionStrip(FXDC& dc, const quarel::plot::Frame& f, int H, double thickness);
     void paintSection(FXDC& dc, int W, int H);
     // The header lines of a picture: text and colour name.
     struct HeaderLine {

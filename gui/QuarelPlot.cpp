@@ -268,14 +268,8 @@ void Quarel::paintOutlines(FXDC& dc, const quarel::plot::Frame& f, bool legend) 
     }
 }
 
-void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
+void Quarel::fillCpBuffers(int k, int npa) {
     using namespace quarel;
-    cpShown = 1;
-    paintW_ = W;
-    paintH_ = H;
-    const int k = rc_.level().k, npa = rc_.level().npa;
-
-    // 1. Plot buffers: body nodes, face centres, computed and target Cp.
     if (npa >= 1 && k >= 0 && k + npa + 1 <= kMaxNX) {
         const std::size_t count = static_cast<std::size_t>(npa) + 1;
         if (bodyX_.size() < count) {
@@ -301,6 +295,112 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
             }
         }
     }
+}
+
+// The Cp range of the computed curve, the design target and the kept
+// curves (lo: the most negative, hi: the most positive).
+std::pair<double, double> Quarel::cpRange() const {
+    double lo = cpMin, hi = cpMax;
+    if (rc_.design.designMode == 1) {
+        for (double v : targetCp) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    for (const quarel::plot::KeptCurve& c : kept.curves()) {
+        for (double v : c.cp) {
+            lo = std::min(lo, v);
+            hi = std::max(hi, v);
+        }
+    }
+    return {lo, hi};
+}
+
+void Quarel::paintCriticalCp(FXDC& dc, const quarel::plot::Frame& f) {
+    using namespace quarel;
+    FXFont* font = getApp()->getNormalFont();
+    // The critical Cp (local Mach 1) as a dashed line, where it is known.
+    const double cpStar = rc_.results.cpStar;
+    if (rc_.resultsInputs().mach > 0.1 && cpStar < 0.0) {
+        const double Y = f.py(cpStar);
+        if (Y > f.top && Y < f.bottom) {
+            dc.setForeground(fxcolorfromname(kCriticalColour));
+            dc.setLineStyle(LINE_ONOFF_DASH);
+            dc.drawLine(f.left, static_cast<int>(Y), f.right, static_cast<int>(Y));
+            dc.setLineStyle(LINE_SOLID);
+            const FXString label = "Cp*";
+            dc.drawText(f.right - font->getTextWidth(label) - 4, static_cast<int>(Y) - 3,
+                        label.text(), label.length());
+        }
+    }
+}
+
+// The legend in the lower right corner, where a pressure distribution
+// leaves room, on white.
+void Quarel::paintCpLegend(FXDC& dc, const quarel::plot::Frame& f, bool stale) {
+    using namespace quarel;
+    FXFont* font = getApp()->getNormalFont();
+    const int textH = font->getFontHeight();
+    std::vector<std::pair<const char*, FXString>> legend = {
+        {stale ? kStaleColour : kUpperColour, "upper surface"},
+        {stale ? kStaleColour : kLowerColour, "lower surface"}};
+    if (rc_.design.designMode == 1 && !targetX.empty()) legend.push_back({kTargetColour, "target"});
+    for (std::size_t n = 0; n < kept.curves().size(); ++n)
+        legend.push_back({kKeptColours[n], kept.curves()[n].label.c_str()});
+    int legendW = 0;
+    for (const auto& e : legend) legendW = std::max(legendW, font->getTextWidth(e.second));
+    legendW += 36;
+    const int legendH = static_cast<int>(legend.size()) * (textH + 2) + 6;
+    if (legendW < f.right - f.left - 8 && legendH < f.bottom - f.top - 8) {
+        const int lx = f.right - legendW - 4, ly = f.bottom - legendH - 4;
+        dc.setForeground(fxcolorfromname("White"));
+        dc.fillRectangle(lx, ly, legendW, legendH);
+        dc.setForeground(fxcolorfromname("Gray70"));
+        dc.drawRectangle(lx, ly, legendW, legendH);
+        int y = ly + 3 + textH - font->getFontDescent();
+        for (const auto& e : legend) {
+            dc.setForeground(fxcolorfromname(e.first));
+            dc.fillRectangle(lx + 6, y - textH / 2, 20, 3);
+            dc.setForeground(fxcolorfromname("Black"));
+            dc.drawText(lx + 30, y, e.second.text(), e.second.length());
+            y += textH + 2;
+        }
+    }
+}
+
+// The section in the strip under the Cp frame f, at equal scales on the
+// plot's x.
+void Quarel::paintSectionStrip(FXDC& dc, const quarel::plot::Frame& f, int H, double thickness) {
+    using namespace quarel;
+    const int textH = getApp()->getNormalFont()->getFontHeight();
+    plot::Frame s;
+    s.left = f.left;
+    s.right = f.right;
+    s.top = f.bottom + 2 * textH + 12;
+    s.bottom = H - 4;
+    if (s.bottom - s.top >= 8) {
+        s.x0 = f.x0;
+        s.x1 = f.x1;
+        // Equal scales, unless a zoomed plot would leave the section
+        // thicker than the strip.
+        const double scale =
+            std::min((s.right - s.left) / (f.x1 - f.x0), (s.bottom - s.top) / (1.2 * thickness));
+        const double half = 0.5 * (s.bottom - s.top) / scale, mid = 0.5 * (byMin + byMax);
+        s.yTop = mid + half;
+        s.yBottom = mid - half;
+        paintOutlines(dc, s, false);
+    }
+}
+
+void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
+    using namespace quarel;
+    cpShown = 1;
+    paintW_ = W;
+    paintH_ = H;
+    const int k = rc_.level().k, npa = rc_.level().npa;
+
+    // 1. Plot buffers: body nodes, face centres, computed and target Cp.
+    fillCpBuffers(k, npa);
 
     // 2. White background.  Without results (none yet, or a new grid has
     // replaced them) there is nothing to plot, except the live curves of a
@@ -319,21 +419,8 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
 
     // 4. The axis range covers the computed Cp, the target and the kept
     // curves: the table of tops and bottoms, unless zoomed.
-    double lo = cpMin, hi = cpMax;
-    if (rc_.design.designMode == 1) {
-        for (double v : targetCp) {
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
-    }
-    for (const plot::KeptCurve& c : kept.curves()) {
-        for (double v : c.cp) {
-            lo = std::min(lo, v);
-            hi = std::max(hi, v);
-        }
-    }
-    const plot::CpAxis axis = plot::cpAxisTop(lo);
-    const double bottomCp = plot::cpAxisBottom(hi);
+    const plot::CpAxis axis = plot::cpAxisTop(cpRange().first);
+    const double bottomCp = plot::cpAxisBottom(cpRange().second);
     cpTop = axis.top;
     cpMax = bottomCp;
 
@@ -370,22 +457,9 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     dc.setForeground(fxcolorfromname("Black"));
     dc.drawText(f.left + 4, f.top + textH, "-Cp up", 6);
 
-    // The critical Cp (local Mach 1) as a dashed line, where it is known.
     const bool stale = !running_ && rc_.resultsStale();
     plotStale = stale;
-    const double cpStar = rc_.results.cpStar;
-    if (rc_.resultsInputs().mach > 0.1 && cpStar < 0.0) {
-        const double Y = f.py(cpStar);
-        if (Y > f.top && Y < f.bottom) {
-            dc.setForeground(fxcolorfromname(kCriticalColour));
-            dc.setLineStyle(LINE_ONOFF_DASH);
-            dc.drawLine(f.left, static_cast<int>(Y), f.right, static_cast<int>(Y));
-            dc.setLineStyle(LINE_SOLID);
-            const FXString label = "Cp*";
-            dc.drawText(f.right - font->getTextWidth(label) - 4, static_cast<int>(Y) - 3,
-                        label.text(), label.length());
-        }
-    }
+    paintCriticalCp(dc, f);
 
     // 6. Kept curves, the target of design mode and the computed pressure
     // distribution: the upper surface from the trailing edge to the
@@ -406,52 +480,11 @@ void Quarel::paintCpPlot(FXDC& dc, int W, int H) {
     quarel::draw::polyline(dc, f, faceX_.data() + lead - 1, cpComputed_.data() + lead - 1,
                            npa - lead + 1, stale ? kStaleColour : kLowerColour, false);
 
-    // 7. Legend in the lower right corner, where a pressure distribution
-    // leaves room, on white.
-    std::vector<std::pair<const char*, FXString>> legend = {
-        {stale ? kStaleColour : kUpperColour, "upper surface"},
-        {stale ? kStaleColour : kLowerColour, "lower surface"}};
-    if (rc_.design.designMode == 1 && !targetX.empty()) legend.push_back({kTargetColour, "target"});
-    for (std::size_t n = 0; n < kept.curves().size(); ++n)
-        legend.push_back({kKeptColours[n], kept.curves()[n].label.c_str()});
-    int legendW = 0;
-    for (const auto& e : legend) legendW = std::max(legendW, font->getTextWidth(e.second));
-    legendW += 36;
-    const int legendH = static_cast<int>(legend.size()) * (textH + 2) + 6;
-    if (legendW < f.right - f.left - 8 && legendH < f.bottom - f.top - 8) {
-        const int lx = f.right - legendW - 4, ly = f.bottom - legendH - 4;
-        dc.setForeground(fxcolorfromname("White"));
-        dc.fillRectangle(lx, ly, legendW, legendH);
-        dc.setForeground(fxcolorfromname("Gray70"));
-        dc.drawRectangle(lx, ly, legendW, legendH);
-        int y = ly + 3 + textH - font->getFontDescent();
-        for (const auto& e : legend) {
-            dc.setForeground(fxcolorfromname(e.first));
-            dc.fillRectangle(lx + 6, y - textH / 2, 20, 3);
-            dc.setForeground(fxcolorfromname("Black"));
-            dc.drawText(lx + 30, y, e.second.text(), e.second.length());
-            y += textH + 2;
-        }
-    }
+    // 7. Legend in the lower right corner.
+    paintCpLegend(dc, f, stale);
 
     // 8. The section under the plot, at equal scales on the plot's x.
-    plot::Frame s;
-    s.left = f.left;
-    s.right = f.right;
-    s.top = f.bottom + 2 * textH + 12;
-    s.bottom = H - 4;
-    if (s.bottom - s.top >= 8) {
-        s.x0 = f.x0;
-        s.x1 = f.x1;
-        // Equal scales, unless a zoomed plot would leave the section
-        // thicker than the strip.
-        const double scale =
-            std::min((s.right - s.left) / (f.x1 - f.x0), (s.bottom - s.top) / (1.2 * thickness));
-        const double half = 0.5 * (s.bottom - s.top) / scale, mid = 0.5 * (byMin + byMax);
-        s.yTop = mid + half;
-        s.yBottom = mid - half;
-        paintOutlines(dc, s, false);
-    }
+    paintSectionStrip(dc, f, H, thickness);
 }
 
 void Quarel::drawSection() {
