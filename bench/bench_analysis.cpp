@@ -40,6 +40,19 @@
 #include "message.h"
 #include "state.h"
 
+namespace {
+// Runs the calculation; a failure skips the benchmark with its message.
+bool calculated(quarel::RunControl& rc, benchmark::State& state) {
+    try {
+        rc.calculate();
+        return true;
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
+        return false;
+    }
+}
+}  // namespace
+
 // Counts the heap allocations made through operator new, so that the
 // Newton-step benchmark can report what one step allocates.
 static std::atomic<long> g_allocations{0};
@@ -128,12 +141,7 @@ void BM_FullAnalysis(benchmark::State& state) {
     for (auto _ : state) {
         rc.flowChanged();
         const size_t before = rc.log().size();
-        try {
-            rc.calculate();
-        } catch (const std::exception& e) {
-            state.SkipWithError(e.what());
-            return;
-        }
+        if (!calculated(rc, state)) return;
         steps = static_cast<int>(rc.log().size() - before);
     }
     state.counters["Clift"] = rc.results.clift;
@@ -173,12 +181,7 @@ void BM_SampleTransonic(benchmark::State& state) {
     rc.setNewtonOptions(options);
     for (auto _ : state) {
         rc.flowChanged();
-        try {
-            rc.calculate();
-        } catch (const std::exception& e) {
-            state.SkipWithError(e.what());
-            return;
-        }
+        if (!calculated(rc, state)) return;
     }
     state.counters["Clift"] = rc.results.clift;
     state.counters["Cdrag"] = rc.results.cdrag;
@@ -202,12 +205,7 @@ void BM_NewtonStepFine(benchmark::State& state) {
     quarel::NewtonOptions options;
     options.method = MethodOf(state.range(0));
     rc.setNewtonOptions(options);
-    try {
-        rc.calculate();
-    } catch (const std::exception& e) {
-        state.SkipWithError(e.what());
-        return;
-    }
+    if (!calculated(rc, state)) return;
     const long allocationsBefore = g_allocations.load();
     const quarel::GridLevel& l = rc.level();
     // A step of the fine level as the run makes it, but always the first of
@@ -258,12 +256,7 @@ void BM_PolarPoint(benchmark::State& state) {
         rc.job.alpha = high ? 1.5 : 1.0;
         rc.setWarmStart(state.range(0) == 1 && rc.converged());
         rc.flowChanged();
-        try {
-            rc.calculate();
-        } catch (const std::exception& e) {
-            state.SkipWithError(e.what());
-            return;
-        }
+        if (!calculated(rc, state)) return;
     }
     state.counters["fine_steps"] = rc.status().iterCount;
     state.counters["Clift"] = rc.results.clift;
@@ -293,12 +286,7 @@ void BM_DesignIteration(benchmark::State& state) {
         return;
     }
     for (auto _ : state) {
-        try {
-            rc.calculate();
-        } catch (const std::exception& e) {
-            state.SkipWithError(e.what());
-            return;
-        }
+        if (!calculated(rc, state)) return;
     }
     state.counters["design_steps"] = rc.lastDesign().designSteps;
     state.counters["fine_steps"] = rc.status().iterCount;
