@@ -45,9 +45,10 @@ FixedLiftResult RunFixedLift(RunControl& run, const FixedLiftOptions& options,
             run.setWarmStart(false);
         } else if (havePrev && result.alpha != alphaPrev) {
             run.setWarmStart(true, potentialPrev,
-                             (alpha - result.alpha) / (result.alpha - alphaPrev));
+                             (alpha - result.alpha) / (result.alpha - alphaPrev),
+                             std::fabs(alpha - result.alpha) < options.fineOnlyStep);
         } else {
-            run.setWarmStart(true);
+            run.setWarmStart(true, {}, 0.0, std::fabs(alpha - result.alpha) < options.fineOnlyStep);
         }
         std::vector<double> potentialLast = n > 0 ? run.finePotential() : std::vector<double>();
         run.job.alpha = alpha;

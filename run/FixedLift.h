@@ -19,6 +19,8 @@ struct FixedLiftOptions {
     double target = 0.0;   // the lift coefficient sought
     int maxSolves = 10;    // analyses in all, the first included
     double maxStep = 2.0;  // largest change of alpha between solves, degrees
+    // A change of alpha below this (degrees) runs the fine level alone.
+    double fineOnlyStep = 0.1;
 };
 
 struct FixedLiftStep {
