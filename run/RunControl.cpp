@@ -357,7 +357,7 @@ void RunControl::gridCalculation() {
             // and starts the fine level as close as a cold run does.
             if (warmBefore_.size() == static_cast<size_t>(NX + 1) * NY)
                 ExtrapolatedPotential(warmBefore_, warmRatio_, NX, NY);
-            if (job.Kgrid >= 2) level_ = level_.coarsened(2);
+            if (job.Kgrid >= 2 && !warmFineOnly_) level_ = level_.coarsened(2);
             gridReady(hasResults());
             takeWarnings();
             return;

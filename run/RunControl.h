@@ -82,12 +82,16 @@ public:
     // grid differs, from the free stream on the coarsest level.  With
     // `before` the potential of the solution before the last
     // (finePotential()), the start is extrapolated from the two
-    // (ExtrapolatedPotential, `ratio` the next step over the last).
+    // (ExtrapolatedPotential, `ratio` the next step over the last).  With
+    // `fineOnly` the warm start runs the fine level alone: for a change so
+    // small that the coarser level would only undo the fine grid's own
+    // solution (the last steps of a fixed-lift search).
     void setWarmStart(bool on, std::vector<double> before = std::vector<double>(),
-                      double ratio = 0.0) {
+                      double ratio = 0.0, bool fineOnly = false) {
         warmStart_ = on;
         warmBefore_ = std::move(before);
         warmRatio_ = ratio;
+        warmFineOnly_ = fineOnly;
     }
     // The potential of the fine grid (FinePotential).
     std::vector<double> finePotential() const;
@@ -242,7 +246,7 @@ private:
     msg::Context messages_;
     RunStage stage_ = RunStage::Closed;
     int saveCounter_ = 0;
-    bool warmStart_ = false, warmStarted_ = false;
+    bool warmStart_ = false, warmStarted_ = false, warmFineOnly_ = false;
     std::vector<double> warmBefore_;
     double warmRatio_ = 0.0;
     // Cells of the last grid that are turned over, and the first of them.

@@ -21,6 +21,7 @@
 #include "CaseTable.h"
 #include "CoordinateFile.h"
 #include "DesignFiles.h"
+#include "FixedLift.h"
 #include "FreeStream.h"
 #include "RunControl.h"
 #include "Sweep.h"
@@ -97,7 +98,7 @@ const char* const kMethodHelp =
 // The command line of one run (or of a case table).
 struct Args {
     std::vector<std::string> files;
-    double alpha = 0.0, mach = 0.0, swept = 0.0, farBoundary = 0.0;
+    double alpha = 0.0, mach = 0.0, swept = 0.0, farBoundary = 0.0, cl = 0.0;
     bool save = false, quiet = false, cold = false, entropy = false;
     std::string templatePath, writeInput;
     quarel::SweepSpec sweep;
@@ -110,8 +111,8 @@ struct Args {
     bool viscousGiven = false;
     quarel::CaseCommandArgs cases;
     // The options given, to tell an override from its default.
-    CLI::Option *alphaOpt, *machOpt, *sweptOpt, *farOpt, *reOpt, *ncritOpt, *xtrOpt, *casesOpt,
-        *mergeOpt;
+    CLI::Option *alphaOpt, *clOpt, *machOpt, *sweptOpt, *farOpt, *reOpt, *ncritOpt, *xtrOpt,
+        *casesOpt, *mergeOpt;
 };
 
 // The help text: the usage line first, the option texts wrapped to the
@@ -181,6 +182,10 @@ CLI::Option* addReal(CLI::App& app, const char* name, double& value, double lo, 
 void describeRun(CLI::App& app, Args& a) {
     a.alphaOpt = addReal(app, "--alpha", a.alpha, quarel::kAlphaRange.lo, quarel::kAlphaRange.hi,
                          "DEG", "angle of attack, degrees");
+    a.clOpt = addReal(app, "--cl", a.cl, -5.0, 5.0, "CL",
+                      "fixed lift: find the angle of attack at which the converged analysis "
+                      "gives this Clift, starting from the file's alpha (or --alpha), and print "
+                      "it as Alpha(cl)=; the results and files are those of that angle");
     a.machOpt = addReal(app, "--mach", a.mach, quarel::kMachRange.lo, quarel::kMachRange.hi, "M",
                         "free-stream Mach number");
     a.sweptOpt = addReal(app, "--swept", a.swept, quarel::kSweptRange.lo, quarel::kSweptRange.hi,
@@ -332,6 +337,9 @@ int checkJob(Args& a) {
     if (a.targetFile.empty() != (a.designIterations == 0))
         return fail(kUsage, "--target and --design-iterations go together.");
     if (a.viscousGiven && !a.viscous.enabled) return fail(kUsage, "--ncrit and --xtr need --re.");
+    if (a.clOpt->count() > 0 && a.designIterations > 0)
+        return fail(kUsage, "--cl is for an analysis: a design run sets its own alpha.");
+    if (a.clOpt->count() > 0 && a.sweeping) return fail(kUsage, "--cl cannot be used in a sweep.");
     if (a.designRegime >= 0 && a.designIterations == 0)
         return fail(kUsage, "--regime needs --target and --design-iterations.");
     return kOk;
@@ -523,8 +531,24 @@ private:
         if (!run_.rotationNote().empty())
             std::fprintf(stderr, "note: %s\n", run_.rotationNote().c_str());
         quarel::RunControl::CalcOutcome outcome;
+        const bool fixedLift = a_.clOpt->count() > 0;
+        quarel::FixedLiftResult lift;
         try {
-            outcome = run_.calculate();
+            if (fixedLift) {
+                quarel::FixedLiftOptions options;
+                options.target = a_.cl;
+                lift = quarel::RunFixedLift(run_, options, [this](const quarel::FixedLiftStep& s) {
+                    endProgressLine();
+                    shownLevel_ = 0;
+                    if (a_.quiet) return;
+                    std::printf("Fixed lift: alpha %.6f, Clift %.6f%s\n", s.alpha, s.clift,
+                                s.converged ? "" : " (not converged)");
+                    std::fflush(stdout);
+                });
+                outcome = quarel::RunControl::CalcOutcome::Done;
+            } else {
+                outcome = run_.calculate();
+            }
         } catch (...) {
             endProgressLine();
             throw;
@@ -534,6 +558,10 @@ private:
         if (outcome != quarel::RunControl::CalcOutcome::Done)
             return fail(kParameter, "no calculation was made.");
         printResults();
+        if (fixedLift && lift.found) {
+            std::printf("Alpha(cl)= %.6f\n", lift.alpha);
+            std::fflush(stdout);
+        }
         // A design starts from the analysis and every iteration ends with
         // one: each must meet the end test, or nothing is vouched for (no
         // designed section is written).
@@ -544,6 +572,9 @@ private:
                 fail(kNotConverged, "the analysis is not converged: no design iteration was made.");
         } else if (a_.designIterations > 0) {
             code = design();
+        } else if (fixedLift && !lift.found) {
+            code = fail(kNotConverged, "no angle of attack was found for Clift " +
+                                           std::to_string(a_.cl) + ": " + lift.problem);
         } else if (!analysed) {
             code = fail(kNotConverged, "the solution is not converged.");
         } else if (run_.resultFlagged()) {

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
+#include "FixedLift.h"
 #include "Sweep.h"
 #include "message.h"
 #include "quarel_job.h"
@@ -84,6 +86,41 @@ TEST(Sweep, PointsStartFromTheirPredecessorAndKeepTheirCp) {
     EXPECT_EQ(rows[0].rfind("point,alpha,mach,clift,cdrag,cmoment,converged", 0), 0u);
     EXPECT_NE(rows[2].find(",failed,"), std::string::npos);
     EXPECT_NE(rows[3].find(",yes,2,"), std::string::npos);
+    msg::setQuiet(false);
+}
+
+// A fixed lift: the alpha found gives the target lift from the free stream
+// too, and the run control holds that solution; a design run is refused.
+TEST(Sweep, FixedLiftAlphaReproducesTheTargetLift) {
+    msg::setQuiet(true);
+    ScratchDir dir;
+    testjob::Job j;
+    j.NPA = 16;
+    j.NCO = 5;
+    j.NBH = 4;
+    j.Kgrid = 2;
+    j.mach = 0.6;
+    j.alpha = 0.0;
+    RunControl run;
+    run.open(testjob::writeJob(dir.file("f.dat"), j));
+    FixedLiftOptions options;
+    options.target = 0.3;
+    int analyses = 0;
+    const FixedLiftResult r = RunFixedLift(run, options, [&](const FixedLiftStep&) { ++analyses; });
+    ASSERT_TRUE(r.found) << r.problem;
+    EXPECT_EQ(analyses, static_cast<int>(r.steps.size()));
+    EXPECT_GT(r.steps.size(), 2u);
+    EXPECT_LT(std::fabs(r.clift - 0.3), FixedLiftTolerance(0.3));
+    EXPECT_EQ(run.job.alpha, r.alpha);
+    EXPECT_EQ(run.results.clift, r.clift);
+    RunControl cold;
+    cold.open(dir.file("f.dat"));
+    cold.job.alpha = r.alpha;
+    ASSERT_EQ(cold.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_NEAR(cold.results.clift, 0.3, 2e-5);
+
+    run.setDesignMode(true);
+    EXPECT_THROW(RunFixedLift(run, options), ParameterError);
     msg::setQuiet(false);
 }
 
