@@ -111,6 +111,21 @@ CaseResult guarded(F&& body) {
     }
 }
 
+// Runs `body(run, folder)` on a run opened from the request in the scratch
+// folder `folder`, with the interpreter free and the solver held, its
+// failures as results.
+template <class F>
+CaseResult withOpenedRun(const Request& q, F&& body) {
+    py::gil_scoped_release free;
+    std::lock_guard<std::mutex> hold(solverLock);
+    return guarded([&] {
+        ScratchFolder scratch;
+        RunControl run;
+        openRequest(run, q, scratch.path());
+        return body(run, scratch.path());
+    });
+}
+
 py::array_t<double> array(const std::vector<double>& v) {
     return py::array_t<double>(static_cast<py::ssize_t>(v.size()), v.data());
 }
@@ -134,22 +149,15 @@ void putResult(py::dict& d, const CaseResult& r) {
 
 py::dict analyse(const Request& q) {
     Outcome o;
-    {
-        py::gil_scoped_release free;
-        std::lock_guard<std::mutex> hold(solverLock);
-        o.result = guarded([&] {
-            ScratchFolder scratch;
-            RunControl run;
-            openRequest(run, q, scratch.path());
-            CaseResult r = Analyse(run, q.in);
-            if (r.done) o.surface = surfaceOf(run);
-            if (r.done && run.results.viscous.valid) {
-                o.xtrUpper = run.results.viscous.xtrUpper;
-                o.xtrLower = run.results.viscous.xtrLower;
-            }
-            return r;
-        });
-    }
+    o.result = withOpenedRun(q, [&](RunControl& run, const std::string&) {
+        CaseResult r = Analyse(run, q.in);
+        if (r.done) o.surface = surfaceOf(run);
+        if (r.done && run.results.viscous.valid) {
+            o.xtrUpper = run.results.viscous.xtrUpper;
+            o.xtrLower = run.results.viscous.xtrLower;
+        }
+        return r;
+    });
     py::dict d;
     putResult(d, o.result);
     d["x"] = array(o.surface.x);
@@ -169,49 +177,42 @@ py::dict polar(const Request& q, const std::string& variable, const std::vector<
     std::vector<double> alphas, machs;
     std::vector<std::pair<double, double>> xtrs;  // transition x/c, upper and lower
     CaseResult setup;
-    {
-        py::gil_scoped_release free;
-        std::lock_guard<std::mutex> hold(solverLock);
-        setup = guarded([&] {
-            ScratchFolder scratch;
-            RunControl run;
-            openRequest(run, q, scratch.path());
-            // The fixed inputs first; the swept one is set point by point.
-            ApplyInputs(run, q.in);
-            RunSweepValues(run, v, values, warm, [&](const SweepPoint& p) {
-                CaseResult r;
-                alphas.push_back(p.alpha);
-                machs.push_back(p.mach);
-                if (p.done) {
-                    r.done = true;
-                    r.converged = run.converged();
-                    r.CL = run.results.clift;
-                    r.CD = r.CDp = run.results.cdragPressure;
-                    r.CDw = run.results.cdrag;
-                    r.CM = run.results.cmoment;
-                    const ViscousResults& vr = run.results.viscous;
-                    if (vr.valid) {
-                        r.CD = vr.cdTotal;
-                        r.CDf = vr.cdFriction;
-                        r.CDp = vr.cdTotal - vr.cdFriction;
-                        xtrs.emplace_back(vr.xtrUpper, vr.xtrLower);
-                    } else {
-                        xtrs.emplace_back(std::nan(""), std::nan(""));
-                    }
-                    r.exitCode = !r.converged          ? kCaseNotConverged
-                                 : run.resultFlagged() ? kCaseWarnings
-                                                       : kCaseOk;
-                    r.message = r.converged ? p.problem : "the solution is not converged.";
+    setup = withOpenedRun(q, [&](RunControl& run, const std::string&) {
+        // The fixed inputs first; the swept one is set point by point.
+        ApplyInputs(run, q.in);
+        RunSweepValues(run, v, values, warm, [&](const SweepPoint& p) {
+            CaseResult r;
+            alphas.push_back(p.alpha);
+            machs.push_back(p.mach);
+            if (p.done) {
+                r.done = true;
+                r.converged = run.converged();
+                r.CL = run.results.clift;
+                r.CD = r.CDp = run.results.cdragPressure;
+                r.CDw = run.results.cdrag;
+                r.CM = run.results.cmoment;
+                const ViscousResults& vr = run.results.viscous;
+                if (vr.valid) {
+                    r.CD = vr.cdTotal;
+                    r.CDf = vr.cdFriction;
+                    r.CDp = vr.cdTotal - vr.cdFriction;
+                    xtrs.emplace_back(vr.xtrUpper, vr.xtrLower);
                 } else {
-                    r.exitCode = p.refused ? kCaseParameter : kCaseSolver;
-                    r.message = p.problem;
                     xtrs.emplace_back(std::nan(""), std::nan(""));
                 }
-                points.push_back(r);
-            });
-            return CaseResult{};
+                r.exitCode = !r.converged          ? kCaseNotConverged
+                             : run.resultFlagged() ? kCaseWarnings
+                                                   : kCaseOk;
+                r.message = r.converged ? p.problem : "the solution is not converged.";
+            } else {
+                r.exitCode = p.refused ? kCaseParameter : kCaseSolver;
+                r.message = p.problem;
+                xtrs.emplace_back(std::nan(""), std::nan(""));
+            }
+            points.push_back(r);
         });
-    }
+        return CaseResult{};
+    });
     py::dict d;
     if (setup.exitCode != kCaseOk) {  // the section or the template could not be opened
         for (size_t n = 0; n < values.size(); ++n) {
@@ -269,52 +270,45 @@ py::dict design(const Request& q, const std::string& targetPath, const std::vect
     std::vector<double> x, y;
     double alpha = std::nan("");
     CaseResult result;
-    {
-        py::gil_scoped_release free;
-        std::lock_guard<std::mutex> hold(solverLock);
-        result = guarded([&] {
-            ScratchFolder scratch;
-            RunControl run;
-            openRequest(run, q, scratch.path());
-            std::string target = targetPath;
-            if (target.empty()) {
-                target = scratch.path() + "/target.txt";
-                std::string text;
-                char b[96];
-                for (size_t n = 0; n < tx.size(); ++n) {
-                    std::snprintf(b, sizeof b, "%.17g %.17g\n", tx[n], tcp[n]);
-                    text += b;
-                }
-                WriteTextFile(target, text, "target table");
+    result = withOpenedRun(q, [&](RunControl& run, const std::string& folder) {
+        std::string target = targetPath;
+        if (target.empty()) {
+            target = folder + "/target.txt";
+            std::string text;
+            char b[96];
+            for (size_t n = 0; n < tx.size(); ++n) {
+                std::snprintf(b, sizeof b, "%.17g %.17g\n", tx[n], tcp[n]);
+                text += b;
             }
-            const CpTable table = readCpTable(target);
-            CaseResult r = Analyse(run, q.in);
-            if (r.exitCode != kCaseOk && r.exitCode != kCaseWarnings) return r;
-            if (regime >= 0) run.setDesignRegime(regime);
-            targetFromTable(table, run.level().NX, run.level().k, xg.data(), cps.data());
-            run.acceptTarget();
-            for (int n = 1; n <= iterations; ++n) {
-                run.calculate();
-                history.push_back(Step{run.design.globalIteration, run.results.cpDeviation,
-                                       run.results.cliftCurrent, run.results.cliftTarget,
-                                       run.job.alpha, run.lastDesign().largestOrdinateChange});
-            }
-            const GridLevel& l = run.level();
-            const double divisor = run.freeStream().ordinateDivisor();
-            for (int i = l.k; i <= l.NX - l.k; ++i) {
-                x.push_back(xg(i, 1));
-                y.push_back(yg(i, 1) * divisor);
-            }
-            alpha = run.job.alpha;
-            r.converged = run.converged();
-            r.done = false;  // the figures of the analysis are not those of the design
-            if (!r.converged) {
-                r.exitCode = kCaseNotConverged;
-                r.message = "the last design run is not converged.";
-            }
-            return r;
-        });
-    }
+            WriteTextFile(target, text, "target table");
+        }
+        const CpTable table = readCpTable(target);
+        CaseResult r = Analyse(run, q.in);
+        if (r.exitCode != kCaseOk && r.exitCode != kCaseWarnings) return r;
+        if (regime >= 0) run.setDesignRegime(regime);
+        targetFromTable(table, run.level().NX, run.level().k, xg.data(), cps.data());
+        run.acceptTarget();
+        for (int n = 1; n <= iterations; ++n) {
+            run.calculate();
+            history.push_back(Step{run.design.globalIteration, run.results.cpDeviation,
+                                   run.results.cliftCurrent, run.results.cliftTarget, run.job.alpha,
+                                   run.lastDesign().largestOrdinateChange});
+        }
+        const GridLevel& l = run.level();
+        const double divisor = run.freeStream().ordinateDivisor();
+        for (int i = l.k; i <= l.NX - l.k; ++i) {
+            x.push_back(xg(i, 1));
+            y.push_back(yg(i, 1) * divisor);
+        }
+        alpha = run.job.alpha;
+        r.converged = run.converged();
+        r.done = false;  // the figures of the analysis are not those of the design
+        if (!r.converged) {
+            r.exitCode = kCaseNotConverged;
+            r.message = "the last design run is not converged.";
+        }
+        return r;
+    });
     py::dict d;
     d["converged"] = result.converged;
     d["exit_code"] = result.exitCode;
