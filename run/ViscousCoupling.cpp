@@ -165,24 +165,47 @@ double ViscousCoupling::update() {
     edge_ = edgeFromPotential();
     layer_ = SolveBoundaryLayer(edge_, options_);
     const int a = stagnation_;
-    // Mass defect of the layer per body node.
+    // Mass defect of the layer per body node, its displacement thickness
+    // held below a twentieth of the chord: a station whose Newton iteration
+    // failed could hand on 1e5 (NACA 0012 at 8 degrees), and the outer flow
+    // solved with that ran away to Clift 4.
+    static constexpr double kMaxDisplacement = 0.05;
+    auto defect = [](const Station& s) {
+        return s.rhoe * s.ue * std::min(s.dstar, kMaxDisplacement);
+    };
     massTarget_.assign(static_cast<size_t>(NX + 1), 0.0);
     std::vector<double>& m = massTarget_;
     for (size_t n = 0; n < layer_.upper.st.size(); ++n) {
         const Station& s = layer_.upper.st[n];
-        m[a - static_cast<int>(n)] = s.rhoe * s.ue * s.dstar;
+        m[a - static_cast<int>(n)] = defect(s);
     }
     for (size_t n = 0; n < layer_.lower.st.size(); ++n) {
         const Station& s = layer_.lower.st[n];
-        m[a + 1 + static_cast<int>(n)] = s.rhoe * s.ue * s.dstar;
+        m[a + 1 + static_cast<int>(n)] = defect(s);
     }
+    // The mass defect the outer flow sees in the trailing-edge region,
+    // extrapolated before the change is measured: the layer's own values
+    // there never reach the outer flow, and counting them kept the change
+    // of NACA 0012 at 6 degrees at 1.4 % for ever.
+    auto extrapolate = [&](const EdgeStations& e, int step, int first) {
+        size_t ia, ib;
+        if (!RegionStart(e, options_.trailingEdgeRegion, ia, ib)) return;
+        const int na = first + step * static_cast<int>(ia);
+        const int nb = first + step * static_cast<int>(ib);
+        const double slope = (m[na] - m[nb]) / (e.s[ia] - e.s[ib]);
+        for (size_t n = ia + 1; n < e.s.size(); ++n)
+            m[first + step * static_cast<int>(n)] =
+                std::max(m[na] + slope * (e.s[n] - e.s[ia]), 0.0);
+    };
+    extrapolate(edge_.upper, -1, a);
+    extrapolate(edge_.lower, 1, a + 1);
     // ... and per wake node (k at the trailing edge, 0 at the far
     // boundary); where the wake's march ended the defect stays as it was.
     wakeTarget_.assign(static_cast<size_t>(k + 1), 0.0);
     for (int n = 0; n <= k; ++n) {
         const size_t w = std::min(static_cast<size_t>(n), layer_.wake.st.size() - 1);
         const Station& s = layer_.wake.st[w];
-        wakeTarget_[static_cast<size_t>(k - n)] = s.rhoe * s.ue * s.dstar;
+        wakeTarget_[static_cast<size_t>(k - n)] = defect(s);
     }
     // The change is measured in the root mean square over the body nodes:
     // a transition point that moves by one station changes the mass
@@ -228,19 +251,6 @@ void ViscousCoupling::apply(double share) {
         mass_[i] = massBefore_[i] + share * (massTarget_[i] - massBefore_[i]);
     for (int i = 0; i <= k; ++i)
         wake_[i] = wakeBefore_[i] + share * (wakeTarget_[i] - wakeBefore_[i]);
-    // The mass defect the outer flow sees in the trailing-edge region.
-    auto extrapolate = [&](const EdgeStations& e, int step, int first) {
-        size_t ia, ib;
-        if (!RegionStart(e, options_.trailingEdgeRegion, ia, ib)) return;
-        const int na = first + step * static_cast<int>(ia);
-        const int nb = first + step * static_cast<int>(ib);
-        const double slope = (mass_[na] - mass_[nb]) / (e.s[ia] - e.s[ib]);
-        for (size_t n = ia + 1; n < e.s.size(); ++n)
-            mass_[first + step * static_cast<int>(n)] =
-                std::max(mass_[na] + slope * (e.s[n] - e.s[ia]), 0.0);
-    };
-    extrapolate(edge_.upper, -1, a);
-    extrapolate(edge_.lower, 1, a + 1);
     // Flux out of each body face: the growth of the mass defect along it
     // in the direction of the flow (both ways from the stagnation face).
     for (int f = k; f <= NX - k - 1; ++f) {
@@ -271,6 +281,10 @@ void ViscousCoupling::apply(double share) {
 
 void ViscousCoupling::damp() {
     relaxation_ = std::max(0.5 * relaxation_, 0.25);
+}
+
+void ViscousCoupling::undamp() {
+    relaxation_ = std::min(2.0 * relaxation_, options_.relaxation);
 }
 
 ViscousResults ViscousCoupling::results() const {

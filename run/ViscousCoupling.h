@@ -45,6 +45,9 @@ public:
     // iteration that alternates between two states, a shock between two
     // faces.
     void damp();
+    // Doubles it again (up to the option's value): for an iteration that
+    // has not alternated or stalled for a while.
+    void undamp();
 
     const BoundaryLayerResult& layer() const { return layer_; }
     ViscousResults results() const;
