@@ -83,7 +83,18 @@ BoundaryLayerInput ViscousCoupling::edgeFromPotential() {
     // The stagnation point: the sign change of the speed nearest the
     // leading edge.
     int a = -1;
-    for (int d = 0; d < mid - k; ++d) {
+    // The last one is kept while the speeds on either side of it are still
+    // within 1e-3 of the sign change: at zero lift the speed at the
+    // leading-edge node is zero to rounding, and the stagnation point
+    // hopped between two nodes at every update, the layer's mass defect
+    // near the leading edge with it (a change of 1.8e-3 that never fell).
+    double qmax = 0.0;
+    for (int i = k; i <= NX - k; ++i) qmax = std::max(qmax, std::fabs(q[i]));
+    const double eps = 1e-3 * qmax;
+    if (!first_ && stagnation_ >= k && stagnation_ < NX - k && q[stagnation_] < eps &&
+        q[stagnation_ + 1] > -eps && q[stagnation_ + 1] - q[stagnation_] > 0.0)
+        a = stagnation_;
+    for (int d = 0; a < 0 && d < mid - k; ++d) {
         for (int i : {mid - d, mid + d - 1}) {
             if (a < 0 && i >= k && i < NX - k && q[i] < 0.0 && q[i + 1] >= 0.0) a = i;
         }
@@ -91,7 +102,7 @@ BoundaryLayerInput ViscousCoupling::edgeFromPotential() {
     }
     if (a < 0) throw SolverError("The boundary layer found no stagnation point on the section.");
     stagnation_ = a;
-    const double sStag = S[a] + (S[a + 1] - S[a]) * (-q[a]) / (q[a + 1] - q[a]);
+    const double sStag = S[a] + (S[a + 1] - S[a]) * std::clamp(-q[a] / (q[a + 1] - q[a]), 0.0, 1.0);
     BoundaryLayerInput in;
     in.mach = mach_;
     in.alpha = alpha_;
@@ -113,7 +124,7 @@ BoundaryLayerInput ViscousCoupling::edgeFromPotential() {
                                        : 0.5 * (S[i + 1] - S[i - 1]);
         const EdgeState st = EdgeFlow(std::fabs(q[i]), mach_, o);
         const double beta = std::sqrt(std::max(std::fabs(1.0 - st.M2), 0.09));
-        e.K.push_back(first_ ? 0.0 : 1.05 / (h * beta * st.rho));
+        e.K.push_back(1.05 / (h * beta * st.rho));
         e.massOld.push_back(mass_[i]);
     };
     for (int i = a; i >= k; --i) {
@@ -221,7 +232,10 @@ double ViscousCoupling::update() {
     if (wake_.empty()) wake_.assign(static_cast<size_t>(k + 1), 0.0);
     massBefore_ = mass_;
     wakeBefore_ = wake_;
-    share_ = first_ ? 1.0 : relaxation_;
+    share_ = first_
+                 ? 1.0
+                 : std::min(relaxation_ * boost_, std::max(relaxation_, 4.0 * options_.relaxation));
+    boost_ = 1.0;
     first_ = false;
     apply(share_);
     return change;
@@ -248,9 +262,9 @@ void ViscousCoupling::reapply() {
 void ViscousCoupling::apply(double share) {
     const int NX = level_.NX, k = level_.k, mid = NX / 2, a = stagnation_;
     for (int i = k; i <= NX - k; ++i)
-        mass_[i] = massBefore_[i] + share * (massTarget_[i] - massBefore_[i]);
+        mass_[i] = std::max(massBefore_[i] + share * (massTarget_[i] - massBefore_[i]), 0.0);
     for (int i = 0; i <= k; ++i)
-        wake_[i] = wakeBefore_[i] + share * (wakeTarget_[i] - wakeBefore_[i]);
+        wake_[i] = std::max(wakeBefore_[i] + share * (wakeTarget_[i] - wakeBefore_[i]), 0.0);
     // Flux out of each body face: the growth of the mass defect along it
     // in the direction of the flow (both ways from the stagnation face).
     for (int f = k; f <= NX - k - 1; ++f) {
@@ -283,8 +297,12 @@ void ViscousCoupling::damp() {
     relaxation_ = std::max(0.5 * relaxation_, 0.25);
 }
 
+void ViscousCoupling::accelerate(double factor) {
+    boost_ = factor;
+}
+
 void ViscousCoupling::undamp() {
-    relaxation_ = std::min(2.0 * relaxation_, options_.relaxation);
+    relaxation_ = std::max(relaxation_, std::min(2.0 * relaxation_, options_.relaxation));
 }
 
 ViscousResults ViscousCoupling::results() const {

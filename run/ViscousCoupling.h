@@ -48,8 +48,14 @@ public:
     // Doubles it again (up to the option's value): for an iteration that
     // has not alternated or stalled for a while.
     void undamp();
+    // The next update passes on this multiple of its share (the share at
+    // most 4): one step extrapolated to the limit of a steadily converging
+    // iteration.
+    void accelerate(double factor);
 
     const BoundaryLayerResult& layer() const { return layer_; }
+    // Share of the last update's change passed to the outer flow.
+    double share() const { return share_; }
     ViscousResults results() const;
 
 private:
@@ -66,6 +72,7 @@ private:
     std::vector<double> massBefore_, massTarget_;
     std::vector<double> wake_, wakeBefore_, wakeTarget_;  // per wake node 0 .. k
     double share_ = 1.0;
+    double boost_ = 1.0;
     BoundaryLayerInput edge_;
     bool first_ = true;
     double relaxation_;

@@ -24,7 +24,7 @@ struct ViscousOptions {
     // coupling converged once the root-mean-square change of the mass
     // defect relative to its root mean square is below the tolerance ...
     int couplingIterations = 150;
-    double couplingTolerance = 5.0e-3;
+    double couplingTolerance = 1.0e-3;
     // ... and the lift is within this of its limit (estimated from the rate
     // at which its changes fall).
     double liftTolerance = 1.0e-3;
