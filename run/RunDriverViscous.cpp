@@ -86,9 +86,9 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
             stuck = true;
             break;
         }
-        // (A layer that asked for more than a fifth of its mass defect again, or
+        // (A layer that asked for more than 5 % of its mass defect again, or
         // failed a station, gave no flow to fall back on.)
-        if (status_.converged && change < 0.2 && !coupling.layer().failed()) {
+        if (status_.converged && change < 0.05 && !coupling.layer().failed()) {
             std::copy(phi.data(), phi.data() + kGridSize, phiGood.begin());
             good = coupling;
         }
