@@ -63,6 +63,12 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     // a run that ends unconverged ends on it, not on a kept unconverged one
     // (before, NACA 0012 at 8 degrees ended with Clift 8.4).
     std::vector<double> phiGood(phi.data(), phi.data() + kGridSize);
+    // ... and its transpiration as it was: set again from the coupling, it
+    // would take the face densities of the last (failed) flow, and the
+    // flow re-solved on it broke down (NACA 0012 at 10 degrees printed
+    // Cdrag=-2.6E+06).
+    std::vector<double> vfxGood(vfx.data(), vfx.data() + kContourSize);
+    std::vector<double> vwkGood(vwk.data(), vwk.data() + kContourSize);
     ViscousCoupling good = coupling;
     int retreats = 0;
     bool stuck = false;
@@ -90,6 +96,8 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
         // failed a station, gave no flow to fall back on.)
         if (status_.converged && change < 0.05 && !coupling.layer().failed()) {
             std::copy(phi.data(), phi.data() + kGridSize, phiGood.begin());
+            std::copy(vfx.data(), vfx.data() + kContourSize, vfxGood.begin());
+            std::copy(vwk.data(), vwk.data() + kContourSize, vwkGood.begin());
             good = coupling;
         }
         // The lift converges geometrically: what is left of its change is
@@ -156,7 +164,8 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     if (!converged) {
         std::copy(phiGood.begin(), phiGood.end(), phi.data());
         coupling = good;
-        coupling.reapply();
+        std::copy(vfxGood.begin(), vfxGood.end(), vfx.data());
+        std::copy(vwkGood.begin(), vwkGood.end(), vwk.data());
         // Solved once more, so that every array the results are taken
         // from is that of this flow (on RAE 2822, 480 x 81, the wave drag
         // printed after a failed coupling was -1E+145).

@@ -248,17 +248,6 @@ bool ViscousCoupling::retreat() {
     return true;
 }
 
-void ViscousCoupling::reapply() {
-    if (!first_) {
-        apply(share_);
-        return;
-    }
-    for (int i = 0; i <= level_.NX; ++i) {
-        vfx(i) = 0.0;
-        vwk(i) = 0.0;
-    }
-}
-
 void ViscousCoupling::apply(double share) {
     const int NX = level_.NX, k = level_.k, mid = NX / 2, a = stagnation_;
     for (int i = k; i <= NX - k; ++i)

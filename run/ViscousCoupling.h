@@ -36,10 +36,6 @@ public:
     bool retreat();
     // Back to the mass defect before the last update.
     void revert() { apply(0.0); }
-    // Sets the transpiration and wake source again from this coupling's
-    // state (after it was copied back over a later one): none before the
-    // first update.
-    void reapply();
 
     // Halves the relaxation of the mass defect (down to a quarter): for an
     // iteration that alternates between two states, a shock between two
