@@ -40,7 +40,7 @@ namespace {
 // face numbers where positive) of face f on line j, from the gradients
 // the face densities use.
 void FaceFlow(const FlowConstants& c, int f, int j, int k, int NX, double circ, double& m2,
-              double& flow) {
+              double& flow, double* speed2 = nullptr) {
     const double pXi = phi(f + 1, j) - phi(f, j);
     double pEta;
     if (j >= 2) {
@@ -56,8 +56,45 @@ void FaceFlow(const FlowConstants& c, int f, int j, int k, int NX, double circ, 
     const double U = g12 * pEta + g11 * pXi;
     const double q2 = pXi * U + pEta * (g12 * pXi + g22 * pEta);
     m2 = U * U / (c.a2(q2) * g11);
+    if (speed2) *speed2 = q2;
     // The upwind bias of the scheme takes face f-1 as upstream where U/J < 0.
     flow = -U / aji(f, j);
+}
+
+// The entropy jumps of line j (jump, faces 0 .. NX-1) and the direction
+// of the flow on its faces, from the present i-face densities of the line.
+void LineJumps(const FlowConstants& c, int j, int k, int NX, double circ, std::vector<double>& m2,
+               std::vector<double>& flow, std::vector<double>& jump) {
+    // Line 1 beyond the body is the first side of the cut seen backwards.
+    const int last = j == 1 ? NX - k - 1 : NX - 1;
+    for (int f = 0; f <= last; ++f) FaceFlow(c, f, j, k, NX, circ, m2[f], flow[f]);
+    for (int f = last + 1; f <= NX - 1; ++f) {
+        m2[f] = m2[NX - 1 - f];
+        flow[f] = -flow[NX - 1 - f];
+    }
+    // The shock-point correction S of node f adds S to the mass flux
+    // rsi |U/J| of the face upstream of it; the face downstream takes the
+    // entropy rise ln(1 + S / that flux), i.e. ln(1 + F) of the normal
+    // shock when S is the whole jump on one face.
+    for (int f = 0; f <= NX - 1; ++f) jump[f] = 0.0;
+    const int lastRow = j == 1 ? NX - k : NX - 1;
+    for (int f = 1; f <= lastRow; ++f) {
+        if (!(shk(f, j) > 0.0)) continue;
+        const int u = flow[f] > 0.0 ? f - 1 : f;  // the faces up- and downstream of node f
+        const int d = flow[f] > 0.0 ? f : f - 1;
+        const double flux = rsi(u, j) * std::fabs(flow[u]);
+        if (flux > 0.0) jump[d] += std::log1p(shk(f, j) / flux);
+    }
+}
+
+// The entropy the jumps of line j give its faces (s, faces 0 .. NX-1):
+// carried along the line, the two sides of the wake cut on line 1 taking
+// the mean of what they carry.
+void LineEntropy(int j, int k, int NX, const std::vector<double>& jump,
+                 const std::vector<double>& flow, std::vector<double>& s) {
+    CarryAlongLine(jump.data(), flow.data(), NX, s.data());
+    if (j == 1)
+        for (int f = 0; f <= k - 1; ++f) s[f] = s[NX - 1 - f] = 0.5 * (s[f] + s[NX - 1 - f]);
 }
 
 }  // namespace
@@ -71,33 +108,195 @@ void EntropyField(const EntropyOptions& options, const int& NY, const int& k, co
     const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
     std::vector<double> m2(NX), flow(NX), jump(NX), s(NX);
     for (int j = 1; j <= NY - 1; ++j) {
-        // Line 1 beyond the body is the first side of the cut seen
-        // backwards.
-        const int last = j == 1 ? NX - k - 1 : NX - 1;
-        for (int f = 0; f <= last; ++f) FaceFlow(c, f, j, k, NX, circ, m2[f], flow[f]);
-        for (int f = last + 1; f <= NX - 1; ++f) {
-            m2[f] = m2[NX - 1 - f];
-            flow[f] = -flow[NX - 1 - f];
-        }
-        // The shock-point correction S of node f adds S to the mass flux
-        // rsi |U/J| of the face upstream of it; the face downstream takes
-        // the entropy rise ln(1 + S / that flux), i.e. ln(1 + F) of the
-        // normal shock when S is the whole jump on one face.
-        for (int f = 0; f <= NX - 1; ++f) jump[f] = 0.0;
-        const int lastRow = j == 1 ? NX - k : NX - 1;
-        for (int f = 1; f <= lastRow; ++f) {
-            if (!(shk(f, j) > 0.0)) continue;
-            const int u = flow[f] > 0.0 ? f - 1 : f;  // the faces up- and downstream of node f
-            const int d = flow[f] > 0.0 ? f : f - 1;
-            const double flux = rsi(u, j) * std::fabs(flow[u]);
-            if (flux > 0.0) jump[d] += std::log1p(shk(f, j) / flux);
-        }
-        CarryAlongLine(jump.data(), flow.data(), NX, s.data());
+        LineJumps(c, j, k, NX, circ, m2, flow, jump);
+        LineEntropy(j, k, NX, jump, flow, s);
         for (int f = 0; f <= NX - 1; ++f) ent(f, j) = s[f];
-        if (j == 1)
-            for (int f = 0; f <= k - 1; ++f)
-                ent(f, 1) = ent(NX - 1 - f, 1) = 0.5 * (s[f] + s[NX - 1 - f]);
     }
+}
+
+void UpdateEntropyField(const EntropyOptions& options, const int& NY, const int& k, const int& NX,
+                        const double& mach, const double& gamma, const double& s2) {
+    if (!options.enabled || !(mach > 0.0)) return;
+    const double circ = Circulation(NX, k);
+    for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+    EntropyField(options, NY, k, NX, circ, mach, gamma, s2);
+}
+
+namespace {
+
+// d ln(flux factor) / d sigma of a face (EntropyFluxFactor).
+double FluxFactorSlope(double sigma, double q2, double a2, double gamma) {
+    const double h = 1.0e-6;
+    return (std::log(EntropyFluxFactor(sigma + h, q2, a2, gamma)) -
+            std::log(EntropyFluxFactor(sigma - h, q2, a2, gamma))) /
+           (2.0 * h);
+}
+
+// Speed squared of j-face (i, j), as the j-face densities take it.
+double JFaceSpeed2(int i, int j) {
+    const double pEta = phi(i, j + 1) - phi(i, j);
+    const double pXi =
+        0.25 * (phi(i + 1, j) + phi(i + 1, j + 1) - phi(i - 1, j + 1) - phi(i - 1, j));
+    const double V = g22j(i, j) * pEta + g12j(i, j) * pXi;
+    return V * pEta + (g12j(i, j) * pEta + g11j(i, j) * pXi) * pXi;
+}
+
+// A jump of the entropy at face d of line j.
+struct Jump {
+    int j, d;
+};
+
+}  // namespace
+
+void EntropyCouplingRows(const EntropyOptions& options, const int& NY, const int& k, const int& NX,
+                         const double& mach, const double& gamma, const double& s2,
+                         const int& designFlag, const int& firstOnly, const int& L) {
+    EntropyCouplings& out = entropyCouplings;
+    out.clear();
+    if (!options.enabled || !(mach > 0.0)) return;
+    const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
+    const double circ = Circulation(NX, k);
+    // The jumps of the present potential (the face arrays are its own).
+    std::vector<std::vector<double>> jumps(NY), flows(NY);
+    std::vector<double> m2(NX), flow(NX), jump(NX), s(NX);
+    std::vector<Jump> list;
+    for (int j = 1; j <= NY - 1; ++j) {
+        LineJumps(c, j, k, NX, circ, m2, flow, jump);
+        jumps[j] = jump;
+        flows[j] = flow;
+        for (int f = 0; f <= NX - 1; ++f)
+            if (jump[f] != 0.0) list.push_back({j, f});
+    }
+    if (list.empty()) return;
+
+    // 1. The weights: each jump by differences in the potentials near it
+    // (the shock-point term reaches three faces upstream of its node and
+    // the eta-derivatives of the faces one line across).
+    auto unknown = [&](int p, int q) {
+        return q >= 1 && q <= NY - 1 && p >= 1 && (q == 1 ? p <= NX - k : p <= NX - 1);
+    };
+    std::vector<std::vector<std::pair<int, double>>> weights(list.size());
+    std::vector<int> nodes;
+    for (const Jump& J : list)
+        for (int q = J.j - 1; q <= J.j + 1; ++q)
+            for (int p = J.d - 3; p <= J.d + 4; ++p)
+                if (unknown(p, q)) nodes.push_back(GridArray::at(p, q));
+    std::sort(nodes.begin(), nodes.end());
+    nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
+    std::vector<double> changed(NX);
+    for (int n : nodes) {
+        const int q = n / kGridStride + 1, p = n % kGridStride;
+        const double kept = phi(p, q);
+        const double h = 1.0e-7 * std::fmax(1.0, std::fabs(kept));
+        phi(p, q) = kept + h;
+        const int lo = std::max(q - 1, 1), hi = std::min(q + 1, NY - 1);
+        for (int j = lo; j <= hi; ++j) {
+            IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+            LineJumps(c, j, k, NX, circ, m2, flow, changed);
+            for (size_t m = 0; m < list.size(); ++m) {
+                if (list[m].j != j || std::abs(list[m].d - p) > 4) continue;
+                const double w = (changed[list[m].d] - jumps[j][list[m].d]) / h;
+                if (w != 0.0) weights[m].push_back({n, w});
+            }
+        }
+        phi(p, q) = kept;
+        for (int j = lo; j <= hi; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+    }
+
+    // 2. The rows: the residual is linear in the face densities, so with
+    // every density replaced by its change per unit jump (the slope of the
+    // flux factor times the entropy the jump gives the face) the rows
+    // give the change of their residuals.
+    auto copy = [&](const GridArray& a) {
+        return std::vector<double>(a.data(), a.data() + kGridSize);
+    };
+    const std::vector<double> keptRhoi = copy(rhoi), keptCfi = copy(cfi), keptRhoj = copy(rhoj),
+                              keptCfj = copy(cfj), keptVwk(vwk.data(), vwk.data() + kContourSize);
+    for (int f = 0; f < kContourSize; ++f) vwk.data()[f] = 0.0;
+    std::vector<double> slopeI(kGridSize, 0.0), slopeJ(kGridSize, 0.0);
+    for (int j = 1; j <= NY - 1; ++j) {
+        const int last = j == 1 ? NX - k - 1 : NX - 1;
+        for (int f = 0; f <= NX - 1; ++f) {
+            double mm, fl, q2;
+            FaceFlow(c, f <= last ? f : NX - 1 - f, j, k, NX, circ, mm, fl, &q2);
+            slopeI[GridArray::at(f, j)] = FluxFactorSlope(ent(f, j), q2, c.a2(q2), gamma);
+        }
+        for (int i = 1; i <= NX - 1; ++i) {
+            const double sigma =
+                0.25 * (ent(i - 1, j) + ent(i, j) + ent(i - 1, j + 1) + ent(i, j + 1));
+            const double q2 = JFaceSpeed2(i, j);
+            slopeJ[GridArray::at(i, j)] = FluxFactorSlope(sigma, q2, c.a2(q2), gamma);
+        }
+    }
+    auto setLine = [&](int j, const double* e) {  // i-faces of line j, e = nullptr: none
+        for (int f = 0; f <= NX - 1; ++f) {
+            const int o = GridArray::at(f, j);
+            const double x = e ? slopeI[o] * e[f] : 0.0;
+            rhoi.data()[o] = keptRhoi[o] * x;
+            cfi.data()[o] = keptCfi[o] * x;
+        }
+    };
+    auto setJFaces = [&](int j, const double* below, const double* above) {
+        for (int i = 1; i <= NX - 1; ++i) {
+            const int o = GridArray::at(i, j);
+            double e = 0.0;
+            if (below) e += 0.25 * (below[i - 1] + below[i]);
+            if (above) e += 0.25 * (above[i - 1] + above[i]);
+            rhoj.data()[o] = keptRhoj[o] * slopeJ[o] * e;
+            cfj.data()[o] = keptCfj[o] * slopeJ[o] * e;
+        }
+    };
+    std::vector<double> unit(NX);
+    Row row;
+    for (size_t m = 0; m < list.size(); ++m) {
+        const int j = list[m].j;
+        if (weights[m].empty()) continue;
+        for (int f = 0; f <= NX - 1; ++f) unit[f] = f == list[m].d ? 1.0 : 0.0;
+        LineEntropy(j, k, NX, unit, flows[j], s);
+        const int lo = std::max(j - 1, 1), hi = std::min(j + 1, NY - 1);
+        for (int jj = lo; jj <= hi; ++jj) setLine(jj, jj == j ? s.data() : nullptr);
+        for (int jj = std::max(lo - 1, 1); jj <= hi; ++jj)
+            setJFaces(jj, jj == j ? s.data() : nullptr, jj + 1 == j ? s.data() : nullptr);
+        out.nodeStart.push_back(static_cast<int>(out.node.size()));
+        out.rowStart.push_back(static_cast<int>(out.row.size()));
+        for (const auto& [n, w] : weights[m]) {
+            out.node.push_back(n);
+            out.weight.push_back(w);
+        }
+        auto take = [&](int i, int jj, double res) {
+            if (res != 0.0) {
+                out.row.push_back(GridArray::at(i, jj));
+                out.value.push_back(-res / rsc(i, jj));
+            }
+        };
+        for (int jj = lo; jj <= hi; ++jj) {
+            if (jj >= 2) {
+                for (int i = 1; i <= NX - 1; ++i) {
+                    InteriorRow(NX, NY, i, jj, row);
+                    take(i, jj, row.res);
+                }
+                continue;
+            }
+            for (int i = 1; i <= k - 1; ++i) {
+                WakeRow(i, NX, k, circ, row);
+                take(i, 1, row.res);
+            }
+            for (int i = k; i <= NX - k; ++i) {
+                if (IsDesignRow(i, NX, k, designFlag, firstOnly, L)) continue;
+                BodyRow(i, NX, k, designFlag, firstOnly, L, row);
+                take(i, 1, row.res);
+            }
+        }
+        for (int jj = lo; jj <= hi; ++jj) setLine(jj, nullptr);
+        for (int jj = std::max(lo - 1, 1); jj <= hi; ++jj) setJFaces(jj, nullptr, nullptr);
+    }
+    out.nodeStart.push_back(static_cast<int>(out.node.size()));
+    out.rowStart.push_back(static_cast<int>(out.row.size()));
+    std::copy(keptRhoi.begin(), keptRhoi.end(), rhoi.data());
+    std::copy(keptCfi.begin(), keptCfi.end(), cfi.data());
+    std::copy(keptRhoj.begin(), keptRhoj.end(), rhoj.data());
+    std::copy(keptCfj.begin(), keptCfj.end(), cfj.data());
+    std::copy(keptVwk.begin(), keptVwk.end(), vwk.data());
 }
 
 double EntropyDrag(const int& NY, const int& k, const int& NX, const double& mach,
