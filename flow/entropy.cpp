@@ -317,7 +317,9 @@ double EntropyDrag(const int& NY, const int& k, const int& NX, const double& mac
             }
             const double flux = rhoi(f, j) / aji(f, j) *
                                 (g11i(f, j) * (phi(f + 1, j) - phi(f, j)) + g12i(f, j) * pEta);
-            // rhoi is the isentropic density: the mass flux is lower by exp(-s/R).
+            // rhoi is the isentropic density times the flux factor, which counts
+            // exp(s/R) of the shock-point correction: the mass flux is lower by
+            // exp(-s/R).
             sum += std::fabs(flux) * std::exp(-ent(f, j)) * ent(f, j);
         }
     return 2.0 / (gamma * mach * mach) * sum / liftRef;
