@@ -124,12 +124,14 @@ void UpdateEntropyField(const EntropyOptions& options, const int& NY, const int&
 
 namespace {
 
-// d ln(flux factor) / d sigma of a face (EntropyFluxFactor).
+// d ln(flux factor) / d sigma of a face (EntropyFluxFactor): 1/gamma plus
+// half the relative change of r = q^2/g^2 (or of its continuation).
 double FluxFactorSlope(double sigma, double q2, double a2, double gamma) {
-    const double h = 1.0e-6;
-    return (std::log(EntropyFluxFactor(sigma + h, q2, a2, gamma)) -
-            std::log(EntropyFluxFactor(sigma - h, q2, a2, gamma))) /
-           (2.0 * h);
+    if (!(q2 > 0.0)) return 0.0;
+    const double e = (gamma - 1.0) / gamma;
+    const double r = 1.0 - 2.0 * a2 / (gamma - 1.0) * std::expm1(sigma * e) / q2;
+    const double dr = -2.0 * a2 / gamma * std::exp(sigma * e) / q2;
+    return 1.0 / gamma + 0.5 * (r >= 0.5 ? dr / r : dr / (1.0 - r));
 }
 
 // Speed squared of j-face (i, j), as the j-face densities take it.
@@ -183,24 +185,61 @@ void EntropyCouplingRows(const EntropyOptions& options, const int& NY, const int
                 if (unknown(p, q)) nodes.push_back(GridArray::at(p, q));
     std::sort(nodes.begin(), nodes.end());
     nodes.erase(std::unique(nodes.begin(), nodes.end()), nodes.end());
-    std::vector<double> changed(NX);
+    // The nodes are perturbed in colours: nodes of one colour are nine
+    // apart along the lines or three across them, so that no jump sees two
+    // of them; the lines next to them are formed anew and then put back.
+    constexpr int kPeriod = 9;
+    std::vector<std::vector<int>> colours(3 * kPeriod);
     for (int n : nodes) {
         const int q = n / kGridStride + 1, p = n % kGridStride;
-        const double kept = phi(p, q);
-        const double h = 1.0e-7 * std::fmax(1.0, std::fabs(kept));
-        phi(p, q) = kept + h;
-        const int lo = std::max(q - 1, 1), hi = std::min(q + 1, NY - 1);
-        for (int j = lo; j <= hi; ++j) {
+        colours[p % kPeriod + kPeriod * (q % 3)].push_back(n);
+    }
+    std::vector<std::vector<int>> onLine(NY + 1);
+    for (size_t m = 0; m < list.size(); ++m) onLine[list[m].j].push_back(static_cast<int>(m));
+    GridArray* const lineArrays[] = {&rsi, &rhoi, &cfi, &dsi, &dri, &shk, &ssw, &ssc, &sse};
+    constexpr int kLineArrays = sizeof(lineArrays) / sizeof(lineArrays[0]);
+    std::vector<double> saved(static_cast<size_t>(kLineArrays) * kGridSize);
+    for (int a = 0; a < kLineArrays; ++a)
+        std::copy(lineArrays[a]->data(), lineArrays[a]->data() + kGridSize,
+                  saved.begin() + static_cast<size_t>(a) * kGridSize);
+    std::vector<double> step(kGridSize, 0.0), kept(kGridSize), changed(NX);
+    std::vector<unsigned char> lines(NY + 1);
+    for (int colour = 0; colour < 3 * kPeriod; ++colour) {
+        if (colours[colour].empty()) continue;
+        std::fill(lines.begin(), lines.end(), 0);
+        for (int n : colours[colour]) {
+            const int q = n / kGridStride + 1;
+            kept[n] = phi.data()[n];
+            step[n] = 1.0e-7 * std::fmax(1.0, std::fabs(kept[n]));
+            phi.data()[n] = kept[n] + step[n];
+            for (int j = std::max(q - 1, 1); j <= std::min(q + 1, NY - 1); ++j) lines[j] = 1;
+        }
+        for (int j = 1; j <= NY - 1; ++j) {
+            if (!lines[j] || onLine[j].empty()) continue;
             IFaceDensities(j, k, NX, circ, mach, gamma, s2);
             LineJumps(c, j, k, NX, circ, m2, flow, changed);
-            for (size_t m = 0; m < list.size(); ++m) {
-                if (list[m].j != j || std::abs(list[m].d - p) > 4) continue;
-                const double w = (changed[list[m].d] - jumps[j][list[m].d]) / h;
-                if (w != 0.0) weights[m].push_back({n, w});
+            for (int m : onLine[j]) {
+                const int d = list[m].d;
+                for (int q = std::max(j - 1, 1); q <= std::min(j + 1, NY - 1); ++q)
+                    for (int p = std::max(d - 3, 0); p <= d + 4; ++p) {
+                        const int n = GridArray::at(p, q);
+                        if (step[n] == 0.0) continue;
+                        const double w = (changed[d] - jumps[j][d]) / step[n];
+                        if (w != 0.0) weights[m].push_back({n, w});
+                    }
             }
         }
-        phi(p, q) = kept;
-        for (int j = lo; j <= hi; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
+        for (int n : colours[colour]) {
+            phi.data()[n] = kept[n];
+            step[n] = 0.0;
+        }
+        for (int j = 1; j <= NY - 1; ++j) {
+            if (!lines[j] || onLine[j].empty()) continue;
+            for (int a = 0; a < kLineArrays; ++a) {
+                const size_t o = static_cast<size_t>(a) * kGridSize + GridArray::at(0, j);
+                std::copy(saved.begin() + o, saved.begin() + o + NX, &(*lineArrays[a])(0, j));
+            }
+        }
     }
 
     // 2. The rows: the residual is linear in the face densities, so with
@@ -253,6 +292,14 @@ void EntropyCouplingRows(const EntropyOptions& options, const int& NY, const int
         if (weights[m].empty()) continue;
         for (int f = 0; f <= NX - 1; ++f) unit[f] = f == list[m].d ? 1.0 : 0.0;
         LineEntropy(j, k, NX, unit, flows[j], s);
+        // Face f changes the rows f and f+1 (and the j-faces of node f).
+        int first = NX, last = -1;
+        for (int f = 0; f <= NX - 1; ++f)
+            if (s[f] != 0.0) {
+                first = std::min(first, f);
+                last = f;
+            }
+        const int iFirst = std::max(first, 1), iLast = std::min(last + 1, NX - 1);
         const int lo = std::max(j - 1, 1), hi = std::min(j + 1, NY - 1);
         for (int jj = lo; jj <= hi; ++jj) setLine(jj, jj == j ? s.data() : nullptr);
         for (int jj = std::max(lo - 1, 1); jj <= hi; ++jj)
@@ -271,17 +318,17 @@ void EntropyCouplingRows(const EntropyOptions& options, const int& NY, const int
         };
         for (int jj = lo; jj <= hi; ++jj) {
             if (jj >= 2) {
-                for (int i = 1; i <= NX - 1; ++i) {
+                for (int i = iFirst; i <= iLast; ++i) {
                     InteriorRow(NX, NY, i, jj, row);
                     take(i, jj, row.res);
                 }
                 continue;
             }
-            for (int i = 1; i <= k - 1; ++i) {
+            for (int i = iFirst; i <= std::min(k - 1, iLast); ++i) {
                 WakeRow(i, NX, k, circ, row);
                 take(i, 1, row.res);
             }
-            for (int i = k; i <= NX - k; ++i) {
+            for (int i = std::max(k, iFirst); i <= std::min(NX - k, iLast); ++i) {
                 if (IsDesignRow(i, NX, k, designFlag, firstOnly, L)) continue;
                 BodyRow(i, NX, k, designFlag, firstOnly, L, row);
                 take(i, 1, row.res);
