@@ -4,8 +4,8 @@
 // streamlines: near the section and in the wake the lines of constant
 // eta follow the flow closely, and a line is where the shock-capturing
 // scheme sees the shock, face by face.  The rise is the one the scheme's
-// shock-point correction gives the mass flux, so the pressures behind the
-// shock belong to the potential the scheme computed: an isentropic
+// shock-point correction gives the mass flux, so the entropy behind the
+// shock is the one the scheme's mass balance holds: an isentropic
 // recompression (no shock-point term) carries none.  (Taking instead the
 // fall of ln(1 + F(m^2)) along every slowing supersonic face counted the
 // smooth recompression at the top of a supersonic region as a shock and
