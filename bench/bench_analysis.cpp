@@ -251,6 +251,41 @@ void BM_ExactMatrix(benchmark::State& state) {
 }
 BENCHMARK(BM_ExactMatrix)->Unit(benchmark::kMillisecond);
 
+// One evaluation of the residual on the same grid (the face densities and
+// every row with its approximate slots), the unit of BM_ExactMatrix.
+void BM_Residual(benchmark::State& state) {
+    quarel::msg::setQuiet(true);
+    quarel::RunControl rc;
+    setUp(rc);
+    if (!calculated(rc, state)) return;
+    const quarel::GridLevel& l = rc.level();
+    const quarel::FreeStream& f = rc.freeStream();
+    const double circ = quarel::Circulation(l.NX, l.k);
+    quarel::Row row;
+    double sum = 0.0;
+    for (auto _ : state) {
+        for (int i = 1; i <= l.NX - 1; ++i)
+            quarel::JFaceDensities(i, l.NY, f.mach, f.gamma, f.sin2Sweep);
+        for (int j = 1; j <= l.NY - 1; ++j)
+            quarel::IFaceDensities(j, l.k, l.NX, circ, f.mach, f.gamma, f.sin2Sweep);
+        for (int j = 2; j <= l.NY - 1; ++j)
+            for (int i = 1; i <= l.NX - 1; ++i) {
+                quarel::InteriorRow(l.NX, l.NY, i, j, row);
+                sum += row.res;
+            }
+        for (int i = 1; i <= l.k - 1; ++i) {
+            quarel::WakeRow(i, l.NX, l.k, circ, row);
+            sum += row.res;
+        }
+        for (int i = l.k; i <= l.NX - l.k; ++i) {
+            quarel::BodyRow(i, l.NX, l.k, 0, 0, 0, row);
+            sum += row.res;
+        }
+    }
+    benchmark::DoNotOptimize(sum);
+}
+BENCHMARK(BM_Residual)->Unit(benchmark::kMillisecond);
+
 // The NACA 0012 sample as shipped (256 x 41, Kgrid 4, Max.residual 1e-7)
 // at M 0.75, opened in the scratch directory.
 void openSample(quarel::RunControl& rc) {
