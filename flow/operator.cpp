@@ -1261,7 +1261,15 @@ void circulationColumn(ExactRowsWorkspace::Data& w, const RowsCase& rc, double c
 
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
                const double& s2, const int& designFlag, const int& firstOnly, const int& L,
-               ExactRowsWorkspace& work, const double& /*step*/) {
+               ExactRowsWorkspace& work, const double& step) {
+    // Differences wider than 1e-7 are asked for where the iteration cycles
+    // on a kink of the switches: their secant spans it, which the
+    // derivative of either side does not.
+    constexpr double kDerivativeStep = 1.0e-7;
+    if (step > kDerivativeStep) {
+        ExactRowsByDifferences(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, work, step);
+        return;
+    }
     ExactRowsWorkspace::Data& w = work.data();
     const RowsCase rc{NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L};
     const double circ = Circulation(NX, k);

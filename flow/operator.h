@@ -54,6 +54,11 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
 // squared m2; e = 1/(gamma-1).
 double EntropyJump(const double& m2, const double& e, const double& gamma);
 
+// The residuals of the rows below have their exact derivative in
+// exact_rows.cpp (one routine per row kind, term by term): a term added
+// to a residual that depends on phi needs its derivative there, which the
+// tests check against differences of the residual.
+
 // Row of an interior node, 1 <= i <= NX-1, 2 <= j <= NY-1.
 //   NX, NY, i, j [in]; row [out]
 void InteriorRow(const int& NX, const int& NY, const int& i, const int& j, Row& row);
@@ -152,8 +157,10 @@ private:
 // sp0 and the preconditioner factors stay as BuildSystem left them; the
 // face arrays are those of phi on return.
 //   NY, k, NX, mach, gamma, s2 [in]; designFlag, firstOnly, L [in] as for
-//   BodyRow; work [in,out] storage; step [in] not used (the difference
-//   step of ExactRowsByDifferences, which takes the same arguments)
+//   BodyRow; work [in,out] storage; step [in] up to 1e-7 the rows are the
+//   derivative; a wider step asks for differences that wide, whose secant
+//   spans the kinks of the switches (where the Newton iteration cycles on
+//   one), and the rows are those of ExactRowsByDifferences with it
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
                const double& s2, const int& designFlag, const int& firstOnly, const int& L,
                ExactRowsWorkspace& work, const double& step = 1.0e-7);
