@@ -206,19 +206,20 @@ void faceLine(const FlowConstants& c, const RowsCase& rc, double circ, int j,
     D x, e;
     if (j >= 2) {
         for (int f = 0; f <= NX - 1; ++f) {
-            gradients(phi(f + 1, j) - phi(f, j),
-                      0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1)),
-                      x, e);
+            gradients(
+                phi(f + 1, j) - phi(f, j),
+                0.25 * (phi(f, j + 1) + phi(f + 1, j + 1) - phi(f, j - 1) - phi(f + 1, j - 1)), x,
+                e);
             faceState(c, f, j, x, e, faces[f]);
             faces[f].src = f;
         }
         return;
     }
     for (int f = 0; f <= k - 1; ++f) {
-        gradients(phi(f + 1, 1) - phi(f, 1),
-                  0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) - phi(NX - f - 1, 2) +
-                          2.0 * circ),
-                  x, e);
+        gradients(
+            phi(f + 1, 1) - phi(f, 1),
+            0.25 * (phi(f, 2) + phi(f + 1, 2) - phi(NX - f, 2) - phi(NX - f - 1, 2) + 2.0 * circ),
+            x, e);
         faceState(c, f, 1, x, e, faces[f]);
         faces[f].src = f;
     }
@@ -525,8 +526,9 @@ void RowDerivatives::cutOutflow(int i) {
     const double circ = Circulation(NX, k);
     const double pXi = phi(f + 1, 1) - phi(f, 1);
     const double pEta =
-        upper ? 0.25 * (phi(k - 1, 2) + phi(k, 2) - phi(NX - k + 1, 2) - phi(NX - k, 2) + 2.0 * circ)
-              : 0.25 * (phi(NX - k, 2) + phi(NX - k + 1, 2) - phi(k - 1, 2) - phi(k, 2) - 2.0 * circ);
+        upper
+            ? 0.25 * (phi(k - 1, 2) + phi(k, 2) - phi(NX - k + 1, 2) - phi(NX - k, 2) + 2.0 * circ)
+            : 0.25 * (phi(NX - k, 2) + phi(NX - k + 1, 2) - phi(k - 1, 2) - phi(k, 2) - 2.0 * circ);
     const double J = aji(f, 1), g11 = g11i(f, 1), g12 = g12i(f, 1);
     rhoi(acc_, f, 1, sign * (g11 * pXi + g12 * pEta) / J);
     const double r = sign * quarel::rhoi(f, 1) / J;
@@ -620,10 +622,12 @@ void RowDerivatives::flush() {
         ad3(i, j) -= b[1][5] / s;
         for (int dj = 0; dj < 3; ++dj)
             for (int di : {0, 6})
-                if (b[dj][di] != 0.0) AddEntry(rc_, xTE, i, j, i + di - 3, j + dj - 1, -b[dj][di] / s);
+                if (b[dj][di] != 0.0)
+                    AddEntry(rc_, xTE, i, j, i + di - 3, j + dj - 1, -b[dj][di] / s);
         for (int di : {1, 5})
             for (int dj : {0, 2})
-                if (b[dj][di] != 0.0) AddEntry(rc_, xTE, i, j, i + di - 3, j + dj - 1, -b[dj][di] / s);
+                if (b[dj][di] != 0.0)
+                    AddEntry(rc_, xTE, i, j, i + di - 3, j + dj - 1, -b[dj][di] / s);
         if (acc_.circ != 0.0) adg(i, j) += acc_.circ / s;
         return;
     }

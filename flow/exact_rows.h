@@ -48,12 +48,12 @@ struct FaceDual {
 
 // One i-face with the derivatives of what the residual takes from it.
 struct FaceDerivative {
-    FaceDual sonic;  // the sonic-flux density (the density where subsonic)
-    FaceDual flux;   // normalised mass flux (1 where subsonic)
-    FaceDual rs;     // isentropic density
-    FaceDual m2;     // xi-Mach number squared
-    FaceDual jump;   // entropy-jump flux (where m2 > 1)
-    FaceDual turn;   // 1 - cfi J/(rhoi g11), for the trailing-edge turning
+    FaceDual sonic;   // the sonic-flux density (the density where subsonic)
+    FaceDual flux;    // normalised mass flux (1 where subsonic)
+    FaceDual rs;      // isentropic density
+    FaceDual m2;      // xi-Mach number squared
+    FaceDual jump;    // entropy-jump flux (where m2 > 1)
+    FaceDual turn;    // 1 - cfi J/(rhoi g11), for the trailing-edge turning
     double uj = 0.0;  // U/J
     double g = 0.0;   // g11 pXi + g12 pEta
     bool sup = false;

@@ -10,8 +10,6 @@
 // density never vanishes.
 #include "operator.h"
 
-#include "exact_rows.h"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -20,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "exact_rows.h"
 #include "state.h"
 
 namespace quarel {
@@ -651,8 +650,8 @@ void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4])
     EdgeCorrectionTerms t;
     TrailingEdgeCorrectionTerms(k, NX, t);
     for (int m = 0; m < 4; ++m)
-        corr[m] = t.active ? t.weight * (t.A * t.defect[0][m] + t.turning * t.B * t.defect[1][m])
-                           : 0.0;
+        corr[m] =
+            t.active ? t.weight * (t.A * t.defect[0][m] + t.turning * t.B * t.defect[1][m]) : 0.0;
 }
 
 void TrailingEdgeCorrectionTerms(const int& k, const int& NX, EdgeCorrectionTerms& t) {
@@ -1227,7 +1226,8 @@ void colourColumns(ExactRowsWorkspace::Data& w, const RowsCase& rc, double circ,
         const double h = phi(p, q) - basePhi(p, q);
         auto take = [&](int i, int j) {
             if (!exact::IsUnknownRow(rc, i, j)) return;
-            exact::AddEntry(rc, xTE, i, j, p, q, -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
+            exact::AddEntry(rc, xTE, i, j, p, q,
+                            -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
         };
         for (int j = std::max(q - 1, 1); j <= std::min(q + 1, NY - 1); ++j)
             for (int i = std::max(p - kReach, 1); i <= std::min(p + kReach, NX - 1); ++i)

@@ -319,10 +319,11 @@ int main(int argc, char** argv) {
                 at = m;
             }
         }
-        std::printf("exact rows from the face derivatives against coloured differences: largest "
-                    "difference %.3e (largest entry %.3e), row (%d,%d) col (%d,%d): %.8e, %.8e\n",
-                    worst, big, unknowns[at / n].first, unknowns[at / n].second,
-                    unknowns[at % n].first, unknowns[at % n].second, a[at], b[at]);
+        std::printf(
+            "exact rows from the face derivatives against coloured differences: largest "
+            "difference %.3e (largest entry %.3e), row (%d,%d) col (%d,%d): %.8e, %.8e\n",
+            worst, big, unknowns[at / n].first, unknowns[at / n].second, unknowns[at % n].first,
+            unknowns[at % n].second, a[at], b[at]);
     }
     buildMatrix();
     const std::vector<double> a = assembled();
