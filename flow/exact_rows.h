@@ -11,34 +11,10 @@
 // derivative is that of the branch the present potential takes.
 #pragma once
 
-#include "operator.h"
+#include "matrix_entries.h"
 #include "state.h"
 
 namespace quarel::exact {
-
-// The arguments of one ExactRows call.
-struct RowsCase {
-    int NY, k, NX;
-    double mach, gamma, s2;
-    int designFlag, firstOnly, L;
-};
-
-// Clears the stored rows, which are rebuilt, and sets the change of the
-// first moment of the bound circulation per unit change of each body
-// potential (see FarFieldValues), the circulation's share circ x_TE left
-// to the circulation column.
-//   rc [in]
-void ClearRowsAndMomentWeights(const RowsCase& rc);
-
-// Whether row (i, j) is the row of an unknown node.
-//   rc, i, j [in]
-bool IsUnknownRow(const RowsCase& rc, int i, int j);
-
-// Adds D = -dR(i, j)/dphi(p, q) / scale of row (i, j) to the stored rows:
-// the slot of (p, q) in the row's stencil, the circulation and the body
-// potentials for a far-field node, or an extra coupling.
-//   rc [in]; xTE [in] x of the trailing edge; i, j, p, q, D [in]
-void AddEntry(const RowsCase& rc, double xTE, int i, int j, int p, int q, double D);
 
 // A value with its derivatives with respect to the xi- (x) and
 // eta-derivative (e) of the potential on one face.

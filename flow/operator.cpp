@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-#include "exact_rows.h"
+#include "matrix_entries.h"
 #include "state.h"
 
 namespace quarel {
@@ -1023,8 +1023,6 @@ struct ExactRowsWorkspace::Data {
     std::vector<std::pair<int, int>> colourNodes;
     // The lines a colour changes.
     std::vector<unsigned char> colourLines;
-    // The face states with their derivatives (ExactRows).
-    exact::DerivativeWork derivatives;
 
     // The kept copy of face array a.
     const GridArray& kept(const GridArray& a) const {
@@ -1259,25 +1257,14 @@ void circulationColumn(ExactRowsWorkspace::Data& w, const RowsCase& rc, double c
 
 }  // namespace
 
-void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-               const double& s2, const int& designFlag, const int& firstOnly, const int& L,
-               ExactRowsWorkspace& work, const double& step) {
-    // Differences wider than 1e-7 are asked for where the iteration cycles
-    // on a kink of the switches: their secant spans it, which the
-    // derivative of either side does not.
-    constexpr double kDerivativeStep = 1.0e-7;
-    if (step > kDerivativeStep) {
-        ExactRowsByDifferences(NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L, work, step);
-        return;
-    }
+const GridArray& ExactRowScales(const int& NY, const int& k, const int& NX, const double& mach,
+                                const double& gamma, const double& s2, const int& designFlag,
+                                const int& firstOnly, const int& L, ExactRowsWorkspace& work) {
     ExactRowsWorkspace::Data& w = work.data();
     const RowsCase rc{NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L};
-    const double circ = Circulation(NX, k);
-    // The face arrays of phi and the scales of the rows.
     w.faces.mode = FaceReuse::None;
-    Residuals(w, rc, circ, w.baseRes, &w.rowScale);
-    exact::ClearRowsAndMomentWeights(rc);
-    exact::DerivativeRows(w.derivatives, rc, circ, w.rowScale);
+    Residuals(w, rc, Circulation(NX, k), w.baseRes, &w.rowScale);
+    return w.rowScale;
 }
 
 void ExactRowsByDifferences(const int& NY, const int& k, const int& NX, const double& mach,

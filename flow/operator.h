@@ -8,6 +8,8 @@
 
 namespace quarel {
 
+class GridArray;
+
 // Derived free-stream constants of the density law.
 struct FlowConstants {
     double mach, gamma, s2;  // M, gamma, sin^2 sweep
@@ -152,7 +154,7 @@ private:
 
 // Replaces the stored rows of the Newton matrix (ad1 .. ad9, adm, adp,
 // adg) by the derivative of the residual that sp0 holds, scaled as sp0,
-// formed from the derivatives of the face states (see exact_rows.h); the
+// formed from the derivatives of the face states (exact_rows.cpp); the
 // couplings the stencil has no slot for go to adq, fmw and extraCouplings.
 // sp0 and the preconditioner factors stay as BuildSystem left them; the
 // face arrays are those of phi on return.
@@ -164,6 +166,15 @@ private:
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
                const double& s2, const int& designFlag, const int& firstOnly, const int& L,
                ExactRowsWorkspace& work, const double& step = 1.0e-7);
+
+// The face arrays of phi (as IFaceDensities and JFaceDensities leave them)
+// and the scale of every unknown row as BuildSystem scales sp0 (the
+// diagonal of its approximate row with its share of the shock-point term),
+// kept in work; returns the scales.
+//   arguments as ExactRows
+const GridArray& ExactRowScales(const int& NY, const int& k, const int& NX, const double& mach,
+                                const double& gamma, const double& s2, const int& designFlag,
+                                const int& firstOnly, const int& L, ExactRowsWorkspace& work);
 
 // The same rows formed by one-sided differences of the whole residual
 // with the columns taken in colour groups (about 26 residual evaluations):
