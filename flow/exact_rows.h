@@ -1,11 +1,13 @@
 // The exact Newton matrix from the derivatives of the face states.
 //
-// Every residual is a sum of face fluxes and shock-point terms, and every
-// face state (density, upwind-biased density, entropy-jump flux) is a
-// function of the two potential gradients of its face alone.  Their
-// derivatives with respect to those two gradients are carried with the
-// values (forward mode, FaceDual), combined into the derivative of each
-// row, and spread over the nodes each gradient is made of.  Where the
+// Every residual is a sum of face fluxes and shock-point terms.  The state
+// of a face (isentropic and sonic-flux density, mass flux, Mach number,
+// entropy-jump flux) is a function of the two potential gradients of that
+// face alone; the upwind-biased density and the shock-point term combine
+// the states of a few faces of a line.  The derivatives of the states with
+// respect to their face's gradients are carried with the values (forward
+// mode, FaceDual), combined into the derivative of each row, and spread
+// over the nodes each gradient is made of.  Where the
 // operator switches (upwind direction, sonic test, the cases and the
 // max(0, .) of the shock-point term, the trailing-edge turning limits) the
 // derivative is that of the branch the present potential takes.
