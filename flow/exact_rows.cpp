@@ -9,6 +9,7 @@
 #include <initializer_list>
 #include <memory>
 
+#include "entropy_flux.h"
 #include "operator.h"
 
 namespace quarel::exact {
@@ -67,6 +68,22 @@ double densitySlope(const FlowConstants& c, double q2, double rho) {
     return -c.kappa * rho / ((c.gamma - 1.0) * base);
 }
 
+// d/d(q^2) of EntropyFluxFactor(sigma, q^2, a^2(q^2), gamma), a^2 falling
+// by (gamma - 1)/2 per unit of q^2.
+double entropyFactorSlope(const FlowConstants& c, double sigma, double q2) {
+    if (sigma == 0.0 || !(q2 > 0.0)) return 0.0;
+    const double g = c.gamma;
+    const double e1 = std::expm1(sigma * (g - 1.0) / g);
+    const double drop = 2.0 * c.a2(q2) / (g - 1.0) * e1;
+    double r = 1.0 - drop / q2;
+    double dr = (drop + e1 * q2) / (q2 * q2);
+    if (r < 0.5) {
+        dr *= 0.25 / ((1.0 - r) * (1.0 - r));
+        r = 0.25 / (1.0 - r);
+    }
+    return std::exp(sigma / g) * dr / (2.0 * std::sqrt(r));
+}
+
 // F(m2) of EntropyJump with its derivative.
 D entropyJump(const D& m2, double e, double gamma) {
     const double F = EntropyJump(m2.v, e, gamma);
@@ -90,6 +107,7 @@ void faceState(const FlowConstants& c, int f, int j, const D& pXi, const D& pEta
     const D rho = chain(rhoV, densitySlope(c, q2.v, rhoV), q2);
     const D a2 = chain(c.a2(q2.v), -0.5 * (c.gamma - 1.0), q2);
     s.rs = rho;
+    s.q2 = q2;
     s.uj = U.v / J;
     s.g = g11 * pXi.v + g12 * pEta.v;
     s.m2 = U * U / (a2 * g11);
@@ -109,6 +127,23 @@ void faceState(const FlowConstants& c, int f, int j, const D& pXi, const D& pEta
         s.jump = entropyJump(s.m2, 1.0 / (c.gamma - 1.0), c.gamma) * rho * uj;
     } else {
         s.jump = {};
+    }
+}
+
+// The flux factors of the faces' entropy (the non-isentropic model, held
+// fixed as the entropy field is; biasedFaceDensities), from the speed of
+// each face's own state.
+void entropyFactors(const FlowConstants& c, const RowsCase& rc, int j, FaceDerivative* faces) {
+    for (int f = 0; f <= rc.NX - 1; ++f) {
+        FaceDerivative& s = faces[f];
+        const double sigma = ent(f, j);
+        if (sigma == 0.0) {
+            s.ent = {1.0, 0.0, 0.0};
+            continue;
+        }
+        const double q2 = s.q2.v;
+        s.ent = chain(EntropyFluxFactor(sigma, q2, c.a2(q2), c.gamma),
+                      entropyFactorSlope(c, sigma, q2), s.q2);
     }
 }
 
@@ -133,6 +168,7 @@ void faceLine(const FlowConstants& c, const RowsCase& rc, double circ, int j,
             faceState(c, f, j, x, e, faces[f]);
             faces[f].src = f;
         }
+        entropyFactors(c, rc, j, faces);
         return;
     }
     for (int f = 0; f <= k - 1; ++f) {
@@ -162,6 +198,7 @@ void faceLine(const FlowConstants& c, const RowsCase& rc, double circ, int j,
         p.g = -p.g;
         p.jump = -p.jump;
     }
+    entropyFactors(c, rc, 1, faces);
 }
 
 // The eta-flux derivatives of the j-faces of line j (jFaceDensities,
@@ -176,7 +213,10 @@ void jFaceLine(const FlowConstants& c, const RowsCase& rc, int j, JFaceDerivativ
         const double W = g12 * pEta + g11 * pXi;
         const double q2 = V * pEta + W * pXi;
         const double rho = rhoj(i, j);
-        const double slope = densitySlope(c, q2, rho);
+        double slope = densitySlope(c, q2, rho);
+        // The flux factor of the face's entropy (held fixed), which rho holds.
+        const double sigma = 0.25 * (ent(i - 1, j) + ent(i, j) + ent(i - 1, j + 1) + ent(i, j + 1));
+        if (sigma != 0.0) slope += c.density(q2) * entropyFactorSlope(c, sigma, q2);
         out[i].eta = (2.0 * slope * V * V + rho * g22) / J;
         out[i].xi = (2.0 * slope * W * V + rho * g12) / J;
     }
@@ -310,16 +350,20 @@ void RowDerivatives::jFace(NodeSum& s, int i, int j, const JFaceDerivative& d, d
 // coef times the derivative of the biased density rhoi of face f
 // (biasedFaceDensities).
 void RowDerivatives::rhoi(NodeSum& s, int f, int j, double coef) const {
+    // rhoi = the biased density b times the entropy's flux factor m.
     const FaceDerivative& F = w_.faces[f];
+    const double m = F.ent.v;
     if (f < 2 || f > NX - 3) {
-        face(s, f, j, coef * F.rs.x, coef * F.rs.e);
+        face(s, f, j, coef * (m * F.rs.x + F.rs.v * F.ent.x),
+             coef * (m * F.rs.e + F.rs.v * F.ent.e));
         return;
     }
     const int u = F.uj < 0.0 ? f - 1 : f + 1;
     const FaceDerivative& U = w_.faces[u];
-    const double fu = U.sup ? U.flux.v : 1.0;
-    face(s, f, j, coef * fu * F.sonic.x, coef * fu * F.sonic.e);
-    if (U.sup) face(s, u, j, coef * F.sonic.v * U.flux.x, coef * F.sonic.v * U.flux.e);
+    const double fu = U.sup ? U.flux.v : 1.0, b = F.sonic.v * fu;
+    face(s, f, j, coef * (m * fu * F.sonic.x + b * F.ent.x),
+         coef * (m * fu * F.sonic.e + b * F.ent.e));
+    if (U.sup) face(s, u, j, coef * m * F.sonic.v * U.flux.x, coef * m * F.sonic.v * U.flux.e);
 }
 
 // sign times the derivative of the xi-flux of face f with the face's own

@@ -32,6 +32,8 @@ struct FaceDerivative {
     FaceDual m2;      // xi-Mach number squared
     FaceDual jump;    // entropy-jump flux (where m2 > 1)
     FaceDual turn;    // 1 - cfi J/(rhoi g11), for the trailing-edge turning
+    FaceDual q2;      // speed squared
+    FaceDual ent;     // flux factor of the face's entropy (1 without)
     double uj = 0.0;  // U/J
     double g = 0.0;   // g11 pXi + g12 pEta
     bool sup = false;
