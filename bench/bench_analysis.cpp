@@ -35,9 +35,11 @@
 #include <string>
 #include <vector>
 
+#include "CDEF1.h"
 #include "RunControl.h"
 #include "SOLV1.h"
 #include "message.h"
+#include "operator.h"
 #include "state.h"
 
 namespace {
@@ -228,6 +230,61 @@ void BM_NewtonStepFine(benchmark::State& state) {
     state.counters["peak_MB"] = peakMegabytes();
 }
 BENCHMARK(BM_NewtonStepFine)->Arg(0)->Arg(2)->Arg(3)->Arg(4)->Unit(benchmark::kMillisecond);
+
+// Forming the exact Newton matrix once on the fine grid of 496 x 97 from a
+// converged solution (the approximate system built before it, as a step
+// does, but not timed).
+void BM_ExactMatrix(benchmark::State& state) {
+    quarel::msg::setQuiet(true);
+    quarel::RunControl rc;
+    setUp(rc);
+    if (!calculated(rc, state)) return;
+    const quarel::GridLevel& l = rc.level();
+    const quarel::FreeStream& f = rc.freeStream();
+    quarel::FarFieldValues(l.k, l.NX, l.NY, f.cu, f.su);
+    quarel::BuildSystem(l.NY, l.k, l.NX, f.mach, f.gamma, 1.2, f.sin2Sweep, 0, 0, 0);
+    quarel::ExactRowsWorkspace work;
+    for (auto _ : state)
+        quarel::ExactRows(l.NY, l.k, l.NX, f.mach, f.gamma, f.sin2Sweep, 0, 0, 0, work);
+    state.counters["NX"] = l.NX;
+    state.counters["NY"] = l.NY;
+}
+BENCHMARK(BM_ExactMatrix)->Unit(benchmark::kMillisecond);
+
+// One evaluation of the residual on the same grid (the face densities and
+// every row with its approximate slots), the unit of BM_ExactMatrix.
+void BM_Residual(benchmark::State& state) {
+    quarel::msg::setQuiet(true);
+    quarel::RunControl rc;
+    setUp(rc);
+    if (!calculated(rc, state)) return;
+    const quarel::GridLevel& l = rc.level();
+    const quarel::FreeStream& f = rc.freeStream();
+    const double circ = quarel::Circulation(l.NX, l.k);
+    quarel::Row row;
+    double sum = 0.0;
+    for (auto _ : state) {
+        for (int i = 1; i <= l.NX - 1; ++i)
+            quarel::JFaceDensities(i, l.NY, f.mach, f.gamma, f.sin2Sweep);
+        for (int j = 1; j <= l.NY - 1; ++j)
+            quarel::IFaceDensities(j, l.k, l.NX, circ, f.mach, f.gamma, f.sin2Sweep);
+        for (int j = 2; j <= l.NY - 1; ++j)
+            for (int i = 1; i <= l.NX - 1; ++i) {
+                quarel::InteriorRow(l.NX, l.NY, i, j, row);
+                sum += row.res;
+            }
+        for (int i = 1; i <= l.k - 1; ++i) {
+            quarel::WakeRow(i, l.NX, l.k, circ, row);
+            sum += row.res;
+        }
+        for (int i = l.k; i <= l.NX - l.k; ++i) {
+            quarel::BodyRow(i, l.NX, l.k, 0, 0, 0, row);
+            sum += row.res;
+        }
+    }
+    benchmark::DoNotOptimize(sum);
+}
+BENCHMARK(BM_Residual)->Unit(benchmark::kMillisecond);
 
 // The NACA 0012 sample as shipped (256 x 41, Kgrid 4, Max.residual 1e-7)
 // at M 0.75, opened in the scratch directory.

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "entropy_flux.h"
+#include "matrix_entries.h"
 #include "state.h"
 
 namespace quarel {
@@ -661,7 +662,15 @@ void cornerFlow(const EdgeCorner& c, int mode, double x, double y, double& pot, 
 }  // namespace
 
 void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4]) {
-    for (int m = 0; m < 4; ++m) corr[m] = 0.0;
+    EdgeCorrectionTerms t;
+    TrailingEdgeCorrectionTerms(k, NX, t);
+    for (int m = 0; m < 4; ++m)
+        corr[m] =
+            t.active ? t.weight * (t.A * t.defect[0][m] + t.turning * t.B * t.defect[1][m]) : 0.0;
+}
+
+void TrailingEdgeCorrectionTerms(const int& k, const int& NX, EdgeCorrectionTerms& t) {
+    t.active = false;
     if (k < 1 || NX - 2 * k < 2) return;
     const EdgeCorner c = edgeCorner(k, NX);
     // The two modes describe the flow only where the edge cells are small
@@ -752,10 +761,29 @@ void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4])
     // numbers 0.1 and 0.3 of the edge faces (from their linearised
     // coefficient, rho (g11 - U^2/a^2) / J); the symmetric mode stays.
     double m2 = 0.0;
-    for (int f : {k - 1, k, NX - k - 1, NX - k})
-        m2 = std::fmax(m2, 1.0 - cfi(f, 1) * aji(f, 1) / (rhoi(f, 1) * g11i(f, 1)));
+    t.turningFace = -1;
+    for (int f : {k - 1, k, NX - k - 1, NX - k}) {
+        const double m2f = 1.0 - cfi(f, 1) * aji(f, 1) / (rhoi(f, 1) * g11i(f, 1));
+        if (m2f > m2) t.turningFace = f;
+        m2 = std::fmax(m2, m2f);
+    }
     const double turning = std::fmin(1.0, std::fmax(0.0, (0.09 - m2) / (0.09 - 0.01)));
-    for (int m = 0; m < 4; ++m) corr[m] = weight * (A * defect[0][m] + turning * B * defect[1][m]);
+    t.turningVaries = t.turningFace >= 0 && turning > 0.0 && turning < 1.0;
+    t.active = true;
+    t.weight = weight;
+    t.A = A;
+    t.B = B;
+    t.a00 = a00;
+    t.a01 = a01;
+    t.a10 = a10;
+    t.a11 = a11;
+    t.det = det;
+    t.turning = turning;
+    for (int m = 0; m < 4; ++m) {
+        t.rho[m] = rho[m];
+        t.defect[0][m] = defect[0][m];
+        t.defect[1][m] = defect[1][m];
+    }
 }
 
 void WakeRow(const int& i, const int& NX, const int& k, const double& circ, Row& row) {
@@ -1052,12 +1080,7 @@ bool same(double a, double b) {
     return x == y;
 }
 
-// The arguments of one ExactRows call that every pass shares.
-struct RowsCase {
-    int NY, k, NX;
-    double mach, gamma, s2;
-    int designFlag, firstOnly, L;
-};
+using exact::RowsCase;
 
 // Unscaled residual of every unknown node (with its share of the
 // shock-point correction), the densities computed from phi with the
@@ -1156,96 +1179,6 @@ void baseResiduals(ExactRowsWorkspace::Data& w, const RowsCase& rc, double circ)
         for (int i = 0; i <= rc.NX; ++i) w.basePhi(i, j) = phi(i, j);
 }
 
-// Clears the stored rows, which are rebuilt from the differences, and sets
-// the change of the first moment of the bound circulation per unit change
-// of each body potential (see FarFieldValues), the circulation's share
-// circ x_TE left to the circulation column.
-void clearRowsAndMomentWeights(const RowsCase& rc) {
-    const int NX = rc.NX, k = rc.k, mid = NX / 2;
-    for (int j = 1; j <= rc.NY - 1; ++j)
-        for (int i = 1; i <= NX - 1; ++i) {
-            ad1(i, j) = ad2(i, j) = ad3(i, j) = ad4(i, j) = ad5(i, j) = 0.0;
-            ad6(i, j) = ad7(i, j) = ad8(i, j) = ad9(i, j) = 0.0;
-            adm(i, j) = adp(i, j) = adg(i, j) = adq(i, j) = 0.0;
-        }
-    extraCouplings.count = 0;
-    extraCouplings.moment = true;
-    for (int i = 0; i < kContourSize; ++i) fmw(i) = 0.0;
-    for (int i = k; i < mid; ++i) {
-        const double dx = 0.5 * (xg(i, 1) - xg(i + 1, 1));
-        fmw(i) += dx;
-        fmw(i + 1) += dx;
-    }
-    for (int i = mid; i < NX - k; ++i) {
-        const double dx = 0.5 * (xg(i + 1, 1) - xg(i, 1));
-        fmw(i) -= dx;
-        fmw(i + 1) -= dx;
-    }
-}
-
-// Whether row (i, j) is the row of an unknown node.
-inline bool isUnknownRow(const RowsCase& rc, int i, int j) {
-    return j >= 1 && j <= rc.NY - 1 && i >= 1 && (j == 1 ? i <= rc.NX - rc.k : i <= rc.NX - 1);
-}
-
-// Entry D = -dR(i, j)/dphi(p, q) / scale of row (i, j) into the matrix;
-// xTE is the x of the trailing edge.
-inline void addEntry(const RowsCase& rc, double xTE, int i, int j, int p, int q, double D) {
-    const int NX = rc.NX, NY = rc.NY, k = rc.k;
-    if (D == 0.0) return;
-    if (p == 0 || p == NX || q == NY) {
-        // A far-field node: its value moves with the circulation (vortex
-        // and the circulation's share of the doublet) and with the body
-        // potentials (the rest of the doublet).
-        const double ff = q == NY ? ffo(p) : (p == 0 ? ff0(q) : ffn(q));
-        const double fd = q == NY ? fdo(p) : (p == 0 ? fd0(q) : fdn(q));
-        adg(i, j) -= D * (ff + fd * xTE);
-        adq(i, j) += D * fd;
-        return;
-    }
-    const int di = p - i, dj = q - j;
-    const bool wake = j == 1 && i < k;
-    if (dj == 0 && di == 0) {
-        ad1(i, j) += D;
-    } else if (dj == 0 && di == -1) {
-        ad2(i, j) += D;
-    } else if (dj == 0 && di == 1) {
-        ad3(i, j) += D;
-    } else if (dj == 1 && di == 0) {
-        ad4(i, j) += D;
-    } else if (dj == 1 && di == 1) {
-        ad6(i, j) += D;
-    } else if (dj == 1 && di == -1) {
-        ad7(i, j) += D;
-    } else if (!wake && j >= 2 && dj == -1 && di == 0) {
-        ad5(i, j) += D;
-    } else if (!wake && j >= 2 && dj == -1 && di == 1) {
-        ad8(i, j) += D;
-    } else if (!wake && j >= 2 && dj == -1 && di == -1) {
-        ad9(i, j) += D;
-    } else if (wake && q == 2 && p == NX - i) {
-        ad5(i, j) += D;
-    } else if (wake && q == 2 && p == NX - i - 1) {
-        ad8(i, j) += D;
-    } else if (wake && q == 2 && p == NX - i + 1) {
-        ad9(i, j) += D;
-    } else if (dj == 0 && di == -2 && i > 2) {
-        // adm (v(i-1) - v(i-2))
-        adm(i, j) -= D;
-        ad2(i, j) += D;
-    } else if (dj == 0 && di == 2 && i < NX - 2) {
-        // adp (v(i+2) - v(i+1))
-        adp(i, j) += D;
-        ad3(i, j) += D;
-    } else if (extraCouplings.count < kMaxExtraCouplings) {
-        ExtraCouplings& x = extraCouplings;
-        x.row[x.count] = GridArray::at(i, j);
-        x.node[x.count] = GridArray::at(p, q);
-        x.value[x.count] = D;
-        ++x.count;
-    }
-}
-
 // The nodes of each colour, in one list ordered by colour (colourNodes,
 // colour c from colourFirst[c]); returns the number of colours.
 int colourLists(ExactRowsWorkspace::Data& w, const RowsCase& rc, int period) {
@@ -1307,8 +1240,9 @@ void colourColumns(ExactRowsWorkspace::Data& w, const RowsCase& rc, double circ,
         const auto [p, q] = w.colourNodes[n];
         const double h = phi(p, q) - basePhi(p, q);
         auto take = [&](int i, int j) {
-            if (!isUnknownRow(rc, i, j)) return;
-            addEntry(rc, xTE, i, j, p, q, -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
+            if (!exact::IsUnknownRow(rc, i, j)) return;
+            exact::AddEntry(rc, xTE, i, j, p, q,
+                            -(colourRes(i, j) - baseRes(i, j)) / h / rowScale(i, j));
         };
         for (int j = std::max(q - 1, 1); j <= std::min(q + 1, NY - 1); ++j)
             for (int i = std::max(p - kReach, 1); i <= std::min(p + kReach, NX - 1); ++i)
@@ -1334,20 +1268,31 @@ void circulationColumn(ExactRowsWorkspace::Data& w, const RowsCase& rc, double c
     Residuals(w, rc, circ + hc, w.colourRes, nullptr, &w.colourLines, 1, circLast);
     for (int j = 1; j <= circLast; ++j)
         for (int i = 1; i <= rc.NX - 1; ++i)
-            if (isUnknownRow(rc, i, j))
+            if (exact::IsUnknownRow(rc, i, j))
                 adg(i, j) += (w.colourRes(i, j) - w.baseRes(i, j)) / hc / w.rowScale(i, j);
 }
 
 }  // namespace
 
-void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
-               const double& s2, const int& designFlag, const int& firstOnly, const int& L,
-               ExactRowsWorkspace& work, const double& step) {
+const GridArray& ExactRowScales(const int& NY, const int& k, const int& NX, const double& mach,
+                                const double& gamma, const double& s2, const int& designFlag,
+                                const int& firstOnly, const int& L, ExactRowsWorkspace& work) {
+    ExactRowsWorkspace::Data& w = work.data();
+    const RowsCase rc{NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L};
+    w.faces.mode = FaceReuse::None;
+    Residuals(w, rc, Circulation(NX, k), w.baseRes, &w.rowScale);
+    return w.rowScale;
+}
+
+void ExactRowsByDifferences(const int& NY, const int& k, const int& NX, const double& mach,
+                            const double& gamma, const double& s2, const int& designFlag,
+                            const int& firstOnly, const int& L, ExactRowsWorkspace& work,
+                            const double& step) {
     ExactRowsWorkspace::Data& w = work.data();
     const RowsCase rc{NY, k, NX, mach, gamma, s2, designFlag, firstOnly, L};
     const double circ = Circulation(NX, k);
     baseResiduals(w, rc, circ);
-    clearRowsAndMomentWeights(rc);
+    exact::ClearRowsAndMomentWeights(rc);
     const double xTE = xg(k, 1);
     // The colours hold as long as the rows near the trailing edge reach no
     // node of the other side's colours on their own side, i.e. the section

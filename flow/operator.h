@@ -8,6 +8,8 @@
 
 namespace quarel {
 
+class GridArray;
+
 // Derived free-stream constants of the density law.
 struct FlowConstants {
     double mach, gamma, s2;  // M, gamma, sin^2 sweep
@@ -54,6 +56,11 @@ void IFaceDensities(const int& j, const int& k, const int& NX, const double& cir
 // squared m2; e = 1/(gamma-1).
 double EntropyJump(const double& m2, const double& e, const double& gamma);
 
+// The residuals of the rows below have their exact derivative in
+// exact_rows.cpp (one routine per row kind, term by term): a term added
+// to a residual that depends on phi needs its derivative there, which the
+// tests check against differences of the residual.
+
 // Row of an interior node, 1 <= i <= NX-1, 2 <= j <= NY-1.
 //   NX, NY, i, j [in]; row [out]
 void InteriorRow(const int& NX, const int& NY, const int& i, const int& j, Row& row);
@@ -80,6 +87,27 @@ bool IsDesignRow(const int& i, const int& NX, const int& k, const int& designFla
 // edge cells are not small against the chord.
 //   k, NX [in]; corr [out]
 void TrailingEdgeFaceCorrections(const int& k, const int& NX, double (&corr)[4]);
+
+// The terms of TrailingEdgeFaceCorrections, for their derivative: where
+// active, corr[m] = weight (A defect[0][m] + turning B defect[1][m]).  A
+// and B are the amplitudes of the two corner modes, solved from the
+// measures m0 = phi(k,1) - phi(k-1,1) and m1 = (phi(k+1,1) - phi(k,1)) -
+// (phi(NX-k-1,1) - phi(NX-k,1)) with the matrix a (determinant det):
+// A = (m0 a11 - a01 m1)/det, B = (a00 m1 - a10 m0)/det.  defect[.][m] is
+// proportional to the density rho[m] of face m (k-1, NX-k, k, NX-k-1 on
+// line 1); turning falls linearly with 1 - cfi J/(rhoi g11) of face
+// turningFace where turningVaries, and is constant otherwise.
+struct EdgeCorrectionTerms {
+    bool active = false;
+    double weight = 0.0, A = 0.0, B = 0.0;
+    double a00 = 0.0, a01 = 0.0, a10 = 0.0, a11 = 0.0, det = 1.0;
+    double turning = 0.0;
+    int turningFace = -1;
+    bool turningVaries = false;
+    double defect[2][4] = {}, rho[4] = {};
+};
+//   k, NX [in]; t [out]
+void TrailingEdgeCorrectionTerms(const int& k, const int& NX, EdgeCorrectionTerms& t);
 
 // Flux out of the half cell of a trailing-edge node through the first
 // face of the wake cut beside it (i = k: face k-1, i = NX-k: face NX-k):
@@ -126,16 +154,35 @@ private:
 
 // Replaces the stored rows of the Newton matrix (ad1 .. ad9, adm, adp,
 // adg) by the derivative of the residual that sp0 holds, scaled as sp0,
-// formed by one-sided differences of the whole residual with the columns
-// taken in colour groups; the couplings the stencil has no slot for go to
-// adq, fmw and extraCouplings.  sp0 and the preconditioner factors stay
-// as BuildSystem left them; the face arrays are those of phi again on
-// return.
+// formed from the derivatives of the face states (exact_rows.cpp); the
+// couplings the stencil has no slot for go to adq, fmw and extraCouplings.
+// sp0 and the preconditioner factors stay as BuildSystem left them; the
+// face arrays are those of phi on return.
 //   NY, k, NX, mach, gamma, s2 [in]; designFlag, firstOnly, L [in] as for
-//   BodyRow; work [in,out] what the passes keep; step [in] the difference
-//   step relative to max(1, |phi|)
+//   BodyRow; work [in,out] storage; step [in] up to 1e-7 the rows are the
+//   derivative; a wider step asks for differences that wide, whose secant
+//   spans the kinks of the switches (where the Newton iteration cycles on
+//   one), and the rows are those of ExactRowsByDifferences with it
 void ExactRows(const int& NY, const int& k, const int& NX, const double& mach, const double& gamma,
                const double& s2, const int& designFlag, const int& firstOnly, const int& L,
                ExactRowsWorkspace& work, const double& step = 1.0e-7);
+
+// The face arrays of phi (as IFaceDensities and JFaceDensities leave them)
+// and the scale of every unknown row as BuildSystem scales sp0 (the
+// diagonal of its approximate row with its share of the shock-point term),
+// kept in work; returns the scales.
+//   arguments as ExactRows
+const GridArray& ExactRowScales(const int& NY, const int& k, const int& NX, const double& mach,
+                                const double& gamma, const double& s2, const int& designFlag,
+                                const int& firstOnly, const int& L, ExactRowsWorkspace& work);
+
+// The same rows formed by one-sided differences of the whole residual
+// with the columns taken in colour groups (about 26 residual evaluations):
+// the check of ExactRows.
+//   as ExactRows; step [in] the difference step relative to max(1, |phi|)
+void ExactRowsByDifferences(const int& NY, const int& k, const int& NX, const double& mach,
+                            const double& gamma, const double& s2, const int& designFlag,
+                            const int& firstOnly, const int& L, ExactRowsWorkspace& work,
+                            const double& step = 1.0e-7);
 
 }  // namespace quarel

@@ -82,7 +82,7 @@ constexpr double kBlowUp = 4.0;
 // Wider differences for the exact matrix where the iteration cycles on a
 // kink (see NewtonSolver::Impl::chooseMatrix): the steps without a new
 // lowest residual that start it, and the difference step.
-constexpr int kKinkSteps = 4;
+constexpr int kKinkSteps = 3;
 constexpr double kKinkStep = 1.0e-5;
 constexpr double kDifferenceStep = 1.0e-7;
 // Share of the residual that the linear solve may leave with the exact
@@ -353,11 +353,11 @@ NewtonSolver::Impl::Matrix NewtonSolver::Impl::chooseMatrix(const StepReport& r,
     // Newton's method can cycle on a kink of the residual: near the top of
     // a supersonic region faces switch their upwind density and shock-point
     // correction on and off, the residual is continuous there but not
-    // differentiable, and a derivative by differences 1e-7 wide takes one
-    // side of the kink (NACA 0012 at M 0.75 and 4 degrees on 256 x 41 ran
-    // to its 50 steps at the residual 4e-6).  Once the residual has not
-    // reached a new low of the level for kKinkSteps steps, the matrix is
-    // formed with differences kKinkStep wide, which span the kink.
+    // differentiable, and the derivative takes one side of the kink (NACA
+    // 0012 at M 0.75 and 4 degrees on 256 x 41 ran to its 50 steps at the
+    // residual 4e-6 without them).  Once the residual has not reached a new
+    // low of the level for kKinkSteps steps, the matrix is formed with
+    // differences kKinkStep wide, which span the kink.
     if (!sameLevel || res < lowestRes) {
         lowestRes = res;
         stepsSinceLowest = 0;

@@ -21,7 +21,10 @@
 // trim 1 drops the entries of the difference Jacobian that the stencil of
 // the rows cannot hold (far-field doublet and beyond the stencil), 2 only
 // those beyond the stencil, 3 only the far-field doublet; exact 1 stores
-// the exact rows (ExactRows) instead of the approximate ones.
+// the exact rows (ExactRows, from the face derivatives) instead of the
+// approximate ones and also prints their largest difference from the rows
+// by coloured differences (ExactRowsByDifferences), exact 2 stores the
+// latter.
 // Every unknown counts, the circulation included: a column of (k, 1) or
 // (NX-k, 1) also moves the second side of the wake cut.
 #include <algorithm>
@@ -63,17 +66,16 @@ void clear(GridArray& v) {
         for (int i = 0; i <= NX; ++i) v(i, j) = 0.0;
 }
 
-bool gExact = false;
+int gExact = 0;  // 1 ExactRows, 2 ExactRowsByDifferences
 void build() {
     FarFieldValues(K, NX, NY, gCu, gSu);
     BuildSystem(NY, K, NX, gMach, gGamma, 1.2, gS2, 0, 0, 0);
 }
 void buildMatrix() {
     build();
-    if (gExact) {
-        static ExactRowsWorkspace work;
-        ExactRows(NY, K, NX, gMach, gGamma, gS2, 0, 0, 0, work);
-    }
+    static ExactRowsWorkspace work;
+    if (gExact == 1) ExactRows(NY, K, NX, gMach, gGamma, gS2, 0, 0, 0, work);
+    if (gExact == 2) ExactRowsByDifferences(NY, K, NX, gMach, gGamma, gS2, 0, 0, 0, work);
 }
 
 std::vector<double> residualVector() {
@@ -299,7 +301,30 @@ int main(int argc, char** argv) {
     for (int j = 2; j <= NY - 1; ++j)
         for (int i = 1; i <= NX - 1; ++i) unknowns.push_back({i, j});
     const size_t n = unknowns.size();
-    if (argc >= 10) gExact = std::atoi(argv[9]) != 0;
+    if (argc >= 10) gExact = std::atoi(argv[9]);
+    if (gExact == 1) {
+        // The two forms of the exact rows against each other.
+        gExact = 2;
+        buildMatrix();
+        const std::vector<double> b = assembled();
+        gExact = 1;
+        buildMatrix();
+        const std::vector<double> a = assembled();
+        double worst = 0.0, big = 0.0;
+        size_t at = 0;
+        for (size_t m = 0; m < a.size(); ++m) {
+            big = std::max(big, std::fabs(b[m]));
+            if (std::fabs(a[m] - b[m]) > worst) {
+                worst = std::fabs(a[m] - b[m]);
+                at = m;
+            }
+        }
+        std::printf(
+            "exact rows from the face derivatives against coloured differences: largest "
+            "difference %.3e (largest entry %.3e), row (%d,%d) col (%d,%d): %.8e, %.8e\n",
+            worst, big, unknowns[at / n].first, unknowns[at / n].second, unknowns[at % n].first,
+            unknowns[at % n].second, a[at], b[at]);
+    }
     buildMatrix();
     const std::vector<double> a = assembled();
     const std::vector<double> d = differences();
