@@ -670,6 +670,31 @@ TEST(RunControlRun, ResultsKeepTheirInputs) {
     EXPECT_TRUE(SameInputs(rc.job, other));
 }
 
+// "Calculation" right after "Grid Calculation" starts from that grid instead
+// of making it again, and only while its inputs stand: a Mach number or a
+// grid size changed in between (written into the job, as the window does)
+// gives the result of a run made with it from the start.
+TEST(RunControlRun, CalculationTakesTheGridCalculationOnlyWhileItsInputsStand) {
+    Quiet q;
+    ScratchDir dir;
+    const Job j = smallJob(2);
+    Job changed = j;
+    changed.mach = 0.6;
+    changed.NPA = 14;
+    const double direct = liftOf(j), other = liftOf(changed);
+    ASSERT_NE(direct, other);
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("x.dat"), j));
+    rc.gridCalculation();
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_EQ(rc.results.clift, direct);
+    rc.gridCalculation();
+    rc.job.mach = 0.6;
+    rc.job.NPA = 14;
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_EQ(rc.results.clift, other);
+}
+
 TEST(RunControlRun, StallWatchCountsOnlyStepsThatChangeNothing) {
     // Three steps in a row whose solve left the residual and whose
     // corrections vanished end the level.
