@@ -11,6 +11,7 @@
 #include "gmres.h"
 #include "ilu.h"
 #include "state.h"
+#include "zeroed.h"
 
 namespace quarel {
 
@@ -42,8 +43,8 @@ private:
     FlowOrderedIlu ilu_;
     FgmresWorkspace work_;
     std::vector<double> b_, x_;
-    std::unique_ptr<GridArray> v_, av_;  // grid images of a Krylov vector and its product
-    std::unique_ptr<LineSolver> plain_;  // the operator with the circulation free
+    Zeroed<GridArray> v_, av_;  // grid images of a Krylov vector and its product
+    Zeroed<LineSolver> plain_;  // the operator with the circulation free
 };
 
 }  // namespace quarel
