@@ -26,6 +26,14 @@ public:
     // levels.  NY, k, NX, fill, gridLevels, complete [in]
     void build(const int& NY, const int& k, const int& NX, const int& fill, const int& gridLevels,
                const bool& complete = false);
+    // build in two parts: copyRows reads the rows, factor (which may run
+    // on another thread while the rows change) makes the factors.
+    void copyRows(const int& NY, const int& k, const int& NX, const bool& complete) {
+        ilu_.CopyRows(NY, k, NX, complete);
+    }
+    void factor(const int& fill, const int& gridLevels, const bool& complete) {
+        ilu_.Factor(fill, gridLevels, complete);
+    }
     // Whether the last build made complete factors.
     bool complete() const { return ilu_.complete(); }
     // Threads of the complete factors' solves (0: all cores; the results do
