@@ -13,6 +13,8 @@ void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, i
 #if QUAREL_THREADSAFE_BLAS
 // OpenBLAS's own threads off: the calls come from the subtrees' threads.
 void openblas_set_num_threads(int threads);
+// 0 for its serial build.
+int openblas_get_parallel(void);
 #endif
 }
 
@@ -337,8 +339,12 @@ bool MultifrontalLu::Factor(const SparseRows& a) {
 #if QUAREL_THREADSAFE_BLAS
     // The subtrees side by side: each front is factored by the same calls
     // whichever thread takes it, so the factors are the one-thread ones.
+    // A process that loaded the serial build first (numpy does, before the
+    // Python module) has only that one under the same name: one thread.
     openblas_set_num_threads(1);
-    const int threads = std::max(1, std::min(Threads(), static_cast<int>(subtrees_.size())));
+    const int threads = openblas_get_parallel() == 0
+                            ? 1
+                            : std::max(1, std::min(Threads(), static_cast<int>(subtrees_.size())));
 #else
     // One thread: the serial OpenBLAS is not safe to call from two
     // threads at once in its LAPACK and level-3 routines (with the
