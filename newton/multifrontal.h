@@ -21,10 +21,11 @@
 // the tree into a few of them (about equal work) below a top part of
 // separators; Factor and Solve run the subtrees on the threads and the
 // top part after them (Factor only with a BLAS that is safe to call from
-// several threads at once, see there).  Every front is computed by the same operations in the same
-// order whatever the number of threads, and the updates a subtree's forward solve makes outside
-// itself are applied in the order of elimination, so the solutions are the same to the last bit
-// with one thread or several.
+// several threads at once, see there).  Every front is computed by the
+// same operations in the same order whatever the number of threads, and
+// the updates a subtree's forward solve makes outside itself are applied
+// in the order of elimination, so the solutions are the same to the last
+// bit with one thread or several.
 #pragma once
 
 #include <cstddef>
