@@ -319,7 +319,7 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     addField(convergence, "GMRES dim.=", gmresDimTarget_, 7, true);
     new FXCheckButton(page,
                       "Non-isentropic shocks\tCarry the entropy of the shocks downstream "
-                      "(lower density and pressure behind them)",
+                      "(lower mass flux and speed behind them)",
                       this, ID_ENTROPY);
 
     w_.viscousPanel =
