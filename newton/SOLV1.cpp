@@ -20,6 +20,7 @@
 #include "message.h"
 #include "operator.h"
 #include "state.h"
+#include "zeroed.h"
 
 namespace quarel {
 
@@ -141,8 +142,8 @@ struct NewtonSolver::Impl {
     double acceptedNorm[kWindow] = {};  // residual norms of the last accepted steps, newest first
     int cutSteps = 0;                   // steps in a row that cut back their predecessor
     double keptFraction = 1.0;          // share of the last step's correction this step kept
-    std::unique_ptr<GridArray> phiEntry{new GridArray()};   // potential the step was given
-    std::unique_ptr<GridArray> phiBefore{new GridArray()};  // potential before the last update
+    Zeroed<GridArray> phiEntry{NewZeroed<GridArray>()};   // potential the step was given
+    Zeroed<GridArray> phiBefore{NewZeroed<GridArray>()};  // potential before the last update
     // Choice of the matrix.
     HeldExactRows held;
     bool chordsFailed = false;  // a chord step of this level raised the residual

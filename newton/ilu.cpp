@@ -299,6 +299,11 @@ FlowOrderedIlu::~FlowOrderedIlu() = default;
 
 void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int& level,
                            const int& gridLevels, const bool& complete) {
+    CopyRows(NY, k, NX, complete);
+    Factor(level, gridLevels, complete);
+}
+
+void FlowOrderedIlu::CopyRows(const int& NY, const int& k, const int& NX, const bool& complete) {
     if (NX != NX_ || NY != NY_ || k != k_ || n_ == 0) {
         NX_ = NX;
         NY_ = NY;
@@ -347,7 +352,9 @@ void FlowOrderedIlu::Build(const int& NY, const int& k, const int& NX, const int
         const int o = node_[r];
         gammaCol_[r] = gamma - adg(o % kGridStride, o / kGridStride + 1);
     }
+}
 
+void FlowOrderedIlu::Factor(const int& level, const int& gridLevels, const bool& complete) {
     complete_ = false;
     if (complete) {
         if (!direct_) direct_ = std::make_unique<SparseLu>();

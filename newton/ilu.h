@@ -98,6 +98,11 @@ public:
     // complete() says so.
     void Build(const int& NY, const int& k, const int& NX, const int& level,
                const int& gridLevels = 1, const bool& complete = false);
+    // Build in two parts: CopyRows reads the coefficient arrays, Factor
+    // then works on this object's own copy alone, so it may run on another
+    // thread while the arrays change.
+    void CopyRows(const int& NY, const int& k, const int& NX, const bool& complete);
+    void Factor(const int& level, const int& gridLevels, const bool& complete);
     // Threads of the complete factors (0: all cores; the results do not
     // depend on it).
     void setThreads(int threads) { threads_ = threads; }
@@ -184,7 +189,7 @@ private:
     SparseRows a0_;                 // A0
     std::vector<double> gammaCol_;  // c
     SparseIlu factors_;
-    std::unique_ptr<SparseLu> direct_;        // complete factors (made on first use)
+    std::unique_ptr<SparseLu> direct_;  // complete factors (made on first use)
     int threads_ = 0;
     std::unique_ptr<Dissection> dissection_;  // their order of elimination (made once per grid)
     bool complete_ = false;                   // the last Build factored completely

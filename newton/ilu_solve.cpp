@@ -7,7 +7,8 @@
 
 namespace quarel {
 
-IluSolve::IluSolve() : v_(new GridArray()), av_(new GridArray()), plain_(new LineSolver()) {}
+IluSolve::IluSolve()
+    : v_(NewZeroed<GridArray>()), av_(NewZeroed<GridArray>()), plain_(NewZeroed<LineSolver>()) {}
 IluSolve::~IluSolve() = default;
 
 void IluSolve::build(const int& NY, const int& k, const int& NX, const int& fill,

@@ -11,6 +11,7 @@
 #include "gmres.h"
 #include "ilu.h"
 #include "state.h"
+#include "zeroed.h"
 
 namespace quarel {
 
@@ -25,6 +26,14 @@ public:
     // levels.  NY, k, NX, fill, gridLevels, complete [in]
     void build(const int& NY, const int& k, const int& NX, const int& fill, const int& gridLevels,
                const bool& complete = false);
+    // build in two parts: copyRows reads the rows, factor (which may run
+    // on another thread while the rows change) makes the factors.
+    void copyRows(const int& NY, const int& k, const int& NX, const bool& complete) {
+        ilu_.CopyRows(NY, k, NX, complete);
+    }
+    void factor(const int& fill, const int& gridLevels, const bool& complete) {
+        ilu_.Factor(fill, gridLevels, complete);
+    }
     // Whether the last build made complete factors.
     bool complete() const { return ilu_.complete(); }
     // Threads of the complete factors' solves (0: all cores; the results do
@@ -42,8 +51,8 @@ private:
     FlowOrderedIlu ilu_;
     FgmresWorkspace work_;
     std::vector<double> b_, x_;
-    std::unique_ptr<GridArray> v_, av_;  // grid images of a Krylov vector and its product
-    std::unique_ptr<LineSolver> plain_;  // the operator with the circulation free
+    Zeroed<GridArray> v_, av_;  // grid images of a Krylov vector and its product
+    Zeroed<LineSolver> plain_;  // the operator with the circulation free
 };
 
 }  // namespace quarel

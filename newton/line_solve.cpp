@@ -20,7 +20,9 @@ double MaxAbsUnknowns(const int& NY, const int& k, const int& NX, const GridArra
 }
 
 LineSolve::LineSolve()
-    : lines_(new LineSolver()), gammaColumn_(new GridArray()), gammaResponse_(new GridArray()) {}
+    : lines_(NewZeroed<LineSolver>()),
+      gammaColumn_(NewZeroed<GridArray>()),
+      gammaResponse_(NewZeroed<GridArray>()) {}
 LineSolve::~LineSolve() = default;
 
 // Restarted GMRES for A x = b (x in sol, work in gmr, gmz, gmw): at most

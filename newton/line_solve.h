@@ -7,6 +7,7 @@
 
 #include "gmres.h"
 #include "state.h"
+#include "zeroed.h"
 
 namespace quarel {
 
@@ -42,9 +43,9 @@ private:
     int solveLinear(const int& NY, const int& k, const int& NX, const GridArray& b, GridArray& sol,
                     double tau, const int& cycles, const int& m, bool warm, bool inexact);
 
-    std::unique_ptr<LineSolver> lines_;
-    std::unique_ptr<GridArray> gammaColumn_;    // column of the circulation change in A
-    std::unique_ptr<GridArray> gammaResponse_;  // its solution with the circulation held
+    Zeroed<LineSolver> lines_;
+    Zeroed<GridArray> gammaColumn_;    // column of the circulation change in A
+    Zeroed<GridArray> gammaResponse_;  // its solution with the circulation held
 };
 
 }  // namespace quarel

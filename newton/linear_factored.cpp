@@ -1,6 +1,8 @@
 // The ilu and multilevel methods.
 #include "linear_factored.h"
 
+#include <utility>
+
 #include "line_solve.h"
 
 namespace quarel {
@@ -29,22 +31,52 @@ constexpr int kFallbackDimension = 4;
 }  // namespace
 
 FactoredMethod::FactoredMethod(const NewtonOptions& options)
-    : fill_(options.fill), levels_(options.method == LinearMethod::Ilu ? 1 : options.gridLevels) {
+    : fill_(options.fill),
+      levels_(options.method == LinearMethod::Ilu ? 1 : options.gridLevels),
+      overlap_(options.threads > 1 ||
+               (options.threads == 0 && std::thread::hardware_concurrency() > 1)) {
     ilu_.setThreads(options.threads);
 }
 
+FactoredMethod::~FactoredMethod() {
+    if (factoring_.joinable()) factoring_.join();
+}
+
+void FactoredMethod::factorsMade() {
+    if (factoring_.joinable()) factoring_.join();
+    if (factorFault_) std::rethrow_exception(std::exchange(factorFault_, nullptr));
+}
+
 void FactoredMethod::beforeExactRows(const LinearStep& step, bool chord) {
+    factorsMade();
     // The factors are those of the approximate rows, whose diagonal
     // dominance suits an incomplete factorisation: factors of the exact
     // rows stall the solve near a shock.  The complete factors are those
     // of the approximate rows too: on 496 x 97 at M 0.8 they precondition
     // the exact matrix in 4 to 7 iterations, where complete factors of the
     // exact rows' stencil took 60 to 180.
-    if (!chord && !keepFactors(step))
-        ilu_.build(step.NY, step.k, step.NX, fill_, levels_, completeFactors(step));
+    if (chord || keepFactors(step)) return;
+    // The rows are copied now; the factors, which need nothing else, are
+    // made on a second thread while the exact rows replace the approximate
+    // ones in the arrays (the same operations as on one thread).
+    const bool complete = completeFactors(step);
+    ilu_.copyRows(step.NY, step.k, step.NX, complete);
+    auto factor = [this, complete]() { ilu_.factor(fill_, levels_, complete); };
+    if (!overlap_) {
+        factor();
+        return;
+    }
+    factoring_ = std::thread([this, factor]() {
+        try {
+            factor();
+        } catch (...) {
+            factorFault_ = std::current_exception();
+        }
+    });
 }
 
 void FactoredMethod::solveExact(const LinearStep& s, double tau, const RowsAccess& rows) {
+    factorsMade();
     forcing_.reset();
     fellBack_ = false;
     // The factors hold the circulation column exactly, so the same
@@ -54,6 +86,7 @@ void FactoredMethod::solveExact(const LinearStep& s, double tau, const RowsAcces
 }
 
 void FactoredMethod::solveApproximate(const LinearStep& s) {
+    factorsMade();
     fellBack_ = false;
     const double tau = forcing_.tolerance(s, kForcingMaxIlu);
     ilu_.build(s.NY, s.k, s.NX, fill_, levels_, completeFactors(s));

@@ -5,6 +5,9 @@
 // direct method (linear_direct.cpp) builds on it.
 #pragma once
 
+#include <exception>
+#include <thread>
+
 #include "ilu_solve.h"
 #include "linear_method.h"
 
@@ -13,6 +16,7 @@ namespace quarel {
 class FactoredMethod : public LinearMethodSolve {
 public:
     explicit FactoredMethod(const NewtonOptions& options);
+    ~FactoredMethod() override;
 
     void beforeExactRows(const LinearStep& step, bool chord) override;
     void solveExact(const LinearStep& step, double tau, const RowsAccess& rows) override;
@@ -34,12 +38,18 @@ protected:
     // repeated with a wider Krylov space, then on the fine grid alone.
     void fallBackIfStalled(const LinearStep& step, double tau, const RowsAccess* exactRows);
 
+    // Waits for the factors that beforeExactRows left in the making.
+    void factorsMade();
+
     IluSolve ilu_;
     int fill_;
     int levels_;
 
 private:
     ForcingTerm forcing_;
+    bool overlap_;           // factor beside the exact rows (more than one thread)
+    std::thread factoring_;  // the factors in the making
+    std::exception_ptr factorFault_;
 };
 
 }  // namespace quarel

@@ -55,7 +55,8 @@ double MachAllowed(const double& largestBefore, const double& rise) {
 
 }  // namespace
 
-MachLimit::MachLimit() : faceMach_(new GridArray()), faceMachBefore_(new GridArray()) {}
+MachLimit::MachLimit()
+    : faceMach_(NewZeroed<GridArray>()), faceMachBefore_(NewZeroed<GridArray>()) {}
 MachLimit::~MachLimit() = default;
 
 double MachLimit::allowed(const int& NY, const int& k, const int& NX, const double& mach,

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "state.h"
+#include "zeroed.h"
 
 namespace quarel {
 
@@ -77,8 +78,8 @@ public:
 
 private:
     bool travelling_ = false;
-    std::unique_ptr<GridArray> faceMach_;        // local Mach number of every i-face
-    std::unique_ptr<GridArray> faceMachBefore_;  // the same before the correction
+    Zeroed<GridArray> faceMach_;        // local Mach number of every i-face
+    Zeroed<GridArray> faceMachBefore_;  // the same before the correction
 };
 
 }  // namespace quarel

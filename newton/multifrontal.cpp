@@ -10,6 +10,12 @@ extern "C" {
 #include <cblas.h>
 // LAPACK's LU factorisation with partial pivoting (Fortran interface).
 void dgetrf_(const int* m, const int* n, double* a, const int* lda, int* ipiv, int* info);
+#if QUAREL_THREADSAFE_BLAS
+// OpenBLAS's own threads off: the calls come from the subtrees' threads.
+void openblas_set_num_threads(int threads);
+// 0 for its serial build.
+int openblas_get_parallel(void);
+#endif
 }
 
 namespace quarel {
@@ -330,21 +336,36 @@ void MultifrontalLu::Allocate(size_t offset, size_t pivots) {
 
 bool MultifrontalLu::Factor(const SparseRows& a) {
     if (a.n != n_ || n_ == 0) return false;
-    // One thread: the system's serial OpenBLAS is not safe to call from two
+#if QUAREL_THREADSAFE_BLAS
+    // The subtrees side by side: each front is factored by the same calls
+    // whichever thread takes it, so the factors are the one-thread ones.
+    // A process that loaded the serial build first (numpy does, before the
+    // Python module) has only that one under the same name: one thread.
+    openblas_set_num_threads(1);
+    const int threads = openblas_get_parallel() == 0
+                            ? 1
+                            : std::max(1, std::min(Threads(), static_cast<int>(subtrees_.size())));
+#else
+    // One thread: the serial OpenBLAS is not safe to call from two
     // threads at once in its LAPACK and level-3 routines (with the
     // subtrees factored side by side, up to 42 in 300 factorisations of a
     // 200 x 60 grid matrix differed from the one-thread factors; none of
     // 500 with the dense kernels serialised, see docs/benchmarks.md).  Its
     // level-2 routines, which the solves use, gave the same bits in every
     // one of 1650 two-thread solves.
-    frontWork_.resize(1);
-    if (frontWork_[0].size() != largestFront_) frontWork_[0].assign(largestFront_, 0.0);
-    for (size_t s = 0; s < subtrees_.size(); ++s) {
+    const int threads = 1;
+#endif
+    frontWork_.resize(static_cast<size_t>(threads));
+    for (std::vector<double>& w : frontWork_)
+        if (w.size() != largestFront_) w.assign(largestFront_, 0.0);
+    std::atomic<bool> ok{true};
+    SideBySide(static_cast<int>(subtrees_.size()), threads, [&](int s, int thread) {
         size_t top = 0;
-        for (int t = subtrees_[s].first; t <= subtrees_[s].last; ++t)
-            if (!FactorFront(a, t, frontWork_[0].data(), subtreeStack_[s].data(), top))
-                return false;
-    }
+        for (int t = subtrees_[s].first; t <= subtrees_[s].last && ok; ++t)
+            if (!FactorFront(a, t, frontWork_[thread].data(), subtreeStack_[s].data(), top))
+                ok = false;
+    });
+    if (!ok) return false;
     size_t top = 0;
     for (int t = 0; t < static_cast<int>(fronts_.size()); ++t)
         if (subtreeOf_[t] < 0 && !FactorFront(a, t, front_.data(), stack_.data(), top))

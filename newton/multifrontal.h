@@ -19,12 +19,13 @@
 //
 // Disjoint subtrees of the dissection are independent: the analysis cuts
 // the tree into a few of them (about equal work) below a top part of
-// separators, and Solve runs the subtrees on the threads and the
-// top part after them; Factor takes them one after the other (see there
-// why).  Every front is computed by the same operations in the same order
-// whatever the number of threads, and the updates a subtree's forward solve
-// makes outside itself are applied in the order of elimination, so the
-// solutions are the same to the last bit with one thread or several.
+// separators; Factor and Solve run the subtrees on the threads and the
+// top part after them (Factor only with a BLAS that is safe to call from
+// several threads at once, see there).  Every front is computed by the
+// same operations in the same order whatever the number of threads, and
+// the updates a subtree's forward solve makes outside itself are applied
+// in the order of elimination, so the solutions are the same to the last
+// bit with one thread or several.
 #pragma once
 
 #include <cstddef>
@@ -51,7 +52,7 @@ public:
     // Entries held by the factors (the dense blocks).
     double entries() const { return static_cast<double>(factorSize_); }
     int size() const { return n_; }
-    // Threads for Solve (0: all cores).
+    // Threads for Factor and Solve (0: all cores).
     void setThreads(int threads) { threads_ = threads; }
     int threads() const { return threads_; }
 

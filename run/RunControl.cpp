@@ -90,6 +90,7 @@ JobParameters ReadInputFile(const std::string& path, std::string& title) {
 
 void RunControl::open(const std::string& path, const JobParameters* templ) {
     const msg::Scope scope(messages_);
+    gridFresh_ = false;
     JobFiles files = JobFiles::forInput(path);
     msg::console("File=" + path);
 
@@ -272,6 +273,7 @@ void RunControl::startFromRestart(const Snapshot& saved) {
 
 void RunControl::gridCalculation() {
     const msg::Scope scope(messages_);
+    gridFresh_ = false;
     warnings_.clear();
     if (!fileOpen()) throw ParameterError("There's no open DATA file.");
     // Every check comes before the first array is touched.
@@ -372,6 +374,8 @@ void RunControl::gridCalculation() {
     // 12.
     gridReady(designRun && hasResults());
     takeWarnings();
+    gridFresh_ = !designRun;
+    if (gridFresh_) gridJob_ = job;
 }
 
 // ---------------------------------------------------------------------------
@@ -400,7 +404,10 @@ RunControl::CalcOutcome RunControl::calculate() {
         // calculation (which would build the grid of the input contour
         // again) no longer runs.
         if (design.globalIteration == 0) {
-            gridCalculation();
+            const bool fresh = gridFresh_ && stage_ == RunStage::GridReady &&
+                               design.designMode == 0 && SameInputs(job, gridJob_);
+            if (!fresh) gridCalculation();
+            gridFresh_ = false;
             if (foldedCells_ > 0) {
                 // The flow cannot be solved on cells that are turned over:
                 // say so now instead of breaking down on them.
@@ -531,6 +538,7 @@ std::vector<double> RunControl::finePotential() const {
 }
 
 void RunControl::flowChanged() {
+    gridFresh_ = false;
     // Without a file the stage stays closed, so that "Calculation" still
     // reports the missing file.  Results are kept (they are shown as those
     // of the earlier inputs) but a calculation may start.
@@ -544,6 +552,7 @@ void RunControl::flowChanged() {
 }
 
 void RunControl::acceptTarget() {
+    gridFresh_ = false;
     design.targetAccepted = true;
     design.designMode = 1;
     offerCalculation();

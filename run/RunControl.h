@@ -89,6 +89,7 @@ public:
     void setWarmStart(bool on, std::vector<double> before = std::vector<double>(),
                       double ratio = 0.0, bool fineOnly = false) {
         warmStart_ = on;
+        gridFresh_ = false;
         warmBefore_ = std::move(before);
         warmRatio_ = ratio;
         warmFineOnly_ = fineOnly;
@@ -105,7 +106,10 @@ public:
     // The solver of the Newton steps (its column-sweep state).
     const NewtonSolver& newtonSolver() const { return newton_; }
     // The grid generation's options (the distance of the far boundary).
-    void setGridOptions(const GridOptions& options) { gridOptions_ = options; }
+    void setGridOptions(const GridOptions& options) {
+        gridOptions_ = options;
+        gridFresh_ = false;
+    }
     const GridOptions& gridOptions() const { return gridOptions_; }
     // The fine level of the last calculation met the tolerance with a
     // settled lift.
@@ -133,7 +137,10 @@ public:
     // A spinner changed alpha, mach or swept: a new calculation may start.
     void flowChanged();
     // The "Analysis" / "Design" radio buttons.
-    void setDesignMode(bool design) { this->design.designMode = design ? 1 : 0; }
+    void setDesignMode(bool design) {
+        this->design.designMode = design ? 1 : 0;
+        gridFresh_ = false;
+    }
     // The design-regime radio buttons (0, 1, 2).
     void setDesignRegime(int regime) { job.designRegime = regime; }
     // The Cp editor handed over a target distribution (in cps): the job
@@ -252,6 +259,13 @@ private:
     // Cells of the last grid that are turned over, and the first of them.
     int foldedCells_ = 0, foldedI_ = 0, foldedJ_ = 0;
     JobParameters resultsJob_;
+    // The last grid calculation started from the free stream with the
+    // inputs gridJob_, and nothing has changed its state since: the
+    // calculation that follows starts from it instead of making the same
+    // grid again (the batch program's grid calculation before
+    // "Calculation", the window's "Grid Calculation").
+    bool gridFresh_ = false;
+    JobParameters gridJob_;
     ProgressHook progress_;
     NewtonSolver newton_;
     GridOptions gridOptions_;

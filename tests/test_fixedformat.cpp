@@ -1,8 +1,12 @@
 // Column-for-column checks of the fixed-format record helper.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include "fixedformat.h"
 
@@ -63,6 +67,24 @@ TEST(FixedFormat, ExponentRules) {
     EXPECT_EQ(fmtE(-0.00002, 9, 4), "*********");
     EXPECT_EQ(format("(i5,2e15.6)", {3, 0.25, -1.0}), "    3   0.250000E+00  -0.100000E+01");
     EXPECT_EQ(format("(d12.4)", {1234.56}), "  0.1235D+04");
+    // The digits are those the C library rounds exactly, ties to even
+    // (0.125 is exact), over the whole range and every width of field.
+    EXPECT_EQ(fmtE(0.125, 9, 2), " 0.12E+00");
+    EXPECT_EQ(fmtE(0.375, 9, 2), " 0.38E+00");
+    unsigned long long bits = 0x9E3779B97F4A7C15ULL;
+    for (int n = 0; n < 3000; ++n) {
+        bits = bits * 6364136223846793005ULL + 1442695040888963407ULL;
+        const int d = 1 + n % 17;
+        const double v = std::ldexp(static_cast<double>(bits >> 11) / 9007199254740992.0,
+                                    static_cast<int>(bits % 1200) - 600) *
+                         (n % 2 ? -1.0 : 1.0);
+        char c[64];
+        std::snprintf(c, sizeof c, "%.*e", d - 1, std::fabs(v));
+        std::string digits(c, std::strchr(c, 'e'));
+        digits.erase(std::remove(digits.begin(), digits.end(), '.'), digits.end());
+        const std::string e = fmtE(v, d + 10, d);
+        EXPECT_EQ(e.substr(e.find('.') + 1, static_cast<size_t>(d)), digits) << v << " " << d;
+    }
 }
 
 TEST(FixedFormat, ListsLiteralsGroupsAndStops) {

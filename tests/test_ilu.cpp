@@ -483,17 +483,21 @@ TEST(MultifrontalLu, SolvesOnTheDissectionAndRefusesWhatItCannotFactor) {
 
     // The subtrees run side by side: any number of threads gives the same
     // solution to the last bit, and a singular block in one of them is
-    // still refused.
+    // still refused.  Factorisations are repeated: a dense kernel that is
+    // not safe to call from two threads at once spoils some of them
+    // (one or two in a hundred with the serial OpenBLAS on this grid).
     a.Multiply(x.data(), b.data());
     std::vector<double> one(a.n);
     for (int threads : {1, 2, 3}) {
         MultifrontalLu t;
         t.setThreads(threads);
         ASSERT_TRUE(t.Analyse(a, d));
-        ASSERT_TRUE(t.Factor(a));
-        t.Solve(b.data(), y.data());
-        if (threads == 1) one = y;
-        EXPECT_EQ(0, std::memcmp(one.data(), y.data(), a.n * sizeof(double))) << threads;
+        for (int repeat = 0; repeat < (threads == 1 ? 1 : 40); ++repeat) {
+            ASSERT_TRUE(t.Factor(a));
+            t.Solve(b.data(), y.data());
+            if (threads == 1) one = y;
+            EXPECT_EQ(0, std::memcmp(one.data(), y.data(), a.n * sizeof(double))) << threads;
+        }
         EXPECT_FALSE(t.Factor(singular)) << threads;
     }
 

@@ -670,6 +670,58 @@ TEST(RunControlRun, ResultsKeepTheirInputs) {
     EXPECT_TRUE(SameInputs(rc.job, other));
 }
 
+// The threads (the complete factors' subtrees, the factors made beside the
+// exact rows) change no bit of a run: a transonic case with complete
+// factors on every level and one with the multilevel method.
+TEST(RunControlRun, OneAndTwoThreadsGiveTheSameRun) {
+    Quiet q;
+    Job j = smallJob(4);
+    j.mach = 0.78;
+    for (int directFrom : {0, 10000}) {
+        std::vector<std::string> log[2];
+        std::vector<double> phi[2];
+        for (int threads : {1, 2}) {
+            ScratchDir dir;
+            RunControl rc;
+            NewtonOptions o = rc.newtonOptions();
+            o.threads = threads;
+            o.directFrom = directFrom;
+            rc.setNewtonOptions(o);
+            runJob(rc, dir, j);
+            log[threads - 1] = rc.log().lines();
+            phi[threads - 1] = rc.finePotential();
+        }
+        EXPECT_EQ(log[0], log[1]) << directFrom;
+        EXPECT_EQ(0, std::memcmp(phi[0].data(), phi[1].data(), phi[0].size() * sizeof(double)))
+            << directFrom;
+    }
+}
+
+// "Calculation" right after "Grid Calculation" starts from that grid instead
+// of making it again, and only while its inputs stand: a Mach number or a
+// grid size changed in between (written into the job, as the window does)
+// gives the result of a run made with it from the start.
+TEST(RunControlRun, CalculationTakesTheGridCalculationOnlyWhileItsInputsStand) {
+    Quiet q;
+    ScratchDir dir;
+    const Job j = smallJob(2);
+    Job changed = j;
+    changed.mach = 0.6;
+    changed.NPA = 14;
+    const double direct = liftOf(j), other = liftOf(changed);
+    ASSERT_NE(direct, other);
+    RunControl rc;
+    rc.open(testjob::writeJob(dir.file("x.dat"), j));
+    rc.gridCalculation();
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_EQ(rc.results.clift, direct);
+    rc.gridCalculation();
+    rc.job.mach = 0.6;
+    rc.job.NPA = 14;
+    ASSERT_EQ(rc.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_EQ(rc.results.clift, other);
+}
+
 TEST(RunControlRun, StallWatchCountsOnlyStepsThatChangeNothing) {
     // Three steps in a row whose solve left the residual and whose
     // corrections vanished end the level.
