@@ -534,7 +534,19 @@ private:
         const bool fixedLift = a_.clOpt->count() > 0;
         quarel::FixedLiftResult lift;
         try {
-            if (fixedLift) {
+            if (fixedLift && run_.newtonSolver().bordered()) {
+                // Alpha is one more unknown of the Newton iteration.
+                run_.job.fixedLift = true;
+                run_.job.clTarget = a_.cl;
+                run_.flowChanged();
+                outcome = run_.calculate();
+                lift.found = outcome == quarel::RunControl::CalcOutcome::Done && run_.converged();
+                lift.alpha = run_.job.alpha;
+                lift.clift = run_.results.clift;
+                if (!lift.found) lift.problem = "the analysis did not converge.";
+            } else if (fixedLift) {
+                // A linear method without factors to solve again: the search
+                // over whole analyses.
                 quarel::FixedLiftOptions options;
                 options.target = a_.cl;
                 lift = quarel::RunFixedLift(run_, options, [this](const quarel::FixedLiftStep& s) {
