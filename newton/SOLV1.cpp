@@ -95,7 +95,7 @@ constexpr double kExactForcing = 1.0e-2;
 // (2 degrees), and the largest change of the surface potential along which
 // the lift's derivative is differenced.
 constexpr double kAlphaStep = 1.0e-5;
-constexpr double kColumnForcing = 1.0e-3;
+constexpr double kColumnForcing = 1.0e-2;
 constexpr double kMaxAlphaStep = 0.035;
 constexpr double kLiftProbe = 1.0e-6;
 
@@ -174,11 +174,13 @@ struct NewtonSolver::Impl {
         p.cu = p.liftRef * std::cos(a);
         p.su = p.liftRef * std::sin(a);
     }
-    double surfaceLift(double cu, double su) const {
-        double cd = 0.0, cl = 0.0, cpStar = 0.0;
-        SurfaceResults(p.NY, p.k, p.NX, p.mach, p.gamma, cd, cl, cu, su, p.liftRef, p.s2, p.entropy,
-                       cpStar);
-        return cl;
+    // The integrated surface lift of phi as it stands (the surface Cp
+    // without the wave drag, which SurfaceResults skips when handed a lift).
+    double surfaceLift() const {
+        double cd = 0.0, cl = 1.0, cpStar = 0.0;
+        SurfaceResults(p.NY, p.k, p.NX, p.mach, p.gamma, cd, cl, p.cu, p.su, p.liftRef, p.s2,
+                       p.entropy, cpStar);
+        return IntegratedLift(cpf.data(), p.k, p.NX, p.cu, p.su, p.liftRef);
     }
     void liftColumn();
     void borderStep(const StepReport& r, bool sameLevel);
@@ -486,11 +488,10 @@ void NewtonSolver::Impl::borderStep(const StepReport& r, bool sameLevel) {
     CopyLines(NY, NX, keep, sp0);
     CopyLines(NY, NX, x1, corr);
     if (!solved) return;
-    const double a = p.alphaN, h = kAlphaStep;
-    const double lift = surfaceLift(p.cu, p.su);
-    const double liftA = (surfaceLift(p.liftRef * std::cos(a + h), p.liftRef * std::sin(a + h)) -
-                          surfaceLift(p.liftRef * std::cos(a - h), p.liftRef * std::sin(a - h))) /
-                         (2.0 * h);
+    const double lift = surfaceLift();
+    // The surface Cp does not depend on the direction of the free stream:
+    // alphaN only turns the direction in which the pressures are summed.
+    const double liftA = IntegratedLift(cpf.data(), k, NX, -p.su, p.cu, p.liftRef);
     // The change of the lift along x (the surface potential moved by at
     // most kLiftProbe).
     auto along = [&](const GridArray& x) {
@@ -503,7 +504,7 @@ void NewtonSolver::Impl::borderStep(const StepReport& r, bool sameLevel) {
             double* q = phi.data() + GridArray::at(0, j);
             for (int i = 1; i <= NX - 1; ++i) q[i] += eps * c[i];
         }
-        const double moved = surfaceLift(p.cu, p.su);
+        const double moved = surfaceLift();
         CopyLines(NY, NX, keep, phi);
         return (moved - lift) / eps;
     };
@@ -518,7 +519,7 @@ void NewtonSolver::Impl::borderStep(const StepReport& r, bool sameLevel) {
         for (int i = 1; i <= NX - 1; ++i) q[i] += dAlpha * c[i];
     }
     // The surface arrays of the potential as it stands, as before.
-    surfaceLift(p.cu, p.su);
+    surfaceLift();
 }
 
 void NewtonSolver::Impl::solve(StepReport& r, const Matrix& matrix, bool sameLevel) {
