@@ -19,7 +19,13 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     const ViscousOptions& o = job.viscous;
     double change = 1.0;
     int iterations = 0;
-    double lift = results_.clift;
+    // With a fixed lift the lift stays at its target and alpha moves
+    // instead: the coupling follows alpha in lift units (thin-aerofoil
+    // slope) where it would follow the lift.
+    auto liftMeasure = [&]() {
+        return job.fixedLift ? 2.0 * M_PI * flowNow_.alphaN : results_.clift;
+    };
+    double lift = liftMeasure();
     bool settled = false;
     double liftChange = 0.0, remaining = 0.0;
     int alternations = 0;
@@ -52,17 +58,19 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     // a run that ends unconverged ends on it, not on a kept unconverged one
     // (before, NACA 0012 at 8 degrees ended with Clift 8.4).
     std::vector<double> phiGood(phi.data(), phi.data() + kGridSize);
+    double alphaGood = flowNow_.alphaN;
     ViscousCoupling good = coupling;
     int retreats = 0;
     bool stuck = false;
     while (iterations < o.couplingIterations) {
         ++iterations;
         std::copy(phi.data(), phi.data() + kGridSize, phiKept.begin());
-        const double liftKept = results_.clift;
+        const double liftKept = results_.clift, alphaKept = flowNow_.alphaN;
         change = coupling.update();
         bool solved = solve(liftKept);
         while (!solved) {
             std::copy(phiKept.begin(), phiKept.end(), phi.data());
+            if (job.fixedLift) flowNow_.setAlphaNExact(alphaKept);
             if (!coupling.retreat()) break;
             ++retreats;
             solved = solve(liftKept);
@@ -79,11 +87,12 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
         // failed a station, gave no flow to fall back on.)
         if (status_.converged && change < 0.5 && !coupling.layer().failed()) {
             std::copy(phi.data(), phi.data() + kGridSize, phiGood.begin());
+            alphaGood = flowNow_.alphaN;
             good = coupling;
         }
         // The lift converges geometrically: what is left of its change is
         // the last change over (1 - rate), the rate that of the last two.
-        const double dl = results_.clift - lift;
+        const double dl = liftMeasure() - lift;
         double rate = 0.0;
         if (liftChange != 0.0) rate = dl / liftChange;
         // An iteration that alternates (the lift) or stalls (the mass
@@ -100,7 +109,7 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
         remaining = std::fabs(dl) / (1.0 - std::clamp(rate, 0.0, 0.98));
         settled = change < o.couplingTolerance && remaining < o.liftTolerance && status_.converged;
         liftChange = dl;
-        lift = results_.clift;
+        lift = liftMeasure();
         if (settled) break;
     }
     char b[512];
@@ -112,6 +121,7 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     const bool converged = settled && !stuck && status_.converged && !coupling.layer().failed();
     if (!converged) {
         std::copy(phiGood.begin(), phiGood.end(), phi.data());
+        if (job.fixedLift) flowNow_.setAlphaNExact(alphaGood);
         coupling = good;
         coupling.reapply();
         status_.converged = false;
