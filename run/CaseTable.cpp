@@ -88,6 +88,10 @@ void ApplyInputs(RunControl& run, const AnalysisInputs& in) {
     if (in.NBH > 0) run.job.NBH = in.NBH;
     if (in.Kgrid > 0) run.job.Kgrid = in.Kgrid;
     if (in.viscous.enabled) run.job.viscous = in.viscous;
+    if (in.hasCl) {
+        run.job.fixedLift = true;
+        run.job.clTarget = in.cl;
+    }
 }
 
 CaseResult Analyse(RunControl& run, const AnalysisInputs& in) {

@@ -51,6 +51,9 @@ struct AnalysisInputs {
     int NPA = 0, NCO = 0, NBH = 0, Kgrid = 0;  // grid sizes; 0 keeps the file's
     double timeout = 0.0;    // seconds; the run stops after the Newton step that passes it
     ViscousOptions viscous;  // the viscous analysis when enabled; else the file's setting
+    // Fixed lift: alpha is found so that Clift is cl (alpha, if given, is the start).
+    bool hasCl = false;
+    double cl = 0.0;
 };
 
 // Sets the inputs given in `in` on the job of `run`; the others keep the

@@ -387,6 +387,9 @@ RunControl::CalcOutcome RunControl::calculate() {
     if (design.designMode == 1 && job.viscous.enabled) throw DesignRefused(kViscousDesignRefused);
     if (design.designMode == 1 && job.fixedLift)
         throw ParameterError("A fixed lift is for an analysis: a design run sets its own alpha.");
+    if (job.fixedLift && !newton_.bordered())
+        throw ParameterError(
+            "A fixed lift needs a linear method with factors (direct, multilevel or ilu).");
     // A run that is stopped or breaks down must not leave a half-finished
     // solution behind: the previous results (or none) stay, consistent with
     // the arrays, the files and the fields.
