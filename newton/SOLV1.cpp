@@ -482,8 +482,8 @@ void NewtonSolver::Impl::borderStep(const StepReport& r, bool sameLevel) {
     CopyLines(NY, NX, *alphaColumn, sp0);
     const double gMax = MaxAbsUnknowns(NY, k, NX, sp0);
     const bool solved =
-        gMax > 0.0 && linear->solveAgain(linearStep(sameLevel, std::fabs(r.residual)),
-                                         kColumnForcing * gMax);
+        gMax > 0.0 &&
+        linear->solveAgain(linearStep(sameLevel, std::fabs(r.residual)), kColumnForcing * gMax);
     CopyLines(NY, NX, corr, x2);
     CopyLines(NY, NX, keep, sp0);
     CopyLines(NY, NX, x1, corr);

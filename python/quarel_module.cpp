@@ -383,15 +383,14 @@ PYBIND11_MODULE(_core, m) {
     // Iteration lines would go to the caller's standard output.
     msg::setQuiet(true);
 
-    m.def("analyse",
-          [](const std::string& path, const std::vector<double>& xs, const std::vector<double>& ys,
-             py::object mach, py::object alpha, py::object sweep, const std::string& templ,
-             const std::vector<int>& grid, double tolerance, const std::string& method,
-             double timeout, py::object re, double ncrit, double xtrUpper, double xtrLower,
-             py::object cl) {
-              return analyse(request(path, xs, ys, mach, alpha, sweep, templ, grid, tolerance,
-                                     method, timeout, re, ncrit, xtrUpper, xtrLower, cl));
-          });
+    m.def("analyse", [](const std::string& path, const std::vector<double>& xs,
+                        const std::vector<double>& ys, py::object mach, py::object alpha,
+                        py::object sweep, const std::string& templ, const std::vector<int>& grid,
+                        double tolerance, const std::string& method, double timeout, py::object re,
+                        double ncrit, double xtrUpper, double xtrLower, py::object cl) {
+        return analyse(request(path, xs, ys, mach, alpha, sweep, templ, grid, tolerance, method,
+                               timeout, re, ncrit, xtrUpper, xtrLower, cl));
+    });
     m.def("polar",
           [](const std::string& path, const std::vector<double>& xs, const std::vector<double>& ys,
              py::object mach, py::object alpha, py::object sweep, const std::string& templ,

@@ -38,7 +38,6 @@ struct FixedLiftResult {
     std::string problem;  // why nothing was found
 };
 
-
 // Runs on an opened job: the analysis at the job's
 // alpha, then secant steps until the lift is met or maxSolves analyses
 // have run.  Refuses a design run (ParameterError); a solve that breaks
