@@ -6,6 +6,7 @@
 // table byte for byte.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,7 @@ struct CaseResult {
     std::string message;  // why it failed, or its warnings
     std::vector<std::string> warnings;
     double CL = 0.0, CD = 0.0, CDw = 0.0, CDp = 0.0, CDf = 0.0, CM = 0.0;
+    double alpha = std::nan("");  // the alpha of the figures (a fixed lift's: the one found)
 };
 
 // Copies the section file into `scratch` (so its restart and Cp files land
