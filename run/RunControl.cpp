@@ -603,7 +603,8 @@ bool SameInputs(const JobParameters& a, const JobParameters& b) {
            a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim &&
            a.viscous.enabled == b.viscous.enabled && a.viscous.reynolds == b.viscous.reynolds &&
            a.viscous.ncrit == b.viscous.ncrit && a.viscous.xtrUpper == b.viscous.xtrUpper &&
-           a.viscous.xtrLower == b.viscous.xtrLower && a.entropy.enabled == b.entropy.enabled;
+           a.viscous.xtrLower == b.viscous.xtrLower && a.entropy.enabled == b.entropy.enabled &&
+           a.fixedLift == b.fixedLift && (!a.fixedLift || a.clTarget == b.clTarget);
 }
 
 }  // namespace quarel
