@@ -700,6 +700,9 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
         case quarel::RunControl::CalcOutcome::Done:
             break;
     }
+    // The plot drawn now is that of the results: its header must not say
+    // "calculating ..." (the flag is otherwise reset only on leaving).
+    running_ = false;
     gridExtents = quarel::plot::sectionExtents(rc_.level());
     takeTargetCurve();
     showWarnings();
