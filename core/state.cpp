@@ -9,6 +9,7 @@ GridArray xg, yg, xgs, ygs, aji, g11i, g12i, g22i, ajj, g11j, g12j, g22j, phi, p
     adq, rsc;
 ContourArray fmw;
 ExtraCouplings extraCouplings;
+EntropyCouplings entropyCouplings;
 GridArray krylov[kMaxKrylov + 2];
 ContourArray ffo, fdo, fto;
 LineArray ff0, ffn, fd0, fdn, ft0, ftn;

@@ -32,6 +32,7 @@
 
 #include <cassert>
 #include <cstddef>
+#include <vector>
 
 // The relations of the flow state, for every routine that works on it.
 #include "gas.h"
@@ -241,6 +242,28 @@ struct ExtraCouplings {
     bool moment = false;  // adq and fmw are in use
 };
 extern ExtraCouplings extraCouplings;
+// Couplings of the exact Newton matrix through the entropy of the
+// non-isentropic model (flow/entropy.h), one per entropy jump at a shock
+// face: the jump depends on a few potentials near it (node, weight) and
+// changes the residual of every row downstream of it (row, value), so the
+// matrix adds value times the sum of weight v(node) to each of those rows.
+// Flat grid offsets; jump n has its nodes nodeStart[n] .. nodeStart[n+1]-1
+// and its rows rowStart[n] .. rowStart[n+1]-1.  Empty unless the step uses
+// the exact matrix with the model on.
+struct EntropyCouplings {
+    std::vector<int> nodeStart, node, rowStart, row;
+    std::vector<double> weight, value;
+    int count() const { return nodeStart.empty() ? 0 : static_cast<int>(nodeStart.size()) - 1; }
+    void clear() {
+        nodeStart.clear();
+        node.clear();
+        rowStart.clear();
+        row.clear();
+        weight.clear();
+        value.clear();
+    }
+};
+extern EntropyCouplings entropyCouplings;
 // Factors of the line-by-line approximate factorisation.
 extern GridArray pcw, pcs, pce, pmw, pme, pcn, ppv;
 // Its upwind factors: pww couples node (i, j) to (i-2, j) in the lower

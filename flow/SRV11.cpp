@@ -97,12 +97,7 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
                     const double& liftRef, const double& s2, const EntropyOptions& entropy,
                     double& cpStar) {
     const double m2 = mach * mach;
-    if (entropy.enabled && mach > 0.0) {
-        // The entropy field needs the shock-point terms of phi.
-        const double circ = Circulation(NX, k);
-        for (int j = 1; j <= NY - 1; ++j) IFaceDensities(j, k, NX, circ, mach, gamma, s2);
-        EntropyField(entropy, NY, k, NX, circ, mach, gamma, s2);
-    }
+    UpdateEntropyField(entropy, NY, k, NX, mach, gamma, s2);
     const FlowConstants c = MakeFlowConstants(mach, gamma, s2);
     const double gexp = gamma / (gamma - 1.0);
 
@@ -122,11 +117,11 @@ void SurfaceResults(const int& NY, const int& k, const int& NX, const double& ma
             cpf(i) = 1.0 - q2 - s2;
         } else {
             const double r = (q2 + s2 <= c.q3sq) ? 1.0 - q2 - s2 : 1.0 - c.q3sq;
-            // The temperature follows the speed (the total enthalpy is
-            // that of the free stream); behind a shock the pressure is
-            // lower by exp(-s/R) with the density.
+            // The isentropic law of the potential's speed; in the
+            // non-isentropic model too (entropy.h), whose potential
+            // gives the pressure that way.
             const double p = std::pow(1.0 + c.kappa * r, gexp);
-            cpf(i) = 2.0 * ((entropy.enabled ? p * std::exp(-ent(i, 1)) : p) - 1.0) / (gamma * m2);
+            cpf(i) = 2.0 * (p - 1.0) / (gamma * m2);
         }
         qsf(i) = std::sqrt(q2);
         q2f(i) = q2;

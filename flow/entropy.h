@@ -1,18 +1,29 @@
 // The non-isentropic potential model: the entropy a shock generates is
-// carried downstream along the grid lines that leave it, and the state
-// behind the shock has the pressure and density of the isentropic law
-// times exp(-s/R) at the total enthalpy of the free stream (the speed of
-// sound, a function of the speed alone, is unchanged).
+// carried downstream along the grid lines that leave it, and the flow
+// behind the shock carries it in its mass balance and its velocity.
 //
-// The flow equation needs no change for it: the scheme's shock-point
-// correction already makes the isentropic mass flux behind a shock
-// (1 + F) times the one in front, F the entropy-jump function, and with
-// s/R = ln(1 + F) constant along the stream that is the mass balance of
-// the true density rho_isentropic exp(-s/R).  The potential is therefore
-// that of the isentropic run, bit for bit, and the model changes what is
-// derived from it: the surface pressures (Cp, lift, moment) and the drag
-// of the entropy.  Off by default.
+// The potential's gradient g is taken as the speed that isentropic flow
+// would have at the local pressure (the pressure is that of the
+// isentropic law of |grad phi|), and the velocity is q = lambda grad phi
+// with the speed q of the same pressure and total enthalpy at the
+// entropy s: q^2 = g^2 - 2 h_g (exp(s (gamma-1)/(gamma R)) - 1), h_g the
+// enthalpy of g.  This is a Clebsch decomposition q = grad phi + s grad
+// zeta with grad zeta taken along the stream: along a streamline it holds
+// the momentum equation exactly (q dq = -dp/rho at constant s), across
+// the edge of an entropy layer the pressure is continuous and the speed
+// jumps (a slip line), and across the wake, where the two sides carry
+// different entropies, the pressure is equal when grad phi is: the
+// Kutta condition of equal pressures keeps one circulation along the
+// whole cut, and the far field's vortex is that circulation.
+//
+// The mass flux of a face is rho(p, s) q = rho_isentropic(g) g times
+// exp(-s/R) exp(s/(gamma R)) q/g; the scheme's shock-point correction
+// already makes the isentropic flux behind a shock exp(s/R) times the
+// one in front, so a face with entropy takes its isentropic density
+// times the flux factor exp(s/(gamma R)) q/g.  Off by default.
 #pragma once
+
+#include "entropy_flux.h"
 
 namespace quarel {
 
@@ -43,6 +54,25 @@ void CarryAlongLine(const double* jump, const double* flow, const int& n, double
 //   reads phi, rsi, shk
 void EntropyField(const EntropyOptions& options, const int& NY, const int& k, const int& NX,
                   const double& circ, const double& mach, const double& gamma, const double& s2);
+
+// The entropy field of the present potential (EntropyField after the
+// i-face densities that give the shock-point terms), which the face
+// densities of the following residual use; nothing with the model off.
+//   options [in]; NY, k, NX, mach, gamma, s2 [in]
+void UpdateEntropyField(const EntropyOptions& options, const int& NY, const int& k, const int& NX,
+                        const double& mach, const double& gamma, const double& s2);
+
+// The couplings of the exact Newton matrix through the entropy
+// (entropyCouplings): for every entropy jump at a shock face, its
+// derivative with respect to the potentials near it (by differences) and
+// the change of the residuals downstream per unit jump, scaled as the
+// stored rows (by rsc).  Needs the face arrays and the entropy field of
+// the present potential; leaves them so.  Empty with the model off.
+//   options [in]; NY, k, NX, mach, gamma, s2 [in]; designFlag, firstOnly,
+//   L [in] as for BodyRow
+void EntropyCouplingRows(const EntropyOptions& options, const int& NY, const int& k, const int& NX,
+                         const double& mach, const double& gamma, const double& s2,
+                         const int& designFlag, const int& firstOnly, const int& L);
 
 // Drag coefficient of the entropy the shocks give the flow (Oswatitsch):
 // 2/(gamma M^2) times the sum over the lines of the mass flux through the

@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "entropy_flux.h"
 #include "state.h"
 
 namespace quarel {
@@ -161,7 +162,10 @@ void jFaceDensities(const int& i, const int& NY, const double& mach, const doubl
             0.25 * (phi(i + 1, j) + phi(i + 1, j + 1) - phi(i - 1, j + 1) - phi(i - 1, j));
         const double V = g22j(i, j) * pEta + g12j(i, j) * pXi;
         const double q2 = V * pEta + (g12j(i, j) * pEta + g11j(i, j) * pXi) * pXi;
-        const double rho = c.density(q2);
+        double rho = c.density(q2);
+        // The entropy of the face: the mean of the four i-faces around it.
+        const double sigma = 0.25 * (ent(i - 1, j) + ent(i, j) + ent(i - 1, j + 1) + ent(i, j + 1));
+        if (sigma != 0.0) rho *= EntropyFluxFactor(sigma, q2, c.a2(q2), gamma);
         rhoj(i, j) = rho;
         cfj(i, j) = rho * (g22j(i, j) - V * V / c.a2(q2)) / ajj(i, j);
     }
@@ -426,6 +430,17 @@ void biasedFaceDensities(const FlowConstants& c, const FaceLine& L, int j, int k
             dsi(f, j) = D;
         }
         shk(f, j) = t.S;
+    }
+    // Faces with entropy (non-isentropic model, entropy.h): the flux
+    // factor of their state; ent is 0 everywhere in the isentropic model.
+    for (int f = 0; f <= NX - 1; ++f) {
+        if (ent(f, j) == 0.0) continue;
+        const double q2 = L.wQ[f] * L.wQ[f];
+        const double m = EntropyFluxFactor(ent(f, j), q2, c.a2(q2), c.gamma);
+        rhoi(f, j) *= m;
+        cfi(f, j) *= m;
+        dsi(f, j) *= m;
+        dri(f, j) *= m;
     }
 }
 
@@ -912,6 +927,8 @@ double TrailingEdgeCutOutflow(const int& i, const int& NX, const int& k) {
 // ---------------------------------------------------------------------
 
 void InitialiseFlowArrays(const int& NY, const int& NX) {
+    for (int j = 1; j <= NY; ++j)
+        for (int i = 0; i <= NX; ++i) ent(i, j) = 0.0;
     for (int i = 0; i <= NX - 1; ++i) {
         vfx(i) = 0.0;
         vwk(i) = 0.0;

@@ -323,7 +323,7 @@ void Quarel::buildCalculationTab(FXComposite* page) {
     addField(convergence, "GMRES dim.=", gmresDimTarget_, 7, true);
     new FXCheckButton(page,
                       "Non-isentropic shocks\tCarry the entropy of the shocks downstream "
-                      "(lower density and pressure behind them)",
+                      "(lower mass flux and speed behind them)",
                       this, ID_ENTROPY);
     FXHorizontalFrame* lift =
         new FXHorizontalFrame(page, LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0, kPad, kPad);

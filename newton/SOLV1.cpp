@@ -191,8 +191,11 @@ struct NewtonSolver::Impl {
     };
 
     void buildSystem() {
+        // The entropy field of phi, which the face densities take.
+        UpdateEntropyField(p.entropy, p.NY, p.k, p.NX, p.mach, p.gamma, p.s2);
         BuildSystem(p.NY, p.k, p.NX, p.mach, p.gamma, p.diagFactor, p.s2, p.designFlag, p.firstOnly,
                     p.L);
+        entropyCouplings.clear();
     }
     // What the linear method needs to know of the step.
     LinearStep linearStep(bool sameLevel, double res) const {
@@ -427,6 +430,8 @@ NewtonSolver::Impl::Matrix NewtonSolver::Impl::chooseMatrix(const StepReport& r,
     } else if (m.exact) {
         ExactRows(p.NY, p.k, p.NX, p.mach, p.gamma, p.s2, p.designFlag, p.firstOnly, p.L, exactWork,
                   differenceStep);
+        EntropyCouplingRows(p.entropy, p.NY, p.k, p.NX, p.mach, p.gamma, p.s2, p.designFlag,
+                            p.firstOnly, p.L);
         held.hold(p.NY, p.k, p.NX, itr, res);
     } else {
         held.drop();

@@ -519,6 +519,12 @@ void ApplyOperator(const LineSolver& ls, const int& NY, const int& k, const int&
     const double* pv = v.data();
     double* pa = av.data();
     for (int n = 0; n < x.count; ++n) pa[x.row[n]] += x.value[n] * pv[x.node[n]];
+    const EntropyCouplings& e = entropyCouplings;
+    for (int n = 0; n < e.count(); ++n) {
+        double m = 0.0;
+        for (int c = e.nodeStart[n]; c < e.nodeStart[n + 1]; ++c) m += e.weight[c] * pv[e.node[c]];
+        for (int r = e.rowStart[n]; r < e.rowStart[n + 1]; ++r) pa[e.row[r]] += e.value[r] * m;
+    }
     if (x.moment) {
         double m = 0.0;
         for (int i = k; i <= NX - k; ++i) m += fmw(i) * v(i, 1);

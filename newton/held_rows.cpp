@@ -32,6 +32,7 @@ void HeldExactRows::hold(int NY, int k, int NX, int itr, double res) {
     extraCount_ = extraCouplings.count;
     moment_ = extraCouplings.moment;
     extra_.assign(extraCouplings.value, extraCouplings.value + extraCouplings.count);
+    entropy_ = entropyCouplings;
     valid_ = true;
     chordStep_ = false;
     NX_ = NX;
@@ -53,6 +54,9 @@ void HeldExactRows::restore(int NY, int NX, int itr, double res) {
     x.moment = moment_;
     for (int n = 0; n < x.count; ++n)
         x.value[n] = extra_[n] * scale_[x.row[n]] / rsc.data()[x.row[n]];
+    entropyCouplings = entropy_;
+    for (size_t r = 0; r < entropy_.row.size(); ++r)
+        entropyCouplings.value[r] *= scale_[entropy_.row[r]] / rsc.data()[entropy_.row[r]];
     itr_ = itr;
     res_ = res;
     chordStep_ = true;

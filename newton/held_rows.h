@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "state.h"
+
 namespace quarel {
 
 // Chord steps.  Forming the exact matrix costs some forty residual
@@ -50,6 +52,7 @@ private:
     std::vector<double> rows_[13];
     std::vector<double> scale_;         // row scale they were formed with
     std::vector<double> extra_;         // values of the couplings beyond the stencil
+    EntropyCouplings entropy_;          // the entropy couplings as they were
     std::vector<unsigned char> faces_;  // upwind and shock-point pattern of the i-faces
     std::vector<unsigned char> facesNow_;
     int extraCount_ = 0;

@@ -42,7 +42,8 @@ int IluSolve::solve(const int& NY, const int& k, const int& NX, const double& ta
     // factors were copied from (the far-field doublet, the overhang of the
     // upwind terms): the product then goes through the grid operator, which
     // holds them, and the factors precondition the stencil part.
-    const bool beyondStencil = extraCouplings.count > 0 || extraCouplings.moment;
+    const bool beyondStencil =
+        extraCouplings.count > 0 || extraCouplings.moment || entropyCouplings.count() > 0;
     auto multiply = [&](const double* x, double* y) {
         if (!beyondStencil) {
             ilu.Multiply(x, y);

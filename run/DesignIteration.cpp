@@ -100,14 +100,9 @@ void TargetSpeeds(const JobParameters& job, const GridLevel& level, const FreeSt
     // qq2 is kept in the slot of the body row that uses it: slot i is face
     // i on the first half and face i-1 (nodes i-1, i) on the second, like
     // vfx; cps is per face everywhere.
-    // Non-isentropic: behind a shock the target pressure belongs to a speed
-    // whose isentropic pressure is higher by exp(s/R), s/R that of the last
-    // analysis.
-    auto target = [&](int f) {
-        if (!job.entropy.enabled || flow.mach == 0.0) return TargetSpeedSquared(cps(f), flow);
-        const double h = 0.5 * flow.gamma * flow.mach2;
-        return TargetSpeedSquared(((1.0 + h * cps(f)) * std::exp(ent(f, 1)) - 1.0) / h, flow);
-    };
+    // The non-isentropic model's potential gives the pressure by the
+    // isentropic law as well (entropy.h).
+    auto target = [&](int f) { return TargetSpeedSquared(cps(f), flow); };
     for (int i = k; i <= iMid - 1; ++i) qq2(i) = target(i);
     for (int i = NX - k; i >= iMid + 1; --i) qq2(i) = target(i - 1);
 }

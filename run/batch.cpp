@@ -207,7 +207,7 @@ void describeRun(CLI::App& app, Args& a) {
         ->type_name("M");
     app.add_flag("--entropy", a.entropy,
                  "non-isentropic potential: the entropy of the shocks is carried downstream and "
-                 "lowers the pressures behind them");
+                 "lowers the mass flux and the speed of the flow behind them");
     app.add_flag("--save", a.save, "also write the result file FILE_1.out");
     app.add_flag("--quiet", a.quiet, "do not print the iteration lines");
     app.add_option("--threads", a.newton.threads,

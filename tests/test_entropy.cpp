@@ -45,6 +45,30 @@ TEST(Entropy, CarriedDownstreamFromBothSidesOfAStagnationPoint) {
     for (int f = 0; f < 8; ++f) EXPECT_DOUBLE_EQ(s[f], want[f]) << f;
 }
 
+// The flux factor against the thermodynamics of the state it stands for:
+// the pressure of the isentropic speed g, the entropy s, the free
+// stream's total enthalpy; mass flux rho q over the isentropic rho_g g,
+// times exp(s/R) (the shock-point correction's share).
+TEST(Entropy, FluxFactorIsTheMassFluxAtThePressureOfThePotential) {
+    const double g = 1.4, M = 0.8;
+    const double hInf = 1.0 / (M * M) / (g - 1.0), H = hInf + 0.5;  // free stream q = 1
+    for (double speed : {0.6, 0.8, 1.1})
+        for (double sigma : {0.0, 0.01, 0.05}) {
+            const double hg = H - 0.5 * speed * speed;
+            const double p = std::pow(hg / hInf, g / (g - 1.0));  // over p_inf
+            const double rhoG = std::pow(hg / hInf, 1.0 / (g - 1.0));
+            // p / rho^gamma = exp((gamma - 1) s/R) at the same pressure.
+            const double rho = std::pow(p * std::exp(-(g - 1.0) * sigma), 1.0 / g);
+            const double h = hInf * p / rho;
+            const double q = std::sqrt(2.0 * (H - h));
+            const double want = std::exp(sigma) * rho * q / (rhoG * speed);
+            EXPECT_NEAR(EntropyFluxFactor(sigma, speed * speed, (g - 1.0) * hg, g), want,
+                        1e-12 * want)
+                << speed << " " << sigma;
+        }
+    EXPECT_EQ(EntropyFluxFactor(0.0, 0.5, 1.5, 1.4), 1.0);
+}
+
 TEST(Entropy, InputLinesRoundTripAndBadValueRefused) {
     EntropyOptions on;
     on.enabled = true;
