@@ -27,6 +27,10 @@ FXDEFMAP(Quarel) QuarelMap[] = {
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_MACH,             Quarel::onCmdMach),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_ENTROPY,          Quarel::onCmdEntropy),
     FXMAPFUNC(SEL_UPDATE,            Quarel::ID_ENTROPY,          Quarel::onUpdEntropy),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_FIXED_LIFT,       Quarel::onCmdFixedLift),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_FIXED_LIFT,       Quarel::onUpdFixedLift),
+    FXMAPFUNC(SEL_COMMAND,           Quarel::ID_LIFT_TARGET,      Quarel::onCmdLiftTarget),
+    FXMAPFUNC(SEL_UPDATE,            Quarel::ID_LIFT_TARGET,      Quarel::onUpdLiftTarget),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_SWEPT,            Quarel::onCmdSwept),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_ALPHA_STEP,       Quarel::onCmdStep),
     FXMAPFUNC(SEL_COMMAND,           Quarel::ID_MACH_STEP,        Quarel::onCmdStep),
@@ -321,6 +325,13 @@ void Quarel::buildCalculationTab(FXComposite* page) {
                       "Non-isentropic shocks\tCarry the entropy of the shocks downstream "
                       "(lower mass flux and speed behind them)",
                       this, ID_ENTROPY);
+    FXHorizontalFrame* lift =
+        new FXHorizontalFrame(page, LAYOUT_FILL_X, 0, 0, 0, 0, 0, 0, 0, 0, kPad, kPad);
+    new FXCheckButton(lift,
+                      "Fixed lift, Clift=\tFind the angle of attack at which the converged Clift "
+                      "is this value (Alpha= is where the search starts)",
+                      this, ID_FIXED_LIFT, CHECKBUTTON_NORMAL | LAYOUT_CENTER_Y);
+    new FXTextField(lift, 8, this, ID_LIFT_TARGET, kFieldOptions | TEXTFIELD_REAL);
 
     w_.viscousPanel =
         new ViscousPanel(page, rc_, GROUPBOX_NORMAL | FRAME_GROOVE | LAYOUT_FILL_X, kPad);
@@ -517,6 +528,32 @@ long Quarel::onUpdEntropy(FXObject* sender, FXSelector, void*) {
     return 1;
 }
 
+long Quarel::onCmdFixedLift(FXObject* sender, FXSelector, void*) {
+    rc_.job.fixedLift = static_cast<FXCheckButton*>(sender)->getCheck() == TRUE;
+    rc_.flowChanged();
+    refreshState();
+    return 1;
+}
+
+long Quarel::onUpdFixedLift(FXObject* sender, FXSelector, void*) {
+    static_cast<FXCheckButton*>(sender)->setCheck(rc_.job.fixedLift ? TRUE : FALSE);
+    return 1;
+}
+
+long Quarel::onCmdLiftTarget(FXObject* sender, FXSelector, void*) {
+    rc_.job.clTarget = FXDoubleVal(static_cast<FXTextField*>(sender)->getText());
+    rc_.flowChanged();
+    refreshState();
+    return 1;
+}
+
+long Quarel::onUpdLiftTarget(FXObject* sender, FXSelector, void*) {
+    FXTextField* field = static_cast<FXTextField*>(sender);
+    if (!field->hasFocus()) field->setText(FXString().format("%g", rc_.job.clTarget));
+    field->handle(this, FXSEL(SEL_COMMAND, rc_.job.fixedLift ? ID_ENABLE : ID_DISABLE), NULL);
+    return 1;
+}
+
 long Quarel::onCmdSwept(FXObject*, FXSelector, void*) {
     rc_.job.swept = w_.sweptSpinner->getValue();
     rc_.flowChanged();
@@ -663,6 +700,9 @@ long Quarel::onCmdCalculate(FXObject*, FXSelector, void*) {
         case quarel::RunControl::CalcOutcome::Done:
             break;
     }
+    // The plot drawn now is that of the results: its header must not say
+    // "calculating ..." (the flag is otherwise reset only on leaving).
+    running_ = false;
     gridExtents = quarel::plot::sectionExtents(rc_.level());
     takeTargetCurve();
     showWarnings();

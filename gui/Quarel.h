@@ -61,6 +61,8 @@ public:
         ID_SWEEP,         // "Sweep...": a range of angles or Mach numbers, into the polar view
         ID_POLAR_VIEW,    // "Polar View": the polar of the last sweep
         ID_ENTROPY,       // the non-isentropic model on or off
+        ID_FIXED_LIFT,    // "Fixed lift": alpha found for the lift target
+        ID_LIFT_TARGET,   // the lift target of a fixed-lift run
         ID_LAST
     };
 
@@ -225,6 +227,10 @@ public:
     long onCmdMach(FXObject*, FXSelector, void*);
     long onCmdEntropy(FXObject*, FXSelector, void*);
     long onUpdEntropy(FXObject*, FXSelector, void*);
+    long onCmdFixedLift(FXObject*, FXSelector, void*);
+    long onUpdFixedLift(FXObject*, FXSelector, void*);
+    long onCmdLiftTarget(FXObject*, FXSelector, void*);
+    long onUpdLiftTarget(FXObject*, FXSelector, void*);
     long onCmdSwept(FXObject*, FXSelector, void*);
     long onCmdStep(FXObject*, FXSelector, void*);
     long onCmdProblem(FXObject*, FXSelector, void*);

@@ -90,6 +90,16 @@ constexpr double kDifferenceStep = 1.0e-7;
 // matrix.
 constexpr double kExactForcing = 1.0e-2;
 
+// Fixed lift: the difference step in alphaN (radians) of the column of the
+// system and of the lift's derivative, the share of the column's largest
+// entry the second solve may leave, the largest change of alphaN in one step
+// (2 degrees), and the largest change of the surface potential along which
+// the lift's derivative is differenced.
+constexpr double kAlphaStep = 1.0e-5;
+constexpr double kColumnForcing = 1.0e-2;
+constexpr double kMaxAlphaStep = 0.035;
+constexpr double kLiftProbe = 1.0e-6;
+
 // 2-norm of v over the unknowns.
 double NormUnknowns(const int& NY, const int& k, const int& NX, const GridArray& v) {
     double s = 0.0;
@@ -152,6 +162,29 @@ struct NewtonSolver::Impl {
     ExactRowsWorkspace exactWork;
     MachLimit machLimit;
     std::unique_ptr<LinearMethodSolve> linear;
+    // Fixed lift: alphaN (in p) before the last update and as the step was
+    // given it, the step's change of alphaN, and the column of the system
+    // in alphaN (d sp0 / d alphaN) at the potential the step was given.
+    double alphaBefore = 0.0, alphaEntry = 0.0, dAlpha = 0.0;
+    bool haveColumn = false;
+    std::unique_ptr<GridArray> alphaColumn{new GridArray()};
+    std::unique_ptr<GridArray> borderWork[3];
+
+    void setAlpha(double a) {
+        p.alphaN = a;
+        p.cu = p.liftRef * std::cos(a);
+        p.su = p.liftRef * std::sin(a);
+    }
+    // The integrated surface lift of phi as it stands (the surface Cp
+    // without the wave drag, which SurfaceResults skips when handed a lift).
+    double surfaceLift() const {
+        double cd = 0.0, cl = 1.0, cpStar = 0.0;
+        SurfaceResults(p.NY, p.k, p.NX, p.mach, p.gamma, cd, cl, p.cu, p.su, p.liftRef, p.s2,
+                       p.entropy, cpStar);
+        return IntegratedLift(cpf.data(), p.k, p.NX, p.cu, p.su, p.liftRef);
+    }
+    void liftColumn();
+    void borderStep(const StepReport& r, bool sameLevel);
 
     struct Matrix {
         bool exact = false;  // the exact derivative of the residual
@@ -228,6 +261,7 @@ void NewtonSolver::beginLevel(const NewtonProblem& problem, bool startLevel) {
     s.lastDone = false;
     s.machLimit.beginLevel();
     s.linear->beginLevel();
+    if (problem.fixedLift) s.setAlpha(problem.alphaN);
 }
 
 StepReport NewtonSolver::step() {
@@ -239,16 +273,27 @@ StepReport NewtonSolver::step() {
     const bool sameLevel = s.lastDone;
     s.lastDone = false;
     if (!sameLevel) s.machLimit.beginLevel();
+    if (s.p.fixedLift) s.liftColumn();
     s.judgeAndBackTrack(r, sameLevel);
     const Impl::Matrix matrix = s.chooseMatrix(r, sameLevel);
     s.solve(r, matrix, sameLevel);
+    if (s.p.fixedLift) s.borderStep(r, sameLevel);
     s.limitedUpdate(r);
     s.lastDone = true;
     s.report(r);
     return r;
 }
 
+double NewtonSolver::alphaN() const {
+    return impl_->p.alphaN;
+}
+
+bool NewtonSolver::bordered() const {
+    return impl_->linear->canSolveAgain();
+}
+
 void NewtonSolver::Impl::takeFraction(double factor) {
+    if (p.fixedLift) setAlpha(alphaBefore + factor * dAlpha);
     for (int j = 1; j <= p.NY - 1; ++j) {
         const double* b = phiBefore->data() + GridArray::at(0, j);
         const double* c = corr.data() + GridArray::at(0, j);
@@ -288,6 +333,7 @@ void NewtonSolver::Impl::judgeAndBackTrack(StepReport& r, bool sameLevel) {
     }
     if (sameLevel) {
         CopyLines(NY, NX, phi, *phiEntry);
+        alphaEntry = p.alphaN;
         double reference = 0.0;
         for (double n : acceptedNorm) reference = std::fmax(reference, n);
         const bool creep =
@@ -319,6 +365,7 @@ void NewtonSolver::Impl::judgeAndBackTrack(StepReport& r, bool sameLevel) {
             // No fraction could be built: the potential the step was given
             // stays, and the failure of the full step is reported.
             CopyLines(NY, NX, *phiEntry, phi);
+            if (p.fixedLift) setAlpha(alphaEntry);
             FarFieldValues(k, NX, NY, p.cu, p.su);
             std::rethrow_exception(failure);
         }
@@ -327,6 +374,7 @@ void NewtonSolver::Impl::judgeAndBackTrack(StepReport& r, bool sameLevel) {
             hold.drop();
             if (bestFactor == 1.0) {
                 CopyLines(NY, NX, *phiEntry, phi);
+                if (p.fixedLift) setAlpha(alphaEntry);
                 FarFieldValues(k, NX, NY, p.cu, p.su);
                 assemble();
             } else {
@@ -392,6 +440,94 @@ NewtonSolver::Impl::Matrix NewtonSolver::Impl::chooseMatrix(const StepReport& r,
     return m;
 }
 
+// The column of the system in alphaN: the angle of attack enters the rows
+// only through the far-boundary values, so a central difference of the
+// residual is exact to the curvature of the densities there.
+void NewtonSolver::Impl::liftColumn() {
+    const int NY = p.NY, k = p.k, NX = p.NX;
+    for (auto& w : borderWork)
+        if (!w) w.reset(new GridArray());
+    const double a = p.alphaN;
+    haveColumn = false;
+    try {
+        setAlpha(a + kAlphaStep);
+        FarFieldValues(k, NX, NY, p.cu, p.su);
+        buildSystem();
+        CopyLines(NY, NX, sp0, *alphaColumn);
+        setAlpha(a - kAlphaStep);
+        FarFieldValues(k, NX, NY, p.cu, p.su);
+        buildSystem();
+        for (int j = 1; j <= NY - 1; ++j) {
+            double* g = alphaColumn->data() + GridArray::at(0, j);
+            const double* m = sp0.data() + GridArray::at(0, j);
+            for (int i = 0; i <= NX; ++i) g[i] = (g[i] - m[i]) / (2.0 * kAlphaStep);
+        }
+        haveColumn = true;
+    } catch (const SolverError&) {
+        // The step's own build says what is wrong; this step keeps alphaN.
+    }
+    setAlpha(a);
+    FarFieldValues(k, NX, NY, p.cu, p.su);
+}
+
+// Block elimination of the bordered system
+//   [ A      -g     ] [dphi]   [ sp0           ]
+//   [ dL/dphi dL/da ] [ da ] = [ target - Clift ]
+// with g = d sp0 / d alphaN: corr holds x1 = A^-1 sp0; the second solve
+// with the same factors gives x2 = A^-1 g, so that dphi = x1 + x2 da, and
+// the lift row gives da.  The lift's derivatives are differences of the
+// surface lift (the integrated Cp, a function of the surface potential and
+// of the direction of the free stream) along x1, x2 and alphaN.
+void NewtonSolver::Impl::borderStep(const StepReport& r, bool sameLevel) {
+    const int NY = p.NY, k = p.k, NX = p.NX;
+    dAlpha = 0.0;
+    if (!haveColumn) return;
+    GridArray &x1 = *borderWork[0], &x2 = *borderWork[1], &keep = *borderWork[2];
+    CopyLines(NY, NX, corr, x1);
+    CopyLines(NY, NX, sp0, keep);
+    CopyLines(NY, NX, *alphaColumn, sp0);
+    const double gMax = MaxAbsUnknowns(NY, k, NX, sp0);
+    const bool solved =
+        gMax > 0.0 &&
+        linear->solveAgain(linearStep(sameLevel, std::fabs(r.residual)), kColumnForcing * gMax);
+    CopyLines(NY, NX, corr, x2);
+    CopyLines(NY, NX, keep, sp0);
+    CopyLines(NY, NX, x1, corr);
+    if (!solved) return;
+    const double lift = surfaceLift();
+    // The surface Cp does not depend on the direction of the free stream:
+    // alphaN only turns the direction in which the pressures are summed.
+    const double liftA = IntegratedLift(cpf.data(), k, NX, -p.su, p.cu, p.liftRef);
+    // The change of the lift along x (the surface potential moved by at
+    // most kLiftProbe).
+    auto along = [&](const GridArray& x) {
+        const double xMax = MaxAbsUnknowns(NY, k, NX, x);
+        if (!(xMax > 0.0)) return 0.0;
+        const double eps = kLiftProbe / xMax;
+        CopyLines(NY, NX, phi, keep);
+        for (int j = 1; j <= NY - 1; ++j) {
+            const double* c = x.data() + GridArray::at(0, j);
+            double* q = phi.data() + GridArray::at(0, j);
+            for (int i = 1; i <= NX - 1; ++i) q[i] += eps * c[i];
+        }
+        const double moved = surfaceLift();
+        CopyLines(NY, NX, keep, phi);
+        return (moved - lift) / eps;
+    };
+    const double lift1 = along(x1), lift2 = along(x2);
+    const double slope = liftA + lift2;
+    const double d = (p.liftTarget - lift - lift1) / slope;
+    if (!std::isfinite(d)) return;
+    dAlpha = std::fmax(-kMaxAlphaStep, std::fmin(kMaxAlphaStep, d));
+    for (int j = 1; j <= NY - 1; ++j) {
+        const double* c = x2.data() + GridArray::at(0, j);
+        double* q = corr.data() + GridArray::at(0, j);
+        for (int i = 1; i <= NX - 1; ++i) q[i] += dAlpha * c[i];
+    }
+    // The surface arrays of the potential as it stands, as before.
+    surfaceLift();
+}
+
 void NewtonSolver::Impl::solve(StepReport& r, const Matrix& matrix, bool sameLevel) {
     const double res = std::fabs(r.residual);
     const LinearStep step = linearStep(sameLevel, res);
@@ -455,6 +591,7 @@ void NewtonSolver::Impl::limitedUpdate(StepReport& r) {
         }
     }
     CopyLines(NY, NX, phi, *phiBefore);
+    alphaBefore = p.alphaN;
     double fraction = 1.0;
     const double allowed = machLimit.allowed(NY, k, NX, p.mach, p.gamma, p.s2);
     for (int h = 0; p.mach > 0.0; ++h) {

@@ -23,6 +23,13 @@ struct NewtonProblem {
     // Design rows: 1 imposes the target speed on the design stretch
     // (firstOnly: the first stretch only; L its end index).
     int designFlag = 0, firstOnly = 0, L = 0;
+    // Fixed lift: the angle of attack in the section plane alphaN (radians)
+    // is one more unknown and Clift = liftTarget one more equation; cu and
+    // su then follow alphaN (cu = liftRef cos alphaN, su = liftRef sin
+    // alphaN, in full precision so that the lift is smooth in alphaN).
+    bool fixedLift = false;
+    double liftTarget = 0.0;
+    double alphaN = 0.0;
     int cycles = 1;  // GMRES cycles ("Linear itererations")
     int m = 1;       // Krylov dimension (1..30)
     Tolerances tol;
@@ -81,6 +88,13 @@ public:
     // next setColumnSweep(false).
     void setColumnSweep(bool on);
     bool columnSweep() const;
+
+    // Fixed lift: the angle of attack the steps have reached (the problem's
+    // alphaN until the first step).
+    double alphaN() const;
+    // The linear method can solve a second right-hand side with the matrix
+    // and factors of a step (what a fixed-lift step needs).
+    bool bordered() const;
 
 private:
     struct Impl;

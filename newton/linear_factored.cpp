@@ -94,6 +94,13 @@ void FactoredMethod::solveApproximate(const LinearStep& s) {
     fallBackIfStalled(s, tau, nullptr);
 }
 
+bool FactoredMethod::solveAgain(const LinearStep& s, double tau) {
+    // The factors in hand, whatever built them; no fallback (it would
+    // build other factors from rows that have to be formed again).
+    iterations_ += ilu_.solve(s.NY, s.k, s.NX, tau, s.cycles, kFallbackDimension * s.m);
+    return true;
+}
+
 void FactoredMethod::fallBackIfStalled(const LinearStep& s, double tau,
                                        const RowsAccess* exactRows) {
     auto stalled = [&]() { return MaxAbsUnknowns(s.NY, s.k, s.NX, gmr) > kFallbackShare * tau; };

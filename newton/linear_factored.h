@@ -21,6 +21,8 @@ public:
     void beforeExactRows(const LinearStep& step, bool chord) override;
     void solveExact(const LinearStep& step, double tau, const RowsAccess& rows) override;
     void solveApproximate(const LinearStep& step) override;
+    bool solveAgain(const LinearStep& step, double tau) override;
+    bool canSolveAgain() const override { return true; }
 
 protected:
     // Complete instead of incomplete factors on this grid.

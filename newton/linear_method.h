@@ -50,6 +50,16 @@ public:
     virtual void solveExact(const LinearStep& step, double tau, const RowsAccess& rows) = 0;
     // The solve with the approximate matrix, as far as the method asks.
     virtual void solveApproximate(const LinearStep& step) = 0;
+    // After solveExact or solveApproximate: solves the same matrix for the
+    // right-hand side now in sp0 (into corr) with the factors of that solve,
+    // to the largest linear residual tau.  A method that keeps no factors
+    // returns false and leaves corr alone.
+    virtual bool solveAgain(const LinearStep& step, double tau) {
+        (void)step;
+        (void)tau;
+        return false;
+    }
+    virtual bool canSolveAgain() const { return false; }
 
     // The line preconditioner follows its factorisation with a sweep of
     // column solves (LineSolver::columns) from now on; a method without the

@@ -49,6 +49,9 @@ struct Outcome {
     Surface surface;
     // Transition x/c of a viscous run (NaN otherwise).
     double xtrUpper = std::nan(""), xtrLower = std::nan("");
+    // The angle of attack of the results (with a fixed lift the one found;
+    // NaN when that run did not converge).
+    double alpha = std::nan("");
 };
 
 // Opens the section of `q` in `scratch` on `run`; throws FileError.
@@ -156,6 +159,7 @@ py::dict analyse(const Request& q) {
             o.xtrUpper = run.results.viscous.xtrUpper;
             o.xtrLower = run.results.viscous.xtrLower;
         }
+        if (r.done && (r.converged || !q.in.hasCl)) o.alpha = run.job.alpha;
         return r;
     });
     py::dict d;
@@ -166,6 +170,7 @@ py::dict analyse(const Request& q) {
     d["mach"] = array(o.surface.mach);
     d["xtr_upper"] = o.xtrUpper;
     d["xtr_lower"] = o.xtrLower;
+    d["alpha"] = o.alpha;
     return d;
 }
 
@@ -342,8 +347,9 @@ Request request(const std::string& path, const std::vector<double>& xs,
                 const py::object& sweep, const std::string& templ, const std::vector<int>& grid,
                 double tolerance, const std::string& method, double timeout,
                 const py::object& re = py::none(), double ncrit = 9.0, double xtrUpper = 1.0,
-                double xtrLower = 1.0) {
+                double xtrLower = 1.0, const py::object& cl = py::none()) {
     Request q;
+    if (!cl.is_none()) q.in.hasCl = true, q.in.cl = cl.cast<double>();
     if (!re.is_none()) {
         q.in.viscous.enabled = true;
         q.in.viscous.reynolds = re.cast<double>();
@@ -377,14 +383,14 @@ PYBIND11_MODULE(_core, m) {
     // Iteration lines would go to the caller's standard output.
     msg::setQuiet(true);
 
-    m.def("analyse",
-          [](const std::string& path, const std::vector<double>& xs, const std::vector<double>& ys,
-             py::object mach, py::object alpha, py::object sweep, const std::string& templ,
-             const std::vector<int>& grid, double tolerance, const std::string& method,
-             double timeout, py::object re, double ncrit, double xtrUpper, double xtrLower) {
-              return analyse(request(path, xs, ys, mach, alpha, sweep, templ, grid, tolerance,
-                                     method, timeout, re, ncrit, xtrUpper, xtrLower));
-          });
+    m.def("analyse", [](const std::string& path, const std::vector<double>& xs,
+                        const std::vector<double>& ys, py::object mach, py::object alpha,
+                        py::object sweep, const std::string& templ, const std::vector<int>& grid,
+                        double tolerance, const std::string& method, double timeout, py::object re,
+                        double ncrit, double xtrUpper, double xtrLower, py::object cl) {
+        return analyse(request(path, xs, ys, mach, alpha, sweep, templ, grid, tolerance, method,
+                               timeout, re, ncrit, xtrUpper, xtrLower, cl));
+    });
     m.def("polar",
           [](const std::string& path, const std::vector<double>& xs, const std::vector<double>& ys,
              py::object mach, py::object alpha, py::object sweep, const std::string& templ,

@@ -88,6 +88,10 @@ void ApplyInputs(RunControl& run, const AnalysisInputs& in) {
     if (in.NBH > 0) run.job.NBH = in.NBH;
     if (in.Kgrid > 0) run.job.Kgrid = in.Kgrid;
     if (in.viscous.enabled) run.job.viscous = in.viscous;
+    if (in.hasCl) {
+        run.job.fixedLift = true;
+        run.job.clTarget = in.cl;
+    }
 }
 
 CaseResult Analyse(RunControl& run, const AnalysisInputs& in) {
@@ -131,6 +135,8 @@ CaseResult Analyse(RunControl& run, const AnalysisInputs& in) {
                 r.CDp = v.cdTotal - v.cdFriction;
             }
             r.CM = run.results.cmoment;
+            // A fixed lift's alpha only where its run converged.
+            if (r.converged || !in.hasCl) r.alpha = run.job.alpha;
             if (!r.converged) {
                 r.exitCode = kCaseNotConverged;
                 failure = "the solution is not converged.";
@@ -177,8 +183,13 @@ struct Unavailable {
 };
 const Unavailable kUnavailable[] = {
     {"entropy", "the entropy correction"},
-    {"cl", "a run to a fixed lift"},
 };
+
+bool hasColumn(const CaseTable& table, const char* name) {
+    for (const std::string& c : table.columns)
+        if (c == name) return true;
+    return false;
+}
 
 std::string trim(const std::string& s) {
     size_t a = 0, b = s.size();
@@ -345,6 +356,12 @@ CaseResult RunCase(const CaseTable& table, size_t row, const JobParameters* temp
         if (!caseValue(sweep, "sweep", 0.0, 85.0, in.sweep, error))
             return refused(kCaseUsage, error);
     }
+    // A fixed lift, with the range of --cl: alpha is then the start.
+    const std::string cl = fieldOf(table, row, "cl");
+    if (!cl.empty()) {
+        in.hasCl = true;
+        if (!caseValue(cl, "cl", -5.0, 5.0, in.cl, error)) return refused(kCaseUsage, error);
+    }
     // The viscous columns, with the ranges of the batch program's options.
     const std::string re = fieldOf(table, row, "re");
     if (!re.empty()) {
@@ -390,12 +407,19 @@ CaseResult RunCase(const CaseTable& table, size_t row, const JobParameters* temp
 std::string CaseResultHeader(const CaseTable& table) {
     std::string h;
     for (const std::string& c : table.columns) h += c + ",";
+    // A table with fixed lifts gets the alpha each one found.
+    if (hasColumn(table, "cl")) h += "alpha_cl,";
     return h + "CL,CD,CDw,CDp,CDf,CM,converged,exit_code,message\n";
 }
 
 std::string CaseResultRow(const CaseTable& table, size_t row, const CaseResult& r) {
     std::string out;
     for (const std::string& f : table.rows[row]) out += csvField(f) + ",";
+    if (hasColumn(table, "cl")) {
+        char b[32] = "";
+        if (r.done && std::isfinite(r.alpha)) std::snprintf(b, sizeof b, "%.12g", r.alpha);
+        out += std::string(b) + ",";
+    }
     if (r.done) {
         char b[256];
         std::snprintf(b, sizeof b, "%.12g,%.12g,%.12g,%.12g,%.12g,%.12g,", r.CL, r.CD, r.CDw, r.CDp,

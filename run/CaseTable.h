@@ -6,6 +6,7 @@
 // table byte for byte.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,9 @@ struct AnalysisInputs {
     int NPA = 0, NCO = 0, NBH = 0, Kgrid = 0;  // grid sizes; 0 keeps the file's
     double timeout = 0.0;    // seconds; the run stops after the Newton step that passes it
     ViscousOptions viscous;  // the viscous analysis when enabled; else the file's setting
+    // Fixed lift: alpha is found so that Clift is cl (alpha, if given, is the start).
+    bool hasCl = false;
+    double cl = 0.0;
 };
 
 // Sets the inputs given in `in` on the job of `run`; the others keep the
@@ -68,6 +72,7 @@ struct CaseResult {
     std::string message;  // why it failed, or its warnings
     std::vector<std::string> warnings;
     double CL = 0.0, CD = 0.0, CDw = 0.0, CDp = 0.0, CDf = 0.0, CM = 0.0;
+    double alpha = std::nan("");  // the alpha of the figures (a fixed lift's: the one found)
 };
 
 // Copies the section file into `scratch` (so its restart and Cp files land

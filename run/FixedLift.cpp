@@ -18,10 +18,6 @@ std::string alphaText(double alpha) {
 
 }  // namespace
 
-double FixedLiftTolerance(double target) {
-    return 1e-5 * std::max(1.0, std::fabs(target));
-}
-
 FixedLiftResult RunFixedLift(RunControl& run, const FixedLiftOptions& options,
                              const std::function<void(const FixedLiftStep&)>& each) {
     if (run.design.designMode == 1)

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "LevelConvergence.h"
 #include "RunControl.h"
 
 namespace quarel {
@@ -36,9 +37,6 @@ struct FixedLiftResult {
     std::vector<FixedLiftStep> steps;
     std::string problem;  // why nothing was found
 };
-
-// |Clift - target| below which the lift counts as met.
-double FixedLiftTolerance(double target);
 
 // Runs on an opened job: the analysis at the job's
 // alpha, then secant steps until the lift is met or maxSolves analyses

@@ -27,4 +27,14 @@ void FreeStream::setAlphaN(double a) {
     su = cosSweep * RoundSingle(std::sin(alphaN));
 }
 
+void FreeStream::setAlphaNExact(double a) {
+    alphaN = a;
+    cu = cosSweep * std::cos(alphaN);
+    su = cosSweep * std::sin(alphaN);
+}
+
+double FreeStream::alphaDegrees() const {
+    return alphaN * cosSweep * kDeg180Single / kPiSingle;
+}
+
 }  // namespace quarel

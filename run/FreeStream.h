@@ -34,6 +34,11 @@ struct FreeStream {
     static FreeStream of(double mach, double gamma, double alphaDeg, double sweptDeg);
     // Sets alphaN and the components cu, su that follow from it.
     void setAlphaN(double a);
+    // The same in full precision (a fixed-lift run, whose lift must be
+    // smooth in alphaN).
+    void setAlphaNExact(double a);
+    // The angle of attack in degrees that gives alphaN (the inverse of of()).
+    double alphaDegrees() const;
     // What the contour preparation divides the ordinates by: the sweep
     // conversion to the section normal to the leading edge, cos(sweep).
     // The section analysed is the section given (no factor of the angle of

@@ -40,6 +40,11 @@ struct JobParameters {
     ViscousOptions viscous;
     // The entropy of the shocks carried downstream (off unless asked for).
     EntropyOptions entropy;
+    // Fixed lift: alpha is found so that the converged Clift is clTarget
+    // (off unless asked for; alpha is then the start and, after the run,
+    // the angle found).
+    bool fixedLift = false;
+    double clTarget = 0.0;
 };
 
 // What a calculation reports: the fields of "Output Data:" and of the

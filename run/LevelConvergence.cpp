@@ -1,6 +1,7 @@
 // End test of a grid level: residual below the tolerance and a settled lift.
 #include "LevelConvergence.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -48,6 +49,10 @@ bool LevelConvergence::liftSettled() const {
     for (int q = 0; q < kChanges; ++q)
         if (!(change_[q] <= limit)) return false;
     return liftChangeAhead() <= limit;
+}
+
+double FixedLiftTolerance(double target) {
+    return 1e-5 * std::max(1.0, std::fabs(target));
 }
 
 }  // namespace quarel

@@ -72,4 +72,7 @@ private:
                                     // scaled up where the step was cut back
 };
 
+// |Clift - target| below which a fixed lift counts as met.
+double FixedLiftTolerance(double target);
+
 }  // namespace quarel

@@ -389,6 +389,11 @@ RunControl::CalcOutcome RunControl::calculate() {
     // The design does not take the displacement thickness out of the
     // contour: a viscous design would give a wrong section.
     if (design.designMode == 1 && job.viscous.enabled) throw DesignRefused(kViscousDesignRefused);
+    if (design.designMode == 1 && job.fixedLift)
+        throw ParameterError("A fixed lift is for an analysis: a design run sets its own alpha.");
+    if (job.fixedLift && !newton_.bordered())
+        throw ParameterError(
+            "A fixed lift needs a linear method with factors (direct, multilevel or ilu).");
     // A run that is stopped or breaks down must not leave a half-finished
     // solution behind: the previous results (or none) stay, consistent with
     // the arrays, the files and the fields.
@@ -515,6 +520,11 @@ void RunControl::runDriver() {
                progress_);
     stage_ = offered ? RunStage::CalculatedOffered : RunStage::Calculated;
     resultsJob_ = inputs;
+    if (job.fixedLift) {
+        // The results are those of the alpha the run found.
+        flow_ = driver.flow();
+        job.alpha = resultsJob_.alpha = flow_.alphaDegrees();
+    }
     const GridLevel& l = level_;
     if (design.designMode == 1) {
         // "Clift current=" follows the designed section; "Clift=" and
@@ -602,7 +612,8 @@ bool SameInputs(const JobParameters& a, const JobParameters& b) {
            a.linearIterations == b.linearIterations && a.gmresDim == b.gmresDim &&
            a.viscous.enabled == b.viscous.enabled && a.viscous.reynolds == b.viscous.reynolds &&
            a.viscous.ncrit == b.viscous.ncrit && a.viscous.xtrUpper == b.viscous.xtrUpper &&
-           a.viscous.xtrLower == b.viscous.xtrLower && a.entropy.enabled == b.entropy.enabled;
+           a.viscous.xtrLower == b.viscous.xtrLower && a.entropy.enabled == b.entropy.enabled &&
+           a.fixedLift == b.fixedLift && (!a.fixedLift || a.clTarget == b.clTarget);
 }
 
 }  // namespace quarel

@@ -53,19 +53,23 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
     status_.converged = false;
     status_.implausible = false;
     results_.viscous = ViscousResults();
+    // A fixed-lift run moves alpha from step to step; the levels, the
+    // boundary layer and the results follow the free stream as it stands.
+    flowNow_ = flow;
+    if (job.fixedLift) flowNow_.setAlphaNExact(flow.alphaN);
     try {
         for (;;) {
-            prepareLevel(flow);
-            iterateLevel(job, flow, progress);
+            prepareLevel(flowNow_);
+            iterateLevel(job, flowNow_, progress);
             if (level_.isFine()) {
                 if (job.viscous.enabled) {
-                    ViscousCoupling coupling(level_, flow, job.viscous);
-                    coupleBoundaryLayer(job, flow, progress, coupling);
+                    ViscousCoupling coupling(level_, flowNow_, job.viscous);
+                    coupleBoundaryLayer(job, flowNow_, progress, coupling);
                 }
-                postProcess(job, flow, design);
+                postProcess(job, flowNow_, design);
                 // A viscous lift is not comparable with the coarser level's
                 // inviscid one: no lift-jump check then.
-                checkPlausibility(flow, previousLift,
+                checkPlausibility(flowNow_, previousLift,
                                   job.viscous.enabled ? std::string() : previousTitle);
                 break;
             }
@@ -77,7 +81,7 @@ void RunDriver::run(const JobParameters& job, const FreeStream& flow, const Desi
             status_.iterCount = 0;
         }
     } catch (const SolverError&) {
-        reportSupersonicBreakdown(flow);
+        reportSupersonicBreakdown(flowNow_);
         // Leave a consistent job behind: the fine grid with its sizes, so
         // the grid picture and a new grid calculation start from sound data.
         RestoreFineGrid(level_);
@@ -104,6 +108,9 @@ NewtonProblem NewtonProblemOf(const GridLevel& level, const FreeStream& flow,
     p.liftRef = flow.cosSweep;
     p.s2 = flow.sin2Sweep;
     p.entropy = job.entropy;
+    p.fixedLift = job.fixedLift;
+    p.liftTarget = job.clTarget;
+    p.alphaN = flow.alphaN;
     p.cycles = job.linearIterations;
     p.m = job.gmresDim;
     p.tol = tol;
@@ -177,10 +184,17 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     // from the free stream, and its shocks travel furthest.
     const bool startLevel = level_.gridStep > 1 && level_.gridStep == job.Kgrid;
     newton_.beginLevel(NewtonProblemOf(level_, flow, job, tol), startLevel);
-    while (anyStep && !test.converged() && status_.iterCount < kMaxLevelSteps) {
+    // A fixed-lift run ends the fine level only once the lift is met too.
+    auto done = [&]() {
+        return test.converged() &&
+               (!job.fixedLift || !level_.isFine() ||
+                std::fabs(results_.clift - job.clTarget) < FixedLiftTolerance(job.clTarget));
+    };
+    while (anyStep && !done() && status_.iterCount < kMaxLevelSteps) {
         ++status_.iterTotal;
         ++status_.iterCount;
         const StepReport step = newton_.step();
+        if (job.fixedLift) flowNow_.setAlphaNExact(newton_.alphaN());
         status_.residual = step.residual;
         results_.cdrag = step.cdrag;
         results_.clift = step.clift;
@@ -201,8 +215,7 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
             if (!progress(p)) throw RunStopped("The calculation was stopped.");
         }
         const double residual = std::fabs(status_.residual);
-        if (stall.step(step.linearReduction, step.largestCorrection, residual) &&
-            !test.converged()) {
+        if (stall.step(step.linearReduction, step.largestCorrection, residual) && !done()) {
             if (!newton_.columnSweep()) {
                 // The line factorisation leaves GMRES stalled: march through
                 // the supersonic regions with column solves from here on.
@@ -226,8 +239,15 @@ void RunDriver::iterateLevel(const JobParameters& job, const FreeStream& flow,
     // The result of the run is that of the fine grid: say so when it did
     // not converge (a coarse level only provides a start).
     if (level_.isFine()) {
-        status_.converged = test.converged();
-        if (!status_.converged && !quiet) {
+        status_.converged = done();
+        if (!status_.converged && test.converged() && !quiet) {
+            char b[200];
+            std::snprintf(b, sizeof b,
+                          "The Newton iteration on the %d x %d grid ended after %d steps with "
+                          "Clift %.6f, not the %.6f asked for: the solution is not converged.",
+                          level_.NX, level_.NY, status_.iterCount, results_.clift, job.clTarget);
+            msg::warning(b);
+        } else if (!status_.converged && !quiet) {
             char change[32], limit[32];
             std::snprintf(change, sizeof change, "%.3E", test.liftChange());
             std::snprintf(limit, sizeof limit, "%.1E", test.liftLimit());

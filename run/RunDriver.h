@@ -80,6 +80,9 @@ public:
     // asks to stop, after putting the fine grid back into xg, yg.
     void run(const JobParameters& job, const FreeStream& flow, const DesignRows& design,
              const ProgressHook& progress = ProgressHook());
+    // The free stream the run ended with: that of run() unless the job has
+    // a fixed lift, whose alpha the run found.
+    const FreeStream& flow() const { return flowNow_; }
 
 private:
     void prepareLevel(const FreeStream& flow);
@@ -110,6 +113,7 @@ private:
     IterationLog& log_;
     Results& results_;
     NewtonSolver& newton_;
+    FreeStream flowNow_;
 };
 
 // The Newton problem of an analysis of `level` (no design rows).

@@ -19,8 +19,14 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     const ViscousOptions& o = job.viscous;
     double change = 1.0;
     int iterations = 0;
-    double lift = results_.clift;
     const double liftInviscid = results_.clift;
+    // With a fixed lift the lift stays at its target and alpha moves
+    // instead: the coupling follows alpha in lift units (thin-aerofoil
+    // slope) where it would follow the lift.
+    auto liftMeasure = [&]() {
+        return job.fixedLift ? 2.0 * M_PI * flowNow_.alphaN : results_.clift;
+    };
+    double lift = liftMeasure();
     bool settled = false;
     double liftChange = 0.0, remaining = 0.0;
     int alternations = 0;
@@ -64,8 +70,10 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     // a run that ends unconverged ends on it, not on a kept unconverged one
     // (before, NACA 0012 at 8 degrees ended with Clift 8.4).
     const std::vector<double> phiStart(phi.data(), phi.data() + kGridSize);
+    const double alphaStart = flowNow_.alphaN;
     const ViscousCoupling start = coupling;
     std::vector<double> phiGood = phiStart;
+    double alphaGood = alphaStart;
     // ... and its transpiration as it was: set again from the coupling, it
     // would take the face densities of the last (failed) flow, and the
     // flow re-solved on it broke down (NACA 0012 at 10 degrees printed
@@ -78,11 +86,12 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
     while (iterations < o.couplingIterations) {
         ++iterations;
         std::copy(phi.data(), phi.data() + kGridSize, phiKept.begin());
-        const double liftKept = results_.clift;
+        const double liftKept = results_.clift, alphaKept = flowNow_.alphaN;
         change = coupling.update();
         bool solved = solve(liftKept);
         while (!solved) {
             std::copy(phiKept.begin(), phiKept.end(), phi.data());
+            if (job.fixedLift) flowNow_.setAlphaNExact(alphaKept);
             if (!coupling.retreat()) break;
             ++retreats;
             solved = solve(liftKept);
@@ -106,11 +115,12 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
             std::copy(phi.data(), phi.data() + kGridSize, phiGood.begin());
             std::copy(vfx.data(), vfx.data() + kContourSize, vfxGood.begin());
             std::copy(vwk.data(), vwk.data() + kContourSize, vwkGood.begin());
+            alphaGood = flowNow_.alphaN;
             good = coupling;
         }
         // The lift converges geometrically: what is left of its change is
         // the last change over (1 - rate), the rate that of the last two.
-        const double dl = results_.clift - lift;
+        const double dl = liftMeasure() - lift;
         double rate = 0.0;
         if (liftChange != 0.0) rate = dl / liftChange;
         // An iteration that alternates (the lift) or stalls (the mass
@@ -159,7 +169,7 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
             log_.append(line);
         }
         liftChange = dl;
-        lift = results_.clift;
+        lift = liftMeasure();
         if (settled) break;
     }
     char b[512];
@@ -183,11 +193,13 @@ void RunDriver::coupleBoundaryLayer(const JobParameters& job, const FreeStream& 
             return status_.converged;
         };
         std::copy(phiGood.begin(), phiGood.end(), phi.data());
+        if (job.fixedLift) flowNow_.setAlphaNExact(alphaGood);
         coupling = good;
         std::copy(vfxGood.begin(), vfxGood.end(), vfx.data());
         std::copy(vwkGood.begin(), vwkGood.end(), vwk.data());
         if (!resolve()) {
             std::copy(phiStart.begin(), phiStart.end(), phi.data());
+            if (job.fixedLift) flowNow_.setAlphaNExact(alphaStart);
             coupling = start;
             for (int i = 0; i < kContourSize; ++i) vfx(i) = vwk(i) = 0.0;
             resolve();

@@ -130,6 +130,8 @@ std::vector<SweepPoint> RunSweepValues(RunControl& run, SweepSpec::Variable vari
         for (size_t n = logBefore; n < run.log().size(); ++n)
             if (run.log()[n].rfind(" Grid: ", 0) == 0) ++p.levels;
         if (p.done) {
+            // A fixed lift found its own alpha.
+            p.alpha = run.job.alpha;
             p.clift = run.results.clift;
             p.cdrag = run.results.cdrag;
             p.cmoment = run.results.cmoment;
@@ -174,11 +176,10 @@ std::string SweepTable(const std::vector<SweepPoint>& points) {
     // The model gets a column only in a table that has a non-isentropic point.
     bool model = false;
     for (const SweepPoint& p : points) model = model || p.entropy;
-    std::string out = viscous
-                          ? "point,alpha,mach,clift,cdrag,cmoment,cdrag_total,cdrag_f,cdrag_p,"
-                            "xtr_upper,xtr_lower,converged,levels,steps,seconds,cp_file,remark"
-                          : "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,"
-                            "seconds,cp_file,remark";
+    std::string out = viscous ? "point,alpha,mach,clift,cdrag,cmoment,cdrag_total,cdrag_f,cdrag_p,"
+                                "xtr_upper,xtr_lower,converged,levels,steps,seconds,cp_file,remark"
+                              : "point,alpha,mach,clift,cdrag,cmoment,converged,levels,steps,"
+                                "seconds,cp_file,remark";
     out += model ? ",model\n" : "\n";
     for (const SweepPoint& p : points) {
         char b[256];

@@ -185,7 +185,8 @@ void describeRun(CLI::App& app, Args& a) {
     a.clOpt = addReal(app, "--cl", a.cl, -5.0, 5.0, "CL",
                       "fixed lift: find the angle of attack at which the converged analysis "
                       "gives this Clift, starting from the file's alpha (or --alpha), and print "
-                      "it as Alpha(cl)=; the results and files are those of that angle");
+                      "it as Alpha(cl)=; the results and files are those of that angle. With "
+                      "--mach-sweep every point finds its alpha (the alpha column)");
     a.machOpt = addReal(app, "--mach", a.mach, quarel::kMachRange.lo, quarel::kMachRange.hi, "M",
                         "free-stream Mach number");
     a.sweptOpt = addReal(app, "--swept", a.swept, quarel::kSweptRange.lo, quarel::kSweptRange.hi,
@@ -339,7 +340,8 @@ int checkJob(Args& a) {
     if (a.viscousGiven && !a.viscous.enabled) return fail(kUsage, "--ncrit and --xtr need --re.");
     if (a.clOpt->count() > 0 && a.designIterations > 0)
         return fail(kUsage, "--cl is for an analysis: a design run sets its own alpha.");
-    if (a.clOpt->count() > 0 && a.sweeping) return fail(kUsage, "--cl cannot be used in a sweep.");
+    if (a.clOpt->count() > 0 && a.sweeping && a.sweep.variable != quarel::SweepSpec::Variable::Mach)
+        return fail(kUsage, "--cl sets alpha: it goes with --mach-sweep only.");
     if (a.designRegime >= 0 && a.designIterations == 0)
         return fail(kUsage, "--regime needs --target and --design-iterations.");
     return kOk;
@@ -424,7 +426,14 @@ public:
             code = openJob(stop);
             if (stop) return code;
             run_.flowChanged();
-            if (a_.sweeping) return runSweep(run_, a_.sweep, !a_.cold, a_.quiet);
+            if (a_.sweeping) {
+                // A Mach sweep at a fixed lift: every point finds its alpha.
+                if (a_.clOpt->count() > 0) {
+                    run_.job.fixedLift = true;
+                    run_.job.clTarget = a_.cl;
+                }
+                return runSweep(run_, a_.sweep, !a_.cold, a_.quiet);
+            }
             code = analyse();
         } catch (const quarel::FileError& e) {
             showWarnings(run_.warnings(), shown_);
@@ -534,7 +543,19 @@ private:
         const bool fixedLift = a_.clOpt->count() > 0;
         quarel::FixedLiftResult lift;
         try {
-            if (fixedLift) {
+            if (fixedLift && run_.newtonSolver().bordered()) {
+                // Alpha is one more unknown of the Newton iteration.
+                run_.job.fixedLift = true;
+                run_.job.clTarget = a_.cl;
+                run_.flowChanged();
+                outcome = run_.calculate();
+                lift.found = outcome == quarel::RunControl::CalcOutcome::Done && run_.converged();
+                lift.alpha = run_.job.alpha;
+                lift.clift = run_.results.clift;
+                if (!lift.found) lift.problem = "the analysis did not converge.";
+            } else if (fixedLift) {
+                // A linear method without factors to solve again: the search
+                // over whole analyses.
                 quarel::FixedLiftOptions options;
                 options.target = a_.cl;
                 lift = quarel::RunFixedLift(run_, options, [this](const quarel::FixedLiftStep& s) {

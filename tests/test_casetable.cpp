@@ -116,3 +116,33 @@ TEST(CaseTable, RefusesMalformedTablesNamingTheLine) {
     EXPECT_EQ(usage.code, quarel::kCaseUsage);
     quarel::msg::setQuiet(false);
 }
+
+// A column cl runs that row at a fixed lift; the table then names the alpha
+// each row ran at (alpha_cl), the one found where cl is given.
+TEST(CaseTable, FixedLiftRowsGiveTheAlphaFound) {
+    ScratchDir dir;
+    Job j;
+    j.NPA = 12;
+    j.NCO = 4;
+    j.NBH = 3;
+    j.Kgrid = 2;
+    j.maxResidual = 1e-8;
+    writeJob("s.dat", j);
+    write("cases.csv", "section,mach,alpha,cl\ns.dat,0.5,0,0.2\ns.dat,0.5,1,\n");
+    const auto run = runBatch("--cases cases.csv --quiet");
+    EXPECT_EQ(run.code, 0) << run.err;
+    std::istringstream lines(readFile("cases_results.csv"));
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::istringstream in(line);
+        for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
+        rows.push_back(fields);
+    }
+    ASSERT_EQ(rows.size(), 3u);
+    ASSERT_GE(rows[1].size(), 6u);
+    EXPECT_EQ(rows[0][4], "alpha_cl");
+    EXPECT_NEAR(std::atof(rows[1][5].c_str()), 0.2, 1e-5);
+    EXPECT_GT(std::atof(rows[1][4].c_str()), 0.5);
+    EXPECT_EQ(rows[2][4], "1");
+}

@@ -89,8 +89,10 @@ TEST(Sweep, PointsStartFromTheirPredecessorAndKeepTheirCp) {
     msg::setQuiet(false);
 }
 
-// A fixed lift: the alpha found gives the target lift from the free stream
-// too, and the run control holds that solution; a design run is refused.
+// A fixed lift, by the search over whole analyses and inside the Newton
+// iteration: the alpha found gives the target lift from the free stream
+// too, both find the same alpha, and the run control holds that solution;
+// a design run is refused.
 TEST(Sweep, FixedLiftAlphaReproducesTheTargetLift) {
     msg::setQuiet(true);
     ScratchDir dir;
@@ -119,8 +121,19 @@ TEST(Sweep, FixedLiftAlphaReproducesTheTargetLift) {
     ASSERT_EQ(cold.calculate(), RunControl::CalcOutcome::Done);
     EXPECT_NEAR(cold.results.clift, 0.3, 2e-5);
 
+    RunControl inside;
+    inside.open(dir.file("f.dat"));
+    inside.job.fixedLift = true;
+    inside.job.clTarget = 0.3;
+    ASSERT_EQ(inside.calculate(), RunControl::CalcOutcome::Done);
+    EXPECT_TRUE(inside.converged());
+    EXPECT_LT(std::fabs(inside.results.clift - 0.3), FixedLiftTolerance(0.3));
+    EXPECT_NEAR(inside.job.alpha, r.alpha, 1e-4);
+
     run.setDesignMode(true);
     EXPECT_THROW(RunFixedLift(run, options), ParameterError);
+    inside.setDesignMode(true);
+    EXPECT_THROW(inside.calculate(), ParameterError);
     msg::setQuiet(false);
 }
 

@@ -140,15 +140,15 @@ def _viscous(re, ncrit, xtr, entropy):
 
 def _refused(message, keys):
     d = {k: float("nan") for k in ("CL", "CD", "CDw", "CDp", "CDf", "CM", "xtr_upper",
-                                   "xtr_lower")}
+                                   "xtr_lower", "alpha")}
     d.update(converged=False, exit_code=1, message=message, warnings=[])
     for k in keys:
         d[k] = np.zeros(0)
     return d
 
 
-def analyse(section, mach=None, alpha=None, sweep=None, *, re=None, ncrit=9, xtr=None, grid=None,
-            tolerance=None, entropy=False, timeout=None, method=""):
+def analyse(section, mach=None, alpha=None, sweep=None, *, cl=None, re=None, ncrit=9, xtr=None,
+            grid=None, tolerance=None, entropy=False, timeout=None, method=""):
     """Analyses one section: the grid calculation and the coarse-to-fine run.
 
     section    an N x 2 array of coordinates (from the upper trailing edge
@@ -157,6 +157,9 @@ def analyse(section, mach=None, alpha=None, sweep=None, *, re=None, ncrit=9, xtr
                input file of the program
     mach, alpha, sweep   free stream (degrees); None keeps the input file's
                (or the template's; Mach 0.5, alpha 0 and sweep 0 by default)
+    cl         fixed lift, as quarel-batch --cl: alpha is found inside the
+               Newton iteration so that CL is this (alpha, if given, is the
+               start); None: the run at alpha
     grid       None, an input file whose grid and convergence settings a
                coordinate section takes, or a dict with some of NPA, NCO,
                NBH and Kgrid
@@ -170,17 +173,19 @@ def analyse(section, mach=None, alpha=None, sweep=None, *, re=None, ncrit=9, xtr
     entropy    not in this build: asking for it returns converged=False with a
                message
 
-    Returns a dict: CL, CD, CDw, CDp, CDf, CM, xtr_upper, xtr_lower (floats,
-    NaN when not computed), converged, exit_code, message, warnings, and the surface
+    Returns a dict: CL, CD, CDw, CDp, CDf, CM, xtr_upper, xtr_lower, alpha
+    (floats, NaN when not computed; alpha NaN too when a fixed lift did not
+    converge), converged, exit_code, message, warnings, and the surface
     arrays x, y, cp, mach (one value per body face, from the upper trailing
     edge round the leading edge to the lower one).  Holds the process's solver lock while it
     runs.
     """
     args, timeout = _common(section, mach, alpha, sweep, grid, tolerance, method, timeout)
+    cl = _number("cl", cl, optional=True)
     viscous, why = _viscous(re, ncrit, xtr, entropy)
     if why:
         return _refused(why, ("x", "y", "cp", "mach"))
-    return _core.analyse(*args, timeout or 0.0, *viscous)
+    return _core.analyse(*args, timeout or 0.0, *viscous, cl)
 
 
 def polar(section, mach, alphas, sweep=None, *, vary="alpha", warm=True, re=None, ncrit=9,

@@ -62,6 +62,9 @@ def test_coordinates_give_the_same_result_as_their_file(tmp_path):
     b = quarel.analyse(xy, 0.5, 2.0, grid=SMALL)
     assert a["converged"] and a["CL"] == b["CL"] and a["CM"] == b["CM"]
     assert a["warnings"] == b["warnings"] and a["warnings"]  # the open trailing edge was closed
+    # A fixed lift started elsewhere finds the angle of that lift.
+    f = quarel.analyse(path, 0.5, 0.0, grid=SMALL, cl=a["CL"])
+    assert f["converged"] and abs(f["CL"] - a["CL"]) < 1e-5 and f["alpha"] == pytest.approx(2.0, abs=1e-3)
 
 
 def test_refusals_come_back_as_messages_and_bad_arguments_raise(tmp_path):
