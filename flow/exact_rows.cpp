@@ -519,16 +519,7 @@ void RowDerivatives::bodyRow(int i) {
         return;
     }
     double vE, vW;
-    if (i < mid) {
-        vE = vfx(i);
-        vW = vfx(i - 1);
-    } else if (i > mid) {
-        vE = vfx(i + 1);
-        vW = vfx(i);
-    } else {
-        vE = vfx(i + 1);
-        vW = vfx(i - 1);
-    }
+    WallTranspiration(i, NX, vE, vW);
     const int E = i, W = i - 1;
     const bool upperTE = i == k, lowerTE = i == NX - k;
     jFace(acc_, i, 1, jNorth_[i], 1.0);

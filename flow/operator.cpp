@@ -834,6 +834,20 @@ void WakeRow(const int& i, const int& NX, const int& k, const double& circ, Row&
     }
 }
 
+void WallTranspiration(const int& i, const int& NX, double& vE, double& vW) {
+    const int mid = NX / 2;
+    if (i < mid) {
+        vE = vfx(i);
+        vW = vfx(i - 1);
+    } else if (i > mid) {
+        vE = vfx(i + 1);
+        vW = vfx(i);
+    } else {
+        vE = vfx(i + 1);
+        vW = vfx(i - 1);
+    }
+}
+
 bool IsDesignRow(const int& i, const int& NX, const int& k, const int& designFlag,
                  const int& firstOnly, const int& L) {
     return designFlag == 1 &&
@@ -863,16 +877,7 @@ void BodyRow(const int& i, const int& NX, const int& k, const int& designFlag, c
     // of the two trailing-edge nodes end on the first face of the cut,
     // which is no wall: the flux through it is that of the cut face.
     double vE, vW;
-    if (i < mid) {
-        vE = vfx(i);
-        vW = vfx(i - 1);
-    } else if (i > mid) {
-        vE = vfx(i + 1);
-        vW = vfx(i);
-    } else {
-        vE = vfx(i + 1);
-        vW = vfx(i - 1);
-    }
+    WallTranspiration(i, NX, vE, vW);
     const int E = i, W = i - 1;
     const bool upperTE = i == k, lowerTE = i == NX - k;
     row.res = northFlux(i, 1);

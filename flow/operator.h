@@ -77,6 +77,12 @@ void WakeRow(const int& i, const int& NX, const int& k, const double& circ, Row&
 bool IsDesignRow(const int& i, const int& NX, const int& k, const int& designFlag,
                  const int& firstOnly, const int& L);
 
+// Transpiration of the two wall faces of body node i (east and west along
+// the body): vfx is kept per face of the first half and per face i-1 of the
+// second, so the leading-edge node takes one from each.
+//   i, NX [in]; vE, vW [out]
+void WallTranspiration(const int& i, const int& NX, double& vE, double& vW);
+
 // Corrections of the four faces that end at the trailing edge for the
 // corner flow there (the exact minus the discrete flux of the two corner
 // modes, times their amplitudes in phi; see operator.cpp): [0] the upper
