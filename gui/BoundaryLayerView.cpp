@@ -87,12 +87,8 @@ long BoundaryLayerView::onPaint(FXObject*, FXSelector, void*) {
 
 void BoundaryLayerView::paint(FXDC& dc, int W, int H) {
     using namespace quarel;
-    dc.setForeground(fxcolorfromname("White"));
-    dc.fillRectangle(0, 0, W, H);
-    FXFont* font = getApp()->getNormalFont();
+    FXFont* font = draw::clearPicture(dc, getApp(), W, H);
     const int textH = font->getFontHeight();
-    dc.setFont(font);
-    dc.setForeground(fxcolorfromname("Black"));
 
     std::vector<FXString> title;
     if (!available(*run_)) {

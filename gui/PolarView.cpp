@@ -51,12 +51,8 @@ long PolarView::onPaint(FXObject*, FXSelector, void*) {
 
 void PolarView::paint(FXDC& dc, int W, int H) {
     using namespace quarel;
-    dc.setForeground(fxcolorfromname("White"));
-    dc.fillRectangle(0, 0, W, H);
-    FXFont* font = getApp()->getNormalFont();
+    FXFont* font = draw::clearPicture(dc, getApp(), W, H);
     const int textH = font->getFontHeight();
-    dc.setFont(font);
-    dc.setForeground(fxcolorfromname("Black"));
     FXString title = title_.c_str();
     while (title.length() > 4 && font->getTextWidth(title) > W - 16) {
         title.trunc(title.length() - 4);

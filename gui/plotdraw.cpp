@@ -64,6 +64,15 @@ void polyline(FXDC& dc, const plot::Frame& f, const double* x, const double* y, 
     dc.setLineStyle(LINE_SOLID);
 }
 
+FXFont* clearPicture(FXDC& dc, FXApp* app, int W, int H) {
+    dc.setForeground(fxcolorfromname("White"));
+    dc.fillRectangle(0, 0, W, H);
+    FXFont* font = app->getNormalFont();
+    dc.setFont(font);
+    dc.setForeground(fxcolorfromname("Black"));
+    return font;
+}
+
 FXString tickLabel(double v, double step) {
     int decimals = 0;
     while (decimals < 6 && std::fabs(step * std::pow(10.0, decimals) -

@@ -31,6 +31,9 @@ void markers(FXDC& dc, const plot::Frame& f, const double* x, const double* y, i
 // `gridLines` orange dashed lines at the ticks.
 void axes(FXDC& dc, FXFont* font, const plot::Frame& f, const char* xTitle, const char* yTitle,
           bool gridLines);
+// Clears a W x H picture to white and sets the application's normal font
+// and black for what follows; returns the font.
+FXFont* clearPicture(FXDC& dc, FXApp* app, int W, int H);
 // A tick label with as few decimals as the step needs.
 FXString tickLabel(double v, double step);
 
